@@ -1,0 +1,82 @@
+#pragma once
+
+#include "orvane/platform/SerialQueue.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+enum class CameraAuthorization { notDetermined, restricted, denied, authorized };
+
+struct CameraDevice {
+    std::string uniqueID; // stable across runs and reconnections; stored as "cameraID"
+    std::string localizedName;
+};
+
+// One video frame, 32-bit BGRA, valid only for the duration of the call it is passed to.
+struct PixelBuffer {
+    int width = 0;
+    int height = 0;
+    std::size_t bytesPerRow = 0;
+    const std::uint8_t* data = nullptr;
+};
+
+// Supported frame durations of the active format, in seconds.
+struct FrameRateRange {
+    double minFrameDuration = 0;
+    double maxFrameDuration = 0;
+};
+
+// A capture session for one camera at a time. Configuration happens on the main thread;
+// `startRunning`/`stopRunning` block and are called on the session's serial queue.
+class CameraSession {
+public:
+    virtual ~CameraSession() = default;
+
+    // Replaces the session's input with `device` at 1280 x 720. On failure: the localised
+    // description of why the camera could not be opened.
+    enum class OpenStatus { opened, failed, unavailable };
+    struct OpenResult {
+        OpenStatus status = OpenStatus::opened;
+        std::string description; // set with `failed`
+    };
+    virtual OpenResult open(const CameraDevice& device) = 0;
+
+    // The first frame-rate range of the active format; nullopt when it lists none.
+    virtual std::optional<FrameRateRange> firstFrameRateRange() = 0;
+
+    // Fixes the frame duration (min = max = `seconds`). On failure: the description of why the
+    // device could not be locked for configuration.
+    virtual std::optional<std::string> setFrameDuration(double seconds) = 0;
+
+    // Frames arrive on `queue`, late ones dropped rather than queued.
+    virtual void setFrameHandler(std::shared_ptr<SerialQueue> queue,
+                                 std::function<void(const PixelBuffer&)> handler) = 0;
+
+    virtual void startRunning() = 0;
+    virtual void stopRunning() = 0;
+};
+
+class CameraService {
+public:
+    virtual ~CameraService() = default;
+
+    // Asked afresh at every use, never cached.
+    virtual CameraAuthorization authorizationStatus() const = 0;
+
+    // Asks the user; `completion` gets the answer on an arbitrary thread.
+    virtual void requestAccess(std::function<void(bool granted)> completion) = 0;
+
+    // Connected cameras in a stable order (built-in first).
+    virtual std::vector<CameraDevice> devices() const = 0;
+
+    virtual std::unique_ptr<CameraSession> makeSession() = 0;
+};
+
+} // namespace orvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "orvane/platform/CameraService.hpp"
+#include "plinth/Geometry.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+struct FaceObservation {
+    // Normalised to 0...1 of the oriented image, origin at its lower-left corner.
+    plinth::Rect boundingBox;
+    // Radians, in one fixed convention from frame to frame and run to run; nullopt when the
+    // detector could not tell.
+    std::optional<double> yaw;
+    std::optional<double> pitch;
+    std::optional<double> roll;
+};
+
+struct FaceDetectionResult {
+    std::optional<std::string> error; // set: detection failed, `faces` is empty
+    std::vector<FaceObservation> faces;
+};
+
+// Finds faces and head angles in a frame. Called on the camera's serial queue only.
+class FaceDetector {
+public:
+    virtual ~FaceDetector() = default;
+
+    // `orientation` is an EXIF orientation code of how the frame is to be read (5: mirrored
+    // and rotated, the front camera's view).
+    virtual FaceDetectionResult detect(const PixelBuffer& frame, int orientation) = 0;
+};
+
+} // namespace orvane

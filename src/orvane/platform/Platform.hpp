@@ -1,0 +1,76 @@
+#pragma once
+
+#include "orvane/platform/AccessibilityService.hpp"
+#include "orvane/platform/CameraService.hpp"
+#include "orvane/platform/Clock.hpp"
+#include "orvane/platform/Displays.hpp"
+#include "orvane/platform/FaceDetector.hpp"
+#include "orvane/platform/FileSystem.hpp"
+#include "orvane/platform/HotKeys.hpp"
+#include "orvane/platform/InputMonitor.hpp"
+#include "orvane/platform/LogSink.hpp"
+#include "orvane/platform/MainQueue.hpp"
+#include "orvane/platform/PreferencesStore.hpp"
+#include "orvane/platform/ProcessInfo.hpp"
+#include "orvane/platform/SecureInput.hpp"
+#include "orvane/platform/SerialQueue.hpp"
+#include "orvane/platform/Workspace.hpp"
+#include "orvane/platform/WindowServer.hpp"
+
+#include <cstdint>
+#include <memory>
+
+namespace orvane {
+
+// The application's identifier, used as the log subsystem, queue-label prefix and D-Bus name.
+inline constexpr const char* kApplicationIdentifier = "net.orvane.Orvane";
+
+// The operating-system services the components use. A backend fills in what it offers; a
+// service it does not offer stays null, and using it is a programming error.
+struct Platform {
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<MainQueue> mainQueue;
+    std::shared_ptr<SerialQueueFactory> serialQueues;
+    std::shared_ptr<Displays> displays;
+    std::shared_ptr<WindowServer> windowServer;
+    std::shared_ptr<AccessibilityService> accessibility;
+    std::shared_ptr<Workspace> workspace;
+    std::shared_ptr<InputMonitor> inputMonitor;
+    std::shared_ptr<HotKeys> hotKeys;
+    std::shared_ptr<SecureInput> secureInput;
+    std::shared_ptr<CameraService> camera;
+    std::shared_ptr<FaceDetector> faceDetector;
+    std::shared_ptr<PreferencesStore> preferences;
+    std::shared_ptr<FileSystem> fileSystem;
+    std::shared_ptr<LogSink> logSink;
+    std::shared_ptr<ProcessInfo> processInfo;
+};
+
+// The installed services. Aborts with a message when nothing is installed: every entry point
+// (the app, each test) installs a platform first.
+Platform& platform();
+
+bool hasPlatform();
+
+// Increases with every installation, so process-wide singletons built over one platform
+// (the calibration store, the preferences) know to rebuild over the next.
+std::uint64_t platformGeneration();
+
+// Installs `services` for its lifetime and restores the previous installation afterwards.
+// Main thread, at start-up or at the start of a test.
+class PlatformInstallation {
+public:
+    explicit PlatformInstallation(std::shared_ptr<Platform> services);
+    ~PlatformInstallation();
+    PlatformInstallation(const PlatformInstallation&) = delete;
+    PlatformInstallation& operator=(const PlatformInstallation&) = delete;
+
+private:
+    std::shared_ptr<Platform> previous_;
+};
+
+// The log sink of the installed platform, or null; safe from any thread, also while another
+// thread installs a platform.
+std::shared_ptr<LogSink> currentLogSink();
+
+} // namespace orvane

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace orvane {
+
+class ProcessInfo {
+public:
+    virtual ~ProcessInfo() = default;
+
+    // The application's identifier in reverse-DNS form (`kApplicationIdentifier`).
+    virtual std::string bundleIdentifier() const = 0;
+
+    // Where the application is installed (the executable, or its bundle where there is one).
+    virtual std::string bundlePath() const = 0;
+
+    virtual pid_t parentProcessID() const = 0;
+
+    // The executable of a process; nullopt when it is gone or not ours to inspect.
+    virtual std::optional<std::string> executablePath(pid_t pid) const = 0;
+
+    // Starts `argv` detached from this process (it outlives us). False when it could not start.
+    virtual bool spawnDetached(const std::vector<std::string>& argv) = 0;
+};
+
+} // namespace orvane
