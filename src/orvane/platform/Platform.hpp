@@ -3,6 +3,7 @@
 #include "orvane/platform/AccessibilityService.hpp"
 #include "orvane/platform/CameraService.hpp"
 #include "orvane/platform/Clock.hpp"
+#include "orvane/platform/DesktopConventions.hpp"
 #include "orvane/platform/Displays.hpp"
 #include "orvane/platform/FaceDetector.hpp"
 #include "orvane/platform/FileSystem.hpp"
@@ -44,6 +45,9 @@ struct Platform {
     std::shared_ptr<FileSystem> fileSystem;
     std::shared_ptr<LogSink> logSink;
     std::shared_ptr<ProcessInfo> processInfo;
+    // Launchers, terminals and the copy chord of this desktop; null: the built-in tables and
+    // Command+C alone.
+    std::shared_ptr<const DesktopConventions> desktopConventions;
 };
 
 // The installed services. Aborts with a message when nothing is installed: every entry point
