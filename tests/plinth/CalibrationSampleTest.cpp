@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -26,15 +25,6 @@ TEST(HeadPoseFeatures, IgnoreRollAreaAndTimestamp) {
     other.area = 0.5;
     other.timestamp = 1e9;
     EXPECT_EQ(other.features(), base.features());
-}
-
-TEST(HeadPoseFeatures, CarryNonFiniteValuesUnchanged) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    const auto features = HeadPose{nan, inf, 0, -inf, 0.5, 0, 0}.features();
-    EXPECT_TRUE(std::isnan(features[1]));
-    EXPECT_EQ(features[2], inf);
-    EXPECT_EQ(features[3], -inf);
 }
 
 CalibrationSample sampleLeftOfPrimary() {
