@@ -34,10 +34,10 @@ enum class AXError {
     attributeUnsupported, // the element has no such attribute
     actionUnsupported,
     noValue,
-    invalidElement,   // the element (or its process) is gone
-    cannotComplete,   // no answer in time, or the application could not be reached
+    invalidElement, // the element (or its process) is gone
+    cannotComplete, // no answer in time, or the application could not be reached
     notImplemented,
-    apiDisabled,      // this process is not trusted
+    apiDisabled, // this process is not trusted
 };
 
 struct AXResult {

@@ -18,7 +18,9 @@ inline constexpr int flagsChanged = 12;
 inline constexpr int scrollWheel = 22;
 } // namespace InputEventType
 
-constexpr std::uint64_t eventMask(int type) { return std::uint64_t{1} << type; }
+constexpr std::uint64_t eventMask(int type) {
+    return std::uint64_t{1} << type;
+}
 
 // A copy of one input event that went to any application.
 struct InputEvent {
@@ -40,8 +42,8 @@ public:
     // Installs a monitor for the event types in `mask`. `handler` may be called on any
     // thread; it must only copy what it needs and hop to the main queue. nullopt when the
     // monitor could not be installed.
-    virtual std::optional<MonitorToken> addGlobalMonitor(
-        std::uint64_t mask, std::function<void(const InputEvent&)> handler) = 0;
+    virtual std::optional<MonitorToken>
+    addGlobalMonitor(std::uint64_t mask, std::function<void(const InputEvent&)> handler) = 0;
 
     // Removes a monitor; no handler call for it starts after this returns. Unknown tokens are
     // ignored.

@@ -35,7 +35,9 @@ bool hasPlatform() {
     return installed != nullptr;
 }
 
-std::uint64_t platformGeneration() { return generation.load(); }
+std::uint64_t platformGeneration() {
+    return generation.load();
+}
 
 std::shared_ptr<LogSink> currentLogSink() {
     std::lock_guard lock(installMutex);
@@ -45,6 +47,8 @@ std::shared_ptr<LogSink> currentLogSink() {
 PlatformInstallation::PlatformInstallation(std::shared_ptr<Platform> services)
     : previous_(exchangeInstalled(std::move(services))) {}
 
-PlatformInstallation::~PlatformInstallation() { exchangeInstalled(std::move(previous_)); }
+PlatformInstallation::~PlatformInstallation() {
+    exchangeInstalled(std::move(previous_));
+}
 
 } // namespace orvane

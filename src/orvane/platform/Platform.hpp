@@ -15,8 +15,8 @@
 #include "orvane/platform/ProcessInfo.hpp"
 #include "orvane/platform/SecureInput.hpp"
 #include "orvane/platform/SerialQueue.hpp"
-#include "orvane/platform/Workspace.hpp"
 #include "orvane/platform/WindowServer.hpp"
+#include "orvane/platform/Workspace.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -1,0 +1,46 @@
+#include "orvane/support/Prefs.hpp"
+
+#include "orvane/platform/Platform.hpp"
+
+#include <mutex>
+#include <utility>
+
+namespace orvane {
+
+Prefs::Prefs(std::shared_ptr<PreferencesStore> store) : store_(std::move(store)) {
+    store_->registerDefaults({
+        {PrefKey::settleMilliseconds, std::int64_t{300}},
+        {PrefKey::turnThreshold, 50.0},
+        {PrefKey::paneDelayMilliseconds, std::int64_t{300}},
+        {PrefKey::typingPauseSeconds, 3.0},
+        {PrefKey::learnFromClicks, true},
+        {PrefKey::showGazeDot, false},
+        {PrefKey::focusPanes, true},
+        {PrefKey::moveCursor, true},
+        {PrefKey::respectMouse, true},
+        {PrefKey::edgeMarginPoints, 40.0},
+    });
+}
+
+Prefs& Prefs::shared() {
+    static std::mutex mutex;
+    static std::unique_ptr<Prefs> instance;
+    static std::uint64_t builtFor = 0;
+    std::lock_guard lock(mutex);
+    const auto generation = platformGeneration();
+    if (!instance || builtFor != generation) {
+        instance = std::make_unique<Prefs>(platform().preferences);
+        builtFor = generation;
+    }
+    return *instance;
+}
+
+void Prefs::setCameraID(const std::string& identifier) {
+    if (identifier.empty()) {
+        store_->remove(PrefKey::cameraID);
+    } else {
+        store_->setString(PrefKey::cameraID, identifier);
+    }
+}
+
+} // namespace orvane
