@@ -1,0 +1,65 @@
+#pragma once
+
+#include "plinth/CalibrationSample.hpp"
+#include "plinth/GazeModel.hpp"
+#include "plinth/Geometry.hpp"
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+// Everything learnt about where the user looks: the training samples, the model fitted to
+// them, and the display arrangement they belong to. Samples and signature live in
+// "calibration.json"; the model is refitted from the samples at every start and change.
+// Main thread only.
+class CalibrationStore {
+public:
+    static constexpr std::size_t sampleCap = 400;
+    static constexpr const char* fileName = "calibration.json";
+
+    // The one store of the process, over the installed platform (created on first use).
+    static CalibrationStore& shared();
+
+    // Reads the file once. Prefer `shared()`; tests make their own.
+    CalibrationStore();
+
+    // The signature of the displays connected now.
+    static std::string currentLayoutSignature();
+    // The signature of an arrangement given by its displays' native frames, in any order.
+    static std::string signatureOf(const std::vector<plinth::Rect>& frames);
+
+    // The whole training set for the current arrangement: replaces the samples, records the
+    // current signature, refits, saves. Samples holding a non-finite number are left out.
+    void replace(std::vector<plinth::CalibrationSample> samples);
+
+    // One more sample (from a click): keeps the newest `sampleCap`, refits, saves. The stored
+    // signature stays as it was. A sample holding a non-finite number is ignored.
+    void append(plinth::CalibrationSample sample);
+
+    // Forgets everything and deletes the file.
+    void clear();
+
+    const std::vector<plinth::CalibrationSample>& samples() const { return samples_; }
+    const std::optional<plinth::GazeModel>& model() const { return model_; }
+    const std::string& layoutSignature() const { return layoutSignature_; }
+
+    // Where the file lives; nullopt when the platform has no data directory and the store
+    // works in memory only.
+    const std::optional<std::filesystem::path>& fileLocation() const { return url_; }
+
+private:
+    void load();
+    void refit();
+    void save();
+
+    std::optional<std::filesystem::path> url_;
+    std::vector<plinth::CalibrationSample> samples_;
+    std::optional<plinth::GazeModel> model_;
+    std::string layoutSignature_;
+};
+
+} // namespace orvane
