@@ -1,0 +1,25 @@
+#pragma once
+
+#include "orvane/platform/LogSink.hpp"
+
+#include <cstdio>
+#include <mutex>
+
+namespace orvane::linuxbackend {
+
+// Log records to the systemd journal (identifier = the subsystem, the category as a field of
+// its own); to `fallback` when there is no journal to write to.
+class JournaldLogSink : public LogSink {
+public:
+    explicit JournaldLogSink(std::FILE* fallback = stderr, bool useJournal = true);
+
+    void write(LogLevel level, std::string_view subsystem, std::string_view category,
+               std::string_view text) override;
+
+private:
+    std::FILE* fallback_;
+    bool useJournal_;
+    std::mutex fallbackMutex_;
+};
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,31 @@
+#include "backends/linux/LinuxPlatform.hpp"
+
+#include "backends/linux/JournaldLogSink.hpp"
+#include "backends/linux/LinuxClock.hpp"
+#include "backends/linux/LinuxProcessInfo.hpp"
+#include "backends/linux/QSettingsPreferences.hpp"
+#include "backends/linux/QtMainQueue.hpp"
+#include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/posix/PosixFileSystem.hpp"
+
+#include <cstdlib>
+
+namespace orvane::linuxbackend {
+
+LinuxPlatformResult makeLinuxPlatform() {
+    auto services = std::make_shared<Platform>();
+    auto clock = std::make_shared<LinuxClock>();
+    services->clock = clock;
+    services->mainQueue = std::make_shared<QtMainQueue>(clock);
+    services->serialQueues = std::make_shared<ThreadSerialQueueFactory>();
+    services->preferences = std::make_shared<QSettingsPreferences>();
+    services->fileSystem = std::make_shared<posix::PosixFileSystem>(
+        posix::xdgDataHome([](const char* name) { return std::getenv(name); }));
+    services->logSink = std::make_shared<JournaldLogSink>();
+    services->processInfo = std::make_shared<LinuxProcessInfo>();
+
+    LinuxPlatformResult result{services, {}};
+    return result;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,91 @@
+#include "backends/linux/LinuxProcessInfo.hpp"
+
+#include "orvane/platform/Platform.hpp"
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+namespace {
+
+std::optional<std::string> readLink(const std::string& path) {
+    std::array<char, 1024> buffer{};
+    ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) {
+        return std::nullopt;
+    }
+    return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+} // namespace
+
+std::string LinuxProcessInfo::bundleIdentifier() const {
+    return kApplicationIdentifier;
+}
+
+std::string LinuxProcessInfo::bundlePath() const {
+    return readLink("/proc/self/exe").value_or("");
+}
+
+pid_t LinuxProcessInfo::parentProcessID() const {
+    return ::getppid();
+}
+
+std::optional<std::string> LinuxProcessInfo::executablePath(pid_t pid) const {
+    if (pid <= 0) {
+        return std::nullopt;
+    }
+    return readLink("/proc/" + std::to_string(pid) + "/exe");
+}
+
+bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv) {
+    if (argv.empty()) {
+        return false;
+    }
+    // Everything the children need is prepared before fork: after it only async-signal-safe
+    // calls are allowed.
+    std::vector<char*> arguments;
+    for (const auto& argument : argv) {
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    }
+    arguments.push_back(nullptr);
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0) {
+        return false;
+    }
+    pid_t child = ::fork();
+    if (child < 0) {
+        ::close(status[0]);
+        ::close(status[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            ::execvp(arguments[0], arguments.data());
+            int error = errno;
+            [[maybe_unused]] auto written = ::write(status[1], &error, sizeof error);
+            ::_exit(127);
+        }
+        ::_exit(grandchild < 0 ? 1 : 0);
+    }
+    ::close(status[1]);
+    int childStatus = 0;
+    while (::waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
+    }
+    // The write end closes on a successful exec; an errno arrives when exec failed.
+    int execError = 0;
+    ssize_t got;
+    do {
+        got = ::read(status[0], &execError, sizeof execError);
+    } while (got < 0 && errno == EINTR);
+    ::close(status[0]);
+    return WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0 && got == 0;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "orvane/platform/ProcessInfo.hpp"
+
+namespace orvane::linuxbackend {
+
+class LinuxProcessInfo : public ProcessInfo {
+public:
+    std::string bundleIdentifier() const override;
+    // The running executable (there is no bundle on Linux).
+    std::string bundlePath() const override;
+    pid_t parentProcessID() const override;
+    std::optional<std::string> executablePath(pid_t pid) const override;
+    // Double fork: the command is adopted by init and never becomes our zombie.
+    bool spawnDetached(const std::vector<std::string>& argv) override;
+};
+
+} // namespace orvane::linuxbackend

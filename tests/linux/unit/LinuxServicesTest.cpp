@@ -1,0 +1,135 @@
+#include "backends/linux/JournaldLogSink.hpp"
+#include "backends/linux/QSettingsPreferences.hpp"
+#include "backends/linux/QtMainQueue.hpp"
+#include "backends/linux/ThreadSerialQueue.hpp"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace orvane::linuxbackend {
+namespace {
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-linux-XXXXXX");
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path = pattern;
+        }
+    }
+    ~TemporaryDirectory() { std::filesystem::remove_all(path); }
+    std::filesystem::path path;
+};
+
+TEST(QSettingsPreferences, ValuesSurviveAReopenAndDefaultsAreNeverWritten) {
+    TemporaryDirectory directory;
+    const auto file = (directory.path / "Orvane.conf").string();
+    {
+        QSettingsPreferences prefs(file);
+        prefs.registerDefaults({{"settleMilliseconds", std::int64_t{300}}});
+        prefs.setInteger("paneDelayMilliseconds", 450);
+        prefs.setReal("turnThreshold", 72.5);
+        prefs.setBool("moveCursor", false);
+        prefs.setString("cameraID", "usb-0c45:6366");
+        prefs.setString("free text", "%s%n = [section]");
+    }
+    QSettingsPreferences reopened(file);
+    reopened.registerDefaults({{"settleMilliseconds", std::int64_t{300}}});
+    // The INI file keeps no types: values come back as text and are converted on reading.
+    EXPECT_EQ(reopened.integer("paneDelayMilliseconds"), 450);
+    EXPECT_DOUBLE_EQ(reopened.real("turnThreshold"), 72.5);
+    EXPECT_FALSE(reopened.boolean("moveCursor"));
+    EXPECT_EQ(reopened.string("cameraID"), "usb-0c45:6366");
+    EXPECT_EQ(reopened.string("free text"), "%s%n = [section]");
+    EXPECT_EQ(reopened.integer("settleMilliseconds"), 300);
+    EXPECT_EQ(reopened.string("missing"), std::nullopt);
+
+    reopened.remove("cameraID");
+    reopened.sync();
+    QSettingsPreferences third(file);
+    EXPECT_EQ(third.string("cameraID"), std::nullopt);
+    std::FILE* raw = std::fopen(file.c_str(), "r");
+    ASSERT_NE(raw, nullptr);
+    std::string content(4096, '\0');
+    content.resize(std::fread(content.data(), 1, content.size(), raw));
+    std::fclose(raw);
+    EXPECT_EQ(content.find("settleMilliseconds"), std::string::npos);
+    EXPECT_EQ(content.find("cameraID"), std::string::npos);
+}
+
+TEST(JournaldLogSink, WithoutAJournalWritesFinishedTextsToTheFallback) {
+    std::FILE* fallback = std::tmpfile();
+    ASSERT_NE(fallback, nullptr);
+    JournaldLogSink sink(fallback, /*useJournal=*/false);
+    sink.write(LogLevel::info, "net.orvane.Orvane", "core", "focus %s%n%d moved");
+    sink.write(LogLevel::error, "net.orvane.Orvane", "core", "refit failed");
+    std::rewind(fallback);
+    char buffer[256] = {};
+    const auto length = std::fread(buffer, 1, sizeof buffer - 1, fallback);
+    std::fclose(fallback);
+    EXPECT_EQ(std::string(buffer, length), "net.orvane.Orvane [info] focus %s%n%d moved\n"
+                                           "net.orvane.Orvane [error] refit failed\n");
+}
+
+TEST(ThreadSerialQueue, RunsTasksInOrderOffTheCallingThread) {
+    ThreadSerialQueueFactory factory;
+    auto queue = factory.makeSerialQueue("net.orvane.Orvane.camera");
+    std::vector<int> order;
+    std::promise<std::thread::id> done;
+    for (int i = 0; i < 100; ++i) {
+        queue->async([&order, i] { order.push_back(i); });
+    }
+    queue->async([&done] { done.set_value(std::this_thread::get_id()); });
+    EXPECT_NE(done.get_future().get(), std::this_thread::get_id());
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    }
+}
+
+TEST(ThreadSerialQueue, ATaskMayReleaseTheLastReferenceToItsQueue) {
+    auto queue = std::make_shared<ThreadSerialQueue>("self-release");
+    std::promise<void> released;
+    auto* raw = queue.get();
+    raw->async([owned = std::move(queue), &released]() mutable {
+        owned.reset();
+        released.set_value();
+    });
+    released.get_future().get();
+}
+
+class FixedClock : public Clock {
+public:
+    double now() const override { return 0; }
+    double monotonic() const override { return 0; }
+};
+
+TEST(QtMainQueue, RunsPostsAndTimersOnTheMainThreadUntilStopped) {
+    int argc = 1;
+    char name[] = "orvane_linux_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    QtMainQueue queue(std::make_shared<FixedClock>());
+    std::vector<std::string> ran;
+    const auto mainThread = std::this_thread::get_id();
+    std::thread poster([&] { queue.post([&] { ran.push_back("from another thread"); }); });
+    poster.join();
+    queue.post([&] { ran.push_back("posted"); });
+    auto cancelled = queue.after(0, [&] { ran.push_back("cancelled"); });
+    cancelled->cancel();
+    queue.after(0, [&] {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        ran.push_back("timer");
+        queue.stop();
+    });
+    queue.runUntil(60); // the stop above ends it long before
+    EXPECT_EQ(ran, (std::vector<std::string>{"from another thread", "posted", "timer"}));
+}
+
+} // namespace
+} // namespace orvane::linuxbackend
