@@ -1,0 +1,120 @@
+#include "backends/sim/SimDesktop.hpp"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace orvane::sim {
+namespace {
+
+std::filesystem::path makeTemporaryDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-sim-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary directory for the simulated desktop");
+    }
+    return pattern;
+}
+
+std::shared_ptr<Platform> assemble(const SimDesktop& desktop) {
+    auto services = std::make_shared<Platform>();
+    services->clock = desktop.clock;
+    services->mainQueue = desktop.mainQueue;
+    services->serialQueues = desktop.serialQueues;
+    services->displays = desktop.displays;
+    services->preferences = desktop.preferences;
+    services->fileSystem = desktop.fileSystem;
+    services->logSink = desktop.log;
+    services->processInfo = desktop.processInfo;
+    services->windowServer = desktop.windowServer;
+    services->accessibility = desktop.accessibility;
+    services->workspace = desktop.workspace;
+    services->inputMonitor = desktop.inputMonitor;
+    services->secureInput = desktop.secureInput;
+    return services;
+}
+
+} // namespace
+
+SimDesktop::SimDesktop()
+    : supportDirectory(makeTemporaryDirectory()), clock(std::make_shared<SimClock>()),
+      mainQueue(std::make_shared<ManualMainQueue>(clock)),
+      serialQueues(std::make_shared<ManualSerialQueueFactory>()),
+      displays(std::make_shared<SimDisplays>()),
+      preferences(std::make_shared<InMemoryPreferences>()),
+      fileSystem(std::make_shared<posix::PosixFileSystem>(supportDirectory)),
+      log(std::make_shared<CapturingLogSink>()), processInfo(std::make_shared<SimProcessInfo>()),
+      windowServer(std::make_shared<SimWindowServer>(displays)),
+      accessibility(std::make_shared<SimAccessibility>()),
+      workspace(std::make_shared<SimWorkspace>()),
+      inputMonitor(std::make_shared<SimInputMonitor>()),
+      secureInput(std::make_shared<SimSecureInput>()), services(assemble(*this)),
+      installation_(services) {
+    displays->setFrames({{0, 0, 1920, 1080}});
+}
+
+SimDesktop::~SimDesktop() {
+    std::error_code ignored;
+    std::filesystem::remove_all(supportDirectory, ignored);
+}
+
+void SimDesktop::launchApplication(pid_t pid, std::string bundleIdentifier, std::string name) {
+    workspace->addApplication({pid, std::move(bundleIdentifier), std::move(name)});
+    accessibility->addApplication(pid);
+}
+
+void SimDesktop::quitApplication(pid_t pid) {
+    for (const auto& entry : windowServer->entries()) {
+        auto owner = entry.find(WindowKey::ownerPID);
+        auto number = entry.find(WindowKey::number);
+        if (owner != entry.end() && number != entry.end() &&
+            owner->second == WindowEntryValue{std::int64_t{pid}}) {
+            if (const auto* value = std::get_if<std::int64_t>(&number->second)) {
+                windowServer->closeWindow(static_cast<std::uint32_t>(*value));
+            }
+        }
+    }
+    accessibility->removeApplication(pid);
+    workspace->removeApplication(pid);
+}
+
+SimDesktop::OpenedWindow SimDesktop::openWindow(pid_t pid, plinth::Rect frame, std::string title) {
+    const auto application = workspace->runningApplication(pid);
+    const std::string owner =
+        application && application->localizedName ? *application->localizedName : std::string();
+    OpenedWindow window;
+    window.number = windowServer->addWindow({pid, 0, frame, 0, owner, std::move(title)});
+    window.element = accessibility->addWindow(pid, frame);
+    accessibility->bringToFront(window.element);
+    return window;
+}
+
+void SimDesktop::closeWindow(const OpenedWindow& window) {
+    windowServer->closeWindow(window.number);
+    accessibility->removeElement(window.element);
+}
+
+void SimDesktop::movePointer(plinth::Point global) {
+    windowServer->setPointer(global);
+    inputMonitor->deliver({InputEventType::mouseMoved, 0, 0});
+}
+
+void SimDesktop::scroll() {
+    inputMonitor->deliver({InputEventType::scrollWheel, 0, 0});
+}
+
+void SimDesktop::click(plinth::Point global, bool rightButton) {
+    windowServer->setPointer(global);
+    inputMonitor->deliver(
+        {rightButton ? InputEventType::rightMouseDown : InputEventType::leftMouseDown, 0, 0});
+}
+
+void SimDesktop::pressKey(std::uint16_t keyCode, std::uint64_t modifierFlags) {
+    inputMonitor->deliver({InputEventType::keyDown, modifierFlags, keyCode});
+}
+
+void SimDesktop::changeModifiers(std::uint64_t modifierFlags) {
+    inputMonitor->deliver({InputEventType::flagsChanged, modifierFlags, 0});
+}
+
+} // namespace orvane::sim

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "backends/posix/PosixFileSystem.hpp"
+#include "backends/sim/CapturingLogSink.hpp"
+#include "backends/sim/InMemoryPreferences.hpp"
+#include "backends/sim/ManualMainQueue.hpp"
+#include "backends/sim/ManualSerialQueue.hpp"
+#include "backends/sim/SimAccessibility.hpp"
+#include "backends/sim/SimClock.hpp"
+#include "backends/sim/SimDisplays.hpp"
+#include "backends/sim/SimInputMonitor.hpp"
+#include "backends/sim/SimProcessInfo.hpp"
+#include "backends/sim/SimSecureInput.hpp"
+#include "backends/sim/SimWindowServer.hpp"
+#include "backends/sim/SimWorkspace.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace orvane::sim {
+
+// A whole simulated desktop, installed as the platform for as long as the object lives: a
+// virtual clock, a hand-driven main queue, serial queues drained by hand, displays, in-memory
+// preferences, captured log records, a real temporary directory as the application-support
+// directory (removed afterwards), a window server, accessibility trees, running applications,
+// input monitors and the secure-input flag. One per test:
+//
+//     sim::SimDesktop desktop;
+//     desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}});
+//     desktop.launchApplication(501, "org.example.Editor", "Editor");
+//     auto editor = desktop.openWindow(501, {1920, 0, 1200, 800}, "notes.txt");
+//     desktop.click({2000, 100});
+//     desktop.mainQueue->runPending();
+//
+// The helpers below act on several services at once, as one thing happening on a desktop
+// would; the services stay available for anything finer (malformed entries, failing calls).
+class SimDesktop {
+public:
+    SimDesktop();
+    ~SimDesktop();
+    SimDesktop(const SimDesktop&) = delete;
+    SimDesktop& operator=(const SimDesktop&) = delete;
+
+    // Our own sub-directory inside the application-support directory.
+    std::filesystem::path applicationDirectory() const { return supportDirectory / "Orvane"; }
+
+    // --- Applications and windows ------------------------------------------------------------
+
+    // A running application that is also reachable through accessibility.
+    void launchApplication(pid_t pid, std::string bundleIdentifier, std::string name);
+    // The application's process ends: its windows and accessibility tree go with it.
+    void quitApplication(pid_t pid);
+
+    struct OpenedWindow {
+        std::uint32_t number = 0;                // in the window server
+        SimAccessibility::ElementID element = 0; // its accessibility window
+    };
+    // Opens a normal window in front of all others, listed by the window server (owner name
+    // from the running application) and among the application's accessibility windows.
+    OpenedWindow openWindow(pid_t pid, plinth::Rect frame, std::string title = {});
+    // The window closes: gone from the list, its accessibility element stale.
+    void closeWindow(const OpenedWindow& window);
+
+    // --- The user's hands ----------------------------------------------------------------------
+    // Each delivers one event to the input monitors; the handlers' main-queue tasks run at the
+    // next `mainQueue->runPending()`. Points are in the global top-left space.
+
+    void movePointer(plinth::Point global);
+    void scroll();
+    void click(plinth::Point global, bool rightButton = false);
+    void pressKey(std::uint16_t keyCode, std::uint64_t modifierFlags = 0);
+    void changeModifiers(std::uint64_t modifierFlags);
+
+    const std::filesystem::path supportDirectory;
+    const std::shared_ptr<SimClock> clock;
+    const std::shared_ptr<ManualMainQueue> mainQueue;
+    const std::shared_ptr<ManualSerialQueueFactory> serialQueues;
+    const std::shared_ptr<SimDisplays> displays;
+    const std::shared_ptr<InMemoryPreferences> preferences;
+    const std::shared_ptr<posix::PosixFileSystem> fileSystem;
+    const std::shared_ptr<CapturingLogSink> log;
+    const std::shared_ptr<SimProcessInfo> processInfo;
+    const std::shared_ptr<SimWindowServer> windowServer;
+    const std::shared_ptr<SimAccessibility> accessibility;
+    const std::shared_ptr<SimWorkspace> workspace;
+    const std::shared_ptr<SimInputMonitor> inputMonitor;
+    const std::shared_ptr<SimSecureInput> secureInput;
+
+    // Everything above, as installed.
+    const std::shared_ptr<Platform> services;
+
+private:
+    PlatformInstallation installation_;
+};
+
+} // namespace orvane::sim

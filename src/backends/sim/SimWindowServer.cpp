@@ -1,0 +1,183 @@
+#include "backends/sim/SimWindowServer.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace orvane::sim {
+namespace {
+
+std::optional<std::int64_t> numberOf(const WindowEntry& entry) {
+    auto found = entry.find(WindowKey::number);
+    if (found == entry.end()) {
+        return std::nullopt;
+    }
+    if (const auto* value = std::get_if<std::int64_t>(&found->second)) {
+        return *value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+SimWindowServer::SimWindowServer(std::shared_ptr<const Displays> displays)
+    : displays_(std::move(displays)) {}
+
+std::optional<std::vector<WindowEntry>> SimWindowServer::onScreenWindows() const {
+    std::lock_guard lock(mutex_);
+    if (listFails_) {
+        return std::nullopt;
+    }
+    return entries_;
+}
+
+std::int64_t SimWindowServer::popUpMenuLevel() const {
+    std::lock_guard lock(mutex_);
+    return popUpMenuLevel_;
+}
+
+plinth::Point SimWindowServer::pointerLocation() const {
+    const auto screens = displays_->screens();
+    std::lock_guard lock(mutex_);
+    if (screens.empty()) {
+        return pointer_;
+    }
+    return {pointer_.x, screens.front().frame.maxY() - pointer_.y};
+}
+
+void SimWindowServer::warpPointer(plinth::Point point) {
+    std::lock_guard lock(mutex_);
+    pointer_ = point;
+    warps_.push_back(point);
+}
+
+bool SimWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
+    std::lock_guard lock(mutex_);
+    if (keyPostingFails_) {
+        return false;
+    }
+    keyEvents_.push_back({keyCode, flags, keyDown});
+    return true;
+}
+
+WindowEntry SimWindowServer::entryFor(const SimWindow& window) {
+    return {
+        {WindowKey::ownerPID, std::int64_t{window.pid}},
+        {WindowKey::number, std::int64_t{window.number}},
+        {WindowKey::bounds, window.frame},
+        {WindowKey::layer, window.layer},
+        {WindowKey::ownerName, window.ownerName},
+        {WindowKey::name, window.title},
+    };
+}
+
+std::uint32_t SimWindowServer::addWindow(SimWindow window) {
+    std::lock_guard lock(mutex_);
+    if (window.number == 0) {
+        window.number = nextNumber_++;
+    }
+    entries_.insert(entries_.begin(), entryFor(window));
+    return window.number;
+}
+
+void SimWindowServer::insertEntry(std::size_t position, WindowEntry entry) {
+    std::lock_guard lock(mutex_);
+    position = std::min(position, entries_.size());
+    entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
+}
+
+void SimWindowServer::setEntries(std::vector<WindowEntry> entries) {
+    std::lock_guard lock(mutex_);
+    entries_ = std::move(entries);
+}
+
+std::vector<WindowEntry> SimWindowServer::entries() const {
+    std::lock_guard lock(mutex_);
+    return entries_;
+}
+
+std::optional<std::size_t> SimWindowServer::indexOf(std::uint32_t number) const {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (numberOf(entries_[i]) == std::int64_t{number}) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool SimWindowServer::raiseWindow(std::uint32_t number) {
+    std::lock_guard lock(mutex_);
+    const auto index = indexOf(number);
+    if (!index) {
+        return false;
+    }
+    auto first = entries_.begin();
+    std::rotate(first, first + static_cast<std::ptrdiff_t>(*index),
+                first + static_cast<std::ptrdiff_t>(*index) + 1);
+    return true;
+}
+
+bool SimWindowServer::moveWindow(std::uint32_t number, plinth::Rect frame) {
+    std::lock_guard lock(mutex_);
+    const auto index = indexOf(number);
+    if (!index) {
+        return false;
+    }
+    entries_[*index][WindowKey::bounds] = frame;
+    return true;
+}
+
+bool SimWindowServer::closeWindow(std::uint32_t number) {
+    std::lock_guard lock(mutex_);
+    const auto index = indexOf(number);
+    if (!index) {
+        return false;
+    }
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(*index));
+    return true;
+}
+
+std::optional<WindowEntry> SimWindowServer::entry(std::uint32_t number) const {
+    std::lock_guard lock(mutex_);
+    const auto index = indexOf(number);
+    if (!index) {
+        return std::nullopt;
+    }
+    return entries_[*index];
+}
+
+void SimWindowServer::setListFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    listFails_ = fails;
+}
+
+void SimWindowServer::setPopUpMenuLevel(std::int64_t level) {
+    std::lock_guard lock(mutex_);
+    popUpMenuLevel_ = level;
+}
+
+void SimWindowServer::setPointer(plinth::Point global) {
+    std::lock_guard lock(mutex_);
+    pointer_ = global;
+}
+
+plinth::Point SimWindowServer::pointer() const {
+    std::lock_guard lock(mutex_);
+    return pointer_;
+}
+
+std::vector<plinth::Point> SimWindowServer::warps() const {
+    std::lock_guard lock(mutex_);
+    return warps_;
+}
+
+std::vector<PostedKeyEvent> SimWindowServer::postedKeyEvents() const {
+    std::lock_guard lock(mutex_);
+    return keyEvents_;
+}
+
+void SimWindowServer::setKeyPostingFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    keyPostingFails_ = fails;
+}
+
+} // namespace orvane::sim
