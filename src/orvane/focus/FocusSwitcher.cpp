@@ -1,0 +1,174 @@
+#include "orvane/focus/FocusSwitcher.hpp"
+
+#include "orvane/focus/WindowFinder.hpp"
+#include "orvane/platform/Platform.hpp"
+#include "orvane/support/Prefs.hpp"
+#include "plinth/ScreenGeometry.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace orvane {
+namespace {
+
+std::int64_t truncated(double value) {
+    if (!std::isfinite(value)) {
+        return 0;
+    }
+    // Casting an out-of-range double is undefined; no real display is that far out.
+    return static_cast<std::int64_t>(std::clamp(value, -1e15, 1e15));
+}
+
+// One reading of the display list serves a whole question, so the answer is consistent even
+// while the arrangement changes.
+plinth::Rect globalFrameIn(const Display& screen, const std::vector<Display>& screens) {
+    if (screens.empty()) {
+        return screen.frame;
+    }
+    return plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens.front().frame);
+}
+
+std::vector<plinth::Rect> globalFrames(const std::vector<Display>& screens) {
+    std::vector<plinth::Rect> frames;
+    for (const auto& screen : screens) {
+        frames.push_back(globalFrameIn(screen, screens));
+    }
+    return frames;
+}
+
+double overlapArea(const plinth::Rect& a, const plinth::Rect& b) {
+    const double width = std::min(a.maxX(), b.maxX()) - std::max(a.minX(), b.minX());
+    const double height = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+    return width > 0 && height > 0 ? width * height : 0.0;
+}
+
+bool isListed(std::uint32_t windowID) {
+    const auto windows = WindowFinder::windowsFrontToBack();
+    return std::any_of(windows.begin(), windows.end(),
+                       [&](const ScreenWindow& window) { return window.windowID == windowID; });
+}
+
+plinth::Point centre(const plinth::Rect& rect) {
+    return {rect.x + rect.width / 2, rect.y + rect.height / 2};
+}
+
+} // namespace
+
+std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::Point gazePoint) {
+    const std::string screenKey = key(screen);
+    const plinth::Rect screenFrame = globalFrame(screen);
+
+    auto target = WindowFinder::windowAt(gazePoint);
+    if (!target) {
+        target = rememberedWindow(screenKey, screenFrame);
+    }
+    if (!target) {
+        target = WindowFinder::frontmostWindow(screenFrame);
+    }
+    if (!target) {
+        return std::nullopt;
+    }
+
+    auto& services = platform();
+    if (!services.workspace->runningApplication(target->pid)) {
+        return std::nullopt;
+    }
+    // Windows close at any moment; one that went away since it was listed is not focused, and
+    // its application is not activated on its behalf (that would raise its other windows).
+    if (const auto element = WindowFinder::axWindow(*target)) {
+        auto& accessibility = *services.accessibility;
+        if (accessibility.performAction(*element, AXAction::raise) == AXError::invalidElement) {
+            return std::nullopt;
+        }
+        accessibility.setAttribute(*element, AXAttribute::main, true);
+        accessibility.setAttribute(*element, AXAttribute::focused, true);
+    } else if (!isListed(target->windowID)) {
+        return std::nullopt;
+    }
+    if (!services.workspace->activate(target->pid)) {
+        return std::nullopt;
+    }
+
+    lastWindowPerScreen_[screenKey] = target->windowID;
+    currentScreenKey_ = screenKey;
+
+    if (Prefs::shared().moveCursor()) {
+        const plinth::Point pointer =
+            WindowFinder::contains(target->frame, gazePoint) ? gazePoint : centre(target->frame);
+        services.windowServer->warpPointer(pointer);
+    }
+    return target;
+}
+
+std::optional<ScreenWindow> FocusSwitcher::rememberedWindow(const std::string& screenKey,
+                                                            const plinth::Rect& screenFrame) const {
+    auto remembered = lastWindowPerScreen_.find(screenKey);
+    if (remembered == lastWindowPerScreen_.end()) {
+        return std::nullopt;
+    }
+    for (auto& window : WindowFinder::windowsFrontToBack()) {
+        if (window.windowID == remembered->second &&
+            WindowFinder::intersects(window.frame, screenFrame)) {
+            return window;
+        }
+    }
+    return std::nullopt;
+}
+
+void FocusSwitcher::noteManualFocus(const ScreenWindow& window) {
+    const auto screen = screenContaining(window.frame);
+    if (!screen) {
+        return;
+    }
+    const std::string screenKey = key(*screen);
+    lastWindowPerScreen_[screenKey] = window.windowID;
+    currentScreenKey_ = screenKey;
+}
+
+std::string FocusSwitcher::key(const Display& screen) {
+    return std::to_string(truncated(screen.frame.x)) + "," +
+           std::to_string(truncated(screen.frame.y));
+}
+
+plinth::Rect FocusSwitcher::globalFrame(const Display& screen) {
+    return globalFrameIn(screen, platform().displays->screens());
+}
+
+std::optional<Display> FocusSwitcher::screenContaining(const plinth::Rect& rect) {
+    const auto screens = platform().displays->screens();
+    if (screens.empty()) {
+        return std::nullopt;
+    }
+    const auto frames = globalFrames(screens);
+    std::size_t best = 0;
+    double bestArea = overlapArea(frames[0], rect);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const double area = overlapArea(frames[i], rect);
+        if (area > bestArea) {
+            best = i;
+            bestArea = area;
+        }
+    }
+    return screens[best];
+}
+
+std::optional<Display> FocusSwitcher::screenAt(plinth::Point point) {
+    const auto screens = platform().displays->screens();
+    const auto index = plinth::ScreenGeometry::frameContaining(point, globalFrames(screens));
+    if (!index) {
+        return std::nullopt;
+    }
+    return screens[*index];
+}
+
+std::optional<Display> FocusSwitcher::nearestScreen(plinth::Point point) {
+    const auto screens = platform().displays->screens();
+    const auto index = plinth::ScreenGeometry::nearestFrame(point, globalFrames(screens));
+    if (!index) {
+        return std::nullopt;
+    }
+    return screens[*index];
+}
+
+} // namespace orvane

@@ -1,0 +1,141 @@
+#include "orvane/focus/PaneFocuser.hpp"
+
+#include "orvane/focus/Accessibility.hpp"
+#include "orvane/focus/WindowFinder.hpp"
+#include "orvane/platform/Platform.hpp"
+#include "orvane/support/Prefs.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+namespace {
+
+constexpr std::uint64_t shiftOption = ModifierFlag::shift | ModifierFlag::option;
+constexpr std::uint64_t optionCommand = ModifierFlag::option | ModifierFlag::command;
+
+} // namespace
+
+const std::set<std::string>& PaneFocuser::focusableRoles() {
+    static const std::set<std::string> roles{
+        "AXTextArea", "AXTextField", "AXWebArea", "AXScrollArea", "AXTable", "AXOutline", "AXList"};
+    return roles;
+}
+
+const std::map<std::string, ShortcutProfile>& PaneFocuser::shortcutProfiles() {
+    static const std::map<std::string, ShortcutProfile> profiles{
+        {"net.kovidgoyal.kitty", {shiftOption, std::nullopt}},
+        {"com.github.wez.wezterm", {shiftOption, std::nullopt}},
+        {"com.mitchellh.ghostty", {optionCommand, std::nullopt}},
+        {"dev.warp.Warp-Stable", {optionCommand, std::nullopt}},
+        {"co.zeit.hyper", {optionCommand, std::nullopt}},
+        {"com.googlecode.iterm2", {optionCommand, std::nullopt}},
+    };
+    return profiles;
+}
+
+std::optional<ShortcutProfile> PaneFocuser::profileFor(const std::string& identifier) {
+    if (const auto& conventions = platform().desktopConventions) {
+        auto own = conventions->terminalProfiles.find(identifier);
+        if (own != conventions->terminalProfiles.end()) {
+            return own->second;
+        }
+    }
+    auto builtIn = shortcutProfiles().find(identifier);
+    if (builtIn == shortcutProfiles().end()) {
+        return std::nullopt;
+    }
+    return builtIn->second;
+}
+
+bool PaneFocuser::focusPane(const ScreenWindow& window, plinth::Point gazePoint) {
+    if (!Prefs::shared().focusPanes()) {
+        return false;
+    }
+    if (!WindowFinder::contains(window.frame, gazePoint)) {
+        return false;
+    }
+    if (focusViaAccessibility(window.pid, gazePoint)) {
+        return true;
+    }
+    const auto application = platform().workspace->runningApplication(window.pid);
+    if (!application || !application->bundleIdentifier) {
+        return false;
+    }
+    const auto profile = profileFor(*application->bundleIdentifier);
+    if (!profile) {
+        return false;
+    }
+    return focusViaShortcut(*profile, window, gazePoint);
+}
+
+bool PaneFocuser::focusViaAccessibility(pid_t pid, plinth::Point point) {
+    auto& service = *platform().accessibility;
+    const AXElementRef application = service.applicationElement(pid);
+    const AXResult hit = service.elementAtPosition(application, static_cast<float>(point.x),
+                                                   static_cast<float>(point.y));
+    const auto* found = std::get_if<AXElementRef>(&hit.value);
+    if (!hit.ok() || found == nullptr || !*found) {
+        return false;
+    }
+
+    AXElementRef element = *found;
+    AXElementRef pane;
+    for (int examined = 1; examined <= climbLimit; ++examined) {
+        const AXResult role = service.copyAttribute(element, AXAttribute::role);
+        const auto* roleName = std::get_if<std::string>(&role.value);
+        if (role.ok() && roleName != nullptr && focusableRoles().contains(*roleName)) {
+            pane = element;
+            break;
+        }
+        if (examined == climbLimit) {
+            return false;
+        }
+        const AXResult parent = service.copyAttribute(element, AXAttribute::parent);
+        const auto* next = std::get_if<AXElementRef>(&parent.value);
+        if (!parent.ok() || next == nullptr || !*next) {
+            return false;
+        }
+        element = *next;
+    }
+
+    if (const auto frame = Accessibility::frame(pane)) {
+        if (lastPaneFrame_ == frame) {
+            return false; // the pane focused last time: nothing to do here
+        }
+        lastPaneFrame_ = frame;
+    }
+    return service.setAttribute(pane, AXAttribute::focused, true) == AXError::success;
+}
+
+bool PaneFocuser::focusViaShortcut(const ShortcutProfile& profile, const ScreenWindow& window,
+                                   plinth::Point gazePoint) {
+    const plinth::Rect& frame = window.frame;
+    const double dx = (gazePoint.x - (frame.x + frame.width / 2)) / frame.width;
+    const double dy = (gazePoint.y - (frame.y + frame.height / 2)) / frame.height;
+    if (!(std::max(std::abs(dx), std::abs(dy)) > deadZone)) {
+        return false;
+    }
+    if (profile.prefix && !send(profile.prefix->key, profile.prefix->flags)) {
+        return false; // an arrow without its prefix would go to the shell
+    }
+    std::uint16_t arrow = 0;
+    if (std::abs(dy) <= std::abs(dx)) {
+        arrow = dx < 0 ? KeyCode::leftArrow : KeyCode::rightArrow;
+    } else {
+        arrow = dy < 0 ? KeyCode::upArrow : KeyCode::downArrow;
+    }
+    return send(arrow, profile.modifiers);
+}
+
+bool PaneFocuser::send(std::uint16_t key, std::uint64_t flags) {
+    auto& server = *platform().windowServer;
+    if (!server.postKeyEvent(key, flags, true)) {
+        return false;
+    }
+    // Released whatever happens, so the key is never left down.
+    server.postKeyEvent(key, flags, false);
+    return true;
+}
+
+} // namespace orvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace orvane {
+
+// Desktop states in which moving focus would get in the user's way. Each answer is a fresh
+// query; a window list that cannot be had answers false (the guards then hold nothing back).
+namespace SystemGuards {
+
+// A window at or above the pop-up-menu level is on screen (whoever owns it), not counting the
+// gaze overlay's dot.
+bool isMenuOpen();
+
+// A window owned by the process named exactly "Dock" covers more than 40 % of the total
+// display area: a full-screen overview is showing.
+bool isMissionControlActive();
+
+// The frontmost application's name (or "launcher" when it has none) when it is a launcher or
+// quick-open panel.
+std::optional<std::string> activeLauncher();
+
+// The built-in launcher identifiers, matched exactly; the platform's own are added to these.
+const std::set<std::string>& launcherBundleIDs();
+
+// The gaze overlay registers its dot window, which floats above everything like a menu, so
+// that it is not mistaken for one; nullopt when the dot is gone. The registration belongs to
+// the installed platform and is forgotten when another is installed.
+void setOverlayWindowNumber(std::optional<std::uint32_t> number);
+std::optional<std::uint32_t> overlayWindowNumber();
+
+} // namespace SystemGuards
+
+} // namespace orvane
