@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs everything Orvane needs to build, run and test on Debian 12 or later. Run as root.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    build-essential cmake ninja-build pkg-config clang-format
+    # libraries
+    nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libsystemd-dev
+    libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libatspi2.0-dev
+    # the throw-away test desktop and its clients
+    xvfb x11-xserver-utils openbox xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
+    libglib2.0-bin util-linux procps
+)
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "install-deps.sh installs system packages: run it as root (sudo $0)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${packages[@]}"
