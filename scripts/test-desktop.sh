@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Runs one command on a private, throw-away X desktop and returns its exit status:
+# Xvfb (3840x1080, three 1280x1080 monitors, the left one primary), a private D-Bus session
+# with the accessibility bus enabled, and openbox. HOME and the XDG directories are private.
+# Everything started here is ended here, on success, on failure and on a signal.
+#
+#   scripts/test-desktop.sh [--keep-env] command [args...]
+#
+# The command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS and ORVANE_TEST_DESKTOP=1 set.
+set -uo pipefail
+
+if [[ $# -lt 1 ]]; then
+    echo "usage: $0 command [args...]" >&2
+    exit 2
+fi
+
+# A private PID namespace makes clean-up total: when this script's namespace ends, the kernel
+# ends every process left in it, whatever daemonised itself. Fall back to walking our own
+# process tree when namespaces are not available (an unprivileged user without user
+# namespaces).
+if [[ -z "${ORVANE_TEST_DESKTOP_NS:-}" ]]; then
+    export ORVANE_TEST_DESKTOP_NS=1
+    if unshare --pid --fork --kill-child --mount-proc true 2>/dev/null; then
+        exec unshare --pid --fork --kill-child --mount-proc "$BASH" "$0" "$@"
+    elif unshare --user --map-root-user --pid --fork --kill-child --mount-proc true 2>/dev/null; then
+        exec unshare --user --map-root-user --pid --fork --kill-child --mount-proc \
+            "$BASH" "$0" "$@"
+    fi
+fi
+
+workdir="$(mktemp -d "${TMPDIR:-/tmp}/orvane-desktop.XXXXXX")"
+started_pids=()
+
+descendants() {
+    local parent="$1" child
+    for child in $(ps -o pid= --ppid "$parent" 2>/dev/null); do
+        descendants "$child"
+        echo "$child"
+    done
+}
+
+teardown() {
+    local status=$?
+    trap - EXIT INT TERM HUP
+    local pids
+    pids="$(descendants $$)"
+    if [[ -n "$pids" ]]; then
+        kill -TERM $pids 2>/dev/null
+        local deadline=$((SECONDS + 3))
+        while [[ $SECONDS -lt $deadline ]]; do
+            local alive=0 pid
+            for pid in $pids; do
+                if kill -0 "$pid" 2>/dev/null; then
+                    alive=1
+                fi
+            done
+            [[ $alive -eq 0 ]] && break
+            sleep 0.05
+        done
+        kill -KILL $pids 2>/dev/null
+    fi
+    wait 2>/dev/null
+    rm -rf "$workdir"
+    exit "$status"
+}
+trap teardown EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+fail() {
+    echo "test-desktop: $*" >&2
+    exit 1
+}
+
+# Polls `check` until it succeeds or `seconds` pass. Start-up only; tests wait on X events.
+wait_for() {
+    local seconds="$1"
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [[ $SECONDS -ge $deadline ]] && return 1
+        sleep 0.02
+    done
+}
+
+mkdir -p "$workdir/home" "$workdir/runtime" "$workdir/config" "$workdir/data" "$workdir/cache"
+chmod 700 "$workdir/runtime"
+export HOME="$workdir/home"
+export XDG_RUNTIME_DIR="$workdir/runtime"
+export XDG_CONFIG_HOME="$workdir/config"
+export XDG_DATA_HOME="$workdir/data"
+export XDG_CACHE_HOME="$workdir/cache"
+export XDG_SESSION_TYPE=x11
+export GDK_BACKEND=x11
+export QT_QPA_PLATFORM=xcb
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+export GSETTINGS_BACKEND=memory
+export GTK_USE_PORTAL=0
+export GIO_USE_VFS=local
+export NO_AT_BRIDGE=0
+unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER
+unset XAUTHORITY DISPLAY
+
+# --- X server with three monitors -------------------------------------------------------
+exec {displayfd}>"$workdir/display"
+Xvfb -displayfd "$displayfd" -screen 0 3840x1080x24 -nolisten tcp -noreset \
+    >"$workdir/xvfb.log" 2>&1 &
+started_pids+=($!)
+exec {displayfd}>&-
+wait_for 10 test -s "$workdir/display" || fail "Xvfb did not start: $(cat "$workdir/xvfb.log")"
+export DISPLAY=":$(head -n1 "$workdir/display")"
+
+xrandr --setmonitor '*LEFT' 1280/338x1080/286+0+0 screen >/dev/null ||
+    fail "xrandr --setmonitor LEFT failed"
+xrandr --setmonitor MID 1280/338x1080/286+1280+0 none >/dev/null ||
+    fail "xrandr --setmonitor MID failed"
+xrandr --setmonitor RIGHT 1280/338x1080/286+2560+0 none >/dev/null ||
+    fail "xrandr --setmonitor RIGHT failed"
+
+# --- D-Bus session and the accessibility bus --------------------------------------------
+exec {busfd}>"$workdir/bus"
+dbus-daemon --session --nofork --nopidfile --print-address="$busfd" \
+    >"$workdir/dbus.log" 2>&1 &
+started_pids+=($!)
+exec {busfd}>&-
+wait_for 10 test -s "$workdir/bus" || fail "dbus-daemon did not start"
+export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$workdir/bus")"
+
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$workdir/atspi.log" 2>&1 &
+started_pids+=($!)
+gdbus wait --session --timeout 10 org.a11y.Bus || fail "the accessibility bus did not start"
+gdbus call --session -d org.a11y.Bus -o /org/a11y/bus \
+    -m org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null ||
+    fail "could not enable the accessibility bus"
+
+# --- Window manager ---------------------------------------------------------------------
+openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
+started_pids+=($!)
+wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+    fail "openbox did not start: $(cat "$workdir/openbox.log")"
+
+export ORVANE_TEST_DESKTOP=1
+"$@"

@@ -1,0 +1,429 @@
+#include "AtspiAccessibility.hpp"
+
+#include "AtspiBusStatus.hpp"
+#include "AtspiElement.hpp"
+#include "AtspiRoles.hpp"
+#include "X11Connection.hpp"
+#include "X11Displays.hpp"
+#include "X11RaisedWindows.hpp"
+#include "X11WindowList.hpp"
+
+#include <atspi/atspi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace orvane::linuxbackend {
+namespace {
+
+constexpr int callTimeoutMilliseconds = 300;
+constexpr int maxHitTestDepth = 32;
+// How far (origin distance + size differences) an accessibility window may be from its X window.
+constexpr double windowMatchTolerance = 12.0;
+
+// Turns an AT-SPI failure into the caller's error, freeing it.
+AXError takeError(GError*& error) {
+    if (!error) {
+        return AXError::failure;
+    }
+    const std::string message = error->message ? error->message : "";
+    g_clear_error(&error);
+    if (message.find("UnknownObject") != std::string::npos ||
+        message.find("Unknown object") != std::string::npos ||
+        message.find("ServiceUnknown") != std::string::npos ||
+        message.find("does not exist") != std::string::npos) {
+        return AXError::invalidElement;
+    }
+    // Timeouts, a process that went away mid-call, an unreachable bus.
+    return AXError::cannotComplete;
+}
+
+struct ComponentRef {
+    AtspiComponent* component = nullptr;
+    explicit ComponentRef(AtspiAccessible* accessible)
+        : component(accessible ? atspi_accessible_get_component_iface(accessible) : nullptr) {}
+    ~ComponentRef() {
+        if (component) {
+            g_object_unref(component);
+        }
+    }
+    ComponentRef(const ComponentRef&) = delete;
+    ComponentRef& operator=(const ComponentRef&) = delete;
+};
+
+// Screen (= X root) extents of an element.
+std::optional<plinth::Rect> screenExtents(AtspiAccessible* accessible, AXError& error) {
+    ComponentRef ref(accessible);
+    if (!ref.component) {
+        error = AXError::attributeUnsupported;
+        return std::nullopt;
+    }
+    GError* gerror = nullptr;
+    AtspiRect* rect = atspi_component_get_extents(ref.component, ATSPI_COORD_TYPE_SCREEN, &gerror);
+    if (!rect) {
+        error = takeError(gerror);
+        return std::nullopt;
+    }
+    g_clear_error(&gerror);
+    plinth::Rect result{static_cast<double>(rect->x), static_cast<double>(rect->y),
+                        static_cast<double>(rect->width), static_cast<double>(rect->height)};
+    g_boxed_free(ATSPI_TYPE_RECT, rect);
+    error = AXError::success;
+    return result;
+}
+
+bool isWindowRole(AtspiRole role) {
+    return role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_DIALOG ||
+           role == ATSPI_ROLE_ALERT || role == ATSPI_ROLE_FILE_CHOOSER ||
+           role == ATSPI_ROLE_COLOR_CHOOSER;
+}
+
+bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
+    if (!states) {
+        return false;
+    }
+    const bool result = atspi_state_set_contains(states, state);
+    g_object_unref(states);
+    return result;
+}
+
+double matchScore(const plinth::Rect& a, const plinth::Rect& b) {
+    return std::hypot(a.x - b.x, a.y - b.y) + std::abs(a.width - b.width) +
+           std::abs(a.height - b.height);
+}
+
+std::shared_ptr<AtspiElement> wrap(AtspiAccessible* accessible, pid_t pid) {
+    return std::make_shared<AtspiElement>(accessible, pid, false);
+}
+
+} // namespace
+
+AtspiAccessibility::AtspiAccessibility(std::shared_ptr<X11Connection> connection,
+                                       std::shared_ptr<X11RaisedWindows> raised)
+    : connection_(std::move(connection)), raised_(std::move(raised)),
+      status_(std::make_unique<AtspiBusStatus>()) {}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+bool AtspiAccessibility::ensureInitialized() {
+    if (initialized_) {
+        return true;
+    }
+    if (initFailed_) {
+        return false;
+    }
+    const int result = atspi_init();
+    if (result != 0 && result != 1) {
+        initFailed_ = true;
+        return false;
+    }
+    // A stopped application would otherwise block the first call for many seconds.
+    atspi_set_timeout(callTimeoutMilliseconds, callTimeoutMilliseconds);
+    initialized_ = true;
+    return true;
+}
+
+bool AtspiAccessibility::isProcessTrusted() const {
+    return status_->isEnabled();
+}
+
+void AtspiAccessibility::promptForTrust() {
+    status_->setEnabled(true);
+}
+
+AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
+    AtspiAccessible* found = nullptr;
+    if (ensureInitialized()) {
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        if (desktop) {
+            GError* error = nullptr;
+            const gint count = atspi_accessible_get_child_count(desktop, &error);
+            g_clear_error(&error);
+            for (gint i = 0; i < count && !found; ++i) {
+                AtspiAccessible* child = atspi_accessible_get_child_at_index(desktop, i, &error);
+                g_clear_error(&error);
+                if (!child) {
+                    continue;
+                }
+                const guint childPid = atspi_accessible_get_process_id(child, &error);
+                g_clear_error(&error);
+                if (static_cast<pid_t>(childPid) == pid) {
+                    found = child;
+                } else {
+                    g_object_unref(child);
+                }
+            }
+            g_object_unref(desktop);
+        }
+    }
+    return std::make_shared<AtspiElement>(found, pid, true);
+}
+
+AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
+    AtspiAccessible* app = application.accessible();
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(app, &error);
+    if (count < 0 || error) {
+        return {takeError(error), {}};
+    }
+    struct Candidate {
+        std::shared_ptr<AtspiElement> element;
+        std::size_t stackIndex;
+    };
+    std::vector<Candidate> candidates;
+    for (gint i = 0; i < count; ++i) {
+        AtspiAccessible* child = atspi_accessible_get_child_at_index(app, i, &error);
+        if (!child) {
+            const AXError failure = takeError(error);
+            if (failure == AXError::cannotComplete) {
+                return {failure, {}}; // a hung application: do not wait once per child
+            }
+            continue;
+        }
+        auto element = wrap(child, application.pid());
+        const AtspiRole role = atspi_accessible_get_role(child, &error);
+        if (error) {
+            const AXError failure = takeError(error);
+            if (failure == AXError::cannotComplete) {
+                return {failure, {}};
+            }
+            continue;
+        }
+        if (isWindowRole(role) && hasState(child, ATSPI_STATE_VISIBLE)) {
+            candidates.push_back({std::move(element), std::numeric_limits<std::size_t>::max()});
+        }
+    }
+
+    // Front to back as the X server stacks them; windows without a match keep their order
+    // behind the others.
+    if (candidates.size() > 1) {
+        if (auto windows = X11WindowList::query(*connection_)) {
+            for (auto& candidate : candidates) {
+                AXError extentsError = AXError::success;
+                auto extents = screenExtents(candidate.element->accessible(), extentsError);
+                if (!extents) {
+                    continue;
+                }
+                double best = windowMatchTolerance;
+                for (std::size_t index = 0; index < windows->size(); ++index) {
+                    const auto& window = (*windows)[index];
+                    if (!window.isClient || window.pid != application.pid()) {
+                        continue;
+                    }
+                    const double score = std::min(matchScore(*extents, window.clientFrame),
+                                                  matchScore(*extents, window.rootFrame));
+                    if (score < best) {
+                        best = score;
+                        candidate.stackIndex = index;
+                    }
+                }
+            }
+            std::stable_sort(
+                candidates.begin(), candidates.end(),
+                [](const Candidate& a, const Candidate& b) { return a.stackIndex < b.stackIndex; });
+        }
+    }
+    std::vector<AXElementRef> elements;
+    elements.reserve(candidates.size());
+    for (auto& candidate : candidates) {
+        elements.push_back(std::move(candidate.element));
+    }
+    return {AXError::success, std::move(elements)};
+}
+
+std::optional<Window> AtspiAccessibility::xWindowFor(const AtspiElement& window) {
+    AXError error = AXError::success;
+    auto extents = screenExtents(window.accessible(), error);
+    if (!extents) {
+        return std::nullopt;
+    }
+    auto windows = X11WindowList::query(*connection_);
+    if (!windows) {
+        return std::nullopt;
+    }
+    std::optional<Window> best;
+    double bestScore = windowMatchTolerance;
+    for (const auto& candidate : *windows) {
+        if (!candidate.isClient || candidate.pid != window.pid()) {
+            continue;
+        }
+        const double score = std::min(matchScore(*extents, candidate.clientFrame),
+                                      matchScore(*extents, candidate.rootFrame));
+        if (score < bestScore) {
+            bestScore = score;
+            best = candidate.window;
+        }
+    }
+    return best;
+}
+
+AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
+    auto* atspi = dynamic_cast<AtspiElement*>(element.get());
+    if (!atspi || !atspi->accessible()) {
+        return {AXError::invalidElement, {}};
+    }
+    AtspiAccessible* accessible = atspi->accessible();
+    if (name == AXAttribute::windows) {
+        if (!atspi->isApplication()) {
+            return {AXError::attributeUnsupported, {}};
+        }
+        return windowsOf(*atspi);
+    }
+    if (name == AXAttribute::position || name == AXAttribute::size) {
+        AXError error = AXError::success;
+        auto extents = screenExtents(accessible, error);
+        if (!extents) {
+            return {error, {}};
+        }
+        if (name == AXAttribute::size) {
+            return {AXError::success, AXSize{extents->width, extents->height}};
+        }
+        const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+        return {AXError::success, X11Displays::globalFromRoot({extents->x, extents->y}, primary)};
+    }
+    if (name == AXAttribute::role) {
+        GError* error = nullptr;
+        const AtspiRole role = atspi_accessible_get_role(accessible, &error);
+        if (error) {
+            return {takeError(error), {}};
+        }
+        bool multiLine = false, singleLine = false;
+        if (role == ATSPI_ROLE_TEXT) {
+            multiLine = hasState(accessible, ATSPI_STATE_MULTI_LINE);
+            singleLine = hasState(accessible, ATSPI_STATE_SINGLE_LINE);
+        }
+        return {AXError::success, AtspiRoles::roleName(role, multiLine, singleLine)};
+    }
+    if (name == AXAttribute::parent) {
+        GError* error = nullptr;
+        AtspiAccessible* parent = atspi_accessible_get_parent(accessible, &error);
+        if (error) {
+            if (parent) {
+                g_object_unref(parent);
+            }
+            return {takeError(error), {}};
+        }
+        if (!parent) {
+            return {AXError::noValue, {}};
+        }
+        return {AXError::success, AXElementRef(wrap(parent, atspi->pid()))};
+    }
+    return {AXError::attributeUnsupported, {}};
+}
+
+AXError AtspiAccessibility::setAttribute(const AXElementRef& element, const std::string& name,
+                                         bool value) {
+    auto* atspi = dynamic_cast<AtspiElement*>(element.get());
+    if (!atspi || !atspi->accessible()) {
+        return AXError::invalidElement;
+    }
+    if (!value) {
+        // Nothing on X takes focus or main-ness away on request.
+        return AXError::attributeUnsupported;
+    }
+    if (name == AXAttribute::focused) {
+        ComponentRef ref(atspi->accessible());
+        if (!ref.component) {
+            return AXError::attributeUnsupported;
+        }
+        GError* error = nullptr;
+        const gboolean done = atspi_component_grab_focus(ref.component, &error);
+        if (error) {
+            return takeError(error);
+        }
+        return done ? AXError::success : AXError::failure;
+    }
+    if (name == AXAttribute::main) {
+        auto window = xWindowFor(*atspi);
+        if (!window) {
+            return AXError::failure;
+        }
+        raised_->remember(atspi->pid(), *window);
+        return AXError::success;
+    }
+    return AXError::attributeUnsupported;
+}
+
+AXError AtspiAccessibility::performAction(const AXElementRef& element, const std::string& action) {
+    auto* atspi = dynamic_cast<AtspiElement*>(element.get());
+    if (!atspi || !atspi->accessible()) {
+        return AXError::invalidElement;
+    }
+    if (action != AXAction::raise) {
+        return AXError::actionUnsupported;
+    }
+    auto window = xWindowFor(*atspi);
+    if (!window) {
+        return AXError::failure;
+    }
+    raised_->remember(atspi->pid(), *window);
+    X11Connection::ErrorTrap trap(*connection_);
+    XRaiseWindow(connection_->display(), *window);
+    return trap.sync() == 0 ? AXError::success : AXError::invalidElement;
+}
+
+AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
+    auto* atspi = dynamic_cast<AtspiElement*>(application.get());
+    if (!atspi || !atspi->accessible()) {
+        return {AXError::invalidElement, {}};
+    }
+    auto windows = windowsOf(*atspi);
+    if (!windows.ok()) {
+        return windows;
+    }
+    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    const auto root = X11Displays::rootFromGlobal({x, y}, primary);
+    const gint rootX = static_cast<gint>(std::floor(root.x));
+    const gint rootY = static_cast<gint>(std::floor(root.y));
+
+    for (const auto& windowRef : std::get<std::vector<AXElementRef>>(windows.value)) {
+        auto* window = static_cast<AtspiElement*>(windowRef.get());
+        GError* error = nullptr;
+        bool inside = false;
+        {
+            ComponentRef ref(window->accessible());
+            if (!ref.component) {
+                continue;
+            }
+            inside = atspi_component_contains(ref.component, rootX, rootY, ATSPI_COORD_TYPE_SCREEN,
+                                              &error);
+        }
+        if (error) {
+            const AXError failure = takeError(error);
+            if (failure == AXError::cannotComplete) {
+                return {failure, {}};
+            }
+            continue;
+        }
+        if (!inside) {
+            continue;
+        }
+        // Descend until no deeper child answers.
+        AtspiAccessible* current =
+            static_cast<AtspiAccessible*>(g_object_ref(window->accessible()));
+        for (int depth = 0; depth < maxHitTestDepth; ++depth) {
+            ComponentRef ref(current);
+            if (!ref.component) {
+                break;
+            }
+            AtspiAccessible* child = atspi_component_get_accessible_at_point(
+                ref.component, rootX, rootY, ATSPI_COORD_TYPE_SCREEN, &error);
+            g_clear_error(&error);
+            if (!child) {
+                break;
+            }
+            if (child == current) {
+                g_object_unref(child);
+                break;
+            }
+            g_object_unref(current);
+            current = child;
+        }
+        return {AXError::success, AXElementRef(wrap(current, atspi->pid()))};
+    }
+    return {AXError::noValue, {}};
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "orvane/platform/AccessibilityService.hpp"
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <optional>
+
+typedef struct _AtspiAccessible AtspiAccessible;
+
+namespace orvane::linuxbackend {
+
+class AtspiBusStatus;
+class AtspiElement;
+class X11Connection;
+class X11RaisedWindows;
+
+// Other applications' widgets through AT-SPI. Every call into an application is bounded
+// (300 ms), so a hung application answers `cannotComplete`. Screen coordinates of AT-SPI are X
+// root coordinates; they are shifted into the global top-left space here. Main thread.
+class AtspiAccessibility : public AccessibilityService {
+public:
+    AtspiAccessibility(std::shared_ptr<X11Connection> connection,
+                       std::shared_ptr<X11RaisedWindows> raised);
+    ~AtspiAccessibility() override;
+
+    bool isProcessTrusted() const override;
+    // Switches the accessibility bus on: toolkits that watch it start exposing their widgets
+    // (applications already running may need a restart). Nothing is shown to the user.
+    void promptForTrust() override;
+    AXElementRef applicationElement(pid_t pid) override;
+    AXResult copyAttribute(const AXElementRef& element, const std::string& name) override;
+    AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
+    AXError performAction(const AXElementRef& element, const std::string& action) override;
+    AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+
+private:
+    bool ensureInitialized();
+    AXResult windowsOf(const AtspiElement& application);
+    // The X client window that shows this window element: same process, frame within a few
+    // points.
+    std::optional<Window> xWindowFor(const AtspiElement& window);
+
+    std::shared_ptr<X11Connection> connection_;
+    std::shared_ptr<X11RaisedWindows> raised_;
+    std::unique_ptr<AtspiBusStatus> status_;
+    bool initialized_ = false;
+    bool initFailed_ = false;
+};
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <mutex>
+
+struct DBusConnection;
+
+namespace orvane::linuxbackend {
+
+// The accessibility bus switch (org.a11y.Status IsEnabled on the session bus): while it is off,
+// most toolkits do not expose their widgets, so it stands for "this process may use the
+// accessibility interface". Every call is bounded in time. Thread-safe.
+class AtspiBusStatus {
+public:
+    AtspiBusStatus() = default;
+    ~AtspiBusStatus();
+    AtspiBusStatus(const AtspiBusStatus&) = delete;
+    AtspiBusStatus& operator=(const AtspiBusStatus&) = delete;
+
+    // False when the property is off, or there is no session bus or no accessibility bus.
+    bool isEnabled();
+
+    // Switches it on (or off). False when the bus did not accept it.
+    bool setEnabled(bool enabled);
+
+private:
+    DBusConnection* connection();
+
+    std::mutex mutex_;
+    DBusConnection* connection_ = nullptr;
+};
+
+} // namespace orvane::linuxbackend

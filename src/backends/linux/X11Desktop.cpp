@@ -1,0 +1,53 @@
+#include "X11Desktop.hpp"
+
+#include "AtspiAccessibility.hpp"
+#include "X11Connection.hpp"
+#include "X11DesktopEntries.hpp"
+#include "X11Displays.hpp"
+#include "X11InputMonitor.hpp"
+#include "X11RaisedWindows.hpp"
+#include "X11SecureInput.hpp"
+#include "X11WindowServer.hpp"
+#include "X11Workspace.hpp"
+
+namespace orvane::linuxbackend {
+
+std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueue,
+                                             std::string* error) {
+    std::shared_ptr<X11Connection> connection = X11Connection::open(nullptr, error);
+    if (!connection) {
+        return nullptr;
+    }
+    std::shared_ptr<X11Desktop> desktop(new X11Desktop());
+    desktop->connection_ = connection;
+    desktop->entries_ = std::make_shared<X11DesktopEntries>();
+    desktop->raised_ = std::make_shared<X11RaisedWindows>();
+    desktop->displays_ = std::make_shared<X11Displays>(connection);
+    desktop->windowServer_ = std::make_shared<X11WindowServer>(connection, desktop->entries_);
+    desktop->workspace_ = std::make_shared<X11Workspace>(connection, desktop->entries_,
+                                                         desktop->raised_, std::move(mainQueue));
+    desktop->inputMonitor_ = std::make_shared<X11InputMonitor>();
+    desktop->secureInput_ = std::make_shared<X11SecureInput>(connection);
+    desktop->accessibility_ = std::make_shared<AtspiAccessibility>(connection, desktop->raised_);
+    return desktop;
+}
+
+void X11Desktop::fill(Platform& platform) const {
+    platform.displays = displays_;
+    platform.windowServer = windowServer_;
+    platform.workspace = workspace_;
+    platform.inputMonitor = inputMonitor_;
+    platform.secureInput = secureInput_;
+    platform.accessibility = accessibility_;
+}
+
+bool installX11Desktop(Platform& platform, std::string* error) {
+    auto desktop = X11Desktop::open(platform.mainQueue, error);
+    if (!desktop) {
+        return false;
+    }
+    desktop->fill(platform);
+    return true;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,220 @@
+#include "X11Displays.hpp"
+
+#include "X11Connection.hpp"
+#include "X11WindowList.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <algorithm>
+
+namespace orvane::linuxbackend {
+namespace {
+
+// The monitor name descriptor (tag 0xFC) of an EDID base block, if any.
+std::optional<std::string> edidName(const unsigned char* edid, unsigned long length) {
+    if (length < 128) {
+        return std::nullopt;
+    }
+    for (unsigned long offset = 54; offset + 18 <= 126; offset += 18) {
+        const unsigned char* block = edid + offset;
+        if (block[0] == 0 && block[1] == 0 && block[2] == 0 && block[3] == 0xFC) {
+            std::string name;
+            for (int i = 5; i < 18 && block[i] != 0x0A && block[i] != 0; ++i) {
+                name.push_back(static_cast<char>(block[i]));
+            }
+            while (!name.empty() && name.back() == ' ') {
+                name.pop_back();
+            }
+            if (!name.empty()) {
+                return name;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::string outputName(X11Connection& connection, XRRScreenResources* resources, RROutput output) {
+    std::string name;
+    Atom edidAtom = connection.atom("EDID");
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    if (XRRGetOutputProperty(connection.display(), output, edidAtom, 0, 256, False, False,
+                             AnyPropertyType, &type, &format, &count, &remaining,
+                             &data) == Success &&
+        data) {
+        if (format == 8) {
+            name = edidName(data, count).value_or("");
+        }
+        XFree(data);
+    }
+    if (name.empty() && resources) {
+        if (XRROutputInfo* info = XRRGetOutputInfo(connection.display(), resources, output)) {
+            name.assign(info->name, static_cast<std::size_t>(info->nameLen));
+            XRRFreeOutputInfo(info);
+        }
+    }
+    return name;
+}
+
+plinth::Rect intersection(const plinth::Rect& a, const plinth::Rect& b) {
+    const double x1 = std::max(a.minX(), b.minX());
+    const double y1 = std::max(a.minY(), b.minY());
+    const double x2 = std::min(a.maxX(), b.maxX());
+    const double y2 = std::min(a.maxY(), b.maxY());
+    if (x2 <= x1 || y2 <= y1) {
+        return {};
+    }
+    return {x1, y1, x2 - x1, y2 - y1};
+}
+
+// The work area of the current desktop, root coordinates.
+std::optional<plinth::Rect> workArea(X11Connection& connection) {
+    auto areas = connection.property32(connection.root(), connection.atom("_NET_WORKAREA"),
+                                       XA_CARDINAL, 4 * 64);
+    if (!areas || areas->size() < 4) {
+        return std::nullopt;
+    }
+    std::size_t desktop = 0;
+    if (auto current = connection.property32(
+            connection.root(), connection.atom("_NET_CURRENT_DESKTOP"), XA_CARDINAL, 1);
+        current && !current->empty() && (*current)[0] >= 0) {
+        desktop = static_cast<std::size_t>((*current)[0]);
+    }
+    if (4 * desktop + 4 > areas->size()) {
+        desktop = 0;
+    }
+    const auto& a = *areas;
+    return plinth::Rect{
+        static_cast<double>(a[4 * desktop]), static_cast<double>(a[4 * desktop + 1]),
+        static_cast<double>(a[4 * desktop + 2]), static_cast<double>(a[4 * desktop + 3])};
+}
+
+bool contains(const plinth::Rect& rect, plinth::Point point) {
+    return point.x >= rect.minX() && point.x < rect.maxX() && point.y >= rect.minY() &&
+           point.y < rect.maxY();
+}
+
+} // namespace
+
+X11Displays::X11Displays(std::shared_ptr<X11Connection> connection)
+    : connection_(std::move(connection)) {}
+
+std::vector<X11Monitor> X11Displays::monitors(X11Connection& connection) {
+    std::vector<X11Monitor> result;
+    if (!connection.isAlive()) {
+        return result;
+    }
+    X11Connection::ErrorTrap trap(connection);
+    int count = 0;
+    XRRMonitorInfo* infos = XRRGetMonitors(connection.display(), connection.root(), True, &count);
+    if (!infos) {
+        return result;
+    }
+    XRRScreenResources* resources = nullptr;
+    for (int i = 0; i < count; ++i) {
+        const XRRMonitorInfo& info = infos[i];
+        X11Monitor monitor;
+        monitor.rootFrame = {static_cast<double>(info.x), static_cast<double>(info.y),
+                             static_cast<double>(info.width), static_cast<double>(info.height)};
+        monitor.primary = info.primary;
+        monitor.id = static_cast<std::uint32_t>(info.noutput > 0 ? info.outputs[0] : info.name);
+        if (info.noutput > 0) {
+            if (!resources) {
+                resources = XRRGetScreenResourcesCurrent(connection.display(), connection.root());
+            }
+            monitor.name = outputName(connection, resources, info.outputs[0]);
+        }
+        if (monitor.name.empty() && info.name != None) {
+            if (char* name = XGetAtomName(connection.display(), info.name)) {
+                monitor.name = name;
+                XFree(name);
+            }
+        }
+        result.push_back(std::move(monitor));
+    }
+    if (resources) {
+        XRRFreeScreenResources(resources);
+    }
+    XRRFreeMonitors(infos);
+    std::stable_partition(result.begin(), result.end(),
+                          [](const X11Monitor& monitor) { return monitor.primary; });
+    return result;
+}
+
+plinth::Rect X11Displays::primaryRootFrame(X11Connection& connection) {
+    auto list = monitors(connection);
+    if (!list.empty()) {
+        return list.front().rootFrame;
+    }
+    if (!connection.isAlive()) {
+        return {};
+    }
+    ::Display* display = connection.display();
+    const int screen = DefaultScreen(display);
+    return {0, 0, static_cast<double>(DisplayWidth(display, screen)),
+            static_cast<double>(DisplayHeight(display, screen))};
+}
+
+plinth::Rect X11Displays::nativeFromRoot(const plinth::Rect& root, const plinth::Rect& primary) {
+    return {root.x - primary.x, (primary.y + primary.height) - (root.y + root.height), root.width,
+            root.height};
+}
+
+plinth::Point X11Displays::globalFromRoot(plinth::Point root, const plinth::Rect& primary) {
+    return {root.x - primary.x, root.y - primary.y};
+}
+
+plinth::Point X11Displays::rootFromGlobal(plinth::Point global, const plinth::Rect& primary) {
+    return {global.x + primary.x, global.y + primary.y};
+}
+
+std::vector<Display> X11Displays::screens() const {
+    auto list = monitors(*connection_);
+    std::vector<Display> displays;
+    if (list.empty()) {
+        return displays;
+    }
+    const plinth::Rect primary = list.front().rootFrame;
+    const auto area = workArea(*connection_);
+    for (const auto& monitor : list) {
+        Display display;
+        display.id = monitor.id;
+        display.localizedName = monitor.name;
+        display.frame = nativeFromRoot(monitor.rootFrame, primary);
+        plinth::Rect visible = monitor.rootFrame;
+        if (area) {
+            const auto clipped = intersection(monitor.rootFrame, *area);
+            if (clipped.width > 0 && clipped.height > 0) {
+                visible = clipped;
+            }
+        }
+        display.visibleFrame = nativeFromRoot(visible, primary);
+        displays.push_back(std::move(display));
+    }
+    return displays;
+}
+
+std::optional<Display> X11Displays::mainDisplay() const {
+    const Window active = X11WindowList::activeWindow(*connection_);
+    if (active == None) {
+        return std::nullopt;
+    }
+    const auto frame = X11WindowList::frameOf(*connection_, active);
+    if (!frame) {
+        return std::nullopt;
+    }
+    const plinth::Point centre{frame->x + frame->width / 2, frame->y + frame->height / 2};
+    auto list = monitors(*connection_);
+    auto all = screens();
+    for (std::size_t i = 0; i < list.size() && i < all.size(); ++i) {
+        if (contains(list[i].rootFrame, centre)) {
+            return all[i];
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "orvane/platform/Displays.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend {
+
+class X11Connection;
+
+// One monitor as XRandR reports it, in root coordinates (top-left origin of the X screen).
+struct X11Monitor {
+    std::uint32_t id = 0;
+    plinth::Rect rootFrame;
+    std::string name;
+    bool primary = false;
+};
+
+// Displays from XRandR 1.5 monitors. The native space has its origin at the bottom-left corner of
+// the primary monitor, y upwards; the global top-left space is the root space shifted so that the
+// primary monitor's top-left corner is the origin.
+class X11Displays : public Displays {
+public:
+    explicit X11Displays(std::shared_ptr<X11Connection> connection);
+
+    std::vector<Display> screens() const override;
+    std::optional<Display> mainDisplay() const override;
+
+    // Every active monitor, primary first (the first one when none is marked primary).
+    static std::vector<X11Monitor> monitors(X11Connection& connection);
+
+    // Conversions relative to `primary` (a root rectangle).
+    static plinth::Rect nativeFromRoot(const plinth::Rect& root, const plinth::Rect& primary);
+    static plinth::Point globalFromRoot(plinth::Point root, const plinth::Rect& primary);
+    static plinth::Point rootFromGlobal(plinth::Point global, const plinth::Rect& primary);
+
+    // The primary monitor's root rectangle; the whole root window when XRandR lists nothing.
+    static plinth::Rect primaryRootFrame(X11Connection& connection);
+
+private:
+    std::shared_ptr<X11Connection> connection_;
+};
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,254 @@
+#include "X11InputMonitor.hpp"
+
+#include "X11Connection.hpp"
+#include "X11Keys.hpp"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XInput2.h>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+namespace {
+
+// evdev codes of keys that only change the modifier state: they make flags-changed events, no
+// key-down events.
+bool isModifierKey(unsigned int xKeycode) {
+    switch (xKeycode - 8) {
+    case 29:  // LEFTCTRL
+    case 42:  // LEFTSHIFT
+    case 54:  // RIGHTSHIFT
+    case 56:  // LEFTALT
+    case 58:  // CAPSLOCK
+    case 97:  // RIGHTCTRL
+    case 100: // RIGHTALT
+    case 125: // LEFTMETA
+    case 126: // RIGHTMETA
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+X11InputMonitor::X11InputMonitor() = default;
+
+X11InputMonitor::~X11InputMonitor() {
+    if (thread_.joinable()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
+        thread_.join();
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+    }
+}
+
+std::optional<MonitorToken>
+X11InputMonitor::addGlobalMonitor(std::uint64_t mask,
+                                  std::function<void(const InputEvent&)> handler) {
+    if (!handler || !start()) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(monitorsMutex_);
+    const MonitorToken token = nextToken_++;
+    monitors_.emplace(token, Monitor{mask, std::move(handler)});
+    return token;
+}
+
+void X11InputMonitor::removeMonitor(MonitorToken token) {
+    std::lock_guard lock(monitorsMutex_);
+    monitors_.erase(token);
+}
+
+bool X11InputMonitor::start() {
+    std::lock_guard lock(startMutex_);
+    if (thread_.joinable()) {
+        return true;
+    }
+    if (startFailed_) {
+        return false;
+    }
+    startFailed_ = true;
+    connection_ = X11Connection::open(nullptr, nullptr);
+    if (!connection_) {
+        return false;
+    }
+    ::Display* display = connection_->display();
+    int event = 0, error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &xiOpcode_, &event, &error)) {
+        return false;
+    }
+    int major = 2, minor = 2;
+    if (XIQueryVersion(display, &major, &minor) != Success || major < 2 ||
+        (major == 2 && minor < 2)) {
+        return false;
+    }
+    int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (!XkbQueryExtension(display, &xkbOpcode, &xkbEventBase_, &xkbError, &xkbMajor, &xkbMinor)) {
+        return false;
+    }
+
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+    XISetMask(bits, XI_RawButtonPress);
+    XISetMask(bits, XI_RawButtonRelease);
+    XISetMask(bits, XI_RawMotion);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(display, connection_->root(), &mask, 1);
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierStateMask,
+                          XkbModifierStateMask);
+
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
+        flags_ = X11Keys::systemFlagsFromX(state.mods);
+    }
+    Window rootReturn = None, child = None;
+    int windowX = 0, windowY = 0;
+    unsigned int buttons = 0;
+    XQueryPointer(display, connection_->root(), &rootReturn, &child, &lastX_, &lastY_, &windowX,
+                  &windowY, &buttons);
+    XSync(display, False);
+
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        return false;
+    }
+    thread_ = std::thread([this] { run(); });
+    startFailed_ = false;
+    return true;
+}
+
+void X11InputMonitor::run() {
+    ::Display* display = connection_->display();
+    while (connection_->isAlive()) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_) {
+                if (XGetEventData(display, &event.xcookie)) {
+                    const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+                    handleRawEvent(event.xcookie.evtype, static_cast<unsigned int>(raw->detail));
+                    XFreeEventData(display, &event.xcookie);
+                }
+            } else if (event.type == xkbEventBase_) {
+                const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
+                if (xkb->any.xkb_type == XkbStateNotify) {
+                    handleModifierState(xkb->state.mods);
+                }
+            }
+        }
+        pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(descriptors, 2, -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if ((descriptors[1].revents & POLLIN) || (descriptors[0].revents & (POLLHUP | POLLERR))) {
+            return;
+        }
+    }
+}
+
+void X11InputMonitor::handleRawEvent(int type, unsigned int detail) {
+    InputEvent event;
+    event.modifierFlags = flags_;
+    switch (type) {
+    case XI_RawKeyPress: {
+        // Auto-repeat (and some drivers) send presses again while the key is held.
+        if (!keysDown_.insert(detail).second || isModifierKey(detail)) {
+            return;
+        }
+        const auto key = X11Keys::systemKeyFromX(detail);
+        if (!key) {
+            return;
+        }
+        event.type = InputEventType::keyDown;
+        event.keyCode = *key;
+        break;
+    }
+    case XI_RawKeyRelease:
+        keysDown_.erase(detail);
+        return;
+    case XI_RawButtonPress:
+        if (detail >= 4 && detail <= 7) {
+            event.type = InputEventType::scrollWheel;
+            break;
+        }
+        buttonsDown_.insert(detail);
+        if (detail == 1) {
+            event.type = InputEventType::leftMouseDown;
+        } else if (detail == 3) {
+            event.type = InputEventType::rightMouseDown;
+        } else {
+            return;
+        }
+        break;
+    case XI_RawButtonRelease:
+        buttonsDown_.erase(detail);
+        return;
+    case XI_RawMotion: {
+        // Raw motion is in device units and also carries smooth-scroll valuators; only a changed
+        // pointer position counts as a move.
+        Window rootReturn = None, child = None;
+        int x = 0, y = 0, windowX = 0, windowY = 0;
+        unsigned int buttons = 0;
+        if (!XQueryPointer(connection_->display(), connection_->root(), &rootReturn, &child, &x, &y,
+                           &windowX, &windowY, &buttons)) {
+            return;
+        }
+        if (x == lastX_ && y == lastY_) {
+            return;
+        }
+        lastX_ = x;
+        lastY_ = y;
+        if (buttonsDown_.count(1)) {
+            event.type = InputEventType::leftMouseDragged;
+        } else if (buttonsDown_.count(3)) {
+            event.type = InputEventType::rightMouseDragged;
+        } else {
+            event.type = InputEventType::mouseMoved;
+        }
+        break;
+    }
+    default:
+        return;
+    }
+    dispatch(event);
+}
+
+void X11InputMonitor::handleModifierState(unsigned int xState) {
+    const std::uint64_t flags = X11Keys::systemFlagsFromX(xState);
+    if (flags == flags_) {
+        return;
+    }
+    flags_ = flags;
+    InputEvent event;
+    event.type = InputEventType::flagsChanged;
+    event.modifierFlags = flags;
+    dispatch(event);
+}
+
+void X11InputMonitor::dispatch(const InputEvent& event) {
+    std::lock_guard lock(monitorsMutex_);
+    const std::uint64_t bit = eventMask(event.type);
+    // Copy the tokens: a handler may remove monitors (its own or others').
+    std::vector<MonitorToken> tokens;
+    for (const auto& [token, monitor] : monitors_) {
+        if (monitor.mask & bit) {
+            tokens.push_back(token);
+        }
+    }
+    for (MonitorToken token : tokens) {
+        auto it = monitors_.find(token);
+        if (it != monitors_.end()) {
+            auto handler = it->second.handler;
+            handler(event);
+        }
+    }
+}
+
+} // namespace orvane::linuxbackend

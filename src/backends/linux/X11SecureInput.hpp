@@ -1,0 +1,24 @@
+#pragma once
+
+#include "orvane/platform/SecureInput.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend {
+
+class X11Connection;
+
+// X has no secure-input flag; a password prompt or a lock screen holds the keyboard grab
+// instead. So: secure while another client holds the grab (our own grab attempt answers
+// AlreadyGrabbed) and no menu is open, since every open menu grabs the keyboard too. A grab we
+// get is released at once. Main thread.
+class X11SecureInput : public SecureInput {
+public:
+    explicit X11SecureInput(std::shared_ptr<X11Connection> connection);
+    bool isSecureEventInputEnabled() const override;
+
+private:
+    std::shared_ptr<X11Connection> connection_;
+};
+
+} // namespace orvane::linuxbackend

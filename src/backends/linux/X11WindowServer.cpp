@@ -1,0 +1,119 @@
+#include "X11WindowServer.hpp"
+
+#include "X11Connection.hpp"
+#include "X11DesktopEntries.hpp"
+#include "X11Displays.hpp"
+#include "X11Keys.hpp"
+#include "X11WindowList.hpp"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <cmath>
+
+namespace orvane::linuxbackend {
+
+X11WindowServer::X11WindowServer(std::shared_ptr<X11Connection> connection,
+                                 std::shared_ptr<const X11DesktopEntries> entries)
+    : connection_(std::move(connection)), entries_(std::move(entries)) {}
+
+std::optional<std::vector<WindowEntry>> X11WindowServer::onScreenWindows() const {
+    auto windows = X11WindowList::query(*connection_);
+    if (!windows) {
+        return std::nullopt;
+    }
+    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    std::vector<WindowEntry> entries;
+    entries.reserve(windows->size());
+    for (const auto& window : *windows) {
+        WindowEntry entry;
+        if (window.pid) {
+            entry[WindowKey::ownerPID] = static_cast<std::int64_t>(*window.pid);
+        }
+        entry[WindowKey::number] = static_cast<std::int64_t>(window.window);
+        const auto origin =
+            X11Displays::globalFromRoot({window.rootFrame.x, window.rootFrame.y}, primary);
+        entry[WindowKey::bounds] =
+            plinth::Rect{origin.x, origin.y, window.rootFrame.width, window.rootFrame.height};
+        entry[WindowKey::layer] = window.layer;
+        const auto owner =
+            entries_->applicationName(window.applicationId, window.instanceName, window.className);
+        if (!owner.empty()) {
+            entry[WindowKey::ownerName] = owner;
+        }
+        entry[WindowKey::name] = window.title;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::int64_t X11WindowServer::popUpMenuLevel() const {
+    return X11WindowList::popUpMenuLayer;
+}
+
+plinth::Point X11WindowServer::pointerLocation() const {
+    if (!connection_->isAlive()) {
+        return {};
+    }
+    X11Connection::ErrorTrap trap(*connection_);
+    Window rootReturn = None, child = None;
+    int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(connection_->display(), connection_->root(), &rootReturn, &child, &rootX,
+                       &rootY, &windowX, &windowY, &mask)) {
+        return {};
+    }
+    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    return {rootX - primary.x, (primary.y + primary.height) - rootY};
+}
+
+void X11WindowServer::warpPointer(plinth::Point point) {
+    if (!connection_->isAlive()) {
+        return;
+    }
+    X11Connection::ErrorTrap trap(*connection_);
+    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    const auto root = X11Displays::rootFromGlobal(point, primary);
+    XWarpPointer(connection_->display(), None, connection_->root(), 0, 0, 0, 0,
+                 static_cast<int>(std::lround(root.x)), static_cast<int>(std::lround(root.y)));
+    XFlush(connection_->display());
+}
+
+bool X11WindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
+    if (!connection_->isAlive()) {
+        return false;
+    }
+    const auto keycode = X11Keys::xKeycodeFromSystem(keyCode);
+    if (!keycode) {
+        return false;
+    }
+    ::Display* display = connection_->display();
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+        return false;
+    }
+    X11Connection::ErrorTrap trap(*connection_);
+    if (keyDown) {
+        XkbStateRec state{};
+        XkbGetState(display, XkbUseCoreKbd, &state);
+        const std::uint64_t held = X11Keys::systemFlagsFromX(state.mods);
+        // Caps Lock is a latched state, not a key to hold.
+        const std::uint64_t missing = flags & ~held & ~ModifierFlag::capsLock;
+        for (unsigned int modifier : X11Keys::modifierKeycodes(missing)) {
+            XTestFakeKeyEvent(display, modifier, True, CurrentTime);
+        }
+        pressedModifiers_ |= missing;
+        XTestFakeKeyEvent(display, *keycode, True, CurrentTime);
+    } else {
+        XTestFakeKeyEvent(display, *keycode, False, CurrentTime);
+        // Whatever the flags of the key-up, no modifier we pressed may stay down.
+        auto pressed = X11Keys::modifierKeycodes(pressedModifiers_);
+        for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
+            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+        }
+        pressedModifiers_ = 0;
+    }
+    return trap.sync() == 0;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "orvane/platform/WindowServer.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend {
+
+class X11Connection;
+class X11DesktopEntries;
+
+// The window list, the pointer and synthetic keys on X11. Main thread.
+class X11WindowServer : public WindowServer {
+public:
+    X11WindowServer(std::shared_ptr<X11Connection> connection,
+                    std::shared_ptr<const X11DesktopEntries> entries);
+
+    std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
+    std::int64_t popUpMenuLevel() const override;
+    plinth::Point pointerLocation() const override;
+    void warpPointer(plinth::Point point) override;
+    // XTest makes real key events, whose modifier state is the keyboard's: the modifier keys in
+    // `flags` that are not already down are pressed before the key goes down and released after
+    // it comes up.
+    bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
+
+private:
+    std::shared_ptr<X11Connection> connection_;
+    std::shared_ptr<const X11DesktopEntries> entries_;
+    // Modifier keys pressed by a key-down, to release with its key-up.
+    std::uint64_t pressedModifiers_ = 0;
+};
+
+} // namespace orvane::linuxbackend

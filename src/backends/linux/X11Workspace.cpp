@@ -1,0 +1,247 @@
+#include "X11Workspace.hpp"
+
+#include "X11Connection.hpp"
+#include "X11DesktopEntries.hpp"
+#include "X11DisplayWatcher.hpp"
+#include "X11RaisedWindows.hpp"
+#include "X11WindowList.hpp"
+
+#include "orvane/platform/Platform.hpp"
+
+#include <X11/Xatom.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+namespace {
+
+constexpr auto activationTimeout = std::chrono::milliseconds(200);
+
+bool processExists(pid_t pid) {
+    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
+std::optional<std::string> processName(pid_t pid) {
+    std::ifstream stream("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    if (!std::getline(stream, name) || name.empty()) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+} // namespace
+
+X11Workspace::X11Workspace(std::shared_ptr<X11Connection> connection,
+                           std::shared_ptr<const X11DesktopEntries> entries,
+                           std::shared_ptr<X11RaisedWindows> raised,
+                           std::shared_ptr<MainQueue> mainQueue)
+    : connection_(std::move(connection)), entries_(std::move(entries)), raised_(std::move(raised)),
+      mainQueue_(std::move(mainQueue)) {}
+
+X11Workspace::~X11Workspace() = default;
+
+RunningApplication X11Workspace::describe(const X11WindowInfo& window) const {
+    RunningApplication application;
+    application.pid = window.pid.value_or(0);
+    application.bundleIdentifier = entries_->applicationIdentifier(
+        window.applicationId, window.instanceName, window.className);
+    auto name =
+        entries_->applicationName(window.applicationId, window.instanceName, window.className);
+    if (!name.empty()) {
+        application.localizedName = name;
+    } else if (window.pid) {
+        application.localizedName = processName(*window.pid);
+    }
+    return application;
+}
+
+std::optional<RunningApplication> X11Workspace::frontmostApplication() const {
+    const Window active = X11WindowList::activeWindow(*connection_);
+    if (active == None) {
+        return std::nullopt;
+    }
+    X11Connection::ErrorTrap trap(*connection_);
+    X11WindowInfo window;
+    window.window = active;
+    window.pid = X11WindowList::pidOf(*connection_, active);
+    if (!window.pid) {
+        return std::nullopt;
+    }
+    if (auto wmClass = connection_->property8(active, XA_WM_CLASS, XA_STRING)) {
+        const auto split = wmClass->find('\0');
+        window.instanceName = wmClass->substr(0, split);
+        if (split != std::string::npos) {
+            const auto rest = wmClass->substr(split + 1);
+            window.className = rest.substr(0, rest.find('\0'));
+        }
+    }
+    window.applicationId = connection_
+                               ->property8(active, connection_->atom("_GTK_APPLICATION_ID"),
+                                           connection_->atom("UTF8_STRING"))
+                               .value_or("");
+    return describe(window);
+}
+
+std::optional<RunningApplication> X11Workspace::runningApplication(pid_t pid) const {
+    if (!processExists(pid)) {
+        return std::nullopt;
+    }
+    if (auto windows = X11WindowList::query(*connection_)) {
+        for (const auto& window : *windows) {
+            if (window.isClient && window.pid == pid) {
+                return describe(window);
+            }
+        }
+    }
+    // A process without a window on screen: still running, known by its command name.
+    RunningApplication application;
+    application.pid = pid;
+    application.localizedName = processName(pid);
+    return application;
+}
+
+bool X11Workspace::activate(pid_t pid) {
+    auto windows = X11WindowList::query(*connection_);
+    if (!windows) {
+        return false;
+    }
+    std::optional<Window> target;
+    if (auto remembered = raised_->windowFor(pid)) {
+        for (const auto& window : *windows) {
+            if (window.isClient && window.window == *remembered && window.pid == pid) {
+                target = window.window;
+                break;
+            }
+        }
+    }
+    if (!target) {
+        // Topmost ordinary window first, then any other client window of the application.
+        for (const auto& window : *windows) {
+            if (window.isClient && window.pid == pid &&
+                window.layer == X11WindowList::normalLayer) {
+                target = window.window;
+                break;
+            }
+        }
+    }
+    if (!target) {
+        for (const auto& window : *windows) {
+            if (window.isClient && window.pid == pid) {
+                target = window.window;
+                break;
+            }
+        }
+    }
+    return target && activateWindow(*target);
+}
+
+bool X11Workspace::activateWindow(Window client) {
+    X11Connection& connection = *connection_;
+    if (!connection.isAlive() || client == None) {
+        return false;
+    }
+    ::Display* display = connection.display();
+    const Atom activeAtom = connection.atom("_NET_ACTIVE_WINDOW");
+    X11Connection::ErrorTrap trap(connection);
+    connection.discardEvents();
+
+    // A fresh timestamp: window managers drop requests older than the window's last user time.
+    const Time time = connection.serverTime();
+    const Window current = X11WindowList::activeWindow(connection);
+
+    XSelectInput(display, connection.root(), PropertyChangeMask);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = client;
+    event.xclient.message_type = activeAtom;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2; // source indication: a pager, i.e. the user's own request
+    event.xclient.data.l[1] = static_cast<long>(time);
+    event.xclient.data.l[2] = static_cast<long>(current);
+    XSendEvent(display, connection.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &event);
+    XRaiseWindow(display, client);
+    bool active = false;
+    if (trap.sync() == 0) {
+        active = X11WindowList::activeWindow(connection) == client ||
+                 connection.waitForEvent(
+                     [&](const XEvent& e) {
+                         return e.type == PropertyNotify && e.xproperty.atom == activeAtom &&
+                                e.xproperty.window == connection.root() &&
+                                X11WindowList::activeWindow(connection) == client;
+                     },
+                     activationTimeout);
+    }
+    XSelectInput(display, connection.root(), NoEventMask);
+    XSync(display, False);
+    connection.discardEvents();
+    return active;
+}
+
+bool X11Workspace::openURL(const std::string& url) {
+    if (url.empty()) {
+        return false;
+    }
+    // Double fork so the opener is neither our child to reap nor tied to our lifetime; a pipe
+    // closed on exec tells whether the opener could be started at all.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        setsid();
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            const char* argv[] = {"xdg-open", url.c_str(), nullptr};
+            execvp(argv[0], const_cast<char* const*>(argv));
+            const int error = errno;
+            [[maybe_unused]] auto written = write(report[1], &error, sizeof error);
+            _exit(127);
+        }
+        _exit(grandchild < 0 ? 1 : 0);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    ssize_t got = 0;
+    while ((got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+Subscription X11Workspace::observe(WorkspaceEvent event, std::function<void()> handler) {
+    if (event != WorkspaceEvent::displaysChanged) {
+        // Sleep, wake, lock and unlock come from logind and the screen saver over D-Bus, which
+        // this backend does not watch yet: the subscription is valid but never fires.
+        return Subscription();
+    }
+    if (!watcher_) {
+        std::weak_ptr<MainQueue> queue = mainQueue_;
+        const bool fixed = mainQueue_ != nullptr;
+        watcher_ =
+            std::make_unique<X11DisplayWatcher>([queue, fixed]() -> std::shared_ptr<MainQueue> {
+                if (fixed) {
+                    return queue.lock();
+                }
+                return hasPlatform() ? platform().mainQueue : nullptr;
+            });
+    }
+    return watcher_->observe(std::move(handler));
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "orvane/platform/MainQueue.hpp"
+#include "orvane/platform/Workspace.hpp"
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <mutex>
+
+namespace orvane::linuxbackend {
+
+class X11Connection;
+class X11DesktopEntries;
+class X11DisplayWatcher;
+class X11RaisedWindows;
+struct X11WindowInfo;
+
+// Applications and activation through the window manager (EWMH). Main thread.
+class X11Workspace : public Workspace {
+public:
+    // `mainQueue` delivers observed events; when null, the installed platform's main queue is
+    // used at the time of each event.
+    X11Workspace(std::shared_ptr<X11Connection> connection,
+                 std::shared_ptr<const X11DesktopEntries> entries,
+                 std::shared_ptr<X11RaisedWindows> raised, std::shared_ptr<MainQueue> mainQueue);
+    ~X11Workspace() override;
+
+    std::optional<RunningApplication> frontmostApplication() const override;
+    std::optional<RunningApplication> runningApplication(pid_t pid) const override;
+    bool activate(pid_t pid) override;
+    bool openURL(const std::string& url) override;
+    Subscription observe(WorkspaceEvent event, std::function<void()> handler) override;
+
+    // Asks the window manager to activate `client` and raises it; true once _NET_ACTIVE_WINDOW
+    // names it (waits at most 200 ms).
+    bool activateWindow(Window client);
+
+private:
+    RunningApplication describe(const X11WindowInfo& window) const;
+
+    std::shared_ptr<X11Connection> connection_;
+    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<X11RaisedWindows> raised_;
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::unique_ptr<X11DisplayWatcher> watcher_;
+};
+
+} // namespace orvane::linuxbackend
