@@ -28,6 +28,8 @@ public:
         std::string name;
         std::optional<bool> value;
         AXError answer = AXError::success;
+
+        friend bool operator==(const Request&, const Request&) = default;
     };
 
     bool isProcessTrusted() const override;

@@ -1,0 +1,256 @@
+#include "orvane/focus/FocusSwitcher.hpp"
+#include "backends/sim/SimDesktop.hpp"
+#include "orvane/focus/WindowFinder.hpp"
+#include "orvane/support/Prefs.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+using Request = sim::SimAccessibility::Request;
+
+// Lists the windows once as they are, then loses one: it closed in between.
+class VanishingWindowServer : public WindowServer {
+public:
+    VanishingWindowServer(std::shared_ptr<sim::SimWindowServer> inner, std::uint32_t vanishing)
+        : inner_(std::move(inner)), vanishing_(vanishing) {}
+
+    std::optional<std::vector<WindowEntry>> onScreenWindows() const override {
+        auto entries = inner_->onScreenWindows();
+        inner_->closeWindow(vanishing_);
+        return entries;
+    }
+    std::int64_t popUpMenuLevel() const override { return inner_->popUpMenuLevel(); }
+    plinth::Point pointerLocation() const override { return inner_->pointerLocation(); }
+    void warpPointer(plinth::Point point) override { inner_->warpPointer(point); }
+    bool postKeyEvent(std::uint16_t key, std::uint64_t flags, bool down) override {
+        return inner_->postKeyEvent(key, flags, down);
+    }
+
+private:
+    std::shared_ptr<sim::SimWindowServer> inner_;
+    std::uint32_t vanishing_;
+};
+
+// Display A (primary) and display B to its right, both 1920 x 1080.
+class FocusSwitcherTest : public ::testing::Test {
+protected:
+    FocusSwitcherTest() {
+        desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}});
+        desktop.launchApplication(editor, "org.example.Editor", "Editor");
+        desktop.launchApplication(terminal, "org.example.Terminal", "Terminal");
+    }
+
+    Display screen(std::size_t index) const { return desktop.displays->screens().at(index); }
+    std::optional<std::uint32_t> remembered(const std::string& key) const {
+        const auto& memory = switcher.lastWindowPerScreen();
+        auto found = memory.find(key);
+        return found == memory.end() ? std::nullopt : std::optional(found->second);
+    }
+
+    static constexpr pid_t editor = 501;
+    static constexpr pid_t terminal = 502;
+    const plinth::Point emptySpotOnB{3700, 1000};
+    sim::SimDesktop desktop;
+    FocusSwitcher switcher;
+};
+
+// --- Which window -------------------------------------------------------------------------------
+
+TEST_F(FocusSwitcherTest, TheWindowUnderTheGazeIsRaisedFocusedActivatedAndRemembered) {
+    const auto window = desktop.openWindow(editor, {2000, 100, 800, 600}, "notes");
+
+    const auto focused = switcher.focus(screen(1), {2100, 200});
+
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(focused->windowID, window.number);
+    EXPECT_EQ(focused->ownerName, "Editor");
+    EXPECT_THAT(desktop.accessibility->requests(),
+                ElementsAre(Request{window.element, AXAction::raise, std::nullopt},
+                            Request{window.element, AXAttribute::main, true},
+                            Request{window.element, AXAttribute::focused, true}));
+    EXPECT_THAT(desktop.workspace->activations(), ElementsAre(editor));
+    EXPECT_THAT(switcher.lastWindowPerScreen(), ElementsAre(Pair("1920,0", window.number)));
+    EXPECT_EQ(switcher.currentScreenKey(), "1920,0");
+}
+
+TEST_F(FocusSwitcherTest, TheGazeWinsOverTheRememberedWindow) {
+    const auto shell = desktop.openWindow(terminal, {2000, 100, 600, 400});
+    const auto notes = desktop.openWindow(editor, {2800, 300, 800, 600});
+    switcher.noteManualFocus(*WindowFinder::windowAt({2100, 200}));
+
+    EXPECT_EQ(switcher.focus(screen(1), {3000, 500})->windowID, notes.number);
+    EXPECT_EQ(remembered("1920,0"), notes.number);
+    EXPECT_NE(remembered("1920,0"), shell.number);
+}
+
+TEST_F(FocusSwitcherTest, OnAnEmptySpotTheRememberedWindowWinsEvenBehindAnother) {
+    const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
+    switcher.noteManualFocus(*WindowFinder::windowAt({2100, 200}));
+    desktop.openWindow(editor, {2200, 200, 800, 600}); // now in front, over most of it
+
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, shell.number);
+}
+
+TEST_F(FocusSwitcherTest, ARememberedWindowThatLeftTheDisplayGivesWayToTheFrontmostThere) {
+    const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
+    switcher.noteManualFocus(*WindowFinder::windowAt({2100, 200}));
+    const auto notes = desktop.openWindow(editor, {2900, 500, 800, 400});
+    desktop.windowServer->raiseWindow(shell.number); // the remembered one is frontmost...
+
+    // ...but flush against B's left edge it is not on B: shared edges do not count.
+    desktop.windowServer->moveWindow(shell.number, {1120, 100, 800, 600});
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
+
+    // One point over the edge it is on B again, and found behind the frontmost window there.
+    desktop.windowServer->moveWindow(shell.number, {1121, 100, 800, 600});
+    ASSERT_EQ(switcher.focus(screen(1), {1920, 200})->windowID, shell.number);
+    desktop.windowServer->raiseWindow(notes.number);
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, shell.number);
+}
+
+TEST_F(FocusSwitcherTest, AClosedRememberedWindowGivesWayToTheFrontmost) {
+    const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
+    switcher.noteManualFocus(*WindowFinder::windowAt({2100, 200}));
+    const auto notes = desktop.openWindow(editor, {2900, 500, 800, 400});
+    desktop.closeWindow(shell);
+
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
+    EXPECT_EQ(remembered("1920,0"), notes.number);
+}
+
+TEST_F(FocusSwitcherTest, ADisplayWithoutWindowsChangesNothing) {
+    desktop.openWindow(editor, {100, 100, 800, 600}); // on A only
+
+    EXPECT_FALSE(switcher.focus(screen(1), emptySpotOnB));
+    EXPECT_THAT(switcher.lastWindowPerScreen(), IsEmpty());
+    EXPECT_FALSE(switcher.currentScreenKey());
+    EXPECT_EQ(desktop.workspace->activationAttempts(), 0u);
+    EXPECT_THAT(desktop.windowServer->warps(), IsEmpty());
+}
+
+// --- When the target will not be focused -------------------------------------------------------
+
+TEST_F(FocusSwitcherTest, ARefusedActivationRecordsNothingAndLeavesThePointer) {
+    desktop.openWindow(editor, {2000, 100, 800, 600});
+    desktop.workspace->refuseActivation(editor);
+
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_THAT(switcher.lastWindowPerScreen(), IsEmpty());
+    EXPECT_FALSE(switcher.currentScreenKey());
+    EXPECT_THAT(desktop.windowServer->warps(), IsEmpty());
+}
+
+TEST_F(FocusSwitcherTest, AWindowOfAProcessThatEndedIsNotTouched) {
+    desktop.windowServer->addWindow({777, 0, {2000, 100, 800, 600}, 0, "Ghost", ""});
+
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_THAT(desktop.accessibility->requests(), IsEmpty());
+    EXPECT_EQ(desktop.workspace->activationAttempts(), 0u);
+}
+
+TEST_F(FocusSwitcherTest, AWindowThatClosesOnTheWayIsNotFocusedNorItsApplicationActivated) {
+    // Closed after its accessibility window was found.
+    const auto notes = desktop.openWindow(editor, {2000, 100, 800, 600});
+    desktop.accessibility->failAction(notes.element, AXAction::raise, AXError::invalidElement);
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+
+    // Closed right after it was listed, in an application without accessibility.
+    desktop.closeWindow(notes);
+    const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
+    desktop.accessibility->setApplicationError(terminal, AXError::cannotComplete);
+    desktop.services->windowServer =
+        std::make_shared<VanishingWindowServer>(desktop.windowServer, shell.number);
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+
+    EXPECT_EQ(desktop.workspace->activationAttempts(), 0u);
+    EXPECT_THAT(switcher.lastWindowPerScreen(), IsEmpty());
+    EXPECT_THAT(desktop.windowServer->warps(), IsEmpty());
+}
+
+TEST_F(FocusSwitcherTest, AnApplicationThatDoesNotAnswerAccessibilityIsStillActivated) {
+    const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
+    desktop.accessibility->setApplicationError(terminal, AXError::cannotComplete);
+
+    EXPECT_EQ(switcher.focus(screen(1), {2100, 200})->windowID, shell.number);
+    EXPECT_THAT(desktop.workspace->activations(), ElementsAre(terminal));
+    EXPECT_EQ(remembered("1920,0"), shell.number);
+}
+
+// --- The pointer
+// ----------------------------------------------------------------------------------
+
+TEST_F(FocusSwitcherTest, ThePointerGoesToTheGazeOnTheTargetElseToItsCentre) {
+    const auto notes = desktop.openWindow(editor, {2000, 100, 800, 600});
+    switcher.focus(screen(1), {2100, 200});
+    switcher.focus(screen(1), emptySpotOnB); // remembered
+    desktop.closeWindow(notes);
+    desktop.openWindow(terminal, {2400, 400, 400, 200});
+    switcher.focus(screen(1), emptySpotOnB); // frontmost
+
+    EXPECT_THAT(
+        desktop.windowServer->warps(),
+        ElementsAre(plinth::Point{2100, 200}, plinth::Point{2400, 400}, plinth::Point{2600, 500}));
+}
+
+TEST_F(FocusSwitcherTest, ThePointerStaysWithMoveCursorOff) {
+    Prefs::shared().defaults().setBool(PrefKey::moveCursor, false);
+    desktop.openWindow(editor, {2000, 100, 800, 600});
+
+    EXPECT_TRUE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_THAT(desktop.windowServer->warps(), IsEmpty());
+}
+
+// --- Clicks and displays
+// ---------------------------------------------------------------------------
+
+TEST_F(FocusSwitcherTest, AClickedWindowBelongsToTheDisplayHoldingMostOfIt) {
+    switcher.noteManualFocus({terminal, 7, {1620, 100, 800, 600}, "", "", 0}); // 300 on A, 500 on B
+    EXPECT_EQ(remembered("1920,0"), 7u);
+    EXPECT_EQ(switcher.currentScreenKey(), "1920,0");
+
+    switcher.noteManualFocus({terminal, 8, {1520, 100, 800, 600}, "", "", 0}); // an even split
+    EXPECT_EQ(remembered("0,0"), 8u);
+
+    switcher.noteManualFocus({terminal, 9, {5000, 5000, 800, 600}, "", "", 0}); // on no display
+    EXPECT_EQ(remembered("0,0"), 9u);
+    EXPECT_EQ(switcher.currentScreenKey(), "0,0");
+
+    desktop.displays->setFrames({});
+    switcher.noteManualFocus({terminal, 10, {0, 0, 800, 600}, "", "", 0});
+    EXPECT_EQ(remembered("0,0"), 9u);
+}
+
+TEST_F(FocusSwitcherTest, DisplayKeysTruncateTheNativeOriginTowardZero) {
+    EXPECT_EQ(FocusSwitcher::key({1, {0, 0, 1920, 1080}, {}, ""}), "0,0");
+    EXPECT_EQ(FocusSwitcher::key({2, {-1440.5, 900.0, 1440, 900}, {}, ""}), "-1440,900");
+    EXPECT_EQ(FocusSwitcher::key({3, {-0.7, 1079.9, 100, 100}, {}, ""}), "0,1079");
+}
+
+TEST_F(FocusSwitcherTest, DisplaysAreFoundInTheGlobalTopLeftSpace) {
+    // A display above the primary, and one to its right with aligned bottoms.
+    desktop.displays->setFrames({{0, 0, 1920, 1080}, {0, 1080, 1920, 1080}, {1920, 0, 2560, 1440}});
+    const auto screens = desktop.displays->screens();
+
+    EXPECT_EQ(FocusSwitcher::globalFrame(screens[1]), (plinth::Rect{0, -1080, 1920, 1080}));
+    EXPECT_EQ(FocusSwitcher::globalFrame(screens[2]), (plinth::Rect{1920, -360, 2560, 1440}));
+    EXPECT_EQ(FocusSwitcher::screenAt({100, -1})->id, screens[1].id);
+    EXPECT_EQ(FocusSwitcher::screenAt({1920, 500})->id, screens[2].id);
+    EXPECT_FALSE(FocusSwitcher::screenAt({100, 1080}));
+    EXPECT_EQ(FocusSwitcher::nearestScreen({100, 1200})->id, screens[0].id);
+    EXPECT_EQ(FocusSwitcher::screenContaining({1800, -500, 400, 300})->id, screens[2].id);
+
+    desktop.displays->setFrames({});
+    EXPECT_FALSE(FocusSwitcher::screenContaining({0, 0, 10, 10}));
+    EXPECT_FALSE(FocusSwitcher::nearestScreen({0, 0}));
+    EXPECT_EQ(FocusSwitcher::globalFrame(screens[1]), screens[1].frame);
+}
+
+} // namespace
+} // namespace orvane

@@ -1,0 +1,218 @@
+#include "orvane/focus/PaneFocuser.hpp"
+#include "backends/sim/SimDesktop.hpp"
+#include "orvane/support/Prefs.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ElementID = sim::SimAccessibility::ElementID;
+
+constexpr std::uint64_t optionCommand = ModifierFlag::option | ModifierFlag::command;
+constexpr std::uint64_t shiftOption = ModifierFlag::shift | ModifierFlag::option;
+
+std::vector<sim::PostedKeyEvent> press(std::uint16_t key, std::uint64_t flags) {
+    return {{key, flags, true}, {key, flags, false}};
+}
+
+// A 1000 x 500 window at the origin, split into a left and a right pane.
+class PaneFocuserTest : public ::testing::Test {
+protected:
+    PaneFocuserTest() {
+        desktop.launchApplication(editor, "org.example.Editor", "Editor");
+        desktop.launchApplication(iterm, "com.googlecode.iterm2", "iTerm2");
+        desktop.launchApplication(kitty, "net.kovidgoyal.kitty", "kitty");
+    }
+
+    // window → split group → two scroll areas, each holding a plain group (what is hit).
+    ElementID buildPanes(pid_t pid) {
+        auto& ax = *desktop.accessibility;
+        const ElementID window = ax.addWindow(pid, frame);
+        const ElementID split = ax.addElement(window, "AXSplitGroup", frame);
+        leftPane = ax.addElement(split, "AXScrollArea", plinth::Rect{0, 0, 500, 500});
+        rightPane = ax.addElement(split, "AXScrollArea", plinth::Rect{500, 0, 500, 500});
+        ax.addElement(leftPane, "AXGroup", plinth::Rect{0, 0, 500, 500});
+        ax.addElement(rightPane, "AXGroup", plinth::Rect{500, 0, 500, 500});
+        return window;
+    }
+    ScreenWindow windowOf(pid_t pid) const { return {pid, 1, frame, "", "", 0}; }
+    std::vector<sim::PostedKeyEvent> keys() const {
+        return desktop.windowServer->postedKeyEvents();
+    }
+
+    static constexpr pid_t editor = 601;
+    static constexpr pid_t iterm = 602;
+    static constexpr pid_t kitty = 603;
+    const plinth::Rect frame{0, 0, 1000, 500};
+    ElementID leftPane = 0;
+    ElementID rightPane = 0;
+    sim::SimDesktop desktop;
+    PaneFocuser focuser;
+};
+
+// --- Accessibility
+// --------------------------------------------------------------------------------
+
+TEST_F(PaneFocuserTest, ClimbsFromTheHitElementToTheNearestFocusablePane) {
+    buildPanes(editor);
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(editor), {800, 250}));
+    EXPECT_EQ(desktop.accessibility->focusedElement(editor), rightPane);
+    EXPECT_EQ(focuser.lastPaneFrame(), (plinth::Rect{500, 0, 500, 500}));
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(editor), {100, 250}));
+    EXPECT_EQ(desktop.accessibility->focusedElement(editor), leftPane);
+}
+
+TEST_F(PaneFocuserTest, LooksAtMostTwelveElementsUp) {
+    // A text area with a chain of plain groups inside it; the hit element is the innermost.
+    auto chainUnderTextArea = [&](pid_t pid, int groups) {
+        auto& ax = *desktop.accessibility;
+        ElementID element = ax.addElement(ax.addWindow(pid, frame), "AXTextArea", frame);
+        for (int i = 0; i < groups; ++i) {
+            element = ax.addElement(element, "AXGroup", frame);
+        }
+    };
+    chainUnderTextArea(editor, 11); // the text area is the 12th element examined
+    desktop.launchApplication(700, "org.example.Deep", "Deep");
+    chainUnderTextArea(700, 12); // ...and here the 13th
+
+    EXPECT_FALSE(focuser.focusPane(windowOf(700), {500, 250}));
+    EXPECT_FALSE(desktop.accessibility->focusedElement(700));
+    EXPECT_TRUE(focuser.focusPane(windowOf(editor), {500, 250}));
+}
+
+TEST_F(PaneFocuserTest, ABrokenChainOrAnUnreadableRoleIsNoPane) {
+    buildPanes(editor);
+    desktop.accessibility->failAttribute(rightPane, AXAttribute::role, AXError::cannotComplete);
+    desktop.accessibility->setAttributeResult(leftPane, AXAttribute::role,
+                                              {AXError::success, true});
+    desktop.accessibility->failAttribute(rightPane, AXAttribute::parent, AXError::cannotComplete);
+
+    EXPECT_FALSE(focuser.focusPane(windowOf(editor), {800, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(editor), {100, 250})); // climbs to the window
+    EXPECT_FALSE(desktop.accessibility->focusedElement(editor));
+    EXPECT_THAT(keys(), IsEmpty());
+}
+
+TEST_F(PaneFocuserTest, TheSamePaneAgainIsLeftAlone) {
+    buildPanes(editor);
+    ASSERT_TRUE(focuser.focusPane(windowOf(editor), {800, 250}));
+    const auto requests = desktop.accessibility->requests().size();
+
+    EXPECT_FALSE(focuser.focusPane(windowOf(editor), {900, 100}));
+    EXPECT_EQ(desktop.accessibility->requests().size(), requests);
+
+    focuser.clearLastPaneFrame();
+    EXPECT_TRUE(focuser.focusPane(windowOf(editor), {900, 100}));
+}
+
+TEST_F(PaneFocuserTest, ARefusedFocusStillRemembersThePane) {
+    buildPanes(editor);
+    desktop.accessibility->failSetAttribute(rightPane, AXAttribute::focused, AXError::failure);
+
+    EXPECT_FALSE(focuser.focusPane(windowOf(editor), {800, 250}));
+    EXPECT_EQ(focuser.lastPaneFrame(), (plinth::Rect{500, 0, 500, 500}));
+}
+
+// --- Shortcuts ----------------------------------------------------------------------------------
+
+TEST_F(PaneFocuserTest, AProfiledTerminalGetsAnArrowWhenAccessibilityHasNothing) {
+    // No accessibility tree at all: the hit-test finds nothing.
+    EXPECT_TRUE(focuser.focusPane(windowOf(iterm), {710, 250}));
+    EXPECT_THAT(keys(), press(KeyCode::rightArrow, optionCommand));
+}
+
+TEST_F(PaneFocuserTest, LookingAtTheSamePaneAgainFallsBackToTheShortcut) {
+    buildPanes(iterm);
+    ASSERT_TRUE(focuser.focusPane(windowOf(iterm), {800, 250}));
+    ASSERT_THAT(keys(), IsEmpty());
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(iterm), {800, 250}));
+    EXPECT_THAT(keys(), press(KeyCode::rightArrow, optionCommand));
+}
+
+TEST_F(PaneFocuserTest, NoDirectionWithinTheMiddleFifthOfTheWindow) {
+    // x = 700 is exactly 0.2 of the width right of the centre.
+    EXPECT_FALSE(focuser.focusPane(windowOf(kitty), {700, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(kitty), {500, 350}));
+    EXPECT_THAT(keys(), IsEmpty());
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {710, 250}));
+    EXPECT_THAT(keys(), press(KeyCode::rightArrow, shiftOption));
+}
+
+TEST_F(PaneFocuserTest, TheArrowFollowsTheLargerOffsetAndTiesGoHorizontal) {
+    auto arrowFor = [&](plinth::Point gaze) {
+        const auto before = keys().size();
+        EXPECT_TRUE(focuser.focusPane(windowOf(iterm), gaze));
+        const auto after = keys();
+        EXPECT_EQ(after.size(), before + 2);
+        return after.back().keyCode;
+    };
+    EXPECT_EQ(arrowFor({800, 400}), KeyCode::rightArrow); // |dx| = |dy| = 0.3
+    EXPECT_EQ(arrowFor({200, 100}), KeyCode::leftArrow);  // |dx| = |dy| = 0.3
+    EXPECT_EQ(arrowFor({500, 100}), KeyCode::upArrow);    // 30 % of the height above
+    EXPECT_EQ(arrowFor({600, 450}), KeyCode::downArrow);
+}
+
+TEST_F(PaneFocuserTest, OnlyProfiledApplicationsGetShortcuts) {
+    desktop.launchApplication(800, "com.googlecode.iterm2.quickopen", "Open Quickly");
+    desktop.workspace->addApplication({801, std::nullopt, "No identifier"});
+
+    EXPECT_FALSE(focuser.focusPane(windowOf(editor), {900, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(800), {900, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(801), {900, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(999), {900, 250})); // process gone
+    EXPECT_THAT(keys(), IsEmpty());
+}
+
+TEST_F(PaneFocuserTest, NothingPostedIsNoPaneSwitch) {
+    desktop.windowServer->setKeyPostingFails(true);
+    EXPECT_FALSE(focuser.focusPane(windowOf(iterm), {900, 250}));
+}
+
+TEST_F(PaneFocuserTest, ThePlatformsOwnProfilesComeFirst) {
+    auto conventions = std::make_shared<DesktopConventions>();
+    conventions->terminalProfiles["org.example.Mux"] = {
+        ModifierFlag::shift, KeyChord{KeyCode::a, ModifierFlag::control}};
+    conventions->terminalProfiles["net.kovidgoyal.kitty"] = {ModifierFlag::control, std::nullopt};
+    desktop.services->desktopConventions = conventions;
+    desktop.launchApplication(900, "org.example.Mux", "Mux");
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(900), {100, 250}));
+    EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {100, 250}));
+    EXPECT_TRUE(focuser.focusPane(windowOf(iterm), {100, 250}));
+
+    EXPECT_THAT(keys(),
+                ElementsAre(sim::PostedKeyEvent{KeyCode::a, ModifierFlag::control, true},
+                            sim::PostedKeyEvent{KeyCode::a, ModifierFlag::control, false},
+                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::shift, true},
+                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::shift, false},
+                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::control, true},
+                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::control, false},
+                            sim::PostedKeyEvent{KeyCode::leftArrow, optionCommand, true},
+                            sim::PostedKeyEvent{KeyCode::leftArrow, optionCommand, false}));
+}
+
+// --- Gates
+// ----------------------------------------------------------------------------------------
+
+TEST_F(PaneFocuserTest, NothingIsAskedWithFocusPanesOffOrTheGazeOutsideTheWindow) {
+    buildPanes(iterm);
+    const auto calls = desktop.accessibility->callCount();
+
+    EXPECT_FALSE(focuser.focusPane(windowOf(iterm), {1000, 250})); // right edge: outside
+    Prefs::shared().defaults().setBool(PrefKey::focusPanes, false);
+    EXPECT_FALSE(focuser.focusPane(windowOf(iterm), {800, 250}));
+
+    EXPECT_EQ(desktop.accessibility->callCount(), calls);
+    EXPECT_THAT(keys(), IsEmpty());
+}
+
+} // namespace
+} // namespace orvane

@@ -1,0 +1,231 @@
+#include "orvane/focus/WindowFinder.hpp"
+#include "backends/sim/SimDesktop.hpp"
+#include "orvane/focus/Accessibility.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace orvane {
+namespace {
+
+using ::testing::IsEmpty;
+
+WindowEntry normal(std::int64_t pid, std::int64_t number, plinth::Rect frame) {
+    return sim::SimWindowServer::entryFor(
+        {static_cast<pid_t>(pid), static_cast<std::uint32_t>(number), frame, 0, "App", "Title"});
+}
+
+class WindowFinderTest : public ::testing::Test {
+protected:
+    sim::SimDesktop desktop;
+};
+
+// --- Listing -----------------------------------------------------------------------------------
+
+TEST_F(WindowFinderTest, ListsOnlyNormalLayerWindowsLargerThan80By60) {
+    auto missingLayer = normal(5, 15, {0, 0, 300, 300});
+    missingLayer.erase(WindowKey::layer);
+    auto menuBar = normal(1, 11, {0, 0, 1920, 24});
+    menuBar[WindowKey::layer] = std::int64_t{24};
+    auto panel = normal(1, 12, {0, 0, 400, 400});
+    panel[WindowKey::layer] = std::int64_t{3};
+    desktop.windowServer->setEntries({
+        menuBar,
+        panel,
+        normal(2, 13, {0, 0, 80, 200}), // exactly 80 wide
+        normal(3, 14, {0, 0, 200, 60}), // exactly 60 high
+        normal(4, 16, {10, 20, 81, 61}),
+        missingLayer,
+    });
+
+    const auto windows = WindowFinder::windowsFrontToBack();
+
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows[0], (ScreenWindow{4, 16, {10, 20, 81, 61}, "App", "Title", 4}));
+    EXPECT_EQ(windows[1].windowID, 15u);
+    EXPECT_EQ(windows[1].layerIndex, 5);
+}
+
+TEST_F(WindowFinderTest, SkipsEachMalformedEntryAndKeepsTheRest) {
+    auto withValue = [](const char* key, WindowEntryValue value) {
+        auto entry = normal(7, 70, {0, 0, 500, 400});
+        entry[key] = std::move(value);
+        return entry;
+    };
+    auto without = [](const char* key) {
+        auto entry = normal(7, 70, {0, 0, 500, 400});
+        entry.erase(key);
+        return entry;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    desktop.windowServer->setEntries({
+        without(WindowKey::ownerPID), withValue(WindowKey::ownerPID, std::string("501")),
+        withValue(WindowKey::ownerPID, std::int64_t{1} << 31), // beyond a 32-bit pid
+        withValue(WindowKey::ownerPID, 501.5), without(WindowKey::number),
+        withValue(WindowKey::number, std::int64_t{-1}),
+        withValue(WindowKey::number, std::int64_t{1} << 32), without(WindowKey::bounds),
+        withValue(WindowKey::bounds, std::string("{{0, 0}, {500, 400}}")),
+        withValue(WindowKey::bounds, plinth::Rect{0, 0, nan, 400}), normal(8, 80, {0, 0, 500, 400}),
+        withValue(WindowKey::ownerPID, 9.0), // a whole number sent as a float is still a pid
+    });
+
+    const auto windows = WindowFinder::windowsFrontToBack();
+
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows[0].pid, 8);
+    EXPECT_EQ(windows[0].layerIndex, 10);
+    EXPECT_EQ(windows[1].pid, 9);
+    EXPECT_EQ(windows[1].layerIndex, 11);
+}
+
+TEST_F(WindowFinderTest, NamesThatAreMissingOrNotTextBecomeEmpty) {
+    auto entry = normal(3, 30, {0, 0, 500, 400});
+    entry.erase(WindowKey::ownerName);
+    entry[WindowKey::name] = std::int64_t{42};
+    desktop.windowServer->setEntries({entry});
+
+    const auto windows = WindowFinder::windowsFrontToBack();
+
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].ownerName, "");
+    EXPECT_EQ(windows[0].title, "");
+}
+
+TEST_F(WindowFinderTest, AListThatCannotBeHadMeansNoWindows) {
+    desktop.windowServer->addWindow({3, 0, {0, 0, 500, 400}, 0, "Editor", ""});
+    desktop.windowServer->setListFails(true);
+
+    EXPECT_THAT(WindowFinder::windowsFrontToBack(), IsEmpty());
+    EXPECT_FALSE(WindowFinder::windowAt({10, 10}));
+    EXPECT_FALSE(WindowFinder::frontmostWindow({0, 0, 1920, 1080}));
+}
+
+// --- Windows under a point and on a display ------------------------------------------------------
+
+TEST_F(WindowFinderTest, PointsOnTheLeftAndTopEdgesAreInsideTheRightAndBottomOutside) {
+    desktop.windowServer->setEntries({normal(1, 10, {100, 100, 200, 100})});
+
+    EXPECT_TRUE(WindowFinder::windowAt({100, 100}));
+    EXPECT_FALSE(WindowFinder::windowAt({300, 150}));
+    EXPECT_FALSE(WindowFinder::windowAt({150, 200}));
+    EXPECT_TRUE(WindowFinder::windowAt({299.9, 199.9}));
+}
+
+TEST_F(WindowFinderTest, TheWindowNearerTheFrontWins) {
+    desktop.windowServer->setEntries({
+        normal(1, 10, {0, 0, 300, 300}),
+        normal(2, 20, {100, 100, 400, 400}),
+    });
+
+    EXPECT_EQ(WindowFinder::windowAt({150, 150})->windowID, 10u);
+    EXPECT_EQ(WindowFinder::windowAt({350, 350})->windowID, 20u);
+    EXPECT_EQ(WindowFinder::frontmostWindow({200, 200, 10, 10})->windowID, 10u);
+}
+
+TEST_F(WindowFinderTest, AWindowThatOnlyTouchesADisplaysEdgeIsNotOnIt) {
+    // Flush against the left edge of a display at x = 1920, then one point over it.
+    desktop.windowServer->setEntries({normal(1, 10, {1420, 0, 500, 400})});
+    const plinth::Rect display{1920, 0, 1920, 1080};
+    EXPECT_FALSE(WindowFinder::frontmostWindow(display));
+    // Touching any one side, or only a corner, is not sharing area.
+    EXPECT_FALSE(WindowFinder::intersects({3840, 0, 500, 400}, display));
+    EXPECT_FALSE(WindowFinder::intersects({2000, -400, 500, 400}, display));
+    EXPECT_FALSE(WindowFinder::intersects({2000, 1080, 500, 400}, display));
+    EXPECT_FALSE(WindowFinder::intersects({1420, 1080, 500, 100}, display));
+
+    desktop.windowServer->moveWindow(10, {1421, 0, 500, 400});
+    EXPECT_TRUE(WindowFinder::frontmostWindow(display));
+}
+
+// --- Matching accessibility windows
+// ---------------------------------------------------------------
+
+class AXWindowMatch : public WindowFinderTest {
+protected:
+    const ScreenWindow window{40, 400, {100, 100, 800, 600}, "Editor", "notes", 0};
+
+    std::optional<sim::SimAccessibility::ElementID> match() {
+        const auto element = WindowFinder::axWindow(window);
+        return element ? desktop.accessibility->idOf(*element) : std::nullopt;
+    }
+};
+
+TEST_F(AXWindowMatch, AScoreOfTwelveIsAnotherWindow) {
+    desktop.accessibility->addWindow(40, {100, 100, 812, 600});
+    EXPECT_FALSE(match());
+
+    const auto near = desktop.accessibility->addWindow(40, {100, 100, 811.9, 600});
+    EXPECT_EQ(match(), near);
+}
+
+TEST_F(AXWindowMatch, OriginsAreComparedByStraightLineDistance) {
+    // Offsets 6 and 8 are 10 apart in a straight line (14 if added up).
+    const auto shifted = desktop.accessibility->addWindow(40, {106, 108, 800, 600});
+    EXPECT_EQ(match(), shifted);
+}
+
+TEST_F(AXWindowMatch, TheBestScoreWinsAndTiesGoToTheEarlierWindow) {
+    const auto first = desktop.accessibility->addWindow(40, {103, 100, 800, 600});
+    desktop.accessibility->addWindow(40, {97, 100, 800, 600});
+    EXPECT_EQ(match(), first);
+
+    const auto exact = desktop.accessibility->addWindow(40, {100, 100, 800, 600});
+    EXPECT_EQ(match(), exact);
+}
+
+TEST_F(AXWindowMatch, WindowsWithoutAFrameAreSkipped) {
+    const auto unreadable = desktop.accessibility->addWindow(40, {100, 100, 800, 600});
+    desktop.accessibility->failAttribute(unreadable, AXAttribute::size, AXError::cannotComplete);
+    const auto wrongShape = desktop.accessibility->addWindow(40, {100, 100, 800, 600});
+    desktop.accessibility->setAttributeResult(wrongShape, AXAttribute::position,
+                                              {AXError::success, std::string("100,100")});
+    const auto readable = desktop.accessibility->addWindow(40, {101, 100, 800, 600});
+
+    EXPECT_EQ(match(), readable);
+}
+
+TEST_F(AXWindowMatch, ApplicationsThatDoNotAnswerGiveNothing) {
+    auto matchFor = [&](pid_t pid) {
+        return WindowFinder::axWindow({pid, 1, window.frame, "", "", 0}).has_value();
+    };
+    const plinth::Rect frame = window.frame;
+    // 41: not an accessible application at all. 42: no windows.
+    desktop.accessibility->addApplication(42);
+    // 43: an answer of the wrong shape.
+    desktop.accessibility->addWindow(43, frame);
+    desktop.accessibility->setAttributeResult(desktop.accessibility->addApplication(43),
+                                              AXAttribute::windows,
+                                              {AXError::success, std::string("not a list")});
+    // 44: hung.
+    desktop.accessibility->addWindow(44, frame);
+    desktop.accessibility->setApplicationError(44, AXError::cannotComplete);
+    // 45: answers normally.
+    desktop.accessibility->addWindow(45, frame);
+
+    EXPECT_FALSE(matchFor(41));
+    EXPECT_FALSE(matchFor(42));
+    EXPECT_FALSE(matchFor(43));
+    EXPECT_FALSE(matchFor(44));
+    EXPECT_TRUE(matchFor(45));
+
+    desktop.accessibility->setTrusted(false);
+    EXPECT_FALSE(matchFor(45));
+}
+
+TEST_F(WindowFinderTest, AnElementFrameNeedsBothPositionAndSize) {
+    const auto window = desktop.accessibility->addWindow(40, {10, 20, 300, 200});
+    const AXElementRef ref = *WindowFinder::axWindow({40, 1, {10, 20, 300, 200}, "", "", 0});
+
+    EXPECT_EQ(Accessibility::frame(ref), (plinth::Rect{10, 20, 300, 200}));
+    desktop.accessibility->setAttributeResult(window, AXAttribute::size,
+                                              {AXError::success, plinth::Point{300, 200}});
+    EXPECT_FALSE(Accessibility::frame(ref));
+    desktop.accessibility->failAttribute(window, AXAttribute::position, AXError::noValue);
+    EXPECT_FALSE(Accessibility::frame(ref));
+    EXPECT_FALSE(Accessibility::frame(nullptr));
+}
+
+} // namespace
+} // namespace orvane
