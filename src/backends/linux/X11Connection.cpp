@@ -267,25 +267,13 @@ bool X11Connection::waitForEvent(const std::function<bool(const XEvent&)>& match
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     XFlush(display_);
     while (isAlive()) {
-        // Look through what is queued without blocking, oldest first.
-        int queued = XEventsQueued(display_, QueuedAfterReading);
-        std::vector<XEvent> skipped;
-        bool found = false;
-        for (int i = 0; i < queued; ++i) {
+        // This connection has no event loop: whatever else arrives meanwhile is dropped.
+        while (XEventsQueued(display_, QueuedAfterReading) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
-            if (!found && match(event)) {
-                found = true;
-            } else {
-                skipped.push_back(event);
+            if (match(event)) {
+                return true;
             }
-        }
-        // Put the others back in their order so later waits still see them.
-        for (auto it = skipped.rbegin(); it != skipped.rend(); ++it) {
-            XPutBackEvent(display_, &*it);
-        }
-        if (found) {
-            return true;
         }
         auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());

@@ -71,7 +71,7 @@ public:
     Time serverTime();
 
     // Waits until an event matching `match` arrives or `timeout` passes. Events that do not match
-    // stay queued (call `discardEvents` when done).
+    // are dropped: the connection has no event loop of its own.
     bool waitForEvent(const std::function<bool(const XEvent&)>& match,
                       std::chrono::milliseconds timeout);
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "X11TestSupport.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend::test {
+
+// The real clients the tests drive: an xterm and gtk3-widget-factory, each with its client
+// window once it is managed.
+struct RunningClient {
+    std::unique_ptr<ChildProcess> process;
+    unsigned long window = 0;
+
+    pid_t pid() const { return process->pid(); }
+};
+
+// An xterm titled `title` whose frame's top-left corner is at root (x, y).
+RunningClient startXterm(TestDesktop& desktop, const std::string& title, int x, int y);
+
+// gtk3-widget-factory, moved so its frame's top-left corner is at root (x, y).
+RunningClient startWidgetFactory(TestDesktop& desktop, int x, int y);
+
+} // namespace orvane::linuxbackend::test

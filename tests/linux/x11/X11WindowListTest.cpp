@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include "X11Clients.hpp"
+
+#include "X11Connection.hpp"
+#include "X11WindowList.hpp"
+#include "X11WindowServer.hpp"
+#include "X11Workspace.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <thread>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+std::optional<WindowEntry> entryFor(const std::vector<WindowEntry>& entries, unsigned long window,
+                                    std::size_t* index = nullptr) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto it = entries[i].find(WindowKey::number);
+        if (it != entries[i].end() &&
+            std::get<std::int64_t>(it->second) == static_cast<std::int64_t>(window)) {
+            if (index) {
+                *index = i;
+            }
+            return entries[i];
+        }
+    }
+    return std::nullopt;
+}
+
+template <typename T> T value(const WindowEntry& entry, const char* key) {
+    return std::get<T>(entry.at(key));
+}
+
+class X11_window_list : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_TEST_DESKTOP();
+        desktop = std::make_unique<TestDesktop>();
+        xterm = startXterm(*desktop, "orvane-xterm", 1400, 100);
+        ASSERT_NE(xterm.window, 0u);
+    }
+
+    std::vector<WindowEntry> entries() {
+        auto list = desktop->desktop().windowServer()->onScreenWindows();
+        EXPECT_TRUE(list.has_value());
+        return list.value_or(std::vector<WindowEntry>{});
+    }
+
+    std::unique_ptr<TestDesktop> desktop;
+    RunningClient xterm;
+};
+
+TEST_F(X11_window_list, describesAClientWithItsFramePidTitleAndOwner) {
+    auto entry = entryFor(entries(), xterm.window);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(value<std::int64_t>(*entry, WindowKey::ownerPID), xterm.pid());
+    // xterm sets WM_NAME only; its desktop entry names it.
+    EXPECT_EQ(value<std::string>(*entry, WindowKey::name), "orvane-xterm");
+    EXPECT_EQ(value<std::string>(*entry, WindowKey::ownerName), "XTerm");
+    EXPECT_EQ(value<std::int64_t>(*entry, WindowKey::layer), 0);
+    // The frame's top-left corner where it was put (the primary's origin is the root's), and
+    // larger than the client by the decorations.
+    const auto bounds = value<plinth::Rect>(*entry, WindowKey::bounds);
+    EXPECT_EQ(bounds.x, 1400);
+    EXPECT_EQ(bounds.y, 100);
+    auto client = X11WindowList::clientFrameOf(desktop->connection(), xterm.window);
+    ASSERT_TRUE(client);
+    EXPECT_GT(bounds.height, client->height);
+    EXPECT_GE(bounds.width, client->width);
+    EXPECT_GE(client->x, bounds.x);
+    EXPECT_GT(client->y, bounds.y);
+}
+
+TEST_F(X11_window_list, followsTheStackingOrderFrontFirst) {
+    auto second = startXterm(*desktop, "orvane-second", 1500, 200);
+    ASSERT_NE(second.window, 0u);
+    auto& workspace = *desktop->desktop().workspace();
+    for (auto [front, back] :
+         {std::pair{xterm.window, second.window}, std::pair{second.window, xterm.window},
+          std::pair{xterm.window, second.window}}) {
+        ASSERT_TRUE(workspace.activateWindow(front));
+        std::size_t frontIndex = 0, backIndex = 0;
+        ASSERT_TRUE(desktop->waiter().until([&] {
+            auto list = entries();
+            return entryFor(list, front, &frontIndex) && entryFor(list, back, &backIndex) &&
+                   frontIndex < backIndex;
+        }));
+    }
+}
+
+TEST_F(X11_window_list, leavesOutUnmappedWindowsAndKeepsOverrideRedirectOnesAboveNormal) {
+    ::Display* display = desktop->connection().display();
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const Window popup =
+        XCreateWindow(display, desktop->connection().root(), 1300, 50, 200, 150, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    XFlush(display);
+    EXPECT_FALSE(entryFor(entries(), popup)); // not mapped yet
+
+    XMapRaised(display, popup);
+    XSync(display, False);
+    std::size_t popupIndex = 0, xtermIndex = 0;
+    auto list = entries();
+    auto entry = entryFor(list, popup, &popupIndex);
+    ASSERT_TRUE(entry);
+    ASSERT_TRUE(entryFor(list, xterm.window, &xtermIndex));
+    EXPECT_LT(popupIndex, xtermIndex);
+    // Ours, untyped, without a parent: an overlay, neither ordinary nor a menu.
+    const auto layer = value<std::int64_t>(*entry, WindowKey::layer);
+    EXPECT_GT(layer, 0);
+    EXPECT_LT(layer, desktop->desktop().windowServer()->popUpMenuLevel());
+    EXPECT_EQ(value<std::int64_t>(*entry, WindowKey::ownerPID), getpid());
+    EXPECT_EQ(value<plinth::Rect>(*entry, WindowKey::bounds), (plinth::Rect{1300, 50, 200, 150}));
+
+    // The same window transient for another one is how some toolkits show their menus.
+    XUnmapWindow(display, popup);
+    XSetTransientForHint(display, popup, xterm.window);
+    XMapRaised(display, popup);
+    XSync(display, False);
+    entry = entryFor(entries(), popup);
+    ASSERT_TRUE(entry);
+    EXPECT_GE(value<std::int64_t>(*entry, WindowKey::layer),
+              desktop->desktop().windowServer()->popUpMenuLevel());
+    XDestroyWindow(display, popup);
+    XSync(display, False);
+    EXPECT_FALSE(entryFor(entries(), popup));
+}
+
+TEST_F(X11_window_list, givesDocksAndMenuTypesTheirLayers) {
+    ::Display* display = desktop->connection().display();
+    auto makeTyped = [&](const char* type, bool overrideRedirect) {
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = overrideRedirect;
+        Window window = XCreateWindow(display, desktop->connection().root(), 2600, 10, 300, 40, 0,
+                                      CopyFromParent, InputOutput, CopyFromParent,
+                                      CWOverrideRedirect, &attributes);
+        Atom typeAtom = desktop->connection().atom(type);
+        XChangeProperty(display, window, desktop->connection().atom("_NET_WM_WINDOW_TYPE"), XA_ATOM,
+                        32, PropModeReplace, reinterpret_cast<unsigned char*>(&typeAtom), 1);
+        XMapRaised(display, window);
+        return window;
+    };
+    const Window dock = makeTyped("_NET_WM_WINDOW_TYPE_DOCK", false);
+    const Window menu = makeTyped("_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", true);
+    const Window tooltip = makeTyped("_NET_WM_WINDOW_TYPE_TOOLTIP", true);
+    const Window background = makeTyped("_NET_WM_WINDOW_TYPE_DESKTOP", false);
+    XSync(display, False);
+    auto& server = *desktop->desktop().windowServer();
+    std::optional<WindowEntry> dockEntry;
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        dockEntry = entryFor(entries(), dock);
+        return dockEntry.has_value();
+    }));
+    const auto list = entries();
+    EXPECT_GT(value<std::int64_t>(*dockEntry, WindowKey::layer), 0);
+    EXPECT_LT(value<std::int64_t>(*dockEntry, WindowKey::layer), server.popUpMenuLevel());
+    ASSERT_TRUE(entryFor(list, menu));
+    EXPECT_GE(value<std::int64_t>(*entryFor(list, menu), WindowKey::layer),
+              server.popUpMenuLevel());
+    ASSERT_TRUE(entryFor(list, tooltip));
+    EXPECT_LT(value<std::int64_t>(*entryFor(list, tooltip), WindowKey::layer),
+              server.popUpMenuLevel());
+    EXPECT_GT(value<std::int64_t>(*entryFor(list, tooltip), WindowKey::layer), 0);
+    EXPECT_FALSE(entryFor(list, background));
+    for (Window window : {dock, menu, tooltip, background}) {
+        XDestroyWindow(display, window);
+    }
+    XSync(display, False);
+}
+
+TEST_F(X11_window_list, survivesWindowsVanishingWhileItIsRead) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> churned{0};
+    std::thread churn([&] {
+        ::Display* display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        while (!stop.load()) {
+            Window windows[8];
+            for (auto& window : windows) {
+                window = XCreateWindow(display, DefaultRootWindow(display), 10, 10, 100, 100, 0,
+                                       CopyFromParent, InputOutput, CopyFromParent,
+                                       CWOverrideRedirect, &attributes);
+                XStoreName(display, window, "vanishing");
+                XMapWindow(display, window);
+            }
+            XFlush(display);
+            for (auto window : windows) {
+                XDestroyWindow(display, window);
+            }
+            XSync(display, False);
+            ++churned;
+        }
+        XCloseDisplay(display);
+    });
+    int lists = 0;
+    for (int i = 0; i < 300 || churned.load() < 50; ++i) {
+        auto list = desktop->desktop().windowServer()->onScreenWindows();
+        ASSERT_TRUE(list);
+        EXPECT_TRUE(entryFor(*list, xterm.window));
+        for (const auto& entry : *list) {
+            EXPECT_TRUE(entry.count(WindowKey::number));
+            EXPECT_TRUE(entry.count(WindowKey::bounds));
+        }
+        ++lists;
+        if (i > 5000) {
+            break;
+        }
+    }
+    stop = true;
+    churn.join();
+    EXPECT_GE(lists, 300);
+    EXPECT_TRUE(desktop->connection().isAlive());
+}
+
+} // namespace
+} // namespace orvane::linuxbackend::test
