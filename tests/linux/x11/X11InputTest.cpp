@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include "X11Clients.hpp"
+
+#include "X11InputMonitor.hpp"
+#include "X11Keys.hpp"
+#include "X11WindowServer.hpp"
+#include "X11Workspace.hpp"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <mutex>
+#include <vector>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+// Collects the events a monitor hands over (on the monitor's thread).
+struct Recorder {
+    std::mutex mutex;
+    std::vector<InputEvent> events;
+
+    std::function<void(const InputEvent&)> handler() {
+        return [this](const InputEvent& event) {
+            std::lock_guard lock(mutex);
+            events.push_back(event);
+        };
+    }
+    std::vector<InputEvent> snapshot() {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+    std::vector<InputEvent> ofType(int type) {
+        std::vector<InputEvent> result;
+        for (const auto& event : snapshot()) {
+            if (event.type == type) {
+                result.push_back(event);
+            }
+        }
+        return result;
+    }
+};
+
+// Pointer input as a mouse makes it, on a connection of its own.
+class XTestPointer {
+public:
+    XTestPointer() : display_(XOpenDisplay(nullptr)) {}
+    ~XTestPointer() {
+        if (display_) {
+            XCloseDisplay(display_);
+        }
+    }
+    void moveTo(int x, int y) {
+        XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+        XSync(display_, False);
+    }
+    void button(unsigned int number, bool down) {
+        XTestFakeButtonEvent(display_, number, down, CurrentTime);
+        XSync(display_, False);
+    }
+
+private:
+    ::Display* display_;
+};
+
+constexpr std::uint64_t everything =
+    eventMask(InputEventType::keyDown) | eventMask(InputEventType::flagsChanged) |
+    eventMask(InputEventType::mouseMoved) | eventMask(InputEventType::leftMouseDragged) |
+    eventMask(InputEventType::rightMouseDragged) | eventMask(InputEventType::scrollWheel) |
+    eventMask(InputEventType::leftMouseDown) | eventMask(InputEventType::rightMouseDown);
+
+class X11_input : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_TEST_DESKTOP();
+        desktop = std::make_unique<TestDesktop>();
+        xterm = startXterm(*desktop, "orvane-typing", 1400, 100);
+        ASSERT_NE(xterm.window, 0u);
+        ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(xterm.window));
+        token = desktop->desktop().inputMonitor()->addGlobalMonitor(everything, recorder.handler());
+        ASSERT_TRUE(token);
+    }
+    void TearDown() override {
+        if (desktop && token) {
+            desktop->desktop().inputMonitor()->removeMonitor(*token);
+        }
+    }
+
+    bool waitFor(const std::function<bool()>& condition) {
+        return desktop->waiter().until(condition, 5s, 5ms);
+    }
+
+    std::unique_ptr<TestDesktop> desktop;
+    RunningClient xterm;
+    Recorder recorder;
+    std::optional<MonitorToken> token;
+};
+
+TEST_F(X11_input, reportsKeysTypedIntoAnotherClientWithTheirModifiers) {
+    ASSERT_TRUE(run({"xdotool", "key", "--window", std::to_string(xterm.window), "a"}));
+    ASSERT_TRUE(run({"xdotool", "key", "ctrl+c", "shift+x", "super+g", "alt+Left"}));
+    ASSERT_TRUE(waitFor([&] { return recorder.ofType(InputEventType::keyDown).size() >= 5; }));
+    auto keys = recorder.ofType(InputEventType::keyDown);
+    ASSERT_EQ(keys.size(), 5u);
+    EXPECT_EQ(keys[0].keyCode, KeyCode::a);
+    EXPECT_EQ(keys[0].modifierFlags, 0u);
+    EXPECT_EQ(keys[1].keyCode, KeyCode::c);
+    EXPECT_EQ(keys[1].modifierFlags, ModifierFlag::control);
+    EXPECT_EQ(keys[2].keyCode, KeyCode::x);
+    EXPECT_EQ(keys[2].modifierFlags, ModifierFlag::shift);
+    EXPECT_EQ(keys[3].keyCode, KeyCode::g);
+    EXPECT_EQ(keys[3].modifierFlags, ModifierFlag::command);
+    EXPECT_EQ(keys[4].keyCode, KeyCode::leftArrow);
+    EXPECT_EQ(keys[4].modifierFlags, ModifierFlag::option);
+
+    // Each modifier went down and up: one flags change each way, no key-down of its own.
+    auto flags = recorder.ofType(InputEventType::flagsChanged);
+    ASSERT_EQ(flags.size(), 8u);
+    EXPECT_EQ(flags[0].modifierFlags, ModifierFlag::control);
+    EXPECT_EQ(flags[1].modifierFlags, 0u);
+    EXPECT_EQ(flags[6].modifierFlags, ModifierFlag::option);
+    EXPECT_EQ(flags[7].modifierFlags, 0u);
+}
+
+TEST_F(X11_input, reportsClicksDragsMovesAndScrolls) {
+    // xdotool's mousemove warps, and warps are no input: move through XTest like a mouse.
+    XTestPointer mouse;
+    mouse.moveTo(1500, 300);
+    ASSERT_TRUE(waitFor([&] { return !recorder.ofType(InputEventType::mouseMoved).empty(); }));
+    ASSERT_TRUE(run({"xdotool", "click", "1", "click", "3", "click", "4", "click", "5"}));
+    mouse.button(1, true);
+    mouse.moveTo(1550, 350);
+    mouse.button(1, false);
+    ASSERT_TRUE(
+        waitFor([&] { return !recorder.ofType(InputEventType::leftMouseDragged).empty(); }));
+    EXPECT_EQ(recorder.ofType(InputEventType::leftMouseDown).size(), 2u);
+    EXPECT_EQ(recorder.ofType(InputEventType::rightMouseDown).size(), 1u);
+    EXPECT_EQ(recorder.ofType(InputEventType::scrollWheel).size(), 2u);
+    EXPECT_TRUE(recorder.ofType(InputEventType::rightMouseDragged).empty());
+}
+
+TEST_F(X11_input, deliversOnlyTheMaskedTypesAndNothingAfterRemoval) {
+    Recorder clicks;
+    auto& monitor = *desktop->desktop().inputMonitor();
+    auto clickToken =
+        monitor.addGlobalMonitor(eventMask(InputEventType::leftMouseDown), clicks.handler());
+    ASSERT_TRUE(clickToken);
+    ASSERT_TRUE(run({"xdotool", "click", "1", "key", "b"}));
+    ASSERT_TRUE(waitFor([&] { return !recorder.ofType(InputEventType::keyDown).empty(); }));
+    ASSERT_EQ(clicks.snapshot().size(), 1u);
+    EXPECT_EQ(clicks.snapshot()[0].type, InputEventType::leftMouseDown);
+
+    monitor.removeMonitor(*clickToken);
+    monitor.removeMonitor(*clickToken); // unknown tokens are ignored
+    ASSERT_TRUE(run({"xdotool", "click", "1", "key", "b"}));
+    ASSERT_TRUE(waitFor([&] { return recorder.ofType(InputEventType::keyDown).size() >= 2; }));
+    EXPECT_EQ(clicks.snapshot().size(), 1u);
+}
+
+TEST_F(X11_input, postsKeysWithTheirModifiersAndLeavesNoneHeld) {
+    auto& server = *desktop->desktop().windowServer();
+    const std::uint64_t flags = ModifierFlag::shift | ModifierFlag::option;
+    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, flags, true));
+    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, flags, false));
+    ASSERT_TRUE(waitFor([&] {
+        auto flagsEvents = recorder.ofType(InputEventType::flagsChanged);
+        return !recorder.ofType(InputEventType::keyDown).empty() && !flagsEvents.empty() &&
+               flagsEvents.back().modifierFlags == 0;
+    }));
+    auto keys = recorder.ofType(InputEventType::keyDown);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].keyCode, KeyCode::rightArrow);
+    EXPECT_EQ(keys[0].modifierFlags, flags);
+    EXPECT_FALSE(server.postKeyEvent(999, 0, true)); // no such key
+}
+
+TEST(X11_input_keys, mapsPositionsBothWays) {
+    // evdev KEY_A (30) is X keycode 38, whatever the layout.
+    EXPECT_EQ(X11Keys::systemKeyFromX(38), KeyCode::a);
+    EXPECT_EQ(X11Keys::xKeycodeFromSystem(KeyCode::c), 54u);
+    for (unsigned int keycode = 9; keycode < 256; ++keycode) {
+        if (auto key = X11Keys::systemKeyFromX(keycode)) {
+            EXPECT_EQ(X11Keys::xKeycodeFromSystem(*key), keycode) << keycode;
+        }
+    }
+    EXPECT_EQ(X11Keys::systemFlagsFromX(ShiftMask | ControlMask | Mod1Mask | Mod4Mask | LockMask),
+              ModifierFlag::shift | ModifierFlag::control | ModifierFlag::option |
+                  ModifierFlag::command | ModifierFlag::capsLock);
+    EXPECT_EQ(X11Keys::systemFlagsFromX(Mod2Mask), 0u); // Num Lock is no modifier here
+}
+
+} // namespace
+} // namespace orvane::linuxbackend::test
