@@ -25,7 +25,8 @@ constexpr double windowMatchTolerance = 12.0;
 // Turns an AT-SPI failure into the caller's error, freeing it.
 AXError takeError(GError*& error) {
     if (!error) {
-        return AXError::failure;
+        // libatspi reports some timeouts only through the result.
+        return AXError::cannotComplete;
     }
     const std::string message = error->message ? error->message : "";
     g_clear_error(&error);

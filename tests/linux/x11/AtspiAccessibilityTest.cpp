@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include "X11Clients.hpp"
+
+#include "AtspiAccessibility.hpp"
+#include "X11Connection.hpp"
+#include "X11WindowList.hpp"
+#include "X11Workspace.hpp"
+
+#include <atspi/atspi.h>
+
+#include <cmath>
+#include <csignal>
+#include <deque>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+// The centre of the first showing single-line text entry of the application, in root
+// coordinates, found by walking its accessibility tree directly.
+std::optional<plinth::Point> findEntry(pid_t pid) {
+    std::optional<plinth::Point> found;
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    const int apps = atspi_accessible_get_child_count(desktop, nullptr);
+    std::deque<AtspiAccessible*> queue;
+    for (int i = 0; i < apps; ++i) {
+        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+        if (app && static_cast<pid_t>(atspi_accessible_get_process_id(app, nullptr)) == pid) {
+            queue.push_back(app);
+        } else if (app) {
+            g_object_unref(app);
+        }
+    }
+    g_object_unref(desktop);
+    int visited = 0;
+    while (!queue.empty()) {
+        AtspiAccessible* node = queue.front();
+        queue.pop_front();
+        if (!found && ++visited < 3000) {
+            AtspiStateSet* states = atspi_accessible_get_state_set(node);
+            const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+            const bool single = atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
+            const bool editable = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
+            g_object_unref(states);
+            const AtspiRole role = atspi_accessible_get_role(node, nullptr);
+            if (showing && single && editable && role == ATSPI_ROLE_TEXT) {
+                if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
+                    if (AtspiRect* r = atspi_component_get_extents(
+                            component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+                        if (r->width > 20 && r->height > 10) {
+                            found = plinth::Point{r->x + r->width / 2.0, r->y + r->height / 2.0};
+                        }
+                        g_boxed_free(ATSPI_TYPE_RECT, r);
+                    }
+                    g_object_unref(component);
+                }
+            }
+            const int count = atspi_accessible_get_child_count(node, nullptr);
+            if (role == ATSPI_ROLE_APPLICATION || showing) {
+                for (int i = 0; i < count; ++i) {
+                    if (auto* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
+                        queue.push_back(child);
+                    }
+                }
+            }
+        }
+        g_object_unref(node);
+    }
+    return found;
+}
+
+class X11_accessibility : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_TEST_DESKTOP();
+        desktop = std::make_unique<TestDesktop>();
+        factory = startWidgetFactory(*desktop, 1400, 50);
+        ASSERT_NE(factory.window, 0u);
+        ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(factory.window));
+        service = &platform().accessibility;
+        // The application registers with the accessibility bus shortly after it maps.
+        ASSERT_TRUE(desktop->waiter().until([&] {
+            auto windows = (*service)->copyAttribute((*service)->applicationElement(factory.pid()),
+                                                     AXAttribute::windows);
+            return windows.ok() && !std::get<std::vector<AXElementRef>>(windows.value).empty();
+        }));
+    }
+
+    AXElementRef application() { return (*service)->applicationElement(factory.pid()); }
+
+    std::unique_ptr<TestDesktop> desktop;
+    RunningClient factory;
+    std::shared_ptr<AccessibilityService>* service = nullptr;
+};
+
+TEST_F(X11_accessibility, isTrustedWhileTheBusIsOn) {
+    EXPECT_TRUE((*service)->isProcessTrusted());
+}
+
+TEST_F(X11_accessibility, listsTheWindowWithItsFrameInTheGlobalSpace) {
+    auto windows = (*service)->copyAttribute(application(), AXAttribute::windows);
+    ASSERT_TRUE(windows.ok());
+    const auto& list = std::get<std::vector<AXElementRef>>(windows.value);
+    ASSERT_EQ(list.size(), 1u);
+    auto position = (*service)->copyAttribute(list[0], AXAttribute::position);
+    auto size = (*service)->copyAttribute(list[0], AXAttribute::size);
+    ASSERT_TRUE(position.ok());
+    ASSERT_TRUE(size.ok());
+    const auto point = std::get<plinth::Point>(position.value);
+    const auto extent = std::get<AXSize>(size.value);
+    auto frame = X11WindowList::frameOf(desktop->connection(), factory.window);
+    auto client = X11WindowList::clientFrameOf(desktop->connection(), factory.window);
+    ASSERT_TRUE(frame && client);
+    const auto score = [&](const plinth::Rect& r) {
+        return std::hypot(point.x - r.x, point.y - r.y) + std::abs(extent.width - r.width) +
+               std::abs(extent.height - r.height);
+    };
+    EXPECT_LT(std::min(score(*frame), score(*client)), 12.0);
+    EXPECT_EQ(std::get<std::string>((*service)->copyAttribute(list[0], AXAttribute::role).value),
+              "AXWindow");
+    EXPECT_EQ(
+        std::get<std::string>((*service)->copyAttribute(application(), AXAttribute::role).value),
+        "AXApplication");
+}
+
+TEST_F(X11_accessibility, findsAndFocusesTheEntryUnderAPoint) {
+    auto entry = findEntry(factory.pid());
+    ASSERT_TRUE(entry);
+    auto hit = (*service)->elementAtPosition(application(), static_cast<float>(entry->x),
+                                             static_cast<float>(entry->y));
+    ASSERT_TRUE(hit.ok());
+    const auto element = std::get<AXElementRef>(hit.value);
+    auto role = (*service)->copyAttribute(element, AXAttribute::role);
+    ASSERT_TRUE(role.ok());
+    EXPECT_EQ(std::get<std::string>(role.value), "AXTextField");
+    EXPECT_EQ((*service)->setAttribute(element, AXAttribute::focused, true), AXError::success);
+
+    // Up the parents to the window, then the application.
+    AXElementRef current = element;
+    std::vector<std::string> roles;
+    for (int i = 0; i < 40; ++i) {
+        auto parent = (*service)->copyAttribute(current, AXAttribute::parent);
+        if (!parent.ok()) {
+            break;
+        }
+        current = std::get<AXElementRef>(parent.value);
+        roles.push_back(std::get<std::string>((*service)->copyAttribute(current, "AXRole").value));
+        if (roles.back() == "AXApplication") {
+            break;
+        }
+    }
+    ASSERT_GE(roles.size(), 2u);
+    EXPECT_EQ(roles.back(), "AXApplication");
+    EXPECT_EQ(roles[roles.size() - 2], "AXWindow");
+
+    // Outside every window of the application there is nothing.
+    auto nothing = (*service)->elementAtPosition(application(), 5.0f, 1075.0f);
+    EXPECT_FALSE(nothing.ok());
+}
+
+TEST_F(X11_accessibility, raisingAWindowMakesItTheOneActivated) {
+    auto windows = (*service)->copyAttribute(application(), AXAttribute::windows);
+    ASSERT_TRUE(windows.ok());
+    const auto window = std::get<std::vector<AXElementRef>>(windows.value).at(0);
+    auto xterm = startXterm(*desktop, "orvane-cover", 1400, 50);
+    ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(xterm.window));
+    EXPECT_EQ((*service)->performAction(window, AXAction::raise), AXError::success);
+    EXPECT_EQ((*service)->setAttribute(window, AXAttribute::main, true), AXError::success);
+    ASSERT_TRUE(desktop->desktop().workspace()->activate(factory.pid()));
+    EXPECT_EQ(desktop->activeWindow(), factory.window);
+    EXPECT_EQ((*service)->performAction(window, "AXPress"), AXError::actionUnsupported);
+}
+
+TEST_F(X11_accessibility, answersCannotCompleteForAStoppedApplication) {
+    auto app = application();
+    ASSERT_EQ(kill(factory.pid(), SIGSTOP), 0);
+    auto windows = (*service)->copyAttribute(app, AXAttribute::windows);
+    auto hit = (*service)->elementAtPosition(app, 1500.0f, 200.0f);
+    kill(factory.pid(), SIGCONT);
+    EXPECT_EQ(windows.error, AXError::cannotComplete);
+    EXPECT_EQ(hit.error, AXError::cannotComplete);
+}
+
+TEST_F(X11_accessibility, answersForAProcessWithoutAccessibility) {
+    auto nobody = (*service)->applicationElement(999999);
+    ASSERT_TRUE(nobody);
+    EXPECT_EQ((*service)->copyAttribute(nobody, AXAttribute::windows).error,
+              AXError::invalidElement);
+    EXPECT_EQ((*service)->setAttribute(nobody, AXAttribute::focused, true),
+              AXError::invalidElement);
+}
+
+} // namespace
+} // namespace orvane::linuxbackend::test

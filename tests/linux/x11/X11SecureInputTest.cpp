@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "X11TestSupport.hpp"
+
+#include "X11Connection.hpp"
+#include "X11SecureInput.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+// Another client (a password prompt, say) holding the keyboard.
+class KeyboardGrabber {
+public:
+    KeyboardGrabber() : display_(XOpenDisplay(nullptr)) {}
+    ~KeyboardGrabber() {
+        if (display_) {
+            XCloseDisplay(display_);
+        }
+    }
+    bool grab() {
+        const int result = XGrabKeyboard(display_, DefaultRootWindow(display_), False,
+                                         GrabModeAsync, GrabModeAsync, CurrentTime);
+        XSync(display_, False);
+        return result == GrabSuccess;
+    }
+    void release() {
+        XUngrabKeyboard(display_, CurrentTime);
+        XSync(display_, False);
+    }
+    ::Display* display() { return display_; }
+
+private:
+    ::Display* display_;
+};
+
+TEST(X11_secure_input, isOnWhileAnotherClientHoldsTheKeyboard) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto& secure = *desktop.desktop().secureInput();
+    EXPECT_FALSE(secure.isSecureEventInputEnabled());
+    // Asking took and released the grab: someone else can still take it.
+    KeyboardGrabber other;
+    ASSERT_TRUE(other.grab());
+    EXPECT_TRUE(secure.isSecureEventInputEnabled());
+    EXPECT_TRUE(secure.isSecureEventInputEnabled());
+    other.release();
+    EXPECT_FALSE(secure.isSecureEventInputEnabled());
+}
+
+TEST(X11_secure_input, isOffWhileTheGrabIsAnOpenMenus) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    KeyboardGrabber menuOwner;
+    ::Display* display = menuOwner.display();
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    const Window menu =
+        XCreateWindow(display, DefaultRootWindow(display), 200, 200, 150, 300, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE_POPUP_MENU", False);
+    XChangeProperty(display, menu, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&type), 1);
+    XMapRaised(display, menu);
+    ASSERT_TRUE(menuOwner.grab());
+    EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+    XUnmapWindow(display, menu);
+    XSync(display, False);
+    EXPECT_TRUE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+}
+
+} // namespace
+} // namespace orvane::linuxbackend::test
