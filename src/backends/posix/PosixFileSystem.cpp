@@ -69,7 +69,10 @@ std::optional<std::string> PosixFileSystem::read(const std::filesystem::path& fi
 
 bool PosixFileSystem::writeAtomically(const std::filesystem::path& file, std::string_view data) {
     const auto directory = file.has_parent_path() ? file.parent_path() : ".";
-    std::string temporary = (directory / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name += file.filename().string();
+    name += ".XXXXXX";
+    std::string temporary = (directory / name).string();
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         return false;

@@ -172,12 +172,12 @@ void CalibrationStore::save() {
     if (!url_) {
         return;
     }
-    nlohmann::ordered_json payload;
-    auto& samples = payload["samples"] = nlohmann::ordered_json::array();
+    nlohmann::json samples = nlohmann::json::array();
     for (const auto& sample : samples_) {
-        samples.push_back(nlohmann::ordered_json(plinth::encode(sample)));
+        samples.push_back(plinth::encode(sample));
     }
-    payload["layoutSignature"] = layoutSignature_;
+    const nlohmann::json payload = {{"samples", std::move(samples)},
+                                    {"layoutSignature", layoutSignature_}};
     if (!platform().fileSystem->writeAtomically(*url_, payload.dump())) {
         Log::error("could not save the calibration to " + url_->string());
     }
