@@ -4,6 +4,7 @@
 #include "X11Connection.hpp"
 #include "X11DesktopEntries.hpp"
 #include "X11Displays.hpp"
+#include "X11Identifiers.hpp"
 #include "X11InputMonitor.hpp"
 #include "X11RaisedWindows.hpp"
 #include "X11SecureInput.hpp"
@@ -39,6 +40,8 @@ void X11Desktop::fill(Platform& platform) const {
     platform.inputMonitor = inputMonitor_;
     platform.secureInput = secureInput_;
     platform.accessibility = accessibility_;
+    platform.desktopConventions =
+        std::make_shared<const DesktopConventions>(X11Identifiers::desktopConventions());
 }
 
 bool installX11Desktop(Platform& platform, std::string* error) {

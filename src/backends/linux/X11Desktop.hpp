@@ -18,7 +18,8 @@ class X11WindowServer;
 class X11Workspace;
 
 // The X11 + AT-SPI services of the Linux backend over one display connection: displays, window
-// server, workspace, input monitor, secure input and accessibility.
+// server, workspace, input monitor, secure input and accessibility, plus the desktop's
+// conventions.
 class X11Desktop {
 public:
     // Opens $DISPLAY. Null with the reason in `error` when there is no X display. `mainQueue`
@@ -26,7 +27,8 @@ public:
     static std::shared_ptr<X11Desktop> open(std::shared_ptr<MainQueue> mainQueue,
                                             std::string* error);
 
-    // Sets the six services in `platform`; leaves every other member as it is.
+    // Sets the six services and the desktop conventions (launchers, terminal shortcuts, copy
+    // modifier) in `platform`; leaves every other member as it is.
     void fill(Platform& platform) const;
 
     const std::shared_ptr<X11Connection>& connection() const { return connection_; }

@@ -16,59 +16,6 @@
 namespace orvane::linuxbackend::test {
 namespace {
 
-// The centre of the first showing single-line text entry of the application, in root
-// coordinates, found by walking its accessibility tree directly.
-std::optional<plinth::Point> findEntry(pid_t pid) {
-    std::optional<plinth::Point> found;
-    AtspiAccessible* desktop = atspi_get_desktop(0);
-    const int apps = atspi_accessible_get_child_count(desktop, nullptr);
-    std::deque<AtspiAccessible*> queue;
-    for (int i = 0; i < apps; ++i) {
-        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
-        if (app && static_cast<pid_t>(atspi_accessible_get_process_id(app, nullptr)) == pid) {
-            queue.push_back(app);
-        } else if (app) {
-            g_object_unref(app);
-        }
-    }
-    g_object_unref(desktop);
-    int visited = 0;
-    while (!queue.empty()) {
-        AtspiAccessible* node = queue.front();
-        queue.pop_front();
-        if (!found && ++visited < 3000) {
-            AtspiStateSet* states = atspi_accessible_get_state_set(node);
-            const bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
-            const bool single = atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
-            const bool editable = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
-            g_object_unref(states);
-            const AtspiRole role = atspi_accessible_get_role(node, nullptr);
-            if (showing && single && editable && role == ATSPI_ROLE_TEXT) {
-                if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
-                    if (AtspiRect* r = atspi_component_get_extents(
-                            component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
-                        if (r->width > 20 && r->height > 10) {
-                            found = plinth::Point{r->x + r->width / 2.0, r->y + r->height / 2.0};
-                        }
-                        g_boxed_free(ATSPI_TYPE_RECT, r);
-                    }
-                    g_object_unref(component);
-                }
-            }
-            const int count = atspi_accessible_get_child_count(node, nullptr);
-            if (role == ATSPI_ROLE_APPLICATION || showing) {
-                for (int i = 0; i < count; ++i) {
-                    if (auto* child = atspi_accessible_get_child_at_index(node, i, nullptr)) {
-                        queue.push_back(child);
-                    }
-                }
-            }
-        }
-        g_object_unref(node);
-    }
-    return found;
-}
-
 class X11_accessibility : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -124,7 +71,7 @@ TEST_F(X11_accessibility, listsTheWindowWithItsFrameInTheGlobalSpace) {
 }
 
 TEST_F(X11_accessibility, findsAndFocusesTheEntryUnderAPoint) {
-    auto entry = findEntry(factory.pid());
+    auto entry = findShowingEntry(factory.pid());
     ASSERT_TRUE(entry);
     auto hit = (*service)->elementAtPosition(application(), static_cast<float>(entry->x),
                                              static_cast<float>(entry->y));

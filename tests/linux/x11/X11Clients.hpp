@@ -21,4 +21,8 @@ RunningClient startXterm(TestDesktop& desktop, const std::string& title, int x, 
 // gtk3-widget-factory, moved so its frame's top-left corner is at root (x, y).
 RunningClient startWidgetFactory(TestDesktop& desktop, int x, int y);
 
+// The centre (root coordinates) of the first showing, editable single-line text entry of the
+// application, found by walking its accessibility tree directly.
+std::optional<plinth::Point> findShowingEntry(pid_t pid);
+
 } // namespace orvane::linuxbackend::test

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "orvane/platform/DesktopConventions.hpp"
+
+namespace orvane::linuxbackend {
+
+// The X11 desktop's habits, under the application identifiers this backend reports (the
+// desktop-entry id, else the GTK application id, else the window class): launchers, terminals
+// with a default "focus the pane in that direction" chord on the arrow keys, and Control as the
+// copy modifier.
+namespace X11Identifiers {
+
+DesktopConventions desktopConventions();
+
+} // namespace X11Identifiers
+
+} // namespace orvane::linuxbackend
