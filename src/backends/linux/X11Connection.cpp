@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -110,11 +111,30 @@ X11Connection::X11Connection(::Display* display)
 }
 
 X11Connection::~X11Connection() {
+    if (xcb_) {
+        xcb_disconnect(xcb_);
+    }
     if (isAlive()) {
         XDestroyWindow(display_, privateWindow_);
     }
     XCloseDisplay(display_);
     unregisterConnection(display_);
+}
+
+xcb_connection_t* X11Connection::xcb() {
+    if (xcb_ && xcb_connection_has_error(xcb_)) {
+        xcb_disconnect(xcb_);
+        xcb_ = nullptr;
+    }
+    if (!xcb_ && !xcbFailed_ && isAlive()) {
+        xcb_ = xcb_connect(DisplayString(display_), nullptr);
+        if (xcb_connection_has_error(xcb_)) {
+            xcb_disconnect(xcb_);
+            xcb_ = nullptr;
+            xcbFailed_ = true;
+        }
+    }
+    return xcb_;
 }
 
 Atom X11Connection::atom(const char* name) {

@@ -2,6 +2,8 @@
 
 #include <X11/Xlib.h>
 
+struct xcb_connection_t;
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -81,6 +83,10 @@ public:
     // Our own unmapped window (for timestamps and selections).
     Window privateWindow() const { return privateWindow_; }
 
+    // A companion XCB connection to the same server, for queries that pipeline many requests
+    // (the window list); null when it cannot be opened. Same thread as this connection.
+    xcb_connection_t* xcb();
+
 private:
     explicit X11Connection(::Display* display);
     static int onError(::Display* display, XErrorEvent* event);
@@ -89,6 +95,8 @@ private:
     ::Display* display_;
     Window root_;
     Window privateWindow_ = None;
+    xcb_connection_t* xcb_ = nullptr;
+    bool xcbFailed_ = false;
     std::atomic<bool> dead_{false};
     // Written by the error handler on the thread that owns this connection.
     int lastErrorCode_ = 0;

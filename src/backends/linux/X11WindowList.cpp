@@ -5,8 +5,12 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <unordered_map>
 
 namespace orvane::linuxbackend::X11WindowList {
@@ -14,19 +18,17 @@ namespace {
 
 constexpr int maxTreeDepth = 16;
 
-Window topLevelOf(X11Connection& connection, Window window) {
-    Window current = window;
-    for (int depth = 0; depth < maxTreeDepth; ++depth) {
-        Window parent = connection.parent(current);
-        if (parent == None) {
-            return None;
+std::string latin1ToUtf8(const std::string& text) {
+    std::string out;
+    for (unsigned char ch : text) {
+        if (ch < 0x80) {
+            out.push_back(static_cast<char>(ch));
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (ch >> 6)));
+            out.push_back(static_cast<char>(0x80 | (ch & 0x3F)));
         }
-        if (parent == connection.root()) {
-            return current;
-        }
-        current = parent;
     }
-    return None;
+    return out;
 }
 
 bool hasType(const std::vector<long>& types, Atom type) {
@@ -83,82 +85,6 @@ std::optional<std::int64_t> layerFor(const std::vector<long>& types, const TypeA
         return floatingLayer;
     }
     return normalLayer;
-}
-
-std::optional<X11WindowInfo> describe(X11Connection& connection, const TypeAtoms& atoms,
-                                      Window window, Window topLevel, bool isClient) {
-    auto attributes = connection.attributes(window);
-    if (!attributes || attributes->map_state != IsViewable) {
-        return std::nullopt;
-    }
-    X11WindowInfo info;
-    info.window = window;
-    info.topLevel = topLevel;
-    info.isClient = isClient;
-    info.overrideRedirect = attributes->override_redirect;
-
-    const auto types =
-        connection.property32(window, connection.atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32)
-            .value_or(std::vector<long>{});
-    if (hasType(types, atoms.desktop)) {
-        return std::nullopt;
-    }
-
-    if (isClient) {
-        int x = 0, y = 0;
-        Window child = None;
-        if (!XTranslateCoordinates(connection.display(), window, connection.root(), 0, 0, &x, &y,
-                                   &child)) {
-            return std::nullopt;
-        }
-        info.clientFrame = {static_cast<double>(x), static_cast<double>(y),
-                            static_cast<double>(attributes->width),
-                            static_cast<double>(attributes->height)};
-        info.rootFrame = info.clientFrame;
-        // left, right, top, bottom
-        auto extents =
-            connection.property32(window, connection.atom("_NET_FRAME_EXTENTS"), XA_CARDINAL, 4);
-        if (extents && extents->size() == 4) {
-            const auto& e = *extents;
-            info.rootFrame.x -= static_cast<double>(e[0]);
-            info.rootFrame.y -= static_cast<double>(e[2]);
-            info.rootFrame.width += static_cast<double>(e[0] + e[1]);
-            info.rootFrame.height += static_cast<double>(e[2] + e[3]);
-        }
-    } else {
-        const double border = attributes->border_width;
-        info.rootFrame = {static_cast<double>(attributes->x), static_cast<double>(attributes->y),
-                          attributes->width + 2 * border, attributes->height + 2 * border};
-        info.clientFrame = info.rootFrame;
-    }
-
-    info.pid = pidOf(connection, window);
-    info.title = connection.textProperty(window, "_NET_WM_NAME", "WM_NAME").value_or("");
-    if (auto wmClass = connection.property8(window, XA_WM_CLASS, XA_STRING)) {
-        const auto split = wmClass->find('\0');
-        info.instanceName = wmClass->substr(0, split);
-        if (split != std::string::npos) {
-            const auto rest = wmClass->substr(split + 1);
-            info.className = rest.substr(0, rest.find('\0'));
-        }
-    }
-    info.applicationId = connection
-                             .property8(window, connection.atom("_GTK_APPLICATION_ID"),
-                                        connection.atom("UTF8_STRING"))
-                             .value_or("");
-
-    bool transient = false;
-    if (info.overrideRedirect) {
-        Window transientFor = None;
-        transient = XGetTransientForHint(connection.display(), window, &transientFor) &&
-                    transientFor != None;
-    }
-    auto layer = layerFor(types, atoms, info.overrideRedirect, transient);
-    if (!layer) {
-        return std::nullopt;
-    }
-    info.layer = *layer;
-    return info;
 }
 
 } // namespace
@@ -231,64 +157,286 @@ Window activeWindow(X11Connection& connection) {
     return static_cast<Window>((*active)[0]);
 }
 
+namespace {
+
+// Replies of XCB are malloc'd.
+struct FreeReply {
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeReply>;
+
+// Every request about one window, sent at once; the replies are read afterwards, so a whole
+// window list costs a few round trips instead of a dozen per window.
+struct WindowRequests {
+    xcb_window_t window = XCB_NONE;
+    xcb_window_t topLevel = XCB_NONE;
+    bool isClient = false;
+    xcb_get_window_attributes_cookie_t attributes{};
+    xcb_get_geometry_cookie_t geometry{};
+    xcb_translate_coordinates_cookie_t translate{};
+    xcb_get_property_cookie_t extents{}, types{}, pid{}, netName{}, name{}, wmClass{}, appId{},
+        transient{};
+};
+
+struct PropertyAtoms {
+    xcb_atom_t frameExtents, windowType, pid, netWmName, utf8, gtkApplicationId;
+    explicit PropertyAtoms(X11Connection& c)
+        : frameExtents(c.atom("_NET_FRAME_EXTENTS")), windowType(c.atom("_NET_WM_WINDOW_TYPE")),
+          pid(c.atom("_NET_WM_PID")), netWmName(c.atom("_NET_WM_NAME")),
+          utf8(c.atom("UTF8_STRING")), gtkApplicationId(c.atom("_GTK_APPLICATION_ID")) {}
+};
+
+void send(xcb_connection_t* c, xcb_window_t root, const PropertyAtoms& atoms, WindowRequests& r) {
+    const xcb_window_t w = r.window;
+    r.attributes = xcb_get_window_attributes(c, w);
+    r.geometry = xcb_get_geometry(c, w);
+    r.translate = xcb_translate_coordinates(c, w, root, 0, 0);
+    r.extents = xcb_get_property(c, 0, w, atoms.frameExtents, XCB_ATOM_CARDINAL, 0, 4);
+    r.types = xcb_get_property(c, 0, w, atoms.windowType, XCB_ATOM_ATOM, 0, 32);
+    r.pid = xcb_get_property(c, 0, w, atoms.pid, XCB_ATOM_CARDINAL, 0, 1);
+    r.netName = xcb_get_property(c, 0, w, atoms.netWmName, atoms.utf8, 0, 1024);
+    r.name = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
+    r.wmClass = xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 1024);
+    r.appId = xcb_get_property(c, 0, w, atoms.gtkApplicationId, atoms.utf8, 0, 256);
+    r.transient = xcb_get_property(c, 0, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1);
+}
+
+Reply<xcb_get_property_reply_t> property(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
+    if (reply && reply->type == XCB_NONE) {
+        reply.reset();
+    }
+    return reply;
+}
+
+std::string text(const xcb_get_property_reply_t& reply) {
+    return {static_cast<const char*>(xcb_get_property_value(&reply)),
+            static_cast<std::size_t>(xcb_get_property_value_length(&reply))};
+}
+
+std::vector<long> cardinals(const xcb_get_property_reply_t& reply) {
+    std::vector<long> values;
+    if (reply.format != 32) {
+        return values;
+    }
+    const auto* items = static_cast<const std::uint32_t*>(xcb_get_property_value(&reply));
+    values.assign(items, items + xcb_get_property_value_length(&reply) / 4);
+    return values;
+}
+
+// Reads every reply (each must be taken, used or not) and describes the window; nullopt when it
+// is not viewable, is gone, or is a desktop window.
+std::optional<X11WindowInfo> receive(X11Connection& connection, xcb_connection_t* c,
+                                     const TypeAtoms& types, WindowRequests& r) {
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, r.attributes, nullptr));
+    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, r.geometry, nullptr));
+    Reply<xcb_translate_coordinates_reply_t> translated(
+        xcb_translate_coordinates_reply(c, r.translate, nullptr));
+    auto extents = property(c, r.extents);
+    auto typeList = property(c, r.types);
+    auto pid = property(c, r.pid);
+    auto netName = property(c, r.netName);
+    auto name = property(c, r.name);
+    auto wmClass = property(c, r.wmClass);
+    auto appId = property(c, r.appId);
+    auto transient = property(c, r.transient);
+
+    if (!attributes || !geometry || !translated ||
+        attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
+        return std::nullopt;
+    }
+    const auto windowTypes = typeList ? cardinals(*typeList) : std::vector<long>{};
+    X11WindowInfo info;
+    info.window = r.window;
+    info.topLevel = r.topLevel;
+    info.isClient = r.isClient;
+    info.overrideRedirect = attributes->override_redirect;
+
+    const double border = r.isClient ? 0.0 : geometry->border_width;
+    info.clientFrame = {static_cast<double>(translated->dst_x) - border,
+                        static_cast<double>(translated->dst_y) - border,
+                        geometry->width + 2 * border, geometry->height + 2 * border};
+    info.rootFrame = info.clientFrame;
+    if (r.isClient && extents) {
+        // left, right, top, bottom
+        const auto e = cardinals(*extents);
+        if (e.size() == 4) {
+            info.rootFrame.x -= static_cast<double>(e[0]);
+            info.rootFrame.y -= static_cast<double>(e[2]);
+            info.rootFrame.width += static_cast<double>(e[0] + e[1]);
+            info.rootFrame.height += static_cast<double>(e[2] + e[3]);
+        }
+    }
+
+    if (pid) {
+        const auto values = cardinals(*pid);
+        if (!values.empty() && values[0] > 0) {
+            info.pid = static_cast<pid_t>(values[0]);
+        }
+    }
+    if (!info.pid) {
+        info.pid = pidOf(connection, r.window); // rare: no _NET_WM_PID
+    }
+    if (netName) {
+        info.title = text(*netName);
+    } else if (name) {
+        info.title = name->type == XCB_ATOM_STRING ? latin1ToUtf8(text(*name)) : text(*name);
+    }
+    if (wmClass) {
+        const auto value = text(*wmClass);
+        const auto split = value.find('\0');
+        info.instanceName = value.substr(0, split);
+        if (split != std::string::npos) {
+            const auto rest = value.substr(split + 1);
+            info.className = rest.substr(0, rest.find('\0'));
+        }
+    }
+    if (appId) {
+        info.applicationId = text(*appId);
+    }
+    const bool isTransient =
+        transient && !cardinals(*transient).empty() && cardinals(*transient)[0] != XCB_NONE;
+    auto layer = layerFor(windowTypes, types, info.overrideRedirect, isTransient);
+    if (!layer) {
+        return std::nullopt;
+    }
+    info.layer = *layer;
+    return info;
+}
+
+} // namespace
+
 std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection) {
-    if (!connection.isAlive()) {
+    xcb_connection_t* c = connection.xcb();
+    if (!connection.isAlive() || !c) {
         return std::nullopt;
     }
-    X11Connection::ErrorTrap trap(connection);
-    const TypeAtoms atoms(connection);
+    const TypeAtoms types(connection);
+    const PropertyAtoms atoms(connection);
+    const xcb_window_t root = static_cast<xcb_window_t>(connection.root());
 
-    Window rootReturn = None, parentReturn = None;
-    Window* children = nullptr;
-    unsigned int childCount = 0;
-    if (!XQueryTree(connection.display(), connection.root(), &rootReturn, &parentReturn, &children,
-                    &childCount)) {
+    auto treeCookie = xcb_query_tree(c, root);
+    auto stackingCookie = xcb_get_property(c, 0, root, connection.atom("_NET_CLIENT_LIST_STACKING"),
+                                           XCB_ATOM_WINDOW, 0, 4096);
+    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, treeCookie, nullptr));
+    auto stacking = property(c, stackingCookie);
+    if (!tree) {
         return std::nullopt;
     }
-    std::vector<Window> rootChildren(children, children + childCount); // bottom to top
-    if (children) {
-        XFree(children);
-    }
-
-    auto stacking = connection.property32(
-        connection.root(), connection.atom("_NET_CLIENT_LIST_STACKING"), XA_WINDOW, 4096);
-    const bool managed = stacking.has_value();
-
-    // Clients grouped under their frame, bottom to top as the window manager stacks them.
-    std::unordered_map<Window, std::vector<Window>> clientsByTopLevel;
+    const xcb_window_t* childrenBegin = xcb_query_tree_children(tree.get());
+    const std::vector<xcb_window_t> rootChildren(
+        childrenBegin, childrenBegin + xcb_query_tree_children_length(tree.get())); // bottom up
+    const bool managed = stacking != nullptr;
+    std::vector<xcb_window_t> clients;
     if (stacking) {
-        for (long value : *stacking) {
-            const auto client = static_cast<Window>(value);
-            if (Window top = topLevelOf(connection, client); top != None) {
-                clientsByTopLevel[top].push_back(client);
+        for (long value : cardinals(*stacking)) {
+            clients.push_back(static_cast<xcb_window_t>(value));
+        }
+    }
+
+    // Round 1: every client's description and parent, every root child's attributes.
+    std::vector<WindowRequests> clientRequests(clients.size());
+    std::vector<xcb_query_tree_cookie_t> parentCookies(clients.size());
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        clientRequests[i].window = clients[i];
+        clientRequests[i].isClient = true;
+        send(c, root, atoms, clientRequests[i]);
+        parentCookies[i] = xcb_query_tree(c, clients[i]);
+    }
+    std::vector<xcb_get_window_attributes_cookie_t> childCookies(rootChildren.size());
+    for (std::size_t i = 0; i < rootChildren.size(); ++i) {
+        childCookies[i] = xcb_get_window_attributes(c, rootChildren[i]);
+    }
+
+    // Each client's frame: walk up until the root's child (window managers nest one or two deep).
+    std::vector<xcb_window_t> current(clients.size(), XCB_NONE);
+    std::vector<xcb_window_t> topLevel(clients.size(), XCB_NONE);
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        Reply<xcb_query_tree_reply_t> up(xcb_query_tree_reply(c, parentCookies[i], nullptr));
+        if (!up) {
+            continue;
+        }
+        if (up->parent == root) {
+            topLevel[i] = clients[i];
+        } else {
+            current[i] = up->parent;
+        }
+    }
+    for (int depth = 1; depth < maxTreeDepth; ++depth) {
+        bool pending = false;
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            if (current[i] != XCB_NONE) {
+                parentCookies[i] = xcb_query_tree(c, current[i]);
+                pending = true;
             }
+        }
+        if (!pending) {
+            break;
+        }
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            if (current[i] == XCB_NONE) {
+                continue;
+            }
+            Reply<xcb_query_tree_reply_t> up(xcb_query_tree_reply(c, parentCookies[i], nullptr));
+            if (!up) {
+                current[i] = XCB_NONE;
+            } else if (up->parent == root) {
+                topLevel[i] = current[i];
+                current[i] = XCB_NONE;
+            } else {
+                current[i] = up->parent;
+            }
+        }
+    }
+
+    std::unordered_map<xcb_window_t, std::vector<X11WindowInfo>> clientsByTopLevel;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        clientRequests[i].topLevel = topLevel[i];
+        auto info = receive(connection, c, types, clientRequests[i]);
+        if (info && topLevel[i] != XCB_NONE) {
+            clientsByTopLevel[topLevel[i]].push_back(std::move(*info));
+        }
+    }
+
+    // Round 2: describe the mapped root children that are no client's frame.
+    std::vector<WindowRequests> others;
+    for (std::size_t i = 0; i < rootChildren.size(); ++i) {
+        Reply<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(c, childCookies[i], nullptr));
+        if (!attributes || clientsByTopLevel.count(rootChildren[i]) ||
+            attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
+            attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY) {
+            continue;
+        }
+        // Without a window manager every mapped top-level window is a client of its own.
+        if (!attributes->override_redirect && managed) {
+            continue;
+        }
+        WindowRequests request;
+        request.window = rootChildren[i];
+        request.topLevel = rootChildren[i];
+        request.isClient = !attributes->override_redirect;
+        others.push_back(request);
+    }
+    for (auto& request : others) {
+        send(c, root, atoms, request);
+    }
+    std::unordered_map<xcb_window_t, X11WindowInfo> otherInfo;
+    for (auto& request : others) {
+        if (auto info = receive(connection, c, types, request)) {
+            otherInfo.emplace(request.window, std::move(*info));
         }
     }
 
     std::vector<X11WindowInfo> bottomToTop;
-    for (Window child : rootChildren) {
+    for (xcb_window_t child : rootChildren) {
         if (auto it = clientsByTopLevel.find(child); it != clientsByTopLevel.end()) {
-            for (Window client : it->second) {
-                if (auto info = describe(connection, atoms, client, child, true)) {
-                    bottomToTop.push_back(std::move(*info));
-                }
+            for (auto& info : it->second) {
+                bottomToTop.push_back(std::move(info));
             }
-            continue;
-        }
-        auto attributes = connection.attributes(child);
-        if (!attributes || attributes->map_state != IsViewable ||
-            attributes->c_class == InputOnly) {
-            continue;
-        }
-        if (attributes->override_redirect) {
-            if (auto info = describe(connection, atoms, child, child, false)) {
-                bottomToTop.push_back(std::move(*info));
-            }
-        } else if (!managed) {
-            // No window manager: every mapped top-level window is a client of its own.
-            if (auto info = describe(connection, atoms, child, child, true)) {
-                bottomToTop.push_back(std::move(*info));
-            }
+        } else if (auto other = otherInfo.find(child); other != otherInfo.end()) {
+            bottomToTop.push_back(std::move(other->second));
         }
     }
     std::reverse(bottomToTop.begin(), bottomToTop.end());

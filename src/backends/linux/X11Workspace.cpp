@@ -151,9 +151,14 @@ bool X11Workspace::activateWindow(Window client) {
     X11Connection::ErrorTrap trap(connection);
     connection.discardEvents();
 
+    const Window current = X11WindowList::activeWindow(connection);
+    if (current == client) {
+        // Asking again would make some window managers drop and retake focus; just raise.
+        XRaiseWindow(display, client);
+        return trap.sync() == 0;
+    }
     // A fresh timestamp: window managers drop requests older than the window's last user time.
     const Time time = connection.serverTime();
-    const Window current = X11WindowList::activeWindow(connection);
 
     XSelectInput(display, connection.root(), PropertyChangeMask);
     XEvent event{};

@@ -5,6 +5,15 @@
 #include <deque>
 
 namespace orvane::linuxbackend::test {
+namespace {
+
+// The window manager focuses a new window a little after mapping it; tests start once it has,
+// so that this late focus change cannot cross their own.
+void settleFocus(TestDesktop& desktop, unsigned long window) {
+    desktop.waiter().until([&] { return desktop.activeWindow() == window; }, 2s);
+}
+
+} // namespace
 
 RunningClient startXterm(TestDesktop& desktop, const std::string& title, int x, int y) {
     RunningClient client;
@@ -14,6 +23,7 @@ RunningClient startXterm(TestDesktop& desktop, const std::string& title, int x, 
     client.window = desktop.waitForClientWindow(client.pid()).value_or(0);
     if (client.window) {
         desktop.moveClient(client.window, x, y);
+        settleFocus(desktop, client.window);
     }
     return client;
 }
@@ -25,6 +35,7 @@ RunningClient startWidgetFactory(TestDesktop& desktop, int x, int y) {
     client.window = desktop.waitForClientWindow(client.pid(), 20s).value_or(0);
     if (client.window) {
         desktop.moveClient(client.window, x, y);
+        settleFocus(desktop, client.window);
     }
     return client;
 }

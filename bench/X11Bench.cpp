@@ -1,0 +1,119 @@
+// Benchmarks of the X11 + AT-SPI backend on a live desktop. Run them on the test desktop:
+//   scripts/test-desktop.sh build/tests/linux/orvane_x11_bench
+// This file builds into its own program (orvane_x11_bench); elsewhere it is empty.
+#ifdef ORVANE_X11_BENCH
+
+#include <benchmark/benchmark.h>
+
+#include "X11Clients.hpp"
+
+#include "AtspiAccessibility.hpp"
+#include "X11WindowServer.hpp"
+#include "X11Workspace.hpp"
+
+#include "orvane/focus/FocusSwitcher.hpp"
+#include "orvane/focus/WindowFinder.hpp"
+#include "orvane/support/Prefs.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+// Ten windows: nine xterms spread over the three monitors and gtk3-widget-factory.
+struct BenchDesktop {
+    TestDesktop desktop;
+    std::vector<RunningClient> xterms;
+    RunningClient factory;
+    std::optional<plinth::Point> entry;
+
+    BenchDesktop() {
+        for (int i = 0; i < 9; ++i) {
+            xterms.push_back(startXterm(desktop, "bench-" + std::to_string(i),
+                                        100 + 1280 * (i % 3) + 40 * (i / 3), 100 + 60 * (i / 3)));
+        }
+        factory = startWidgetFactory(desktop, 1400, 300);
+        desktop.desktop().workspace()->activateWindow(factory.window);
+        desktop.waiter().until([&] {
+            entry = findShowingEntry(factory.pid());
+            return entry.has_value();
+        });
+    }
+};
+
+BenchDesktop* bench = nullptr;
+
+void windowList(benchmark::State& state) {
+    auto& server = *platform().windowServer;
+    std::size_t count = 0;
+    for (auto _ : state) {
+        auto list = server.onScreenWindows();
+        count = list ? list->size() : 0;
+        benchmark::DoNotOptimize(list);
+    }
+    state.counters["windows"] = static_cast<double>(count);
+}
+BENCHMARK(windowList)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+void windowAt(benchmark::State& state) {
+    for (auto _ : state) {
+        auto window = WindowFinder::windowAt({1500, 400});
+        benchmark::DoNotOptimize(window);
+    }
+}
+BENCHMARK(windowAt)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+void atspiHitTest(benchmark::State& state) {
+    auto& accessibility = *platform().accessibility;
+    if (!bench->entry) {
+        state.SkipWithError("gtk3-widget-factory exposes no entry");
+        return;
+    }
+    for (auto _ : state) {
+        auto application = accessibility.applicationElement(bench->factory.pid());
+        auto hit = accessibility.elementAtPosition(application, static_cast<float>(bench->entry->x),
+                                                   static_cast<float>(bench->entry->y));
+        benchmark::DoNotOptimize(hit);
+    }
+}
+BENCHMARK(atspiHitTest)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+void focusSwitch(benchmark::State& state) {
+    auto screens = platform().displays->screens();
+    if (screens.size() < 3) {
+        state.SkipWithError("needs the three monitors of the test desktop");
+        return;
+    }
+    FocusSwitcher switcher;
+    bool right = false;
+    for (auto _ : state) {
+        // Alternate between an xterm on the left and one on the right monitor.
+        right = !right;
+        auto focused = right ? switcher.focus(screens[2], {2700, 200})
+                             : switcher.focus(screens[0], {200, 200});
+        if (!focused) {
+            state.SkipWithError("focus failed");
+            return;
+        }
+    }
+}
+BENCHMARK(focusSwitch)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+} // namespace
+} // namespace orvane::linuxbackend::test
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!std::getenv("DISPLAY")) {
+        std::puts("orvane_x11_bench: no X display; run it through scripts/test-desktop.sh");
+        return 0;
+    }
+    orvane::linuxbackend::test::BenchDesktop desktop;
+    orvane::linuxbackend::test::bench = &desktop;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+#endif
