@@ -44,6 +44,16 @@ int main(int argc, char** argv) {
           (store.layoutSignature().empty() ? std::string("(none)") : store.layoutSignature()));
     if (desktop.services->displays) {
         print("  current layout:    " + orvane::CalibrationStore::currentLayoutSignature());
+        for (const auto& display : desktop.services->displays->screens()) {
+            const auto& f = display.frame;
+            print(
+                "  display:           " +
+                (display.localizedName.empty() ? std::string("(unnamed)") : display.localizedName) +
+                " at " + std::to_string(static_cast<long long>(f.x)) + "," +
+                std::to_string(static_cast<long long>(f.y)) + " size " +
+                std::to_string(static_cast<long long>(f.width)) + "x" +
+                std::to_string(static_cast<long long>(f.height)));
+        }
     } else {
         print("  current layout:    unknown (" + desktop.desktopProblem + ")");
     }

@@ -6,6 +6,7 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/linux/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
 
 #include <cstdlib>
@@ -25,6 +26,7 @@ LinuxPlatformResult makeLinuxPlatform() {
     services->processInfo = std::make_shared<LinuxProcessInfo>();
 
     LinuxPlatformResult result{services, {}};
+    installX11Desktop(*services, &result.desktopProblem);
     return result;
 }
 
