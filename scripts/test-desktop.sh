@@ -4,7 +4,7 @@
 # with the accessibility bus enabled, and openbox. HOME and the XDG directories are private.
 # Everything started here is ended here, on success, on failure and on a signal.
 #
-#   scripts/test-desktop.sh [--keep-env] command [args...]
+#   scripts/test-desktop.sh command [args...]
 #
 # The command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS and ORVANE_TEST_DESKTOP=1 set.
 set -uo pipefail
@@ -98,7 +98,6 @@ export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 export GSETTINGS_BACKEND=memory
 export GTK_USE_PORTAL=0
 export GIO_USE_VFS=local
-export NO_AT_BRIDGE=0
 unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER
 unset XAUTHORITY DISPLAY
 

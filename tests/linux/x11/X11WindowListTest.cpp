@@ -3,6 +3,7 @@
 #include "X11Clients.hpp"
 
 #include "X11Connection.hpp"
+#include "X11Displays.hpp"
 #include "X11WindowList.hpp"
 #include "X11WindowServer.hpp"
 #include "X11Workspace.hpp"
@@ -217,6 +218,29 @@ TEST_F(X11_window_list, survivesWindowsVanishingWhileItIsRead) {
     churn.join();
     EXPECT_GE(lists, 300);
     EXPECT_TRUE(desktop->connection().isAlive());
+}
+
+TEST_F(X11_window_list, answersNothingOnceTheServerDropsTheConnection) {
+    std::string error;
+    std::shared_ptr<X11Connection> connection = X11Connection::open(nullptr, &error);
+    ASSERT_TRUE(connection) << error;
+    ASSERT_TRUE(X11WindowList::query(*connection));
+
+    // Another client has the server close ours, as when the X server goes away. Xlib's default
+    // would end this process at the next request.
+    ::Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    XKillClient(other, connection->privateWindow());
+    XSync(other, False);
+    XCloseDisplay(other);
+
+    EXPECT_FALSE(connection->property32(connection->root(), connection->atom("_NET_ACTIVE_WINDOW"),
+                                        XA_WINDOW));
+    EXPECT_FALSE(connection->isAlive());
+    EXPECT_FALSE(X11WindowList::query(*connection));
+    EXPECT_TRUE(X11Displays::monitors(*connection).empty());
+    // The desktop's own connection is untouched.
+    EXPECT_TRUE(desktop->desktop().windowServer()->onScreenWindows());
 }
 
 } // namespace
