@@ -78,10 +78,11 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
         }
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
+        // Without a pidfd (old kernels) look again every few milliseconds.
+        const long wait =
+            pidfd >= 0 ? remaining.count() + 1 : std::min<long>(remaining.count() + 1, 5);
         pollfd descriptor{pidfd, POLLIN, 0};
-        poll(&descriptor, pidfd >= 0 ? 1 : 0,
-             static_cast<int>(
-                 std::min<long>(remaining.count() + 1, pidfd >= 0 ? remaining.count() + 1 : 5)));
+        poll(&descriptor, pidfd >= 0 ? 1 : 0, static_cast<int>(wait));
     }
 }
 
