@@ -1,15 +1,13 @@
 // Benchmarks of the X11 + AT-SPI backend on a live desktop. Run them on the test desktop:
 //   scripts/test-desktop.sh build/tests/linux/orvane_x11_bench
-// This file builds into its own program (orvane_x11_bench); elsewhere it is empty.
-#ifdef ORVANE_X11_BENCH
 
 #include <benchmark/benchmark.h>
 
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
-#include "AtspiAccessibility.hpp"
-#include "X11WindowServer.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/AtspiAccessibility.hpp"
+#include "backends/linux/X11WindowServer.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/WindowFinder.hpp"
@@ -115,5 +113,3 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     return 0;
 }
-
-#endif

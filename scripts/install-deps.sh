@@ -7,9 +7,10 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     # libraries
     nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libsystemd-dev
-    libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libatspi2.0-dev
+    libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libxcb1-dev
+    libatspi2.0-dev libglib2.0-dev
     # the throw-away test desktop and its clients
-    xvfb x11-xserver-utils openbox xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
+    xvfb x11-xserver-utils x11-utils openbox xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
     libglib2.0-bin util-linux procps
 )
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
-#include "AtspiAccessibility.hpp"
-#include "X11Connection.hpp"
-#include "X11WindowList.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/AtspiAccessibility.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 #include <atspi/atspi.h>
 

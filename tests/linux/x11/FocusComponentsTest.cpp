@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
-#include "X11Connection.hpp"
-#include "X11WindowList.hpp"
-#include "X11WindowServer.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/X11WindowServer.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/PaneFocuser.hpp"

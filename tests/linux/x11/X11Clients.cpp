@@ -1,4 +1,4 @@
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
 #include <atspi/atspi.h>
 

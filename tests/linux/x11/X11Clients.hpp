@@ -1,6 +1,6 @@
 #pragma once
 
-#include "X11TestSupport.hpp"
+#include "linux/x11/X11TestSupport.hpp"
 
 #include <memory>
 

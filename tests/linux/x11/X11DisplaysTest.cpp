@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "X11TestSupport.hpp"
+#include "linux/x11/X11TestSupport.hpp"
 
-#include "X11Displays.hpp"
+#include "backends/linux/X11Displays.hpp"
 
 namespace orvane::linuxbackend::test {
 namespace {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
-#include "X11InputMonitor.hpp"
-#include "X11Keys.hpp"
-#include "X11WindowServer.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/X11InputMonitor.hpp"
+#include "backends/linux/X11Keys.hpp"
+#include "backends/linux/X11WindowServer.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "X11TestSupport.hpp"
+#include "linux/x11/X11TestSupport.hpp"
 
-#include "X11Connection.hpp"
-#include "X11SecureInput.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11SecureInput.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

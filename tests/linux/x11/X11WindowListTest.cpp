@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
-#include "X11Connection.hpp"
-#include "X11Displays.hpp"
-#include "X11WindowList.hpp"
-#include "X11WindowServer.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/X11WindowServer.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

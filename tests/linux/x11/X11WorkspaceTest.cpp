@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "X11Clients.hpp"
+#include "linux/x11/X11Clients.hpp"
 
-#include "X11Displays.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 namespace orvane::linuxbackend::test {
 namespace {
