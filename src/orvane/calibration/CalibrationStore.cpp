@@ -2,6 +2,7 @@
 
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
+#include "plinth/Numeric.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -18,16 +19,6 @@ bool isFinite(const plinth::CalibrationSample& sample) {
            std::isfinite(sample.area) &&
            std::all_of(sample.features.begin(), sample.features.end(),
                        [](double value) { return std::isfinite(value); });
-}
-
-// Toward zero, as the signature and the log lines want; clamped where a double has no
-// 64-bit integer.
-std::int64_t truncated(double value) {
-    if (std::isnan(value)) {
-        return 0;
-    }
-    constexpr double limit = 9.2e18;
-    return static_cast<std::int64_t>(std::clamp(value, -limit, limit));
 }
 
 std::size_t dropNonFinite(std::vector<plinth::CalibrationSample>& samples) {
@@ -99,10 +90,11 @@ std::string CalibrationStore::signatureOf(const std::vector<plinth::Rect>& frame
     std::vector<std::string> entries;
     entries.reserve(frames.size());
     for (const auto& frame : frames) {
-        entries.push_back(std::to_string(truncated(frame.x)) + "," +
-                          std::to_string(truncated(frame.y)) + "," +
-                          std::to_string(truncated(frame.maxX() - frame.minX())) + "x" +
-                          std::to_string(truncated(frame.maxY() - frame.minY())));
+        entries.push_back(std::to_string(plinth::truncatedToInt64(frame.x)) + "," +
+                          std::to_string(plinth::truncatedToInt64(frame.y)) + "," +
+                          std::to_string(plinth::truncatedToInt64(frame.maxX() - frame.minX())) +
+                          "x" +
+                          std::to_string(plinth::truncatedToInt64(frame.maxY() - frame.minY())));
     }
     std::sort(entries.begin(), entries.end());
     std::string signature;
@@ -162,7 +154,7 @@ void CalibrationStore::refit() {
     if (auto fitted = plinth::GazeModel::fit(samples_)) {
         model_ = std::move(fitted);
         Log::info("refit from " + std::to_string(model_->sampleCount) + " samples, mean error " +
-                  std::to_string(truncated(model_->meanError)) + "pt");
+                  std::to_string(plinth::truncatedToInt64(model_->meanError)) + "pt");
     } else {
         Log::error("calibration refit failed with " + std::to_string(samples_.size()) + " samples");
     }

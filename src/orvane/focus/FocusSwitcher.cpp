@@ -3,6 +3,7 @@
 #include "orvane/focus/WindowFinder.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Prefs.hpp"
+#include "plinth/Numeric.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
 #include <algorithm>
@@ -11,14 +12,6 @@
 
 namespace orvane {
 namespace {
-
-std::int64_t truncated(double value) {
-    if (!std::isfinite(value)) {
-        return 0;
-    }
-    // Casting an out-of-range double is undefined; no real display is that far out.
-    return static_cast<std::int64_t>(std::clamp(value, -1e15, 1e15));
-}
 
 // One reading of the display list serves a whole question, so the answer is consistent even
 // while the arrangement changes.
@@ -127,8 +120,8 @@ void FocusSwitcher::noteManualFocus(const ScreenWindow& window) {
 }
 
 std::string FocusSwitcher::key(const Display& screen) {
-    return std::to_string(truncated(screen.frame.x)) + "," +
-           std::to_string(truncated(screen.frame.y));
+    return std::to_string(plinth::truncatedToInt64(screen.frame.x)) + "," +
+           std::to_string(plinth::truncatedToInt64(screen.frame.y));
 }
 
 plinth::Rect FocusSwitcher::globalFrame(const Display& screen) {

@@ -1,6 +1,7 @@
 #include "orvane/focus/WindowFinder.hpp"
 
 #include "orvane/focus/Accessibility.hpp"
+#include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <cmath>
@@ -11,74 +12,37 @@
 namespace orvane::WindowFinder {
 namespace {
 
-// An integral number, whether the server sent it as an integer or as a whole float.
-std::optional<std::int64_t> integerValue(const WindowEntry& entry, const char* key) {
-    auto found = entry.find(key);
-    if (found == entry.end()) {
-        return std::nullopt;
-    }
-    if (const auto* integer = std::get_if<std::int64_t>(&found->second)) {
-        return *integer;
-    }
-    if (const auto* real = std::get_if<double>(&found->second)) {
-        // 2^63 is the first double past the int64 range.
-        if (std::trunc(*real) == *real && *real >= -9223372036854775808.0 &&
-            *real < 9223372036854775808.0) {
-            return static_cast<std::int64_t>(*real);
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<plinth::Rect> rectValue(const WindowEntry& entry, const char* key) {
-    auto found = entry.find(key);
-    if (found == entry.end()) {
-        return std::nullopt;
-    }
-    const auto* rect = std::get_if<plinth::Rect>(&found->second);
-    if (rect == nullptr || !std::isfinite(rect->x) || !std::isfinite(rect->y) ||
-        !std::isfinite(rect->width) || !std::isfinite(rect->height)) {
-        return std::nullopt;
-    }
-    return *rect;
-}
-
-std::string textValue(const WindowEntry& entry, const char* key) {
-    auto found = entry.find(key);
-    if (found == entry.end()) {
-        return {};
-    }
-    const auto* text = std::get_if<std::string>(&found->second);
-    return text != nullptr ? *text : std::string();
-}
-
 template <typename Int> bool fits(std::int64_t value) {
     return value >= std::numeric_limits<Int>::min() && value <= std::numeric_limits<Int>::max();
 }
 
 std::optional<ScreenWindow> parse(const WindowEntry& entry, std::int64_t index) {
-    const auto pid = integerValue(entry, WindowKey::ownerPID);
+    const auto pid = WindowEntryValues::integer(entry, WindowKey::ownerPID);
     if (!pid || !fits<std::int32_t>(*pid)) {
         return std::nullopt;
     }
-    const auto number = integerValue(entry, WindowKey::number);
+    const auto number = WindowEntryValues::integer(entry, WindowKey::number);
     if (!number || !fits<std::uint32_t>(*number)) {
         return std::nullopt;
     }
-    const auto bounds = rectValue(entry, WindowKey::bounds);
+    const auto bounds = WindowEntryValues::rect(entry, WindowKey::bounds);
     if (!bounds) {
         return std::nullopt;
     }
     // Menus, panels, docks and overlays sit on other layers. A missing layer is normal.
-    if (const auto layer = integerValue(entry, WindowKey::layer); layer && *layer != 0) {
+    if (const auto layer = WindowEntryValues::integer(entry, WindowKey::layer);
+        layer && *layer != 0) {
         return std::nullopt;
     }
     if (!(bounds->width > 80 && bounds->height > 60)) {
         return std::nullopt;
     }
-    return ScreenWindow{
-        static_cast<std::int32_t>(*pid),        static_cast<std::uint32_t>(*number), *bounds,
-        textValue(entry, WindowKey::ownerName), textValue(entry, WindowKey::name),   index};
+    return ScreenWindow{static_cast<std::int32_t>(*pid),
+                        static_cast<std::uint32_t>(*number),
+                        *bounds,
+                        WindowEntryValues::text(entry, WindowKey::ownerName).value_or(""),
+                        WindowEntryValues::text(entry, WindowKey::name).value_or(""),
+                        index};
 }
 
 } // namespace

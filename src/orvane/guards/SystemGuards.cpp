@@ -1,5 +1,6 @@
 #include "orvane/guards/SystemGuards.hpp"
 
+#include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <cmath>
@@ -19,35 +20,12 @@ OverlayRegistration& overlay() {
     return registration;
 }
 
-// An integral number, whether sent as an integer or as a whole float.
-std::optional<std::int64_t> integerValue(const WindowEntry& entry, const char* key) {
-    auto found = entry.find(key);
-    if (found == entry.end()) {
-        return std::nullopt;
-    }
-    if (const auto* integer = std::get_if<std::int64_t>(&found->second)) {
-        return *integer;
-    }
-    if (const auto* real = std::get_if<double>(&found->second)) {
-        if (std::trunc(*real) == *real && *real >= -9223372036854775808.0 &&
-            *real < 9223372036854775808.0) {
-            return static_cast<std::int64_t>(*real);
-        }
-    }
-    return std::nullopt;
-}
-
 double area(const plinth::Rect& rect) {
     return (rect.maxX() - rect.minX()) * (rect.maxY() - rect.minY());
 }
 
 bool isOwnedByDock(const WindowEntry& entry) {
-    auto found = entry.find(WindowKey::ownerName);
-    if (found == entry.end()) {
-        return false;
-    }
-    const auto* name = std::get_if<std::string>(&found->second);
-    return name != nullptr && *name == "Dock";
+    return WindowEntryValues::text(entry, WindowKey::ownerName) == "Dock";
 }
 
 } // namespace
@@ -77,10 +55,10 @@ bool isMenuOpen() {
     const std::int64_t menuLevel = server.popUpMenuLevel();
     const auto dot = overlayWindowNumber();
     for (const auto& entry : *entries) {
-        if (dot && integerValue(entry, WindowKey::number) == std::int64_t{*dot}) {
+        if (dot && WindowEntryValues::integer(entry, WindowKey::number) == std::int64_t{*dot}) {
             continue;
         }
-        if (integerValue(entry, WindowKey::layer).value_or(0) >= menuLevel) {
+        if (WindowEntryValues::integer(entry, WindowKey::layer).value_or(0) >= menuLevel) {
             return true;
         }
     }
@@ -102,12 +80,8 @@ bool isMissionControlActive() {
         if (!isOwnedByDock(entry)) {
             continue;
         }
-        auto bounds = entry.find(WindowKey::bounds);
-        if (bounds == entry.end()) {
-            continue;
-        }
-        const auto* rect = std::get_if<plinth::Rect>(&bounds->second);
-        if (rect != nullptr && area(*rect) > threshold) {
+        const auto bounds = WindowEntryValues::rect(entry, WindowKey::bounds);
+        if (bounds && area(*bounds) > threshold) {
             return true;
         }
     }

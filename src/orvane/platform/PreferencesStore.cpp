@@ -1,5 +1,7 @@
 #include "orvane/platform/PreferencesStore.hpp"
 
+#include "plinth/Numeric.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -21,22 +23,6 @@ std::optional<double> parseNumber(const std::string& text) {
     return parsed;
 }
 
-std::int64_t truncateToInteger(double value) {
-    // Out-of-range and NaN conversions are undefined behaviour in C++; clamp them instead.
-    if (std::isnan(value)) {
-        return 0;
-    }
-    constexpr double lo = static_cast<double>(std::numeric_limits<std::int64_t>::min());
-    constexpr double hi = static_cast<double>(std::numeric_limits<std::int64_t>::max());
-    if (value <= lo) {
-        return std::numeric_limits<std::int64_t>::min();
-    }
-    if (value >= hi) {
-        return std::numeric_limits<std::int64_t>::max();
-    }
-    return static_cast<std::int64_t>(value);
-}
-
 struct ToReal {
     double operator()(bool v) const { return v ? 1.0 : 0.0; }
     double operator()(std::int64_t v) const { return static_cast<double>(v); }
@@ -47,9 +33,9 @@ struct ToReal {
 struct ToInteger {
     std::int64_t operator()(bool v) const { return v ? 1 : 0; }
     std::int64_t operator()(std::int64_t v) const { return v; }
-    std::int64_t operator()(double v) const { return truncateToInteger(v); }
+    std::int64_t operator()(double v) const { return plinth::truncatedToInt64(v); }
     std::int64_t operator()(const std::string& v) const {
-        return truncateToInteger(parseNumber(v).value_or(0.0));
+        return plinth::truncatedToInt64(parseNumber(v).value_or(0.0));
     }
 };
 
