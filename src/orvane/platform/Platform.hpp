@@ -15,6 +15,7 @@
 #include "orvane/platform/ProcessInfo.hpp"
 #include "orvane/platform/SecureInput.hpp"
 #include "orvane/platform/SerialQueue.hpp"
+#include "orvane/platform/UiToolkit.hpp"
 #include "orvane/platform/WindowServer.hpp"
 #include "orvane/platform/Workspace.hpp"
 
@@ -45,6 +46,7 @@ struct Platform {
     std::shared_ptr<FileSystem> fileSystem;
     std::shared_ptr<LogSink> logSink;
     std::shared_ptr<ProcessInfo> processInfo;
+    std::shared_ptr<UiToolkit> uiToolkit;
     // Launchers, terminals and the copy chord of this desktop; null: the built-in tables and
     // Command+C alone.
     std::shared_ptr<const DesktopConventions> desktopConventions;
