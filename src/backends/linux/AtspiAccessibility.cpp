@@ -1,12 +1,12 @@
-#include "AtspiAccessibility.hpp"
+#include "backends/linux/AtspiAccessibility.hpp"
 
-#include "AtspiBusStatus.hpp"
-#include "AtspiElement.hpp"
-#include "AtspiRoles.hpp"
-#include "X11Connection.hpp"
-#include "X11Displays.hpp"
-#include "X11RaisedWindows.hpp"
-#include "X11WindowList.hpp"
+#include "backends/linux/AtspiBusStatus.hpp"
+#include "backends/linux/AtspiElement.hpp"
+#include "backends/linux/AtspiRoles.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/X11RaisedWindows.hpp"
+#include "backends/linux/X11WindowList.hpp"
 
 #include <atspi/atspi.h>
 

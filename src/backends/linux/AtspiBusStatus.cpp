@@ -1,4 +1,4 @@
-#include "AtspiBusStatus.hpp"
+#include "backends/linux/AtspiBusStatus.hpp"
 
 #include <dbus/dbus.h>
 

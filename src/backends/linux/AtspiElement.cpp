@@ -1,4 +1,4 @@
-#include "AtspiElement.hpp"
+#include "backends/linux/AtspiElement.hpp"
 
 #include <atspi/atspi.h>
 

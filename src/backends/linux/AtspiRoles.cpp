@@ -1,4 +1,4 @@
-#include "AtspiRoles.hpp"
+#include "backends/linux/AtspiRoles.hpp"
 
 #include <atspi/atspi.h>
 

@@ -1,4 +1,4 @@
-#include "X11Connection.hpp"
+#include "backends/linux/X11Connection.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

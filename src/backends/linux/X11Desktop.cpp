@@ -1,15 +1,15 @@
-#include "X11Desktop.hpp"
+#include "backends/linux/X11Desktop.hpp"
 
-#include "AtspiAccessibility.hpp"
-#include "X11Connection.hpp"
-#include "X11DesktopEntries.hpp"
-#include "X11Displays.hpp"
-#include "X11Identifiers.hpp"
-#include "X11InputMonitor.hpp"
-#include "X11RaisedWindows.hpp"
-#include "X11SecureInput.hpp"
-#include "X11WindowServer.hpp"
-#include "X11Workspace.hpp"
+#include "backends/linux/AtspiAccessibility.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11DesktopEntries.hpp"
+#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/X11Identifiers.hpp"
+#include "backends/linux/X11InputMonitor.hpp"
+#include "backends/linux/X11RaisedWindows.hpp"
+#include "backends/linux/X11SecureInput.hpp"
+#include "backends/linux/X11WindowServer.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
 namespace orvane::linuxbackend {
 

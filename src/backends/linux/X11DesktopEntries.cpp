@@ -1,4 +1,4 @@
-#include "X11DesktopEntries.hpp"
+#include "backends/linux/X11DesktopEntries.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,13 +1,10 @@
-#include "X11DisplayWatcher.hpp"
+#include "backends/linux/X11DisplayWatcher.hpp"
 
-#include "X11Connection.hpp"
+#include "backends/linux/X11Connection.hpp"
 
 #include <X11/extensions/Xrandr.h>
 
-#include <cerrno>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace orvane::linuxbackend {
@@ -16,14 +13,7 @@ X11DisplayWatcher::X11DisplayWatcher(std::function<std::shared_ptr<MainQueue>()>
     : mainQueue_(std::move(mainQueue)) {}
 
 X11DisplayWatcher::~X11DisplayWatcher() {
-    if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
-        thread_.join();
-    }
-    if (wakeFd_ >= 0) {
-        close(wakeFd_);
-    }
+    events_.stop();
 }
 
 Subscription X11DisplayWatcher::observe(std::function<void()> handler) {
@@ -33,7 +23,7 @@ Subscription X11DisplayWatcher::observe(std::function<void()> handler) {
         id = observers_->next++;
         observers_->handlers.emplace(id, std::move(handler));
     }
-    if (!thread_.joinable()) {
+    if (!events_.isRunning()) {
         start();
     }
     std::weak_ptr<Observers> weak = observers_;
@@ -60,40 +50,20 @@ void X11DisplayWatcher::start() {
     XRRSelectInput(connection_->display(), connection_->root(),
                    RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     XFlush(connection_->display());
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
-        return;
-    }
-    thread_ = std::thread([this] { run(); });
-}
-
-void X11DisplayWatcher::run() {
-    ::Display* display = connection_->display();
-    while (connection_->isAlive()) {
-        bool changed = false;
-        while (XPending(display) > 0) {
-            XEvent event;
-            XNextEvent(display, &event);
+    events_.start(
+        *connection_,
+        [this](XEvent& event) {
             XRRUpdateConfiguration(&event);
             if (event.type == eventBase_ + RRScreenChangeNotify ||
                 event.type == eventBase_ + RRNotify) {
-                changed = true;
+                changed_ = true;
             }
-        }
-        if (changed) {
-            notify();
-        }
-        pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(descriptors, 2, -1) < 0 && errno != EINTR) {
-            return;
-        }
-        if (descriptors[1].revents & POLLIN) {
-            return;
-        }
-        if (descriptors[0].revents & (POLLHUP | POLLERR)) {
-            return;
-        }
-    }
+        },
+        [this] {
+            if (std::exchange(changed_, false)) {
+                notify();
+            }
+        });
 }
 
 void X11DisplayWatcher::notify() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/X11EventThread.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 
@@ -8,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace orvane::linuxbackend {
 
@@ -34,14 +34,13 @@ private:
     };
 
     void start();
-    void run();
     void notify();
 
     std::function<std::shared_ptr<MainQueue>()> mainQueue_;
     std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
     std::unique_ptr<X11Connection> connection_;
-    std::thread thread_;
-    int wakeFd_ = -1;
+    X11EventThread events_; // after the connection: stops before it closes
+    bool changed_ = false;  // event thread only
     int eventBase_ = 0;
 };
 

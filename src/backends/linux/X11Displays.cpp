@@ -1,7 +1,7 @@
-#include "X11Displays.hpp"
+#include "backends/linux/X11Displays.hpp"
 
-#include "X11Connection.hpp"
-#include "X11WindowList.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11WindowList.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>

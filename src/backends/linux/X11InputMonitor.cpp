@@ -1,15 +1,10 @@
-#include "X11InputMonitor.hpp"
+#include "backends/linux/X11InputMonitor.hpp"
 
-#include "X11Connection.hpp"
-#include "X11Keys.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11Keys.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>
-
-#include <cerrno>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -38,14 +33,7 @@ bool isModifierKey(unsigned int xKeycode) {
 X11InputMonitor::X11InputMonitor() = default;
 
 X11InputMonitor::~X11InputMonitor() {
-    if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
-        thread_.join();
-    }
-    if (wakeFd_ >= 0) {
-        close(wakeFd_);
-    }
+    events_.stop();
 }
 
 std::optional<MonitorToken>
@@ -67,7 +55,7 @@ void X11InputMonitor::removeMonitor(MonitorToken token) {
 
 bool X11InputMonitor::start() {
     std::lock_guard lock(startMutex_);
-    if (thread_.joinable()) {
+    if (events_.isRunning()) {
         return true;
     }
     if (startFailed_) {
@@ -115,40 +103,25 @@ bool X11InputMonitor::start() {
                   &windowY, &buttons);
     XSync(display, False);
 
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
+    if (!events_.start(*connection_, [this](XEvent& event) { handle(event); })) {
         return false;
     }
-    thread_ = std::thread([this] { run(); });
     startFailed_ = false;
     return true;
 }
 
-void X11InputMonitor::run() {
+void X11InputMonitor::handle(XEvent& event) {
     ::Display* display = connection_->display();
-    while (connection_->isAlive()) {
-        while (XPending(display) > 0) {
-            XEvent event;
-            XNextEvent(display, &event);
-            if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_) {
-                if (XGetEventData(display, &event.xcookie)) {
-                    const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
-                    handleRawEvent(event.xcookie.evtype, static_cast<unsigned int>(raw->detail));
-                    XFreeEventData(display, &event.xcookie);
-                }
-            } else if (event.type == xkbEventBase_) {
-                const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
-                if (xkb->any.xkb_type == XkbStateNotify) {
-                    handleModifierState(xkb->state.mods);
-                }
-            }
+    if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_) {
+        if (XGetEventData(display, &event.xcookie)) {
+            const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+            handleRawEvent(event.xcookie.evtype, static_cast<unsigned int>(raw->detail));
+            XFreeEventData(display, &event.xcookie);
         }
-        pollfd descriptors[2] = {{ConnectionNumber(display), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(descriptors, 2, -1) < 0 && errno != EINTR) {
-            return;
-        }
-        if ((descriptors[1].revents & POLLIN) || (descriptors[0].revents & (POLLHUP | POLLERR))) {
-            return;
+    } else if (event.type == xkbEventBase_) {
+        const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
+        if (xkb->any.xkb_type == XkbStateNotify) {
+            handleModifierState(xkb->state.mods);
         }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/X11EventThread.hpp"
 #include "orvane/platform/InputMonitor.hpp"
 
 #include <atomic>
@@ -7,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 
 namespace orvane::linuxbackend {
 
@@ -35,7 +35,7 @@ private:
     };
 
     bool start();
-    void run();
+    void handle(XEvent& event);
     void dispatch(const InputEvent& event);
     void handleRawEvent(int type, unsigned int detail);
     void handleModifierState(unsigned int xState);
@@ -48,8 +48,7 @@ private:
 
     std::mutex startMutex_;
     std::unique_ptr<X11Connection> connection_;
-    std::thread thread_;
-    int wakeFd_ = -1;
+    X11EventThread events_; // after the connection: stops before it closes
     int xiOpcode_ = 0;
     int xkbEventBase_ = 0;
     bool startFailed_ = false;

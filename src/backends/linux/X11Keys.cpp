@@ -1,4 +1,4 @@
-#include "X11Keys.hpp"
+#include "backends/linux/X11Keys.hpp"
 
 #include "orvane/platform/WindowServer.hpp"
 

@@ -1,7 +1,7 @@
-#include "X11SecureInput.hpp"
+#include "backends/linux/X11SecureInput.hpp"
 
-#include "X11Connection.hpp"
-#include "X11WindowList.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11WindowList.hpp"
 
 namespace orvane::linuxbackend {
 

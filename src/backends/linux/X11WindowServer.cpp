@@ -1,10 +1,10 @@
-#include "X11WindowServer.hpp"
+#include "backends/linux/X11WindowServer.hpp"
 
-#include "X11Connection.hpp"
-#include "X11DesktopEntries.hpp"
-#include "X11Displays.hpp"
-#include "X11Keys.hpp"
-#include "X11WindowList.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11DesktopEntries.hpp"
+#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/X11Keys.hpp"
+#include "backends/linux/X11WindowList.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>

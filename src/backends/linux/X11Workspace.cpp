@@ -1,10 +1,10 @@
-#include "X11Workspace.hpp"
+#include "backends/linux/X11Workspace.hpp"
 
-#include "X11Connection.hpp"
-#include "X11DesktopEntries.hpp"
-#include "X11DisplayWatcher.hpp"
-#include "X11RaisedWindows.hpp"
-#include "X11WindowList.hpp"
+#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/X11DesktopEntries.hpp"
+#include "backends/linux/X11DisplayWatcher.hpp"
+#include "backends/linux/X11RaisedWindows.hpp"
+#include "backends/linux/X11WindowList.hpp"
 
 #include "orvane/platform/Platform.hpp"
 
