@@ -170,8 +170,10 @@ int X11Connection::ErrorTrap::sync() {
     return connection_.lastErrorCode_;
 }
 
-std::optional<std::vector<long>> X11Connection::property32(Window window, Atom property, Atom type,
-                                                           long maxItems) {
+// Reads a property of the wanted format and type; nothing when it is missing or different.
+template <typename Result, typename Convert>
+std::optional<Result> X11Connection::readProperty(Window window, Atom property, Atom type,
+                                                  int format, long maxLongs, Convert convert) {
     if (!isAlive() || window == None || property == None) {
         return std::nullopt;
     }
@@ -179,14 +181,12 @@ std::optional<std::vector<long>> X11Connection::property32(Window window, Atom p
     int actualFormat = 0;
     unsigned long count = 0, remaining = 0;
     unsigned char* data = nullptr;
-    int status = XGetWindowProperty(display_, window, property, 0, maxItems, False, type,
+    int status = XGetWindowProperty(display_, window, property, 0, maxLongs, False, type,
                                     &actualType, &actualFormat, &count, &remaining, &data);
-    std::optional<std::vector<long>> result;
-    if (status == Success && actualType != None && actualFormat == 32 &&
+    std::optional<Result> result;
+    if (status == Success && actualType != None && actualFormat == format &&
         (type == AnyPropertyType || actualType == type)) {
-        // Xlib hands format-32 items as longs.
-        const long* items = reinterpret_cast<const long*>(data);
-        result.emplace(items, items + count);
+        result.emplace(convert(data, count));
     }
     if (data) {
         XFree(data);
@@ -194,26 +194,23 @@ std::optional<std::vector<long>> X11Connection::property32(Window window, Atom p
     return result;
 }
 
+std::optional<std::vector<long>> X11Connection::property32(Window window, Atom property, Atom type,
+                                                           long maxItems) {
+    return readProperty<std::vector<long>>(
+        window, property, type, 32, maxItems, [](unsigned char* data, unsigned long count) {
+            // Xlib hands format-32 items as longs.
+            const long* items = reinterpret_cast<const long*>(data);
+            return std::vector<long>(items, items + count);
+        });
+}
+
 std::optional<std::string> X11Connection::property8(Window window, Atom property, Atom type,
                                                     long maxBytes) {
-    if (!isAlive() || window == None || property == None) {
-        return std::nullopt;
-    }
-    Atom actualType = None;
-    int actualFormat = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    int status = XGetWindowProperty(display_, window, property, 0, (maxBytes + 3) / 4, False, type,
-                                    &actualType, &actualFormat, &count, &remaining, &data);
-    std::optional<std::string> result;
-    if (status == Success && actualType != None && actualFormat == 8 &&
-        (type == AnyPropertyType || actualType == type)) {
-        result.emplace(reinterpret_cast<const char*>(data), count);
-    }
-    if (data) {
-        XFree(data);
-    }
-    return result;
+    return readProperty<std::string>(window, property, type, 8, (maxBytes + 3) / 4,
+                                     [](unsigned char* data, unsigned long count) {
+                                         return std::string(reinterpret_cast<const char*>(data),
+                                                            count);
+                                     });
 }
 
 std::optional<std::string> X11Connection::textProperty(Window window, const char* utf8Name,

@@ -91,6 +91,9 @@ private:
     explicit X11Connection(::Display* display);
     static int onError(::Display* display, XErrorEvent* event);
     static void onConnectionLost(::Display* display, void* self);
+    template <typename Result, typename Convert>
+    std::optional<Result> readProperty(Window window, Atom property, Atom type, int format,
+                                       long maxLongs, Convert convert);
 
     ::Display* display_;
     Window root_;
