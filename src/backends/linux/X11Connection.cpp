@@ -35,6 +35,8 @@ void installErrorHandler() {
     XSetErrorHandler(ourHandler);
 }
 
+} // namespace
+
 std::string latin1ToUtf8(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -48,8 +50,6 @@ std::string latin1ToUtf8(const std::string& text) {
     }
     return out;
 }
-
-} // namespace
 
 int X11Connection::onError(::Display* display, XErrorEvent* event) {
     std::lock_guard lock(registryMutex);

@@ -14,6 +14,9 @@ struct xcb_connection_t;
 
 namespace orvane::linuxbackend {
 
+// Text of the legacy STRING type (ISO 8859-1) as UTF-8.
+std::string latin1ToUtf8(const std::string& text);
+
 // One Xlib connection that can never take the process down. X errors are normal here (windows
 // vanish between two requests), so they are recorded per connection and never reach Xlib's
 // default handler, which would exit; a lost connection marks the object dead instead of exiting,

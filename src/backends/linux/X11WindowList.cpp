@@ -18,19 +18,6 @@ namespace {
 
 constexpr int maxTreeDepth = 16;
 
-std::string latin1ToUtf8(const std::string& text) {
-    std::string out;
-    for (unsigned char ch : text) {
-        if (ch < 0x80) {
-            out.push_back(static_cast<char>(ch));
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (ch >> 6)));
-            out.push_back(static_cast<char>(0x80 | (ch & 0x3F)));
-        }
-    }
-    return out;
-}
-
 bool hasType(const std::vector<long>& types, Atom type) {
     return type != None &&
            std::find(types.begin(), types.end(), static_cast<long>(type)) != types.end();
