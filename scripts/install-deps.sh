@@ -11,7 +11,7 @@ packages=(
     libatspi2.0-dev libglib2.0-dev
     # the throw-away test desktop and its clients
     xvfb x11-xserver-utils x11-utils openbox xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
-    libglib2.0-bin util-linux procps
+    libglib2.0-bin util-linux procps git
 )
 
 if [[ $(id -u) -ne 0 ]]; then
@@ -20,4 +20,4 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
-apt-get install -y --no-install-recommends "${packages[@]}"
+apt-get install -y "${packages[@]}"
