@@ -13,16 +13,21 @@ bool X11SecureInput::isSecureEventInputEnabled() const {
         return false;
     }
     ::Display* display = connection_->display();
+    // A grab request stamped in the future is refused as GrabInvalidTime without grabbing, but
+    // the server tests for another client's grab first. So the question is asked without ever
+    // taking the keyboard, which would send the focused window a focus-out and focus-in.
+    const Time now = connection_->serverTime();
+    const Time future = (now + 3'600'000) & 0xFFFFFFFFUL;
     X11Connection::ErrorTrap trap(*connection_);
     const int result = XGrabKeyboard(display, connection_->root(), False, GrabModeAsync,
-                                     GrabModeAsync, CurrentTime);
+                                     GrabModeAsync, now == CurrentTime ? CurrentTime : future);
     if (result == GrabSuccess) {
         XUngrabKeyboard(display, CurrentTime);
         XFlush(display);
         return false;
     }
     if (result != AlreadyGrabbed) {
-        return false; // frozen or not viewable: nothing we can tell
+        return false; // refused for its time stamp, frozen or not viewable: nobody else holds it
     }
     auto windows = X11WindowList::query(*connection_);
     if (!windows) {

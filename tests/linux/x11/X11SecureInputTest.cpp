@@ -41,13 +41,47 @@ TEST(X11_secure_input, isOnWhileAnotherClientHoldsTheKeyboard) {
     TestDesktop desktop;
     auto& secure = *desktop.desktop().secureInput();
     EXPECT_FALSE(secure.isSecureEventInputEnabled());
-    // Asking took and released the grab: someone else can still take it.
+    // Asking left the keyboard free: someone else can still take it.
     KeyboardGrabber other;
     ASSERT_TRUE(other.grab());
     EXPECT_TRUE(secure.isSecureEventInputEnabled());
     EXPECT_TRUE(secure.isSecureEventInputEnabled());
     other.release();
     EXPECT_FALSE(secure.isSecureEventInputEnabled());
+}
+
+// Asked on every camera frame: the focused window must not see its focus flicker.
+TEST(X11_secure_input, askingSendsTheFocusedWindowNoFocusEvents) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    KeyboardGrabber client;
+    ::Display* display = client.display();
+    // Unmanaged, so it is viewable at once without waiting for the window manager.
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.event_mask = FocusChangeMask;
+    const Window window =
+        XCreateWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
+    XMapRaised(display, window);
+    XSync(display, False);
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    XSync(display, False);
+    XEvent event;
+    while (XCheckWindowEvent(display, window, FocusChangeMask, &event)) {
+    }
+
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+    }
+    // A round trip on the window's own connection after the last question: any focus event the
+    // questions caused has arrived by now.
+    XSync(display, False);
+    int focusEvents = 0;
+    while (XCheckWindowEvent(display, window, FocusChangeMask, &event)) {
+        ++focusEvents;
+    }
+    EXPECT_EQ(focusEvents, 0);
 }
 
 TEST(X11_secure_input, isOffWhileTheGrabIsAnOpenMenus) {
