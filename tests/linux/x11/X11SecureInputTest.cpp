@@ -57,12 +57,7 @@ TEST(X11_secure_input, askingSendsTheFocusedWindowNoFocusEvents) {
     KeyboardGrabber client;
     ::Display* display = client.display();
     // Unmanaged, so it is viewable at once without waiting for the window manager.
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.event_mask = FocusChangeMask;
-    const Window window =
-        XCreateWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, CopyFromParent,
-                      InputOutput, CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
+    const Window window = createWindow(display, 0, 0, 200, 200, nullptr, true, FocusChangeMask);
     XMapRaised(display, window);
     XSync(display, False);
     XSetInputFocus(display, window, RevertToParent, CurrentTime);
@@ -89,14 +84,7 @@ TEST(X11_secure_input, isOffWhileTheGrabIsAnOpenMenus) {
     TestDesktop desktop;
     KeyboardGrabber menuOwner;
     ::Display* display = menuOwner.display();
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    const Window menu =
-        XCreateWindow(display, DefaultRootWindow(display), 200, 200, 150, 300, 0, CopyFromParent,
-                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
-    Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE_POPUP_MENU", False);
-    XChangeProperty(display, menu, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
-                    PropModeReplace, reinterpret_cast<unsigned char*>(&type), 1);
+    const Window menu = createWindow(display, 200, 200, 150, 300, "_NET_WM_WINDOW_TYPE_POPUP_MENU");
     XMapRaised(display, menu);
     ASSERT_TRUE(menuOwner.grab());
     EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());

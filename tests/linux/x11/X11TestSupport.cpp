@@ -209,4 +209,22 @@ bool TestDesktop::moveClient(unsigned long window, int x, int y) {
     });
 }
 
+unsigned long createWindow(XDisplay* display, int x, int y, int width, int height, const char* type,
+                           bool overrideRedirect, long eventMask) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = overrideRedirect ? True : False;
+    attributes.event_mask = eventMask;
+    const Window window =
+        XCreateWindow(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWEventMask, &attributes);
+    if (type) {
+        Atom typeAtom = XInternAtom(display, type, False);
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False),
+                        XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&typeAtom),
+                        1);
+    }
+    return window;
+}
+
 } // namespace orvane::linuxbackend::test

@@ -57,6 +57,13 @@ private:
     XDisplay* display_ = nullptr;
 };
 
+// A window of the test's own, created unmapped at root (x, y). Unmanaged (override-redirect)
+// unless told otherwise, so the server maps it at once without the window manager. `type`, when
+// set, is its _NET_WM_WINDOW_TYPE atom name; `eventMask` the events selected on it.
+unsigned long createWindow(XDisplay* display, int x, int y, int width, int height,
+                           const char* type = nullptr, bool overrideRedirect = true,
+                           long eventMask = 0);
+
 // A test desktop: the backend over the harness's X display, installed as the platform with a
 // manual main queue, a virtual clock and in-memory preferences.
 class TestDesktop {

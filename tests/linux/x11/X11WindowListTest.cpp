@@ -95,11 +95,7 @@ TEST_F(X11_window_list, followsTheStackingOrderFrontFirst) {
 
 TEST_F(X11_window_list, leavesOutUnmappedWindowsAndKeepsOverrideRedirectOnesAboveNormal) {
     ::Display* display = desktop->connection().display();
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    const Window popup =
-        XCreateWindow(display, desktop->connection().root(), 1300, 50, 200, 150, 0, CopyFromParent,
-                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    const Window popup = createWindow(display, 1300, 50, 200, 150);
     XFlush(display);
     EXPECT_FALSE(entryFor(entries(), popup)); // not mapped yet
 
@@ -135,14 +131,7 @@ TEST_F(X11_window_list, leavesOutUnmappedWindowsAndKeepsOverrideRedirectOnesAbov
 TEST_F(X11_window_list, givesDocksAndMenuTypesTheirLayers) {
     ::Display* display = desktop->connection().display();
     auto makeTyped = [&](const char* type, bool overrideRedirect) {
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = overrideRedirect;
-        Window window = XCreateWindow(display, desktop->connection().root(), 2600, 10, 300, 40, 0,
-                                      CopyFromParent, InputOutput, CopyFromParent,
-                                      CWOverrideRedirect, &attributes);
-        Atom typeAtom = desktop->connection().atom(type);
-        XChangeProperty(display, window, desktop->connection().atom("_NET_WM_WINDOW_TYPE"), XA_ATOM,
-                        32, PropModeReplace, reinterpret_cast<unsigned char*>(&typeAtom), 1);
+        const Window window = createWindow(display, 2600, 10, 300, 40, type, overrideRedirect);
         XMapRaised(display, window);
         return window;
     };
@@ -180,14 +169,10 @@ TEST_F(X11_window_list, survivesWindowsVanishingWhileItIsRead) {
     std::thread churn([&] {
         ::Display* display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
         while (!stop.load()) {
             Window windows[8];
             for (auto& window : windows) {
-                window = XCreateWindow(display, DefaultRootWindow(display), 10, 10, 100, 100, 0,
-                                       CopyFromParent, InputOutput, CopyFromParent,
-                                       CWOverrideRedirect, &attributes);
+                window = createWindow(display, 10, 10, 100, 100);
                 XStoreName(display, window, "vanishing");
                 XMapWindow(display, window);
             }
