@@ -5,9 +5,9 @@
 
 #include "linux/x11/X11Clients.hpp"
 
-#include "backends/linux/AtspiAccessibility.hpp"
-#include "backends/linux/X11WindowServer.hpp"
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/x11/X11WindowServer.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/WindowFinder.hpp"

@@ -8,7 +8,11 @@ packages=(
     # libraries
     nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libsystemd-dev
     libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libxcb1-dev
-    libatspi2.0-dev libglib2.0-dev
+    libatspi2.0-dev libglib2.0-dev libopencv-dev libdlib-dev
+    # the face landmark model
+    libdlib-data
+    # photos of faces (and of no face) for the face and camera tests
+    python-matplotlib-data python3-skimage
     # the throw-away test desktop and its clients
     xvfb x11-xserver-utils x11-utils openbox xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
     libglib2.0-bin util-linux procps git

@@ -6,7 +6,7 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
-#include "backends/linux/X11Desktop.hpp"
+#include "backends/linux/x11/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
 
 #include <cstdlib>

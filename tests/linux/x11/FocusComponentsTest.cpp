@@ -2,10 +2,10 @@
 
 #include "linux/x11/X11Clients.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11WindowList.hpp"
-#include "backends/linux/X11WindowServer.hpp"
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
+#include "backends/linux/x11/X11WindowServer.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/PaneFocuser.hpp"

@@ -2,11 +2,11 @@
 
 #include "linux/x11/X11Clients.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11Displays.hpp"
-#include "backends/linux/X11WindowList.hpp"
-#include "backends/linux/X11WindowServer.hpp"
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
+#include "backends/linux/x11/X11WindowServer.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 #include <X11/Xlib.h>
 

@@ -2,7 +2,7 @@
 
 #include "linux/x11/X11TestSupport.hpp"
 
-#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
 
 namespace orvane::linuxbackend::test {
 namespace {

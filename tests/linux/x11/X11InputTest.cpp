@@ -2,10 +2,10 @@
 
 #include "linux/x11/X11Clients.hpp"
 
-#include "backends/linux/X11InputMonitor.hpp"
-#include "backends/linux/X11Keys.hpp"
-#include "backends/linux/X11WindowServer.hpp"
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/x11/X11InputMonitor.hpp"
+#include "backends/linux/x11/X11Keys.hpp"
+#include "backends/linux/x11/X11WindowServer.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

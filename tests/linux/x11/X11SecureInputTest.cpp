@@ -2,8 +2,8 @@
 
 #include "linux/x11/X11TestSupport.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11SecureInput.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11SecureInput.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

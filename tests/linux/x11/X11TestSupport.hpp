@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backends/linux/X11Desktop.hpp"
+#include "backends/linux/x11/X11Desktop.hpp"
 
 #include "backends/sim/InMemoryPreferences.hpp"
 #include "backends/sim/ManualMainQueue.hpp"

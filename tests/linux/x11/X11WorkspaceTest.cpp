@@ -2,8 +2,8 @@
 
 #include "linux/x11/X11Clients.hpp"
 
-#include "backends/linux/X11Displays.hpp"
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 namespace orvane::linuxbackend::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "backends/linux/AtspiElement.hpp"
+#include "backends/linux/atspi/AtspiElement.hpp"
 
 #include <atspi/atspi.h>
 

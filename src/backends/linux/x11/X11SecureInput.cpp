@@ -1,7 +1,7 @@
-#include "backends/linux/X11SecureInput.hpp"
+#include "backends/linux/x11/X11SecureInput.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
 namespace orvane::linuxbackend {
 

@@ -1,15 +1,15 @@
-#include "backends/linux/X11Desktop.hpp"
+#include "backends/linux/x11/X11Desktop.hpp"
 
-#include "backends/linux/AtspiAccessibility.hpp"
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11DesktopEntries.hpp"
-#include "backends/linux/X11Displays.hpp"
-#include "backends/linux/X11Identifiers.hpp"
-#include "backends/linux/X11InputMonitor.hpp"
-#include "backends/linux/X11RaisedWindows.hpp"
-#include "backends/linux/X11SecureInput.hpp"
-#include "backends/linux/X11WindowServer.hpp"
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11DesktopEntries.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11Identifiers.hpp"
+#include "backends/linux/x11/X11InputMonitor.hpp"
+#include "backends/linux/x11/X11RaisedWindows.hpp"
+#include "backends/linux/x11/X11SecureInput.hpp"
+#include "backends/linux/x11/X11WindowServer.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 namespace orvane::linuxbackend {
 

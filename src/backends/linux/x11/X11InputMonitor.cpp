@@ -1,7 +1,7 @@
-#include "backends/linux/X11InputMonitor.hpp"
+#include "backends/linux/x11/X11InputMonitor.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11Keys.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11Keys.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>

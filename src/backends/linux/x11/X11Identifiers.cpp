@@ -1,4 +1,4 @@
-#include "backends/linux/X11Identifiers.hpp"
+#include "backends/linux/x11/X11Identifiers.hpp"
 
 namespace orvane::linuxbackend::X11Identifiers {
 

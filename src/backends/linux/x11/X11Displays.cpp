@@ -1,7 +1,7 @@
-#include "backends/linux/X11Displays.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>

@@ -1,4 +1,4 @@
-#include "backends/linux/AtspiBusStatus.hpp"
+#include "backends/linux/atspi/AtspiBusStatus.hpp"
 
 #include <dbus/dbus.h>
 

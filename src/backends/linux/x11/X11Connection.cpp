@@ -1,4 +1,4 @@
-#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

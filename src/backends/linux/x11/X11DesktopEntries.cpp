@@ -1,4 +1,4 @@
-#include "backends/linux/X11DesktopEntries.hpp"
+#include "backends/linux/x11/X11DesktopEntries.hpp"
 
 #include <algorithm>
 #include <cctype>

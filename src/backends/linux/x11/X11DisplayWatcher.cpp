@@ -1,6 +1,6 @@
-#include "backends/linux/X11DisplayWatcher.hpp"
+#include "backends/linux/x11/X11DisplayWatcher.hpp"
 
-#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
 
 #include <X11/extensions/Xrandr.h>
 

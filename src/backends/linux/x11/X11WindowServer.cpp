@@ -1,10 +1,10 @@
-#include "backends/linux/X11WindowServer.hpp"
+#include "backends/linux/x11/X11WindowServer.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11DesktopEntries.hpp"
-#include "backends/linux/X11Displays.hpp"
-#include "backends/linux/X11Keys.hpp"
-#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11DesktopEntries.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11Keys.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>

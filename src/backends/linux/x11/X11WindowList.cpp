@@ -1,6 +1,6 @@
-#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
-#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

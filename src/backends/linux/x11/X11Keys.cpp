@@ -1,4 +1,4 @@
-#include "backends/linux/X11Keys.hpp"
+#include "backends/linux/x11/X11Keys.hpp"
 
 #include "orvane/platform/WindowServer.hpp"
 

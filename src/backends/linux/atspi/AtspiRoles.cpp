@@ -1,4 +1,4 @@
-#include "backends/linux/AtspiRoles.hpp"
+#include "backends/linux/atspi/AtspiRoles.hpp"
 
 #include <atspi/atspi.h>
 

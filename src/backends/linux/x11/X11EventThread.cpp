@@ -1,6 +1,6 @@
-#include "backends/linux/X11EventThread.hpp"
+#include "backends/linux/x11/X11EventThread.hpp"
 
-#include "backends/linux/X11Connection.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
 
 #include <cerrno>
 #include <cstdint>

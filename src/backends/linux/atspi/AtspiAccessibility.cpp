@@ -1,12 +1,12 @@
-#include "backends/linux/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
 
-#include "backends/linux/AtspiBusStatus.hpp"
-#include "backends/linux/AtspiElement.hpp"
-#include "backends/linux/AtspiRoles.hpp"
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11Displays.hpp"
-#include "backends/linux/X11RaisedWindows.hpp"
-#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/atspi/AtspiBusStatus.hpp"
+#include "backends/linux/atspi/AtspiElement.hpp"
+#include "backends/linux/atspi/AtspiRoles.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11RaisedWindows.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
 #include <atspi/atspi.h>
 

@@ -1,10 +1,10 @@
-#include "backends/linux/X11Workspace.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
-#include "backends/linux/X11Connection.hpp"
-#include "backends/linux/X11DesktopEntries.hpp"
-#include "backends/linux/X11DisplayWatcher.hpp"
-#include "backends/linux/X11RaisedWindows.hpp"
-#include "backends/linux/X11WindowList.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11DesktopEntries.hpp"
+#include "backends/linux/x11/X11DisplayWatcher.hpp"
+#include "backends/linux/x11/X11RaisedWindows.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
 #include "orvane/platform/Platform.hpp"
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "orvane/platform/CameraService.hpp"
+#include "orvane/platform/FaceDetector.hpp"
+#include "plinth/HeadPose.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace orvane {
+
+// Turns each camera frame into at most one smoothed head pose for a single consumer. Keeps
+// re-delivering the last pose for a short grace period after the face is lost, then reports
+// no face on every faceless frame. `process` runs on the camera queue; `reset` may run on any
+// thread.
+class HeadPoseTracker {
+public:
+    static constexpr double smoothing = 0.35;
+    static constexpr double poseGraceSeconds = 1.8;
+    // The orientation the detector reads frames in: mirrored, as people see themselves.
+    static constexpr int frameOrientation = 5;
+
+    using PoseHandler = std::function<void(const std::optional<plinth::HeadPose>&)>;
+
+    HeadPoseTracker();
+
+    // Detects faces in the frame and calls the pose handler at most once, before returning.
+    void process(const PixelBuffer& frame);
+    // Begins cold: no smoothed pose, no missing frames, no face seen. Does not call back.
+    void reset();
+
+    // Safe to set from any thread.
+    void setOnPose(PoseHandler handler);
+
+    std::optional<plinth::HeadPose> smoothed() const;
+    std::int64_t missingFrames() const;
+
+    // The largest face (strictly larger area wins; ties keep the earlier one).
+    static std::optional<FaceObservation> bestFace(const std::vector<FaceObservation>& faces);
+    static plinth::HeadPose blend(const std::optional<plinth::HeadPose>& previous,
+                                  const plinth::HeadPose& raw);
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<plinth::HeadPose> smoothed_;
+    double lastSeenFace_; // monotonic seconds
+    std::int64_t missingFrames_ = 0;
+    std::shared_ptr<const PoseHandler> onPose_;
+};
+
+} // namespace orvane
