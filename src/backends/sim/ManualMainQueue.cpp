@@ -75,24 +75,59 @@ bool ManualMainQueue::fireNextTimerDueBy(double deadline) {
 }
 
 void ManualMainQueue::advance(double seconds) {
-    runUntil(clock_->monotonic() + seconds);
-}
-
-void ManualMainQueue::runUntil(double deadline) {
     {
         std::lock_guard lock(mutex_);
         stopRequested_ = false;
     }
+    advanceTo(clock_->monotonic() + seconds);
+}
+
+void ManualMainQueue::runUntil(double deadline) {
+    std::function<void(double)> runner;
+    {
+        std::lock_guard lock(mutex_);
+        stopRequested_ = false;
+        runner = runner_;
+    }
+    if (runner) {
+        runner(deadline);
+    } else {
+        advanceTo(deadline);
+    }
+}
+
+bool ManualMainQueue::advanceTo(double deadline) {
     runPending();
     while (fireNextTimerDueBy(deadline)) {
         runPending();
-        std::lock_guard lock(mutex_);
-        if (stopRequested_) {
-            return;
+        if (stopRequested()) {
+            return false;
         }
     }
     clock_->advance(deadline - clock_->monotonic());
     runPending();
+    return true;
+}
+
+void ManualMainQueue::setRunner(std::function<void(double deadline)> runner) {
+    std::lock_guard lock(mutex_);
+    runner_ = std::move(runner);
+}
+
+std::optional<double> ManualMainQueue::nextTimerDue() const {
+    std::lock_guard lock(mutex_);
+    std::optional<double> next;
+    for (const auto& timer : timers_) {
+        if (!timer.handle->isCancelled() && (!next || timer.due < *next)) {
+            next = timer.due;
+        }
+    }
+    return next;
+}
+
+bool ManualMainQueue::stopRequested() const {
+    std::lock_guard lock(mutex_);
+    return stopRequested_;
 }
 
 void ManualMainQueue::stop() {

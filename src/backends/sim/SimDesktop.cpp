@@ -1,5 +1,6 @@
 #include "backends/sim/SimDesktop.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,8 @@ std::shared_ptr<Platform> assemble(const SimDesktop& desktop) {
     services->workspace = desktop.workspace;
     services->inputMonitor = desktop.inputMonitor;
     services->secureInput = desktop.secureInput;
+    services->camera = desktop.camera;
+    services->faceDetector = desktop.faceDetector;
     return services;
 }
 
@@ -48,12 +51,16 @@ SimDesktop::SimDesktop()
       accessibility(std::make_shared<SimAccessibility>()),
       workspace(std::make_shared<SimWorkspace>()),
       inputMonitor(std::make_shared<SimInputMonitor>()),
-      secureInput(std::make_shared<SimSecureInput>()), services(assemble(*this)),
+      secureInput(std::make_shared<SimSecureInput>()), camera(std::make_shared<SimCamera>(clock)),
+      head(std::make_shared<VirtualHead>(clock)),
+      faceDetector(std::make_shared<SimFaceDetector>(head)), services(assemble(*this)),
       installation_(services) {
     displays->setFrames({{0, 0, 1920, 1080}});
+    mainQueue->setRunner([this](double deadline) { playUntil(deadline); });
 }
 
 SimDesktop::~SimDesktop() {
+    mainQueue->setRunner(nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(supportDirectory, ignored);
 }
@@ -115,6 +122,42 @@ void SimDesktop::pressKey(std::uint16_t keyCode, std::uint64_t modifierFlags) {
 
 void SimDesktop::changeModifiers(std::uint64_t modifierFlags) {
     inputMonitor->deliver({InputEventType::flagsChanged, modifierFlags, 0});
+}
+
+void SimDesktop::run(double seconds) {
+    mainQueue->runUntil(clock->monotonic() + seconds);
+}
+
+void SimDesktop::settle() {
+    while (serialQueues->drainAll() + mainQueue->runPending() > 0) {
+    }
+}
+
+void SimDesktop::playUntil(double deadline) {
+    settle();
+    for (;;) {
+        if (mainQueue->stopRequested()) {
+            return;
+        }
+        double next = deadline;
+        if (auto due = camera->nextFrameDue(); due && *due < next) {
+            next = *due;
+        }
+        if (auto due = mainQueue->nextTimerDue(); due && *due < next) {
+            next = *due;
+        }
+        // Frames that fell due while the clock was moved by other means arrive as one late
+        // burst, as from a camera whose reader was busy.
+        next = std::max(next, clock->monotonic());
+        if (!mainQueue->advanceTo(next)) {
+            return;
+        }
+        camera->deliverFramesDueBy(next);
+        settle();
+        if (next >= deadline) {
+            return;
+        }
+    }
 }
 
 } // namespace orvane::sim

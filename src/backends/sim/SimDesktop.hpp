@@ -6,13 +6,16 @@
 #include "backends/sim/ManualMainQueue.hpp"
 #include "backends/sim/ManualSerialQueue.hpp"
 #include "backends/sim/SimAccessibility.hpp"
+#include "backends/sim/SimCamera.hpp"
 #include "backends/sim/SimClock.hpp"
 #include "backends/sim/SimDisplays.hpp"
+#include "backends/sim/SimFaceDetector.hpp"
 #include "backends/sim/SimInputMonitor.hpp"
 #include "backends/sim/SimProcessInfo.hpp"
 #include "backends/sim/SimSecureInput.hpp"
 #include "backends/sim/SimWindowServer.hpp"
 #include "backends/sim/SimWorkspace.hpp"
+#include "backends/sim/VirtualHead.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <cstdint>
@@ -26,7 +29,8 @@ namespace orvane::sim {
 // virtual clock, a hand-driven main queue, serial queues drained by hand, displays, in-memory
 // preferences, captured log records, a real temporary directory as the application-support
 // directory (removed afterwards), a window server, accessibility trees, running applications,
-// input monitors and the secure-input flag. One per test:
+// input monitors, the secure-input flag, a camera (one device, access authorised) and a face
+// detector that sees a virtual head (visible, looking straight ahead). One per test:
 //
 //     sim::SimDesktop desktop;
 //     desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}});
@@ -34,6 +38,13 @@ namespace orvane::sim {
 //     auto editor = desktop.openWindow(501, {1920, 0, 1200, 800}, "notes.txt");
 //     desktop.click({2000, 100});
 //     desktop.mainQueue->runPending();
+//
+// Stories over time play with `run`: the camera's frames, the serial queues and the main
+// queue's tasks and timers all take their turn as virtual time passes. With a camera pipeline
+// started (an engine, a calibration run, a capture of the test's own):
+//
+//     desktop.head->turnTo(0.4, 0, 0.5); // the user turns right over half a second
+//     desktop.run(2.0);                  // frames -> tracker -> main-thread handlers, in order
 //
 // The helpers below act on several services at once, as one thing happening on a desktop
 // would; the services stay available for anything finer (malformed entries, failing calls).
@@ -74,6 +85,18 @@ public:
     void pressKey(std::uint16_t keyCode, std::uint64_t modifierFlags = 0);
     void changeModifiers(std::uint64_t modifierFlags);
 
+    // --- Time ----------------------------------------------------------------------------------
+
+    // Plays virtual time forward by `seconds`, event by event: at each instant something falls
+    // due (a camera frame of a running session, a main-queue timer) the clock moves there,
+    // the timers fire, the frames are queued, and then the serial queues and posted main-queue
+    // tasks run until all are idle. Ends early when `mainQueue->stop()` is called. The main
+    // queue's `runUntil` (the command-line modes' loop) plays the same way.
+    void run(double seconds);
+    // Runs the serial queues and posted main-queue tasks until none has anything left,
+    // without moving the clock.
+    void settle();
+
     const std::filesystem::path supportDirectory;
     const std::shared_ptr<SimClock> clock;
     const std::shared_ptr<ManualMainQueue> mainQueue;
@@ -88,11 +111,16 @@ public:
     const std::shared_ptr<SimWorkspace> workspace;
     const std::shared_ptr<SimInputMonitor> inputMonitor;
     const std::shared_ptr<SimSecureInput> secureInput;
+    const std::shared_ptr<SimCamera> camera;
+    const std::shared_ptr<VirtualHead> head;
+    const std::shared_ptr<SimFaceDetector> faceDetector;
 
     // Everything above, as installed.
     const std::shared_ptr<Platform> services;
 
 private:
+    void playUntil(double deadline);
+
     PlatformInstallation installation_;
 };
 

@@ -62,13 +62,15 @@ private:
     CameraCapture();
     void frameArrived(const PixelBuffer& frame);
     void capFrameRate();
+    void reportError(const std::string& message);
 
     std::shared_ptr<CameraSession> session_;
     std::shared_ptr<SerialQueue> queue_;
     std::weak_ptr<CameraCapture> self_;
     bool isRunning_ = false;
     bool handlerInstalled_ = false;
-    std::atomic<double> lastDelivered_;
+    bool startScheduled_ = false;       // the session may run: it must be stopped at the end
+    std::atomic<double> lastDelivered_; // monotonic seconds
     std::atomic<std::int64_t> framesReceived_{0};
     std::atomic<std::int64_t> framesDelivered_{0};
     mutable std::mutex handlersMutex_;

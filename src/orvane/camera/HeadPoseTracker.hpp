@@ -38,7 +38,8 @@ public:
     std::optional<plinth::HeadPose> smoothed() const;
     std::int64_t missingFrames() const;
 
-    // The largest face (strictly larger area wins; ties keep the earlier one).
+    // The largest face (strictly larger area wins; ties keep the earlier one). A face with a
+    // value that is not a finite number counts as no face.
     static std::optional<FaceObservation> bestFace(const std::vector<FaceObservation>& faces);
     static plinth::HeadPose blend(const std::optional<plinth::HeadPose>& previous,
                                   const plinth::HeadPose& raw);

@@ -19,12 +19,21 @@ struct CameraDevice {
     std::string localizedName;
 };
 
-// One video frame, 32-bit BGRA, valid only for the duration of the call it is passed to.
+// How the bytes of a frame are laid out. Cameras hand over what they decode to most cheaply;
+// the face detector reads each of these.
+enum class PixelFormat {
+    bgra32, // 4 bytes a pixel: blue, green, red, alpha
+    bgr24,  // 3 bytes a pixel: blue, green, red
+    gray8,  // 1 byte a pixel: luminance
+};
+
+// One video frame, valid only for the duration of the call it is passed to.
 struct PixelBuffer {
     int width = 0;
     int height = 0;
     std::size_t bytesPerRow = 0;
     const std::uint8_t* data = nullptr;
+    PixelFormat format = PixelFormat::bgra32;
 };
 
 // Supported frame durations of the active format, in seconds.

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "backends/sim/VirtualHead.hpp"
+#include "orvane/platform/FaceDetector.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace orvane::sim {
+
+// Reports the virtual head as it is at the moment of each detection, whatever the frame holds.
+class SimFaceDetector : public FaceDetector {
+public:
+    explicit SimFaceDetector(std::shared_ptr<VirtualHead> head) : head_(std::move(head)) {}
+
+    FaceDetectionResult detect(const PixelBuffer& frame, int orientation) override;
+
+    std::int64_t detections() const { return detections_.load(); }
+    // The orientation of the latest detection; 0 before the first.
+    int lastOrientation() const { return lastOrientation_.load(); }
+
+private:
+    std::shared_ptr<VirtualHead> head_;
+    std::atomic<std::int64_t> detections_{0};
+    std::atomic<int> lastOrientation_{0};
+};
+
+} // namespace orvane::sim

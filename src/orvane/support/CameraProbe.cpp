@@ -1,0 +1,152 @@
+#include "orvane/support/CameraProbe.hpp"
+
+#include "orvane/calibration/CalibrationStore.hpp"
+#include "orvane/camera/CameraCapture.hpp"
+#include "orvane/camera/HeadPoseTracker.hpp"
+#include "orvane/platform/Platform.hpp"
+#include "orvane/support/Prefs.hpp"
+#include "plinth/ScreenGeometry.hpp"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane::CameraProbe {
+namespace {
+
+constexpr double slice = 0.25;
+constexpr double calibrationErrorLimit = 300;
+
+// What the camera queue reports to the main thread.
+struct Counts {
+    std::mutex mutex;
+    std::int64_t processed = 0;
+    std::int64_t faces = 0;
+    std::optional<plinth::HeadPose> lastPose;
+};
+
+[[gnu::format(printf, 1, 2)]] std::string format(const char* pattern, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, pattern);
+    std::vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return text;
+}
+
+// Each line goes out at once, so a probe cut short still shows how far it got.
+void print(std::ostream& out, const std::string& line) {
+    out << line << '\n' << std::flush;
+}
+
+void printPrediction(std::ostream& out, const plinth::HeadPose& pose,
+                     const plinth::GazeModel& model) {
+    const auto screens = platform().displays->screens();
+    std::vector<plinth::Rect> frames;
+    for (const auto& screen : screens) {
+        frames.push_back(plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens[0].frame));
+    }
+    const auto raw = model.predict(pose.features());
+    const auto clamped = plinth::ScreenGeometry::clamp(raw, frames);
+
+    print(out, format("last head pose:  yaw %.3f  pitch %.3f  face at (%.2f, %.2f)", pose.yaw,
+                      pose.pitch, pose.centerX, pose.centerY));
+    print(out, format("raw prediction:  (%.0f, %.0f)", raw.x, raw.y));
+    print(out, format("after clamping:  (%.0f, %.0f)", clamped.x, clamped.y));
+    auto index = plinth::ScreenGeometry::frameContaining(clamped, frames);
+    if (!index) {
+        index = plinth::ScreenGeometry::nearestFrame(clamped, frames);
+    }
+    if (index) {
+        print(out, "looking at:      " + screens[*index].localizedName);
+    }
+    if (!plinth::ScreenGeometry::frameContaining(raw, frames)) {
+        const auto nearest = plinth::ScreenGeometry::nearestFrame(raw, frames);
+        const double distance =
+            nearest ? plinth::ScreenGeometry::distance(frames[*nearest], raw) : 0;
+        print(out, format("\nNOTE: raw prediction fell %.0f pt outside every display.", distance));
+        print(out, "      Clamping keeps it usable, but recalibrating would improve accuracy.");
+    }
+    if (model.meanError > calibrationErrorLimit) {
+        print(out, format("NOTE: calibration error is %.0f pt — recalibrating is recommended.",
+                          model.meanError));
+    }
+}
+
+} // namespace
+
+void run(std::int64_t seconds, std::ostream& out) {
+    print(out, "Orvane camera probe — " + std::to_string(seconds) + "s");
+    print(out, "");
+
+    auto counts = std::make_shared<Counts>();
+    auto capture = CameraCapture::make();
+    auto tracker = std::make_shared<HeadPoseTracker>();
+    capture->setOnError(
+        [&out](const std::string& message) { print(out, "camera error: " + message); });
+    capture->setOnFrame([counts, tracker](const PixelBuffer& frame) {
+        {
+            std::lock_guard lock(counts->mutex);
+            ++counts->processed;
+        }
+        tracker->process(frame);
+    });
+    tracker->setOnPose([counts](const std::optional<plinth::HeadPose>& pose) {
+        if (pose) {
+            std::lock_guard lock(counts->mutex);
+            ++counts->faces;
+            counts->lastPose = pose;
+        }
+    });
+
+    print(out, "starting capture…");
+    capture->start(Prefs::shared().cameraID());
+
+    auto& mainQueue = *platform().mainQueue;
+    const auto& clock = *platform().clock;
+    const double deadline = clock.monotonic() + static_cast<double>(seconds);
+    while (clock.monotonic() < deadline) {
+        mainQueue.runUntil(std::min(clock.monotonic() + slice, deadline));
+    }
+    capture->stop();
+
+    std::int64_t processed = 0;
+    std::int64_t faces = 0;
+    std::optional<plinth::HeadPose> lastPose;
+    {
+        std::lock_guard lock(counts->mutex);
+        processed = counts->processed;
+        faces = counts->faces;
+        lastPose = counts->lastPose;
+    }
+    const std::int64_t received = capture->framesReceived();
+    // Plain averages over the requested time; nothing to average over without one.
+    auto rate = [seconds](std::int64_t frames) {
+        return seconds > 0 ? static_cast<double>(frames) / static_cast<double>(seconds) : 0.0;
+    };
+    print(out, format("\ncamera delivers:  %.1f fps", rate(received)));
+    print(out, format("we process:       %.1f fps  (%lld frames)", rate(processed),
+                      static_cast<long long>(processed)));
+    print(out, "faces detected:   " + std::to_string(faces));
+
+    if (lastPose) {
+        if (const auto& model = CalibrationStore::shared().model()) {
+            printPrediction(out, *lastPose, *model);
+        }
+    }
+    print(out, "");
+    if (processed == 0) {
+        print(out, "VERDICT: no frames — the camera never started");
+    } else if (faces == 0) {
+        print(out, "VERDICT: frames arrive but no face was found (lighting? camera covered?)");
+    } else {
+        print(out, "VERDICT: pipeline healthy");
+    }
+}
+
+} // namespace orvane::CameraProbe
