@@ -7,7 +7,15 @@ namespace orvane {
 // What the engine is doing or waiting for. `text` is the display's name for `tracking` and the
 // reason for `waiting`; empty for every other kind.
 struct GazeStatus {
-    enum class Kind { tracking, waiting, needsCamera, needsAccessibility, needsCalibration, paused, noFace };
+    enum class Kind {
+        tracking,
+        waiting,
+        needsCamera,
+        needsAccessibility,
+        needsCalibration,
+        paused,
+        noFace
+    };
 
     Kind kind = Kind::needsCamera;
     std::string text;

@@ -78,7 +78,7 @@ void InputGuards::handleKey(std::uint64_t flags, std::uint16_t keyCode) {
     const bool control = (flags & ModifierFlag::control) != 0;
     const bool copyOrCut =
         (flags & copyModifier_) != 0 && (keyCode == KeyCode::c || keyCode == KeyCode::x);
-    const double now = platform().clock->now();
+    const double now = platform().clock->monotonic();
     if (command || control) {
         lastCommandChord_ = now;
         if (copyOrCut) {
@@ -94,7 +94,7 @@ void InputGuards::notePointerActivity() {
     const double moved =
         std::hypot(position.x - lastPointerPosition_.x, position.y - lastPointerPosition_.y);
     if (moved > pointerMoveThreshold) {
-        lastPointerMove_ = platform().clock->now();
+        lastPointerMove_ = platform().clock->monotonic();
     }
     lastPointerPosition_ = position;
 }

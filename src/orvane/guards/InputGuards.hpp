@@ -34,7 +34,8 @@ public:
     void stop();
     std::size_t monitorCount() const { return monitors_.size(); }
 
-    // Timestamps in wall-clock seconds (`Clock::now`); `Clock::distantPast` until it happens.
+    // Timestamps in monotonic seconds (`Clock::monotonic`), so a step of the wall clock never
+    // holds or releases a guard; `Clock::distantPast` until it happens.
     // Last key pressed without Command or Control held: typing.
     double lastTextKeystroke() const { return lastTextKeystroke_; }
     // Last key pressed with Command or Control held.

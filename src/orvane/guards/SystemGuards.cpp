@@ -46,19 +46,26 @@ std::optional<std::uint32_t> overlayWindowNumber() {
     return registration.number;
 }
 
-bool isMenuOpen() {
+WindowSnapshot snapshot() {
     auto& server = *platform().windowServer;
-    const auto entries = server.onScreenWindows();
-    if (!entries) {
+    return {server.onScreenWindows(), server.popUpMenuLevel()};
+}
+
+bool isMenuOpen() {
+    return isMenuOpen(snapshot());
+}
+
+bool isMenuOpen(const WindowSnapshot& windows) {
+    if (!windows.entries) {
         return false;
     }
-    const std::int64_t menuLevel = server.popUpMenuLevel();
     const auto dot = overlayWindowNumber();
-    for (const auto& entry : *entries) {
+    for (const auto& entry : *windows.entries) {
         if (dot && WindowEntryValues::integer(entry, WindowKey::number) == std::int64_t{*dot}) {
             continue;
         }
-        if (WindowEntryValues::integer(entry, WindowKey::layer).value_or(0) >= menuLevel) {
+        if (WindowEntryValues::integer(entry, WindowKey::layer).value_or(0) >=
+            windows.popUpMenuLevel) {
             return true;
         }
     }
@@ -66,17 +73,19 @@ bool isMenuOpen() {
 }
 
 bool isMissionControlActive() {
-    auto& services = platform();
-    const auto entries = services.windowServer->onScreenWindows();
-    if (!entries) {
+    return isMissionControlActive(snapshot());
+}
+
+bool isMissionControlActive(const WindowSnapshot& windows) {
+    if (!windows.entries) {
         return false;
     }
     double totalArea = 0;
-    for (const auto& screen : services.displays->screens()) {
+    for (const auto& screen : platform().displays->screens()) {
         totalArea += area(screen.frame);
     }
     const double threshold = 0.4 * totalArea;
-    for (const auto& entry : *entries) {
+    for (const auto& entry : *windows.entries) {
         if (!isOwnedByDock(entry)) {
             continue;
         }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "orvane/platform/WindowServer.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -11,13 +14,23 @@ namespace orvane {
 // query; a window list that cannot be had answers false (the guards then hold nothing back).
 namespace SystemGuards {
 
+// One listing of the on-screen windows. The engine asks every question of one pose against
+// the same listing, since listing the windows is the expensive part.
+struct WindowSnapshot {
+    std::optional<std::vector<WindowEntry>> entries; // nullopt: the list could not be had
+    std::int64_t popUpMenuLevel = 0;
+};
+WindowSnapshot snapshot();
+
 // A window at or above the pop-up-menu level is on screen (whoever owns it), not counting the
 // gaze overlay's dot.
 bool isMenuOpen();
+bool isMenuOpen(const WindowSnapshot& windows);
 
 // A window owned by the process named exactly "Dock" covers more than 40 % of the total
 // display area: a full-screen overview is showing.
 bool isMissionControlActive();
+bool isMissionControlActive(const WindowSnapshot& windows);
 
 // The frontmost application's name (or "launcher" when it has none) when it is a launcher or
 // quick-open panel.

@@ -13,13 +13,13 @@ namespace orvane {
 // A value others watch. Every assignment notifies every subscriber, even when the value is
 // unchanged (views re-render from it); `subscribe` delivers the current value once at once.
 // Main thread only.
-template <typename T>
-class Published {
+template <typename T> class Published {
 public:
     using Handler = std::function<void(const T&)>;
 
     Published() : observers_(std::make_shared<Observers>()) {}
-    explicit Published(T initial) : value_(std::move(initial)), observers_(std::make_shared<Observers>()) {}
+    explicit Published(T initial)
+        : value_(std::move(initial)), observers_(std::make_shared<Observers>()) {}
     Published(const Published&) = delete;
     Published& operator=(const Published&) = delete;
 

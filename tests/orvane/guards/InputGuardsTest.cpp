@@ -34,7 +34,7 @@ protected:
         desktop.pressKey(key, flags);
         settle();
     }
-    double now() const { return desktop.clock->now(); }
+    double now() const { return desktop.clock->monotonic(); }
 
     sim::SimDesktop desktop;
     std::unique_ptr<InputGuards> guards = std::make_unique<InputGuards>();

@@ -1,0 +1,306 @@
+// The engine's lifecycle: pipeline, pause, permissions, sleep, lock and display changes.
+
+#include "orvane/engine/GazeEngine.hpp"
+
+#include "orvane/platform/Platform.hpp"
+#include "orvane/support/Log.hpp"
+#include "orvane/support/Prefs.hpp"
+
+#include <utility>
+
+namespace orvane {
+
+std::shared_ptr<GazeEngine> GazeEngine::make() {
+    std::shared_ptr<GazeEngine> engine(new GazeEngine());
+    engine->self_ = engine;
+    return engine;
+}
+
+GazeEngine::GazeEngine()
+    : camera_(CameraCapture::make()), tracker_(std::make_shared<HeadPoseTracker>()),
+      guards_(std::make_shared<InputGuards>()), lastPaneSwitch_(Clock::distantPast),
+      lastPoseSeenAt_(Clock::distantPast) {}
+
+GazeEngine::~GazeEngine() {
+    if (permissionWatcher_) {
+        permissionWatcher_->cancel();
+    }
+}
+
+bool GazeEngine::isReady() const {
+    auto& services = platform();
+    if (!services.camera ||
+        services.camera->authorizationStatus() != CameraAuthorization::authorized) {
+        return false;
+    }
+    if (!services.accessibility || !services.accessibility->isProcessTrusted()) {
+        return false;
+    }
+    const auto& store = CalibrationStore::shared();
+    return store.model() && store.layoutSignature() == CalibrationStore::currentLayoutSignature();
+}
+
+// Ready, and nothing the user or the system did keeps the camera off.
+bool GazeEngine::mayRun() const {
+    return !isPaused_ && !screenLocked_ && !asleep_ && isReady();
+}
+
+void GazeEngine::publishFitError() {
+    const auto& model = CalibrationStore::shared().model();
+    fitError = model ? std::optional<double>(model->meanError) : std::nullopt;
+}
+
+void GazeEngine::start() {
+    std::weak_ptr<GazeEngine> weak = self_;
+    guards_->onClick = [weak](plinth::Point click) {
+        if (auto engine = weak.lock()) {
+            engine->learn(click);
+        }
+    };
+    observeSystemState();
+    startPermissionWatcher();
+    refreshStatus();
+    if (mayRun()) {
+        startPipeline();
+    }
+}
+
+void GazeEngine::stop() {
+    if (permissionWatcher_) {
+        permissionWatcher_->cancel();
+        permissionWatcher_.reset();
+    }
+    stopCamera();
+    guards_->stop();
+    isPipelineLive_ = false;
+}
+
+void GazeEngine::setPaused(bool paused) {
+    isPaused_ = paused;
+    if (paused) {
+        handlePause();
+    } else {
+        handleResume();
+    }
+}
+
+void GazeEngine::handlePause() {
+    stopCamera();
+    gazePoint = std::nullopt;
+    isPipelineLive_ = false;
+    status = GazeStatus::paused();
+}
+
+void GazeEngine::handleResume() {
+    refreshStatus();
+    if (mayRun()) {
+        startPipeline();
+    }
+}
+
+void GazeEngine::stopCamera() {
+    camera_->stop();
+    // On the camera queue, so the reset never interleaves with a frame being processed.
+    std::weak_ptr<HeadPoseTracker> tracker = tracker_;
+    camera_->queue()->async([tracker] {
+        if (auto alive = tracker.lock()) {
+            alive->reset();
+        }
+    });
+}
+
+void GazeEngine::startCamera() {
+    cameraFailed_ = false;
+    camera_->start(Prefs::shared().cameraID());
+}
+
+void GazeEngine::startPipeline() {
+    if (isPipelineLive_) {
+        return;
+    }
+    std::weak_ptr<GazeEngine> weak = self_;
+    camera_->setOnError([weak](const std::string& message) {
+        // Called inside `start` on the main thread.
+        if (auto engine = weak.lock()) {
+            engine->cameraFailed_ = true;
+            if (message != engine->lastCameraError_) {
+                Log::error(message);
+                engine->lastCameraError_ = message;
+            }
+        }
+    });
+    std::weak_ptr<HeadPoseTracker> tracker = tracker_;
+    camera_->setOnFrame([tracker](const PixelBuffer& frame) {
+        if (auto alive = tracker.lock()) {
+            alive->process(frame);
+        }
+    });
+    std::shared_ptr<MainQueue> mainQueue = platform().mainQueue;
+    tracker_->setOnPose([weak, mainQueue](const std::optional<plinth::HeadPose>& pose) {
+        mainQueue->post([weak, pose] {
+            if (auto engine = weak.lock()) {
+                engine->handle(pose);
+            }
+        });
+    });
+    // Begin cold: a pose left from before a pause or a lock is no reading of now.
+    stopCamera();
+    startCamera();
+    guards_->start();
+    if (cameraFailed_) {
+        // Not live: the next permission tick tries the camera again.
+        return;
+    }
+    lastCameraError_.clear();
+    isPipelineLive_ = true;
+    publishFitError();
+    status = GazeStatus::noFace();
+    Log::info("pipeline started");
+}
+
+void GazeEngine::refreshStatus() {
+    auto& services = platform();
+    if (!services.camera ||
+        services.camera->authorizationStatus() != CameraAuthorization::authorized) {
+        status = GazeStatus::needsCamera();
+        return;
+    }
+    if (!services.accessibility || !services.accessibility->isProcessTrusted()) {
+        status = GazeStatus::needsAccessibility();
+        return;
+    }
+    const auto& store = CalibrationStore::shared();
+    if (!store.model() || store.layoutSignature() != CalibrationStore::currentLayoutSignature()) {
+        status = GazeStatus::needsCalibration();
+        return;
+    }
+    if (isPaused_) {
+        status = GazeStatus::paused();
+        return;
+    }
+    if (screenLocked_) {
+        status = GazeStatus::waiting("screen locked");
+        return;
+    }
+    if (status.get().needsSetUp()) {
+        status = isPipelineLive_ ? GazeStatus::noFace() : GazeStatus::waiting("starting");
+    }
+}
+
+void GazeEngine::startPermissionWatcher() {
+    if (permissionWatcher_) {
+        return;
+    }
+    std::weak_ptr<GazeEngine> weak = self_;
+    // The queue keeps its timers: a strong reference back to it would keep both alive forever.
+    std::weak_ptr<MainQueue> weakQueue = platform().mainQueue;
+    permissionWatcher_ = platform().mainQueue->repeating(
+        permissionPollInterval, permissionPollTolerance, [weak, weakQueue] {
+            if (auto mainQueue = weakQueue.lock()) {
+                mainQueue->post([weak] {
+                    if (auto engine = weak.lock()) {
+                        engine->reconcilePermissions();
+                    }
+                });
+            }
+        });
+}
+
+void GazeEngine::reconcilePermissions() {
+    if (isReady()) {
+        if (!isPipelineLive_ && mayRun()) {
+            startPipeline();
+        }
+        return;
+    }
+    if (isPipelineLive_) {
+        stopCamera();
+        gazePoint = std::nullopt;
+        isPipelineLive_ = false;
+        Log::info("permissions withdrawn — pipeline stopped");
+    }
+    refreshStatus();
+}
+
+void GazeEngine::observeSystemState() {
+    auto& workspace = platform().workspace;
+    if (!workspace) {
+        return;
+    }
+    std::weak_ptr<GazeEngine> weak = self_;
+    std::shared_ptr<MainQueue> mainQueue = platform().mainQueue;
+    auto on = [&](WorkspaceEvent event, void (*work)(GazeEngine&)) {
+        observers_.push_back(workspace->observe(event, [weak, mainQueue, work] {
+            mainQueue->post([weak, work] {
+                if (auto engine = weak.lock()) {
+                    work(*engine);
+                }
+            });
+        }));
+    };
+    on(WorkspaceEvent::willSleep, [](GazeEngine& engine) { engine.suspend(false); });
+    on(WorkspaceEvent::didWake, [](GazeEngine& engine) { engine.wake(false); });
+    on(WorkspaceEvent::screenLocked, [](GazeEngine& engine) { engine.suspend(true); });
+    on(WorkspaceEvent::screenUnlocked, [](GazeEngine& engine) { engine.wake(true); });
+    on(WorkspaceEvent::displaysChanged, [](GazeEngine& engine) {
+        engine.activeScreenKey_.reset();
+        engine.refreshStatus();
+    });
+}
+
+void GazeEngine::suspend(bool locked) {
+    if (locked) {
+        screenLocked_ = true;
+    } else {
+        asleep_ = true;
+    }
+    stopCamera();
+    gazePoint = std::nullopt;
+    clearCandidate();
+    isPipelineLive_ = false;
+    if (locked && !isPaused_ && !status.get().needsSetUp()) {
+        status = GazeStatus::waiting("screen locked");
+    }
+}
+
+void GazeEngine::wake(bool unlocked) {
+    if (unlocked) {
+        screenLocked_ = false;
+    } else {
+        asleep_ = false;
+    }
+    if (unlocked && status.get() == GazeStatus::waiting("screen locked")) {
+        status = GazeStatus::waiting("starting");
+    }
+    if (mayRun()) {
+        startPipeline();
+    }
+}
+
+void GazeEngine::restartCamera() {
+    if (!isPipelineLive_) {
+        return;
+    }
+    stopCamera();
+    startCamera();
+    if (cameraFailed_) {
+        isPipelineLive_ = false;
+    }
+}
+
+void GazeEngine::recalibrated() {
+    driftSamples_.clear();
+    needsRecalibration = false;
+    activeScreenKey_.reset();
+    publishFitError();
+    refreshStatus();
+    // A pipeline that is not live is started by the next permission tick.
+    if (isPipelineLive_ && mayRun()) {
+        startCamera();
+        if (cameraFailed_) {
+            isPipelineLive_ = false;
+        }
+    }
+}
+
+} // namespace orvane

@@ -1,0 +1,48 @@
+#include "orvane/support/LaunchArguments.hpp"
+
+#include <charconv>
+#include <optional>
+
+namespace orvane {
+namespace {
+
+std::optional<std::int64_t> wholeNumber(const std::string& text) {
+    std::size_t start = 0;
+    if (!text.empty() && text[0] == '+') {
+        start = 1; // from_chars takes a minus sign but not a plus
+    }
+    const char* first = text.data() + start;
+    const char* last = text.data() + text.size();
+    if (first == last || (*first == '-' && first + 1 == last) || (start == 1 && *first == '-')) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+LaunchMode LaunchMode::parse(const std::vector<std::string>& arguments) {
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        if (arguments[index] != "--probe-camera") {
+            continue;
+        }
+        LaunchMode mode{Kind::probeCamera, defaultProbeSeconds};
+        if (index + 1 < arguments.size()) {
+            mode.probeSeconds = wholeNumber(arguments[index + 1]).value_or(defaultProbeSeconds);
+        }
+        return mode;
+    }
+    for (const auto& argument : arguments) {
+        if (argument == "--diagnose") {
+            return {Kind::diagnose, defaultProbeSeconds};
+        }
+    }
+    return {};
+}
+
+} // namespace orvane

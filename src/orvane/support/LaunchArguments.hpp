@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+// What one run of the program is for, read from its argument list (program path first).
+struct LaunchMode {
+    enum class Kind { application, probeCamera, diagnose };
+
+    Kind kind = Kind::application;
+    std::int64_t probeSeconds = defaultProbeSeconds;
+
+    static constexpr std::int64_t defaultProbeSeconds = 8;
+
+    // "--probe-camera [N]" wins wherever it stands; then "--diagnose"; anything else starts
+    // the application. Flags match whole and case-sensitively; N is a whole decimal number
+    // (optional sign, digits only, within 64 bits), else the default.
+    static LaunchMode parse(const std::vector<std::string>& arguments);
+};
+
+} // namespace orvane
