@@ -1,0 +1,96 @@
+// Decoding one 1280 x 720 webcam frame, as the V4L2 camera does for every frame it delivers.
+#include "backends/linux/camera/FrameDecoding.hpp"
+
+#include <benchmark/benchmark.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+namespace {
+
+using orvane::PixelFormat;
+namespace FrameDecoding = orvane::linuxbackend::FrameDecoding;
+
+// A photo at 720p with sensor-like noise: flat synthetic images compress (and decode) far
+// more easily than what a webcam sends.
+cv::Mat webcamLikeFrame() {
+    cv::Mat photo = cv::imread("/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg");
+    if (photo.empty()) {
+        photo = cv::Mat(600, 512, CV_8UC3);
+        cv::randu(photo, 0, 255);
+        cv::GaussianBlur(photo, photo, cv::Size(31, 31), 0);
+    }
+    cv::Mat frame;
+    cv::resize(photo, frame, cv::Size(1280, 720));
+    cv::Mat noise(frame.size(), CV_16SC3);
+    cv::randn(noise, 0, 4);
+    frame.convertTo(frame, CV_16SC3);
+    frame += noise;
+    frame.convertTo(frame, CV_8UC3);
+    return frame;
+}
+
+const std::vector<std::uint8_t>& mjpegFrame() {
+    static const std::vector<std::uint8_t> bytes = [] {
+        std::vector<std::uint8_t> encoded;
+        cv::imencode(".jpg", webcamLikeFrame(), encoded, {cv::IMWRITE_JPEG_QUALITY, 85});
+        return encoded;
+    }();
+    return bytes;
+}
+
+const cv::Mat& yuyvFrame() {
+    static const cv::Mat packed = [] {
+        cv::Mat yuv;
+        cv::cvtColor(webcamLikeFrame(), yuv, cv::COLOR_BGR2YUV);
+        cv::Mat result(720, 1280, CV_8UC2);
+        for (int y = 0; y < 720; ++y) {
+            for (int x = 0; x < 1280; x += 2) {
+                const auto a = yuv.at<cv::Vec3b>(y, x);
+                const auto b = yuv.at<cv::Vec3b>(y, x + 1);
+                result.at<cv::Vec2b>(y, x) = {a[0], static_cast<std::uint8_t>((a[1] + b[1]) / 2)};
+                result.at<cv::Vec2b>(y, x + 1) = {b[0],
+                                                  static_cast<std::uint8_t>((a[2] + b[2]) / 2)};
+            }
+        }
+        return result;
+    }();
+    return packed;
+}
+
+void decodeMjpeg(benchmark::State& state, PixelFormat format) {
+    const auto& bytes = mjpegFrame();
+    for (auto _ : state) {
+        auto image = FrameDecoding::decodeMjpeg(bytes.data(), bytes.size(), format);
+        benchmark::DoNotOptimize(image.data);
+    }
+    state.counters["jpegKiB"] = static_cast<double>(bytes.size()) / 1024.0;
+}
+BENCHMARK_CAPTURE(decodeMjpeg, bgr24, PixelFormat::bgr24)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decodeMjpeg, gray8, PixelFormat::gray8)->Unit(benchmark::kMillisecond);
+
+void decodeYuyv(benchmark::State& state, PixelFormat format) {
+    const auto& packed = yuyvFrame();
+    for (auto _ : state) {
+        auto image = FrameDecoding::decodeYuyv(packed.data, packed.total() * packed.elemSize(),
+                                               1280, 720, packed.step, format);
+        benchmark::DoNotOptimize(image.data);
+    }
+}
+BENCHMARK_CAPTURE(decodeYuyv, bgr24, PixelFormat::bgr24)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(decodeYuyv, gray8, PixelFormat::gray8)->Unit(benchmark::kMillisecond);
+
+// What a consumer of colour frames pays to get to grey, for comparison with decoding to grey.
+void bgrToGray(benchmark::State& state) {
+    const cv::Mat frame = webcamLikeFrame();
+    cv::Mat gray;
+    for (auto _ : state) {
+        cv::cvtColor(frame, gray, cv::COLOR_BGR2GRAY);
+        benchmark::DoNotOptimize(gray.data);
+    }
+}
+BENCHMARK(bgrToGray)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

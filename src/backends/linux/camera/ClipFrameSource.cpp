@@ -1,0 +1,125 @@
+#include "backends/linux/camera/ClipFrameSource.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <system_error>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+
+ClipFrameSource::ClipFrameSource(std::string path, PixelFormat format)
+    : path_(std::move(path)), format_(format) {}
+
+std::optional<std::string> ClipFrameSource::load() {
+    const auto named = [this](const std::string& why) {
+        return path_ + ": " + why;
+    };
+    std::error_code error;
+    if (std::filesystem::is_directory(path_, error)) {
+        return named(std::system_category().message(EISDIR));
+    }
+    if (::access(path_.c_str(), R_OK) != 0) {
+        return named(std::system_category().message(errno));
+    }
+    try {
+        // Checked first: the video readers would also take a JPEG, as a one-frame video.
+        if (cv::haveImageReader(path_)) {
+            still_ = inOutputFormat(cv::imread(path_, cv::IMREAD_COLOR));
+            if (still_.empty()) {
+                return named("the image cannot be decoded");
+            }
+            framesPerSecond_ = stillFramesPerSecond;
+            return std::nullopt;
+        }
+        // FFmpeg reads every common container; OpenCV's own reader covers Motion-JPEG AVI
+        // without it. The other back-ends are slow to give up on a file that is no video.
+        for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+            if (video_.open(path_, backend) && video_.read(firstFrame_) && !firstFrame_.empty()) {
+                backend_ = backend;
+                break;
+            }
+            video_.release();
+        }
+        if (firstFrame_.empty()) {
+            return named("neither a video nor an image that can be decoded");
+        }
+        const double reported = video_.get(cv::CAP_PROP_FPS);
+        framesPerSecond_ = std::isfinite(reported) && reported > 0 && reported <= 1000
+                               ? reported
+                               : fallbackFramesPerSecond;
+    } catch (const cv::Exception& exception) {
+        return named(exception.what());
+    }
+    return std::nullopt;
+}
+
+std::optional<FrameRateRange> ClipFrameSource::frameRateRange() const {
+    return FrameRateRange{1 / framesPerSecond_, 1 / framesPerSecond_};
+}
+
+std::optional<std::string> ClipFrameSource::setFrameDuration(double) {
+    return std::nullopt;
+}
+
+std::optional<std::string> ClipFrameSource::startStreaming() {
+    nextDue_ = std::chrono::steady_clock::now();
+    return std::nullopt;
+}
+
+cv::Mat ClipFrameSource::inOutputFormat(cv::Mat image) const {
+    if (format_ != PixelFormat::gray8 || image.empty()) {
+        return image;
+    }
+    cv::Mat gray;
+    cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+    return gray;
+}
+
+cv::Mat ClipFrameSource::nextImage() {
+    if (!still_.empty()) {
+        return still_; // shared, never written: consumers see it read-only
+    }
+    if (!firstFrame_.empty()) {
+        return inOutputFormat(std::exchange(firstFrame_, cv::Mat()));
+    }
+    try {
+        // A fresh matrix every time: the last one may still be waiting on the queue.
+        cv::Mat image;
+        if (video_.read(image) && !image.empty()) {
+            return inOutputFormat(image);
+        }
+        // At the end: start over. Reopening works for every container, seeking does not.
+        if (video_.open(path_, backend_) && video_.read(image) && !image.empty()) {
+            return inOutputFormat(image);
+        }
+    } catch (const cv::Exception&) {
+    }
+    return {};
+}
+
+FrameRead ClipFrameSource::readFrame(const std::stop_token& stop) {
+    {
+        std::unique_lock lock(waitMutex_);
+        wake_.wait_until(lock, stop, nextDue_, [] { return false; });
+    }
+    if (stop.stop_requested()) {
+        return {};
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(1 / framesPerSecond_));
+    nextDue_ += period;
+    if (nextDue_ <= now) {
+        nextDue_ = now + period;
+    }
+    cv::Mat image = nextImage();
+    if (image.empty()) {
+        return {std::nullopt, true}; // the file went away or broke while playing
+    }
+    return {CameraFrame{std::move(image), format_}, false};
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,168 @@
+#include "CameraTestSupport.hpp"
+#include "backends/linux/camera/SystemV4l2Io.hpp"
+#include "backends/linux/camera/V4l2CameraService.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace orvane::linuxbackend {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The five frames of the test clip have these brightnesses, in order.
+constexpr int clipFrames = 5;
+int clipBrightness(int frame) {
+    return 30 + 40 * frame;
+}
+
+// A clip of `clipFrames` frames at `clipRate` frames a second.
+constexpr double clipRate = 20;
+std::string writeClip(const std::filesystem::path& directory, const std::string& name, int fourcc) {
+    const auto path = (directory / name).string();
+    cv::VideoWriter writer(path, fourcc, clipRate, cv::Size(160, 120));
+    for (int frame = 0; frame < clipFrames; ++frame) {
+        writer.write(cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(clipBrightness(frame))));
+    }
+    return path;
+}
+
+std::string writeStill(const std::filesystem::path& directory) {
+    const auto path = (directory / "face.png").string();
+    cv::imwrite(path, cv::Mat(48, 64, CV_8UC3, cv::Scalar(10, 90, 200)));
+    return path;
+}
+
+// A service without webcams: an empty /dev, and the given clips.
+std::shared_ptr<V4l2CameraService> clipService(const CameraTestDirectory& directory,
+                                               std::vector<std::string> clips,
+                                               PixelFormat format = PixelFormat::bgr24) {
+    V4l2CameraService::Options options;
+    options.devRoot = directory.path() / "no-dev";
+    options.sysRoot = directory.path() / "no-sys";
+    options.clipPaths = std::move(clips);
+    options.frameFormat = format;
+    return std::make_shared<V4l2CameraService>(std::make_shared<SystemV4l2Io>(),
+                                               std::move(options));
+}
+
+double secondsBetween(const SeenFrame& first, const SeenFrame& last) {
+    return std::chrono::duration<double>(last.at - first.at).count();
+}
+
+TEST(CameraClips, AreListedFromTheEnvironmentAfterTheCameras) {
+    EXPECT_EQ(V4l2CameraService::clipPathsFrom(nullptr), std::vector<std::string>{});
+    EXPECT_EQ(V4l2CameraService::clipPathsFrom("a.avi::/srv/b c.png:"),
+              (std::vector<std::string>{"a.avi", "/srv/b c.png"}));
+
+    const auto relative = V4l2CameraService::clipDevice("clips/../a.avi");
+    EXPECT_EQ(relative.uniqueID, "file:" + (std::filesystem::current_path() / "a.avi").string());
+    EXPECT_EQ(relative.localizedName, "Recorded clip (a.avi)");
+
+    ::setenv("ORVANE_CAMERA_FILES", "/srv/one.avi:/srv/two.png", 1);
+    const auto devices = makeLinuxCameraService()->devices();
+    ::unsetenv("ORVANE_CAMERA_FILES");
+    ASSERT_GE(devices.size(), 2u); // any webcams of this machine come first
+    EXPECT_EQ(devices[devices.size() - 2].uniqueID, "file:/srv/one.avi");
+    EXPECT_EQ(devices[devices.size() - 2].localizedName, "Recorded clip (one.avi)");
+    EXPECT_EQ(devices.back().uniqueID, "file:/srv/two.png");
+    EXPECT_EQ(devices.back().localizedName, "Recorded clip (two.png)");
+}
+
+TEST(CameraClips, AVideoPlaysAtItsOwnRateAndStartsOverAtItsEnd) {
+    CameraTestDirectory directory;
+    const std::vector<std::string> clips{
+        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G')),
+        writeClip(directory.path(), "head turn.mp4", cv::VideoWriter::fourcc('m', 'p', '4', 'v')),
+    };
+    auto service = clipService(directory, clips);
+    for (const auto& device : service->devices()) {
+        SCOPED_TRACE(device.localizedName);
+        auto session = service->makeSession();
+        ASSERT_EQ(session->open(device).status, CameraSession::OpenStatus::opened);
+        const auto range = session->firstFrameRateRange();
+        ASSERT_TRUE(range);
+        EXPECT_NEAR(range->minFrameDuration, 1 / clipRate, 1e-6);
+        EXPECT_NEAR(range->maxFrameDuration, 1 / clipRate, 1e-6);
+        EXPECT_EQ(session->setFrameDuration(1 / clipRate), std::nullopt);
+
+        auto queue = std::make_shared<CountingQueue>();
+        FrameCollector collector;
+        session->setFrameHandler(queue, collector.handler());
+        session->startRunning();
+        const std::size_t wanted = clipFrames + 3;
+        ASSERT_TRUE(collector.waitFor(wanted));
+        session->stopRunning();
+
+        const auto frames = collector.frames();
+        for (std::size_t i = 0; i < wanted; ++i) {
+            EXPECT_EQ(frames[i].width, 160);
+            EXPECT_EQ(frames[i].height, 120);
+            EXPECT_EQ(frames[i].format, PixelFormat::bgr24);
+            EXPECT_GE(frames[i].bytesPerRow, 160u * 3);
+            EXPECT_NEAR(frames[i].centre, clipBrightness(static_cast<int>(i) % clipFrames), 6) << i;
+        }
+        // Paced, not read as fast as the file decodes.
+        EXPECT_GE(secondsBetween(frames.front(), frames[wanted - 1]),
+                  static_cast<double>(wanted - 1) / clipRate - 0.02);
+    }
+}
+
+TEST(CameraClips, AStillImageArrivesThirtyTimesASecondToEverySessionThatOpensIt) {
+    CameraTestDirectory directory;
+    const auto still = writeStill(directory.path());
+    auto service = clipService(directory, {still}, PixelFormat::gray8);
+    const auto device = service->devices().front();
+    auto session = service->makeSession();
+    ASSERT_EQ(session->open(device).status, CameraSession::OpenStatus::opened);
+    const auto range = session->firstFrameRateRange();
+    ASSERT_TRUE(range);
+    EXPECT_DOUBLE_EQ(range->minFrameDuration, 1.0 / 30);
+    EXPECT_DOUBLE_EQ(range->maxFrameDuration, 1.0 / 30);
+    auto other = service->makeSession();
+    EXPECT_EQ(other->open(device).status, CameraSession::OpenStatus::opened);
+
+    auto queue = std::make_shared<CountingQueue>();
+    FrameCollector collector;
+    session->setFrameHandler(queue, collector.handler());
+    session->startRunning();
+    ASSERT_TRUE(collector.waitFor(16));
+    session->stopRunning();
+
+    const auto frames = collector.frames();
+    EXPECT_EQ(frames.front().width, 64);
+    EXPECT_EQ(frames.front().height, 48);
+    EXPECT_EQ(frames.front().format, PixelFormat::gray8);
+    // Grey of (B 10, G 90, R 200): 0.114 * 10 + 0.587 * 90 + 0.299 * 200.
+    EXPECT_NEAR(frames.front().centre, 113, 2);
+    const double elapsed = secondsBetween(frames.front(), frames[15]);
+    EXPECT_GE(elapsed, 15 / 30.0 - 0.02);
+    EXPECT_LT(elapsed, 2.0); // about half a second; generous for a loaded machine
+}
+
+TEST(CameraClips, AFileThatIsNoClipFailsToOpenSayingWhy) {
+    CameraTestDirectory directory;
+    const auto missing = (directory.path() / "missing.avi").string();
+    const auto text = (directory.path() / "notes.avi").string();
+    std::ofstream{text} << "not a video\n";
+    auto service = clipService(directory, {missing, text, directory.path().string()});
+    const auto devices = service->devices();
+    ASSERT_EQ(devices.size(), 3u);
+    auto session = service->makeSession();
+
+    const auto absent = session->open(devices[0]);
+    EXPECT_EQ(absent.status, CameraSession::OpenStatus::failed);
+    EXPECT_EQ(absent.description, missing + ": No such file or directory");
+    const auto garbage = session->open(devices[1]);
+    EXPECT_EQ(garbage.status, CameraSession::OpenStatus::failed);
+    EXPECT_EQ(garbage.description, text + ": neither a video nor an image that can be decoded");
+    EXPECT_EQ(session->open(devices[2]).description,
+              directory.path().string() + ": Is a directory");
+    EXPECT_EQ(session->firstFrameRateRange(), std::nullopt);
+}
+
+} // namespace
+} // namespace orvane::linuxbackend
