@@ -2,8 +2,8 @@
 
 namespace plinth {
 
-nlohmann::json encode(const CalibrationSample& sample) {
-    nlohmann::json json = nlohmann::json::object();
+nlohmann::ordered_json encode(const CalibrationSample& sample) {
+    nlohmann::ordered_json json = nlohmann::ordered_json::object();
     json["features"] = sample.features;
     json["targetX"] = sample.targetX;
     json["targetY"] = sample.targetY;

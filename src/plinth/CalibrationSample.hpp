@@ -16,8 +16,8 @@ struct CalibrationSample {
     double area = 0;
 };
 
-// The keyed object {"features", "targetX", "targetY", "area"}.
-nlohmann::json encode(const CalibrationSample& sample);
+// The keyed object {"features", "targetX", "targetY", "area"}, members in that order.
+nlohmann::ordered_json encode(const CalibrationSample& sample);
 
 // Needs all four keys with the right types; other keys are ignored. Any length of "features"
 // is accepted here (the model fit refuses wrong lengths). Never throws.

@@ -72,13 +72,14 @@ std::optional<Weights> solveRidge(const std::vector<CalibrationSample>& samples,
         }
     }
 
+    // The known terms are summed first and subtracted once.
     Weights w{};
     for (std::size_t i = kN; i-- > 0;) {
-        double sum = a[i][kN];
+        double known = 0.0;
         for (std::size_t j = i + 1; j < kN; ++j) {
-            sum -= a[i][j] * w[j];
+            known += a[i][j] * w[j];
         }
-        w[i] = sum / a[i][i];
+        w[i] = (a[i][kN] - known) / a[i][i];
     }
     for (const double value : w) {
         if (!std::isfinite(value)) {
@@ -124,11 +125,19 @@ std::optional<GazeModel> GazeModel::fit(const std::vector<CalibrationSample>& sa
     }
     const auto n = static_cast<double>(samples.size());
 
+    // Finite but absurd targets can still overflow the error sum, and absurd areas their mean;
+    // such a model would only feed infinities into the engine and the log.
+    const double referenceArea = areaSum / n;
+    const double meanError = errorSum / n;
+    if (!std::isfinite(referenceArea) || !std::isfinite(meanError)) {
+        return std::nullopt;
+    }
+
     GazeModel model;
     model.weightsX.assign(wx->begin(), wx->end());
     model.weightsY.assign(wy->begin(), wy->end());
-    model.referenceArea = areaSum / n;
-    model.meanError = errorSum / n;
+    model.referenceArea = referenceArea;
+    model.meanError = meanError;
     model.sampleCount = static_cast<std::int64_t>(samples.size());
     return model;
 }

@@ -22,7 +22,8 @@ struct GazeModel {
     static constexpr double ridgeLambda = 0.0001;
 
     // Absent with fewer than five samples, a row whose length is not HeadPose::featureCount,
-    // or a system too badly conditioned to solve (including non-finite input).
+    // a system too badly conditioned to solve (including non-finite input), or a result that
+    // is not finite throughout (targets so large that the error overflows).
     static std::optional<GazeModel> fit(const std::vector<CalibrationSample>& samples);
 
     // (0, 0) when the feature array does not match the weights. Not clamped to any display.

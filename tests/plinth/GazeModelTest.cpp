@@ -128,7 +128,32 @@ TEST(GazeModelFit, RefusesNonFiniteInput) {
         samples = fiveDots();
         samples[0].targetY = bad;
         EXPECT_FALSE(GazeModel::fit(samples)) << "targetY = " << bad;
+        samples = fiveDots();
+        samples[3].area = bad;
+        EXPECT_FALSE(GazeModel::fit(samples)) << "area = " << bad;
     }
+}
+
+// Finite targets far beyond any desktop still solve, but their error can overflow.
+TEST(GazeModelFit, RefusesAModelWhoseErrorIsNotFinite) {
+    const auto alternating = [](double size) {
+        std::vector<CalibrationSample> samples = spreadPoses(linearX, linearY);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i].targetX = i % 2 == 0 ? -size : size;
+        }
+        return samples;
+    };
+    EXPECT_FALSE(GazeModel::fit(alternating(1e160)));
+
+    const auto huge = GazeModel::fit(alternating(1e20));
+    ASSERT_TRUE(huge);
+    EXPECT_TRUE(std::isfinite(huge->meanError));
+    EXPECT_GT(huge->meanError, 1e19);
+
+    auto samples = fiveDots();
+    samples[0].area = std::numeric_limits<double>::max();
+    samples[1].area = std::numeric_limits<double>::max();
+    EXPECT_FALSE(GazeModel::fit(samples)) << "the mean area overflows";
 }
 
 TEST(GazeModelFit, RefusesARowOfTheWrongLength) {
@@ -191,7 +216,9 @@ TEST(GazeModelSolver, SwapsRowsToFindAUsablePivot) {
 // Refitting stored samples must give the same model in every version, to the bit. Here the yaw
 // column equals the bias column, so the first pivot is a tie: keeping the upper row gives an
 // exactly zero yaw weight, taking the lower one would not. Expected values come from an
-// independent implementation of the same elimination order.
+// independent implementation of the same elimination order, in plain double arithmetic: back
+// substitution sums the known terms first and subtracts that sum once (subtracting them one by
+// one ends the intercept in ...7a2p+12 instead).
 TEST(GazeModelSolver, IsBitExactAndKeepsTheUpperRowOnATie) {
     const std::vector<CalibrationSample> samples{
         {{1.0, 1.0, -0.125, 0.75, 0.375}, 100, 0, 0.05},
@@ -202,7 +229,7 @@ TEST(GazeModelSolver, IsBitExactAndKeepsTheUpperRowOnATie) {
     };
     const auto model = GazeModel::fit(samples);
     ASSERT_TRUE(model);
-    const std::vector<double> want{0x1.a3a5b538447a2p+12, 0x0.0p+0, 0x1.9efa56f7937d3p+13,
+    const std::vector<double> want{0x1.a3a5b538447a0p+12, 0x0.0p+0, 0x1.9efa56f7937d3p+13,
                                    -0x1.c734ea79e1237p+11, -0x1.64cae8cb9a4b1p+12};
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(model->weightsX[i], want[i]) << i;

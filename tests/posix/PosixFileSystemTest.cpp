@@ -1,10 +1,15 @@
 #include "backends/posix/PosixFileSystem.hpp"
 
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane::posix {
 namespace {
@@ -23,19 +28,32 @@ protected:
             std::filesystem::directory_iterator(directory), std::filesystem::directory_iterator()));
     }
 
+    std::optional<std::string> content(const std::filesystem::path& file) const {
+        auto result = fileSystem.read(file, limit);
+        if (result.outcome != FileRead::Outcome::read) {
+            return std::nullopt;
+        }
+        return result.content;
+    }
+
+    static constexpr std::size_t limit = 1 << 20;
     std::filesystem::path directory;
     PosixFileSystem fileSystem{std::nullopt};
 };
 
+std::filesystem::perms permissionsOf(const std::filesystem::path& file) {
+    return std::filesystem::status(file).permissions();
+}
+
 TEST_F(PosixFileSystemTest, AtomicWriteReplacesTheWholeFile) {
     const auto file = directory / "data.json";
-    EXPECT_EQ(fileSystem.read(file), std::nullopt);
+    EXPECT_EQ(fileSystem.read(file, limit).outcome, FileRead::Outcome::missing);
     ASSERT_TRUE(fileSystem.writeAtomically(file, std::string(100000, 'a')));
     ASSERT_TRUE(fileSystem.writeAtomically(file, "short"));
-    EXPECT_EQ(fileSystem.read(file), "short");
+    EXPECT_EQ(content(file), "short");
     EXPECT_EQ(entryCount(), 1u);
     ASSERT_TRUE(fileSystem.writeAtomically(file, ""));
-    EXPECT_EQ(fileSystem.read(file), "");
+    EXPECT_EQ(content(file), "");
 }
 
 TEST_F(PosixFileSystemTest, AFailedWriteLeavesTheOldFileAndNoLitter) {
@@ -54,10 +72,130 @@ TEST_F(PosixFileSystemTest, AFailedWriteLeavesTheOldFileAndNoLitter) {
     std::signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(written);
-    EXPECT_EQ(fileSystem.read(file), "old");
+    EXPECT_EQ(content(file), "old");
     EXPECT_EQ(entryCount(), 1u);
 
     EXPECT_FALSE(fileSystem.writeAtomically(directory / "missing" / "data.json", "x"));
+}
+
+// What is written may be personal: only its owner may read it, whatever the old file allowed.
+TEST_F(PosixFileSystemTest, AtomicWritesAreForTheOwnerOnly) {
+    using std::filesystem::perms;
+    const auto file = directory / "data.json";
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "1"));
+    EXPECT_EQ(permissionsOf(file), perms::owner_read | perms::owner_write);
+
+    std::filesystem::permissions(file, perms::owner_all | perms::group_read | perms::others_read);
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "2"));
+    EXPECT_EQ(permissionsOf(file), perms::owner_read | perms::owner_write);
+
+    const mode_t previous = ::umask(0);
+    const bool written = fileSystem.writeAtomically(file, "3");
+    ::umask(previous);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(permissionsOf(file), perms::owner_read | perms::owner_write);
+}
+
+TEST_F(PosixFileSystemTest, ReadsRegularFilesUpToTheLimit) {
+    const auto file = directory / "data.json";
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "0123456789"));
+    auto result = fileSystem.read(file, 10);
+    EXPECT_EQ(result.outcome, FileRead::Outcome::read);
+    EXPECT_EQ(result.content, "0123456789");
+
+    result = fileSystem.read(file, 9);
+    EXPECT_EQ(result.outcome, FileRead::Outcome::tooLarge);
+    EXPECT_EQ(result.content, "");
+    EXPECT_EQ(result.problem, "larger than the limit of 9 bytes");
+
+    // A link to a regular file is followed.
+    std::filesystem::create_symlink(file, directory / "link.json");
+    EXPECT_EQ(content(directory / "link.json"), "0123456789");
+
+    // A dangling link or a path through a file names nothing.
+    std::filesystem::create_symlink(directory / "gone", directory / "dangling");
+    EXPECT_EQ(fileSystem.read(directory / "dangling", limit).outcome, FileRead::Outcome::missing);
+    EXPECT_EQ(fileSystem.read(file / "child", limit).outcome, FileRead::Outcome::missing);
+
+    std::filesystem::create_symlink(directory / "loop-b", directory / "loop-a");
+    std::filesystem::create_symlink(directory / "loop-a", directory / "loop-b");
+    result = fileSystem.read(directory / "loop-a", limit);
+    EXPECT_EQ(result.outcome, FileRead::Outcome::failed);
+    EXPECT_FALSE(result.problem.empty());
+}
+
+// Anything but a regular file is refused without being read: /dev/null would read as empty
+// content, /dev/zero would never end, and a FIFO would block until a writer came.
+TEST_F(PosixFileSystemTest, RefusesWhatIsNotARegularFileWithoutBlocking) {
+    std::filesystem::create_symlink("/dev/null", directory / "null");
+    auto result = fileSystem.read(directory / "null", limit);
+    EXPECT_EQ(result.outcome, FileRead::Outcome::notARegularFile);
+    EXPECT_EQ(result.problem, "a character device, not a regular file");
+
+    EXPECT_EQ(fileSystem.read(directory, limit).outcome, FileRead::Outcome::directory);
+
+    const auto fifo = directory / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reading = std::async(std::launch::async, [&] { return fileSystem.read(fifo, limit); });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the blocked open return so that the test can end.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        ::close(writer);
+        ADD_FAILURE() << "reading a FIFO blocked";
+    }
+    result = reading.get();
+    EXPECT_EQ(result.outcome, FileRead::Outcome::notARegularFile);
+    EXPECT_EQ(result.problem, "a FIFO, not a regular file");
+}
+
+// A save killed between creating its temporary file and renaming it leaves the file behind.
+TEST_F(PosixFileSystemTest, RemovesOnlyTheAtomicWritesLeftoverTemporaries) {
+    const auto file = directory / "data.json";
+    const auto touch = [this](const std::string& name) {
+        ASSERT_TRUE(fileSystem.writeAtomically(directory / name, "x"));
+    };
+    touch(".data.json.tmp.Ab12Cd");
+    touch(".data.json.tmp.zzzzzz");
+    touch("data.json");
+    touch(".data.json.tmp.Ab12C");   // too short
+    touch(".data.json.tmp.Ab12Cde"); // too long
+    touch(".data.json.tmp.Ab-12C");  // not from mkstemp's alphabet
+    touch(".other.json.tmp.Ab12Cd"); // another file's
+    touch("data.json.tmp.Ab12Cd");   // not hidden
+    touch(".data.json.backup");
+    std::filesystem::create_directory(directory / ".data.json.tmp.Dir123");
+    std::filesystem::create_symlink(file, directory / ".data.json.tmp.Lnk123");
+    const auto before = entryCount();
+
+    EXPECT_EQ(fileSystem.removeLeftoverTemporaries(file), 2u);
+    EXPECT_EQ(entryCount(), before - 2);
+    EXPECT_FALSE(std::filesystem::exists(directory / ".data.json.tmp.Ab12Cd"));
+    EXPECT_FALSE(std::filesystem::exists(directory / ".data.json.tmp.zzzzzz"));
+    EXPECT_EQ(content(file), "x");
+    EXPECT_EQ(fileSystem.removeLeftoverTemporaries(file), 0u);
+    EXPECT_EQ(fileSystem.removeLeftoverTemporaries(directory / "missing" / "data.json"), 0u);
+}
+
+TEST_F(PosixFileSystemTest, RenameMovesTheEntryAndReplacesAFileButNotADirectory) {
+    const auto file = directory / "data.json";
+    const auto aside = directory / "data.json.bad";
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "new"));
+    ASSERT_TRUE(fileSystem.writeAtomically(aside, "old"));
+    EXPECT_TRUE(fileSystem.rename(file, aside));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(content(aside), "new");
+
+    // A link is moved, its target left where it is.
+    std::filesystem::create_symlink(aside, file);
+    EXPECT_TRUE(fileSystem.rename(file, directory / "moved"));
+    EXPECT_TRUE(std::filesystem::is_symlink(directory / "moved"));
+    EXPECT_EQ(content(aside), "new");
+
+    std::filesystem::create_directory(directory / "dir");
+    std::filesystem::create_directory(directory / "dir" / "inside");
+    EXPECT_FALSE(fileSystem.rename(aside, directory / "dir"));
+    EXPECT_EQ(content(aside), "new");
+    EXPECT_FALSE(fileSystem.rename(directory / "missing", directory / "other"));
 }
 
 TEST_F(PosixFileSystemTest, RemoveAndCreateDirectoriesReportTheOutcome) {

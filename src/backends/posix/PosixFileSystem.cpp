@@ -1,6 +1,9 @@
 #include "backends/posix/PosixFileSystem.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -26,6 +29,77 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
+struct Descriptor {
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    ~Descriptor() { ::close(fd); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    const int fd;
+};
+
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
+FileRead failure(FileRead::Outcome outcome, std::string problem) {
+    FileRead result;
+    result.outcome = outcome;
+    result.problem = std::move(problem);
+    return result;
+}
+
+FileRead openFailure(int error) {
+    if (error == ENOENT || error == ENOTDIR) {
+        return failure(FileRead::Outcome::missing, "");
+    }
+    return failure(FileRead::Outcome::failed, errorText(error));
+}
+
+FileRead tooLarge(std::size_t maxBytes) {
+    return failure(FileRead::Outcome::tooLarge,
+                   "larger than the limit of " + std::to_string(maxBytes) + " bytes");
+}
+
+// Why a file with this status is not read; nullopt when it may be.
+std::optional<FileRead> refusal(const struct stat& status, std::size_t maxBytes) {
+    const auto mode = status.st_mode;
+    if (S_ISREG(mode)) {
+        if (status.st_size >= 0 && static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
+            return tooLarge(maxBytes);
+        }
+        return std::nullopt;
+    }
+    if (S_ISDIR(mode)) {
+        return failure(FileRead::Outcome::directory, "a directory");
+    }
+    const char* kind = S_ISFIFO(mode)   ? "a FIFO"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a special file";
+    return failure(FileRead::Outcome::notARegularFile, std::string(kind) + ", not a regular file");
+}
+
+// mkstemp's template for the atomic write's temporary file, without the Xs.
+std::string temporaryPrefix(const std::filesystem::path& file) {
+    // Appended piece by piece: GCC 12 at -O3 warns falsely about "." + std::string.
+    std::string prefix = ".";
+    prefix += file.filename().string();
+    prefix += ".tmp.";
+    return prefix;
+}
+
+bool isTemporaryName(const std::string& name, const std::string& prefix) {
+    constexpr std::size_t randomLength = 6;
+    return name.size() == prefix.size() + randomLength && name.starts_with(prefix) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+std::filesystem::path directoryOf(const std::filesystem::path& file) {
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
 void syncDirectory(const std::filesystem::path& directory) {
     int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -42,42 +116,62 @@ bool PosixFileSystem::createDirectories(const std::filesystem::path& directory) 
     return std::filesystem::is_directory(directory, error);
 }
 
-std::optional<std::string> PosixFileSystem::read(const std::filesystem::path& file) const {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
+FileRead PosixFileSystem::read(const std::filesystem::path& file, std::size_t maxBytes) const {
+    // Looked at before opening: opening a device can have effects of its own, and a FIFO
+    // would block until a writer came along.
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        return openFailure(errno);
     }
-    std::string content;
+    if (auto refused = refusal(status, maxBytes)) {
+        return *refused;
+    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return openFailure(errno);
+    }
+    const Descriptor closer{fd};
+    // The entry may have been replaced since it was looked at.
+    if (::fstat(fd, &status) != 0) {
+        return failure(FileRead::Outcome::failed, errorText(errno));
+    }
+    if (auto refused = refusal(status, maxBytes)) {
+        return *refused;
+    }
+
+    FileRead result;
+    result.outcome = FileRead::Outcome::read;
+    result.content.reserve(static_cast<std::size_t>(status.st_size));
     char buffer[16384];
     for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            ::close(fd);
-            return std::nullopt;
+            return failure(FileRead::Outcome::failed, errorText(errno));
         }
         if (got == 0) {
-            break;
+            return result;
         }
-        content.append(buffer, static_cast<std::size_t>(got));
+        // A file that grows while it is read is held to the same limit.
+        if (static_cast<std::size_t>(got) > maxBytes - result.content.size()) {
+            return tooLarge(maxBytes);
+        }
+        result.content.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(fd);
-    return content;
 }
 
 bool PosixFileSystem::writeAtomically(const std::filesystem::path& file, std::string_view data) {
-    const auto directory = file.has_parent_path() ? file.parent_path() : ".";
-    std::string name = ".";
-    name += file.filename().string();
-    name += ".XXXXXX";
-    std::string temporary = (directory / name).string();
+    const auto directory = directoryOf(file);
+    std::string temporary = (directory / (temporaryPrefix(file) + "XXXXXX")).string();
     int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         return false;
     }
-    ::fchmod(fd, 0644);
+    // mkstemp already creates it so; this also undoes a umask that would lock the owner out.
+    // Whatever the old file allowed, the renamed new one is private.
+    ::fchmod(fd, S_IRUSR | S_IWUSR);
     bool written = writeAll(fd, data) && ::fsync(fd) == 0;
     written = (::close(fd) == 0) && written;
     if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
@@ -86,6 +180,30 @@ bool PosixFileSystem::writeAtomically(const std::filesystem::path& file, std::st
     }
     syncDirectory(directory);
     return true;
+}
+
+std::size_t PosixFileSystem::removeLeftoverTemporaries(const std::filesystem::path& file) {
+    const auto prefix = temporaryPrefix(file);
+    std::size_t removed = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(directoryOf(file), error), end; !error && it != end;
+         it.increment(error)) {
+        const auto& path = it->path();
+        if (!isTemporaryName(path.filename().string(), prefix)) {
+            continue;
+        }
+        // Only what the atomic write itself creates: never a link or a directory.
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+bool PosixFileSystem::rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool PosixFileSystem::remove(const std::filesystem::path& file) {

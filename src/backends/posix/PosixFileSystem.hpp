@@ -7,7 +7,7 @@
 namespace orvane::posix {
 
 // Files through POSIX calls, so that an atomic write really is one: temporary file in the
-// same directory, fsync, rename, fsync of the directory.
+// same directory (".<name>.tmp.XXXXXX"), fsync, rename, fsync of the directory.
 class PosixFileSystem : public FileSystem {
 public:
     explicit PosixFileSystem(std::optional<std::filesystem::path> applicationSupportDirectory)
@@ -17,8 +17,10 @@ public:
         return applicationSupport_;
     }
     bool createDirectories(const std::filesystem::path& directory) override;
-    std::optional<std::string> read(const std::filesystem::path& file) const override;
+    FileRead read(const std::filesystem::path& file, std::size_t maxBytes) const override;
     bool writeAtomically(const std::filesystem::path& file, std::string_view data) override;
+    std::size_t removeLeftoverTemporaries(const std::filesystem::path& file) override;
+    bool rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
     bool remove(const std::filesystem::path& file) override;
 
 private:

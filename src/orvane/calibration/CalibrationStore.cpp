@@ -10,6 +10,9 @@
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+#include <variant>
 
 namespace orvane {
 namespace {
@@ -45,6 +48,11 @@ CalibrationStore::CalibrationStore() {
         const auto directory = *support / "Orvane";
         fileSystem.createDirectories(directory); // a failure shows at the first save
         url_ = directory / fileName;
+        if (const auto removed = fileSystem.removeLeftoverTemporaries(*url_)) {
+            Log::info("removed " + std::to_string(removed) +
+                      (removed == 1 ? " temporary file" : " temporary files") +
+                      " left by an interrupted calibration save");
+        }
         load();
     } else {
         Log::error("no application data directory (neither XDG_DATA_HOME nor HOME is set): "
@@ -52,38 +60,96 @@ CalibrationStore::CalibrationStore() {
     }
 }
 
-void CalibrationStore::load() {
-    auto data = platform().fileSystem->read(*url_);
-    if (!data) {
-        return;
+namespace {
+
+struct Payload {
+    std::vector<plinth::CalibrationSample> samples;
+    std::string layoutSignature;
+};
+
+// The payload, or why the text is not one. Members may come in any order; others are ignored.
+std::variant<Payload, std::string> decodePayload(const std::string& text) {
+    const auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (json.is_discarded()) {
+        return std::string("not valid JSON");
     }
-    // Any fault leaves the store empty and the file as it is, for the next save to replace.
-    const auto payload = nlohmann::json::parse(*data, nullptr, /*allow_exceptions=*/false);
-    if (!payload.is_object()) {
-        return;
+    if (!json.is_object()) {
+        return std::string("not a JSON object");
     }
-    const auto samples = payload.find("samples");
-    const auto signature = payload.find("layoutSignature");
-    if (samples == payload.end() || !samples->is_array() || signature == payload.end() ||
-        !signature->is_string()) {
-        return;
+    const auto samples = json.find("samples");
+    if (samples == json.end() || !samples->is_array()) {
+        return std::string("no \"samples\" array");
     }
-    std::vector<plinth::CalibrationSample> decoded;
-    decoded.reserve(samples->size());
+    const auto signature = json.find("layoutSignature");
+    if (signature == json.end() || !signature->is_string()) {
+        return std::string("no \"layoutSignature\" text");
+    }
+    Payload payload;
+    payload.samples.reserve(samples->size());
     for (const auto& element : *samples) {
         auto sample = plinth::decodeCalibrationSample(element);
         if (!sample) {
-            return;
+            return "sample " + std::to_string(payload.samples.size()) + " is not valid";
         }
-        decoded.push_back(std::move(*sample));
+        payload.samples.push_back(std::move(*sample));
     }
-    if (auto dropped = dropNonFinite(decoded)) {
+    payload.layoutSignature = signature->get<std::string>();
+    return payload;
+}
+
+} // namespace
+
+void CalibrationStore::load() {
+    auto file = platform().fileSystem->read(*url_, fileSizeLimit);
+    switch (file.outcome) {
+    case FileRead::Outcome::read:
+        break;
+    case FileRead::Outcome::missing:
+        return;
+    case FileRead::Outcome::directory:
+        // Nothing can be saved over it either, and it is not ours to move.
+        Log::error("calibration file " + url_->string() + " is a directory: not used");
+        return;
+    case FileRead::Outcome::notARegularFile:
+    case FileRead::Outcome::tooLarge:
+    case FileRead::Outcome::failed:
+        setAside(file.problem);
+        return;
+    }
+    auto decoded = decodePayload(file.content);
+    if (const auto* problem = std::get_if<std::string>(&decoded)) {
+        setAside(*problem);
+        return;
+    }
+    auto& payload = std::get<Payload>(decoded);
+    if (auto dropped = dropNonFinite(payload.samples)) {
         Log::error("calibration file: left out " + std::to_string(dropped) +
                    " samples holding a non-finite number");
     }
-    samples_ = std::move(decoded);
-    layoutSignature_ = signature->get<std::string>();
+    if (payload.samples.size() > sampleCap) {
+        Log::error("calibration file holds " + std::to_string(payload.samples.size()) +
+                   " samples: kept the newest " + std::to_string(sampleCap));
+        payload.samples.erase(payload.samples.begin(),
+                              payload.samples.end() - static_cast<std::ptrdiff_t>(sampleCap));
+    }
+    samples_ = std::move(payload.samples);
+    layoutSignature_ = std::move(payload.layoutSignature);
     refit();
+}
+
+void CalibrationStore::setAside(const std::string& problem) {
+    // Keeps the user's calibration for a person (or a later version) to look at, instead of
+    // letting the next save replace it.
+    auto aside = *url_;
+    aside += ".bad";
+    if (platform().fileSystem->rename(*url_, aside)) {
+        Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
+                   "): moved aside to " + aside.string());
+        return;
+    }
+    Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
+               ") nor moved aside: calibration is kept in memory only");
+    url_.reset();
 }
 
 std::string CalibrationStore::signatureOf(const std::vector<plinth::Rect>& frames) {
@@ -164,13 +230,23 @@ void CalibrationStore::save() {
     if (!url_) {
         return;
     }
-    nlohmann::json samples = nlohmann::json::array();
-    for (const auto& sample : samples_) {
-        samples.push_back(plinth::encode(sample));
+    // {"samples":[...],"layoutSignature":"..."}, members in that order. Each sample is
+    // encoded on its own into one growing text: a document tree of every sample, built and
+    // torn down on each click, would cost twice the time.
+    std::string payload = R"({"samples":[)";
+    payload.reserve(samples_.size() * 160 + layoutSignature_.size() + 64);
+    for (std::size_t i = 0; i < samples_.size(); ++i) {
+        if (i > 0) {
+            payload.push_back(',');
+        }
+        payload += plinth::encode(samples_[i]).dump();
     }
-    const nlohmann::json payload = {{"samples", std::move(samples)},
-                                    {"layoutSignature", layoutSignature_}};
-    if (!platform().fileSystem->writeAtomically(*url_, payload.dump())) {
+    payload += R"(],"layoutSignature":)";
+    // Replaces bytes that are not UTF-8 instead of throwing.
+    payload += nlohmann::json(layoutSignature_)
+                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    payload.push_back('}');
+    if (!platform().fileSystem->writeAtomically(*url_, payload)) {
         Log::error("could not save the calibration to " + url_->string());
     }
 }

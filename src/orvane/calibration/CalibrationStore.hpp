@@ -20,11 +20,16 @@ class CalibrationStore {
 public:
     static constexpr std::size_t sampleCap = 400;
     static constexpr const char* fileName = "calibration.json";
+    // A full file is a few tens of kilobytes; anything past this is not ours to parse.
+    static constexpr std::size_t fileSizeLimit = 4 * 1024 * 1024;
 
     // The one store of the process, over the installed platform (created on first use).
     static CalibrationStore& shared();
 
-    // Reads the file once. Prefer `shared()`; tests make their own.
+    // Reads the file once. Prefer `shared()`; tests make their own. A file that is there but
+    // cannot be used (unreadable, not a regular file, too large, not a valid payload) is
+    // logged and moved aside to "calibration.json.bad", so that no save replaces it; the
+    // store then starts empty. Of a longer sample list only the newest `sampleCap` are kept.
     CalibrationStore();
 
     // The signature of the displays connected now.
@@ -47,12 +52,13 @@ public:
     const std::optional<plinth::GazeModel>& model() const { return model_; }
     const std::string& layoutSignature() const { return layoutSignature_; }
 
-    // Where the file lives; nullopt when the platform has no data directory and the store
-    // works in memory only.
+    // Where the file lives; nullopt when the store works in memory only: the platform has no
+    // data directory, or an unusable file there could not be moved aside.
     const std::optional<std::filesystem::path>& fileLocation() const { return url_; }
 
 private:
     void load();
+    void setAside(const std::string& problem);
     void refit();
     void save();
 

@@ -24,9 +24,12 @@ public:
     // The stored value, else the registered default, else nullopt.
     std::optional<PrefValue> value(const std::string& key) const;
 
-    // Typed reads never fail: a missing key answers 0, 0.0, false or nullopt; a value of
-    // another type is converted (numbers to numbers, numeric text to numbers, "true"/"YES"
-    // to true, numbers to text).
+    // Typed reads never fail. A stored value of another type is converted: numbers to numbers
+    // (truncated toward zero for integers), text that is wholly one number to that number,
+    // true/yes/on/1 and false/no/off/0 in any letter case to booleans, numbers to text. A
+    // value that stands for nothing of the type (a number that is not finite, other text, a
+    // boolean number other than 0 or 1) reads as the registered default, as does a missing
+    // one; without a default the read answers 0, 0.0, false or nullopt.
     std::int64_t integer(const std::string& key) const;
     double real(const std::string& key) const;
     bool boolean(const std::string& key) const;
@@ -45,6 +48,10 @@ protected:
     virtual void erase(const std::string& key) = 0;
 
 private:
+    std::optional<PrefValue> registeredDefault(const std::string& key) const;
+    template <class Conversion, class Result>
+    Result converted(const std::string& key, Result empty) const;
+
     mutable std::mutex defaultsMutex_;
     std::map<std::string, PrefValue> defaults_;
 };

@@ -2,6 +2,7 @@
 
 #include "orvane/platform/Platform.hpp"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -33,6 +34,21 @@ Prefs& Prefs::shared() {
         builtFor = generation;
     }
     return *instance;
+}
+
+std::int64_t Prefs::settleMilliseconds() const {
+    return std::clamp(store_->integer(PrefKey::settleMilliseconds), -longestMilliseconds,
+                      longestMilliseconds);
+}
+
+std::int64_t Prefs::paneDelayMilliseconds() const {
+    return std::clamp(store_->integer(PrefKey::paneDelayMilliseconds), -longestMilliseconds,
+                      longestMilliseconds);
+}
+
+double Prefs::typingPauseSeconds() const {
+    // Never NaN: the store answers the default for a value that is not a finite number.
+    return std::clamp(store_->real(PrefKey::typingPauseSeconds), -longestSeconds, longestSeconds);
 }
 
 void Prefs::setCameraID(const std::string& identifier) {

@@ -36,12 +36,15 @@ public:
 
     PreferencesStore& defaults() const { return *store_; }
 
-    std::int64_t settleMilliseconds() const { return store_->integer(PrefKey::settleMilliseconds); }
+    // Durations are held within a day either way, so that no deadline computed from them can
+    // overflow. Within that a negative value reads as stored; its users count it as 0.
+    static constexpr std::int64_t longestMilliseconds = 86'400'000;
+    static constexpr double longestSeconds = 86'400.0;
+
+    std::int64_t settleMilliseconds() const;
     double turnThreshold() const { return store_->real(PrefKey::turnThreshold); }
-    std::int64_t paneDelayMilliseconds() const {
-        return store_->integer(PrefKey::paneDelayMilliseconds);
-    }
-    double typingPauseSeconds() const { return store_->real(PrefKey::typingPauseSeconds); }
+    std::int64_t paneDelayMilliseconds() const;
+    double typingPauseSeconds() const;
     bool learnFromClicks() const { return store_->boolean(PrefKey::learnFromClicks); }
     bool showGazeDot() const { return store_->boolean(PrefKey::showGazeDot); }
     bool focusPanes() const { return store_->boolean(PrefKey::focusPanes); }

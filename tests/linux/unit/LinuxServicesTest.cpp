@@ -2,12 +2,15 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
+#include "orvane/support/Prefs.hpp"
 
 #include <QCoreApplication>
 #include <cstdio>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,34 @@ TEST(QSettingsPreferences, ValuesSurviveAReopenAndDefaultsAreNeverWritten) {
     std::fclose(raw);
     EXPECT_EQ(content.find("settleMilliseconds"), std::string::npos);
     EXPECT_EQ(content.find("cameraID"), std::string::npos);
+}
+
+// The INI file hands everything back as text: the typed reads must make sense of it.
+TEST(QSettingsPreferences, ValuesThatMeanNothingReadAsTheDefaultAfterAReopen) {
+    TemporaryDirectory directory;
+    const auto file = (directory.path / "Orvane.conf").string();
+    {
+        QSettingsPreferences store(file);
+        store.setReal(PrefKey::typingPauseSeconds, std::numeric_limits<double>::quiet_NaN());
+        store.setReal(PrefKey::turnThreshold, std::numeric_limits<double>::infinity());
+        store.setString(PrefKey::settleMilliseconds, "soon");
+        store.setReal(PrefKey::paneDelayMilliseconds, 1e300);
+        store.setBool(PrefKey::showGazeDot, true);
+        store.setString(PrefKey::moveCursor, "Off");
+        store.setString(PrefKey::focusPanes, "perhaps");
+        store.setString(PrefKey::learnFromClicks, "2");
+        store.setReal(PrefKey::edgeMarginPoints, 12.5);
+    }
+    const Prefs prefs(std::make_shared<QSettingsPreferences>(file));
+    EXPECT_DOUBLE_EQ(prefs.typingPauseSeconds(), 3.0);
+    EXPECT_DOUBLE_EQ(prefs.turnThreshold(), 50.0);
+    EXPECT_EQ(prefs.settleMilliseconds(), 300);
+    EXPECT_EQ(prefs.paneDelayMilliseconds(), Prefs::longestMilliseconds);
+    EXPECT_TRUE(prefs.showGazeDot());
+    EXPECT_FALSE(prefs.moveCursor());
+    EXPECT_TRUE(prefs.focusPanes());
+    EXPECT_TRUE(prefs.learnFromClicks());
+    EXPECT_DOUBLE_EQ(prefs.edgeMarginPoints(), 12.5);
 }
 
 TEST(JournaldLogSink, WithoutAJournalWritesFinishedTextsToTheFallback) {

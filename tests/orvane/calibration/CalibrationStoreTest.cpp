@@ -1,12 +1,15 @@
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "backends/sim/SimDesktop.hpp"
+#include "plinth/Numeric.hpp"
 
 #include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <sys/resource.h>
+#include <utility>
 
 namespace orvane {
 namespace {
@@ -35,7 +38,14 @@ protected:
     std::filesystem::path file() const {
         return desktop.applicationDirectory() / "calibration.json";
     }
-    std::string fileText() const { return desktop.fileSystem->read(file()).value_or("<missing>"); }
+    std::filesystem::path aside() const {
+        return desktop.applicationDirectory() / "calibration.json.bad";
+    }
+    std::string textOf(const std::filesystem::path& path) const {
+        auto read = desktop.fileSystem->read(path, 1 << 24);
+        return read.outcome == FileRead::Outcome::read ? read.content : "<missing>";
+    }
+    std::string fileText() const { return textOf(file()); }
     void writeFile(const std::string& text) {
         std::filesystem::create_directories(desktop.applicationDirectory());
         ASSERT_TRUE(desktop.fileSystem->writeAtomically(file(), text));
@@ -68,7 +78,15 @@ TEST_F(CalibrationStoreTest, ReplaceFitsSavesAndSurvivesARestart) {
     EXPECT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved["samples"].size(), 5u);
     EXPECT_EQ(saved["layoutSignature"], "-2560,120,2560x1440|0,0,1920x1080");
-    EXPECT_EQ(fileText().find('\n'), std::string::npos) << "written compactly";
+    // Compact, and in the order a person reads best: not sorted by key.
+    EXPECT_TRUE(fileText().starts_with(R"({"samples":[{"features":[1.0,-0.2,-0.1,0.4,0.45],)"
+                                       R"("targetX":100.0,"targetY":100.0,"area":0.04},{)"))
+        << fileText();
+    EXPECT_TRUE(fileText().ends_with(R"(],"layoutSignature":"-2560,120,2560x1440|0,0,1920x1080"})"))
+        << fileText();
+    // Head poses are personal.
+    EXPECT_EQ(std::filesystem::status(file()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     desktop.log->clear();
     CalibrationStore reloaded;
@@ -77,7 +95,7 @@ TEST_F(CalibrationStoreTest, ReplaceFitsSavesAndSurvivesARestart) {
     EXPECT_EQ(reloaded.samples()[1].targetX, 1820);
     EXPECT_EQ(reloaded.layoutSignature(), "-2560,120,2560x1440|0,0,1920x1080");
     ASSERT_TRUE(reloaded.model());
-    const auto meanError = static_cast<long long>(reloaded.model()->meanError);
+    const auto meanError = plinth::truncatedToInt64(reloaded.model()->meanError);
     EXPECT_THAT(infos(), ElementsAre("refit from 5 samples, mean error " +
                                      std::to_string(meanError) + "pt"));
 }
@@ -96,26 +114,139 @@ TEST_F(CalibrationStoreTest, NumbersRoundTripExactly) {
     EXPECT_EQ(reloaded.samples()[0].features[1], samples[0].features[1]);
 }
 
-TEST_F(CalibrationStoreTest, UnreadableFilesLeaveTheStoreEmptyAndTheFileUntouched) {
-    const std::vector<std::string> broken = {
-        "not json at all",
-        R"({"samples": []})",
-        R"({"samples": {}, "layoutSignature": "0,0,1920x1080"})",
-        R"({"samples": [{"features": [1,0,0,0.5,0.5], "targetX": 1, "targetY": 2}],
+// A damaged file is kept for a person to look at, never silently replaced by the next save.
+TEST_F(CalibrationStoreTest, UndecodableFilesAreMovedAsideAndTheStoreStartsEmpty) {
+    const std::vector<std::pair<std::string, std::string>> broken = {
+        {"not json at all", "not valid JSON"},
+        {R"({"samples": []})", R"(no "layoutSignature" text)"},
+        {R"({"samples": {}, "layoutSignature": "0,0,1920x1080"})", R"(no "samples" array)"},
+        {R"({"samples": [{"features": [1,0,0,0.5,0.5], "targetX": 1, "targetY": 2, "area": 1},
+                         {"features": [1,0,0,0.5,0.5], "targetX": 1, "targetY": 2}],
             "layoutSignature": "0,0,1920x1080"})",
-        R"({"samples": [], "layoutSignature": 7})",
-        R"([1, 2, 3])",
-        "",
+         "sample 1 is not valid"},
+        {R"({"samples": [], "layoutSignature": 7})", R"(no "layoutSignature" text)"},
+        {R"([1, 2, 3])", "not a JSON object"},
+        {"", "not valid JSON"},
+        // Nested far deeper than any parser's stack would allow if it recursed.
+        {std::string(300000, '[') + std::string(300000, ']'), "not a JSON object"},
     };
-    for (const auto& text : broken) {
+    for (const auto& [text, problem] : broken) {
+        const auto shown = text.substr(0, 40);
         writeFile(text);
+        desktop.log->clear();
         CalibrationStore store;
-        EXPECT_THAT(store.samples(), IsEmpty()) << text;
-        EXPECT_FALSE(store.model()) << text;
-        EXPECT_EQ(store.layoutSignature(), "") << text;
-        EXPECT_EQ(fileText(), text);
+        EXPECT_THAT(store.samples(), IsEmpty()) << shown;
+        EXPECT_FALSE(store.model()) << shown;
+        EXPECT_EQ(store.layoutSignature(), "") << shown;
+        EXPECT_FALSE(std::filesystem::exists(file())) << shown;
+        EXPECT_EQ(textOf(aside()), text) << "an older .bad is replaced";
+        EXPECT_THAT(errors(),
+                    ElementsAre("calibration file " + file().string() + " cannot be used (" +
+                                problem + "): moved aside to " + aside().string()));
     }
-    EXPECT_TRUE(desktop.log->records().empty());
+    CalibrationStore store;
+    store.replace(fiveDots());
+    EXPECT_EQ(nlohmann::json::parse(fileText())["samples"].size(), 5u);
+    EXPECT_EQ(textOf(aside()), broken.back().first) << "saving leaves the moved file alone";
+}
+
+TEST_F(CalibrationStoreTest, FilesThatAreNoRegularFileOrTooLargeAreNeverReadAndMovedAside) {
+    // A device reads as empty content, or forever; the link itself is moved, not the device.
+    std::filesystem::create_directories(desktop.applicationDirectory());
+    std::filesystem::create_symlink("/dev/null", file());
+    {
+        CalibrationStore store;
+        EXPECT_THAT(store.samples(), IsEmpty());
+        EXPECT_THAT(errors(), ElementsAre("calibration file " + file().string() +
+                                          " cannot be used (a character device, not a regular "
+                                          "file): moved aside to " +
+                                          aside().string()));
+        EXPECT_TRUE(std::filesystem::is_symlink(aside()));
+        EXPECT_TRUE(std::filesystem::exists("/dev/null"));
+    }
+
+    // Padded with blanks, a valid file of exactly the limit still loads; one byte more does not.
+    desktop.log->clear();
+    std::string text = R"({"samples": [], "layoutSignature": "0,0,1920x1080"})";
+    text.resize(CalibrationStore::fileSizeLimit, ' ');
+    writeFile(text);
+    {
+        CalibrationStore store;
+        EXPECT_EQ(store.layoutSignature(), "0,0,1920x1080");
+        EXPECT_TRUE(std::filesystem::exists(file()));
+    }
+    text.push_back(' ');
+    writeFile(text);
+    desktop.log->clear();
+    CalibrationStore store;
+    EXPECT_EQ(store.layoutSignature(), "");
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    EXPECT_EQ(std::filesystem::file_size(aside()), CalibrationStore::fileSizeLimit + 1);
+    EXPECT_THAT(errors(), ElementsAre("calibration file " + file().string() +
+                                      " cannot be used (larger than the limit of 4194304 "
+                                      "bytes): moved aside to " +
+                                      aside().string()));
+}
+
+// A directory is not ours to move, and nothing can be saved over it either.
+TEST_F(CalibrationStoreTest, ADirectoryInThePlaceOfTheFileIsLeftAlone) {
+    std::filesystem::create_directories(file() / "inside");
+    CalibrationStore store;
+    EXPECT_THAT(store.samples(), IsEmpty());
+    store.replace(fiveDots());
+    EXPECT_TRUE(store.model());
+    EXPECT_TRUE(std::filesystem::is_directory(file() / "inside"));
+    EXPECT_FALSE(std::filesystem::exists(aside()));
+    EXPECT_THAT(errors(),
+                ElementsAre("calibration file " + file().string() + " is a directory: not used",
+                            "could not save the calibration to " + file().string()));
+}
+
+// When the damaged file cannot be moved aside, nothing may replace or remove it.
+TEST_F(CalibrationStoreTest, AFileThatCannotBeMovedAsideIsNeverOverwritten) {
+    writeFile("{damaged");
+    std::filesystem::create_directories(aside() / "inside");
+    CalibrationStore store;
+    EXPECT_EQ(store.fileLocation(), std::nullopt);
+    EXPECT_THAT(errors(), ElementsAre("calibration file " + file().string() +
+                                      " cannot be used (not valid JSON) nor moved aside: "
+                                      "calibration is kept in memory only"));
+    store.replace(fiveDots());
+    EXPECT_TRUE(store.model());
+    store.clear();
+    EXPECT_EQ(fileText(), "{damaged");
+}
+
+TEST_F(CalibrationStoreTest, OfALongerSampleListTheNewest400AreKept) {
+    nlohmann::ordered_json samples = nlohmann::ordered_json::array();
+    for (int i = 0; i < 450; ++i) {
+        samples.push_back(plinth::encode(clickAt(i, 2 * i)));
+    }
+    writeFile(
+        nlohmann::ordered_json{{"layoutSignature", "0,0,1920x1080"}, {"samples", samples}}.dump());
+    CalibrationStore store;
+    ASSERT_EQ(store.samples().size(), 400u);
+    EXPECT_EQ(store.samples().front().targetX, 50);
+    EXPECT_EQ(store.samples().back().targetX, 449);
+    EXPECT_EQ(store.model()->sampleCount, 400);
+    EXPECT_THAT(errors(), ElementsAre("calibration file holds 450 samples: kept the newest 400"));
+}
+
+// A save killed between writing its temporary file and renaming it leaves that file behind.
+TEST_F(CalibrationStoreTest, LeftoverTemporaryFilesAreRemovedAtLoad) {
+    {
+        CalibrationStore store;
+        store.replace(fiveDots());
+    }
+    const auto leftover = desktop.applicationDirectory() / ".calibration.json.tmp.q7Rk2Z";
+    ASSERT_TRUE(desktop.fileSystem->writeAtomically(leftover, R"({"samples":[{"featu)"));
+    ASSERT_TRUE(desktop.fileSystem->writeAtomically(desktop.applicationDirectory() / "notes", "x"));
+    desktop.log->clear();
+    CalibrationStore store;
+    EXPECT_EQ(store.samples().size(), 5u);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(desktop.applicationDirectory() / "notes"));
+    EXPECT_EQ(infos().front(), "removed 1 temporary file left by an interrupted calibration save");
 }
 
 TEST_F(CalibrationStoreTest, ExtraMembersAreIgnoredAndDroppedAtTheNextSave) {
@@ -184,6 +315,28 @@ TEST_F(CalibrationStoreTest, AppendKeepsTheNewest400AndTheSignature) {
     EXPECT_EQ(saved["samples"][0]["targetX"], 1820);
     EXPECT_EQ(saved["samples"][399]["targetX"], 4000);
     EXPECT_EQ(saved["layoutSignature"], signature);
+}
+
+// Targets far off any desktop: the fit must neither log nor keep numbers no integer holds.
+TEST_F(CalibrationStoreTest, AbsurdTargetsGiveNoModelOnceTheErrorOverflows) {
+    const auto alternating = [](double size) {
+        std::vector<CalibrationSample> samples;
+        for (int i = 0; i < 8; ++i) {
+            samples.push_back(clickAt(300.0 * i, 200.0 * (i % 3)));
+            samples.back().targetX = i % 2 == 0 ? size : -size;
+        }
+        return samples;
+    };
+    CalibrationStore store;
+    store.replace(alternating(1e20));
+    ASSERT_TRUE(store.model());
+    EXPECT_THAT(infos(), ElementsAre("refit from 8 samples, mean error 9223372036854775807pt"));
+
+    store.clear();
+    store.replace(alternating(1e160));
+    EXPECT_FALSE(store.model());
+    EXPECT_EQ(store.samples().size(), 8u);
+    EXPECT_THAT(errors(), ElementsAre("calibration refit failed with 8 samples"));
 }
 
 TEST_F(CalibrationStoreTest, NonFiniteSamplesNeverBlockLearning) {
