@@ -1,5 +1,5 @@
 // Benchmarks of the X11 + AT-SPI backend on a live desktop. Run them on the test desktop:
-//   scripts/test-desktop.sh build/tests/linux/orvane_x11_bench
+//   scripts/test-desktop.sh build/bench/orvane_x11_bench
 
 #include <benchmark/benchmark.h>
 
@@ -11,6 +11,8 @@
 
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/WindowFinder.hpp"
+#include "orvane/guards/SystemGuards.hpp"
+#include "orvane/platform/SecureInput.hpp"
 #include "orvane/support/Prefs.hpp"
 
 #include <cstdio>
@@ -19,7 +21,7 @@
 namespace orvane::linuxbackend::test {
 namespace {
 
-// Ten windows: nine xterms spread over the three monitors and gtk3-widget-factory.
+// Eleven windows: ten xterms spread over the three monitors and gtk3-widget-factory.
 struct BenchDesktop {
     TestDesktop desktop;
     std::vector<RunningClient> xterms;
@@ -27,7 +29,7 @@ struct BenchDesktop {
     std::optional<plinth::Point> entry;
 
     BenchDesktop() {
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 10; ++i) {
             xterms.push_back(startXterm(desktop, "bench-" + std::to_string(i),
                                         100 + 1280 * (i % 3) + 40 * (i / 3), 100 + 60 * (i / 3)));
         }
@@ -97,6 +99,37 @@ void focusSwitch(benchmark::State& state) {
     }
 }
 BENCHMARK(focusSwitch)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+// Every system-state question the engine asks for one pose: menus, the overview and launchers
+// against one shared window listing, and secure input.
+void guardQuestions(benchmark::State& state) {
+    auto& secureInput = *platform().secureInput;
+    for (auto _ : state) {
+        const auto windows = SystemGuards::snapshot();
+        bool held = SystemGuards::isMenuOpen(windows);
+        held = SystemGuards::isMissionControlActive(windows) || held;
+        held = SystemGuards::activeLauncher().has_value() || held;
+        held = secureInput.isSecureEventInputEnabled() || held;
+        benchmark::DoNotOptimize(held);
+    }
+}
+BENCHMARK(guardQuestions)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+// The same questions, each with a listing of its own.
+void guardQuestionsUnshared(benchmark::State& state) {
+    auto& secureInput = *platform().secureInput;
+    for (auto _ : state) {
+        bool held = SystemGuards::isMenuOpen();
+        held = SystemGuards::isMissionControlActive() || held;
+        held = SystemGuards::activeLauncher().has_value() || held;
+        held = secureInput.isSecureEventInputEnabled() || held;
+        benchmark::DoNotOptimize(held);
+    }
+}
+BENCHMARK(guardQuestionsUnshared)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 } // namespace
 } // namespace orvane::linuxbackend::test

@@ -3,7 +3,9 @@
 #include "linux/x11/X11Clients.hpp"
 
 #include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 #include "backends/linux/x11/X11WindowServer.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
@@ -79,12 +81,107 @@ TEST_F(X11_activation, activatesTheTopmostWindowOfAProcess) {
     XSync(display, False);
 }
 
+TEST_F(X11_activation, bringsBackARaisedWindowOnlyUntilTheUserMovesOnToAnother) {
+    // Two windows of our own process, side by side (300x200 at x 200 and 700, y 500): the
+    // accessibility path raises `first`, then the user clicks `second`.
+    auto raised = std::make_shared<X11RaisedWindows>();
+    X11Workspace workspace(desktop->desktop().connection(), std::make_shared<X11DesktopEntries>(),
+                           raised, nullptr);
+    ::Display* display = desktop->connection().display();
+    const Window first = createWindow(display, 200, 500, 300, 200, nullptr, false);
+    const Window second = createWindow(display, 700, 500, 300, 200, nullptr, false);
+    XMapWindow(display, first);
+    XMapWindow(display, second);
+    XSync(display, False);
+    auto listed = [&](Window window) {
+        auto windows = X11WindowList::query(desktop->connection());
+        return windows && std::any_of(windows->begin(), windows->end(), [&](const auto& info) {
+                   return info.isClient && info.window == window && info.pid == getpid();
+               });
+    };
+    ASSERT_TRUE(desktop->waiter().until([&] { return listed(first) && listed(second); }));
+    ASSERT_TRUE(desktop->moveClient(first, 200, 500));
+    ASSERT_TRUE(desktop->moveClient(second, 700, 500));
+
+    raised->remember(getpid(), first);
+    XRaiseWindow(display, first);
+    ASSERT_TRUE(workspace.activate(getpid()));
+    EXPECT_EQ(desktop->activeWindow(), first);
+    ASSERT_TRUE(workspace.activate(getpid())); // still its frontmost window
+    EXPECT_EQ(desktop->activeWindow(), first);
+
+    ASSERT_TRUE(run({"xdotool", "mousemove", "850", "650", "click", "1"}));
+    ASSERT_TRUE(desktop->waiter().until([&] { return desktop->activeWindow() == second; }));
+    ASSERT_TRUE(workspace.activate(getpid()));
+    EXPECT_EQ(desktop->activeWindow(), second);
+
+    // Made main without a raise: the activation that follows brings it forward.
+    raised->remember(getpid(), first);
+    ASSERT_TRUE(workspace.activate(getpid()));
+    EXPECT_EQ(desktop->activeWindow(), first);
+
+    XDestroyWindow(display, first);
+    XDestroyWindow(display, second);
+    XSync(display, False);
+}
+
 TEST_F(X11_activation, warpsThePointerInTheGlobalSpaceAndReadsItBackNatively) {
     auto& server = *desktop->desktop().windowServer();
     server.warpPointer({1500.0, 200.0});
     EXPECT_EQ(server.pointerLocation(), (plinth::Point{1500, 1080 - 200}));
     server.warpPointer({3000.0, 1000.0});
     EXPECT_EQ(server.pointerLocation(), (plinth::Point{3000, 80}));
+}
+
+// The window list as X11WindowList gives it, front to back.
+X11WindowInfo client(Window window, pid_t pid, std::int64_t layer = X11WindowList::normalLayer) {
+    X11WindowInfo info;
+    info.window = window;
+    info.pid = pid;
+    info.isClient = true;
+    info.layer = layer;
+    return info;
+}
+
+TEST(X11_activation_raised, keepsAWindowWhileItIsItsApplicationsFrontmost) {
+    X11RaisedWindows raised;
+    const std::vector<X11WindowInfo> list{client(9, 200), client(1, 100), client(2, 100)};
+    raised.remember(100, 1);
+    EXPECT_EQ(raised.windowFor(100, list, 9), 1u); // another application's window above it
+    EXPECT_EQ(raised.windowFor(100, list, None), 1u);
+    EXPECT_FALSE(raised.windowFor(200, list, 9));
+
+    // Its application's own windows of another layer (a tool palette) do not count.
+    const std::vector<X11WindowInfo> palette{client(3, 100, X11WindowList::floatingLayer),
+                                             client(1, 100), client(2, 100)};
+    EXPECT_EQ(raised.windowFor(100, palette, 3), 1u);
+    // Active, it stays even below another of its windows (focus without raise).
+    const std::vector<X11WindowInfo> below{client(2, 100), client(1, 100)};
+    EXPECT_EQ(raised.windowFor(100, below, 1), 1u);
+}
+
+TEST(X11_activation_raised, forgetsAWindowOnceTheUserMovedOnOrItWentAway) {
+    X11RaisedWindows raised;
+    const std::vector<X11WindowInfo> firstOnTop{client(1, 100), client(2, 100)};
+    const std::vector<X11WindowInfo> secondOnTop{client(2, 100), client(1, 100)};
+
+    // Just remembered, it counts once even below: the activation raises it.
+    raised.remember(100, 1);
+    EXPECT_EQ(raised.windowFor(100, secondOnTop, 2), 1u);
+    EXPECT_FALSE(raised.windowFor(100, secondOnTop, None));
+    EXPECT_FALSE(raised.windowFor(100, firstOnTop, None)); // forgotten for good
+
+    raised.remember(100, 1);
+    EXPECT_EQ(raised.windowFor(100, firstOnTop, 1), 1u);
+    EXPECT_FALSE(raised.windowFor(100, firstOnTop, 2)); // the other window is active
+
+    raised.remember(100, 1);
+    EXPECT_FALSE(raised.windowFor(100, {client(2, 100)}, 2)); // unmapped or closed
+    EXPECT_FALSE(raised.windowFor(100, firstOnTop, 1));
+
+    // Nor is a window of another process taken for it.
+    raised.remember(100, 5);
+    EXPECT_FALSE(raised.windowFor(100, {client(5, 300), client(1, 100)}, 5));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "linux/x11/X11Clients.hpp"
 
+#include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11InputMonitor.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
 #include "backends/linux/x11/X11WindowServer.hpp"
@@ -10,6 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -63,6 +65,58 @@ public:
 private:
     ::Display* display_;
 };
+
+// Keys held down as a keyboard holds them, on a connection of its own. Whatever is still down
+// when the object goes away is released: a key left down would repeat into the next test.
+class XTestKeyboard {
+public:
+    XTestKeyboard() : display_(XOpenDisplay(nullptr)) {}
+    ~XTestKeyboard() {
+        if (display_) {
+            for (auto it = down_.rbegin(); it != down_.rend(); ++it) {
+                XTestFakeKeyEvent(display_, *it, False, CurrentTime);
+            }
+            XCloseDisplay(display_);
+        }
+    }
+    void press(unsigned int keycode) {
+        XTestFakeKeyEvent(display_, keycode, True, CurrentTime);
+        XSync(display_, False);
+        down_.push_back(keycode);
+    }
+    void release(unsigned int keycode) {
+        XTestFakeKeyEvent(display_, keycode, False, CurrentTime);
+        XSync(display_, False);
+        std::erase(down_, keycode);
+    }
+
+private:
+    ::Display* display_;
+    std::vector<unsigned int> down_;
+};
+
+// X keycodes (evdev + 8) of the keys the tests hold.
+constexpr unsigned int backspaceKey = 22;
+constexpr unsigned int cKey = 54;
+constexpr unsigned int leftShiftKey = 50;
+constexpr std::uint16_t deleteKeyCode = 51; // the system's number of Backspace
+
+// The X keycodes of the keys that are down.
+std::vector<unsigned int> heldKeys(::Display* display) {
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    std::vector<unsigned int> held;
+    for (unsigned int keycode = 0; keycode < 256; ++keycode) {
+        if (keys[keycode / 8] & (1 << (keycode % 8))) {
+            held.push_back(keycode);
+        }
+    }
+    return held;
+}
+
+bool nothingHeld(::Display* display) {
+    return heldKeys(display).empty();
+}
 
 constexpr std::uint64_t everything =
     eventMask(InputEventType::keyDown) | eventMask(InputEventType::flagsChanged) |
@@ -173,6 +227,72 @@ TEST_F(X11_input, postsKeysWithTheirModifiersAndLeavesNoneHeld) {
     EXPECT_EQ(keys[0].keyCode, KeyCode::rightArrow);
     EXPECT_EQ(keys[0].modifierFlags, flags);
     EXPECT_FALSE(server.postKeyEvent(999, 0, true)); // no such key
+    EXPECT_TRUE(waitFor([&] { return nothingHeld(desktop->connection().display()); }));
+}
+
+TEST_F(X11_input, countsEveryRepeatOfAHeldKeyAsAKeystroke) {
+    // The server repeats a held key after 660 ms, every 40 ms; raw events show none of it.
+    XTestKeyboard keyboard;
+    auto countOf = [&](std::uint16_t keyCode) {
+        auto keys = recorder.ofType(InputEventType::keyDown);
+        return std::count_if(keys.begin(), keys.end(),
+                             [&](const InputEvent& key) { return key.keyCode == keyCode; });
+    };
+    keyboard.press(backspaceKey);
+    ASSERT_TRUE(waitFor([&] { return countOf(deleteKeyCode) >= 4; }));
+    keyboard.release(backspaceKey);
+
+    // Repeats follow the modifier state, and they stop with the release: held after Backspace,
+    // C repeats alone.
+    keyboard.press(leftShiftKey);
+    keyboard.press(cKey);
+    ASSERT_TRUE(waitFor([&] { return countOf(KeyCode::c) >= 3; }));
+    keyboard.release(cKey);
+    keyboard.release(leftShiftKey);
+
+    auto keys = recorder.ofType(InputEventType::keyDown);
+    std::vector<std::size_t> cIndices;
+    std::size_t lastBackspace = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].keyCode == KeyCode::c) {
+            cIndices.push_back(i);
+            EXPECT_EQ(keys[i].modifierFlags, ModifierFlag::shift) << i;
+        } else {
+            ASSERT_EQ(keys[i].keyCode, deleteKeyCode) << i;
+            EXPECT_EQ(keys[i].modifierFlags, 0u) << i;
+            lastBackspace = i;
+        }
+    }
+    // The first C may overtake Backspace's last repeats (they come on different connections);
+    // C's own repeats never do.
+    ASSERT_GE(cIndices.size(), 3u);
+    EXPECT_LT(lastBackspace, cIndices[1]);
+}
+
+TEST_F(X11_input, releasesEveryKeyOfAChordThatFailsOrEndsBadly) {
+    auto& server = *desktop->desktop().windowServer();
+    ::Display* display = desktop->connection().display();
+    const std::uint64_t flags = ModifierFlag::control | ModifierFlag::shift;
+
+    // The server refuses keycodes below 8 after both modifiers went down: they come up again,
+    // without a key-up from the caller.
+    EXPECT_FALSE(server.postXKeyEvent(3, flags, true));
+    ASSERT_TRUE(waitFor([&] {
+        auto changes = recorder.ofType(InputEventType::flagsChanged);
+        return changes.size() >= 2 && changes.back().modifierFlags == 0;
+    }));
+    EXPECT_EQ(recorder.ofType(InputEventType::flagsChanged)[0].modifierFlags,
+              ModifierFlag::control);
+    EXPECT_TRUE(waitFor([&] { return nothingHeld(display); }));
+
+    // A key-up whose own key is unknown still releases the modifiers its key-down pressed.
+    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, flags, true));
+    ASSERT_TRUE(waitFor([&] { return heldKeys(display).size() == 3; }));
+    EXPECT_FALSE(server.postKeyEvent(999, flags, false));
+    const auto arrowKey = *X11Keys::xKeycodeFromSystem(KeyCode::rightArrow);
+    EXPECT_TRUE(waitFor([&] { return heldKeys(display) == std::vector<unsigned int>{arrowKey}; }));
+    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, 0, false));
+    EXPECT_TRUE(waitFor([&] { return nothingHeld(display); }));
 }
 
 TEST(X11_input_keys, mapsPositionsBothWays) {
@@ -188,6 +308,30 @@ TEST(X11_input_keys, mapsPositionsBothWays) {
               ModifierFlag::shift | ModifierFlag::control | ModifierFlag::option |
                   ModifierFlag::command | ModifierFlag::capsLock);
     EXPECT_EQ(X11Keys::systemFlagsFromX(Mod2Mask), 0u); // Num Lock is no modifier here
+}
+
+TEST(X11_input_keys, releasesWhatWentDownLastFirstWhenAPressFails) {
+    const std::vector<unsigned int> chord{37, 50, 64, 38};
+    for (std::size_t failing = 0; failing <= chord.size(); ++failing) {
+        std::vector<unsigned int> pressed, released;
+        const bool down = X11Keys::pressAll(
+            chord,
+            [&](unsigned int key) {
+                if (pressed.size() == failing) {
+                    return false;
+                }
+                pressed.push_back(key);
+                return true;
+            },
+            [&](unsigned int key) { released.push_back(key); });
+        EXPECT_EQ(down, failing == chord.size());
+        EXPECT_EQ(pressed, std::vector<unsigned int>(chord.begin(), chord.begin() + failing));
+        if (down) {
+            EXPECT_TRUE(released.empty());
+        } else {
+            EXPECT_EQ(released, std::vector<unsigned int>(pressed.rbegin(), pressed.rend()));
+        }
+    }
 }
 
 } // namespace

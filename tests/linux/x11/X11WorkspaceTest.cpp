@@ -5,6 +5,12 @@
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
 
+#include <systemd/sd-bus.h>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
 namespace orvane::linuxbackend::test {
 namespace {
 
@@ -38,9 +44,63 @@ TEST(X11_workspace, reportsDisplayChangesOnTheMainQueueUntilTheSubscriptionEnds)
     }));
     EXPECT_EQ(changes, seen);
     EXPECT_EQ(desktop.desktop().displays()->screens().size(), 3u);
+}
 
-    // Sleep and lock are not watched here: valid, inactive subscriptions.
-    EXPECT_FALSE(workspace.observe(WorkspaceEvent::willSleep, [] {}).isActive());
+TEST(X11_workspace, reportsTheScreenSaversLockOnTheMainThreadUntilTheSubscriptionEnds) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto& workspace = *desktop.desktop().workspace();
+    const auto mainThread = std::this_thread::get_id();
+    int locks = 0;
+    int unlocks = 0;
+    int offThread = 0;
+    auto onLock = workspace.observe(WorkspaceEvent::screenLocked, [&] {
+        ++locks;
+        offThread += std::this_thread::get_id() != mainThread;
+    });
+    auto onUnlock = workspace.observe(WorkspaceEvent::screenUnlocked, [&] {
+        ++unlocks;
+        offThread += std::this_thread::get_id() != mainThread;
+    });
+    ASSERT_TRUE(onLock.isActive());
+
+    // The screen saver on the desktop's session bus, played by the test.
+    sd_bus* bus = nullptr;
+    ASSERT_GE(sd_bus_open_user(&bus), 0);
+    std::unique_ptr<sd_bus, sd_bus* (*)(sd_bus*)> closeBus(bus, sd_bus_flush_close_unref);
+    auto activeChanged = [&](bool active) {
+        return sd_bus_emit_signal(bus, "/org/freedesktop/ScreenSaver",
+                                  "org.freedesktop.ScreenSaver", "ActiveChanged", "b",
+                                  int(active)) >= 0 &&
+               sd_bus_flush(bus) >= 0;
+    };
+    auto deliveredUntil = [&](const std::function<bool()>& done) {
+        return desktop.waiter().until([&] {
+            desktop.mainQueue().runPending();
+            return done();
+        });
+    };
+
+    // The bus is watched from the first observer on, a little later; a lock told again until
+    // it is heard is still one change.
+    bool emitted = true;
+    ASSERT_TRUE(deliveredUntil([&] {
+        if (locks == 0) {
+            emitted = emitted && activeChanged(true);
+        }
+        return locks > 0 || !emitted;
+    }));
+    ASSERT_TRUE(emitted);
+    ASSERT_TRUE(activeChanged(false));
+    ASSERT_TRUE(deliveredUntil([&] { return unlocks == 1; }));
+    EXPECT_EQ(locks, 1);
+
+    onLock.reset();
+    ASSERT_TRUE(activeChanged(true));
+    ASSERT_TRUE(activeChanged(false));
+    ASSERT_TRUE(deliveredUntil([&] { return unlocks == 2; }));
+    EXPECT_EQ(locks, 1);
+    EXPECT_EQ(offThread, 0);
 }
 
 TEST(X11_workspace, namesApplicationsByTheirDesktopEntries) {

@@ -4,7 +4,9 @@
 #include "backends/linux/x11/X11Keys.hpp"
 
 #include <X11/XKBlib.h>
+#include <X11/Xproto.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/record.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -34,6 +36,7 @@ X11InputMonitor::X11InputMonitor() = default;
 
 X11InputMonitor::~X11InputMonitor() {
     events_.stop();
+    stopRecording();
 }
 
 std::optional<MonitorToken>
@@ -103,11 +106,85 @@ bool X11InputMonitor::start() {
                   &windowY, &buttons);
     XSync(display, False);
 
+    // Before the thread takes the connection over. Without RECORD the monitors still work; they
+    // only miss the repeats.
+    startRecording();
     if (!events_.start(*connection_, [this](XEvent& event) { handle(event); })) {
+        stopRecording();
         return false;
     }
     startFailed_ = false;
     return true;
+}
+
+void X11InputMonitor::startRecording() {
+    if (recordContext_) {
+        return;
+    }
+    ::Display* control = connection_->display();
+    int major = 0, minor = 0;
+    if (!XRecordQueryVersion(control, &major, &minor)) {
+        return;
+    }
+    auto data = X11Connection::open(DisplayString(control), nullptr);
+    if (!data) {
+        return;
+    }
+    XRecordRange* range = XRecordAllocRange();
+    if (!range) {
+        return;
+    }
+    range->device_events.first = KeyPress;
+    range->device_events.last = KeyRelease;
+    XRecordClientSpec clients = XRecordAllClients;
+    X11Connection::ErrorTrap trap(*connection_);
+    const XRecordContext context = XRecordCreateContext(control, 0, &clients, 1, &range, 1);
+    XFree(range);
+    if (trap.sync() != 0 || !context) {
+        return;
+    }
+    // Called from inside Xlib on the recording thread, with the data connection locked.
+    auto onRecorded = [](XPointer closure, XRecordInterceptData* recorded) {
+        auto* self = reinterpret_cast<X11InputMonitor*>(closure);
+        if (recorded->category == XRecordFromServer && recorded->data &&
+            recorded->data_len * 4 >= sizeof(xEvent)) {
+            const auto* event = reinterpret_cast<const xEvent*>(recorded->data);
+            const int type = event->u.u.type & 0x7f;
+            if (type == KeyPress || type == KeyRelease) {
+                self->handleRecordedKey(type == KeyPress, event->u.u.detail,
+                                        event->u.keyButtonPointer.state);
+            }
+        }
+        XRecordFreeData(recorded);
+    };
+    if (!XRecordEnableContextAsync(data->display(), context, onRecorded,
+                                   reinterpret_cast<XPointer>(this))) {
+        XRecordFreeContext(control, context);
+        XSync(control, False);
+        return;
+    }
+    // No XSync here: the server answers nothing else on the data connection while recording.
+    XFlush(data->display());
+    recordContext_ = context;
+    recordConnection_ = std::move(data);
+    if (!recordEvents_.start(*recordConnection_, [](XEvent&) {})) {
+        stopRecording();
+    }
+}
+
+void X11InputMonitor::stopRecording() {
+    if (!recordContext_) {
+        return;
+    }
+    // Disabling first lets the server serve the data connection again, so that closing it (which
+    // waits for a reply) cannot hang.
+    ::Display* control = connection_->display();
+    XRecordDisableContext(control, recordContext_);
+    XRecordFreeContext(control, recordContext_);
+    XSync(control, False);
+    recordEvents_.stop();
+    recordConnection_.reset();
+    recordContext_ = 0;
 }
 
 void X11InputMonitor::handle(XEvent& event) {
@@ -131,7 +208,8 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail) {
     event.modifierFlags = flags_;
     switch (type) {
     case XI_RawKeyPress: {
-        // Auto-repeat (and some drivers) send presses again while the key is held.
+        // Some drivers send raw presses again while a key is held: those are no keystrokes. The
+        // server's own repeats never come as raw events; the recording reports them.
         if (!keysDown_.insert(detail).second || isModifierKey(detail)) {
             return;
         }
@@ -190,6 +268,27 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail) {
     default:
         return;
     }
+    dispatch(event);
+}
+
+void X11InputMonitor::handleRecordedKey(bool press, unsigned int detail, unsigned int xState) {
+    if (!press) {
+        recordedKeysDown_.erase(detail);
+        return;
+    }
+    // The first press of a key is the raw events' to report; a press of a key that is already
+    // down is the server repeating it.
+    if (recordedKeysDown_.insert(detail).second || isModifierKey(detail)) {
+        return;
+    }
+    const auto key = X11Keys::systemKeyFromX(detail);
+    if (!key) {
+        return;
+    }
+    InputEvent event;
+    event.type = InputEventType::keyDown;
+    event.keyCode = *key;
+    event.modifierFlags = X11Keys::systemFlagsFromX(xState);
     dispatch(event);
 }
 

@@ -3,7 +3,6 @@
 #include "backends/linux/x11/X11EventThread.hpp"
 #include "orvane/platform/InputMonitor.hpp"
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,8 +14,13 @@ class X11Connection;
 
 // Global input monitors from XInput 2.2 raw events, which reach a client for input to every
 // other client (even under another client's grab). They run on a second X connection with a
-// thread of their own; handlers are called on that thread. Raw events carry no modifier state,
-// so it comes from XKB state notifications.
+// thread of their own. Raw events carry no modifier state, so it comes from XKB state
+// notifications.
+//
+// The server repeats a held key on its own, after the raw events are made: raw events never
+// show a repeat. The RECORD extension sees the repeated presses, so a third connection records
+// key events on a thread of its own and reports every press of a key that is already down.
+// Handlers are called on either thread, one call at a time.
 class X11InputMonitor : public InputMonitor {
 public:
     X11InputMonitor();
@@ -35,7 +39,10 @@ private:
     };
 
     bool start();
+    void startRecording();
+    void stopRecording();
     void handle(XEvent& event);
+    void handleRecordedKey(bool press, unsigned int detail, unsigned int xState);
     void dispatch(const InputEvent& event);
     void handleRawEvent(int type, unsigned int detail);
     void handleModifierState(unsigned int xState);
@@ -52,6 +59,13 @@ private:
     int xiOpcode_ = 0;
     int xkbEventBase_ = 0;
     bool startFailed_ = false;
+
+    // Key repeats, when the server offers RECORD: the context lives on `connection_`, its data
+    // arrive on `recordConnection_`, which the server serves nothing else until it is disabled.
+    unsigned long recordContext_ = 0;
+    std::unique_ptr<X11Connection> recordConnection_;
+    X11EventThread recordEvents_;
+    std::set<unsigned int> recordedKeysDown_; // recording thread
 
     // Thread state.
     std::set<unsigned int> keysDown_;

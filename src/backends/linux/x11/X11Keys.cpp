@@ -163,4 +163,20 @@ std::vector<unsigned int> modifierKeycodes(std::uint64_t flags) {
     return keys;
 }
 
+bool pressAll(const std::vector<unsigned int>& keycodes,
+              const std::function<bool(unsigned int)>& press,
+              const std::function<void(unsigned int)>& release) {
+    std::size_t down = 0;
+    while (down < keycodes.size() && press(keycodes[down])) {
+        ++down;
+    }
+    if (down == keycodes.size()) {
+        return true;
+    }
+    while (down > 0) {
+        release(keycodes[--down]);
+    }
+    return false;
+}
+
 } // namespace orvane::linuxbackend::X11Keys

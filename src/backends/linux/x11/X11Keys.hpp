@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -27,6 +28,13 @@ unsigned int xStateFromSystem(std::uint64_t flags);
 // The X keycodes of the keys that produce the modifiers in `flags` (left-hand keys), in the order
 // they are pressed: Control, Option, Shift, Command. Caps Lock is not a held key and is ignored.
 std::vector<unsigned int> modifierKeycodes(std::uint64_t flags);
+
+// Presses `keycodes` in order through `press` (true when the key went down), stopping at the first
+// that does not go down; then releases every key that went down through `release`, last first,
+// so that a failed chord leaves nothing held. True when all went down (nothing is released).
+bool pressAll(const std::vector<unsigned int>& keycodes,
+              const std::function<bool(unsigned int)>& press,
+              const std::function<void(unsigned int)>& release);
 
 } // namespace X11Keys
 

@@ -80,11 +80,19 @@ void X11WindowServer::warpPointer(plinth::Point point) {
 }
 
 bool X11WindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
-    if (!connection_->isAlive()) {
-        return false;
+    if (const auto keycode = X11Keys::xKeycodeFromSystem(keyCode)) {
+        return postXKeyEvent(*keycode, flags, keyDown);
     }
-    const auto keycode = X11Keys::xKeycodeFromSystem(keyCode);
-    if (!keycode) {
+    if (!keyDown && connection_->isAlive()) {
+        X11Connection::ErrorTrap trap(*connection_);
+        releasePressedModifiers();
+        trap.sync();
+    }
+    return false;
+}
+
+bool X11WindowServer::postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, bool keyDown) {
+    if (!connection_->isAlive()) {
         return false;
     }
     ::Display* display = connection_->display();
@@ -92,28 +100,45 @@ bool X11WindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, b
     if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
         return false;
     }
-    X11Connection::ErrorTrap trap(*connection_);
-    if (keyDown) {
-        XkbStateRec state{};
-        XkbGetState(display, XkbUseCoreKbd, &state);
-        const std::uint64_t held = X11Keys::systemFlagsFromX(state.mods);
-        // Caps Lock is a latched state, not a key to hold.
-        const std::uint64_t missing = flags & ~held & ~ModifierFlag::capsLock;
-        for (unsigned int modifier : X11Keys::modifierKeycodes(missing)) {
-            XTestFakeKeyEvent(display, modifier, True, CurrentTime);
-        }
-        pressedModifiers_ |= missing;
-        XTestFakeKeyEvent(display, *keycode, True, CurrentTime);
-    } else {
-        XTestFakeKeyEvent(display, *keycode, False, CurrentTime);
+    if (!keyDown) {
+        X11Connection::ErrorTrap trap(*connection_);
+        XTestFakeKeyEvent(display, xKeycode, False, CurrentTime);
         // Whatever the flags of the key-up, no modifier we pressed may stay down.
-        auto pressed = X11Keys::modifierKeycodes(pressedModifiers_);
-        for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
-            XTestFakeKeyEvent(display, *it, False, CurrentTime);
-        }
-        pressedModifiers_ = 0;
+        releasePressedModifiers();
+        return trap.sync() == 0;
     }
-    return trap.sync() == 0;
+    X11Connection::ErrorTrap trap(*connection_);
+    XkbStateRec state{};
+    XkbGetState(display, XkbUseCoreKbd, &state);
+    const std::uint64_t held = X11Keys::systemFlagsFromX(state.mods);
+    // Caps Lock is a latched state, not a key to hold.
+    const std::uint64_t missing = flags & ~held & ~ModifierFlag::capsLock;
+    auto keys = X11Keys::modifierKeycodes(missing);
+    keys.push_back(xKeycode);
+    // Each press is confirmed before the next, so that a refused one releases exactly the keys
+    // that went down.
+    const bool down = X11Keys::pressAll(
+        keys,
+        [&](unsigned int keycode) {
+            X11Connection::ErrorTrap pressTrap(*connection_);
+            XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+            return pressTrap.sync() == 0;
+        },
+        [&](unsigned int keycode) { XTestFakeKeyEvent(display, keycode, False, CurrentTime); });
+    if (!down) {
+        trap.sync();
+        return false;
+    }
+    pressedModifiers_ |= missing;
+    return true;
+}
+
+void X11WindowServer::releasePressedModifiers() {
+    const auto pressed = X11Keys::modifierKeycodes(pressedModifiers_);
+    for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
+        XTestFakeKeyEvent(connection_->display(), *it, False, CurrentTime);
+    }
+    pressedModifiers_ = 0;
 }
 
 } // namespace orvane::linuxbackend

@@ -21,10 +21,16 @@ public:
     void warpPointer(plinth::Point point) override;
     // XTest makes real key events, whose modifier state is the keyboard's: the modifier keys in
     // `flags` that are not already down are pressed before the key goes down and released after
-    // it comes up.
+    // it comes up. A key-down that fails releases whatever it pressed (callers send no key-up
+    // after a failed key-down); a key-up releases our modifiers even when its own key fails.
     bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
+    // The same for an X keycode, which the server may refuse.
+    bool postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, bool keyDown);
 
 private:
+    // Sends the releases of the modifier keys our key-downs pressed, last first.
+    void releasePressedModifiers();
+
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     // Modifier keys pressed by a key-down, to release with its key-up.

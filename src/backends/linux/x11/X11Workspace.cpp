@@ -1,5 +1,6 @@
 #include "backends/linux/x11/X11Workspace.hpp"
 
+#include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11DisplayWatcher.hpp"
@@ -111,15 +112,8 @@ bool X11Workspace::activate(pid_t pid) {
     if (!windows) {
         return false;
     }
-    std::optional<Window> target;
-    if (auto remembered = raised_->windowFor(pid)) {
-        for (const auto& window : *windows) {
-            if (window.isClient && window.window == *remembered && window.pid == pid) {
-                target = window.window;
-                break;
-            }
-        }
-    }
+    std::optional<Window> target =
+        raised_->windowFor(pid, *windows, X11WindowList::activeWindow(*connection_));
     if (!target) {
         // Topmost ordinary window first, then any other client window of the application.
         for (const auto& window : *windows) {
@@ -229,24 +223,28 @@ bool X11Workspace::openURL(const std::string& url) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
 }
 
+std::function<std::shared_ptr<MainQueue>()> X11Workspace::mainQueueProvider() const {
+    std::weak_ptr<MainQueue> queue = mainQueue_;
+    const bool fixed = mainQueue_ != nullptr;
+    return [queue, fixed]() -> std::shared_ptr<MainQueue> {
+        if (fixed) {
+            return queue.lock();
+        }
+        return hasPlatform() ? platform().mainQueue : nullptr;
+    };
+}
+
 Subscription X11Workspace::observe(WorkspaceEvent event, std::function<void()> handler) {
-    if (event != WorkspaceEvent::displaysChanged) {
-        // Sleep, wake, lock and unlock come from logind and the screen saver over D-Bus, which
-        // this backend does not watch yet: the subscription is valid but never fires.
-        return Subscription();
+    if (event == WorkspaceEvent::displaysChanged) {
+        if (!watcher_) {
+            watcher_ = std::make_unique<X11DisplayWatcher>(mainQueueProvider());
+        }
+        return watcher_->observe(std::move(handler));
     }
-    if (!watcher_) {
-        std::weak_ptr<MainQueue> queue = mainQueue_;
-        const bool fixed = mainQueue_ != nullptr;
-        watcher_ =
-            std::make_unique<X11DisplayWatcher>([queue, fixed]() -> std::shared_ptr<MainQueue> {
-                if (fixed) {
-                    return queue.lock();
-                }
-                return hasPlatform() ? platform().mainQueue : nullptr;
-            });
+    if (!session_) {
+        session_ = std::make_unique<SessionNotifier>(mainQueueProvider());
     }
-    return watcher_->observe(std::move(handler));
+    return session_->observe(event, std::move(handler));
 }
 
 } // namespace orvane::linuxbackend

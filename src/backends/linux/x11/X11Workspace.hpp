@@ -14,9 +14,11 @@ class X11Connection;
 class X11DesktopEntries;
 class X11DisplayWatcher;
 class X11RaisedWindows;
+class SessionNotifier;
 struct X11WindowInfo;
 
-// Applications and activation through the window manager (EWMH). Main thread.
+// Applications and activation through the window manager (EWMH); display changes through
+// XRandR, sleep, wake, lock and unlock through D-Bus. Main thread.
 class X11Workspace : public Workspace {
 public:
     // `mainQueue` delivers observed events; when null, the installed platform's main queue is
@@ -38,12 +40,14 @@ public:
 
 private:
     RunningApplication describe(const X11WindowInfo& window) const;
+    std::function<std::shared_ptr<MainQueue>()> mainQueueProvider() const;
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     std::shared_ptr<X11RaisedWindows> raised_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::unique_ptr<X11DisplayWatcher> watcher_;
+    std::unique_ptr<SessionNotifier> session_;
 };
 
 } // namespace orvane::linuxbackend
