@@ -1,0 +1,430 @@
+// Includes dlib's HOG face detector, template code that is 45 times slower unoptimised: the
+// build compiles this file with -O2 in every configuration.
+#include "backends/linux/face/DlibFaceDetector.hpp"
+
+#include "backends/linux/face/HeadPoseSolver.hpp"
+#include "backends/linux/face/LandmarkPredictor.hpp"
+#include "backends/linux/face/OrientedGray.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv/cv_image.h>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <utility>
+
+namespace orvane::linuxbackend {
+namespace {
+
+using HogDetector = dlib::frontal_face_detector;
+
+// Full searches run on an image scaled to at most this width (half of a 1280 x 720 frame),
+// which finds faces from about 160 pixels of the frame up.
+constexpr double searchSide = 640;
+// Around a face being followed, a crop this many face sizes wide is scaled so that the face
+// measures about `followedFaceSide` pixels: a little above the detector's 80-pixel window.
+// Three pyramid levels then see faces from about 80 to 125 pixels: the face may shrink a
+// little, grow by a third, and stray by a third of its size from where its last motion puts
+// it before the crop loses it, which is plenty from one frame to the next.
+constexpr double cropFactor = 1.6;
+constexpr double followedFaceSide = 90;
+constexpr unsigned long followPyramidLevels = 3;
+// Below this the detector's window and its border no longer fit in a crop.
+constexpr int minimumCropSide = 96;
+// No face the detector finds is smaller.
+constexpr double minimumFaceSide = 40;
+// Detections overlapping more than this (intersection over union) are one face.
+constexpr double sameFaceOverlap = 0.5;
+// A detection overlapping a face of the last frame this much is that face again; this much
+// more, and the face has not moved beyond the noise of the detector's boxes.
+constexpr double followedOverlap = 0.4;
+constexpr double stillOverlap = 0.7;
+// The landmarks depend on the box they are looked for in by a few pixels, worth a few degrees
+// of yaw: a face keeps its box until its landmarks have moved this far (a fraction of the
+// box), so that a still head reads the same pose frame after frame.
+constexpr double boxSlack = 0.04;
+// The detector's box relative to the landmarks' bounds: a square this much larger than their
+// larger side, its centre this fraction of its side higher.
+constexpr double boxFromLandmarksScale = 1.04;
+constexpr double boxFromLandmarksRaise = 0.065;
+
+struct Detection {
+    cv::Rect box; // in the oriented image
+    double score = 0;
+};
+
+struct FollowedFace {
+    cv::Rect box; // where its landmarks were looked for
+    std::optional<ModelPose> pose;
+    cv::Point motion; // of its box since the frame before
+};
+
+cv::Point centreOf(const cv::Rect& box) {
+    return {box.x + box.width / 2, box.y + box.height / 2};
+}
+
+double overlap(const cv::Rect& a, const cv::Rect& b) {
+    const double shared = (a & b).area();
+    const double joined = static_cast<double>(a.area()) + b.area() - shared;
+    return joined > 0 ? shared / joined : 0;
+}
+
+// Adds `detection` unless a better one of the same face is there already.
+void addDistinct(std::vector<Detection>& found, const Detection& detection) {
+    for (auto& other : found) {
+        if (overlap(other.box, detection.box) > sameFaceOverlap) {
+            if (detection.score > other.score) {
+                other = detection;
+            }
+            return;
+        }
+    }
+    found.push_back(detection);
+}
+
+// A detector's box, found in an image scaled by `scale` and cut out at `offset`.
+cv::Rect imageBox(const dlib::rectangle& rect, double scale, cv::Point offset) {
+    const int left = static_cast<int>(std::lround(rect.left() / scale));
+    const int top = static_cast<int>(std::lround(rect.top() / scale));
+    const int right = static_cast<int>(std::lround((rect.right() + 1) / scale));
+    const int bottom = static_cast<int>(std::lround((rect.bottom() + 1) / scale));
+    return {left + offset.x, top + offset.y, right - left, bottom - top};
+}
+
+cv::Rect2d bounds(const LandmarkPredictor::Points& points) {
+    double left = points[0].x, right = left, top = points[0].y, bottom = top;
+    for (const auto& point : points) {
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+    }
+    return {left, top, right - left, bottom - top};
+}
+
+// A box placed on the landmarks found in `box`, when they have moved out of its slack.
+std::optional<cv::Rect> movedBox(const cv::Rect& box, const LandmarkPredictor::Points& points) {
+    const auto outline = bounds(points);
+    const double side = boxFromLandmarksScale * std::max(outline.width, outline.height);
+    if (side < minimumFaceSide) {
+        return std::nullopt; // landmarks gone astray: keep the detector's box
+    }
+    const cv::Point2d centre(outline.x + outline.width / 2,
+                             outline.y + outline.height / 2 - boxFromLandmarksRaise * side);
+    const double boxSide = std::max(box.width, box.height);
+    const cv::Point2d boxCentre(box.x + box.width / 2.0, box.y + box.height / 2.0);
+    if (cv::norm(centre - boxCentre) <= boxSlack * boxSide &&
+        std::abs(side / boxSide - 1) <= boxSlack) {
+        return std::nullopt;
+    }
+    const int rounded = static_cast<int>(std::lround(side));
+    return cv::Rect(static_cast<int>(std::lround(centre.x - side / 2)),
+                    static_cast<int>(std::lround(centre.y - side / 2)), rounded, rounded);
+}
+
+// The landmarks' bounds rather than the detector's box: the detector's boxes jump between the
+// sizes of its pyramid levels, the landmarks follow the face smoothly. Normalised, with the
+// origin at the lower-left.
+plinth::Rect normalisedBox(const LandmarkPredictor::Points& points, cv::Size size) {
+    const auto outline = bounds(points);
+    const double width = size.width;
+    const double height = size.height;
+    const double left = std::clamp(outline.x, 0.0, width);
+    const double right = std::clamp(outline.x + outline.width, left, width);
+    const double top = std::clamp(outline.y, 0.0, height);
+    const double bottom = std::clamp(outline.y + outline.height, top, height);
+    return {left / width, (height - bottom) / height, (right - left) / width,
+            (bottom - top) / height};
+}
+
+// What the model file was when it last failed to load; another attempt is worth it only
+// once this changes (the package installed, the file replaced).
+struct FileIdentity {
+    int error = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+
+    static FileIdentity of(const std::string& path) {
+        FileIdentity identity;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            identity.error = errno;
+            return identity;
+        }
+        identity.device = info.st_dev;
+        identity.inode = info.st_ino;
+        identity.size = info.st_size;
+        identity.modifiedSeconds = info.st_mtim.tv_sec;
+        identity.modifiedNanoseconds = info.st_mtim.tv_nsec;
+        return identity;
+    }
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+void logError(const std::string& text) {
+    if (auto sink = currentLogSink()) {
+        sink->write(LogLevel::error, kApplicationIdentifier, "core", text);
+    } else {
+        std::fprintf(stderr, "orvane error: %s\n", text.c_str());
+    }
+}
+
+// The first line of an exception's text, which for dlib can run over many lines.
+std::string firstLine(const char* text) {
+    std::string line(text);
+    line.erase(std::find(line.begin(), line.end(), '\n'), line.end());
+    return line;
+}
+
+} // namespace
+
+class DlibFaceDetector::Impl {
+public:
+    explicit Impl(std::string modelPath) : modelPath_(std::move(modelPath)) {}
+
+    FaceDetectionResult detect(const PixelBuffer& frame, int orientation) {
+        std::lock_guard lock(mutex_);
+        if (auto problem = ensureModel()) {
+            return {std::move(problem), {}};
+        }
+        try {
+            if (auto problem = gray_.convert(frame, orientation)) {
+                return {std::move(problem), {}};
+            }
+            const cv::Mat& image = gray_.image();
+            if (image.size() != lastSize_ || orientation != lastOrientation_) {
+                followed_.clear();
+                lastSize_ = image.size();
+                lastOrientation_ = orientation;
+            }
+            return findFaces(image);
+        } catch (const std::exception& error) {
+            followed_.clear();
+            return {"face detection failed: " + firstLine(error.what()), {}};
+        }
+    }
+
+    void forgetFaces() {
+        std::lock_guard lock(mutex_);
+        followed_.clear();
+    }
+
+private:
+    // nullopt when the models are ready; else what is wrong, in words for the user.
+    std::optional<std::string> ensureModel() {
+        if (landmarks_.loaded()) {
+            return std::nullopt;
+        }
+        const auto identity = FileIdentity::of(modelPath_);
+        if (!problem_ || identity != failedIdentity_) {
+            problem_ = loadModels(identity);
+            failedIdentity_ = identity;
+            if (problem_ && problem_ != loggedProblem_) {
+                logError(*problem_);
+                loggedProblem_ = problem_;
+            }
+        }
+        return problem_;
+    }
+
+    std::optional<std::string> loadModels(const FileIdentity& identity) {
+        if (identity.error != 0) {
+            return "face model missing: " + modelPath_ + " (" + std::strerror(identity.error) +
+                   "); it comes with the libdlib-data package";
+        }
+        LandmarkPredictor landmarks;
+        if (auto problem = landmarks.load(modelPath_)) {
+            return "face model unreadable: " + modelPath_ + " (" + *problem +
+                   "); reinstall the libdlib-data package";
+        }
+        try {
+            searcher_ = dlib::get_frontal_face_detector();
+        } catch (const std::exception& error) {
+            return "face detector unusable: " + firstLine(error.what());
+        }
+        // Following a face needs only the pyramid levels near its size.
+        HogDetector::image_scanner_type scanner;
+        scanner.copy_configuration(searcher_.get_scanner());
+        scanner.set_max_pyramid_levels(followPyramidLevels);
+        std::vector<HogDetector::feature_vector_type> weights;
+        for (unsigned long i = 0; i < searcher_.num_detectors(); ++i) {
+            weights.push_back(searcher_.get_w(i));
+        }
+        follower_ = HogDetector(scanner, searcher_.get_overlap_tester(), weights);
+        landmarks_ = std::move(landmarks);
+        return std::nullopt;
+    }
+
+    FaceDetectionResult findFaces(const cv::Mat& image) {
+        std::vector<Detection> found;
+        ++framesSinceSearch_;
+        if (!followed_.empty() && framesSinceSearch_ < searchInterval) {
+            found = follow(image);
+        }
+        // Losing any face calls for a look at the whole image.
+        if (found.empty() || found.size() < followed_.size()) {
+            found = search(image);
+            framesSinceSearch_ = 0;
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const Detection& a, const Detection& b) { return a.score > b.score; });
+
+        FaceDetectionResult result;
+        std::vector<FollowedFace> followed;
+        for (const auto& detection : found) {
+            // A new face is read in the detector's box, as the landmark model was trained.
+            // A followed face that is still where it was keeps its box; one that moved gets
+            // a box placed on its landmarks and a second, better placed reading.
+            const FollowedFace* previous = followedAt(detection.box);
+            const bool still = previous && overlap(previous->box, detection.box) > stillOverlap;
+            auto box = still ? previous->box : detection.box;
+            auto points = landmarks_.predict(image, box);
+            if (const auto moved = previous ? movedBox(box, points) : std::nullopt) {
+                box = *moved;
+                points = landmarks_.predict(image, box);
+            }
+            std::array<cv::Point2d, HeadPoseSolver::pointCount> modelPoints;
+            for (std::size_t i = 0; i < modelPoints.size(); ++i) {
+                modelPoints[i] = points[HeadPoseSolver::landmarkIndices()[i]];
+            }
+            const auto pose = HeadPoseSolver::solve(modelPoints, image.size(),
+                                                    previous ? previous->pose : std::nullopt);
+            FaceObservation face;
+            face.boundingBox = normalisedBox(points, image.size());
+            if (const auto angles = pose ? HeadPoseSolver::angles(*pose) : std::nullopt) {
+                face.yaw = angles->yaw;
+                face.pitch = angles->pitch;
+                face.roll = angles->roll;
+            }
+            result.faces.push_back(face);
+            const cv::Point motion =
+                previous ? centreOf(box) - centreOf(previous->box) : cv::Point();
+            followed.push_back({box, pose, motion});
+        }
+        followed_ = std::move(followed);
+        return result;
+    }
+
+    static double searchScale(const cv::Mat& image) {
+        return std::min(1.0, searchSide / static_cast<double>(std::max(image.cols, image.rows)));
+    }
+
+    // The crop around a face of `side` pixels is scaled so that the face measures about
+    // `followedFaceSide`, by one of the scales the full search's pyramid uses: the detector's
+    // boxes then come in the same sizes whether a face is searched for or followed, rather
+    // than drifting with the box of the frame before.
+    static double followScale(const cv::Mat& image, double side) {
+        const double base = searchScale(image);
+        const double steps = std::round(std::log(side * base / followedFaceSide) / std::log(1.2));
+        return base * std::pow(5.0 / 6.0, steps);
+    }
+
+    std::vector<Detection> search(const cv::Mat& image) {
+        const double scale = searchScale(image);
+        const cv::Mat* searched = &image;
+        if (scale < 1.0) {
+            cv::resize(image, scaled_, cv::Size(), scale, scale, cv::INTER_AREA);
+            searched = &scaled_;
+        }
+        std::vector<dlib::rect_detection> detections;
+        searcher_(dlib::cv_image<unsigned char>(*searched), detections);
+        std::vector<Detection> found;
+        const double actualScale = static_cast<double>(searched->cols) / image.cols;
+        for (const auto& detection : detections) {
+            addDistinct(found, {imageBox(detection.rect, actualScale, {0, 0}),
+                                detection.detection_confidence});
+        }
+        return found;
+    }
+
+    // Each face of the last frame, looked for in a crop around where it was.
+    std::vector<Detection> follow(const cv::Mat& image) {
+        std::vector<Detection> found;
+        const cv::Rect imageBounds(0, 0, image.cols, image.rows);
+        for (const auto& face : followed_) {
+            const double side = std::max(face.box.width, face.box.height);
+            const int cropSide = static_cast<int>(std::lround(side * cropFactor));
+            // Where the face would be if it kept moving as it did.
+            const cv::Point centre = centreOf(face.box) + face.motion;
+            const cv::Rect crop =
+                cv::Rect(centre.x - cropSide / 2, centre.y - cropSide / 2, cropSide, cropSide) &
+                imageBounds;
+            const double scale = followScale(image, side);
+            const cv::Size size(static_cast<int>(std::lround(crop.width * scale)),
+                                static_cast<int>(std::lround(crop.height * scale)));
+            if (size.width < minimumCropSide || size.height < minimumCropSide) {
+                continue;
+            }
+            cv::resize(image(crop), scaled_, size, 0, 0,
+                       scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+            std::vector<dlib::rect_detection> detections;
+            follower_(dlib::cv_image<unsigned char>(scaled_), detections);
+            const double actualScale = static_cast<double>(size.width) / crop.width;
+            for (const auto& detection : detections) {
+                addDistinct(found, {imageBox(detection.rect, actualScale, crop.tl()),
+                                    detection.detection_confidence});
+            }
+        }
+        return found;
+    }
+
+    // The face of the last frame that `box` finds again, if any.
+    const FollowedFace* followedAt(const cv::Rect& box) const {
+        const FollowedFace* best = nullptr;
+        double bestOverlap = followedOverlap;
+        for (const auto& face : followed_) {
+            const double shared = overlap(face.box, box);
+            if (shared > bestOverlap) {
+                bestOverlap = shared;
+                best = &face;
+            }
+        }
+        return best;
+    }
+
+    std::mutex mutex_;
+    const std::string modelPath_;
+    std::optional<std::string> problem_;
+    std::optional<std::string> loggedProblem_;
+    FileIdentity failedIdentity_;
+    HogDetector searcher_;
+    HogDetector follower_;
+    LandmarkPredictor landmarks_;
+
+    OrientedGray gray_;
+    cv::Mat scaled_;
+    cv::Size lastSize_;
+    int lastOrientation_ = 0;
+    std::vector<FollowedFace> followed_;
+    int framesSinceSearch_ = 0;
+};
+
+DlibFaceDetector::DlibFaceDetector(std::string modelPath)
+    : impl_(std::make_unique<Impl>(std::move(modelPath))) {}
+
+DlibFaceDetector::~DlibFaceDetector() = default;
+
+FaceDetectionResult DlibFaceDetector::detect(const PixelBuffer& frame, int orientation) {
+    return impl_->detect(frame, orientation);
+}
+
+void DlibFaceDetector::forgetFaces() {
+    impl_->forgetFaces();
+}
+
+std::shared_ptr<FaceDetector> makeLinuxFaceDetector() {
+    return std::make_shared<DlibFaceDetector>();
+}
+
+} // namespace orvane::linuxbackend

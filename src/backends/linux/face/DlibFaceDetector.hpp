@@ -1,0 +1,46 @@
+#pragma once
+
+#include "orvane/platform/FaceDetector.hpp"
+
+#include <memory>
+#include <string>
+
+namespace orvane::linuxbackend {
+
+// Faces and head angles with dlib's HOG face detector, its 68-point landmark predictor and a
+// rigid head model fitted by OpenCV's solvePnP.
+//
+// The first frame, and every frame after the faces are lost, searches the whole image; later
+// frames look only around the faces already found, with a full search now and then so that
+// new faces are noticed. The landmark model (about 100 MB) is read on the first frame, on the
+// caller's thread, so construction costs nothing.
+class DlibFaceDetector final : public FaceDetector {
+public:
+    static constexpr const char* defaultModelPath =
+        "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
+    // Frames between full searches while faces are being followed (about a second at 15 fps).
+    static constexpr int searchInterval = 15;
+
+    explicit DlibFaceDetector(std::string modelPath = defaultModelPath);
+    ~DlibFaceDetector() override;
+    DlibFaceDetector(const DlibFaceDetector&) = delete;
+    DlibFaceDetector& operator=(const DlibFaceDetector&) = delete;
+
+    // Faces in the frame read in EXIF `orientation` (5: mirrored), surest first:
+    // boxes normalised 0-1 with the origin at the lower-left; yaw, pitch and roll in radians
+    // (nullopt when the head model cannot be fitted). An error when the landmark model is
+    // missing or unreadable (tried again once the file changes) or the frame is unreadable.
+    FaceDetectionResult detect(const PixelBuffer& frame, int orientation) override;
+
+    // Forgets the faces being followed: the next frame searches the whole image.
+    void forgetFaces();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The face detector of the Linux platform, reading the landmark model libdlib-data installs.
+std::shared_ptr<FaceDetector> makeLinuxFaceDetector();
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,82 @@
+#include "backends/linux/face/OrientedGray.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+#include <cstdint>
+#include <limits>
+
+namespace orvane::linuxbackend {
+namespace {
+
+int bytesPerPixel(PixelFormat format) {
+    switch (format) {
+    case PixelFormat::bgra32:
+        return 4;
+    case PixelFormat::bgr24:
+        return 3;
+    case PixelFormat::gray8:
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::optional<std::string> OrientedGray::convert(const PixelBuffer& frame, int orientation) {
+    if (orientation < 1 || orientation > 8) {
+        return "unsupported frame orientation " + std::to_string(orientation);
+    }
+    const int pixelBytes = bytesPerPixel(frame.format);
+    constexpr auto maxSide = std::numeric_limits<int>::max() / 4;
+    if (frame.data == nullptr || pixelBytes == 0 || frame.width <= 0 || frame.height <= 0 ||
+        frame.width > maxSide || frame.height > maxSide ||
+        frame.bytesPerRow < static_cast<std::size_t>(frame.width) * pixelBytes) {
+        return "unreadable frame (" + std::to_string(frame.width) + " x " +
+               std::to_string(frame.height) + ", " + std::to_string(frame.bytesPerRow) +
+               " bytes a row)";
+    }
+    auto* data = const_cast<std::uint8_t*>(frame.data); // wrapped read-only
+    const cv::Mat source(frame.height, frame.width, CV_8UC(pixelBytes), data, frame.bytesPerRow);
+    switch (frame.format) {
+    case PixelFormat::bgra32:
+        cv::cvtColor(source, gray_, cv::COLOR_BGRA2GRAY);
+        break;
+    case PixelFormat::bgr24:
+        cv::cvtColor(source, gray_, cv::COLOR_BGR2GRAY);
+        break;
+    case PixelFormat::gray8:
+        gray_ = source; // read in place; every orientation below writes a copy
+        break;
+    }
+    switch (orientation) {
+    case 1:
+        gray_.copyTo(oriented_);
+        break;
+    case 2:
+    case 5:
+        cv::flip(gray_, oriented_, 1);
+        break;
+    case 3:
+        cv::rotate(gray_, oriented_, cv::ROTATE_180);
+        break;
+    case 4:
+        cv::flip(gray_, oriented_, 0);
+        break;
+    case 6:
+        cv::rotate(gray_, oriented_, cv::ROTATE_90_CLOCKWISE);
+        break;
+    case 7:
+        cv::rotate(gray_, turned_, cv::ROTATE_90_CLOCKWISE);
+        cv::flip(turned_, oriented_, 1);
+        break;
+    case 8:
+        cv::rotate(gray_, oriented_, cv::ROTATE_90_COUNTERCLOCKWISE);
+        break;
+    }
+    if (frame.format == PixelFormat::gray8) {
+        gray_.release(); // never keep a view of the caller's buffer
+    }
+    return std::nullopt;
+}
+
+} // namespace orvane::linuxbackend

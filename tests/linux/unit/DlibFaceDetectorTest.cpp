@@ -1,0 +1,344 @@
+#include "backends/linux/face/DlibFaceDetector.hpp"
+
+#include "backends/sim/CapturingLogSink.hpp"
+#include "linux/support/FacePhotos.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace orvane::linuxbackend {
+namespace {
+
+constexpr double degree = CV_PI / 180;
+constexpr int mirrored = 5; // what the head-pose tracker always asks for
+
+double centerX(const FaceObservation& face) {
+    return face.boundingBox.x + face.boundingBox.width / 2;
+}
+
+double centerY(const FaceObservation& face) {
+    return face.boundingBox.y + face.boundingBox.height / 2;
+}
+
+double area(const FaceObservation& face) {
+    return face.boundingBox.width * face.boundingBox.height;
+}
+
+cv::Mat photo(test::Photo which) {
+    return test::loadPhoto(which);
+}
+
+cv::Mat flipped(const cv::Mat& image) {
+    cv::Mat result;
+    cv::flip(image, result, 1);
+    return result;
+}
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-face-XXXXXX");
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path = pattern;
+        }
+    }
+    ~TemporaryDirectory() { std::filesystem::remove_all(path); }
+    std::filesystem::path path;
+};
+
+// One detector for the suite: reading the landmark model takes a while.
+class DlibFaceDetectorTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { shared = std::make_unique<DlibFaceDetector>(); }
+    static void TearDownTestSuite() { shared.reset(); }
+    void SetUp() override {
+        // The photos come from Debian packages that CI installs: fail, clearly, without them.
+        for (const auto which :
+             {test::Photo::graceHopper, test::Photo::astronaut, test::Photo::coffee}) {
+            std::string problem;
+            ASSERT_FALSE(test::loadPhoto(which, &problem).empty()) << problem;
+        }
+        shared->forgetFaces();
+    }
+
+    // The faces of one frame, which must not fail.
+    static std::vector<FaceObservation> faces(const cv::Mat& frame, int orientation = mirrored) {
+        const auto result = shared->detect(test::pixelBuffer(frame), orientation);
+        EXPECT_EQ(result.error, std::nullopt);
+        return result.faces;
+    }
+
+    // The one face of a frame, searched for afresh.
+    static FaceObservation searchedFace(const cv::Mat& frame) {
+        shared->forgetFaces();
+        const auto found = faces(frame);
+        if (found.size() != 1) {
+            ADD_FAILURE() << found.size() << " faces";
+            return {};
+        }
+        return found.front();
+    }
+
+    static inline std::unique_ptr<DlibFaceDetector> shared;
+};
+
+TEST_F(DlibFaceDetectorTest, FindsTheFaceInEachPortraitAndNoneInACupOfCoffee) {
+    for (const auto which : {test::Photo::graceHopper, test::Photo::astronaut}) {
+        const auto found = faces(photo(which));
+        ASSERT_EQ(found.size(), 1u);
+        const auto& box = found.front().boundingBox;
+        EXPECT_GE(box.x, 0);
+        EXPECT_GE(box.y, 0);
+        EXPECT_LE(box.maxX(), 1);
+        EXPECT_LE(box.maxY(), 1);
+        EXPECT_GT(area(found.front()), 0.01);
+        for (const auto& angle : {found.front().yaw, found.front().pitch, found.front().roll}) {
+            ASSERT_TRUE(angle.has_value());
+            EXPECT_LT(std::abs(*angle), 35 * degree);
+        }
+    }
+    shared->forgetFaces();
+    EXPECT_TRUE(faces(photo(test::Photo::coffee)).empty());
+}
+
+TEST_F(DlibFaceDetectorTest, BoxesCountFromTheLowerLeftOfTheMirroredImage) {
+    // The portrait's face is in the upper part of the image, so its box must be too; and a
+    // face on the camera's left is on the mirrored image's right.
+    const auto portrait = photo(test::Photo::graceHopper);
+    const auto upright = searchedFace(portrait);
+    EXPECT_GT(centerY(upright), 0.5);
+
+    const cv::Mat onCameraLeft = test::composed({1280, 720}, {{portrait, 1.1, {0.3, 0.5}}});
+    EXPECT_GT(centerX(searchedFace(onCameraLeft)), 0.6);
+}
+
+TEST_F(DlibFaceDetectorTest, AMirroredFrameFlipsYawRollAndTheHorizontalCentre) {
+    for (const auto which : {test::Photo::graceHopper, test::Photo::astronaut}) {
+        SCOPED_TRACE(static_cast<int>(which));
+        const auto image = photo(which);
+        const auto face = searchedFace(image);
+        const auto reflected = searchedFace(flipped(image));
+        ASSERT_TRUE(face.yaw && face.pitch && face.roll);
+        ASSERT_TRUE(reflected.yaw && reflected.pitch && reflected.roll);
+        EXPECT_NEAR(*reflected.yaw, -*face.yaw, 3 * degree);
+        EXPECT_NEAR(*reflected.roll, -*face.roll, 3 * degree);
+        EXPECT_NEAR(*reflected.pitch, *face.pitch, 5 * degree);
+        EXPECT_NEAR(centerX(reflected), 1 - centerX(face), 0.02);
+        EXPECT_NEAR(centerY(reflected), centerY(face), 0.02);
+        EXPECT_NEAR(area(reflected), area(face), 0.15 * area(face));
+
+        // Orientation 5 is the mirror, exactly: the same pixels give the same answer.
+        shared->forgetFaces();
+        const auto asIs = faces(flipped(image), 1);
+        ASSERT_EQ(asIs.size(), 1u);
+        EXPECT_EQ(asIs.front().yaw, face.yaw);
+        EXPECT_EQ(asIs.front().boundingBox.x, face.boundingBox.x);
+    }
+}
+
+TEST_F(DlibFaceDetectorTest, ReadsBgraBgrAndGrayFramesAlike) {
+    const auto frame = test::standardFaceFrame();
+    cv::Mat bgra, gray;
+    cv::cvtColor(frame, bgra, cv::COLOR_BGR2BGRA);
+    cv::cvtColor(frame, gray, cv::COLOR_BGR2GRAY);
+    // Camera buffers often pad their rows.
+    cv::Mat wide(bgra.rows, bgra.cols + 16, CV_8UC4, cv::Scalar::all(255));
+    bgra.copyTo(wide(cv::Rect(0, 0, bgra.cols, bgra.rows)));
+    const auto reference = searchedFace(frame);
+    for (const auto& image : {cv::Mat(wide(cv::Rect(0, 0, bgra.cols, bgra.rows))), gray}) {
+        const auto face = searchedFace(image);
+        EXPECT_EQ(face.yaw, reference.yaw);
+        EXPECT_EQ(face.boundingBox.width, reference.boundingBox.width);
+    }
+}
+
+// The camera turns about its centre by the rotation that, seen in the mirrored frame, turns
+// the head to the user's own right (positive yaw), up (positive pitch) or toward the right
+// shoulder (positive roll); the warped frame shows exactly that head pose to a detector that
+// assumes the same focal length.
+TEST_F(DlibFaceDetectorTest, SyntheticHeadTurnsReadWithTheirSignAndSize) {
+    const auto frame = test::standardFaceFrame();
+    const auto straight = searchedFace(frame);
+    ASSERT_TRUE(straight.yaw && straight.pitch && straight.roll);
+
+    struct Turn {
+        double yaw, pitch, roll;
+    };
+    for (const auto& turn : {Turn{20, 0, 0}, Turn{-20, 0, 0}, Turn{0, 12, 0}, Turn{0, -8, 0},
+                             Turn{0, 0, 15}, Turn{0, 0, -15}}) {
+        SCOPED_TRACE(testing::Message() << turn.yaw << " " << turn.pitch << " " << turn.roll);
+        const auto face = searchedFace(
+            test::headTurned(frame, turn.yaw * degree, turn.pitch * degree, turn.roll * degree));
+        ASSERT_TRUE(face.yaw && face.pitch && face.roll);
+        EXPECT_NEAR(*face.yaw - *straight.yaw, turn.yaw * degree, 8 * degree);
+        EXPECT_NEAR(*face.pitch - *straight.pitch, turn.pitch * degree, 6 * degree);
+        EXPECT_NEAR(*face.roll - *straight.roll, turn.roll * degree, 6 * degree);
+    }
+    // Absolute signs, not only differences: the portrait looks about straight at the camera.
+    EXPECT_GT(*searchedFace(test::headTurned(frame, 20 * degree, 0, 0)).yaw, 10 * degree);
+    EXPECT_LT(*searchedFace(test::headTurned(frame, -20 * degree, 0, 0)).yaw, -10 * degree);
+}
+
+TEST_F(DlibFaceDetectorTest, AStillFaceReadsTheSameFrameAfterFrame) {
+    const auto frame = test::standardFaceFrame();
+    std::vector<FaceObservation> readings;
+    for (int i = 0; i < DlibFaceDetector::searchInterval + 5; ++i) {
+        const auto found = faces(frame);
+        ASSERT_EQ(found.size(), 1u) << "frame " << i;
+        ASSERT_TRUE(found.front().yaw && found.front().pitch) << "frame " << i;
+        readings.push_back(found.front());
+    }
+    // The first frames may settle the box the landmarks are looked for in; from then on,
+    // through the periodic full search too, nothing moves.
+    constexpr std::size_t settled = 5;
+    for (std::size_t i = 0; i < readings.size(); ++i) {
+        const auto& face = readings[i];
+        const auto& reference = readings[settled];
+        EXPECT_NEAR(*face.yaw, *reference.yaw, i < settled ? 6 * degree : 1e-6) << "frame " << i;
+        EXPECT_NEAR(*face.pitch, *reference.pitch, i < settled ? 6 * degree : 1e-6);
+        if (i >= settled) {
+            EXPECT_EQ(face.boundingBox.x, reference.boundingBox.x) << "frame " << i;
+            EXPECT_EQ(face.boundingBox.width, reference.boundingBox.width) << "frame " << i;
+        }
+    }
+}
+
+TEST_F(DlibFaceDetectorTest, AHeadTurningToAndFroIsFollowedFrameByFrame) {
+    const auto frame = test::standardFaceFrame();
+    const auto straight = searchedFace(frame);
+    ASSERT_TRUE(straight.yaw);
+    constexpr int frameCount = 36;
+    double squares = 0;
+    for (int i = 0; i < frameCount; ++i) {
+        const double yaw = test::headTurnYaw(i, frameCount, 20 * degree);
+        const auto found = faces(test::headTurned(frame, yaw, 0, 0));
+        ASSERT_EQ(found.size(), 1u) << "frame " << i;
+        ASSERT_TRUE(found.front().yaw) << "frame " << i;
+        const double error = *found.front().yaw - *straight.yaw - yaw;
+        EXPECT_LT(std::abs(error), 8 * degree) << "frame " << i;
+        squares += error * error;
+    }
+    EXPECT_LT(std::sqrt(squares / frameCount), 3 * degree);
+}
+
+TEST_F(DlibFaceDetectorTest, ReportsEveryFaceWithItsOwnBox) {
+    std::string problem;
+    const auto grace = test::headOf(test::Photo::graceHopper, &problem);
+    const auto astronaut = test::headOf(test::Photo::astronaut, &problem);
+    ASSERT_FALSE(grace.empty() || astronaut.empty()) << problem;
+    const auto alone = test::composed({1280, 720}, {{grace, 1.2, {0.27, 0.5}}});
+    const auto together =
+        test::composed({1280, 720}, {{grace, 1.2, {0.27, 0.5}}, {astronaut, 1.8, {0.72, 0.5}}});
+
+    const auto both = faces(together);
+    ASSERT_EQ(both.size(), 2u);
+    const auto& large = area(both[0]) > area(both[1]) ? both[0] : both[1];
+    const auto& small = area(both[0]) > area(both[1]) ? both[1] : both[0];
+    // Mirrored: the larger face, on the camera's left, is on the right of the detector's view.
+    EXPECT_GT(centerX(large), 0.6);
+    EXPECT_LT(centerX(small), 0.45);
+    EXPECT_GT(area(large), 1.2 * area(small));
+
+    // Followed, both stay; the second is found again by the regular full search after it
+    // has been out of view.
+    EXPECT_EQ(faces(together).size(), 2u);
+    EXPECT_EQ(faces(alone).size(), 1u);
+    std::size_t most = 0;
+    for (int i = 0; i < DlibFaceDetector::searchInterval; ++i) {
+        most = std::max(most, faces(together).size());
+    }
+    EXPECT_EQ(most, 2u);
+}
+
+TEST_F(DlibFaceDetectorTest, AFaceThatJumpsAwayIsFoundAgainInTheSameFrame) {
+    const auto grace = photo(test::Photo::graceHopper);
+    const auto left = test::composed({1280, 720}, {{grace, 1.1, {0.25, 0.5}}});
+    const auto right = test::composed({1280, 720}, {{grace, 1.1, {0.75, 0.5}}});
+    ASSERT_EQ(faces(left).size(), 1u);
+    ASSERT_EQ(faces(left).size(), 1u);
+    const auto found = faces(right);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_LT(centerX(found.front()), 0.4);
+}
+
+TEST_F(DlibFaceDetectorTest, AnUnreadableFrameIsAnErrorAndTheNextFrameIsFine) {
+    const auto frame = test::standardFaceFrame();
+    auto broken = test::pixelBuffer(frame);
+    broken.bytesPerRow = 10;
+    const auto result = shared->detect(broken, mirrored);
+    ASSERT_NE(result.error, std::nullopt);
+    EXPECT_TRUE(result.faces.empty());
+    EXPECT_NE(shared->detect(test::pixelBuffer(frame), 0).error, std::nullopt);
+    EXPECT_EQ(faces(frame).size(), 1u);
+}
+
+TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorLoggedOnceUntilTheFileAppears) {
+    auto services = std::make_shared<Platform>();
+    auto log = std::make_shared<sim::CapturingLogSink>();
+    services->logSink = log;
+    PlatformInstallation installation(services);
+
+    TemporaryDirectory directory;
+    const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
+    DlibFaceDetector detector(path.string());
+    std::string problem;
+    const auto frame = test::standardFaceFrame(&problem);
+    ASSERT_FALSE(frame.empty()) << problem;
+    for (int i = 0; i < 3; ++i) {
+        const auto result = detector.detect(test::pixelBuffer(frame), mirrored);
+        ASSERT_NE(result.error, std::nullopt);
+        EXPECT_NE(result.error->find(path.string()), std::string::npos) << *result.error;
+        EXPECT_NE(result.error->find("libdlib-data"), std::string::npos) << *result.error;
+        EXPECT_TRUE(result.faces.empty());
+    }
+    ASSERT_EQ(log->lines(LogLevel::error).size(), 1u);
+    EXPECT_EQ(log->lines(LogLevel::error).front(),
+              *detector.detect(test::pixelBuffer(frame), mirrored).error);
+
+    // Not a model at all: another clear error, logged once more.
+    std::ofstream(path) << "not a landmark model\n";
+    const auto garbage = detector.detect(test::pixelBuffer(frame), mirrored);
+    ASSERT_NE(garbage.error, std::nullopt);
+    EXPECT_NE(garbage.error->find("unreadable"), std::string::npos) << *garbage.error;
+    EXPECT_EQ(detector.detect(test::pixelBuffer(frame), mirrored).error, garbage.error);
+    EXPECT_EQ(log->lines(LogLevel::error).size(), 2u);
+
+    // Installing the package later is enough; no restart needed.
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink(DlibFaceDetector::defaultModelPath, path);
+    const auto recovered = detector.detect(test::pixelBuffer(frame), mirrored);
+    EXPECT_EQ(recovered.error, std::nullopt);
+    EXPECT_EQ(recovered.faces.size(), 1u);
+}
+
+TEST_F(DlibFaceDetectorTest, TheHeadTurnClipTurnsRightThenLeft) {
+    TemporaryDirectory directory;
+    const auto path = (directory.path / "head-turn.avi").string();
+    std::string problem;
+    const auto frame = test::standardFaceFrame(&problem);
+    ASSERT_FALSE(frame.empty()) << problem;
+    ASSERT_EQ(test::writeHeadTurnClip(path, frame, 8, 15), std::nullopt);
+
+    cv::VideoCapture clip(path);
+    ASSERT_TRUE(clip.isOpened());
+    std::vector<cv::Mat> frames;
+    for (cv::Mat image; clip.read(image);) {
+        frames.push_back(image.clone());
+    }
+    ASSERT_EQ(frames.size(), 8u);
+    EXPECT_EQ(frames.front().size(), frame.size());
+    // A quarter and three quarters of the way through: the head furthest right, then left.
+    EXPECT_GT(searchedFace(frames[2]).yaw.value_or(0), 10 * degree);
+    EXPECT_LT(searchedFace(frames[6]).yaw.value_or(0), -10 * degree);
+}
+
+} // namespace
+} // namespace orvane::linuxbackend
