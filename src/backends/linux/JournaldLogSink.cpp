@@ -14,8 +14,8 @@ bool journalAvailable() {
 
 } // namespace
 
-JournaldLogSink::JournaldLogSink(std::FILE* fallback, bool useJournal)
-    : fallback_(fallback), useJournal_(useJournal && journalAvailable()) {}
+JournaldLogSink::JournaldLogSink(std::FILE* fallback, bool useJournal, bool echo)
+    : fallback_(fallback), useJournal_(useJournal && journalAvailable()), echo_(echo) {}
 
 void JournaldLogSink::write(LogLevel level, std::string_view subsystem, std::string_view category,
                             std::string_view text) {
@@ -28,7 +28,7 @@ void JournaldLogSink::write(LogLevel level, std::string_view subsystem, std::str
                                    level == LogLevel::error ? LOG_ERR : LOG_INFO,
                                    "SYSLOG_IDENTIFIER=%s", identifier.c_str(), "ORVANE_CATEGORY=%s",
                                    categoryText.c_str(), nullptr);
-        if (sent >= 0) {
+        if (sent >= 0 && !echo_) {
             return;
         }
     }

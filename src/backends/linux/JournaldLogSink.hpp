@@ -8,10 +8,12 @@
 namespace orvane::linuxbackend {
 
 // Log records to the systemd journal (identifier = the subsystem, the category as a field of
-// its own); to `fallback` when there is no journal to write to.
+// its own); to `fallback` when there is no journal to write to, and to both when `echo` is set
+// (a person watching the terminal).
 class JournaldLogSink : public LogSink {
 public:
-    explicit JournaldLogSink(std::FILE* fallback = stderr, bool useJournal = true);
+    explicit JournaldLogSink(std::FILE* fallback = stderr, bool useJournal = true,
+                             bool echo = false);
 
     void write(LogLevel level, std::string_view subsystem, std::string_view category,
                std::string_view text) override;
@@ -19,6 +21,7 @@ public:
 private:
     std::FILE* fallback_;
     bool useJournal_;
+    bool echo_;
     std::mutex fallbackMutex_;
 };
 

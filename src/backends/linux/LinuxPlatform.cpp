@@ -6,6 +6,8 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/linux/camera/V4l2CameraService.hpp"
+#include "backends/linux/face/DlibFaceDetector.hpp"
 #include "backends/linux/x11/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
 
@@ -24,6 +26,14 @@ LinuxPlatformResult makeLinuxPlatform() {
         posix::xdgDataHome([](const char* name) { return std::getenv(name); }));
     services->logSink = std::make_shared<JournaldLogSink>();
     services->processInfo = std::make_shared<LinuxProcessInfo>();
+    // Cameras and the face pipeline need no display: the probe runs without one.
+    services->camera = makeLinuxCameraService([](const std::string& problem) {
+        // A camera failing while it streams has no caller to tell: the log is told.
+        if (auto sink = currentLogSink()) {
+            sink->write(LogLevel::error, kApplicationIdentifier, "core", problem);
+        }
+    });
+    services->faceDetector = makeLinuxFaceDetector();
 
     LinuxPlatformResult result{services, {}};
     installX11Desktop(*services, &result.desktopProblem);
