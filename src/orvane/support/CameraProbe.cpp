@@ -8,6 +8,7 @@
 #include "plinth/ScreenGeometry.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -20,6 +21,8 @@ namespace orvane::CameraProbe {
 namespace {
 
 constexpr double slice = 0.25;
+// How long the capture may take to stop once the probe is over.
+constexpr double stopTimeout = 5;
 constexpr double calibrationErrorLimit = 300;
 
 // What the camera queue reports to the main thread.
@@ -78,6 +81,20 @@ void printPrediction(std::ostream& out, const plinth::HeadPose& pose,
     }
 }
 
+// Runs the main queue until everything scheduled on `queue` so far has run, or for at most
+// `stopTimeout`.
+void waitForQueue(SerialQueue& queue) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    queue.async([done] { done->store(true); });
+    auto& mainQueue = *platform().mainQueue;
+    const auto& clock = *platform().clock;
+    const double deadline = clock.monotonic() + stopTimeout;
+    mainQueue.runUntil(clock.monotonic()); // what is ready now, without waiting
+    while (!done->load() && clock.monotonic() < deadline) {
+        mainQueue.runUntil(std::min(clock.monotonic() + 0.01, deadline));
+    }
+}
+
 } // namespace
 
 void run(std::int64_t seconds, std::ostream& out) {
@@ -114,6 +131,14 @@ void run(std::int64_t seconds, std::ostream& out) {
         mainQueue.runUntil(std::min(clock.monotonic() + slice, deadline));
     }
     capture->stop();
+    // The platform may be torn down as soon as the probe returns: nothing of the capture may
+    // still run by then. Its last frame and its session's stop run first, then, once it is
+    // gone, the session's release; the queue is the probe's own after that.
+    const auto queue = capture->queue();
+    waitForQueue(*queue);
+    const std::int64_t received = capture->framesReceived();
+    capture.reset();
+    waitForQueue(*queue);
 
     std::int64_t processed = 0;
     std::int64_t faces = 0;
@@ -124,7 +149,6 @@ void run(std::int64_t seconds, std::ostream& out) {
         faces = counts->faces;
         lastPose = counts->lastPose;
     }
-    const std::int64_t received = capture->framesReceived();
     // Plain averages over the requested time; nothing to average over without one.
     auto rate = [seconds](std::int64_t frames) {
         return seconds > 0 ? static_cast<double>(frames) / static_cast<double>(seconds) : 0.0;

@@ -93,8 +93,12 @@ TEST_F(CameraProbeTest, AHealthyPipelineWithoutCalibration) {
                                       "we process:       14.0 fps  (112 frames)",
                                       "faces detected:   112", "", "VERDICT: pipeline healthy"));
     EXPECT_THAT(desktop.camera->calls().openedIDs, ElementsAre("usb-2"));
-    desktop.settle();
+    // Stopped by the time the probe returns, with nothing left to run on the camera's queue:
+    // the caller tears the platform down next.
     EXPECT_THAT(desktop.camera->streamingDevices(), IsEmpty());
+    for (const auto& queue : desktop.serialQueues->queues()) {
+        EXPECT_EQ(queue->pendingCount(), 0u) << queue->label();
+    }
 }
 
 TEST_F(CameraProbeTest, AFastCameraThatRefusesTheCapIsThinnedToFifteen) {

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# `orvane` end to end on the throw-away desktop (run through scripts/test-desktop.sh), with
+# recorded pictures as its camera:
+#  - a clip of a face turning right and left moves keyboard focus to a window on the left
+#    monitor and to one on the right monitor;
+#  - a picture with no face in it moves nothing;
+# and each run ends on SIGTERM, promptly, with status 0 and "Orvane stopped" logged.
+#
+#   engine-clip.sh ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL FACELESS_PICTURE
+#
+# orvane runs on a terminal of its own (script(1)), so it echoes its log there whether or not
+# a journal is listening. Every wait polls what orvane or the X server shows, within a bound.
+set -uo pipefail
+
+if [[ $# -ne 4 || -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
+    echo "usage: scripts/test-desktop.sh $0 ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL" \
+        "FACELESS_PICTURE" >&2
+    exit 2
+fi
+orvane="$1"
+make_clip="$2"
+calibrate="$3"
+faceless="$4"
+
+# How long orvane may take to switch focus to both windows (the face model loads first, slowly
+# under the sanitizers), and to stop once told to.
+focus_seconds=120
+stop_seconds=15
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# Polls `check` every 50 ms until it succeeds or `seconds` pass.
+poll() {
+    local seconds="$1"
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [[ $SECONDS -ge $deadline ]] && return 1
+        sleep 0.05
+    done
+}
+
+active_window() {
+    xprop -root -notype _NET_ACTIVE_WINDOW | awk '{print $NF}'
+}
+
+# The monitor (of the three the desktop sets up) that holds the window's top-left corner.
+monitor_of() {
+    local x
+    x=$(xdotool getwindowgeometry --shell "$1" | awk -F= '$1 == "X" {print $2}')
+    if ((x < 1280)); then echo LEFT; elif ((x < 2560)); then echo MID; else echo RIGHT; fi
+}
+
+# --- The windows to focus, one on the left and one on the right monitor -----------------
+open_window() {
+    local title="$1" geometry="$2"
+    xterm -title "$title" -geometry "$geometry" >/dev/null 2>&1 &
+    local window=""
+    poll 20 eval 'window=$(xdotool search --onlyvisible --name "^$title\$" | head -n1); [[ -n $window ]]' ||
+        return 1
+    printf '%d\n' "$window"
+}
+left_window=$(open_window orvane-left 80x24+200+200) || {
+    echo "FAIL: the left window did not appear" >&2
+    exit 1
+}
+right_window=$(open_window orvane-right 80x24+2800+200) || {
+    echo "FAIL: the right window did not appear" >&2
+    exit 1
+}
+[[ $(monitor_of "$left_window") == LEFT ]] || fail "the left window is not on LEFT"
+[[ $(monitor_of "$right_window") == RIGHT ]] || fail "the right window is not on RIGHT"
+
+# The monitors' names as orvane reports them (the left one's comes from its output).
+monitor_name() {
+    "$orvane" --diagnose 2>/dev/null |
+        awk -v at=" at $1," 'sub(/^  display: +/, "") && index($0, at) {
+            sub(/ at [-0-9]+,[-0-9]+ size .*$/, ""); print; exit }'
+}
+left_name=$(monitor_name 0)
+right_name=$(monitor_name 2560)
+if [[ -z "$left_name" || -z "$right_name" ]]; then
+    echo "FAIL: orvane --diagnose did not list the left and right monitors" >&2
+    exit 1
+fi
+
+# --- Camera clip and calibration --------------------------------------------------------
+clip="$HOME/head-turn.avi"
+"$make_clip" "$clip" 90 15 || exit 1
+"$calibrate" || exit 1
+
+# --- Running orvane ---------------------------------------------------------------------
+orvane_pid=""
+script_pid=""
+log=""
+
+# Starts orvane with the pictures in $1 as its camera, logging to $2.
+start_orvane() {
+    log="$2"
+    : >"$log"
+    ORVANE_CAMERA_FILES="$1" script --quiet --flush --return \
+        --command "exec $(printf '%q' "$orvane")" /dev/null >"$log" 2>&1 </dev/null &
+    script_pid=$!
+    orvane_pid=""
+    poll 10 eval 'orvane_pid=$(pgrep -P "$script_pid" | head -n1); [[ -n $orvane_pid ]]'
+}
+
+logged() {
+    tr -d '\r' <"$log" | grep -q -E "$1"
+}
+
+# A focus switch to a window on the monitor named $1 was logged.
+focused_on() {
+    tr -d '\r' <"$log" | awk -v end=" on $1" 'index($0, "focused ") &&
+        substr($0, length($0) - length(end) + 1) == end { found = 1 } END { exit !found }'
+}
+
+# SIGTERM, then: orvane ends within $stop_seconds, with status 0, saying so.
+stop_orvane() {
+    local what="$1"
+    if [[ -z "$orvane_pid" ]] || ! kill -0 "$orvane_pid" 2>/dev/null; then
+        fail "$what: orvane ended before it was told to"
+    else
+        kill -TERM "$orvane_pid"
+        local start=$SECONDS
+        if ! poll "$stop_seconds" eval '! kill -0 "$orvane_pid" 2>/dev/null'; then
+            fail "$what: orvane did not end within $stop_seconds s of SIGTERM"
+            kill -KILL "$orvane_pid" 2>/dev/null
+        fi
+        echo "$what: orvane ended $((SECONDS - start)) s after SIGTERM"
+    fi
+    wait "$script_pid"
+    local status=$?
+    [[ $status -eq 0 ]] || fail "$what: orvane exited with status $status"
+    logged 'Orvane stopped' || fail "$what: \"Orvane stopped\" was not logged"
+    if logged 'ERROR: (Address|Leak)Sanitizer|runtime error:'; then
+        fail "$what: the sanitizers reported a fault"
+    fi
+    echo "--- orvane's terminal ($what) ---"
+    tr -d '\r' <"$log"
+    echo "---"
+}
+
+# --- A face turning right and left ------------------------------------------------------
+started=$SECONDS
+start_orvane "$clip" "$HOME/head-turn.log" || fail "orvane did not start"
+seen_left=0
+seen_right=0
+both_focused() {
+    case "$(active_window)" in
+    "$(printf '0x%x' "$left_window")") seen_left=1 ;;
+    "$(printf '0x%x' "$right_window")") seen_right=1 ;;
+    esac
+    kill -0 "$orvane_pid" 2>/dev/null || return 0 # gone: nothing more to wait for
+    [[ $seen_left -eq 1 && $seen_right -eq 1 ]] && focused_on "$left_name" &&
+        focused_on "$right_name"
+}
+poll "$focus_seconds" both_focused
+logged 'pipeline started' || fail "head turn: the pipeline did not start"
+focused_on "$left_name" || fail "head turn: no focus switch to $left_name was logged"
+focused_on "$right_name" || fail "head turn: no focus switch to $right_name was logged"
+[[ $seen_left -eq 1 ]] || fail "head turn: the left window never became the active window"
+[[ $seen_right -eq 1 ]] || fail "head turn: the right window never became the active window"
+took=$((SECONDS - started))
+echo "head turn: focus moved both ways within $took s of the start"
+stop_orvane "head turn"
+
+# --- No face ------------------------------------------------------------------------------
+# Watched for as long as the face took to move focus both ways, and 5 s at least after the
+# pipeline started; a focus switch ends the watch at once.
+started=$SECONDS
+start_orvane "$faceless" "$HOME/faceless.log" || fail "orvane did not start"
+if poll 60 logged 'pipeline started'; then
+    watch_seconds=$((took - (SECONDS - started)))
+    watch_seconds=$((watch_seconds > 5 ? watch_seconds : 5))
+    poll "$watch_seconds" eval 'logged "focused " || ! kill -0 "$orvane_pid" 2>/dev/null'
+    logged 'focused ' && fail "no face: focus was switched"
+    logged 'status: no face' || fail "no face: the status never said so"
+    logged 'status: tracking' && fail "no face: the status claimed tracking"
+else
+    fail "no face: the pipeline did not start"
+fi
+stop_orvane "no face"
+
+if [[ $failures -gt 0 ]]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "every check passed"
