@@ -27,17 +27,24 @@ GazeEngine::~GazeEngine() {
     }
 }
 
-bool GazeEngine::isReady() const {
+std::optional<GazeStatus> GazeEngine::missingSetUp() const {
     auto& services = platform();
     if (!services.camera ||
         services.camera->authorizationStatus() != CameraAuthorization::authorized) {
-        return false;
+        return GazeStatus::needsCamera();
     }
     if (!services.accessibility || !services.accessibility->isProcessTrusted()) {
-        return false;
+        return GazeStatus::needsAccessibility();
     }
     const auto& store = CalibrationStore::shared();
-    return store.model() && store.layoutSignature() == CalibrationStore::currentLayoutSignature();
+    if (!store.model() || store.layoutSignature() != CalibrationStore::currentLayoutSignature()) {
+        return GazeStatus::needsCalibration();
+    }
+    return std::nullopt;
+}
+
+bool GazeEngine::isReady() const {
+    return !missingSetUp();
 }
 
 // Ready, and nothing the user or the system did keeps the camera off.
@@ -159,19 +166,8 @@ void GazeEngine::startPipeline() {
 }
 
 void GazeEngine::refreshStatus() {
-    auto& services = platform();
-    if (!services.camera ||
-        services.camera->authorizationStatus() != CameraAuthorization::authorized) {
-        status = GazeStatus::needsCamera();
-        return;
-    }
-    if (!services.accessibility || !services.accessibility->isProcessTrusted()) {
-        status = GazeStatus::needsAccessibility();
-        return;
-    }
-    const auto& store = CalibrationStore::shared();
-    if (!store.model() || store.layoutSignature() != CalibrationStore::currentLayoutSignature()) {
-        status = GazeStatus::needsCalibration();
+    if (auto missing = missingSetUp()) {
+        status = std::move(*missing);
         return;
     }
     if (isPaused_) {
@@ -282,10 +278,7 @@ void GazeEngine::restartCamera() {
         return;
     }
     stopCamera();
-    startCamera();
-    if (cameraFailed_) {
-        isPipelineLive_ = false;
-    }
+    startLiveCamera();
 }
 
 void GazeEngine::recalibrated() {
@@ -296,10 +289,15 @@ void GazeEngine::recalibrated() {
     refreshStatus();
     // A pipeline that is not live is started by the next permission tick.
     if (isPipelineLive_ && mayRun()) {
-        startCamera();
-        if (cameraFailed_) {
-            isPipelineLive_ = false;
-        }
+        startLiveCamera();
+    }
+}
+
+// Starts the camera of a live pipeline; a failure leaves the pipeline for the next tick.
+void GazeEngine::startLiveCamera() {
+    startCamera();
+    if (cameraFailed_) {
+        isPipelineLive_ = false;
     }
 }
 

@@ -107,6 +107,9 @@ private:
     void startPipeline();
     void stopCamera();
     void startCamera();
+    void startLiveCamera();
+    // What set-up is missing (camera, accessibility, a calibration for these displays).
+    std::optional<GazeStatus> missingSetUp() const;
     void refreshStatus();
     void startPermissionWatcher();
     void observeSystemState();
