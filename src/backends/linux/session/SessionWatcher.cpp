@@ -1,5 +1,6 @@
 #include "backends/linux/session/SessionWatcher.hpp"
 
+#include "backends/linux/WorkerWakeUp.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <systemd/sd-bus.h>
@@ -387,14 +388,7 @@ SessionWatcher::SessionWatcher(Report report, std::function<void()> watching)
 }
 
 SessionWatcher::~SessionWatcher() {
-    if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
-        thread_.join();
-    }
-    if (wakeFd_ >= 0) {
-        close(wakeFd_);
-    }
+    wakeJoinAndClose(thread_, wakeFd_);
 }
 
 void SessionWatcher::run() {

@@ -1,5 +1,6 @@
 #include "backends/linux/x11/X11EventThread.hpp"
 
+#include "backends/linux/WorkerWakeUp.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 
 #include <cerrno>
@@ -26,15 +27,7 @@ bool X11EventThread::start(X11Connection& connection, std::function<void(XEvent&
 }
 
 void X11EventThread::stop() {
-    if (thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
-        thread_.join();
-    }
-    if (wakeFd_ >= 0) {
-        close(wakeFd_);
-        wakeFd_ = -1;
-    }
+    wakeJoinAndClose(thread_, wakeFd_);
 }
 
 void X11EventThread::run(X11Connection& connection) {
