@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/MainQueueObservers.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 #include "orvane/platform/Workspace.hpp"
@@ -27,13 +28,8 @@ public:
     Subscription observe(WorkspaceEvent event, std::function<void()> handler);
 
 private:
-    struct Observers;
-
-    void deliver(WorkspaceEvent event);
-
-    std::function<std::shared_ptr<MainQueue>()> mainQueue_;
     std::function<void()> watching_;
-    std::shared_ptr<Observers> observers_;
+    MainQueueObservers observers_;
     std::unique_ptr<SessionWatcher> watcher_; // last: its thread ends before the rest goes
 };
 

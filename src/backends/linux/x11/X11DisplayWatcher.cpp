@@ -5,34 +5,22 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <utility>
-#include <vector>
 
 namespace orvane::linuxbackend {
 
 X11DisplayWatcher::X11DisplayWatcher(std::function<std::shared_ptr<MainQueue>()> mainQueue)
-    : mainQueue_(std::move(mainQueue)) {}
+    : observers_(std::move(mainQueue)) {}
 
 X11DisplayWatcher::~X11DisplayWatcher() {
     events_.stop();
 }
 
 Subscription X11DisplayWatcher::observe(std::function<void()> handler) {
-    std::uint64_t id = 0;
-    {
-        std::lock_guard lock(observers_->mutex);
-        id = observers_->next++;
-        observers_->handlers.emplace(id, std::move(handler));
-    }
+    auto subscription = observers_.add(0, std::move(handler));
     if (!events_.isRunning()) {
         start();
     }
-    std::weak_ptr<Observers> weak = observers_;
-    return Subscription([weak, id] {
-        if (auto observers = weak.lock()) {
-            std::lock_guard lock(observers->mutex);
-            observers->handlers.erase(id);
-        }
-    });
+    return subscription;
 }
 
 void X11DisplayWatcher::start() {
@@ -61,43 +49,9 @@ void X11DisplayWatcher::start() {
         },
         [this] {
             if (std::exchange(changed_, false)) {
-                notify();
+                observers_.notify(0);
             }
         });
-}
-
-void X11DisplayWatcher::notify() {
-    auto queue = mainQueue_ ? mainQueue_() : nullptr;
-    if (!queue) {
-        return;
-    }
-    std::weak_ptr<Observers> weak = observers_;
-    queue->post([weak] {
-        auto observers = weak.lock();
-        if (!observers) {
-            return;
-        }
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard lock(observers->mutex);
-            for (const auto& [id, handler] : observers->handlers) {
-                ids.push_back(id);
-            }
-        }
-        // Looked up one by one so that a handler ending another subscription is respected.
-        for (auto id : ids) {
-            std::function<void()> handler;
-            {
-                std::lock_guard lock(observers->mutex);
-                auto it = observers->handlers.find(id);
-                if (it == observers->handlers.end()) {
-                    continue;
-                }
-                handler = it->second;
-            }
-            handler();
-        }
-    });
 }
 
 } // namespace orvane::linuxbackend

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "backends/linux/MainQueueObservers.hpp"
 #include "backends/linux/x11/X11EventThread.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 
 namespace orvane::linuxbackend {
 
@@ -27,17 +25,9 @@ public:
     Subscription observe(std::function<void()> handler);
 
 private:
-    struct Observers {
-        std::mutex mutex;
-        std::map<std::uint64_t, std::function<void()>> handlers;
-        std::uint64_t next = 1;
-    };
-
     void start();
-    void notify();
 
-    std::function<std::shared_ptr<MainQueue>()> mainQueue_;
-    std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
+    MainQueueObservers observers_;
     std::unique_ptr<X11Connection> connection_;
     X11EventThread events_; // after the connection: stops before it closes
     bool changed_ = false;  // event thread only
