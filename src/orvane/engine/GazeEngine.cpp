@@ -36,11 +36,15 @@ std::optional<GazeStatus> GazeEngine::missingSetUp() const {
     if (!services.accessibility || !services.accessibility->isProcessTrusted()) {
         return GazeStatus::needsAccessibility();
     }
-    const auto& store = CalibrationStore::shared();
-    if (!store.model() || store.layoutSignature() != CalibrationStore::currentLayoutSignature()) {
+    if (!hasCalibrationForTheseDisplays()) {
         return GazeStatus::needsCalibration();
     }
     return std::nullopt;
+}
+
+bool GazeEngine::hasCalibrationForTheseDisplays() {
+    const auto& store = CalibrationStore::shared();
+    return store.model() && store.layoutSignature() == CalibrationStore::currentLayoutSignature();
 }
 
 bool GazeEngine::isReady() const {

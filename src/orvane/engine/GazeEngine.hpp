@@ -110,6 +110,8 @@ private:
     void startLiveCamera();
     // What set-up is missing (camera, accessibility, a calibration for these displays).
     std::optional<GazeStatus> missingSetUp() const;
+    // A model, fitted for the displays connected now.
+    static bool hasCalibrationForTheseDisplays();
     void refreshStatus();
     void startPermissionWatcher();
     void observeSystemState();

@@ -28,8 +28,7 @@ void GazeEngine::learn(plinth::Point click) {
     if (!lastPose_ || !lastPoseUsable_ || now - lastPoseSeenAt_ > learnPoseMaxAge) {
         return;
     }
-    auto& store = CalibrationStore::shared();
-    if (!store.model() || store.layoutSignature() != CalibrationStore::currentLayoutSignature()) {
+    if (!hasCalibrationForTheseDisplays()) {
         return;
     }
     if (now - guards_->lastTextKeystroke() < prefs.typingPauseSeconds()) {
@@ -40,6 +39,7 @@ void GazeEngine::learn(plinth::Point click) {
     }
 
     const auto features = lastPose_->features();
+    auto& store = CalibrationStore::shared();
     const plinth::Point predicted = store.model()->predict(features);
     const double distance = std::hypot(predicted.x - click.x, predicted.y - click.y);
     if (!std::isfinite(distance)) {
