@@ -6,7 +6,7 @@ packages=(
     # toolchain
     build-essential cmake ninja-build pkg-config clang-format
     # libraries
-    nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libsystemd-dev
+    nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-svg-dev libsystemd-dev
     libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libxcb1-dev
     libatspi2.0-dev libglib2.0-dev libopencv-dev libdlib-dev
     # the face landmark model
@@ -14,7 +14,7 @@ packages=(
     # photos of faces (and of no face) for the face and camera tests
     python-matplotlib-data python3-skimage
     # the throw-away test desktop and its clients
-    xvfb x11-xserver-utils x11-utils openbox xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
+    xvfb x11-xserver-utils x11-utils openbox trayer xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
     libglib2.0-bin util-linux procps git
 )
 

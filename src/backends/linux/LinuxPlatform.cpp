@@ -3,6 +3,7 @@
 #include "backends/linux/JournaldLogSink.hpp"
 #include "backends/linux/LinuxClock.hpp"
 #include "backends/linux/LinuxProcessInfo.hpp"
+#include "backends/linux/LinuxWords.hpp"
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
@@ -34,6 +35,7 @@ LinuxPlatformResult makeLinuxPlatform() {
         }
     });
     services->faceDetector = makeLinuxFaceDetector();
+    services->words = std::make_shared<const PlatformWords>(linuxWords());
 
     LinuxPlatformResult result{services, {}};
     installX11Desktop(*services, &result.desktopProblem);

@@ -34,7 +34,27 @@ std::shared_ptr<Platform> assemble(const SimDesktop& desktop) {
     services->secureInput = desktop.secureInput;
     services->camera = desktop.camera;
     services->faceDetector = desktop.faceDetector;
+    services->words = desktop.words;
     return services;
+}
+
+PlatformWords simWords() {
+    PlatformWords words;
+    words.computer = "computer";
+    words.statusArea = "tray";
+    words.pauseHotKey = "Shift+Super+G";
+    words.cameraBody = "Video stays on this computer.";
+    words.cameraDenied = "Camera access was denied.";
+    words.accessibilityBody = "Switch accessibility on.";
+    words.openAccessibilitySettings = "Open Accessibility Settings…";
+    words.accessibilitySettingsURL = "settings:accessibility";
+    words.relaunchHint = "Relaunching fixes it.";
+    words.overviewLabel = "overview";
+    words.overviewReason = "desktop overview";
+    words.permissionsFollowLauncher = false;
+    words.launchedFromTerminalWarning = {"", "WARNING: run from a terminal."};
+    words.notTrustedAdvice = {"", "Accessibility is off."};
+    return words;
 }
 
 } // namespace
@@ -53,7 +73,8 @@ SimDesktop::SimDesktop()
       inputMonitor(std::make_shared<SimInputMonitor>()),
       secureInput(std::make_shared<SimSecureInput>()), camera(std::make_shared<SimCamera>(clock)),
       head(std::make_shared<VirtualHead>(clock)),
-      faceDetector(std::make_shared<SimFaceDetector>(head)), services(assemble(*this)),
+      faceDetector(std::make_shared<SimFaceDetector>(head)),
+      words(std::make_shared<PlatformWords>(simWords())), services(assemble(*this)),
       installation_(services) {
     displays->setFrames({{0, 0, 1920, 1080}});
     mainQueue->setRunner([this](double deadline) { playUntil(deadline); });

@@ -114,6 +114,8 @@ public:
     const std::shared_ptr<SimCamera> camera;
     const std::shared_ptr<VirtualHead> head;
     const std::shared_ptr<SimFaceDetector> faceDetector;
+    // Tests may change these before the component under test reads them.
+    const std::shared_ptr<PlatformWords> words;
 
     // Everything above, as installed.
     const std::shared_ptr<Platform> services;

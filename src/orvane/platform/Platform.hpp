@@ -11,6 +11,7 @@
 #include "orvane/platform/InputMonitor.hpp"
 #include "orvane/platform/LogSink.hpp"
 #include "orvane/platform/MainQueue.hpp"
+#include "orvane/platform/PlatformWords.hpp"
 #include "orvane/platform/PreferencesStore.hpp"
 #include "orvane/platform/ProcessInfo.hpp"
 #include "orvane/platform/SecureInput.hpp"
@@ -50,6 +51,8 @@ struct Platform {
     // Launchers, terminals and the copy chord of this desktop; null: the built-in tables and
     // Command+C alone.
     std::shared_ptr<const DesktopConventions> desktopConventions;
+    // The platform's own words for permissions, the hot key and the overview.
+    std::shared_ptr<const PlatformWords> words;
 };
 
 // The installed services. Aborts with a message when nothing is installed: every entry point

@@ -1,0 +1,41 @@
+#include "backends/linux/LinuxWords.hpp"
+
+namespace orvane::linuxbackend {
+
+PlatformWords linuxWords() {
+    PlatformWords words;
+    words.computer = "computer";
+    words.statusArea = "tray";
+    words.pauseHotKey = "Shift+Super+G";
+    words.cameraBody =
+        "Orvane watches the position of your head to tell which screen you are facing. Video is "
+        "processed on your computer, at 15 frames a second, and never leaves it or touches the "
+        "disk.";
+    words.cameraDenied = "Camera access was denied. Add yourself to the video group (sudo usermod "
+                         "-aG video $USER, then log in again) or allow the camera in your "
+                         "desktop's privacy settings.";
+    words.accessibilityBody =
+        "Moving keyboard focus between windows is something only the accessibility bus can do. "
+        "Switch on assistive technologies in your desktop's accessibility settings, then come "
+        "back here.";
+    words.openAccessibilitySettings = "Turn On Accessibility…";
+    // Empty: the backend's trust prompt switches the bus on (org.a11y.Status IsEnabled).
+    words.accessibilitySettingsURL = "";
+    words.relaunchHint = "Applications that were already running when the accessibility bus was "
+                         "switched on often don't notice it. Relaunching fixes it.";
+    words.overviewLabel = "overview";
+    words.overviewReason = "desktop overview";
+    // Permissions on Linux belong to the user, not to the launching process: no warning.
+    words.permissionsFollowLauncher = false;
+    words.notTrustedAdvice = {
+        "",
+        "The accessibility bus is switched off, so Orvane cannot move focus.",
+        "Fix: switch on assistive technologies in your desktop's accessibility",
+        "settings, or run:",
+        "    gsettings set org.gnome.desktop.interface toolkit-accessibility true",
+        "then log out and in again (org.a11y.Status IsEnabled must be true).",
+    };
+    return words;
+}
+
+} // namespace orvane::linuxbackend
