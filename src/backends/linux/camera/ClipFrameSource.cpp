@@ -1,5 +1,7 @@
 #include "backends/linux/camera/ClipFrameSource.hpp"
 
+#include "backends/linux/camera/FrameDecoding.hpp"
+
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -46,6 +48,7 @@ std::optional<std::string> ClipFrameSource::load() {
         if (firstFrame_.empty()) {
             return named("neither a video nor an image that can be decoded");
         }
+        rawPackets_ = decodesPacketsItself();
         const double reported = video_.get(cv::CAP_PROP_FPS);
         framesPerSecond_ = std::isfinite(reported) && reported > 0 && reported <= 1000
                                ? reported
@@ -86,18 +89,56 @@ cv::Mat ClipFrameSource::nextImage() {
         return inOutputFormat(std::exchange(firstFrame_, cv::Mat()));
     }
     try {
-        // A fresh matrix every time: the last one may still be waiting on the queue.
-        cv::Mat image;
-        if (video_.read(image) && !image.empty()) {
-            return inOutputFormat(image);
+        if (auto image = readVideo(); !image.empty()) {
+            return image;
         }
         // At the end: start over. Reopening works for every container, seeking does not.
-        if (video_.open(path_, backend_) && video_.read(image) && !image.empty()) {
-            return inOutputFormat(image);
+        if (video_.open(path_, backend_)) {
+            if (rawPackets_ && !video_.set(cv::CAP_PROP_FORMAT, -1)) {
+                rawPackets_ = false;
+            }
+            return readVideo();
         }
     } catch (const cv::Exception&) {
     }
     return {};
+}
+
+bool ClipFrameSource::decodesPacketsItself() {
+    const auto fourcc = static_cast<int>(video_.get(cv::CAP_PROP_FOURCC));
+    return format_ == PixelFormat::gray8 && backend_ == cv::CAP_FFMPEG &&
+           fourcc == cv::VideoWriter::fourcc('M', 'J', 'P', 'G') &&
+           video_.set(cv::CAP_PROP_FORMAT, -1);
+}
+
+cv::Mat ClipFrameSource::readVideo() {
+    // A fresh matrix every time: the last one may still be waiting on the queue.
+    cv::Mat image;
+    if (!video_.read(image) || image.empty()) {
+        return {};
+    }
+    if (!rawPackets_) {
+        return inOutputFormat(image);
+    }
+    const std::uint8_t* data = image.data;
+    std::size_t size = image.total() * image.elemSize();
+    // Containers pad their packets: the JPEG ends at its end-of-image marker, and the decoder
+    // warns on stderr about any bytes after it.
+    for (std::size_t end = size; end >= 2 && size - end < 16; --end) {
+        if (data[end - 2] == 0xFF && data[end - 1] == 0xD9) {
+            size = end;
+            break;
+        }
+    }
+    auto decoded = FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8);
+    if (decoded.empty()) {
+        // Packets that are no JPEG of their own (some cameras leave out the Huffman tables):
+        // FFmpeg decodes them from here on, starting with the same frame next time round.
+        rawPackets_ = false;
+        video_.open(path_, backend_);
+        return readVideo();
+    }
+    return decoded;
 }
 
 FrameRead ClipFrameSource::readFrame(const std::stop_token& stop) {

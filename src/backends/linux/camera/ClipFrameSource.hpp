@@ -38,6 +38,10 @@ public:
 private:
     cv::Mat nextImage();
     cv::Mat inOutputFormat(cv::Mat image) const;
+    // The next frame of the video, or an empty matrix at its end or on a failure.
+    cv::Mat readVideo();
+    // Whether the video's packets are JPEG images this source may decode itself.
+    bool decodesPacketsItself();
 
     std::string path_;
     PixelFormat format_;
@@ -45,6 +49,9 @@ private:
     cv::Mat still_;
     cv::VideoCapture video_;
     int backend_ = cv::CAP_ANY;
+    // Motion-JPEG wanted in grey is decoded from its packets: no chroma planes and no colour
+    // conversion, a fraction of the work of FFmpeg decoding it to colour.
+    bool rawPackets_ = false;
     cv::Mat firstFrame_; // read by `load` to prove the video plays
     std::chrono::steady_clock::time_point nextDue_;
     std::mutex waitMutex_;

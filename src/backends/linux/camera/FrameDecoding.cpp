@@ -1,22 +1,58 @@
 #include "backends/linux/camera/FrameDecoding.hpp"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <turbojpeg.h>
+
+#include <climits>
 
 namespace orvane::linuxbackend::FrameDecoding {
 
+namespace {
+
+// Far beyond any camera: a header claiming more is refused before its pixels are allocated.
+constexpr int maximumSide = 16384;
+
+// One decompressor a thread, kept: making one costs more than decoding a small frame.
+struct Decompressor {
+    tjhandle handle = tjInitDecompress();
+    Decompressor() = default;
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+    ~Decompressor() {
+        if (handle != nullptr) {
+            tjDestroy(handle);
+        }
+    }
+};
+
+} // namespace
+
 cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format) {
-    if (data == nullptr || size == 0 || size > static_cast<std::size_t>(INT32_MAX)) {
+    if (data == nullptr || size == 0 || size > ULONG_MAX) {
         return {};
     }
-    const cv::Mat encoded(1, static_cast<int>(size), CV_8UC1, const_cast<std::uint8_t*>(data));
-    try {
-        // Decoding straight to grey skips the chroma planes and the colour conversion.
-        return cv::imdecode(encoded,
-                            format == PixelFormat::gray8 ? cv::IMREAD_GRAYSCALE : cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
+    thread_local Decompressor decompressor;
+    tjhandle handle = decompressor.handle;
+    if (handle == nullptr) {
         return {};
     }
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height,
+                            &subsampling, &colourspace) != 0 ||
+        width <= 0 || height <= 0 || width > maximumSide || height > maximumSide) {
+        return {};
+    }
+    // Decoding straight to grey skips the chroma planes and the colour conversion. Warnings
+    // (a few stray bytes, a segment ending early) still give a usable frame, and unlike
+    // libjpeg's default handler TurboJPEG does not print them on stderr at every frame.
+    const bool gray = format == PixelFormat::gray8;
+    cv::Mat image(height, width, gray ? CV_8UC1 : CV_8UC3);
+    if (tjDecompress2(handle, data, static_cast<unsigned long>(size), image.data, width,
+                      static_cast<int>(image.step), height, gray ? TJPF_GRAY : TJPF_BGR, 0) != 0 &&
+        tjGetErrorCode(handle) != TJERR_WARNING) {
+        return {};
+    }
+    return image;
 }
 
 cv::Mat decodeYuyv(const std::uint8_t* data, std::size_t size, int width, int height,

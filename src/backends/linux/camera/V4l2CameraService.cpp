@@ -134,6 +134,8 @@ makeLinuxCameraService(std::function<void(const std::string&)> reportProblem) {
     V4l2CameraService::Options options;
     options.clipPaths = V4l2CameraService::clipPathsFrom(std::getenv("ORVANE_CAMERA_FILES"));
     options.reportProblem = std::move(reportProblem);
+    // The face detector reads grey: decoding straight to it skips the colour planes.
+    options.frameFormat = PixelFormat::gray8;
     return std::make_shared<V4l2CameraService>(std::make_shared<SystemV4l2Io>(),
                                                std::move(options));
 }
