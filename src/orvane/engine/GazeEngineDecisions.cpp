@@ -111,7 +111,8 @@ void GazeEngine::handle(const std::optional<plinth::HeadPose>& reading) {
         return;
     }
     if (SystemGuards::isMissionControlActive(windows)) {
-        holdSwitching("Mission Control");
+        // The platform names its own overview.
+        holdSwitching(services.words ? services.words->overviewReason : "overview");
         return;
     }
     if (auto launcher = SystemGuards::activeLauncher()) {
