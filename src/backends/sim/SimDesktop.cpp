@@ -31,9 +31,11 @@ std::shared_ptr<Platform> assemble(const SimDesktop& desktop) {
     services->accessibility = desktop.accessibility;
     services->workspace = desktop.workspace;
     services->inputMonitor = desktop.inputMonitor;
+    services->hotKeys = desktop.hotKeys;
     services->secureInput = desktop.secureInput;
     services->camera = desktop.camera;
     services->faceDetector = desktop.faceDetector;
+    services->uiToolkit = desktop.uiToolkit;
     services->words = desktop.words;
     return services;
 }
@@ -43,6 +45,9 @@ PlatformWords simWords() {
     words.computer = "computer";
     words.statusArea = "tray";
     words.pauseHotKey = "Shift+Super+G";
+    words.settingsShortcut = "Ctrl+,";
+    words.quitShortcut = "Ctrl+Q";
+    words.relaunchTooltip = "Use this if you have already turned on accessibility";
     words.cameraBody = "Video stays on this computer.";
     words.cameraDenied = "Camera access was denied.";
     words.accessibilityBody = "Switch accessibility on.";
@@ -71,9 +76,11 @@ SimDesktop::SimDesktop()
       accessibility(std::make_shared<SimAccessibility>()),
       workspace(std::make_shared<SimWorkspace>()),
       inputMonitor(std::make_shared<SimInputMonitor>()),
+      hotKeys(std::make_shared<SimHotKeys>(mainQueue)),
       secureInput(std::make_shared<SimSecureInput>()), camera(std::make_shared<SimCamera>(clock)),
       head(std::make_shared<VirtualHead>(clock)),
       faceDetector(std::make_shared<SimFaceDetector>(head)),
+      uiToolkit(std::make_shared<SimUiToolkit>()),
       words(std::make_shared<PlatformWords>(simWords())), services(assemble(*this)),
       installation_(services) {
     displays->setFrames({{0, 0, 1920, 1080}});

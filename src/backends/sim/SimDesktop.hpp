@@ -10,9 +10,11 @@
 #include "backends/sim/SimClock.hpp"
 #include "backends/sim/SimDisplays.hpp"
 #include "backends/sim/SimFaceDetector.hpp"
+#include "backends/sim/SimHotKeys.hpp"
 #include "backends/sim/SimInputMonitor.hpp"
 #include "backends/sim/SimProcessInfo.hpp"
 #include "backends/sim/SimSecureInput.hpp"
+#include "backends/sim/SimUiToolkit.hpp"
 #include "backends/sim/SimWindowServer.hpp"
 #include "backends/sim/SimWorkspace.hpp"
 #include "backends/sim/VirtualHead.hpp"
@@ -110,10 +112,13 @@ public:
     const std::shared_ptr<SimAccessibility> accessibility;
     const std::shared_ptr<SimWorkspace> workspace;
     const std::shared_ptr<SimInputMonitor> inputMonitor;
+    const std::shared_ptr<SimHotKeys> hotKeys;
     const std::shared_ptr<SimSecureInput> secureInput;
     const std::shared_ptr<SimCamera> camera;
     const std::shared_ptr<VirtualHead> head;
     const std::shared_ptr<SimFaceDetector> faceDetector;
+    // Our own windows (the calibration screens) and activations, as records.
+    const std::shared_ptr<SimUiToolkit> uiToolkit;
     // Tests may change these before the component under test reads them.
     const std::shared_ptr<PlatformWords> words;
 

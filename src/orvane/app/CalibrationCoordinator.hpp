@@ -4,6 +4,7 @@
 #include "orvane/engine/GazeEngine.hpp"
 
 #include <memory>
+#include <optional>
 
 namespace orvane {
 
@@ -31,10 +32,15 @@ public:
     const std::shared_ptr<CalibrationController>& calibration() const { return calibration_; }
 
 private:
+    // While a run lasts: the pause state to restore afterwards. Shared with the run's
+    // completion, which may come after the coordinator is gone.
+    struct RunState {
+        std::optional<bool> restorePaused;
+    };
+
     std::shared_ptr<GazeEngine> engine_;
     std::shared_ptr<CalibrationController> calibration_;
-    // While a run lasts: the pause state to restore afterwards.
-    std::optional<bool> restorePaused_;
+    std::shared_ptr<RunState> state_;
 };
 
 } // namespace orvane

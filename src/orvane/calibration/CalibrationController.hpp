@@ -2,7 +2,9 @@
 
 #include "orvane/camera/CameraCapture.hpp"
 #include "orvane/camera/HeadPoseTracker.hpp"
+#include "orvane/platform/Cancellation.hpp"
 #include "orvane/platform/Displays.hpp"
+#include "orvane/platform/Subscription.hpp"
 #include "orvane/platform/UiToolkit.hpp"
 #include "orvane/support/Published.hpp"
 #include "plinth/CalibrationSample.hpp"
@@ -76,7 +78,27 @@ public:
     void receive(const std::optional<plinth::HeadPose>& pose);
 
 private:
+    // A display of the run, as it was when the run started.
+    struct RunDisplay {
+        Display display;
+        std::string key;
+        plinth::Rect globalFrame;
+    };
+
     CalibrationController();
+    bool isCurrent(std::uint64_t run) const { return isRunning && runNumber_ == run; }
+    void installPipeline(std::uint64_t run);
+    void watchDisplays(std::uint64_t run);
+    bool presentWindows();
+    void showDot(std::uint64_t run);
+    void beginSampling(std::uint64_t run);
+    void endSampling(std::uint64_t run);
+    void wait(double seconds, std::uint64_t run,
+              void (CalibrationController::*next)(std::uint64_t));
+    void record(plinth::Point target, const plinth::Rect& globalFrame);
+    void finalize();
+    bool displaysChanged() const;
+
     std::shared_ptr<CameraCapture> camera_;
     std::shared_ptr<HeadPoseTracker> tracker_;
     std::vector<std::unique_ptr<FullScreenWindow>> windows_;
@@ -87,6 +109,14 @@ private:
     Completion onFinish_;
     // Each run's number: a sequence goes on only while its own run is the current one.
     std::uint64_t runNumber_ = 0;
+    // Taken once at the start: the run calibrates these displays or fails.
+    std::vector<RunDisplay> displays_;
+    std::string layoutSignature_;
+    std::size_t displayIndex_ = 0;
+    std::size_t targetIndex_ = 0;
+    std::size_t step_ = 0;
+    TimerHandle pendingWait_;
+    Subscription displayWatch_;
 };
 
 } // namespace orvane

@@ -15,6 +15,11 @@ struct PlatformWords {
     std::string statusArea;
     // The pause chord as people read it.
     std::string pauseHotKey;
+    // The menu's shortcuts for the settings window and for quitting, as people read them.
+    std::string settingsShortcut;
+    std::string quitShortcut;
+    // The tool tip of the menu's relaunch item: when a relaunch helps.
+    std::string relaunchTooltip;
     // Step 0 of the set-up: what happens to the video.
     std::string cameraBody;
     // Shown when the camera request was refused.
@@ -34,6 +39,9 @@ struct PlatformWords {
     // terminal shows the terminal's), and the warning printed then.
     bool permissionsFollowLauncher = false;
     std::vector<std::string> launchedFromTerminalWarning;
+    // How the executable of the system's own application launcher ends ("/systemd"): a parent
+    // process whose path ends otherwise is taken for a terminal.
+    std::vector<std::string> launchServicePathEndings;
     // How to fix a missing accessibility trust, printed by the diagnostics.
     std::vector<std::string> notTrustedAdvice;
 };

@@ -1,0 +1,76 @@
+#include "backends/sim/SimHotKeys.hpp"
+
+#include "orvane/platform/WindowServer.hpp"
+
+namespace orvane::sim {
+
+SimHotKeys::SimHotKeys(std::shared_ptr<MainQueue> mainQueue) : mainQueue_(std::move(mainQueue)) {}
+
+std::optional<HotKeyToken> SimHotKeys::registerHotKey(std::uint16_t keyCode,
+                                                      std::uint64_t modifiers,
+                                                      std::function<void()> handler) {
+    if (!handler || taken_.contains({keyCode, modifiers}) || isRegistered(keyCode, modifiers)) {
+        return std::nullopt;
+    }
+    const HotKeyToken token = nextToken_++;
+    registrations_->emplace(token, Registration{keyCode, modifiers, std::move(handler)});
+    return token;
+}
+
+void SimHotKeys::unregisterHotKey(HotKeyToken token) {
+    registrations_->erase(token);
+}
+
+std::string SimHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
+    std::string text;
+    if (modifiers & ModifierFlag::control) {
+        text += "Ctrl+";
+    }
+    if (modifiers & ModifierFlag::option) {
+        text += "Alt+";
+    }
+    if (modifiers & ModifierFlag::shift) {
+        text += "Shift+";
+    }
+    if (modifiers & ModifierFlag::command) {
+        text += "Super+";
+    }
+    return text + (keyCode == KeyCode::g ? std::string("G") : "Key " + std::to_string(keyCode));
+}
+
+bool SimHotKeys::press(std::uint16_t keyCode, std::uint64_t modifiers) {
+    for (const auto& [token, registration] : *registrations_) {
+        if (registration.keyCode == keyCode && registration.modifiers == modifiers) {
+            std::weak_ptr<Registrations> weak = registrations_;
+            mainQueue_->post([weak, token = token] {
+                auto registrations = weak.lock();
+                if (!registrations) {
+                    return;
+                }
+                // Unregistered on the way: nothing happens.
+                auto it = registrations->find(token);
+                if (it != registrations->end()) {
+                    auto handler = it->second.handler;
+                    handler();
+                }
+            });
+            return true;
+        }
+    }
+    return false;
+}
+
+void SimHotKeys::takeByAnotherApplication(std::uint16_t keyCode, std::uint64_t modifiers) {
+    taken_.insert({keyCode, modifiers});
+}
+
+bool SimHotKeys::isRegistered(std::uint16_t keyCode, std::uint64_t modifiers) const {
+    for (const auto& [token, registration] : *registrations_) {
+        if (registration.keyCode == keyCode && registration.modifiers == modifiers) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace orvane::sim
