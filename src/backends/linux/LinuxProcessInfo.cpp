@@ -4,8 +4,11 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +24,10 @@ std::optional<std::string> readLink(const std::string& path) {
     return std::string(buffer.data(), static_cast<std::size_t>(length));
 }
 
+// The kernel marks the link of an executable replaced since it started (a rebuild, an
+// upgrade); the file that now stands at that path is the one to start again.
+constexpr std::string_view replacedMark = " (deleted)";
+
 } // namespace
 
 std::string LinuxProcessInfo::bundleIdentifier() const {
@@ -28,7 +35,18 @@ std::string LinuxProcessInfo::bundleIdentifier() const {
 }
 
 std::string LinuxProcessInfo::bundlePath() const {
-    return readLink("/proc/self/exe").value_or("");
+    std::string path = readLink("/proc/self/exe").value_or("");
+    if (path.ends_with(replacedMark)) {
+        std::string current = path.substr(0, path.size() - replacedMark.size());
+        if (::access(current.c_str(), X_OK) == 0) {
+            return current;
+        }
+    }
+    return path;
+}
+
+pid_t LinuxProcessInfo::processID() const {
+    return ::getpid();
 }
 
 pid_t LinuxProcessInfo::parentProcessID() const {
@@ -42,9 +60,15 @@ std::optional<std::string> LinuxProcessInfo::executablePath(pid_t pid) const {
     return readLink("/proc/" + std::to_string(pid) + "/exe");
 }
 
-bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv) {
-    if (argv.empty()) {
+bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv, std::string* failure) {
+    const auto fail = [failure](std::string reason) {
+        if (failure) {
+            *failure = std::move(reason);
+        }
         return false;
+    };
+    if (argv.empty()) {
+        return fail("nothing to start");
     }
     // Everything the children need is prepared before fork: after it only async-signal-safe
     // calls are allowed.
@@ -55,18 +79,24 @@ bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv) {
     arguments.push_back(nullptr);
     int status[2];
     if (::pipe2(status, O_CLOEXEC) != 0) {
-        return false;
+        return fail(std::strerror(errno));
     }
+    // The program starts with no signal blocked, whatever this thread blocks (the application
+    // blocks SIGINT and SIGTERM to read them from a descriptor).
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
     pid_t child = ::fork();
     if (child < 0) {
+        const int error = errno;
         ::close(status[0]);
         ::close(status[1]);
-        return false;
+        return fail(std::strerror(error));
     }
     if (child == 0) {
         ::setsid();
         pid_t grandchild = ::fork();
         if (grandchild == 0) {
+            ::sigprocmask(SIG_SETMASK, &unblocked, nullptr);
             ::execvp(arguments[0], arguments.data());
             int error = errno;
             [[maybe_unused]] auto written = ::write(status[1], &error, sizeof error);
@@ -85,7 +115,13 @@ bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv) {
         got = ::read(status[0], &execError, sizeof execError);
     } while (got < 0 && errno == EINTR);
     ::close(status[0]);
-    return WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0 && got == 0;
+    if (got > 0) {
+        return fail(argv[0] + ": " + std::strerror(execError));
+    }
+    if (!WIFEXITED(childStatus) || WEXITSTATUS(childStatus) != 0 || got < 0) {
+        return fail("could not start a process for " + argv[0]);
+    }
+    return true;
 }
 
 } // namespace orvane::linuxbackend

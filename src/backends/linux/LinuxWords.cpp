@@ -7,6 +7,9 @@ PlatformWords linuxWords() {
     words.computer = "computer";
     words.statusArea = "tray";
     words.pauseHotKey = "Shift+Super+G";
+    words.settingsShortcut = "Ctrl+,";
+    words.quitShortcut = "Ctrl+Q";
+    words.relaunchTooltip = "Use this if you have already turned on accessibility";
     words.cameraBody =
         "Orvane watches the position of your head to tell which screen you are facing. Video is "
         "processed on your computer, at 15 frames a second, and never leaves it or touches the "
@@ -25,15 +28,20 @@ PlatformWords linuxWords() {
                          "switched on often don't notice it. Relaunching fixes it.";
     words.overviewLabel = "overview";
     words.overviewReason = "desktop overview";
-    // Permissions on Linux belong to the user, not to the launching process: no warning.
+    // Permissions on Linux belong to the user, not to the launching process: a report run from
+    // a terminal tells the truth, so there is nothing to warn about.
     words.permissionsFollowLauncher = false;
+    // systemd (as init or as the user's service manager) and plain init start desktop
+    // applications; a parent ending otherwise is a terminal, a shell or a debugger.
+    words.launchServicePathEndings = {"/systemd", "/init"};
     words.notTrustedAdvice = {
         "",
-        "The accessibility bus is switched off, so Orvane cannot move focus.",
+        "Accessibility is switched off, so Orvane cannot move focus: the",
+        "accessibility bus (org.a11y.Status IsEnabled) is off or missing.",
         "Fix: switch on assistive technologies in your desktop's accessibility",
         "settings, or run:",
         "    gsettings set org.gnome.desktop.interface toolkit-accessibility true",
-        "then log out and in again (org.a11y.Status IsEnabled must be true).",
+        "Applications started before that need a restart before Orvane can reach them.",
     };
     return words;
 }

@@ -9,7 +9,13 @@ std::string SimProcessInfo::bundleIdentifier() const {
 }
 
 std::string SimProcessInfo::bundlePath() const {
-    return "/opt/orvane/bin/orvane";
+    std::lock_guard lock(mutex_);
+    return bundlePath_;
+}
+
+void SimProcessInfo::setBundlePath(std::string path) {
+    std::lock_guard lock(mutex_);
+    bundlePath_ = std::move(path);
 }
 
 pid_t SimProcessInfo::parentProcessID() const {
@@ -20,15 +26,18 @@ pid_t SimProcessInfo::parentProcessID() const {
 std::optional<std::string> SimProcessInfo::executablePath(pid_t pid) const {
     std::lock_guard lock(mutex_);
     auto found = executables_.find(pid);
-    if (found == executables_.end()) {
+    if (found == executables_.end() || found->second.empty()) {
         return std::nullopt;
     }
     return found->second;
 }
 
-bool SimProcessInfo::spawnDetached(const std::vector<std::string>& argv) {
+bool SimProcessInfo::spawnDetached(const std::vector<std::string>& argv, std::string* failure) {
     std::lock_guard lock(mutex_);
-    if (argv.empty()) {
+    if (argv.empty() || spawnFailure_) {
+        if (failure) {
+            *failure = spawnFailure_.value_or("nothing to start");
+        }
         return false;
     }
     spawned_.push_back(argv);
@@ -39,6 +48,11 @@ void SimProcessInfo::setParent(pid_t pid, std::string executable) {
     std::lock_guard lock(mutex_);
     parent_ = pid;
     executables_[pid] = std::move(executable);
+}
+
+void SimProcessInfo::setSpawnFailure(std::optional<std::string> reason) {
+    std::lock_guard lock(mutex_);
+    spawnFailure_ = std::move(reason);
 }
 
 std::vector<std::vector<std::string>> SimProcessInfo::spawned() const {

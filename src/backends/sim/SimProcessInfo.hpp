@@ -11,19 +11,29 @@ class SimProcessInfo : public ProcessInfo {
 public:
     std::string bundleIdentifier() const override;
     std::string bundlePath() const override;
+    pid_t processID() const override { return ownID; }
     pid_t parentProcessID() const override;
     std::optional<std::string> executablePath(pid_t pid) const override;
-    bool spawnDetached(const std::vector<std::string>& argv) override;
+    bool spawnDetached(const std::vector<std::string>& argv,
+                       std::string* failure = nullptr) override;
 
+    static constexpr pid_t ownID = 4242;
+
+    void setBundlePath(std::string path);
+    // `executable` empty: the parent's path cannot be read.
     void setParent(pid_t pid, std::string executable);
+    // While set, every spawn fails with this reason (and is not recorded).
+    void setSpawnFailure(std::optional<std::string> reason);
     // Every command line passed to `spawnDetached`, in order.
     std::vector<std::vector<std::string>> spawned() const;
 
 private:
     mutable std::mutex mutex_;
+    std::string bundlePath_ = "/opt/orvane/bin/orvane";
     pid_t parent_ = 1;
     std::map<pid_t, std::string> executables_{{1, "/sbin/init"}};
     std::vector<std::vector<std::string>> spawned_;
+    std::optional<std::string> spawnFailure_;
 };
 
 } // namespace orvane::sim

@@ -17,13 +17,17 @@ public:
     // Where the application is installed (the executable, or its bundle where there is one).
     virtual std::string bundlePath() const = 0;
 
+    virtual pid_t processID() const = 0;
     virtual pid_t parentProcessID() const = 0;
 
     // The executable of a process; nullopt when it is gone or not ours to inspect.
     virtual std::optional<std::string> executablePath(pid_t pid) const = 0;
 
-    // Starts `argv` detached from this process (it outlives us). False when it could not start.
-    virtual bool spawnDetached(const std::vector<std::string>& argv) = 0;
+    // Starts `argv` detached from this process (it outlives us). Each argument reaches the
+    // program as it stands: no shell ever reads it. False when it could not start, with the
+    // reason in `failure` when one is given.
+    virtual bool spawnDetached(const std::vector<std::string>& argv,
+                               std::string* failure = nullptr) = 0;
 };
 
 } // namespace orvane

@@ -31,7 +31,7 @@ LaunchMode LaunchMode::parse(const std::vector<std::string>& arguments) {
         if (arguments[index] != "--probe-camera") {
             continue;
         }
-        LaunchMode mode{Kind::probeCamera, defaultProbeSeconds};
+        LaunchMode mode{Kind::probeCamera, defaultProbeSeconds, std::nullopt};
         if (index + 1 < arguments.size()) {
             mode.probeSeconds = wholeNumber(arguments[index + 1]).value_or(defaultProbeSeconds);
         }
@@ -39,10 +39,20 @@ LaunchMode LaunchMode::parse(const std::vector<std::string>& arguments) {
     }
     for (const auto& argument : arguments) {
         if (argument == "--diagnose") {
-            return {Kind::diagnose, defaultProbeSeconds};
+            return {Kind::diagnose, defaultProbeSeconds, std::nullopt};
         }
     }
-    return {};
+    LaunchMode mode;
+    for (std::size_t index = 1; index + 1 < arguments.size(); ++index) {
+        if (arguments[index] == "--after") {
+            const auto pid = wholeNumber(arguments[index + 1]);
+            if (pid && *pid > 0) {
+                mode.afterProcess = pid;
+            }
+            break;
+        }
+    }
+    return mode;
 }
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,16 @@ struct LaunchMode {
 
     Kind kind = Kind::application;
     std::int64_t probeSeconds = defaultProbeSeconds;
+    // "--after PID" (a relaunched copy): the application starts once that process has ended.
+    // Set only for the application, and only to a positive number.
+    std::optional<std::int64_t> afterProcess;
 
     static constexpr std::int64_t defaultProbeSeconds = 8;
 
     // "--probe-camera [N]" wins wherever it stands; then "--diagnose"; anything else starts
     // the application. Flags match whole and case-sensitively; N is a whole decimal number
-    // (optional sign, digits only, within 64 bits), else the default.
+    // (optional sign, digits only, within 64 bits), else the default. "--after" takes the next
+    // argument when it is a whole positive number and is ignored otherwise.
     static LaunchMode parse(const std::vector<std::string>& arguments);
 };
 
