@@ -1,0 +1,103 @@
+#include "orvane/app/OnboardingFlow.hpp"
+#include "orvane/engine/EngineFixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace orvane {
+namespace {
+
+class OnboardingFlowTest : public testing::EngineFixture {
+protected:
+    OnboardingFlowTest()
+        : calibration(CalibrationController::make()),
+          coordinator(std::make_shared<CalibrationCoordinator>(engine, calibration)) {}
+
+    std::shared_ptr<OnboardingFlow> makeFlow() {
+        auto made = OnboardingFlow::make(coordinator);
+        made->onChange = [this] {
+            ++changes;
+        };
+        return made;
+    }
+
+    std::shared_ptr<CalibrationController> calibration;
+    std::shared_ptr<CalibrationCoordinator> coordinator;
+    int changes = 0;
+};
+
+TEST_F(OnboardingFlowTest, TheWaitCountsOnlyOnTheAccessibilityStepAndEndsWithTheFlow) {
+    desktop.accessibility->setTrusted(false);
+    auto flow = makeFlow();
+    flow->startPolling();
+    desktop.run(3.0);
+    EXPECT_EQ(flow->axWaitSeconds(), 0);
+    flow->advance();
+    desktop.run(OnboardingFlow::relaunchHintAfter);
+    EXPECT_TRUE(flow->showsRelaunchHint());
+
+    // Gone with its window: the timer it left behind does nothing.
+    flow.reset();
+    const int seen = changes;
+    desktop.run(2.0);
+    EXPECT_EQ(changes, seen);
+}
+
+TEST_F(OnboardingFlowTest, TheCameraAnswerComesOnTheMainQueueAndMayFindTheFlowGone) {
+    desktop.camera->setAuthorization(CameraAuthorization::notDetermined);
+    desktop.camera->setAccessGrant(false);
+    auto flow = makeFlow();
+    EXPECT_FALSE(flow->canAdvance());
+    flow->requestCameraAccess();
+    EXPECT_FALSE(flow->errorMessage()); // not before the main queue runs
+    desktop.settle();
+    EXPECT_EQ(flow->errorMessage(), desktop.words->cameraDenied);
+    EXPECT_FALSE(flow->canAdvance());
+
+    desktop.camera->holdAccessRequests(true);
+    flow->requestCameraAccess();
+    flow.reset();
+    desktop.camera->answerAccessRequests();
+    desktop.settle();
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(OnboardingFlowTest, AccessibilityIsAskedForAndItsSettingsOpenedWhenThereAreAny) {
+    auto flow = makeFlow();
+    flow->openAccessibilitySettings();
+    EXPECT_EQ(desktop.accessibility->promptCount(), 1u);
+    EXPECT_EQ(desktop.workspace->openedURLs(),
+              std::vector<std::string>{desktop.words->accessibilitySettingsURL});
+
+    desktop.words->accessibilitySettingsURL.clear(); // the platform does it by itself
+    flow->openAccessibilitySettings();
+    EXPECT_EQ(desktop.accessibility->promptCount(), 2u);
+    EXPECT_EQ(desktop.workspace->openedURLs().size(), 1u);
+}
+
+TEST_F(OnboardingFlowTest, OnlyACalibrationForTheseDisplaysLetsTheCalibrationStepPass) {
+    auto flow = makeFlow();
+    flow->advance();
+    flow->advance();
+    ASSERT_EQ(flow->step(), OnboardingFlow::calibrationStep);
+    EXPECT_TRUE(flow->canAdvance());
+
+    desktop.displays->setFrames({{0, 0, 2560, 1440}});
+    EXPECT_FALSE(flow->canAdvance());
+
+    // A failed run stays on the step with its message; the coordinator restores the engine.
+    desktop.head->setVisible(false);
+    flow->startCalibration();
+    EXPECT_FALSE(flow->canAdvance()); // running
+    desktop.run(15.0);
+    EXPECT_EQ(flow->step(), OnboardingFlow::calibrationStep);
+    ASSERT_TRUE(flow->errorMessage());
+    EXPECT_EQ(*flow->errorMessage(),
+              "Not enough of your face was visible. Try again with more light.");
+    flow->back();
+    EXPECT_FALSE(flow->errorMessage()); // a message belongs to its step
+}
+
+} // namespace
+} // namespace orvane
