@@ -4,6 +4,7 @@
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11HotKeys.hpp"
 #include "backends/linux/x11/X11Identifiers.hpp"
 #include "backends/linux/x11/X11InputMonitor.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
@@ -25,6 +26,7 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     desktop->raised_ = std::make_shared<X11RaisedWindows>();
     desktop->displays_ = std::make_shared<X11Displays>(connection);
     desktop->windowServer_ = std::make_shared<X11WindowServer>(connection, desktop->entries_);
+    desktop->hotKeys_ = std::make_shared<X11HotKeys>(mainQueue);
     desktop->workspace_ = std::make_shared<X11Workspace>(connection, desktop->entries_,
                                                          desktop->raised_, std::move(mainQueue));
     desktop->inputMonitor_ = std::make_shared<X11InputMonitor>();
@@ -40,6 +42,7 @@ void X11Desktop::fill(Platform& platform) const {
     platform.inputMonitor = inputMonitor_;
     platform.secureInput = secureInput_;
     platform.accessibility = accessibility_;
+    platform.hotKeys = hotKeys_;
     platform.desktopConventions =
         std::make_shared<const DesktopConventions>(X11Identifiers::desktopConventions());
 }

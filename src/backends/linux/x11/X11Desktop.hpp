@@ -11,6 +11,7 @@ class AtspiAccessibility;
 class X11Connection;
 class X11DesktopEntries;
 class X11Displays;
+class X11HotKeys;
 class X11InputMonitor;
 class X11RaisedWindows;
 class X11SecureInput;
@@ -18,7 +19,7 @@ class X11WindowServer;
 class X11Workspace;
 
 // The X11 + AT-SPI services of the Linux backend over one display connection: displays, window
-// server, workspace, input monitor, secure input and accessibility, plus the desktop's
+// server, workspace, input monitor, secure input, accessibility and hot keys, plus the desktop's
 // conventions.
 class X11Desktop {
 public:
@@ -27,7 +28,7 @@ public:
     static std::shared_ptr<X11Desktop> open(std::shared_ptr<MainQueue> mainQueue,
                                             std::string* error);
 
-    // Sets the six services and the desktop conventions (launchers, terminal shortcuts, copy
+    // Sets the seven services and the desktop conventions (launchers, terminal shortcuts, copy
     // modifier) in `platform`; leaves every other member as it is.
     void fill(Platform& platform) const;
 
@@ -38,6 +39,7 @@ public:
     const std::shared_ptr<X11InputMonitor>& inputMonitor() const { return inputMonitor_; }
     const std::shared_ptr<X11SecureInput>& secureInput() const { return secureInput_; }
     const std::shared_ptr<AtspiAccessibility>& accessibility() const { return accessibility_; }
+    const std::shared_ptr<X11HotKeys>& hotKeys() const { return hotKeys_; }
 
 private:
     X11Desktop() = default;
@@ -51,6 +53,7 @@ private:
     std::shared_ptr<X11InputMonitor> inputMonitor_;
     std::shared_ptr<X11SecureInput> secureInput_;
     std::shared_ptr<AtspiAccessibility> accessibility_;
+    std::shared_ptr<X11HotKeys> hotKeys_;
 };
 
 // Opens the display and fills `platform` (its mainQueue, if already set, delivers the workspace
