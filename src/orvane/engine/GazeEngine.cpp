@@ -51,6 +51,16 @@ bool GazeEngine::isReady() const {
     return !missingSetUp();
 }
 
+bool GazeEngine::isReadyForPose() {
+    const double now = platform().clock->monotonic();
+    if (!poseReadyAskedAt_ || now - *poseReadyAskedAt_ >= poseReadinessSeconds ||
+        now < *poseReadyAskedAt_) {
+        poseReady_ = isReady();
+        poseReadyAskedAt_ = now;
+    }
+    return poseReady_;
+}
+
 // Ready, and nothing the user or the system did keeps the camera off.
 bool GazeEngine::mayRun() const {
     return !isPaused_ && !screenLocked_ && !asleep_ && isReady();
@@ -207,6 +217,7 @@ void GazeEngine::startPermissionWatcher() {
 }
 
 void GazeEngine::reconcilePermissions() {
+    poseReadyAskedAt_.reset();
     if (isReady()) {
         if (!isPipelineLive_ && mayRun()) {
             startPipeline();
@@ -243,6 +254,7 @@ void GazeEngine::observeSystemState() {
     on(WorkspaceEvent::screenLocked, [](GazeEngine& engine) { engine.suspend(true); });
     on(WorkspaceEvent::screenUnlocked, [](GazeEngine& engine) { engine.wake(true); });
     on(WorkspaceEvent::displaysChanged, [](GazeEngine& engine) {
+        engine.poseReadyAskedAt_.reset();
         engine.activeScreenKey_.reset();
         engine.refreshStatus();
     });
@@ -286,6 +298,7 @@ void GazeEngine::restartCamera() {
 }
 
 void GazeEngine::recalibrated() {
+    poseReadyAskedAt_.reset();
     driftSamples_.clear();
     needsRecalibration = false;
     activeScreenKey_.reset();

@@ -72,6 +72,10 @@ public:
 
     // Permissions granted, a model, and the model made for the displays connected now.
     bool isReady() const;
+    // Asked at every pose, the set-up questions cost round trips to the camera nodes, the
+    // accessibility bus and the display server, 15 times a second. A pose reuses an answer
+    // up to this old; the permission timer, a calibration and a display change ask afresh.
+    static constexpr double poseReadinessSeconds = 0.5;
     bool isPipelineLive() const { return isPipelineLive_; }
     bool isScreenLocked() const { return screenLocked_; }
     bool isAsleep() const { return asleep_; }
@@ -108,6 +112,7 @@ private:
     void stopCamera();
     void startCamera();
     void startLiveCamera();
+    bool isReadyForPose();
     // What set-up is missing (camera, accessibility, a calibration for these displays).
     std::optional<GazeStatus> missingSetUp() const;
     // A model, fitted for the displays connected now.
@@ -138,6 +143,9 @@ private:
 
     std::optional<Display> candidateScreen_;
     std::optional<double> candidateSince_; // monotonic
+    // The last readiness answer a pose used, and when it was asked (monotonic).
+    bool poseReady_ = false;
+    std::optional<double> poseReadyAskedAt_;
     std::optional<std::string> activeScreenKey_;
     double lastPaneSwitch_; // monotonic
 

@@ -53,7 +53,7 @@ void GazeEngine::holdSwitching(std::string reason) {
 }
 
 void GazeEngine::handle(const std::optional<plinth::HeadPose>& reading) {
-    if (isPaused_ || !isReady()) {
+    if (isPaused_ || !isReadyForPose()) {
         return;
     }
     // A reading with a non-finite number is no reading of a face.
