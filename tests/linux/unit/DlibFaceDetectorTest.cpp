@@ -109,6 +109,21 @@ TEST_F(DlibFaceDetectorTest, FindsTheFaceInEachPortraitAndNoneInACupOfCoffee) {
     EXPECT_TRUE(faces(photo(test::Photo::coffee)).empty());
 }
 
+TEST_F(DlibFaceDetectorTest, AnEmptyViewIsSearchedEveryFewFramesUntilSomeoneAppears) {
+    const auto empty = test::composed({1280, 720}, {});
+    const auto someone =
+        test::composed({1280, 720}, {{photo(test::Photo::graceHopper), 1.1, {0.5, 0.5}}});
+    shared->forgetFaces();
+    EXPECT_TRUE(faces(empty).empty());
+    int unsearched = 0;
+    while (faces(someone).empty() && ++unsearched < 10) {
+    }
+    EXPECT_EQ(unsearched, DlibFaceDetector::idleSearchInterval - 1);
+    // Forgetting the faces searches the next frame at once.
+    shared->forgetFaces();
+    EXPECT_EQ(faces(someone).size(), 1u);
+}
+
 TEST_F(DlibFaceDetectorTest, BoxesCountFromTheLowerLeftOfTheMirroredImage) {
     // The portrait's face is in the upper part of the image, so its box must be too; and a
     // face on the camera's left is on the mirrored image's right.

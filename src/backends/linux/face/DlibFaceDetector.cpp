@@ -205,12 +205,14 @@ public:
             const cv::Mat& image = gray_.image();
             if (image.size() != lastSize_ || orientation != lastOrientation_) {
                 followed_.clear();
+                framesSinceSearch_ = searchInterval;
                 lastSize_ = image.size();
                 lastOrientation_ = orientation;
             }
             return findFaces(image);
         } catch (const std::exception& error) {
             followed_.clear();
+            framesSinceSearch_ = searchInterval;
             return {"face detection failed: " + firstLine(error.what()), {}};
         }
     }
@@ -218,6 +220,7 @@ public:
     void forgetFaces() {
         std::lock_guard lock(mutex_);
         followed_.clear();
+        framesSinceSearch_ = searchInterval;
     }
 
 private:
@@ -269,6 +272,9 @@ private:
     FaceDetectionResult findFaces(const cv::Mat& image) {
         std::vector<Detection> found;
         ++framesSinceSearch_;
+        if (followed_.empty() && framesSinceSearch_ < idleSearchInterval) {
+            return {}; // nobody in view at the last search
+        }
         if (!followed_.empty() && framesSinceSearch_ < searchInterval) {
             found = follow(image);
         }
@@ -407,7 +413,9 @@ private:
     cv::Size lastSize_;
     int lastOrientation_ = 0;
     std::vector<FollowedFace> followed_;
-    int framesSinceSearch_ = 0;
+    // Starts at the interval, so that the first frame (and the first after forgetting) is
+    // searched.
+    int framesSinceSearch_ = searchInterval;
 };
 
 DlibFaceDetector::DlibFaceDetector(std::string modelPath)

@@ -10,16 +10,21 @@ namespace orvane::linuxbackend {
 // Faces and head angles with dlib's HOG face detector, its 68-point landmark predictor and a
 // rigid head model fitted by OpenCV's solvePnP.
 //
-// The first frame, and every frame after the faces are lost, searches the whole image; later
-// frames look only around the faces already found, with a full search now and then so that
-// new faces are noticed. The landmark model (about 100 MB) is read on the first frame, on the
-// caller's thread, so construction costs nothing.
+// The first frame, and every frame after the faces are lost, searches the whole image (while
+// nobody is in view, every few frames); later frames look only around the faces already
+// found, with a full search now and then so that new faces are noticed. The landmark model
+// (about 100 MB on disk) is read on the first frame, on the caller's thread, so construction
+// costs nothing.
 class DlibFaceDetector final : public FaceDetector {
 public:
     static constexpr const char* defaultModelPath =
         "/usr/share/dlib/shape_predictor_68_face_landmarks.dat";
-    // Frames between full searches while faces are being followed (about a second at 15 fps).
-    static constexpr int searchInterval = 15;
+    // Frames between full searches while faces are being followed (two seconds at 15 fps):
+    // a search costs several frames' work, and a lost face is searched for at once anyway.
+    static constexpr int searchInterval = 30;
+    // Frames between full searches while nobody is in view: someone sitting down is noticed
+    // a fraction of a second later, and an empty room costs a third as much.
+    static constexpr int idleSearchInterval = 3;
 
     explicit DlibFaceDetector(std::string modelPath = defaultModelPath);
     ~DlibFaceDetector() override;
