@@ -27,16 +27,18 @@ double areaOf(const FaceObservation& face) {
 
 } // namespace
 
-HeadPoseTracker::HeadPoseTracker() : lastSeenFace_(Clock::distantPast) {}
+HeadPoseTracker::HeadPoseTracker()
+    : detector_(platform().faceDetector), clock_(platform().clock),
+      lastSeenFace_(Clock::distantPast) {}
 
 void HeadPoseTracker::process(const PixelBuffer& frame) {
-    const auto result = platform().faceDetector->detect(frame, frameOrientation);
+    const auto result = detector_->detect(frame, frameOrientation);
     if (result.error) {
         Log::error("vision request failed: " + *result.error);
         return;
     }
     const auto face = bestFace(result.faces);
-    const auto& clock = *platform().clock;
+    const auto& clock = *clock_;
 
     bool deliver = false;
     std::optional<plinth::HeadPose> pose;

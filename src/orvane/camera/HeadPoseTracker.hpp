@@ -1,6 +1,7 @@
 #pragma once
 
 #include "orvane/platform/CameraService.hpp"
+#include "orvane/platform/Clock.hpp"
 #include "orvane/platform/FaceDetector.hpp"
 #include "plinth/HeadPose.hpp"
 
@@ -45,6 +46,10 @@ public:
                                   const plinth::HeadPose& raw);
 
 private:
+    // Held from construction: frames are processed on the camera's queue, which may still be
+    // busy with one while the platform that made these is being taken down.
+    std::shared_ptr<FaceDetector> detector_;
+    std::shared_ptr<Clock> clock_;
     mutable std::mutex mutex_;
     std::optional<plinth::HeadPose> smoothed_;
     double lastSeenFace_; // monotonic seconds
