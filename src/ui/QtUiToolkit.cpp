@@ -1,0 +1,342 @@
+#include "ui/QtUiToolkit.hpp"
+
+#include "orvane/focus/FocusSwitcher.hpp"
+#include "orvane/support/Log.hpp"
+#include "ui/CalibrationScreenView.hpp"
+#include "ui/ScreenSpace.hpp"
+#include "ui/X11WindowControl.hpp"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace orvane::ui {
+namespace {
+
+class CalibrationWindow;
+
+std::string describe(const QRect& rect) {
+    return std::to_string(rect.x()) + "," + std::to_string(rect.y()) + " " +
+           std::to_string(rect.width()) + "x" + std::to_string(rect.height());
+}
+
+// The calibration windows now up, shared by the toolkit and its windows: who holds the
+// keyboard, and the Escape that any window of ours may receive.
+class CalibrationWindows : public QObject {
+public:
+    // Our own X connection for window-manager requests; null off X11.
+    linuxbackend::X11Connection* x11() {
+        if (!x11Opened_) {
+            x11Opened_ = true;
+            x11_ = x11::openConnection();
+        }
+        return x11_.get();
+    }
+
+    void add(CalibrationWindow* window) {
+        if (windows_.empty() && QCoreApplication::instance()) {
+            QCoreApplication::instance()->installEventFilter(this);
+        }
+        windows_.push_back(window);
+    }
+    void remove(CalibrationWindow* window);
+
+    // The application is to take the keyboard while the windows are up.
+    void activate();
+    bool wantsKeyboard() const { return wantsKeyboard_; }
+    // Gives the keyboard to some window of ours that is on screen, if none has it yet.
+    void takeKeyboard();
+    // The window is going off screen (which ends its hold on the keyboard): another takes it.
+    void handOverKeyboard(CalibrationWindow* window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::shared_ptr<linuxbackend::X11Connection> x11_;
+    bool x11Opened_ = false;
+    std::vector<CalibrationWindow*> windows_;
+    bool wantsKeyboard_ = false;
+    CalibrationWindow* keyboardHolder_ = nullptr;
+};
+
+class CalibrationWindow final : public QObject, public FullScreenWindow {
+public:
+    CalibrationWindow(std::shared_ptr<CalibrationWindows> windows,
+                      std::weak_ptr<CalibrationController> controller, const std::string& screenID,
+                      const QRect& target, QScreen* screen)
+        : windows_(std::move(windows)), target_(target), screen_(screen),
+          view_(new CalibrationScreenView(std::move(controller), screenID)) {
+        settle_.setSingleShot(true);
+        settle_.setInterval(settleMilliseconds);
+        connect(&settle_, &QTimer::timeout, this, [this] { verifyPlacement(); });
+        show(false);
+        windows_->add(this);
+    }
+
+    ~CalibrationWindow() override {
+        windows_->remove(this);
+        if (view_) {
+            view_->hide();
+            // Escape may be what destroys this window, from inside the view's own key handler.
+            view_->deleteLater();
+        }
+    }
+
+    void orderOut() override {
+        windows_->remove(this);
+        settle_.stop();
+        if (view_) {
+            view_->hide();
+        }
+    }
+
+    CalibrationScreenView* view() const { return view_; }
+
+    bool isOnScreen() const {
+        return view_ && view_->isVisible() && view_->windowHandle() &&
+               view_->windowHandle()->isExposed();
+    }
+
+    bool grabKeyboard() {
+        return isOnScreen() && view_->windowHandle()->setKeyboardGrabEnabled(true);
+    }
+    void releaseKeyboard() {
+        if (view_ && view_->windowHandle()) {
+            view_->windowHandle()->setKeyboardGrabEnabled(false);
+        }
+    }
+
+    // Raises the window and asks for the keyboard; done once the window is on screen.
+    void activate() {
+        if (!isOnScreen()) {
+            activationPending_ = true;
+            return;
+        }
+        activationPending_ = false;
+        view_->raise();
+        view_->activateWindow();
+        if (auto* x11 = windows_->x11()) {
+            x11::requestActivation(*x11, view_->winId());
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!view_ || watched != view_->windowHandle()) {
+            return false;
+        }
+        switch (event->type()) {
+        case QEvent::Expose:
+            if (isOnScreen()) {
+                if (activationPending_) {
+                    activate();
+                }
+                if (windows_->wantsKeyboard()) {
+                    windows_->takeKeyboard();
+                }
+                verifyPlacement();
+            }
+            break;
+        case QEvent::Move:
+        case QEvent::Resize:
+            // The window manager is still arranging the window: look once it has settled.
+            settle_.start();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    static constexpr int settleMilliseconds = 250;
+    static constexpr int maximumCorrections = 2;
+    static constexpr int maximumUnseenChecks = 20;
+
+    void show(bool unmanaged) {
+        unmanaged_ = unmanaged;
+        Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+        if (unmanaged) {
+            flags |= Qt::X11BypassWindowManagerHint;
+        }
+        view_->setWindowFlags(flags);
+        view_->setWindowState(Qt::WindowNoState);
+        view_->setScreen(screen_);
+        view_->setGeometry(logicalFromRoot(target_));
+        view_->winId(); // the native window, so that it can be given its hints before it maps
+        view_->windowHandle()->installEventFilter(this);
+        if (auto* x11 = windows_->x11()) {
+            x11::putOnAllDesktops(*x11, view_->winId());
+        }
+        if (unmanaged) {
+            view_->show();
+        } else {
+            view_->showFullScreen();
+        }
+        view_->raise();
+        view_->setFocus();
+        settle_.start();
+    }
+
+    // A dot drawn anywhere but at the target it stands for would spoil every sample taken
+    // with it: the window must cover its display exactly.
+    void verifyPlacement() {
+        auto* x11 = windows_->x11();
+        if (!x11 || !view_ || !view_->isVisible()) {
+            return;
+        }
+        const auto actual = x11::rootGeometry(*x11, view_->winId());
+        if (!actual) {
+            if (++unseenChecks_ < maximumUnseenChecks) {
+                settle_.start(); // not on screen yet
+            }
+            return;
+        }
+        unseenChecks_ = 0;
+        if (*actual == target_) {
+            return;
+        }
+        if (corrections_ < maximumCorrections) {
+            ++corrections_;
+            if (unmanaged_) {
+                view_->setGeometry(logicalFromRoot(target_));
+            } else {
+                // A full-screen window changes monitors only by leaving full screen first.
+                view_->showNormal();
+                view_->setGeometry(logicalFromRoot(target_));
+                view_->showFullScreen();
+            }
+            settle_.start();
+            return;
+        }
+        if (!unmanaged_) {
+            Log::info("calibration: the window manager placed the calibration window at " +
+                      describe(*actual) + " instead of " + describe(target_) +
+                      "; showing it unmanaged");
+            view_->hide();
+            windows_->handOverKeyboard(this);
+            corrections_ = 0;
+            show(true);
+            if (windows_->wantsKeyboard()) {
+                activate();
+            }
+            return;
+        }
+        if (!failureLogged_) {
+            failureLogged_ = true;
+            Log::error("calibration: the calibration window stays at " + describe(*actual) +
+                       " instead of " + describe(target_));
+        }
+    }
+
+    std::shared_ptr<CalibrationWindows> windows_;
+    QRect target_; // root pixels
+    QPointer<QScreen> screen_;
+    QPointer<CalibrationScreenView> view_;
+    QTimer settle_;
+    bool unmanaged_ = false;
+    bool activationPending_ = false;
+    bool failureLogged_ = false;
+    // Corrections are never forgiven: a window manager that keeps moving the window back gets
+    // an unmanaged window instead of an endless tug of war.
+    int corrections_ = 0;
+    int unseenChecks_ = 0;
+};
+
+void CalibrationWindows::remove(CalibrationWindow* window) {
+    const auto found = std::find(windows_.begin(), windows_.end(), window);
+    if (found == windows_.end()) {
+        return;
+    }
+    windows_.erase(found);
+    handOverKeyboard(window);
+    if (windows_.empty()) {
+        wantsKeyboard_ = false;
+        if (QCoreApplication::instance()) {
+            QCoreApplication::instance()->removeEventFilter(this);
+        }
+    }
+}
+
+void CalibrationWindows::handOverKeyboard(CalibrationWindow* window) {
+    if (keyboardHolder_ != window) {
+        return;
+    }
+    window->releaseKeyboard();
+    keyboardHolder_ = nullptr;
+    if (wantsKeyboard_) {
+        takeKeyboard();
+    }
+}
+
+void CalibrationWindows::activate() {
+    if (windows_.empty()) {
+        return;
+    }
+    wantsKeyboard_ = true;
+    windows_.front()->activate();
+    takeKeyboard();
+}
+
+void CalibrationWindows::takeKeyboard() {
+    if (keyboardHolder_) {
+        return;
+    }
+    // Whichever window holds the grab, Escape reaches us; the filter below routes it.
+    for (auto* window : windows_) {
+        if (window->grabKeyboard()) {
+            keyboardHolder_ = window;
+            return;
+        }
+    }
+}
+
+bool CalibrationWindows::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || windows_.empty() ||
+        static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape) {
+        return QObject::eventFilter(watched, event);
+    }
+    // Cancelling may take down every window, this filter's owner's list included.
+    if (QPointer<CalibrationScreenView> view = windows_.front()->view()) {
+        view->cancelRun();
+    }
+    return true;
+}
+
+class QtUiToolkit final : public UiToolkit {
+public:
+    explicit QtUiToolkit(std::weak_ptr<CalibrationController> controller)
+        : controller_(std::move(controller)), windows_(std::make_shared<CalibrationWindows>()) {}
+
+    std::unique_ptr<FullScreenWindow>
+    presentCalibrationWindow(const Display& display, const std::string& screenID) override {
+        const QRect target = rootRectFromGlobal(FocusSwitcher::globalFrame(display));
+        QScreen* screen = screenForRootRect(target);
+        if (screen == nullptr || target.isEmpty()) {
+            return nullptr;
+        }
+        return std::make_unique<CalibrationWindow>(windows_, controller_, screenID, target, screen);
+    }
+
+    void activateIgnoringOtherApps() override { windows_->activate(); }
+
+private:
+    std::weak_ptr<CalibrationController> controller_;
+    std::shared_ptr<CalibrationWindows> windows_;
+};
+
+} // namespace
+
+std::shared_ptr<UiToolkit> makeQtUiToolkit(std::weak_ptr<CalibrationController> controller) {
+    return std::make_shared<QtUiToolkit>(std::move(controller));
+}
+
+} // namespace orvane::ui
