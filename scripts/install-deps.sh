@@ -14,7 +14,7 @@ packages=(
     # photos of faces (and of no face) for the face and camera tests
     python-matplotlib-data python3-skimage
     # the throw-away test desktop and its clients
-    xvfb x11-xserver-utils x11-utils openbox trayer xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
+    xvfb x11-xserver-utils x11-utils openbox trayer xcompmgr xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
     libglib2.0-bin util-linux procps git
 )
 

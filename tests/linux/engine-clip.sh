@@ -81,8 +81,8 @@ right_window=$(open_window orvane-right 80x24+2800+200) || {
 # The monitors' names as orvane reports them (the left one's comes from its output).
 monitor_name() {
     "$orvane" --diagnose 2>/dev/null |
-        awk -v at=" at $1," 'sub(/^  display: +/, "") && index($0, at) {
-            sub(/ at [-0-9]+,[-0-9]+ size .*$/, ""); print; exit }'
+        awk -v at=" at ($1," '/^screens:/ { list = 1; next } list && /^  / && index($0, at) {
+            sub(/^  /, ""); sub(/: [0-9]+x[0-9]+ at \([-0-9]+,[-0-9]+\)$/, ""); print; exit }'
 }
 left_name=$(monitor_name 0)
 right_name=$(monitor_name 2560)

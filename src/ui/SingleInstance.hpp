@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+
+namespace orvane::ui {
+
+// One Orvane per desktop session, by a well-known name on the session bus: whoever owns
+// kApplicationIdentifier is the running Orvane. A later start asks the owner to show itself
+// and ends. The bus drops the name of a process that dies, so a crash leaves nothing stale
+// behind, and claiming it is atomic, so two starts at the same moment cannot both win.
+class SingleInstance : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "net.orvane.Orvane")
+
+public:
+    enum class Claim {
+        // The name is ours: carry on starting up.
+        first,
+        // Another Orvane runs and was asked to show itself.
+        handedOver,
+        // Another process holds the name and did not answer.
+        unanswered,
+        // There is no session bus: nothing can be checked.
+        noSessionBus,
+    };
+
+    // `onActivate` runs on the main thread when a later start asks us to show ourselves.
+    explicit SingleInstance(std::function<void()> onActivate, QObject* parent = nullptr);
+    ~SingleInstance() override;
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // Claims the name, or hands over to its owner. Blocks for at most a few seconds.
+    Claim claim();
+
+public slots:
+    // Called over the bus by a later start.
+    Q_SCRIPTABLE void Activate();
+
+private:
+    std::function<void()> onActivate_;
+    bool registered_ = false;
+};
+
+} // namespace orvane::ui
