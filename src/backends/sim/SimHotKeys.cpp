@@ -1,5 +1,6 @@
 #include "backends/sim/SimHotKeys.hpp"
 
+#include "backends/posix/ChordText.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 namespace orvane::sim {
@@ -22,19 +23,7 @@ void SimHotKeys::unregisterHotKey(HotKeyToken token) {
 }
 
 std::string SimHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    std::string text;
-    if (modifiers & ModifierFlag::control) {
-        text += "Ctrl+";
-    }
-    if (modifiers & ModifierFlag::option) {
-        text += "Alt+";
-    }
-    if (modifiers & ModifierFlag::shift) {
-        text += "Shift+";
-    }
-    if (modifiers & ModifierFlag::command) {
-        text += "Super+";
-    }
+    const std::string text = posix::modifierPrefix(modifiers);
     return text + (keyCode == KeyCode::g ? std::string("G") : "Key " + std::to_string(keyCode));
 }
 

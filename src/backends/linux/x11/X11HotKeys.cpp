@@ -2,6 +2,7 @@
 
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
+#include "backends/posix/ChordText.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
@@ -255,19 +256,7 @@ void X11HotKeys::handle(const XEvent& event) {
 }
 
 std::string X11HotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    std::string text;
-    if (modifiers & ModifierFlag::control) {
-        text += "Ctrl+";
-    }
-    if (modifiers & ModifierFlag::option) {
-        text += "Alt+";
-    }
-    if (modifiers & ModifierFlag::shift) {
-        text += "Shift+";
-    }
-    if (modifiers & ModifierFlag::command) {
-        text += "Super+";
-    }
+    const std::string text = posix::modifierPrefix(modifiers);
     for (const auto& entry : keyNames) {
         if (entry.key == keyCode) {
             return text + entry.name;
