@@ -27,22 +27,8 @@ faceless="$4"
 focus_seconds=90
 stop_seconds=15
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-# Polls `check` every 50 ms until it succeeds or `seconds` pass.
-poll() {
-    local seconds="$1"
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [[ $SECONDS -ge $deadline ]] && return 1
-        sleep 0.05
-    done
-}
+# shellcheck source=script-support.sh
+source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 
 active_window() {
     xprop -root -notype _NET_ACTIVE_WINDOW | awk '{print $NF}'

@@ -20,21 +20,8 @@ name=net.orvane.Orvane
 start_seconds=60
 stop_seconds=20
 
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-poll() {
-    local seconds="$1"
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [[ $SECONDS -ge $deadline ]] && return 1
-        sleep 0.05
-    done
-}
+# shellcheck source=script-support.sh
+source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 
 # The process that owns our name on the session bus, or nothing.
 owner() {
