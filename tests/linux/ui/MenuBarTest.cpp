@@ -140,8 +140,14 @@ protected:
     void make() {
         ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
             << "no tray host";
+        // The icon of an earlier test may still wait for its deletion: it must not count.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const auto earlier = trayWindow().window;
         controller = std::make_unique<ui::MenuBarController>(engine, calibration, coordinator);
-        ASSERT_TRUE(waitUntil([] { return trayWindow().embedded; })) << "the icon was not docked";
+        ASSERT_TRUE(waitUntil([earlier] {
+            const auto icon = trayWindow();
+            return icon.window != earlier && icon.embedded;
+        })) << "the icon was not docked";
     }
     QMenu& menu() { return controller->menu(); }
     void choose(const QString& title) {
