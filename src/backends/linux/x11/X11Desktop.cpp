@@ -29,6 +29,7 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     desktop->hotKeys_ = std::make_shared<X11HotKeys>(mainQueue);
     desktop->workspace_ = std::make_shared<X11Workspace>(connection, desktop->entries_,
                                                          desktop->raised_, std::move(mainQueue));
+    desktop->workspace_->setDisplays(desktop->displays_);
     desktop->inputMonitor_ = std::make_shared<X11InputMonitor>();
     desktop->secureInput_ = std::make_shared<X11SecureInput>(connection);
     desktop->accessibility_ = std::make_shared<AtspiAccessibility>(connection, desktop->raised_);

@@ -172,6 +172,21 @@ plinth::Point X11Displays::rootFromGlobal(plinth::Point global, const plinth::Re
 }
 
 std::vector<Display> X11Displays::screens() const {
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (!answer_ || now - answeredAt_ >= reuseFor || now < answeredAt_) {
+        answer_ = queryScreens();
+        answeredAt_ = now;
+    }
+    return *answer_;
+}
+
+void X11Displays::invalidate() {
+    std::lock_guard lock(mutex_);
+    answer_.reset();
+}
+
+std::vector<Display> X11Displays::queryScreens() const {
     auto list = monitors(*connection_);
     std::vector<Display> displays;
     if (list.empty()) {

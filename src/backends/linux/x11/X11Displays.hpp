@@ -2,7 +2,9 @@
 
 #include "orvane/platform/Displays.hpp"
 
+#include <chrono>
 #include <memory>
+#include <mutex>
 
 namespace orvane::linuxbackend {
 
@@ -23,8 +25,14 @@ class X11Displays : public Displays {
 public:
     explicit X11Displays(std::shared_ptr<X11Connection> connection);
 
+    // Asked of the server at most once a second, or after `invalidate`: the engine asks for
+    // the displays several times a pose, and each asking is two round trips.
     std::vector<Display> screens() const override;
     std::optional<Display> mainDisplay() const override;
+
+    // The monitors changed: the next `screens` asks the server. Any thread.
+    void invalidate();
+    static constexpr std::chrono::milliseconds reuseFor{1000};
 
     // Every active monitor, primary first (the first one when none is marked primary).
     static std::vector<X11Monitor> monitors(X11Connection& connection);
@@ -38,7 +46,12 @@ public:
     static plinth::Rect primaryRootFrame(X11Connection& connection);
 
 private:
+    std::vector<Display> queryScreens() const;
+
     std::shared_ptr<X11Connection> connection_;
+    mutable std::mutex mutex_;
+    mutable std::optional<std::vector<Display>> answer_;
+    mutable std::chrono::steady_clock::time_point answeredAt_;
 };
 
 } // namespace orvane::linuxbackend

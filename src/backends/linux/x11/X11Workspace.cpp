@@ -4,6 +4,7 @@
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11DisplayWatcher.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
@@ -238,6 +239,12 @@ Subscription X11Workspace::observe(WorkspaceEvent event, std::function<void()> h
     if (event == WorkspaceEvent::displaysChanged) {
         if (!watcher_) {
             watcher_ = std::make_unique<X11DisplayWatcher>(mainQueueProvider());
+            // Observers are told in order: this one first, so they all see the new monitors.
+            dropRememberedMonitors_ = watcher_->observe([weak = displays_] {
+                if (auto displays = weak.lock()) {
+                    displays->invalidate();
+                }
+            });
         }
         return watcher_->observe(std::move(handler));
     }

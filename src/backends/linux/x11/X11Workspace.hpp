@@ -13,6 +13,7 @@ namespace orvane::linuxbackend {
 class X11Connection;
 class X11DesktopEntries;
 class X11DisplayWatcher;
+class X11Displays;
 class X11RaisedWindows;
 class SessionNotifier;
 struct X11WindowInfo;
@@ -38,6 +39,9 @@ public:
     // names it (waits at most 200 ms).
     bool activateWindow(Window client);
 
+    // Whose remembered monitors a display change drops, before any observer hears of it.
+    void setDisplays(std::weak_ptr<X11Displays> displays) { displays_ = std::move(displays); }
+
 private:
     RunningApplication describe(const X11WindowInfo& window) const;
     std::function<std::shared_ptr<MainQueue>()> mainQueueProvider() const;
@@ -47,6 +51,8 @@ private:
     std::shared_ptr<X11RaisedWindows> raised_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::unique_ptr<X11DisplayWatcher> watcher_;
+    std::weak_ptr<X11Displays> displays_;
+    Subscription dropRememberedMonitors_;
     std::unique_ptr<SessionNotifier> session_;
 };
 
