@@ -26,6 +26,7 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     desktop->raised_ = std::make_shared<X11RaisedWindows>();
     desktop->displays_ = std::make_shared<X11Displays>(connection);
     desktop->windowServer_ = std::make_shared<X11WindowServer>(connection, desktop->entries_);
+    desktop->windowServer_->setDisplays(desktop->displays_);
     desktop->hotKeys_ = std::make_shared<X11HotKeys>(mainQueue);
     desktop->workspace_ = std::make_shared<X11Workspace>(connection, desktop->entries_,
                                                          desktop->raised_, std::move(mainQueue));

@@ -171,14 +171,25 @@ plinth::Point X11Displays::rootFromGlobal(plinth::Point global, const plinth::Re
     return {global.x + primary.x, global.y + primary.y};
 }
 
-std::vector<Display> X11Displays::screens() const {
-    std::lock_guard lock(mutex_);
+void X11Displays::refreshIfStale() const {
     const auto now = std::chrono::steady_clock::now();
     if (!answer_ || now - answeredAt_ >= reuseFor || now < answeredAt_) {
         answer_ = queryScreens();
+        primaryRoot_ = primaryRootFrame(*connection_);
         answeredAt_ = now;
     }
+}
+
+std::vector<Display> X11Displays::screens() const {
+    std::lock_guard lock(mutex_);
+    refreshIfStale();
     return *answer_;
+}
+
+plinth::Rect X11Displays::primaryRoot() const {
+    std::lock_guard lock(mutex_);
+    refreshIfStale();
+    return primaryRoot_;
 }
 
 void X11Displays::invalidate() {

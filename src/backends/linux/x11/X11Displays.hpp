@@ -32,6 +32,8 @@ public:
 
     // The monitors changed: the next `screens` asks the server. Any thread.
     void invalidate();
+    // `primaryRootFrame`, remembered like `screens`.
+    plinth::Rect primaryRoot() const;
     static constexpr std::chrono::milliseconds reuseFor{1000};
 
     // Every active monitor, primary first (the first one when none is marked primary).
@@ -47,10 +49,13 @@ public:
 
 private:
     std::vector<Display> queryScreens() const;
+    // Asks the server again when the remembered answer is gone or too old. Holds `mutex_`.
+    void refreshIfStale() const;
 
     std::shared_ptr<X11Connection> connection_;
     mutable std::mutex mutex_;
     mutable std::optional<std::vector<Display>> answer_;
+    mutable plinth::Rect primaryRoot_;
     mutable std::chrono::steady_clock::time_point answeredAt_;
 };
 

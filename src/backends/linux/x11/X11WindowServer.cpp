@@ -17,12 +17,16 @@ X11WindowServer::X11WindowServer(std::shared_ptr<X11Connection> connection,
                                  std::shared_ptr<const X11DesktopEntries> entries)
     : connection_(std::move(connection)), entries_(std::move(entries)) {}
 
+plinth::Rect X11WindowServer::primaryRoot() const {
+    return displays_ ? displays_->primaryRoot() : X11Displays::primaryRootFrame(*connection_);
+}
+
 std::optional<std::vector<WindowEntry>> X11WindowServer::onScreenWindows() const {
     auto windows = X11WindowList::query(*connection_);
     if (!windows) {
         return std::nullopt;
     }
-    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    const plinth::Rect primary = primaryRoot();
     std::vector<WindowEntry> entries;
     entries.reserve(windows->size());
     for (const auto& window : *windows) {
@@ -63,7 +67,7 @@ plinth::Point X11WindowServer::pointerLocation() const {
                        &rootY, &windowX, &windowY, &mask)) {
         return {};
     }
-    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    const plinth::Rect primary = primaryRoot();
     return {rootX - primary.x, (primary.y + primary.height) - rootY};
 }
 
@@ -72,7 +76,7 @@ void X11WindowServer::warpPointer(plinth::Point point) {
         return;
     }
     X11Connection::ErrorTrap trap(*connection_);
-    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
+    const plinth::Rect primary = primaryRoot();
     const auto root = X11Displays::rootFromGlobal(point, primary);
     XWarpPointer(connection_->display(), None, connection_->root(), 0, 0, 0, 0,
                  static_cast<int>(std::lround(root.x)), static_cast<int>(std::lround(root.y)));

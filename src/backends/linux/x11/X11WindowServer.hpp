@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/x11/X11Displays.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 #include <memory>
@@ -27,11 +28,20 @@ public:
     // The same for an X keycode, which the server may refuse.
     bool postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, bool keyDown);
 
+    // Where the primary monitor is comes from these remembered monitors rather than a
+    // round trip a listing.
+    void setDisplays(std::shared_ptr<const X11Displays> displays) {
+        displays_ = std::move(displays);
+    }
+
 private:
+    plinth::Rect primaryRoot() const;
+
     // Sends the releases of the modifier keys our key-downs pressed, last first.
     void releasePressedModifiers();
 
     std::shared_ptr<X11Connection> connection_;
+    std::shared_ptr<const X11Displays> displays_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     // Modifier keys pressed by a key-down, to release with its key-up.
     std::uint64_t pressedModifiers_ = 0;
