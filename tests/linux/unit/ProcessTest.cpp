@@ -50,7 +50,10 @@ TEST(LinuxProcessInfo, AStrangelyNamedProgramGetsItsArgumentsAsTheyStandAndNoBlo
     {
         std::ofstream script(program);
         script << "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$ORVANE_TEST_OUT\"\n"
-                  "grep SigBlk /proc/$$/status > \"$ORVANE_TEST_OUT.signals\"\n"
+                  // Read by the shell itself: while it forks a reader, it blocks every signal.
+                  "while IFS= read -r line; do case $line in SigBlk:*)\n"
+                  "printf '%s\\n' \"$line\" > \"$ORVANE_TEST_OUT.signals\";; esac\n"
+                  "done < /proc/$$/status\n"
                   ": > \"$ORVANE_TEST_DONE\"\n";
     }
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
