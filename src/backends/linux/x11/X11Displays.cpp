@@ -174,8 +174,10 @@ plinth::Point X11Displays::rootFromGlobal(plinth::Point global, const plinth::Re
 void X11Displays::refreshIfStale() const {
     const auto now = std::chrono::steady_clock::now();
     if (!answer_ || now - answeredAt_ >= reuseFor || now < answeredAt_) {
-        answer_ = queryScreens();
-        primaryRoot_ = primaryRootFrame(*connection_);
+        // One listing for both answers.
+        const auto list = monitors(*connection_);
+        answer_ = screensOf(list);
+        primaryRoot_ = list.empty() ? primaryRootFrame(*connection_) : list.front().rootFrame;
         answeredAt_ = now;
     }
 }
@@ -197,8 +199,7 @@ void X11Displays::invalidate() {
     answer_.reset();
 }
 
-std::vector<Display> X11Displays::queryScreens() const {
-    auto list = monitors(*connection_);
+std::vector<Display> X11Displays::screensOf(const std::vector<X11Monitor>& list) const {
     std::vector<Display> displays;
     if (list.empty()) {
         return displays;

@@ -48,7 +48,7 @@ public:
     static plinth::Rect primaryRootFrame(X11Connection& connection);
 
 private:
-    std::vector<Display> queryScreens() const;
+    std::vector<Display> screensOf(const std::vector<X11Monitor>& list) const;
     // Asks the server again when the remembered answer is gone or too old. Holds `mutex_`.
     void refreshIfStale() const;
 
