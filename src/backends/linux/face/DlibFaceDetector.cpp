@@ -204,26 +204,29 @@ public:
             }
             const cv::Mat& image = gray_.image();
             if (image.size() != lastSize_ || orientation != lastOrientation_) {
-                followed_.clear();
-                framesSinceSearch_ = searchInterval;
+                forget();
                 lastSize_ = image.size();
                 lastOrientation_ = orientation;
             }
             return findFaces(image);
         } catch (const std::exception& error) {
-            followed_.clear();
-            framesSinceSearch_ = searchInterval;
+            forget();
             return {"face detection failed: " + firstLine(error.what()), {}};
         }
     }
 
     void forgetFaces() {
         std::lock_guard lock(mutex_);
+        forget();
+    }
+
+private:
+    // No face followed any more: the next frame searches the whole image. Holds `mutex_`.
+    void forget() {
         followed_.clear();
         framesSinceSearch_ = searchInterval;
     }
 
-private:
     // nullopt when the models are ready; else what is wrong, in words for the user.
     std::optional<std::string> ensureModel() {
         if (landmarks_.loaded()) {
