@@ -6,6 +6,7 @@
 
 #include "backends/linux/LinuxWords.hpp"
 #include "backends/sim/SimDesktop.hpp"
+#include "linux/ui/X11UiTestSupport.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/calibration/CalibrationController.hpp"
 #include "orvane/calibration/CalibrationStore.hpp"
@@ -20,7 +21,6 @@
 #include "ui/X11WindowControl.hpp"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFont>
@@ -49,19 +49,7 @@ using namespace std::chrono_literals;
 QString outputDirectory;
 int failures = 0;
 
-// Runs the event loop until `condition` holds or `timeout` passes.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+using ui::test::waitUntil;
 
 // Lets animations and posted layouts run for a while.
 void spin(std::chrono::milliseconds duration) {
