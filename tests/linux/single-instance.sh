@@ -47,7 +47,9 @@ start_orvane() {
         --command "exec $(printf '%q ' "$orvane" "$@")" /dev/null >"$log" 2>&1 </dev/null &
     started_script=$!
     started_pid=""
-    poll 10 eval 'started_pid=$(pgrep -P "$started_script" | head -n1); [[ -n $started_pid ]]'
+    # The terminal's child becomes orvane only once it has executed it: wait for that name,
+    # not for whichever child turns up first.
+    poll 10 eval 'started_pid=$(pgrep -x -P "$started_script" orvane | head -n1); [[ -n $started_pid ]]'
 }
 
 # SIGTERM, then: ends in time, status 0, "Orvane stopped" logged, no sanitizer report.
@@ -55,6 +57,8 @@ stop_orvane() {
     local what="$1" pid="$2" script_pid="$3" log="$4"
     if dead "$pid"; then
         fail "$what: orvane ended before it was told to"
+        # Whatever still runs on its terminal must not keep the wait below going for ever.
+        pkill -KILL -P "$script_pid" 2>/dev/null
     else
         kill -TERM "$pid"
         poll "$stop_seconds" dead "$pid" || {
