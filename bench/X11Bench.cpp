@@ -6,6 +6,9 @@
 #include "linux/x11/X11Clients.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11WindowCache.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 #include "backends/linux/x11/X11WindowServer.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
 
@@ -15,6 +18,7 @@
 #include "orvane/platform/SecureInput.hpp"
 #include "orvane/support/Prefs.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,6 +59,19 @@ void windowList(benchmark::State& state) {
     state.counters["windows"] = static_cast<double>(count);
 }
 BENCHMARK(windowList)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+// What a listing costs when something changed: every window read from the server.
+void windowListRead(benchmark::State& state) {
+    auto& connection = *bench->desktop.desktop().connection();
+    std::size_t count = 0;
+    for (auto _ : state) {
+        auto list = X11WindowList::query(connection);
+        count = list ? list->size() : 0;
+        benchmark::DoNotOptimize(list);
+    }
+    state.counters["windows"] = static_cast<double>(count);
+}
+BENCHMARK(windowListRead)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 
 void windowAt(benchmark::State& state) {
     for (auto _ : state) {
@@ -99,6 +116,51 @@ void focusSwitch(benchmark::State& state) {
     }
 }
 BENCHMARK(focusSwitch)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+// Where a focus switch spends its time, step by step (milliseconds per switch), and how often
+// the window list had to be read again.
+void focusParts(benchmark::State& state) {
+    double t[5] = {0, 0, 0, 0, 0};
+    bool right = false;
+    const auto reads = bench->desktop.desktop().windowCache()->reads();
+    using C = std::chrono::steady_clock;
+    auto ms = [](C::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    };
+    for (auto _ : state) {
+        right = !right;
+        const plinth::Point gaze = right ? plinth::Point{2700, 200} : plinth::Point{200, 200};
+        auto a = C::now();
+        auto target = WindowFinder::windowAt(gaze);
+        auto b = C::now();
+        if (!target) {
+            state.SkipWithError("no window under the gaze");
+            return;
+        }
+        platform().workspace->runningApplication(target->pid);
+        auto c = C::now();
+        auto element = WindowFinder::axWindow(*target);
+        auto d = C::now();
+        platform().workspace->activate(target->pid);
+        auto e = C::now();
+        platform().windowServer->warpPointer(gaze);
+        auto f = C::now();
+        t[0] += ms(b - a);
+        t[1] += ms(c - b);
+        t[2] += ms(d - c);
+        t[3] += ms(e - d);
+        t[4] += ms(f - e);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["reads"] =
+        static_cast<double>(bench->desktop.desktop().windowCache()->reads() - reads) / n;
+    state.counters["at"] = t[0] / n;
+    state.counters["running"] = t[1] / n;
+    state.counters["ax"] = t[2] / n;
+    state.counters["activate"] = t[3] / n;
+    state.counters["warp"] = t[4] / n;
+}
+BENCHMARK(focusParts)->Unit(benchmark::kMillisecond);
 
 // Every system-state question the engine asks for one pose: menus, the overview and launchers
 // against one shared window listing, and secure input.

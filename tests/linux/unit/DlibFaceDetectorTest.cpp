@@ -7,12 +7,15 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -293,6 +296,56 @@ TEST_F(DlibFaceDetectorTest, AnUnreadableFrameIsAnErrorAndTheNextFrameIsFine) {
     EXPECT_TRUE(result.faces.empty());
     EXPECT_NE(shared->detect(test::pixelBuffer(frame), 0).error, std::nullopt);
     EXPECT_EQ(faces(frame).size(), 1u);
+}
+
+// Detects until `done` says the answer is the awaited one, looking again every few milliseconds
+// for at most 30 s (reading the model takes seconds under the sanitizers).
+FaceDetectionResult detectUntil(DlibFaceDetector& detector, const cv::Mat& frame,
+                                const std::function<bool(const FaceDetectionResult&)>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto result = detector.detect(test::pixelBuffer(frame), mirrored);
+    while (!done(result) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        result = detector.detect(test::pixelBuffer(frame), mirrored);
+    }
+    return result;
+}
+
+TEST(DlibFaceDetectorModel, ReadInTheBackgroundFramesWaitForNothingAndFailuresStayReported) {
+    auto services = std::make_shared<Platform>();
+    auto log = std::make_shared<sim::CapturingLogSink>();
+    services->logSink = log;
+    PlatformInstallation installation(services);
+    std::string problem;
+    const auto frame = test::standardFaceFrame(&problem);
+    ASSERT_FALSE(frame.empty()) << problem;
+
+    DlibFaceDetector detector;
+    detector.loadInBackground();
+    // Frames before the model is read are not analysed, and that is no failure.
+    const auto early = detector.detect(test::pixelBuffer(frame), mirrored);
+    EXPECT_EQ(early.error, std::nullopt);
+    const auto ready = detectUntil(detector, frame, [](const auto& r) { return !r.faces.empty(); });
+    EXPECT_EQ(ready.error, std::nullopt);
+    EXPECT_EQ(ready.faces.size(), 1u);
+
+    TemporaryDirectory directory;
+    const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
+    DlibFaceDetector missing(path.string());
+    missing.loadInBackground();
+    const auto failed =
+        detectUntil(missing, frame, [](const auto& r) { return r.error.has_value(); });
+    ASSERT_NE(failed.error, std::nullopt);
+    EXPECT_NE(failed.error->find("libdlib-data"), std::string::npos) << *failed.error;
+    EXPECT_EQ(missing.detect(test::pixelBuffer(frame), mirrored).error, failed.error);
+    EXPECT_EQ(log->lines(LogLevel::error).size(), 1u);
+
+    // The file appearing later is read again, in the background too.
+    std::filesystem::create_symlink(DlibFaceDetector::defaultModelPath, path);
+    const auto recovered =
+        detectUntil(missing, frame, [](const auto& r) { return !r.faces.empty(); });
+    EXPECT_EQ(recovered.error, std::nullopt);
+    EXPECT_EQ(recovered.faces.size(), 1u);
 }
 
 TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorLoggedOnceUntilTheFileAppears) {

@@ -6,6 +6,7 @@
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
+#include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
 #include <atspi/atspi.h>
@@ -162,6 +163,17 @@ AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
     return std::make_shared<AtspiElement>(found, pid, true);
 }
 
+std::shared_ptr<const std::vector<X11WindowInfo>> AtspiAccessibility::windows() {
+    if (cache_) {
+        return cache_->windows();
+    }
+    auto windows = X11WindowList::query(*connection_);
+    if (!windows) {
+        return nullptr;
+    }
+    return std::make_shared<const std::vector<X11WindowInfo>>(std::move(*windows));
+}
+
 AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
     AtspiAccessible* app = application.accessible();
     GError* error = nullptr;
@@ -200,7 +212,7 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
     // Front to back as the X server stacks them; windows without a match keep their order
     // behind the others.
     if (candidates.size() > 1) {
-        if (auto windows = X11WindowList::query(*connection_)) {
+        if (auto windows = this->windows()) {
             for (auto& candidate : candidates) {
                 AXError extentsError = AXError::success;
                 auto extents = screenExtents(candidate.element->accessible(), extentsError);
@@ -240,7 +252,7 @@ std::optional<Window> AtspiAccessibility::xWindowFor(const AtspiElement& window)
     if (!extents) {
         return std::nullopt;
     }
-    auto windows = X11WindowList::query(*connection_);
+    auto windows = this->windows();
     if (!windows) {
         return std::nullopt;
     }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 typedef struct _AtspiAccessible AtspiAccessible;
 
@@ -15,6 +16,8 @@ class AtspiBusStatus;
 class AtspiElement;
 class X11Connection;
 class X11RaisedWindows;
+class X11WindowCache;
+struct X11WindowInfo;
 
 // Other applications' widgets through AT-SPI. Every call into an application is bounded
 // (300 ms), so a hung application answers `cannotComplete`. Screen coordinates of AT-SPI are X
@@ -35,8 +38,12 @@ public:
     AXError performAction(const AXElementRef& element, const std::string& action) override;
     AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
 
+    // Listings come from this cache (when set) instead of the server on every call.
+    void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
+
 private:
     bool ensureInitialized();
+    std::shared_ptr<const std::vector<X11WindowInfo>> windows();
     AXResult windowsOf(const AtspiElement& application);
     // The X client window that shows this window element: same process, frame within a few
     // points.
@@ -44,6 +51,7 @@ private:
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<X11RaisedWindows> raised_;
+    std::shared_ptr<X11WindowCache> cache_;
     std::unique_ptr<AtspiBusStatus> status_;
     bool initialized_ = false;
     bool initFailed_ = false;

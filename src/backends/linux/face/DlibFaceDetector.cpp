@@ -17,7 +17,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace orvane::linuxbackend {
@@ -187,16 +190,44 @@ std::string firstLine(const char* text) {
     return line;
 }
 
+// Everything read from the model file, made ready away from the detector's lock.
+struct Models {
+    HogDetector searcher;
+    HogDetector follower;
+    LandmarkPredictor landmarks;
+};
+
+// The thread reading the models yields to everything else: it must not slow the start-up it
+// runs beside.
+void lowerThreadPriority() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+}
+
 } // namespace
 
 class DlibFaceDetector::Impl {
 public:
     explicit Impl(std::string modelPath) : modelPath_(std::move(modelPath)) {}
 
+    ~Impl() {
+        if (loader_.joinable()) {
+            loader_.join();
+        }
+    }
+
+    void loadInBackground() {
+        std::lock_guard lock(mutex_);
+        background_ = true;
+        ensureModel();
+    }
+
     FaceDetectionResult detect(const PixelBuffer& frame, int orientation) {
         std::lock_guard lock(mutex_);
         if (auto problem = ensureModel()) {
             return {std::move(problem), {}};
+        }
+        if (loading_) {
+            return {}; // not analysed: the models are still being read
         }
         try {
             if (auto problem = gray_.convert(frame, orientation)) {
@@ -227,48 +258,77 @@ private:
         framesSinceSearch_ = searchInterval;
     }
 
-    // nullopt when the models are ready; else what is wrong, in words for the user.
+    // nullopt when the models are ready or being read in the background (`loading_`); else
+    // what is wrong, in words for the user. Holds `mutex_`.
     std::optional<std::string> ensureModel() {
-        if (landmarks_.loaded()) {
+        if (landmarks_.loaded() || loading_) {
             return std::nullopt;
         }
         const auto identity = FileIdentity::of(modelPath_);
-        if (!problem_ || identity != failedIdentity_) {
-            problem_ = loadModels(identity);
-            failedIdentity_ = identity;
-            if (problem_ && problem_ != loggedProblem_) {
-                logError(*problem_);
-                loggedProblem_ = problem_;
-            }
+        if (problem_ && identity == failedIdentity_) {
+            return problem_;
         }
+        failedIdentity_ = identity;
+        if (background_) {
+            if (loader_.joinable()) {
+                loader_.join(); // finished: it cleared `loading_` as its last step
+            }
+            loading_ = true;
+            loader_ = std::thread([this, identity] {
+                lowerThreadPriority();
+                Models models;
+                auto problem = loadModels(modelPath_, identity, models);
+                std::lock_guard lock(mutex_);
+                install(std::move(problem), models);
+                loading_ = false;
+            });
+            return std::nullopt;
+        }
+        Models models;
+        auto problem = loadModels(modelPath_, identity, models);
+        install(std::move(problem), models);
         return problem_;
     }
 
-    std::optional<std::string> loadModels(const FileIdentity& identity) {
+    // Holds `mutex_`.
+    void install(std::optional<std::string> problem, Models& models) {
+        problem_ = std::move(problem);
+        if (problem_) {
+            if (problem_ != loggedProblem_) {
+                logError(*problem_);
+                loggedProblem_ = problem_;
+            }
+            return;
+        }
+        searcher_ = std::move(models.searcher);
+        follower_ = std::move(models.follower);
+        landmarks_ = std::move(models.landmarks);
+    }
+
+    static std::optional<std::string> loadModels(const std::string& modelPath,
+                                                 const FileIdentity& identity, Models& models) {
         if (identity.error != 0) {
-            return "face model missing: " + modelPath_ + " (" + std::strerror(identity.error) +
+            return "face model missing: " + modelPath + " (" + std::strerror(identity.error) +
                    "); it comes with the libdlib-data package";
         }
-        LandmarkPredictor landmarks;
-        if (auto problem = landmarks.load(modelPath_)) {
-            return "face model unreadable: " + modelPath_ + " (" + *problem +
+        if (auto problem = models.landmarks.load(modelPath)) {
+            return "face model unreadable: " + modelPath + " (" + *problem +
                    "); reinstall the libdlib-data package";
         }
         try {
-            searcher_ = dlib::get_frontal_face_detector();
+            models.searcher = dlib::get_frontal_face_detector();
         } catch (const std::exception& error) {
             return "face detector unusable: " + firstLine(error.what());
         }
         // Following a face needs only the pyramid levels near its size.
         HogDetector::image_scanner_type scanner;
-        scanner.copy_configuration(searcher_.get_scanner());
+        scanner.copy_configuration(models.searcher.get_scanner());
         scanner.set_max_pyramid_levels(followPyramidLevels);
         std::vector<HogDetector::feature_vector_type> weights;
-        for (unsigned long i = 0; i < searcher_.num_detectors(); ++i) {
-            weights.push_back(searcher_.get_w(i));
+        for (unsigned long i = 0; i < models.searcher.num_detectors(); ++i) {
+            weights.push_back(models.searcher.get_w(i));
         }
-        follower_ = HogDetector(scanner, searcher_.get_overlap_tester(), weights);
-        landmarks_ = std::move(landmarks);
+        models.follower = HogDetector(scanner, models.searcher.get_overlap_tester(), weights);
         return std::nullopt;
     }
 
@@ -404,6 +464,10 @@ private:
 
     std::mutex mutex_;
     const std::string modelPath_;
+    // Models read on a thread of their own (`loader_`) rather than by the first frame.
+    bool background_ = false;
+    bool loading_ = false;
+    std::thread loader_;
     std::optional<std::string> problem_;
     std::optional<std::string> loggedProblem_;
     FileIdentity failedIdentity_;
@@ -430,12 +494,18 @@ FaceDetectionResult DlibFaceDetector::detect(const PixelBuffer& frame, int orien
     return impl_->detect(frame, orientation);
 }
 
+void DlibFaceDetector::loadInBackground() {
+    impl_->loadInBackground();
+}
+
 void DlibFaceDetector::forgetFaces() {
     impl_->forgetFaces();
 }
 
 std::shared_ptr<FaceDetector> makeLinuxFaceDetector() {
-    return std::make_shared<DlibFaceDetector>();
+    auto detector = std::make_shared<DlibFaceDetector>();
+    detector->loadInBackground();
+    return detector;
 }
 
 } // namespace orvane::linuxbackend

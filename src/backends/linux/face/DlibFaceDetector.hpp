@@ -14,7 +14,7 @@ namespace orvane::linuxbackend {
 // nobody is in view, every few frames); later frames look only around the faces already
 // found, with a full search now and then so that new faces are noticed. The landmark model
 // (about 100 MB on disk) is read on the first frame, on the caller's thread, so construction
-// costs nothing.
+// costs nothing; or, after `loadInBackground`, on a thread of its own at once.
 class DlibFaceDetector final : public FaceDetector {
 public:
     static constexpr const char* defaultModelPath =
@@ -37,6 +37,11 @@ public:
     // missing or unreadable (tried again once the file changes) or the frame is unreadable.
     FaceDetectionResult detect(const PixelBuffer& frame, int orientation) override;
 
+    // Starts reading the models on a thread of its own, at low priority. Until they are read,
+    // frames are not analysed: `detect` answers no faces and no error. A model that cannot be
+    // read is reported by `detect` as without this.
+    void loadInBackground();
+
     // Forgets the faces being followed: the next frame searches the whole image.
     void forgetFaces();
 
@@ -45,7 +50,8 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The face detector of the Linux platform, reading the landmark model libdlib-data installs.
+// The face detector of the Linux platform, reading the landmark model libdlib-data installs in
+// the background from the start.
 std::shared_ptr<FaceDetector> makeLinuxFaceDetector();
 
 } // namespace orvane::linuxbackend

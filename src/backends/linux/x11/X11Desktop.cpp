@@ -9,6 +9,7 @@
 #include "backends/linux/x11/X11InputMonitor.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11SecureInput.hpp"
+#include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowServer.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
 
@@ -27,13 +28,17 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     desktop->displays_ = std::make_shared<X11Displays>(connection);
     desktop->windowServer_ = std::make_shared<X11WindowServer>(connection, desktop->entries_);
     desktop->windowServer_->setDisplays(desktop->displays_);
+    desktop->windowCache_ = std::make_shared<X11WindowCache>(connection);
+    desktop->windowServer_->setWindowCache(desktop->windowCache_);
     desktop->hotKeys_ = std::make_shared<X11HotKeys>(mainQueue);
     desktop->workspace_ = std::make_shared<X11Workspace>(connection, desktop->entries_,
                                                          desktop->raised_, std::move(mainQueue));
     desktop->workspace_->setDisplays(desktop->displays_);
+    desktop->workspace_->setWindowCache(desktop->windowCache_);
     desktop->inputMonitor_ = std::make_shared<X11InputMonitor>();
     desktop->secureInput_ = std::make_shared<X11SecureInput>(connection);
     desktop->accessibility_ = std::make_shared<AtspiAccessibility>(connection, desktop->raised_);
+    desktop->accessibility_->setWindowCache(desktop->windowCache_);
     return desktop;
 }
 

@@ -15,6 +15,7 @@ class X11HotKeys;
 class X11InputMonitor;
 class X11RaisedWindows;
 class X11SecureInput;
+class X11WindowCache;
 class X11WindowServer;
 class X11Workspace;
 
@@ -34,6 +35,7 @@ public:
 
     const std::shared_ptr<X11Connection>& connection() const { return connection_; }
     const std::shared_ptr<X11Displays>& displays() const { return displays_; }
+    const std::shared_ptr<X11WindowCache>& windowCache() const { return windowCache_; }
     const std::shared_ptr<X11WindowServer>& windowServer() const { return windowServer_; }
     const std::shared_ptr<X11Workspace>& workspace() const { return workspace_; }
     const std::shared_ptr<X11InputMonitor>& inputMonitor() const { return inputMonitor_; }
@@ -48,6 +50,7 @@ private:
     std::shared_ptr<X11DesktopEntries> entries_;
     std::shared_ptr<X11RaisedWindows> raised_;
     std::shared_ptr<X11Displays> displays_;
+    std::shared_ptr<X11WindowCache> windowCache_;
     std::shared_ptr<X11WindowServer> windowServer_;
     std::shared_ptr<X11Workspace> workspace_;
     std::shared_ptr<X11InputMonitor> inputMonitor_;

@@ -294,7 +294,8 @@ std::optional<X11WindowInfo> receive(X11Connection& connection, xcb_connection_t
 
 } // namespace
 
-std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection) {
+std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection,
+                                                std::vector<X11RootChild>* rootStack) {
     xcb_connection_t* c = connection.xcb();
     if (!connection.isAlive() || !c) {
         return std::nullopt;
@@ -332,8 +333,12 @@ std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection) {
         parentCookies[i] = xcb_query_tree(c, clients[i]);
     }
     std::vector<xcb_get_window_attributes_cookie_t> childCookies(rootChildren.size());
+    std::vector<xcb_get_geometry_cookie_t> childGeometry(rootStack ? rootChildren.size() : 0);
     for (std::size_t i = 0; i < rootChildren.size(); ++i) {
         childCookies[i] = xcb_get_window_attributes(c, rootChildren[i]);
+        if (rootStack) {
+            childGeometry[i] = xcb_get_geometry(c, rootChildren[i]);
+        }
     }
 
     // Each client's frame: walk up until the root's child (window managers nest one or two deep).
@@ -388,6 +393,20 @@ std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection) {
 
     // Round 2: describe the mapped root children that are no client's frame.
     std::vector<WindowRequests> others;
+    if (rootStack) {
+        rootStack->clear();
+        for (std::size_t i = 0; i < rootChildren.size(); ++i) {
+            Reply<xcb_get_geometry_reply_t> geometry(
+                xcb_get_geometry_reply(c, childGeometry[i], nullptr));
+            if (geometry) {
+                const double outer = 2.0 * geometry->border_width;
+                rootStack->push_back(
+                    {rootChildren[i],
+                     {static_cast<double>(geometry->x), static_cast<double>(geometry->y),
+                      geometry->width + outer, geometry->height + outer}});
+            }
+        }
+    }
     for (std::size_t i = 0; i < rootChildren.size(); ++i) {
         Reply<xcb_get_window_attributes_reply_t> attributes(
             xcb_get_window_attributes_reply(c, childCookies[i], nullptr));

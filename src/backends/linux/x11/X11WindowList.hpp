@@ -30,6 +30,12 @@ struct X11WindowInfo {
     std::int64_t layer = 0;
 };
 
+// A child of the root window as the server stacks it: every one, mapped or not.
+struct X11RootChild {
+    Window window = None;
+    plinth::Rect frame; // root coordinates, border included
+};
+
 // The viewable top-level windows, read afresh from the X server on every call. Windows vanish
 // between requests all the time; such a window is simply left out.
 namespace X11WindowList {
@@ -45,7 +51,10 @@ inline constexpr std::int64_t popUpMenuLayer = 101; // open menus
 // Front to back: window-manager clients in their stacking order, with mapped override-redirect
 // windows placed where the server stacks them. Desktop windows are left out. nullopt when the
 // connection is gone.
-std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection);
+// `rootStack`, when given, receives the root's children bottom to top as they were read
+// (children that vanished meanwhile are left out).
+std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection,
+                                                std::vector<X11RootChild>* rootStack = nullptr);
 
 // The client's rectangle in root coordinates grown by _NET_FRAME_EXTENTS; nullopt when gone.
 std::optional<plinth::Rect> frameOf(X11Connection& connection, Window client);

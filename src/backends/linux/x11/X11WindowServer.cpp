@@ -4,6 +4,7 @@
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
+#include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
 #include <X11/XKBlib.h>
@@ -22,14 +23,31 @@ plinth::Rect X11WindowServer::primaryRoot() const {
 }
 
 std::optional<std::vector<WindowEntry>> X11WindowServer::onScreenWindows() const {
+    const plinth::Rect primary = primaryRoot();
+    if (cache_) {
+        auto windows = cache_->windows();
+        if (!windows) {
+            return std::nullopt;
+        }
+        if (windows != describedWindows_ || !(primary == describedPrimary_)) {
+            described_ = entriesFor(*windows, primary);
+            describedWindows_ = std::move(windows);
+            describedPrimary_ = primary;
+        }
+        return described_;
+    }
     auto windows = X11WindowList::query(*connection_);
     if (!windows) {
         return std::nullopt;
     }
-    const plinth::Rect primary = primaryRoot();
+    return entriesFor(*windows, primary);
+}
+
+std::vector<WindowEntry> X11WindowServer::entriesFor(const std::vector<X11WindowInfo>& windows,
+                                                     const plinth::Rect& primary) const {
     std::vector<WindowEntry> entries;
-    entries.reserve(windows->size());
-    for (const auto& window : *windows) {
+    entries.reserve(windows.size());
+    for (const auto& window : windows) {
         WindowEntry entry;
         if (window.pid) {
             entry[WindowKey::ownerPID] = static_cast<std::int64_t>(*window.pid);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 #include <memory>
@@ -9,6 +10,7 @@ namespace orvane::linuxbackend {
 
 class X11Connection;
 class X11DesktopEntries;
+class X11WindowCache;
 
 // The window list, the pointer and synthetic keys on X11. Main thread.
 class X11WindowServer : public WindowServer {
@@ -34,8 +36,13 @@ public:
         displays_ = std::move(displays);
     }
 
+    // Listings come from this cache (when set) instead of the server on every call.
+    void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
+
 private:
     plinth::Rect primaryRoot() const;
+    std::vector<WindowEntry> entriesFor(const std::vector<X11WindowInfo>& windows,
+                                        const plinth::Rect& primary) const;
 
     // Sends the releases of the modifier keys our key-downs pressed, last first.
     void releasePressedModifiers();
@@ -43,6 +50,12 @@ private:
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<const X11Displays> displays_;
     std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<X11WindowCache> cache_;
+    // The entries last made from the cache's list, for as long as the list and the primary
+    // monitor stay the same.
+    mutable std::shared_ptr<const std::vector<X11WindowInfo>> describedWindows_;
+    mutable plinth::Rect describedPrimary_;
+    mutable std::vector<WindowEntry> described_;
     // Modifier keys pressed by a key-down, to release with its key-up.
     std::uint64_t pressedModifiers_ = 0;
 };

@@ -6,6 +6,7 @@
 #include "backends/linux/x11/X11DisplayWatcher.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
+#include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
 #include "orvane/platform/Platform.hpp"
@@ -63,8 +64,23 @@ RunningApplication X11Workspace::describe(const X11WindowInfo& window) const {
     return application;
 }
 
+std::shared_ptr<const std::vector<X11WindowInfo>> X11Workspace::windows() const {
+    if (cache_) {
+        return cache_->windows();
+    }
+    auto windows = X11WindowList::query(*connection_);
+    if (!windows) {
+        return nullptr;
+    }
+    return std::make_shared<const std::vector<X11WindowInfo>>(std::move(*windows));
+}
+
+Window X11Workspace::activeWindow() const {
+    return cache_ ? cache_->activeWindow() : X11WindowList::activeWindow(*connection_);
+}
+
 std::optional<RunningApplication> X11Workspace::frontmostApplication() const {
-    const Window active = X11WindowList::activeWindow(*connection_);
+    const Window active = activeWindow();
     if (active == None) {
         return std::nullopt;
     }
@@ -94,7 +110,7 @@ std::optional<RunningApplication> X11Workspace::runningApplication(pid_t pid) co
     if (!processExists(pid)) {
         return std::nullopt;
     }
-    if (auto windows = X11WindowList::query(*connection_)) {
+    if (auto windows = this->windows()) {
         for (const auto& window : *windows) {
             if (window.isClient && window.pid == pid) {
                 return describe(window);
@@ -109,12 +125,11 @@ std::optional<RunningApplication> X11Workspace::runningApplication(pid_t pid) co
 }
 
 bool X11Workspace::activate(pid_t pid) {
-    auto windows = X11WindowList::query(*connection_);
+    auto windows = this->windows();
     if (!windows) {
         return false;
     }
-    std::optional<Window> target =
-        raised_->windowFor(pid, *windows, X11WindowList::activeWindow(*connection_));
+    std::optional<Window> target = raised_->windowFor(pid, *windows, activeWindow());
     if (!target) {
         // Topmost ordinary window first, then any other client window of the application.
         for (const auto& window : *windows) {
@@ -146,7 +161,7 @@ bool X11Workspace::activateWindow(Window client) {
     X11Connection::ErrorTrap trap(connection);
     connection.discardEvents();
 
-    const Window current = X11WindowList::activeWindow(connection);
+    const Window current = activeWindow();
     if (current == client) {
         // Asking again would make some window managers drop and retake focus; just raise.
         XRaiseWindow(display, client);
@@ -155,7 +170,11 @@ bool X11Workspace::activateWindow(Window client) {
     // A fresh timestamp: window managers drop requests older than the window's last user time.
     const Time time = connection.serverTime();
 
-    XSelectInput(display, connection.root(), PropertyChangeMask);
+    // The cache watches the root on a connection of its own; without it, this one listens.
+    const bool watched = cache_ && cache_->isWatching();
+    if (!watched) {
+        XSelectInput(display, connection.root(), PropertyChangeMask);
+    }
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = client;
@@ -167,6 +186,11 @@ bool X11Workspace::activateWindow(Window client) {
     XSendEvent(display, connection.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
                &event);
     XRaiseWindow(display, client);
+    if (watched) {
+        // A window that is gone fails the request at once; otherwise the property's change says
+        // when the window manager has acted.
+        return trap.sync() == 0 && cache_->waitForActive(client, activationTimeout);
+    }
     bool active = false;
     if (trap.sync() == 0) {
         active = X11WindowList::activeWindow(connection) == client ||

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace orvane::linuxbackend {
 
@@ -15,6 +16,7 @@ class X11DesktopEntries;
 class X11DisplayWatcher;
 class X11Displays;
 class X11RaisedWindows;
+class X11WindowCache;
 class SessionNotifier;
 struct X11WindowInfo;
 
@@ -39,16 +41,22 @@ public:
     // names it (waits at most 200 ms).
     bool activateWindow(Window client);
 
+    // Listings and the active window come from this cache (when set) instead of the server.
+    void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
+
     // Whose remembered monitors a display change drops, before any observer hears of it.
     void setDisplays(std::weak_ptr<X11Displays> displays) { displays_ = std::move(displays); }
 
 private:
     RunningApplication describe(const X11WindowInfo& window) const;
     std::function<std::shared_ptr<MainQueue>()> mainQueueProvider() const;
+    std::shared_ptr<const std::vector<X11WindowInfo>> windows() const;
+    Window activeWindow() const;
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     std::shared_ptr<X11RaisedWindows> raised_;
+    std::shared_ptr<X11WindowCache> cache_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::unique_ptr<X11DisplayWatcher> watcher_;
     std::weak_ptr<X11Displays> displays_;

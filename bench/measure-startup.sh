@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Measures how long `orvane` takes from its start to its icon sitting in the tray, on the
+# throw-away test desktop with trayer as the tray host, RUNS times (default 5). The app starts
+# as a calibrated user's would: a recorded clip as the camera, a calibration on file.
+#
+#   bench/measure-startup.sh BUILD_DIR [RUNS]
+#
+# BUILD_DIR is a Release build with the tests configured (for the clip and calibration tools).
+set -euo pipefail
+if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
+    exec "$(dirname "$0")/../scripts/test-desktop.sh" "$BASH" "$0" "$@"
+fi
+build="$(realpath "${1:?usage: $0 BUILD_DIR [RUNS]}")"
+runs="${2:-5}"
+clip="$HOME/head-turn.avi"
+
+"$build/tests/linux/orvane_head_turn_clip" "$clip" 90 15 >/dev/null
+"$build/tests/linux/orvane_calibrate_for_clip" >/dev/null
+
+trayer --expand false --widthtype request --align left >/dev/null 2>&1 &
+tray=$!
+until xwininfo -root -tree 2>/dev/null | grep -q '"trayer"'; do sleep 0.02; done
+
+# The icon is in the tray once trayer has adopted a window of ours: its parent is no longer the
+# root window.
+root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+embedded() {
+    local window parent
+    for window in $(xdotool search --class orvane 2>/dev/null); do
+        parent=$(xwininfo -id "$window" -children 2>/dev/null | awk '/Parent window id:/ {print $4}')
+        [[ -n "$parent" && "$parent" != "$root" ]] && return 0
+    done
+    return 1
+}
+
+times=()
+for ((run = 1; run <= runs; run++)); do
+    start=$(date +%s.%N)
+    ORVANE_CAMERA_FILES="$clip" "$build/src/orvane" 2>"$HOME/orvane-$run.log" &
+    pid=$!
+    deadline=$((SECONDS + 30))
+    until embedded; do
+        if [[ $SECONDS -ge $deadline ]] || ! kill -0 "$pid" 2>/dev/null; then
+            echo "run $run: no tray icon within 30 s" >&2
+            cat "$HOME/orvane-$run.log" >&2
+            exit 1
+        fi
+        sleep 0.005
+    done
+    end=$(date +%s.%N)
+    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.0f", 1000 * (b - a) }')")
+    # Until the face model has been read: what a frame then shows.
+    sleep 3
+    kill -TERM "$pid"
+    wait "$pid" || true
+    grep -E 'in the tray|status:|model' "$HOME/orvane-$run.log" | sed "s/^/run $run: /" | head -n 4
+done
+kill "$tray" 2>/dev/null || true
+echo "start-up to the tray icon (ms): ${times[*]}"
+printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { print "median: " a[int((NR + 1) / 2)] " ms" }'
