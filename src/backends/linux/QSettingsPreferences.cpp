@@ -1,8 +1,16 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 
+#include "backends/posix/PosixFileSystem.hpp"
+#include "orvane/platform/Platform.hpp"
+
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QVariant>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <stdio.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -11,31 +19,105 @@ QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// Named here rather than by organisation and application, which in the INI format would give
+// "Orvane.ini", and so that the file is looked at before QSettings reads it.
+std::string defaultFile() {
+    const auto folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Orvane/";
+    const auto file = (folder + "Orvane.conf").toStdString();
+    // Earlier versions kept the settings in Orvane.ini: carry them over, never over a newer file.
+    const auto earlier = (folder + "Orvane.ini").toStdString();
+    ::renameat2(AT_FDCWD, earlier.c_str(), AT_FDCWD, file.c_str(), RENAME_NOREPLACE);
+    return file;
+}
+
+void toLog(const std::string& problem) {
+    if (auto sink = currentLogSink()) {
+        sink->write(LogLevel::error, kApplicationIdentifier, "core", problem);
+    } else {
+        std::fprintf(stderr, "orvane error: %s\n", problem.c_str());
+    }
+}
+
+// Moves the file to the first free aside name, never replacing anything; the name, or
+// nullopt when it could not be moved.
+std::optional<std::string> moveAside(const std::string& file, int nameCount) {
+    for (int attempt = 0; attempt < nameCount; ++attempt) {
+        auto aside = file + ".bad";
+        if (attempt > 0) {
+            aside += "." + std::to_string(attempt);
+        }
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            return aside;
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-QSettingsPreferences::QSettingsPreferences(std::optional<std::string> file)
-    : settings_(file ? std::make_unique<QSettings>(qt(*file), QSettings::IniFormat)
-                     : std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                                   "Orvane", "Orvane")) {}
+QSettingsPreferences::QSettingsPreferences(std::optional<std::string> file, Reporter report)
+    : file_(file ? *file : defaultFile()), report_(report ? std::move(report) : toLog) {}
 
 QSettingsPreferences::~QSettingsPreferences() {
     std::lock_guard lock(mutex_);
-    settings_->sync();
+    if (settings_) {
+        settings_->sync();
+    }
+}
+
+QSettings* QSettingsPreferences::settings() const {
+    if (opened_) {
+        return settings_.get();
+    }
+    opened_ = true;
+    const auto found = posix::PosixFileSystem(std::nullopt).read(file_, fileSizeLimit);
+    switch (found.outcome) {
+    case FileRead::Outcome::read:
+    case FileRead::Outcome::missing:
+        break;
+    case FileRead::Outcome::directory:
+        // QSettings reads nothing from it, and nothing can be saved there either.
+        report_("settings file " + file_ + " is a directory: settings are not saved");
+        break;
+    case FileRead::Outcome::notARegularFile:
+    case FileRead::Outcome::tooLarge:
+    case FileRead::Outcome::failed:
+        if (const auto aside = moveAside(file_, asideNameCount)) {
+            report_("settings file " + file_ + " cannot be used (" + found.problem +
+                    "): moved aside to " + *aside);
+            break;
+        }
+        report_("settings file " + file_ + " cannot be used (" + found.problem +
+                ") nor moved aside: settings are kept in memory only");
+        return nullptr;
+    }
+    settings_ = std::make_unique<QSettings>(qt(file_), QSettings::IniFormat);
+    return settings_.get();
 }
 
 std::string QSettingsPreferences::fileName() const {
-    std::lock_guard lock(mutex_);
-    return settings_->fileName().toStdString();
+    return file_;
 }
 
 void QSettingsPreferences::sync() {
     std::lock_guard lock(mutex_);
-    settings_->sync();
+    if (auto* stored = settings()) {
+        stored->sync();
+    }
 }
 
 std::optional<PrefValue> QSettingsPreferences::storedValue(const std::string& key) const {
     std::lock_guard lock(mutex_);
-    const QVariant value = settings_->value(qt(key));
+    auto* stored = settings();
+    if (!stored) {
+        const auto found = memoryOnly_.find(key);
+        return found == memoryOnly_.end() ? std::nullopt : std::optional(found->second);
+    }
+    const QVariant value = stored->value(qt(key));
     if (!value.isValid()) {
         return std::nullopt;
     }
@@ -70,12 +152,20 @@ void QSettingsPreferences::store(const std::string& key, const PrefValue& value)
         },
         value);
     std::lock_guard lock(mutex_);
-    settings_->setValue(qt(key), converted);
+    if (auto* stored = settings()) {
+        stored->setValue(qt(key), converted);
+    } else {
+        memoryOnly_[key] = value;
+    }
 }
 
 void QSettingsPreferences::erase(const std::string& key) {
     std::lock_guard lock(mutex_);
-    settings_->remove(qt(key));
+    if (auto* stored = settings()) {
+        stored->remove(qt(key));
+    } else {
+        memoryOnly_.erase(key);
+    }
 }
 
 } // namespace orvane::linuxbackend

@@ -1,5 +1,6 @@
 #include "orvane/calibration/CalibrationStore.hpp"
 
+#include "orvane/calibration/CalibrationFile.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
 #include "plinth/Numeric.hpp"
@@ -9,7 +10,6 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <variant>
@@ -60,45 +60,6 @@ CalibrationStore::CalibrationStore() {
     }
 }
 
-namespace {
-
-struct Payload {
-    std::vector<plinth::CalibrationSample> samples;
-    std::string layoutSignature;
-};
-
-// The payload, or why the text is not one. Members may come in any order; others are ignored.
-std::variant<Payload, std::string> decodePayload(const std::string& text) {
-    const auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (json.is_discarded()) {
-        return std::string("not valid JSON");
-    }
-    if (!json.is_object()) {
-        return std::string("not a JSON object");
-    }
-    const auto samples = json.find("samples");
-    if (samples == json.end() || !samples->is_array()) {
-        return std::string("no \"samples\" array");
-    }
-    const auto signature = json.find("layoutSignature");
-    if (signature == json.end() || !signature->is_string()) {
-        return std::string("no \"layoutSignature\" text");
-    }
-    Payload payload;
-    payload.samples.reserve(samples->size());
-    for (const auto& element : *samples) {
-        auto sample = plinth::decodeCalibrationSample(element);
-        if (!sample) {
-            return "sample " + std::to_string(payload.samples.size()) + " is not valid";
-        }
-        payload.samples.push_back(std::move(*sample));
-    }
-    payload.layoutSignature = signature->get<std::string>();
-    return payload;
-}
-
-} // namespace
-
 void CalibrationStore::load() {
     auto file = platform().fileSystem->read(*url_, fileSizeLimit);
     switch (file.outcome) {
@@ -116,36 +77,44 @@ void CalibrationStore::load() {
         setAside(file.problem);
         return;
     }
-    auto decoded = decodePayload(file.content);
+    auto decoded = CalibrationFile::decode(file.content, sampleCap);
     if (const auto* problem = std::get_if<std::string>(&decoded)) {
         setAside(*problem);
         return;
     }
-    auto& payload = std::get<Payload>(decoded);
+    auto& payload = std::get<CalibrationPayload>(decoded);
+    if (payload.sampleCount > sampleCap) {
+        Log::error("calibration file holds " + std::to_string(payload.sampleCount) +
+                   " samples: kept the newest " + std::to_string(payload.samples.size()));
+    }
     if (auto dropped = dropNonFinite(payload.samples)) {
         Log::error("calibration file: left out " + std::to_string(dropped) +
                    " samples holding a non-finite number");
     }
-    if (payload.samples.size() > sampleCap) {
-        Log::error("calibration file holds " + std::to_string(payload.samples.size()) +
-                   " samples: kept the newest " + std::to_string(sampleCap));
-        payload.samples.erase(payload.samples.begin(),
-                              payload.samples.end() - static_cast<std::ptrdiff_t>(sampleCap));
-    }
     samples_ = std::move(payload.samples);
     layoutSignature_ = std::move(payload.layoutSignature);
+    reencode();
     refit();
 }
 
 void CalibrationStore::setAside(const std::string& problem) {
     // Keeps the user's calibration for a person (or a later version) to look at, instead of
-    // letting the next save replace it.
-    auto aside = *url_;
-    aside += ".bad";
-    if (platform().fileSystem->rename(*url_, aside)) {
-        Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
-                   "): moved aside to " + aside.string());
-        return;
+    // letting the next save replace it. An earlier unusable file keeps its place too:
+    // ".bad", then ".bad.1" up to ".bad.9".
+    auto& fileSystem = *platform().fileSystem;
+    for (int attempt = 0; attempt < asideNameCount; ++attempt) {
+        auto aside = *url_;
+        aside += attempt == 0 ? std::string(".bad") : ".bad." + std::to_string(attempt);
+        // A limit of no bytes tells whether anything is there without reading it.
+        if (fileSystem.read(aside, 0).outcome != FileRead::Outcome::missing) {
+            continue;
+        }
+        if (fileSystem.rename(*url_, aside)) {
+            Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
+                       "): moved aside to " + aside.string());
+            return;
+        }
+        break;
     }
     Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
                ") nor moved aside: calibration is kept in memory only");
@@ -188,6 +157,7 @@ void CalibrationStore::replace(std::vector<plinth::CalibrationSample> samples) {
     }
     samples_ = std::move(samples);
     layoutSignature_ = currentLayoutSignature();
+    reencode();
     refit();
     save();
 }
@@ -198,10 +168,13 @@ void CalibrationStore::append(plinth::CalibrationSample sample) {
         Log::error("calibration sample ignored: it holds a non-finite number");
         return;
     }
+    encoded_.emplace_back();
+    CalibrationFile::appendSample(encoded_.back(), sample);
     samples_.push_back(std::move(sample));
     if (samples_.size() > sampleCap) {
-        samples_.erase(samples_.begin(),
-                       samples_.begin() + static_cast<std::ptrdiff_t>(samples_.size() - sampleCap));
+        const auto excess = static_cast<std::ptrdiff_t>(samples_.size() - sampleCap);
+        samples_.erase(samples_.begin(), samples_.begin() + excess);
+        encoded_.erase(encoded_.begin(), encoded_.begin() + excess);
     }
     refit();
     save();
@@ -209,10 +182,18 @@ void CalibrationStore::append(plinth::CalibrationSample sample) {
 
 void CalibrationStore::clear() {
     samples_.clear();
+    encoded_.clear();
     model_.reset();
     layoutSignature_.clear();
     if (url_) {
         platform().fileSystem->remove(*url_); // no file is as good as a removed one
+    }
+}
+
+void CalibrationStore::reencode() {
+    encoded_.assign(samples_.size(), std::string());
+    for (std::size_t i = 0; i < samples_.size(); ++i) {
+        CalibrationFile::appendSample(encoded_[i], samples_[i]);
     }
 }
 
@@ -230,22 +211,8 @@ void CalibrationStore::save() {
     if (!url_) {
         return;
     }
-    // {"samples":[...],"layoutSignature":"..."}, members in that order. Each sample is
-    // encoded on its own into one growing text: a document tree of every sample, built and
-    // torn down on each click, would cost twice the time.
-    std::string payload = R"({"samples":[)";
-    payload.reserve(samples_.size() * 160 + layoutSignature_.size() + 64);
-    for (std::size_t i = 0; i < samples_.size(); ++i) {
-        if (i > 0) {
-            payload.push_back(',');
-        }
-        payload += plinth::encode(samples_[i]).dump();
-    }
-    payload += R"(],"layoutSignature":)";
-    // Replaces bytes that are not UTF-8 instead of throwing.
-    payload += nlohmann::json(layoutSignature_)
-                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    payload.push_back('}');
+    // Only the samples' texts are joined here: each was encoded once, when it came in.
+    const auto payload = CalibrationFile::assemble(encoded_, layoutSignature_);
     if (!platform().fileSystem->writeAtomically(*url_, payload)) {
         Log::error("could not save the calibration to " + url_->string());
     }

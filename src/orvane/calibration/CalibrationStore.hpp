@@ -22,14 +22,18 @@ public:
     static constexpr const char* fileName = "calibration.json";
     // A full file is a few tens of kilobytes; anything past this is not ours to parse.
     static constexpr std::size_t fileSizeLimit = 4 * 1024 * 1024;
+    // How many unusable files are kept aside before the store stops writing to disk.
+    static constexpr int asideNameCount = 10;
 
     // The one store of the process, over the installed platform (created on first use).
     static CalibrationStore& shared();
 
     // Reads the file once. Prefer `shared()`; tests make their own. A file that is there but
     // cannot be used (unreadable, not a regular file, too large, not a valid payload) is
-    // logged and moved aside to "calibration.json.bad", so that no save replaces it; the
-    // store then starts empty. Of a longer sample list only the newest `sampleCap` are kept.
+    // logged and moved aside to the first free name of "calibration.json.bad",
+    // "calibration.json.bad.1" ... ".bad.9", so that no save replaces it; the store then
+    // starts empty. When it cannot be moved, the store keeps to memory and never writes over
+    // it. Of a longer sample list only the newest `sampleCap` are kept.
     CalibrationStore();
 
     // The signature of the displays connected now.
@@ -59,11 +63,14 @@ public:
 private:
     void load();
     void setAside(const std::string& problem);
+    void reencode();
     void refit();
     void save();
 
     std::optional<std::filesystem::path> url_;
     std::vector<plinth::CalibrationSample> samples_;
+    // Each sample's text in the file, kept beside it so that a save encodes nothing again.
+    std::vector<std::string> encoded_;
     std::optional<plinth::GazeModel> model_;
     std::string layoutSignature_;
 };

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
@@ -91,6 +92,35 @@ TEST(QSettingsPreferences, ValuesThatMeanNothingReadAsTheDefaultAfterAReopen) {
     EXPECT_TRUE(prefs.focusPanes());
     EXPECT_TRUE(prefs.learnFromClicks());
     EXPECT_DOUBLE_EQ(prefs.edgeMarginPoints(), 12.5);
+}
+
+// Earlier versions wrote Orvane.ini: a user's settings there must not be lost on upgrade.
+TEST(QSettingsPreferences, TheEarlierSettingsFileIsCarriedOverButNeverOverANewerOne) {
+    TemporaryDirectory directory;
+    const std::string previous =
+        std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    ::setenv("XDG_CONFIG_HOME", directory.path.c_str(), 1);
+    const auto folder = directory.path / "Orvane";
+    std::filesystem::create_directories(folder);
+    const auto write = [](const std::filesystem::path& file, const char* text) {
+        std::FILE* raw = std::fopen(file.c_str(), "w");
+        ASSERT_NE(raw, nullptr);
+        std::fputs(text, raw);
+        std::fclose(raw);
+    };
+    write(folder / "Orvane.ini", "[General]\nturnThreshold=61\n");
+    EXPECT_DOUBLE_EQ(QSettingsPreferences().real("turnThreshold"), 61);
+    EXPECT_TRUE(std::filesystem::exists(folder / "Orvane.conf"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "Orvane.ini"));
+
+    write(folder / "Orvane.ini", "[General]\nturnThreshold=40\n");
+    EXPECT_DOUBLE_EQ(QSettingsPreferences().real("turnThreshold"), 61);
+    EXPECT_TRUE(std::filesystem::exists(folder / "Orvane.ini"));
+    if (previous.empty()) {
+        ::unsetenv("XDG_CONFIG_HOME");
+    } else {
+        ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
+    }
 }
 
 TEST(JournaldLogSink, WithoutAJournalWritesFinishedTextsToTheFallback) {

@@ -2,13 +2,17 @@
 #include "backends/sim/SimDesktop.hpp"
 #include "plinth/Numeric.hpp"
 
+#include <array>
 #include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits>
+#include <linux/capability.h>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <utility>
 
 namespace orvane {
@@ -139,10 +143,13 @@ TEST_F(CalibrationStoreTest, UndecodableFilesAreMovedAsideAndTheStoreStartsEmpty
         EXPECT_FALSE(store.model()) << shown;
         EXPECT_EQ(store.layoutSignature(), "") << shown;
         EXPECT_FALSE(std::filesystem::exists(file())) << shown;
-        EXPECT_EQ(textOf(aside()), text) << "an older .bad is replaced";
+        EXPECT_EQ(textOf(aside()), text) << shown;
         EXPECT_THAT(errors(),
                     ElementsAre("calibration file " + file().string() + " cannot be used (" +
                                 problem + "): moved aside to " + aside().string()));
+        if (&text != &broken.back().first) {
+            std::filesystem::remove(aside());
+        }
     }
     CalibrationStore store;
     store.replace(fiveDots());
@@ -164,6 +171,7 @@ TEST_F(CalibrationStoreTest, FilesThatAreNoRegularFileOrTooLargeAreNeverReadAndM
         EXPECT_TRUE(std::filesystem::is_symlink(aside()));
         EXPECT_TRUE(std::filesystem::exists("/dev/null"));
     }
+    std::filesystem::remove(aside());
 
     // Padded with blanks, a valid file of exactly the limit still loads; one byte more does not.
     desktop.log->clear();
@@ -202,10 +210,25 @@ TEST_F(CalibrationStoreTest, ADirectoryInThePlaceOfTheFileIsLeftAlone) {
                             "could not save the calibration to " + file().string()));
 }
 
-// When the damaged file cannot be moved aside, nothing may replace or remove it.
-TEST_F(CalibrationStoreTest, AFileThatCannotBeMovedAsideIsNeverOverwritten) {
+// An unusable file never takes the place of an earlier one; when no place is left, nothing may
+// replace or remove it.
+TEST_F(CalibrationStoreTest, UnusableFilesKeepTheirPlacesAndTheLastIsNeverOverwritten) {
+    writeFile("{first");
+    { CalibrationStore store; }
+    writeFile("{second");
+    {
+        CalibrationStore store;
+        EXPECT_EQ(textOf(aside()), "{first");
+        EXPECT_EQ(textOf(aside().string() + ".1"), "{second");
+    }
+    std::filesystem::create_directories(aside().string() + ".2/inside");
+    for (int i = 3; i < CalibrationStore::asideNameCount; ++i) {
+        writeFile("{earlier");
+        CalibrationStore store;
+        EXPECT_EQ(textOf(aside().string() + "." + std::to_string(i)), "{earlier");
+    }
     writeFile("{damaged");
-    std::filesystem::create_directories(aside() / "inside");
+    desktop.log->clear();
     CalibrationStore store;
     EXPECT_EQ(store.fileLocation(), std::nullopt);
     EXPECT_THAT(errors(), ElementsAre("calibration file " + file().string() +
@@ -215,6 +238,7 @@ TEST_F(CalibrationStoreTest, AFileThatCannotBeMovedAsideIsNeverOverwritten) {
     EXPECT_TRUE(store.model());
     store.clear();
     EXPECT_EQ(fileText(), "{damaged");
+    EXPECT_EQ(textOf(aside()), "{first");
 }
 
 TEST_F(CalibrationStoreTest, OfALongerSampleListTheNewest400AreKept) {
@@ -448,6 +472,64 @@ TEST(CalibrationStoreShared, IsOnePerInstalledPlatform) {
     EXPECT_EQ(&store, &CalibrationStore::shared());
     store.replace(fiveDots());
     EXPECT_EQ(CalibrationStore::shared().samples().size(), 5u);
+}
+
+// A directory nobody may write into, for the life of the object. Root ignores permission bits,
+// so as root the calling thread also gives up its right to (its effective set only: taken
+// back at the end).
+class ReadOnlyDirectory {
+public:
+    explicit ReadOnlyDirectory(std::filesystem::path directory) : directory_(std::move(directory)) {
+        std::filesystem::permissions(directory_,
+                                     std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_write |
+                                         std::filesystem::perms::others_write,
+                                     std::filesystem::perm_options::remove);
+        if (::geteuid() == 0 && capabilities(false, saved_)) {
+            dropped_ = true;
+            auto reduced = saved_;
+            reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            capabilities(true, reduced);
+        }
+    }
+    ~ReadOnlyDirectory() {
+        if (dropped_) {
+            capabilities(true, saved_);
+        }
+        std::filesystem::permissions(directory_, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
+    ReadOnlyDirectory(const ReadOnlyDirectory&) = delete;
+    ReadOnlyDirectory& operator=(const ReadOnlyDirectory&) = delete;
+
+private:
+    using Sets = std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3>;
+    static bool capabilities(bool set, Sets& sets) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        return ::syscall(set ? SYS_capset : SYS_capget, &header, sets.data()) == 0;
+    }
+    std::filesystem::path directory_;
+    Sets saved_{};
+    bool dropped_ = false;
+};
+
+// A save into a read-only directory fails and says so; the samples stay in memory, and the
+// first save once the directory is writable again writes them all.
+TEST_F(CalibrationStoreTest, ASaveIntoAReadOnlyDirectoryFailsAndTheNextOneCatchesUp) {
+    CalibrationStore store;
+    store.replace(fiveDots());
+    const auto before = fileText();
+    {
+        ReadOnlyDirectory locked(desktop.applicationDirectory());
+        store.append(clickAt(500, 500));
+        EXPECT_EQ(fileText(), before);
+    }
+    EXPECT_EQ(store.samples().size(), 6u);
+    EXPECT_THAT(errors(), ElementsAre("could not save the calibration to " + file().string()));
+    store.append(clickAt(600, 600));
+    EXPECT_EQ(errors().size(), 1u);
+    CalibrationStore reloaded;
+    EXPECT_EQ(reloaded.samples().size(), 7u);
 }
 
 } // namespace
