@@ -27,7 +27,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     menuBar = std::make_unique<MenuBarController>(engine, calibration, coordinator);
     menuBar->setRelaunch([] { Relaunch::now(); });
     engine->start();
-    if (engine->status.get().needsSetUp()) {
+    if (showsSetUp()) {
         menuBar->openOnboarding();
     }
     Log::info("Orvane started");
@@ -47,11 +47,16 @@ void AppDelegate::activate() {
     if (!menuBar || !engine) {
         return;
     }
-    if (engine->status.get().needsSetUp()) {
+    if (showsSetUp()) {
         menuBar->openOnboarding();
     } else {
         menuBar->openSettings();
     }
+}
+
+// The set-up window also carries the word on a session where focus cannot be moved.
+bool AppDelegate::showsSetUp() const {
+    return engine->status.get().needsSetUp() || !platform().unsupportedSession.empty();
 }
 
 std::vector<std::shared_ptr<SerialQueue>> AppDelegate::cameraQueues() const {

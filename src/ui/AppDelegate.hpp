@@ -50,6 +50,8 @@ public:
     std::unique_ptr<MenuBarController> menuBar;
 
 private:
+    bool showsSetUp() const;
+
     std::shared_ptr<UiToolkit> toolkit_; // as installed in the platform
     bool stopped_ = false;
 };

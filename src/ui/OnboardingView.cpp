@@ -80,6 +80,16 @@ OnboardingView::OnboardingView(std::shared_ptr<GazeEngine> engine,
     divider->setFrameShadow(QFrame::Sunken);
     root->addWidget(divider);
 
+    // Where focus cannot be moved at all, that comes before every step.
+    if (const auto& unsupported = platform().unsupportedSession; !unsupported.empty()) {
+        auto* banner = wrappedLabel(text(unsupported), this);
+        banner->setObjectName("unsupportedSession");
+        banner->setContentsMargins(24, 12, 24, 0);
+        banner->setFont(scaledFont(1.0, QFont::DemiBold));
+        setTextColor(banner, ViewColors::red());
+        root->addWidget(banner);
+    }
+
     pages_ = new QStackedWidget(this);
     root->addWidget(pages_, 1);
     buildCameraStep();

@@ -2,6 +2,8 @@
 
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
+#include "orvane/platform/Platform.hpp"
+#include "orvane/support/Log.hpp"
 #include "orvane/support/Prefs.hpp"
 #include "plinth/Numeric.hpp"
 #include "ui/ViewSymbols.hpp"
@@ -84,6 +86,9 @@ SettingsView::SettingsView(std::shared_ptr<GazeEngine> engine,
     auto* sections = new QVBoxLayout(form);
     sections->setContentsMargins(16, 14, 16, 16);
     sections->setSpacing(14);
+    if (platform().loginItems) {
+        buildGeneral(addSection(sections, "General", form));
+    }
     buildSwitching(addSection(sections, "Switching", form));
     buildStayingOut(addSection(sections, "Staying out of the way", form));
     buildAccuracy(addSection(sections, "Accuracy", form));
@@ -166,6 +171,41 @@ QLabel* SettingsView::addCaption(QVBoxLayout* into, const QString& caption, bool
     into->addWidget(label);
     into->addSpacing(4);
     return label;
+}
+
+void SettingsView::buildGeneral(QVBoxLayout* into) {
+    startAtLogin_ = new QCheckBox("Start Orvane when you log in", this);
+    startAtLogin_->setObjectName("startAtLoginToggle");
+    plainFont(startAtLogin_);
+    into->addWidget(startAtLogin_);
+    startAtLoginProblem_ = addCaption(into, QString(), true);
+    startAtLoginProblem_->setObjectName("startAtLoginProblem");
+    startAtLoginProblem_->hide();
+    // Not a preference: the session's autostart entry is the only record of it.
+    connect(startAtLogin_, &QCheckBox::toggled, this, [this](bool on) { changeStartAtLogin(on); });
+}
+
+void SettingsView::changeStartAtLogin(bool on) {
+    const auto change = platform().loginItems->setStartsAtLogin(on);
+    if (change.succeeded) {
+        startAtLoginProblem_->hide();
+    } else {
+        Log::error(std::string("Could not turn ") + (on ? "on" : "off") +
+                   " starting at login: " + change.problem);
+        startAtLoginProblem_->setText("Orvane could not change this: " +
+                                      QString::fromStdString(change.problem));
+        startAtLoginProblem_->show();
+    }
+    // Whatever happened, the box shows what the session will do.
+    showStartAtLogin();
+}
+
+void SettingsView::showStartAtLogin() {
+    if (startAtLogin_ == nullptr) {
+        return;
+    }
+    const QSignalBlocker quiet(startAtLogin_);
+    startAtLogin_->setChecked(platform().loginItems->startsAtLogin());
 }
 
 void SettingsView::buildSwitching(QVBoxLayout* into) {
@@ -323,6 +363,7 @@ void SettingsView::refresh() {
         const QSignalBlocker quiet(toggle);
         toggle->setChecked(store().boolean(key));
     }
+    showStartAtLogin();
     reloadCameras();
     renderStatus();
 }
@@ -378,6 +419,9 @@ void SettingsView::renderStatus() {
 void SettingsView::applyColors() {
     for (auto* label : secondaryLabels_) {
         setTextColor(label, ViewColors::secondary(this));
+    }
+    if (startAtLoginProblem_ != nullptr) {
+        setTextColor(startAtLoginProblem_, ViewColors::orange());
     }
     driftSymbol_->setPixmap(
         viewSymbol(ViewSymbol::warningTriangle, 16, ViewColors::orange(), this));

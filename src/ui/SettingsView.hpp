@@ -60,6 +60,9 @@ private:
     QCheckBox* addToggle(QVBoxLayout* into, const QString& title, const char* key,
                          const char* name);
     QLabel* addCaption(QVBoxLayout* into, const QString& caption, bool underToggle);
+    void buildGeneral(QVBoxLayout* into);
+    void changeStartAtLogin(bool on);
+    void showStartAtLogin();
     void buildSwitching(QVBoxLayout* into);
     void buildStayingOut(QVBoxLayout* into);
     void buildAccuracy(QVBoxLayout* into);
@@ -89,6 +92,9 @@ private:
     QPushButton* recalibrate_ = nullptr;
     QPushButton* resetLearning_ = nullptr;
     QComboBox* cameraPicker_ = nullptr;
+    // Null where the platform cannot start us at login.
+    QCheckBox* startAtLogin_ = nullptr;
+    QLabel* startAtLoginProblem_ = nullptr;
 
     std::vector<Subscription> subscriptions_;
 };

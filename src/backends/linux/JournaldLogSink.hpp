@@ -18,6 +18,9 @@ public:
     void write(LogLevel level, std::string_view subsystem, std::string_view category,
                std::string_view text) override;
 
+    // Whether every line also reaches the fallback stream (no journal, or echoing to it).
+    bool writesToFallback() const { return !useJournal_ || echo_; }
+
 private:
     std::FILE* fallback_;
     bool useJournal_;

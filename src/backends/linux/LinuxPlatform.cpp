@@ -7,8 +7,10 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/linux/XdgLoginItems.hpp"
 #include "backends/linux/camera/V4l2CameraService.hpp"
 #include "backends/linux/face/DlibFaceDetector.hpp"
+#include "backends/linux/session/SessionKind.hpp"
 #include "backends/linux/x11/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
 
@@ -27,6 +29,7 @@ LinuxPlatformResult makeLinuxPlatform() {
         posix::xdgDataHome([](const char* name) { return std::getenv(name); }));
     services->logSink = std::make_shared<JournaldLogSink>();
     services->processInfo = std::make_shared<LinuxProcessInfo>();
+    services->loginItems = makeLinuxLoginItems();
     // Cameras and the face pipeline need no display: the probe runs without one.
     services->camera = makeLinuxCameraService([](const std::string& problem) {
         // A camera failing while it streams has no caller to tell: the log is told.
@@ -36,6 +39,8 @@ LinuxPlatformResult makeLinuxPlatform() {
     });
     services->faceDetector = makeLinuxFaceDetector();
     services->words = std::make_shared<const PlatformWords>(linuxWords());
+    services->unsupportedSession =
+        unsupportedSessionReason([](const char* name) { return std::getenv(name); });
 
     LinuxPlatformResult result{services, {}};
     installX11Desktop(*services, &result.desktopProblem);

@@ -36,6 +36,7 @@ std::shared_ptr<Platform> assemble(const SimDesktop& desktop) {
     services->camera = desktop.camera;
     services->faceDetector = desktop.faceDetector;
     services->uiToolkit = desktop.uiToolkit;
+    services->loginItems = desktop.loginItems;
     services->words = desktop.words;
     return services;
 }
@@ -80,7 +81,7 @@ SimDesktop::SimDesktop()
       secureInput(std::make_shared<SimSecureInput>()), camera(std::make_shared<SimCamera>(clock)),
       head(std::make_shared<VirtualHead>(clock)),
       faceDetector(std::make_shared<SimFaceDetector>(head)),
-      uiToolkit(std::make_shared<SimUiToolkit>()),
+      uiToolkit(std::make_shared<SimUiToolkit>()), loginItems(std::make_shared<SimLoginItems>()),
       words(std::make_shared<PlatformWords>(simWords())), services(assemble(*this)),
       installation_(services) {
     displays->setFrames({{0, 0, 1920, 1080}});

@@ -12,6 +12,7 @@
 #include "backends/sim/SimFaceDetector.hpp"
 #include "backends/sim/SimHotKeys.hpp"
 #include "backends/sim/SimInputMonitor.hpp"
+#include "backends/sim/SimLoginItems.hpp"
 #include "backends/sim/SimProcessInfo.hpp"
 #include "backends/sim/SimSecureInput.hpp"
 #include "backends/sim/SimUiToolkit.hpp"
@@ -119,6 +120,7 @@ public:
     const std::shared_ptr<SimFaceDetector> faceDetector;
     // Our own windows (the calibration screens) and activations, as records.
     const std::shared_ptr<SimUiToolkit> uiToolkit;
+    const std::shared_ptr<SimLoginItems> loginItems;
     // Tests may change these before the component under test reads them.
     const std::shared_ptr<PlatformWords> words;
 

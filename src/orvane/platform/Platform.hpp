@@ -10,6 +10,7 @@
 #include "orvane/platform/HotKeys.hpp"
 #include "orvane/platform/InputMonitor.hpp"
 #include "orvane/platform/LogSink.hpp"
+#include "orvane/platform/LoginItems.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/PlatformWords.hpp"
 #include "orvane/platform/PreferencesStore.hpp"
@@ -22,6 +23,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace orvane {
 
@@ -48,11 +50,16 @@ struct Platform {
     std::shared_ptr<LogSink> logSink;
     std::shared_ptr<ProcessInfo> processInfo;
     std::shared_ptr<UiToolkit> uiToolkit;
+    // Starting with the desktop session.
+    std::shared_ptr<LoginItems> loginItems;
     // Launchers, terminals and the copy chord of this desktop; null: the built-in tables and
     // Command+C alone.
     std::shared_ptr<const DesktopConventions> desktopConventions;
     // The platform's own words for permissions, the hot key and the overview.
     std::shared_ptr<const PlatformWords> words;
+    // Set when this desktop session keeps Orvane from moving focus between other programs'
+    // windows at all: one sentence that says so and what to do instead. Empty where it can.
+    std::string unsupportedSession;
 };
 
 // The installed services. Aborts with a message when nothing is installed: every entry point

@@ -177,7 +177,13 @@ void run(std::ostream& out) {
     print(out, "bundle id:   " + (identifier.empty() ? std::string("none") : identifier));
     print(out, "bundle path: " + (processInfo ? processInfo->bundlePath() : std::string()));
 
-    print(out, "\ncamera:        " + cameraPermission());
+    // Said first: where focus cannot be moved at all, nothing below makes Orvane work.
+    const std::string& unsupported = platform().unsupportedSession;
+    if (!unsupported.empty()) {
+        print(out, "\nsession:       UNSUPPORTED  ← see below");
+    }
+    print(out,
+          std::string(unsupported.empty() ? "\n" : "") + "camera:        " + cameraPermission());
     // Only where permissions follow the launching process does a terminal parent matter.
     const bool misleading = words().permissionsFollowLauncher && isLaunchedFromTerminal();
     print(out, std::string("accessibility: ") + (isTrusted() ? "trusted" : "NOT TRUSTED") +
@@ -215,6 +221,9 @@ void run(std::ostream& out) {
     }
     if (!isTrusted()) {
         printBlock(out, words().notTrustedAdvice);
+    }
+    if (!unsupported.empty()) {
+        printBlock(out, {"", unsupported});
     }
 }
 

@@ -2,6 +2,7 @@
 // accessibility: the permission poll runs on the simulation's virtual clock.
 
 #include "backends/linux/LinuxWords.hpp"
+#include "backends/linux/session/SessionKind.hpp"
 #include "orvane/engine/EngineFixture.hpp"
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "ui/OnboardingView.hpp"
@@ -124,6 +125,24 @@ TEST_F(X11Ui_Onboarding, WithEverythingGrantedTheUserGoesStraightThrough) {
     EXPECT_EQ(completions, 0);
     click("defaultButton");
     EXPECT_EQ(completions, 1);
+}
+
+TEST_F(X11Ui_Onboarding, ASessionWhereFocusCannotMoveIsNamedAboveEveryStep) {
+    open();
+    EXPECT_EQ(view->findChild<QLabel*>("unsupportedSession"), nullptr);
+
+    const auto reason = linuxbackend::unsupportedSessionReason(
+        [](const char* name) { return std::string(name) == "XDG_SESSION_TYPE" ? "wayland" : ""; });
+    platform().unsupportedSession = reason;
+    open();
+    EXPECT_TRUE(shows("unsupportedSession"));
+    EXPECT_EQ(textOf("unsupportedSession").toStdString(), reason);
+    shoot("onboarding-unsupported-session");
+    // It stays in sight while the user steps through, and takes nothing from the steps.
+    click("defaultButton");
+    EXPECT_TRUE(shows("unsupportedSession"));
+    EXPECT_TRUE(shows("accessibilityGranted"));
+    EXPECT_TRUE(button()->isEnabled());
 }
 
 TEST_F(X11Ui_Onboarding, TheRelaunchHintShowsFromTheSixthTickWithoutTheGrant) {

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a release build of the application alone (in build/, as
+# scripts/build.sh makes it, or in BUILD_DIR), installs it, checks that every file is where a
+# desktop looks for it, and runs the installed program: `orvane --diagnose` on the throw-away
+# desktop, and the camera probe on a photo (which proves that the installed program finds the
+# face model). The package stays installed. Needs root, or sudo to become it.
+#
+#   scripts/ci-package.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+fail() {
+    echo "ci-package: $*" >&2
+    exit 1
+}
+
+as_root() {
+    if [[ $(id -u) -eq 0 ]]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo -- "$@"
+    else
+        fail "installing the package needs root, and there is no sudo"
+    fi
+}
+
+# --- Build and package ------------------------------------------------------------------------
+build="$(realpath -m "${BUILD_DIR:-build}")"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
+    -DORVANE_BUILD_BENCH=OFF
+cmake --build "$build" --parallel "$(nproc)"
+rm -f "$build"/orvane_*.deb
+(cd "$build" && cpack -G DEB)
+packages=("$build"/orvane_*.deb)
+[[ ${#packages[@]} -eq 1 && -f ${packages[0]} ]] || fail "cpack made no single orvane_*.deb"
+package="${packages[0]}"
+echo "--- $(basename "$package")"
+dpkg-deb --field "$package" Package Version Architecture Depends Recommends
+
+# --- Install ----------------------------------------------------------------------------------
+# --reinstall: a rebuilt package of the same version must still replace the installed files.
+# What the package only recommends is not needed for these checks.
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --reinstall --no-install-recommends \
+    "$package"
+
+# --- Installed files ------------------------------------------------------------------------
+failures=0
+check() {
+    local what="$1"
+    shift
+    if "$@"; then
+        echo "ok: $what"
+    else
+        echo "FAIL: $what" >&2
+        failures=$((failures + 1))
+    fi
+}
+check "/usr/bin/orvane is executable" test -x /usr/bin/orvane
+for file in /usr/share/applications/net.orvane.Orvane.desktop \
+    /usr/share/metainfo/net.orvane.Orvane.metainfo.xml \
+    /usr/share/icons/hicolor/scalable/apps/net.orvane.Orvane.svg \
+    /usr/share/doc/orvane/LICENSE /usr/share/doc/orvane/THIRD-PARTY; do
+    check "$file is installed" test -s "$file"
+    check "$file belongs to the package" bash -c 'dpkg -S "$1" >/dev/null' - "$file"
+done
+check "the desktop entry is valid" desktop-file-validate \
+    /usr/share/applications/net.orvane.Orvane.desktop
+check "the metainfo is valid" appstreamcli validate --no-net \
+    /usr/share/metainfo/net.orvane.Orvane.metainfo.xml
+check "every library the program needs is there" \
+    bash -c '! ldd /usr/bin/orvane | grep -q "not found"'
+check "the package depends on the face model" \
+    bash -c 'dpkg-query -W -f="\${Depends}" orvane | grep -q "libdlib-data"'
+
+# --- The installed program ------------------------------------------------------------------
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+report="$scratch/report"
+mkdir -p "$scratch/home" "$scratch/config" "$scratch/data"
+if scripts/test-desktop.sh /usr/bin/orvane --diagnose >"$report" 2>&1; then
+    echo "ok: orvane --diagnose on the test desktop"
+else
+    echo "FAIL: orvane --diagnose on the test desktop" >&2
+    failures=$((failures + 1))
+fi
+cat "$report"
+check "the report names the installed program" grep -q '^bundle path: /usr/bin/orvane$' "$report"
+
+photo=/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg
+if [[ -f $photo ]]; then
+    ORVANE_CAMERA_FILES="$photo" QT_QPA_PLATFORM=offscreen HOME="$scratch/home" \
+        XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" \
+        /usr/bin/orvane --probe-camera 10 >"$report" 2>&1 || true
+    cat "$report"
+    check "the installed program finds a face with the installed model" \
+        grep -q '^VERDICT: pipeline healthy' "$report"
+else
+    echo "skipped: the camera probe (no $photo; python-matplotlib-data)"
+fi
+
+if [[ $failures -gt 0 ]]; then
+    fail "$failures check(s) failed"
+fi
+echo "ci-package: the package installs and runs"
