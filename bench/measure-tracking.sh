@@ -4,7 +4,7 @@
 #
 #   bench/measure-tracking.sh BUILD_DIR [SECONDS]
 #
-# BUILD_DIR is a Release build with the tests configured (for the clip and calibration tools).
+# BUILD_DIR is a Release build (its demo/ holds the clip and calibration tools).
 set -euo pipefail
 if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
     exec "$(dirname "$0")/../scripts/test-desktop.sh" "$BASH" "$0" "$@"
@@ -13,8 +13,8 @@ build="$(realpath "${1:?usage: $0 BUILD_DIR [SECONDS]}")"
 seconds="${2:-60}"
 clip="$HOME/head-turn.avi"
 
-"$build/tests/linux/orvane_head_turn_clip" "$clip" 90 15
-"$build/tests/linux/orvane_calibrate_for_clip"
+"$build/demo/orvane_head_turn_clip" "$clip" 90 15
+"$build/demo/orvane_calibrate_for_clip"
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

@@ -6,6 +6,8 @@
 #
 #   scripts/test-desktop.sh command [args...]
 #
+# ORVANE_DESKTOP_MONITORS=2 makes it two monitors, LEFT and RIGHT (2560x1080).
+#
 # The command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS and ORVANE_TEST_DESKTOP=1 set.
 set -uo pipefail
 
@@ -101,9 +103,11 @@ export GIO_USE_VFS=local
 unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER
 unset XAUTHORITY DISPLAY
 
-# --- X server with three monitors -------------------------------------------------------
+# --- X server with three (or two) monitors ----------------------------------------------
+monitors="${ORVANE_DESKTOP_MONITORS:-3}"
+[[ $monitors == 2 || $monitors == 3 ]] || fail "ORVANE_DESKTOP_MONITORS must be 2 or 3"
 exec {displayfd}>"$workdir/display"
-Xvfb -displayfd "$displayfd" -screen 0 3840x1080x24 -nolisten tcp -noreset \
+Xvfb -displayfd "$displayfd" -screen 0 "$((1280 * monitors))x1080x24" -nolisten tcp -noreset \
     >"$workdir/xvfb.log" 2>&1 &
 started_pids+=($!)
 exec {displayfd}>&-
@@ -112,9 +116,11 @@ export DISPLAY=":$(head -n1 "$workdir/display")"
 
 xrandr --setmonitor '*LEFT' 1280/338x1080/286+0+0 screen >/dev/null ||
     fail "xrandr --setmonitor LEFT failed"
-xrandr --setmonitor MID 1280/338x1080/286+1280+0 none >/dev/null ||
-    fail "xrandr --setmonitor MID failed"
-xrandr --setmonitor RIGHT 1280/338x1080/286+2560+0 none >/dev/null ||
+if [[ $monitors == 3 ]]; then
+    xrandr --setmonitor MID 1280/338x1080/286+1280+0 none >/dev/null ||
+        fail "xrandr --setmonitor MID failed"
+fi
+xrandr --setmonitor RIGHT "1280/338x1080/286+$((1280 * (monitors - 1)))+0" none >/dev/null ||
     fail "xrandr --setmonitor RIGHT failed"
 
 # --- D-Bus session and the accessibility bus --------------------------------------------

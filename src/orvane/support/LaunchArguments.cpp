@@ -43,6 +43,9 @@ LaunchMode LaunchMode::parse(const std::vector<std::string>& arguments) {
         }
     }
     LaunchMode mode;
+    for (std::size_t index = 1; index < arguments.size(); ++index) {
+        mode.reportsGaze = mode.reportsGaze || arguments[index] == "--report-gaze";
+    }
     for (std::size_t index = 1; index + 1 < arguments.size(); ++index) {
         if (arguments[index] == "--after") {
             const auto pid = wholeNumber(arguments[index + 1]);

@@ -16,6 +16,9 @@ struct LaunchMode {
     // "--after PID" (a relaunched copy): the application starts once that process has ended.
     // Set only for the application, and only to a positive number.
     std::optional<std::int64_t> afterProcess;
+    // "--report-gaze": the application also writes what it sees and does to standard output,
+    // a line a second (for demonstrations and recorded runs; not advertised).
+    bool reportsGaze = false;
 
     static constexpr std::int64_t defaultProbeSeconds = 8;
 

@@ -38,5 +38,15 @@ TEST(LaunchArguments, FlagsMatchWholeAndCaseSensitively) {
     EXPECT_EQ(LaunchMode::parse({"--probe-camera"}).kind, LaunchMode::Kind::probeCamera);
 }
 
+TEST(LaunchArguments, TheGazeReportGoesWithTheApplicationWhereverItStands) {
+    EXPECT_TRUE(parse({"--report-gaze"}).reportsGaze);
+    const auto relaunched = parse({"--after", "42", "--report-gaze"});
+    EXPECT_TRUE(relaunched.reportsGaze);
+    EXPECT_EQ(relaunched.afterProcess, 42);
+    EXPECT_FALSE(parse({}).reportsGaze);
+    EXPECT_FALSE(parse({"--report-gaze=yes"}).reportsGaze);
+    EXPECT_FALSE(LaunchMode::parse({"--report-gaze"}).reportsGaze); // the program path
+}
+
 } // namespace
 } // namespace orvane

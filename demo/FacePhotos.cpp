@@ -1,4 +1,4 @@
-#include "linux/support/FacePhotos.hpp"
+#include "demo/FacePhotos.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -9,7 +9,7 @@
 #include <glob.h>
 #include <unistd.h>
 
-namespace orvane::linuxbackend::test {
+namespace orvane::demo {
 namespace {
 
 struct PhotoSource {
@@ -73,7 +73,7 @@ cv::Mat loadPhoto(Photo photo, std::string* problem) {
     const auto path = photoPath(photo);
     cv::Mat image = path ? cv::imread(*path, cv::IMREAD_COLOR) : cv::Mat();
     if (image.empty() && problem != nullptr) {
-        *problem = std::string("test photo ") + sourceOf(photo).path +
+        *problem = std::string("the photo ") + sourceOf(photo).path +
                    " is missing or unreadable: install the Debian package " +
                    sourceOf(photo).packageName + " (scripts/install-deps.sh does)";
     }
@@ -172,4 +172,4 @@ std::optional<std::string> writeHeadTurnClip(const std::string& path, const cv::
     return std::nullopt;
 }
 
-} // namespace orvane::linuxbackend::test
+} // namespace orvane::demo
