@@ -3,10 +3,12 @@
 #include "backends/linux/JournaldLogSink.hpp"
 #include "backends/linux/LinuxPlatform.hpp"
 #include "backends/linux/ProcessExit.hpp"
+#include "backends/linux/session/SessionKind.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"
 #include "orvane/support/CameraProbe.hpp"
 #include "orvane/support/Diagnostics.hpp"
+#include "orvane/support/GazeReport.hpp"
 #include "orvane/support/LaunchArguments.hpp"
 #include "orvane/support/Log.hpp"
 #include "orvane/support/Relaunch.hpp"
@@ -20,12 +22,17 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <sys/signalfd.h>
+#include <thread>
+#include <time.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 // Last: its macros would clash with the names above.
 #include <X11/Xlib.h>
@@ -114,6 +121,46 @@ void drainCameras(const std::vector<std::shared_ptr<orvane::SerialQueue>>& queue
     }
 }
 
+// An exit() while the event loop runs (Qt calls it when the X server goes away) would take the
+// process down under the running engine: its camera and input threads would still run while
+// the static objects they use are destroyed. This stops them first, in an exit handler, on
+// the main thread; the exit status stays whatever the caller gave.
+class ExitWhileRunning {
+public:
+    explicit ExitWhileRunning(std::function<void()> stop) {
+        // Set before the handler is registered: exit destroys them after it has run.
+        pending() = std::move(stop);
+        mainThread() = std::this_thread::get_id();
+        static const bool registered = std::atexit(&ExitWhileRunning::atExit) == 0;
+        if (!registered) {
+            disarm();
+        }
+    }
+    ~ExitWhileRunning() { disarm(); }
+    ExitWhileRunning(const ExitWhileRunning&) = delete;
+    ExitWhileRunning& operator=(const ExitWhileRunning&) = delete;
+    void disarm() { pending() = nullptr; }
+
+private:
+    static std::function<void()>& pending() {
+        static std::function<void()> stop;
+        return stop;
+    }
+    static std::thread::id& mainThread() {
+        static std::thread::id id;
+        return id;
+    }
+    static void atExit() {
+        // From another thread the main thread still runs on: nothing of it may be touched.
+        if (std::this_thread::get_id() != mainThread()) {
+            return;
+        }
+        if (auto stop = std::exchange(pending(), nullptr)) {
+            stop();
+        }
+    }
+};
+
 // Both report modes work without a display: what needs one is reported as missing.
 int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
     QCoreApplication application(argc, argv);
@@ -132,7 +179,38 @@ int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
                      desktop.desktopProblem.c_str());
     }
     orvane::Diagnostics::run(std::cout);
-    return 0;
+    // A script asking whether Orvane can work here reads the answer from the status too.
+    return desktop.desktopProblem.empty() && desktop.services->unsupportedSession.empty() ? 0 : 1;
+}
+
+// How long ago the process started, in seconds (to the kernel's clock tick); nullopt when
+// /proc does not say.
+std::optional<double> secondsSinceProcessStart() {
+    std::FILE* file = std::fopen("/proc/self/stat", "r");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    char buffer[1024] = {};
+    const std::size_t length = std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    // The command name may hold spaces and parentheses: fields are counted after its last ')'.
+    const std::string stat(buffer, length);
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    // Field 22, the start time, is the 20th after the command name.
+    for (int i = 0; i < 20 && (fields >> field); ++i) {
+    }
+    timespec now{};
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    if (!fields || ticks <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) {
+        return std::nullopt;
+    }
+    const double started = std::strtod(field.c_str(), nullptr) / static_cast<double>(ticks);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9 - started;
 }
 
 bool canOpenDisplay() {
@@ -144,12 +222,16 @@ bool canOpenDisplay() {
     return true;
 }
 
-int runApplication(int argc, char** argv) {
+int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     blockStopSignals();
     // Qt ends the process when it cannot reach its display: ask first, and say it plainly.
     if (!canOpenDisplay()) {
         const char* name = std::getenv("DISPLAY");
-        if (name == nullptr || *name == '\0') {
+        const std::string unsupported = orvane::linuxbackend::unsupportedSessionReason(
+            [](const char* variable) { return std::getenv(variable); });
+        if (!unsupported.empty()) {
+            std::fprintf(stderr, "%s\n", unsupported.c_str());
+        } else if (name == nullptr || *name == '\0') {
             std::fprintf(stderr, "Orvane needs an X11 desktop session, and DISPLAY is not set.\n");
         } else {
             std::fprintf(stderr,
@@ -166,6 +248,8 @@ int runApplication(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     nameApplication();
+    // Lets the desktop match our windows to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName("net.orvane.Orvane");
     // Orvane lives in the tray: closing its last window does not quit it.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -196,6 +280,12 @@ int runApplication(int argc, char** argv) {
         return 1;
     }
     logToTerminalToo(*desktop.services);
+    // The engine logs it; where the log does not reach standard error, it is said there too.
+    const auto sink =
+        std::dynamic_pointer_cast<orvane::linuxbackend::JournaldLogSink>(desktop.services->logSink);
+    if (!desktop.services->unsupportedSession.empty() && sink && !sink->writesToFallback()) {
+        std::fprintf(stderr, "%s\n", desktop.services->unsupportedSession.c_str());
+    }
     orvane::PlatformInstallation installation(desktop.services);
     QuitOnSignals quitOnSignals(application);
 
@@ -205,6 +295,11 @@ int runApplication(int argc, char** argv) {
         delegate = &appDelegate;
         orvane::Relaunch::setTerminate([] { QCoreApplication::quit(); });
         appDelegate.applicationDidFinishLaunching();
+        if (const auto elapsed = secondsSinceProcessStart()) {
+            char text[64];
+            std::snprintf(text, sizeof text, "in the tray %.2f s after start", *elapsed);
+            orvane::Log::info(text);
+        }
         // Watched from here on: the status an engine has before it starts says nothing yet.
         std::optional<orvane::GazeStatus> shown;
         auto statusLog =
@@ -215,7 +310,24 @@ int runApplication(int argc, char** argv) {
                 }
             });
 
+        std::unique_ptr<orvane::GazeReport> report;
+        if (mode.reportsGaze) {
+            report = std::make_unique<orvane::GazeReport>(
+                appDelegate.engine,
+                [](const std::string& line) { std::cout << line << std::endl; });
+        }
+
+        ExitWhileRunning exitWhileRunning([&appDelegate] {
+            // Qt's answer to a broken display connection: exit(1) from inside the event loop.
+            orvane::Log::error(canOpenDisplay() ? "ending while running: stopping first"
+                                                : "lost the connection to the X server: stopping");
+            appDelegate.applicationWillTerminate();
+            drainCameras(appDelegate.cameraQueues());
+            orvane::Log::info("Orvane stopped");
+        });
         QApplication::exec();
+        exitWhileRunning.disarm();
+        report.reset();
 
         // A start from now on is a new Orvane, not a request to this one.
         delegate = nullptr;
@@ -245,5 +357,5 @@ int main(int argc, char** argv) {
         orvane::linuxbackend::waitForProcessExit(static_cast<pid_t>(*mode.afterProcess),
                                                  relaunchWait);
     }
-    return runApplication(argc, argv);
+    return runApplication(argc, argv, mode);
 }

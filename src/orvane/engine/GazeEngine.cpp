@@ -63,7 +63,8 @@ bool GazeEngine::isReadyForPose() {
 
 // Ready, and nothing the user or the system did keeps the camera off.
 bool GazeEngine::mayRun() const {
-    return !isPaused_ && !screenLocked_ && !asleep_ && isReady();
+    return !isPaused_ && !screenLocked_ && !asleep_ && platform().unsupportedSession.empty() &&
+           isReady();
 }
 
 void GazeEngine::publishFitError() {
@@ -72,6 +73,12 @@ void GazeEngine::publishFitError() {
 }
 
 void GazeEngine::start() {
+    // Where focus cannot be moved at all, tracking would only half-work: stay idle, say why.
+    if (const auto& reason = platform().unsupportedSession; !reason.empty()) {
+        Log::error(reason);
+        status = GazeStatus::waiting(unsupportedSessionReason);
+        return;
+    }
     std::weak_ptr<GazeEngine> weak = self_;
     guards_->onClick = [weak](plinth::Point click) {
         if (auto engine = weak.lock()) {
@@ -173,6 +180,9 @@ void GazeEngine::startPipeline() {
         return;
     }
     lastCameraError_.clear();
+    framesSeen_ = camera_->framesReceived();
+    readingsSeen_ = readingsHandled_;
+    framesSeenAt_ = platform().clock->monotonic();
     isPipelineLive_ = true;
     publishFitError();
     status = GazeStatus::noFace();
@@ -221,6 +231,8 @@ void GazeEngine::reconcilePermissions() {
     if (isReady()) {
         if (!isPipelineLive_ && mayRun()) {
             startPipeline();
+        } else if (isPipelineLive_) {
+            watchCamera();
         }
         return;
     }
@@ -231,6 +243,34 @@ void GazeEngine::reconcilePermissions() {
         Log::info("permissions withdrawn — pipeline stopped");
     }
     refreshStatus();
+}
+
+// A camera that stopped delivering (unplugged, its clip deleted, a driver failing) says so
+// only in the log: without a restart the pipeline would stay live and blind for good.
+void GazeEngine::watchCamera() {
+    const auto received = camera_->framesReceived();
+    const double now = platform().clock->monotonic();
+    if (received != framesSeen_ || readingsHandled_ != readingsSeen_ || now < framesSeenAt_) {
+        framesSeen_ = received;
+        readingsSeen_ = readingsHandled_;
+        framesSeenAt_ = now;
+        cameraLost_ = false;
+        return;
+    }
+    if (now - framesSeenAt_ < cameraStallSeconds) {
+        return;
+    }
+    if (!cameraLost_) {
+        cameraLost_ = true;
+        Log::error("the camera stopped delivering frames: starting it again");
+    }
+    stopCamera();
+    gazePoint = std::nullopt;
+    clearCandidate();
+    isPipelineLive_ = false;
+    status = GazeStatus::waiting(cameraLostReason);
+    // A camera still missing leaves the pipeline down; the next tick tries again.
+    startPipeline();
 }
 
 void GazeEngine::observeSystemState() {

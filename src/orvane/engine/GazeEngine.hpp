@@ -41,6 +41,12 @@ public:
     static constexpr double learnDistanceLimit = 700;
     // A click is learned only against a pose seen this recently.
     static constexpr double learnPoseMaxAge = HeadPoseTracker::poseGraceSeconds;
+    // A live camera that delivers no frame for this long is taken for lost (unplugged, its
+    // file gone) and started again at every permission tick until it delivers.
+    static constexpr double cameraStallSeconds = 5;
+    static constexpr const char* cameraLostReason = "camera unavailable";
+    // The waiting reason in a session where focus cannot be moved at all.
+    static constexpr const char* unsupportedSessionReason = "unsupported session";
 
     static std::shared_ptr<GazeEngine> make();
     ~GazeEngine();
@@ -80,6 +86,8 @@ public:
     bool isScreenLocked() const { return screenLocked_; }
     bool isAsleep() const { return asleep_; }
     const std::optional<std::string>& activeScreenKey() const { return activeScreenKey_; }
+    // The last face pose handled (kept while the face is lost); absent before the first.
+    const std::optional<plinth::HeadPose>& lastPose() const { return lastPose_; }
 
     // One pose from the tracker (absent: no face). Public for the pipeline's hop and tests.
     void handle(const std::optional<plinth::HeadPose>& pose);
@@ -124,6 +132,7 @@ private:
     void wake(bool unlocked);
     bool mayRun() const;
     void publishFitError();
+    void watchCamera();
 
     std::shared_ptr<CameraCapture> camera_;
     std::shared_ptr<HeadPoseTracker> tracker_;
@@ -140,6 +149,13 @@ private:
     // the next permission tick tries again.
     bool cameraFailed_ = false;
     std::string lastCameraError_;
+    // Frames the live camera had delivered and readings handled at the last look, and when
+    // either last grew (monotonic); whether the stall was reported.
+    std::int64_t readingsHandled_ = 0;
+    std::int64_t readingsSeen_ = 0;
+    std::int64_t framesSeen_ = 0;
+    double framesSeenAt_ = 0;
+    bool cameraLost_ = false;
 
     std::optional<Display> candidateScreen_;
     std::optional<double> candidateSince_; // monotonic

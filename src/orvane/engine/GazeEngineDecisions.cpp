@@ -53,6 +53,7 @@ void GazeEngine::holdSwitching(std::string reason) {
 }
 
 void GazeEngine::handle(const std::optional<plinth::HeadPose>& reading) {
+    ++readingsHandled_;
     if (isPaused_ || !isReadyForPose()) {
         return;
     }

@@ -28,6 +28,12 @@ void FakeV4l2Driver::setOpenError(const std::string& path, int error) {
     nodes_.at(path).node.openError = error;
 }
 
+void FakeV4l2Driver::setGone(const std::string& path, bool gone) {
+    std::lock_guard lock(mutex_);
+    nodes_.at(path).gone = gone;
+    changed_.notify_all();
+}
+
 FakeV4l2Driver::Observed FakeV4l2Driver::observed(const std::string& path) const {
     std::lock_guard lock(mutex_);
     return nodes_.at(path).observed;
@@ -73,6 +79,9 @@ int FakeV4l2Driver::open(const std::string& path) {
     auto node = nodes_.find(path);
     if (node == nodes_.end()) {
         return fail(ENOENT);
+    }
+    if (node->second.gone) {
+        return fail(ENODEV);
     }
     if (node->second.node.openError != 0) {
         return fail(node->second.node.openError);
@@ -124,6 +133,9 @@ int FakeV4l2Driver::ioctl(int fd, unsigned long request, void* argument) {
         return fail(EBADF);
     }
     auto& state = nodes_.at(stream->second.path);
+    if (state.gone) {
+        return fail(ENODEV);
+    }
     if ((request == VIDIOC_S_FMT || request == VIDIOC_REQBUFS) &&
         othersHoldBuffers(fd, stream->second.path)) {
         ++state.observed.ownershipConflicts;
@@ -309,14 +321,15 @@ int FakeV4l2Driver::poll(int fd, int timeoutMilliseconds) {
     changed_.notify_all();
     const bool ready = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMilliseconds), [&] {
         auto current = streams_.find(fd);
-        return current == streams_.end() || !current->second.filled.empty();
+        return current == streams_.end() || !current->second.filled.empty() ||
+               nodes_.at(current->second.path).gone;
     });
     stream = streams_.find(fd);
     if (stream == streams_.end()) {
         return fail(EBADF);
     }
     stream->second.waiting = false;
-    return ready ? 1 : 0;
+    return ready ? 1 : 0; // a gone node polls readable (POLLERR) and fails the dequeue
 }
 
 } // namespace orvane::linuxbackend

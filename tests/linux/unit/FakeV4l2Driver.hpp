@@ -51,6 +51,9 @@ public:
 
     void addNode(const std::string& path, FakeNode node);
     void setOpenError(const std::string& path, int error);
+    // Unplugged while open (or plugged back in): every call on the node fails with ENODEV and
+    // a waiting poll wakes up with an error, as when a USB camera goes.
+    void setGone(const std::string& path, bool gone);
     Observed observed(const std::string& path) const;
 
     // Fills the next free buffer of the node's stream; false when none is free (a real driver
@@ -79,6 +82,7 @@ private:
     struct NodeState {
         FakeNode node;
         Observed observed;
+        bool gone = false;
     };
     int fail(int error) const;
     int handle(Stream& stream, NodeState& state, unsigned long request, void* argument);

@@ -4,9 +4,12 @@
 #include "backends/linux/camera/V4l2Discovery.hpp"
 #include "backends/linux/camera/V4l2FrameSource.hpp"
 
+#include <algorithm>
+#include <condition_variable>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -46,8 +49,28 @@ public:
         options.sysRoot = root / "sys";
         options.clipPaths = std::move(clips);
         options.releaseTimeout = releaseTimeout;
+        options.reportProblem = [problems = problems](const std::string& problem) {
+            std::lock_guard lock(problems->mutex);
+            problems->texts.push_back(problem);
+            problems->reported.notify_all();
+        };
         return std::make_shared<V4l2CameraService>(driver, std::move(options));
     }
+
+    // What the sessions reported while streaming, with nobody to ask.
+    struct Problems {
+        std::mutex mutex;
+        std::condition_variable reported;
+        std::vector<std::string> texts;
+    };
+    bool waitForProblem(const std::string& text, std::chrono::milliseconds timeout = 5s) {
+        std::unique_lock lock(problems->mutex);
+        return problems->reported.wait_for(lock, timeout, [&] {
+            return std::find(problems->texts.begin(), problems->texts.end(), text) !=
+                   problems->texts.end();
+        });
+    }
+    std::shared_ptr<Problems> problems = std::make_shared<Problems>();
 
     CameraTestDirectory directory;
     std::filesystem::path root;
@@ -430,6 +453,33 @@ TEST_F(StreamingCamera, ASecondSessionGivesUpAfterTheBoundAndADestroyedSessionLe
     expectReleased();
     EXPECT_EQ(second->open(deviceNamed(*service, "usb-camera")).status,
               CameraSession::OpenStatus::opened);
+}
+
+// Unplugged mid-stream: the session says so, lets go when stopped, fails to open while the
+// node is gone and streams again once it is back.
+TEST_F(StreamingCamera, ANodeThatFailsMidStreamIsReportedReleasedAndOpensAgainOnceBack) {
+    auto service = tree.service();
+    FrameCollector collector;
+    auto session = startedSession(*service, collector);
+    deliver(100);
+    ASSERT_TRUE(collector.waitFor(1));
+
+    tree.driver->setGone(path, true);
+    EXPECT_TRUE(tree.waitForProblem("camera stopped delivering frames"));
+    session->stopRunning();
+    expectReleased();
+    const auto gone = session->open(deviceNamed(*service, "usb-camera"));
+    EXPECT_EQ(gone.status, CameraSession::OpenStatus::failed);
+    EXPECT_EQ(gone.description, "No such device");
+
+    tree.driver->setGone(path, false);
+    ASSERT_EQ(session->open(deviceNamed(*service, "usb-camera")).status,
+              CameraSession::OpenStatus::opened);
+    session->startRunning();
+    deliver(150);
+    EXPECT_TRUE(collector.waitFor(2));
+    session.reset();
+    expectReleased();
 }
 
 } // namespace
