@@ -31,7 +31,7 @@ if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
     done
     for tool in Xvfb openbox xterm xrandr xprop xsetroot xdotool dbus-daemon; do
         if ! command -v "$tool" >/dev/null; then
-            echo "The demonstration needs $tool: run sudo scripts/install-deps.sh first." >&2
+            echo "The demonstration needs $tool: run scripts/install-deps.sh first." >&2
             exit 1
         fi
     done
@@ -51,16 +51,9 @@ most_shots=8
 
 say() { printf '%s\n' "$*"; }
 
-# Polls `check` every 50 ms until it succeeds or `limit` seconds pass.
-poll() {
-    local limit="$1"
-    shift
-    local deadline=$((SECONDS + limit))
-    until "$@"; do
-        [[ $SECONDS -ge $deadline ]] && return 1
-        sleep 0.05
-    done
-}
+# Bounded polling, shared with the shell tests.
+# shellcheck source=../tests/linux/script-support.sh
+source "$here/../tests/linux/script-support.sh"
 
 active_window() {
     xprop -root -notype _NET_ACTIVE_WINDOW 2>/dev/null | awk '{print $NF}'

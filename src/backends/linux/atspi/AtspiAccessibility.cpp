@@ -164,14 +164,7 @@ AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
 }
 
 std::shared_ptr<const std::vector<X11WindowInfo>> AtspiAccessibility::windows() {
-    if (cache_) {
-        return cache_->windows();
-    }
-    auto windows = X11WindowList::query(*connection_);
-    if (!windows) {
-        return nullptr;
-    }
-    return std::make_shared<const std::vector<X11WindowInfo>>(std::move(*windows));
+    return X11WindowCache::windowsFrom(cache_.get(), *connection_);
 }
 
 AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {

@@ -257,6 +257,18 @@ bool X11WindowCache::isWatching() const {
     return watch_ && !watch_->broken();
 }
 
+X11WindowCache::Windows X11WindowCache::windowsFrom(X11WindowCache* cache,
+                                                    X11Connection& connection) {
+    if (cache) {
+        return cache->windows();
+    }
+    auto windows = X11WindowList::query(connection);
+    if (!windows) {
+        return nullptr;
+    }
+    return std::make_shared<const std::vector<X11WindowInfo>>(std::move(*windows));
+}
+
 X11WindowCache::Windows X11WindowCache::windows() {
     if (!connection_->isAlive()) {
         windows_.reset();

@@ -36,6 +36,9 @@ public:
     // object is handed out until something changes.
     Windows windows();
 
+    // The cache's list when there is a cache, else a fresh read of `connection`.
+    static Windows windowsFrom(X11WindowCache* cache, X11Connection& connection);
+
     // _NET_ACTIVE_WINDOW; None when none.
     Window activeWindow();
 

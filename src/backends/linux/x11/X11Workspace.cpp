@@ -65,14 +65,7 @@ RunningApplication X11Workspace::describe(const X11WindowInfo& window) const {
 }
 
 std::shared_ptr<const std::vector<X11WindowInfo>> X11Workspace::windows() const {
-    if (cache_) {
-        return cache_->windows();
-    }
-    auto windows = X11WindowList::query(*connection_);
-    if (!windows) {
-        return nullptr;
-    }
-    return std::make_shared<const std::vector<X11WindowInfo>>(std::move(*windows));
+    return X11WindowCache::windowsFrom(cache_.get(), *connection_);
 }
 
 Window X11Workspace::activeWindow() const {
