@@ -26,14 +26,17 @@ ThreadSerialQueue::~ThreadSerialQueue() {
 }
 
 void ThreadSerialQueue::async(Task task) {
+    // Once the task is queued it may run and release the last reference to this queue before
+    // we wake the worker, so nothing of `this` is touched after the push.
+    const auto state = state_;
     {
-        std::lock_guard lock(state_->mutex);
-        if (state_->stopping) {
+        std::lock_guard lock(state->mutex);
+        if (state->stopping) {
             return;
         }
-        state_->tasks.push_back(std::move(task));
+        state->tasks.push_back(std::move(task));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void ThreadSerialQueue::run(const std::shared_ptr<State>& state) {
