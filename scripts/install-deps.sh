@@ -18,7 +18,7 @@ packages=(
     python-matplotlib-data python3-skimage
     # the throw-away test desktop and its clients
     xvfb x11-xserver-utils x11-utils openbox trayer xcompmgr xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
-    libglib2.0-bin util-linux procps git
+    libglib2.0-bin gsettings-desktop-schemas util-linux procps git
     # checking and packaging the desktop files and the Debian package
     desktop-file-utils appstream file
 )

@@ -97,7 +97,9 @@ export XDG_SESSION_TYPE=x11
 export GDK_BACKEND=x11
 export QT_QPA_PLATFORM=xcb
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-export GSETTINGS_BACKEND=memory
+# A file in the private config folder: settings outlive the processes that set them, as in a
+# real session (a restarted accessibility bus reads back that it is switched on).
+export GSETTINGS_BACKEND=keyfile
 export GTK_USE_PORTAL=0
 export GIO_USE_VFS=local
 unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER

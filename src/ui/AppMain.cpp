@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -34,7 +35,8 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
-// Last: its macros would clash with the names above.
+// Last: Xlib's macros would clash with the names above.
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include <X11/Xlib.h>
 
 namespace {
@@ -119,6 +121,25 @@ void drainCameras(const std::vector<std::shared_ptr<orvane::SerialQueue>>& queue
             return;
         }
     }
+}
+
+// Windows and panes are found through the accessibility bus. When it ends, libatspi cannot
+// follow the session to a new one: once one is up, a fresh copy of Orvane connects to it.
+void watchAccessibilityBus(const std::shared_ptr<orvane::AccessibilityService>& service) {
+    using orvane::linuxbackend::AtspiAccessibility;
+    const auto atspi = std::dynamic_pointer_cast<AtspiAccessibility>(service);
+    if (!atspi) {
+        return;
+    }
+    atspi->setBusWatch([](AtspiAccessibility::BusChange change) {
+        if (change == AtspiAccessibility::BusChange::lost) {
+            orvane::Log::error("the accessibility bus went away: focusing waits until it is back");
+            return;
+        }
+        orvane::Log::info("the accessibility bus is back: restarting Orvane to reconnect to it");
+        // Not from inside the engine's question that noticed it.
+        QTimer::singleShot(0, [] { orvane::Relaunch::now(); });
+    });
 }
 
 // An exit() while the event loop runs (Qt calls it when the X server goes away) would take the
@@ -288,6 +309,7 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     }
     orvane::PlatformInstallation installation(desktop.services);
     QuitOnSignals quitOnSignals(application);
+    watchAccessibilityBus(desktop.services->accessibility);
 
     std::vector<std::shared_ptr<orvane::SerialQueue>> cameraQueues;
     {

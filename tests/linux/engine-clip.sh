@@ -3,6 +3,8 @@
 # recorded pictures as its camera:
 #  - a clip of a face turning right and left moves keyboard focus to a window on the left
 #    monitor and to one on the right monitor;
+#  - when the accessibility bus ends and the session starts another, orvane hands over to a
+#    fresh copy of itself, which moves focus again;
 #  - a picture with no face in it moves nothing;
 # and each run ends on SIGTERM, promptly, with status 0 and "Orvane stopped" logged.
 #
@@ -108,7 +110,7 @@ focused_on() {
         substr($0, length($0) - length(end) + 1) == end { found = 1 } END { exit !found }'
 }
 
-# SIGTERM, then: orvane ends within $stop_seconds, with status 0, saying so.
+# SIGTERM, then: orvane ends within $stop_seconds, as ended_well checks.
 stop_orvane() {
     local what="$1"
     if [[ -z "$orvane_pid" ]] || ! kill -0 "$orvane_pid" 2>/dev/null; then
@@ -122,6 +124,12 @@ stop_orvane() {
         fi
         echo "$what: orvane ended $((SECONDS - start)) s after SIGTERM"
     fi
+    ended_well "$what"
+}
+
+# Orvane has ended with status 0, saying so, and no sanitizer complained; its log is shown.
+ended_well() {
+    local what="$1"
     wait "$script_pid"
     local status=$?
     [[ $status -eq 0 ]] || fail "$what: orvane exited with status $status"
@@ -163,7 +171,58 @@ focused_on "$right_name" || fail "head turn: no focus switch to $right_name was 
 [[ $seen_left -eq 1 ]] || fail "head turn: the left window never became the active window"
 [[ $seen_right -eq 1 ]] || fail "head turn: the right window never became the active window"
 took=$((SECONDS - started))
-stop_orvane "head turn"
+
+# --- The accessibility bus ends under orvane -----------------------------------------------
+# libatspi cannot follow the session to a new bus: once the session has started one, orvane
+# hands over to a fresh copy of itself, which focuses windows again. The copy's own terminal is
+# gone with the first one's, so it is watched through the X server.
+bus_launcher() {
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.GetConnectionUnixProcessID org.a11y.Bus 2>/dev/null |
+        sed -n 's/^(uint32 \([0-9]*\),)$/\1/p'
+}
+launcher=$(bus_launcher)
+if [[ -z $launcher ]]; then
+    fail "accessibility bus: no launcher found"
+    stop_orvane "head turn"
+else
+    # Its bus daemon; the launcher ends with it.
+    pkill -KILL -P "$launcher"
+    first_pid=$orvane_pid
+    first_gone() { ! kill -0 "$first_pid" 2>/dev/null; }
+    poll 30 eval 'logged "the accessibility bus is back: restarting" || first_gone'
+    logged "the accessibility bus went away" || fail "accessibility bus: its end was not logged"
+    logged "the accessibility bus is back: restarting" ||
+        fail "accessibility bus: the new bus was not logged"
+    poll "$stop_seconds" first_gone || fail "accessibility bus: orvane did not hand over"
+    ended_well "head turn, then the accessibility bus ended"
+    orvane_pid=""
+    poll 10 eval 'orvane_pid=$(pgrep -f -- "--after $first_pid\$" | head -n1); [[ -n $orvane_pid ]]'
+    if [[ -z $orvane_pid ]]; then
+        fail "accessibility bus: no new orvane started"
+    else
+        seen_left=0
+        seen_right=0
+        last_active=$(active_window)
+        started=$SECONDS
+        both_active() {
+            local active
+            active=$(active_window)
+            [[ $active == "$left_window" && $last_active != "$active" ]] && seen_left=1
+            [[ $active == "$right_window" && $last_active != "$active" ]] && seen_right=1
+            last_active=$active
+            [[ $seen_left -eq 1 && $seen_right -eq 1 ]] || ! kill -0 "$orvane_pid" 2>/dev/null
+        }
+        poll "$focus_seconds" both_active
+        [[ $seen_left -eq 1 && $seen_right -eq 1 ]] &&
+            echo "accessibility bus: the new orvane moved focus both ways in $((SECONDS - started)) s"
+        [[ $seen_left -eq 1 ]] || fail "accessibility bus: the new orvane never focused the left window"
+        [[ $seen_right -eq 1 ]] || fail "accessibility bus: the new orvane never focused the right window"
+        kill -TERM "$orvane_pid" 2>/dev/null || fail "accessibility bus: the new orvane ended by itself"
+        poll "$stop_seconds" eval '! kill -0 "$orvane_pid" 2>/dev/null' ||
+            fail "accessibility bus: the new orvane did not end on SIGTERM"
+    fi
+fi
 
 # --- No face ------------------------------------------------------------------------------
 # Watched for as long as the face took to move focus both ways, and 5 s at least after the

@@ -11,7 +11,10 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <deque>
+#include <dirent.h>
+#include <fstream>
 
 namespace orvane::linuxbackend::test {
 namespace {
@@ -135,6 +138,95 @@ TEST_F(X11_accessibility, answersForAProcessWithoutAccessibility) {
               AXError::invalidElement);
     EXPECT_EQ((*service)->setAttribute(nobody, AXAttribute::focused, true),
               AXError::invalidElement);
+}
+
+// The process that owns `name` on the session bus; 0 when none does.
+pid_t ownerOf(const std::string& name) {
+    const std::string command = "gdbus call --session --dest org.freedesktop.DBus "
+                                "--object-path /org/freedesktop/DBus --method "
+                                "org.freedesktop.DBus.GetConnectionUnixProcessID " +
+                                name + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        return 0;
+    }
+    unsigned pid = 0;
+    const int read = std::fscanf(pipe, "(uint32 %u,)", &pid);
+    pclose(pipe);
+    return read == 1 ? static_cast<pid_t>(pid) : 0;
+}
+
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    DIR* proc = opendir("/proc");
+    while (dirent* entry = proc ? readdir(proc) : nullptr) {
+        const pid_t pid = std::atoi(entry->d_name);
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (pid <= 0 || !std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        // "pid (comm) state ppid ...": the name may hold spaces and parentheses.
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) == 2 &&
+            ppid == parent) {
+            children.push_back(pid);
+        }
+    }
+    if (proc) {
+        closedir(proc);
+    }
+    return children;
+}
+
+// The accessibility bus ends under a process that uses it, and the session starts another:
+// calls fail instead of hanging or crashing, and the watch is told of the loss, then of the
+// new bus, once each.
+TEST(X11_atspi_bus, aBusThatEndsAndIsReplacedIsToldOnceEach) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto factory = startWidgetFactory(desktop, 1400, 50);
+    ASSERT_NE(factory.window, 0u);
+    auto accessibility = std::dynamic_pointer_cast<AtspiAccessibility>(platform().accessibility);
+    ASSERT_TRUE(accessibility);
+    std::vector<AtspiAccessibility::BusChange> told;
+    accessibility->setBusWatch([&told](auto change) { told.push_back(change); });
+    const auto windowCount = [&] {
+        auto windows = accessibility->copyAttribute(
+            accessibility->applicationElement(factory.pid()), AXAttribute::windows);
+        return windows.ok() ? std::get<std::vector<AXElementRef>>(windows.value).size() : 0;
+    };
+    ASSERT_TRUE(desktop.waiter().until([&] { return windowCount() > 0; }));
+    EXPECT_TRUE(accessibility->isProcessTrusted());
+    EXPECT_TRUE(told.empty());
+
+    // The bus daemon dies; its launcher ends with it.
+    const pid_t launcher = ownerOf("org.a11y.Bus");
+    ASSERT_GT(launcher, 0);
+    const auto daemons = childrenOf(launcher);
+    ASSERT_FALSE(daemons.empty());
+    for (const pid_t daemon : daemons) {
+        kill(daemon, SIGKILL);
+    }
+    EXPECT_EQ(windowCount(), 0u);
+
+    // Asking for trust finds the bus gone and has the session start a new one.
+    ASSERT_TRUE(desktop.waiter().until(
+        [&] {
+            // What an application's event loop does: reads its connections.
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            accessibility->isProcessTrusted();
+            return told.size() >= 2;
+        },
+        20s, 100ms));
+    for (int i = 0; i < 3; ++i) {
+        accessibility->isProcessTrusted();
+    }
+    EXPECT_EQ(told, (std::vector{AtspiAccessibility::BusChange::lost,
+                                 AtspiAccessibility::BusChange::replaced}));
+    EXPECT_NE(ownerOf("org.a11y.Bus"), launcher);
 }
 
 } // namespace

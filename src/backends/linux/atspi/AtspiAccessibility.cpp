@@ -10,6 +10,7 @@
 #include "backends/linux/x11/X11WindowList.hpp"
 
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 
 #include <algorithm>
 #include <cmath>
@@ -107,7 +108,11 @@ AtspiAccessibility::AtspiAccessibility(std::shared_ptr<X11Connection> connection
     : connection_(std::move(connection)), raised_(std::move(raised)),
       status_(std::make_unique<AtspiBusStatus>()) {}
 
-AtspiAccessibility::~AtspiAccessibility() = default;
+AtspiAccessibility::~AtspiAccessibility() {
+    if (atspiBus_) {
+        dbus_connection_unref(atspiBus_);
+    }
+}
 
 bool AtspiAccessibility::ensureInitialized() {
     if (initialized_) {
@@ -116,10 +121,17 @@ bool AtspiAccessibility::ensureInitialized() {
     if (initFailed_) {
         return false;
     }
+    // Has the launcher start the bus if it is not running and publish its address where
+    // libatspi reads it, instead of libatspi trying an address left by a bus that ended.
+    status_->address();
     const int result = atspi_init();
     if (result != 0 && result != 1) {
         initFailed_ = true;
         return false;
+    }
+    // Right after a successful start this is the connection libatspi works on.
+    if (DBusConnection* bus = atspi_get_a11y_bus()) {
+        atspiBus_ = dbus_connection_ref(bus);
     }
     // A stopped application would otherwise block the first call for many seconds.
     atspi_set_timeout(callTimeoutMilliseconds, callTimeoutMilliseconds);
@@ -128,7 +140,27 @@ bool AtspiAccessibility::ensureInitialized() {
 }
 
 bool AtspiAccessibility::isProcessTrusted() const {
+    watchBus();
     return status_->isEnabled();
+}
+
+void AtspiAccessibility::watchBus() const {
+    if (!atspiBus_ || busReplaced_ || dbus_connection_get_is_connected(atspiBus_)) {
+        return;
+    }
+    const auto tell = [this](BusChange change) {
+        if (busWatch_) {
+            busWatch_(change);
+        }
+    };
+    if (!busLost_) {
+        busLost_ = true;
+        tell(BusChange::lost);
+    }
+    if (!status_->address().empty()) {
+        busReplaced_ = true;
+        tell(BusChange::replaced);
+    }
 }
 
 void AtspiAccessibility::promptForTrust() {

@@ -4,11 +4,13 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 typedef struct _AtspiAccessible AtspiAccessible;
+struct DBusConnection;
 
 namespace orvane::linuxbackend {
 
@@ -41,8 +43,16 @@ public:
     // Listings come from this cache (when set) instead of the server on every call.
     void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
 
+    // What became of the accessibility bus this process connected to: it went away, and then a
+    // new one is up. libatspi keeps its first connection for the life of the process, so only
+    // a new process reaches the applications on the new bus. Seen whenever trust is asked;
+    // each is told once, on the asking thread.
+    enum class BusChange { lost, replaced };
+    void setBusWatch(std::function<void(BusChange)> watch) { busWatch_ = std::move(watch); }
+
 private:
     bool ensureInitialized();
+    void watchBus() const;
     std::shared_ptr<const std::vector<X11WindowInfo>> windows();
     AXResult windowsOf(const AtspiElement& application);
     // The X client window that shows this window element: same process, frame within a few
@@ -55,6 +65,10 @@ private:
     std::unique_ptr<AtspiBusStatus> status_;
     bool initialized_ = false;
     bool initFailed_ = false;
+    DBusConnection* atspiBus_ = nullptr; // libatspi's own connection, held to see it end
+    std::function<void(BusChange)> busWatch_;
+    mutable bool busLost_ = false;
+    mutable bool busReplaced_ = false;
 };
 
 } // namespace orvane::linuxbackend

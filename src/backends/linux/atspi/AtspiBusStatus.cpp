@@ -6,10 +6,26 @@ namespace orvane::linuxbackend {
 namespace {
 
 constexpr int timeoutMilliseconds = 300;
+// Answering the address may mean starting the bus first.
+constexpr int addressTimeoutMilliseconds = 1000;
 constexpr const char* busName = "org.a11y.Bus";
 constexpr const char* busPath = "/org/a11y/bus";
+constexpr const char* busInterface = "org.a11y.Bus";
 constexpr const char* statusInterface = "org.a11y.Status";
 constexpr const char* enabledProperty = "IsEnabled";
+
+// Sends `message` (taken) and waits for its answer: the reply, or null on an error or timeout.
+DBusMessage* call(DBusConnection* bus, DBusMessage* message, int timeout = timeoutMilliseconds) {
+    if (!message) {
+        return nullptr;
+    }
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, message, timeout, &error);
+    dbus_message_unref(message);
+    dbus_error_free(&error);
+    return reply;
+}
 
 } // namespace
 
@@ -46,19 +62,13 @@ bool AtspiBusStatus::isEnabled() {
     }
     DBusMessage* message =
         dbus_message_new_method_call(busName, busPath, DBUS_INTERFACE_PROPERTIES, "Get");
-    if (!message) {
-        return false;
+    if (message) {
+        const char* interface = statusInterface;
+        const char* property = enabledProperty;
+        dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                                 DBUS_TYPE_INVALID);
     }
-    const char* interface = statusInterface;
-    const char* property = enabledProperty;
-    dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
-                             DBUS_TYPE_INVALID);
-    DBusError error;
-    dbus_error_init(&error);
-    DBusMessage* reply =
-        dbus_connection_send_with_reply_and_block(bus, message, timeoutMilliseconds, &error);
-    dbus_message_unref(message);
-    dbus_error_free(&error);
+    DBusMessage* reply = call(bus, message);
     if (!reply) {
         return false;
     }
@@ -85,31 +95,48 @@ bool AtspiBusStatus::setEnabled(bool enabled) {
     }
     DBusMessage* message =
         dbus_message_new_method_call(busName, busPath, DBUS_INTERFACE_PROPERTIES, "Set");
-    if (!message) {
+    if (message) {
+        DBusMessageIter iter, variant;
+        dbus_message_iter_init_append(message, &iter);
+        const char* interface = statusInterface;
+        const char* property = enabledProperty;
+        dbus_bool_t value = enabled ? TRUE : FALSE;
+        dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &interface);
+        dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &property);
+        dbus_message_iter_open_container(&iter, DBUS_TYPE_VARIANT, DBUS_TYPE_BOOLEAN_AS_STRING,
+                                         &variant);
+        dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &value);
+        dbus_message_iter_close_container(&iter, &variant);
+    }
+    DBusMessage* reply = call(bus, message);
+    if (!reply) {
         return false;
     }
-    DBusMessageIter iter, variant;
-    dbus_message_iter_init_append(message, &iter);
-    const char* interface = statusInterface;
-    const char* property = enabledProperty;
-    dbus_bool_t value = enabled ? TRUE : FALSE;
-    dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &interface);
-    dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &property);
-    dbus_message_iter_open_container(&iter, DBUS_TYPE_VARIANT, DBUS_TYPE_BOOLEAN_AS_STRING,
-                                     &variant);
-    dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &value);
-    dbus_message_iter_close_container(&iter, &variant);
-    DBusError error;
-    dbus_error_init(&error);
-    DBusMessage* reply =
-        dbus_connection_send_with_reply_and_block(bus, message, timeoutMilliseconds, &error);
-    dbus_message_unref(message);
-    const bool ok = reply != nullptr && !dbus_error_is_set(&error);
-    dbus_error_free(&error);
-    if (reply) {
-        dbus_message_unref(reply);
-    }
+    const bool ok = dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
+    dbus_message_unref(reply);
     return ok;
+}
+
+std::string AtspiBusStatus::address() {
+    std::lock_guard lock(mutex_);
+    DBusConnection* bus = connection();
+    if (!bus) {
+        return {};
+    }
+    DBusMessage* reply =
+        call(bus, dbus_message_new_method_call(busName, busPath, busInterface, "GetAddress"),
+             addressTimeoutMilliseconds);
+    if (!reply) {
+        return {};
+    }
+    const char* address = nullptr;
+    std::string result;
+    if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_STRING, &address, DBUS_TYPE_INVALID) &&
+        address) {
+        result = address;
+    }
+    dbus_message_unref(reply);
+    return result;
 }
 
 } // namespace orvane::linuxbackend

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 
 struct DBusConnection;
 
@@ -21,6 +22,10 @@ public:
 
     // Switches it on (or off). False when the bus did not accept it.
     bool setEnabled(bool enabled);
+
+    // The accessibility bus's address; empty when there is none. Asking starts the bus when the
+    // session can, and has its launcher publish the address where libatspi reads it.
+    std::string address();
 
 private:
     DBusConnection* connection();
