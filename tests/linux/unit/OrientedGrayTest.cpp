@@ -55,6 +55,13 @@ TEST(OrientedGray, TurnsAndMirrorsAsTheOrientationCodeSays) {
     }
     // The caller's gray buffer is read, never written.
     EXPECT_TRUE(same(source, (cv::Mat_<std::uint8_t>(2, 3) << 1, 2, 3, 4, 5, 6)));
+
+    // Rows longer than the mirror's steps of eight, and padded.
+    cv::Mat wide(5, 53, CV_8UC1), mirrored;
+    cv::randu(wide, 0, 256);
+    cv::flip(wide, mirrored, 1);
+    ASSERT_EQ(converter.convert(test::pixelBuffer(padded(wide, 7)), 5), std::nullopt);
+    EXPECT_TRUE(same(converter.image(), mirrored));
 }
 
 TEST(OrientedGray, RefusesFramesItCannotReadSafely) {
