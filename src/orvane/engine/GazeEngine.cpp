@@ -177,6 +177,7 @@ void GazeEngine::startPipeline() {
     guards_->start();
     if (cameraFailed_) {
         // Not live: the next permission tick tries the camera again.
+        status = GazeStatus::waiting(cameraLostReason);
         return;
     }
     lastCameraError_.clear();
@@ -355,6 +356,7 @@ void GazeEngine::startLiveCamera() {
     startCamera();
     if (cameraFailed_) {
         isPipelineLive_ = false;
+        status = GazeStatus::waiting(cameraLostReason);
     }
 }
 

@@ -206,7 +206,7 @@ TEST_F(GazeEngineLifecycle, ACameraErrorIsRetriedAtEveryTickAndLoggedOnce) {
     EXPECT_FALSE(engine->isPipelineLive());
     desktop.run(5.0);
     EXPECT_EQ(countLogged("No camera found."), 1u);
-    EXPECT_NE(engine->status.get(), GazeStatus::noFace());
+    EXPECT_EQ(engine->status.get(), GazeStatus::waiting(GazeEngine::cameraLostReason));
 
     desktop.camera->addDevice(sim::SimCamera::defaultDevice());
     desktop.run(2.0);
