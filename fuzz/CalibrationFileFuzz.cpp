@@ -1,6 +1,7 @@
 // The decoding of "calibration.json" against the document-tree decoding it replaced: both must
 // agree on every input, keeping only the newest samples must keep exactly those, and whatever
 // decodes must encode to a text that decodes to the same payload.
+#include "FuzzChecks.hpp"
 #include "orvane/calibration/CalibrationFile.hpp"
 
 #include <algorithm>
@@ -46,12 +47,7 @@ Outcome decodeAsTree(std::string_view text) {
     return payload;
 }
 
-void require(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "calibration file fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using orvane::fuzz::require;
 
 // Bit for bit: -0.0 must stay -0.0.
 bool sameNumber(double a, double b) {

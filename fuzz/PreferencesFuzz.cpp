@@ -1,5 +1,6 @@
 // The typed reads of the preferences over stored values of any type and content, as another
 // program or a hand-edited file may leave them: every read answers, and answers within range.
+#include "FuzzChecks.hpp"
 #include "orvane/support/Prefs.hpp"
 
 #include <bit>
@@ -28,12 +29,7 @@ protected:
     void erase(const std::string& key) override { values.erase(key); }
 };
 
-void require(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "preferences fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::require;
 
 std::optional<PrefValue> fuzzedValue(FuzzedDataProvider& input) {
     switch (input.ConsumeIntegralInRange(0, 4)) {
@@ -73,23 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const Prefs prefs(store);
 
-    const auto withinADay = [](std::int64_t milliseconds) {
-        return milliseconds >= -Prefs::longestMilliseconds &&
-               milliseconds <= Prefs::longestMilliseconds;
-    };
-    require(withinADay(prefs.settleMilliseconds()), "settle delay out of range");
-    require(withinADay(prefs.paneDelayMilliseconds()), "pane delay out of range");
-    const double pause = prefs.typingPauseSeconds();
-    require(std::isfinite(pause) && std::fabs(pause) <= Prefs::longestSeconds,
-            "typing pause out of range");
-    require(std::isfinite(prefs.turnThreshold()), "turn threshold not finite");
-    require(std::isfinite(prefs.edgeMarginPoints()), "edge margin not finite");
-    (void)prefs.learnFromClicks();
-    (void)prefs.showGazeDot();
-    (void)prefs.focusPanes();
-    (void)prefs.moveCursor();
-    (void)prefs.respectMouse();
-    (void)prefs.cameraID();
+    fuzz::requireReadsInRange(prefs);
 
     for (const char* key : keys) {
         require(std::isfinite(store->real(key)), "a real read is not finite");

@@ -1,5 +1,6 @@
 // The settings file as the Linux backend reads it: any bytes in Orvane.conf give settings
 // within range, and a value saved over them reads back after a reopen.
+#include "FuzzChecks.hpp"
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "orvane/support/Prefs.hpp"
 
@@ -17,12 +18,7 @@ namespace {
 
 using namespace orvane;
 
-void require(bool holds, const char* what) {
-    if (!holds) {
-        std::fprintf(stderr, "settings file fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::require;
 
 // Never destroyed, so that the clean-up at exit can still use it.
 const std::filesystem::path& directory() {
@@ -49,19 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     {
         const Prefs prefs(std::make_shared<linuxbackend::QSettingsPreferences>(file, ignore));
-        require(std::abs(prefs.settleMilliseconds()) <= Prefs::longestMilliseconds,
-                "settle delay out of range");
-        require(std::abs(prefs.paneDelayMilliseconds()) <= Prefs::longestMilliseconds,
-                "pane delay out of range");
-        require(std::isfinite(prefs.typingPauseSeconds()), "typing pause not finite");
-        require(std::isfinite(prefs.turnThreshold()), "turn threshold not finite");
-        require(std::isfinite(prefs.edgeMarginPoints()), "edge margin not finite");
-        (void)prefs.learnFromClicks();
-        (void)prefs.showGazeDot();
-        (void)prefs.focusPanes();
-        (void)prefs.moveCursor();
-        (void)prefs.respectMouse();
-        (void)prefs.cameraID();
+        fuzz::requireReadsInRange(prefs);
         prefs.defaults().setInteger(PrefKey::settleMilliseconds, 450);
     }
     {
