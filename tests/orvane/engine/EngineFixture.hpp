@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -102,6 +103,17 @@ protected:
             texts.push_back(record.text);
         }
         return texts;
+    }
+    std::size_t countLogged(const std::string& text) const {
+        const auto texts = logged();
+        return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
+    }
+    // Starts the engine and lets it settle on display A.
+    void startTracking() {
+        engine->start();
+        desktop.run(1.0);
+        ASSERT_TRUE(engine->isPipelineLive());
+        ASSERT_EQ(engine->status.get(), GazeStatus::tracking("Display 1"));
     }
     std::size_t activationsOf(pid_t pid) const {
         std::size_t count = 0;

@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace orvane {
 namespace {
 
@@ -14,15 +12,6 @@ using ::testing::Not;
 
 class GazeEngineCameraLoss : public testing::EngineFixture {
 protected:
-    std::size_t countLogged(const std::string& text) const {
-        const auto texts = logged();
-        return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
-    }
-    void startTracking() {
-        engine->start();
-        desktop.run(1.0);
-        ASSERT_EQ(engine->status.get(), GazeStatus::tracking("Display 1"));
-    }
     // Long enough for the stall to be seen at a permission tick, and a few ticks more.
     static constexpr double lossSeconds =
         GazeEngine::cameraStallSeconds + 4 * GazeEngine::permissionPollInterval;

@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace orvane {
 namespace {
 
@@ -19,17 +17,6 @@ protected:
             [this](const GazeStatus& status) { statuses.push_back(status); });
     }
 
-    std::size_t countLogged(const std::string& text) const {
-        const auto texts = logged();
-        return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
-    }
-    // Starts the engine and lets it settle on display A.
-    void startTracking() {
-        engine->start();
-        desktop.run(1.0);
-        ASSERT_TRUE(engine->isPipelineLive());
-        ASSERT_EQ(engine->status.get(), GazeStatus::tracking("Display 1"));
-    }
     void fire(WorkspaceEvent event) {
         desktop.workspace->fire(event);
         desktop.settle();
