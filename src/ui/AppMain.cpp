@@ -4,6 +4,7 @@
 #include "backends/linux/LinuxPlatform.hpp"
 #include "backends/linux/ProcessExit.hpp"
 #include "backends/linux/session/SessionKind.hpp"
+#include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"
 #include "orvane/support/CameraProbe.hpp"
@@ -18,7 +19,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -124,22 +124,27 @@ void drainCameras(const std::vector<std::shared_ptr<orvane::SerialQueue>>& queue
 }
 
 // Windows and panes are found through the accessibility bus. When it ends, libatspi cannot
-// follow the session to a new one: once one is up, a fresh copy of Orvane connects to it.
-void watchAccessibilityBus(const std::shared_ptr<orvane::AccessibilityService>& service) {
+// follow the session to a new one: once one is up, a fresh copy of Orvane connects to it, after
+// any calibration in progress. Returns the backend to stop watching with, if it is AT-SPI's.
+std::shared_ptr<orvane::linuxbackend::AtspiAccessibility>
+watchAccessibilityBus(const std::shared_ptr<orvane::AccessibilityService>& service,
+                      std::weak_ptr<orvane::CalibrationCoordinator> coordinator) {
     using orvane::linuxbackend::AtspiAccessibility;
-    const auto atspi = std::dynamic_pointer_cast<AtspiAccessibility>(service);
+    auto atspi = std::dynamic_pointer_cast<AtspiAccessibility>(service);
     if (!atspi) {
-        return;
+        return nullptr;
     }
-    atspi->setBusWatch([](AtspiAccessibility::BusChange change) {
+    atspi->setBusWatch([coordinator](AtspiAccessibility::BusChange change) {
         if (change == AtspiAccessibility::BusChange::lost) {
             orvane::Log::error("the accessibility bus went away: focusing waits until it is back");
             return;
         }
         orvane::Log::info("the accessibility bus is back: restarting Orvane to reconnect to it");
-        // Not from inside the engine's question that noticed it.
-        QTimer::singleShot(0, [] { orvane::Relaunch::now(); });
+        if (auto running = coordinator.lock()) {
+            running->whenIdle([] { orvane::Relaunch::now(); });
+        }
     });
+    return atspi;
 }
 
 // An exit() while the event loop runs (Qt calls it when the X server goes away) would take the
@@ -309,7 +314,6 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     }
     orvane::PlatformInstallation installation(desktop.services);
     QuitOnSignals quitOnSignals(application);
-    watchAccessibilityBus(desktop.services->accessibility);
 
     std::vector<std::shared_ptr<orvane::SerialQueue>> cameraQueues;
     {
@@ -317,6 +321,8 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         delegate = &appDelegate;
         orvane::Relaunch::setTerminate([] { QCoreApplication::quit(); });
         appDelegate.applicationDidFinishLaunching();
+        const auto busWatch =
+            watchAccessibilityBus(desktop.services->accessibility, appDelegate.coordinator);
         if (const auto elapsed = secondsSinceProcessStart()) {
             char text[64];
             std::snprintf(text, sizeof text, "in the tray %.2f s after start", *elapsed);
@@ -351,6 +357,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         exitWhileRunning.disarm();
         report.reset();
 
+        if (busWatch) {
+            busWatch->setBusWatch(nullptr);
+        }
         // A start from now on is a new Orvane, not a request to this one.
         delegate = nullptr;
         instance.reset();

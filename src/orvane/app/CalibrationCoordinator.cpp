@@ -1,5 +1,7 @@
 #include "orvane/app/CalibrationCoordinator.hpp"
 
+#include "orvane/platform/Platform.hpp"
+
 #include <utility>
 
 namespace orvane {
@@ -40,6 +42,25 @@ void CalibrationCoordinator::togglePause() {
         return;
     }
     engine_->setPaused(!engine_->isPaused());
+}
+
+void CalibrationCoordinator::whenIdle(std::function<void()> action) {
+    // Posted: a run's end is published before its completion has run, and a caller may be deep
+    // in a call that should finish first.
+    auto post = [action = std::move(action)] {
+        platform().mainQueue->post(action);
+    };
+    idleWatch_.reset();
+    if (!calibration_->isRunning) {
+        post();
+        return;
+    }
+    idleWatch_ = calibration_->isRunning.subscribe([this, post](bool running) {
+        if (!running) {
+            idleWatch_.reset();
+            post();
+        }
+    });
 }
 
 bool CalibrationCoordinator::isPaused() const {

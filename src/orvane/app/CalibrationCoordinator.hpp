@@ -3,6 +3,7 @@
 #include "orvane/calibration/CalibrationController.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,11 @@ public:
     // Paused as the user sees it: the state the engine is in, or will return to after a run.
     bool isPaused() const;
 
+    // Runs `action` on the main queue once no calibration runs: next, or after the running one
+    // has ended and the engine has its outcome. What would cut a run short (a relaunch) waits
+    // for it this way. A later call replaces an action still waiting.
+    void whenIdle(std::function<void()> action);
+
     const std::shared_ptr<GazeEngine>& engine() const { return engine_; }
     const std::shared_ptr<CalibrationController>& calibration() const { return calibration_; }
 
@@ -41,6 +47,7 @@ private:
     std::shared_ptr<GazeEngine> engine_;
     std::shared_ptr<CalibrationController> calibration_;
     std::shared_ptr<RunState> state_;
+    Subscription idleWatch_;
 };
 
 } // namespace orvane

@@ -57,6 +57,32 @@ TEST_F(CalibrationCoordinatorTest, ARunBorrowsTheCameraAndHandsTheEngineTheNewMo
     EXPECT_EQ(CalibrationStore::shared().samples().size(), 10u);
 }
 
+TEST_F(CalibrationCoordinatorTest, WhatWouldCutARunShortWaitsForItsEnd) {
+    int ran = 0;
+    coordinator->whenIdle([&ran] { ++ran; });
+    EXPECT_EQ(ran, 0); // never inside the caller's call
+    desktop.settle();
+    EXPECT_EQ(ran, 1);
+
+    recalibrate();
+    coordinator->whenIdle([&ran] { ran += 100; }); // replaced by the next
+    std::optional<int> reportsByThen;
+    coordinator->whenIdle([&] {
+        ++ran;
+        reportsByThen = reports;
+    });
+    desktop.run(5.0);
+    EXPECT_EQ(ran, 1);
+    calibration->cancel();
+    desktop.settle();
+    EXPECT_EQ(ran, 2);
+    EXPECT_EQ(reportsByThen, 1); // after the run's outcome was in
+    recalibrate();
+    calibration->cancel();
+    desktop.settle();
+    EXPECT_EQ(ran, 2); // once
+}
+
 TEST_F(CalibrationCoordinatorTest, ThePauseStateTheUserWantsIsRestored) {
     recalibrate();
     coordinator->togglePause(); // during a run it only changes what comes afterwards
