@@ -9,6 +9,7 @@
 
 #include <atspi/atspi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -156,21 +157,32 @@ pid_t ownerOf(const std::string& name) {
     return read == 1 ? static_cast<pid_t>(pid) : 0;
 }
 
+// The state letter of /proc/<pid>/stat ('R', 'S', 'Z'...); 0 when there is no such process.
+char stateOf(pid_t pid, pid_t* parent = nullptr) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+        return 0;
+    }
+    // "pid (comm) state ppid ...": the name may hold spaces and parentheses.
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) != 2) {
+        return 0;
+    }
+    if (parent) {
+        *parent = ppid;
+    }
+    return state;
+}
+
 std::vector<pid_t> childrenOf(pid_t parent) {
     std::vector<pid_t> children;
     DIR* proc = opendir("/proc");
     while (dirent* entry = proc ? readdir(proc) : nullptr) {
         const pid_t pid = std::atoi(entry->d_name);
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        if (pid <= 0 || !std::getline(stat, line) || line.rfind(')') == std::string::npos) {
-            continue;
-        }
-        // "pid (comm) state ppid ...": the name may hold spaces and parentheses.
-        char state = 0;
-        int ppid = 0;
-        if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) == 2 &&
-            ppid == parent) {
+        pid_t ppid = 0;
+        if (pid > 0 && stateOf(pid, &ppid) != 0 && ppid == parent) {
             children.push_back(pid);
         }
     }
@@ -209,6 +221,15 @@ TEST(X11_atspi_bus, aBusThatEndsAndIsReplacedIsToldOnceEach) {
     for (const pid_t daemon : daemons) {
         kill(daemon, SIGKILL);
     }
+    // Its sockets close as it exits, before its parent reaps it.
+    ASSERT_TRUE(desktop.waiter().until(
+        [&] {
+            return std::all_of(daemons.begin(), daemons.end(), [](pid_t daemon) {
+                const char state = stateOf(daemon);
+                return state == 0 || state == 'Z';
+            });
+        },
+        10s, 20ms));
     EXPECT_EQ(windowCount(), 0u);
 
     // Asking for trust finds the bus gone and has the session start a new one.
