@@ -198,6 +198,23 @@ TEST_F(PosixFileSystemTest, RenameMovesTheEntryAndReplacesAFileButNotADirectory)
     EXPECT_FALSE(fileSystem.rename(directory / "missing", directory / "other"));
 }
 
+TEST_F(PosixFileSystemTest, MovingAsideTakesTheFirstFreeNameAndReplacesNothing) {
+    const auto file = directory / "data.json";
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "third"));
+    ASSERT_TRUE(fileSystem.writeAtomically(directory / "data.json.bad", "first"));
+    std::filesystem::create_symlink("nowhere", directory / "data.json.bad.1"); // dangling
+    EXPECT_FALSE(fileSystem.renameIfFree(file, directory / "data.json.bad"));
+    EXPECT_EQ(moveAside(fileSystem, file, 3), directory / "data.json.bad.2");
+    EXPECT_EQ(content(directory / "data.json.bad"), "first");
+    EXPECT_TRUE(std::filesystem::is_symlink(directory / "data.json.bad.1"));
+    EXPECT_EQ(content(directory / "data.json.bad.2"), "third");
+
+    // Every name taken: the file stays where it is.
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "fourth"));
+    EXPECT_EQ(moveAside(fileSystem, file, 3), std::nullopt);
+    EXPECT_EQ(content(file), "fourth");
+}
+
 TEST_F(PosixFileSystemTest, RemoveAndCreateDirectoriesReportTheOutcome) {
     const auto nested = directory / "a" / "b" / "Orvane";
     EXPECT_TRUE(fileSystem.createDirectories(nested));

@@ -7,7 +7,6 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QVariant>
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <stdio.h>
@@ -39,24 +38,6 @@ void toLog(const std::string& problem) {
     }
 }
 
-// Moves the file to the first free aside name, never replacing anything; the name, or
-// nullopt when it could not be moved.
-std::optional<std::string> moveAside(const std::string& file, int nameCount) {
-    for (int attempt = 0; attempt < nameCount; ++attempt) {
-        auto aside = file + ".bad";
-        if (attempt > 0) {
-            aside += "." + std::to_string(attempt);
-        }
-        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
-            return aside;
-        }
-        if (errno != EEXIST) {
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 QSettingsPreferences::QSettingsPreferences(std::optional<std::string> file, Reporter report)
@@ -74,7 +55,8 @@ QSettings* QSettingsPreferences::settings() const {
         return settings_.get();
     }
     opened_ = true;
-    const auto found = posix::PosixFileSystem(std::nullopt).read(file_, fileSizeLimit);
+    posix::PosixFileSystem fileSystem(std::nullopt);
+    const auto found = fileSystem.read(file_, fileSizeLimit);
     switch (found.outcome) {
     case FileRead::Outcome::read:
     case FileRead::Outcome::missing:
@@ -86,9 +68,9 @@ QSettings* QSettingsPreferences::settings() const {
     case FileRead::Outcome::notARegularFile:
     case FileRead::Outcome::tooLarge:
     case FileRead::Outcome::failed:
-        if (const auto aside = moveAside(file_, asideNameCount)) {
+        if (const auto aside = moveAside(fileSystem, file_, asideNameCount)) {
             report_("settings file " + file_ + " cannot be used (" + found.problem +
-                    "): moved aside to " + *aside);
+                    "): moved aside to " + aside->string());
             break;
         }
         report_("settings file " + file_ + " cannot be used (" + found.problem +

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -203,6 +204,24 @@ std::size_t PosixFileSystem::removeLeftoverTemporaries(const std::filesystem::pa
 }
 
 bool PosixFileSystem::rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool PosixFileSystem::renameIfFree(const std::filesystem::path& from,
+                                   const std::filesystem::path& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+#endif
+    // Where the kernel or the file system cannot promise it: look first.
+    struct stat status {};
+    if (::lstat(to.c_str(), &status) == 0 || errno != ENOENT) {
+        return false;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -21,6 +21,7 @@ public:
     bool writeAtomically(const std::filesystem::path& file, std::string_view data) override;
     std::size_t removeLeftoverTemporaries(const std::filesystem::path& file) override;
     bool rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    bool renameIfFree(const std::filesystem::path& from, const std::filesystem::path& to) override;
     bool remove(const std::filesystem::path& file) override;
 
 private:

@@ -101,20 +101,10 @@ void CalibrationStore::setAside(const std::string& problem) {
     // Keeps the user's calibration for a person (or a later version) to look at, instead of
     // letting the next save replace it. An earlier unusable file keeps its place too:
     // ".bad", then ".bad.1" up to ".bad.9".
-    auto& fileSystem = *platform().fileSystem;
-    for (int attempt = 0; attempt < asideNameCount; ++attempt) {
-        auto aside = *url_;
-        aside += attempt == 0 ? std::string(".bad") : ".bad." + std::to_string(attempt);
-        // A limit of no bytes tells whether anything is there without reading it.
-        if (fileSystem.read(aside, 0).outcome != FileRead::Outcome::missing) {
-            continue;
-        }
-        if (fileSystem.rename(*url_, aside)) {
-            Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
-                       "): moved aside to " + aside.string());
-            return;
-        }
-        break;
+    if (const auto aside = moveAside(*platform().fileSystem, *url_, asideNameCount)) {
+        Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
+                   "): moved aside to " + aside->string());
+        return;
     }
     Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
                ") nor moved aside: calibration is kept in memory only");

@@ -53,8 +53,20 @@ public:
     // directory) already called `to`. A symbolic link is moved, not followed. False on failure.
     virtual bool rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
 
+    // Moves the directory entry `from` to `to` only while nothing is called `to`: never
+    // replaces anything. A symbolic link is moved, not followed. False on failure, or when the
+    // name is taken.
+    virtual bool renameIfFree(const std::filesystem::path& from,
+                              const std::filesystem::path& to) = 0;
+
     // Removes the file. False when it could not be removed (including when it did not exist).
     virtual bool remove(const std::filesystem::path& file) = 0;
 };
+
+// Moves an unusable file out of the way, so that no save replaces it, to the first free name
+// of "<file>.bad", "<file>.bad.1" ... (`nameCount` names in all). The name it now has, or
+// nullopt when it could not be moved.
+std::optional<std::filesystem::path> moveAside(FileSystem& fileSystem,
+                                               const std::filesystem::path& file, int nameCount);
 
 } // namespace orvane
