@@ -181,9 +181,7 @@ void GazeEngine::startPipeline() {
         return;
     }
     lastCameraError_.clear();
-    framesSeen_ = camera_->framesReceived();
-    readingsSeen_ = readingsHandled_;
-    framesSeenAt_ = platform().clock->monotonic();
+    noteCameraProgress(platform().clock->monotonic());
     isPipelineLive_ = true;
     publishFitError();
     status = GazeStatus::noFace();
@@ -249,12 +247,10 @@ void GazeEngine::reconcilePermissions() {
 // A camera that stopped delivering (unplugged, its clip deleted, a driver failing) says so
 // only in the log: without a restart the pipeline would stay live and blind for good.
 void GazeEngine::watchCamera() {
-    const auto received = camera_->framesReceived();
     const double now = platform().clock->monotonic();
-    if (received != framesSeen_ || readingsHandled_ != readingsSeen_ || now < framesSeenAt_) {
-        framesSeen_ = received;
-        readingsSeen_ = readingsHandled_;
-        framesSeenAt_ = now;
+    if (camera_->framesReceived() != framesSeen_ || readingsHandled_ != readingsSeen_ ||
+        now < framesSeenAt_) {
+        noteCameraProgress(now);
         cameraLost_ = false;
         return;
     }
@@ -269,9 +265,14 @@ void GazeEngine::watchCamera() {
     gazePoint = std::nullopt;
     clearCandidate();
     isPipelineLive_ = false;
-    status = GazeStatus::waiting(cameraLostReason);
-    // A camera still missing leaves the pipeline down; the next tick tries again.
+    // Says "camera unavailable" while the camera stays missing; the next tick tries again.
     startPipeline();
+}
+
+void GazeEngine::noteCameraProgress(double now) {
+    framesSeen_ = camera_->framesReceived();
+    readingsSeen_ = readingsHandled_;
+    framesSeenAt_ = now;
 }
 
 void GazeEngine::observeSystemState() {

@@ -133,6 +133,8 @@ private:
     bool mayRun() const;
     void publishFitError();
     void watchCamera();
+    // What the camera and the tracker had delivered by `now`, for the next look.
+    void noteCameraProgress(double now);
 
     std::shared_ptr<CameraCapture> camera_;
     std::shared_ptr<HeadPoseTracker> tracker_;
