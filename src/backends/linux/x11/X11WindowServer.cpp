@@ -24,23 +24,17 @@ plinth::Rect X11WindowServer::primaryRoot() const {
 
 std::optional<std::vector<WindowEntry>> X11WindowServer::onScreenWindows() const {
     const plinth::Rect primary = primaryRoot();
-    if (cache_) {
-        auto windows = cache_->windows();
-        if (!windows) {
-            return std::nullopt;
-        }
-        if (windows != describedWindows_ || !(primary == describedPrimary_)) {
-            described_ = entriesFor(*windows, primary);
-            describedWindows_ = std::move(windows);
-            describedPrimary_ = primary;
-        }
-        return described_;
-    }
-    auto windows = X11WindowList::query(*connection_);
+    auto windows = X11WindowCache::windowsFrom(cache_.get(), *connection_);
     if (!windows) {
         return std::nullopt;
     }
-    return entriesFor(*windows, primary);
+    // The cache hands out the same list until something changes.
+    if (windows != describedWindows_ || !(primary == describedPrimary_)) {
+        described_ = entriesFor(*windows, primary);
+        describedWindows_ = std::move(windows);
+        describedPrimary_ = primary;
+    }
+    return described_;
 }
 
 std::vector<WindowEntry> X11WindowServer::entriesFor(const std::vector<X11WindowInfo>& windows,

@@ -51,8 +51,7 @@ private:
     std::shared_ptr<const X11Displays> displays_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     std::shared_ptr<X11WindowCache> cache_;
-    // The entries last made from the cache's list, for as long as the list and the primary
-    // monitor stay the same.
+    // The entries last made, for as long as the list and the primary monitor stay the same.
     mutable std::shared_ptr<const std::vector<X11WindowInfo>> describedWindows_;
     mutable plinth::Rect describedPrimary_;
     mutable std::vector<WindowEntry> described_;
