@@ -7,7 +7,6 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QVariant>
-#include <cstdio>
 #include <fcntl.h>
 #include <stdio.h>
 
@@ -30,18 +29,10 @@ std::string defaultFile() {
     return file;
 }
 
-void toLog(const std::string& problem) {
-    if (auto sink = currentLogSink()) {
-        sink->write(LogLevel::error, kApplicationIdentifier, "core", problem);
-    } else {
-        std::fprintf(stderr, "orvane error: %s\n", problem.c_str());
-    }
-}
-
 } // namespace
 
 QSettingsPreferences::QSettingsPreferences(std::optional<std::string> file, Reporter report)
-    : file_(file ? *file : defaultFile()), report_(report ? std::move(report) : toLog) {}
+    : file_(file ? *file : defaultFile()), report_(report ? std::move(report) : logPlatformError) {}
 
 QSettingsPreferences::~QSettingsPreferences() {
     std::lock_guard lock(mutex_);

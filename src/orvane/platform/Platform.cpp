@@ -44,6 +44,14 @@ std::shared_ptr<LogSink> currentLogSink() {
     return installed ? installed->logSink : nullptr;
 }
 
+void logPlatformError(const std::string& text) {
+    if (auto sink = currentLogSink()) {
+        sink->write(LogLevel::error, kApplicationIdentifier, "core", text);
+    } else {
+        std::fprintf(stderr, "orvane error: %s\n", text.c_str());
+    }
+}
+
 PlatformInstallation::PlatformInstallation(std::shared_ptr<Platform> services)
     : previous_(exchangeInstalled(std::move(services))) {}
 

@@ -89,4 +89,8 @@ private:
 // thread installs a platform.
 std::shared_ptr<LogSink> currentLogSink();
 
+// A backend's error line with no caller to tell: to the installed platform's log, or to
+// standard error while there is none.
+void logPlatformError(const std::string& text);
+
 } // namespace orvane

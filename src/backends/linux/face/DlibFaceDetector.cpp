@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <sys/resource.h>
@@ -175,14 +174,6 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-void logError(const std::string& text) {
-    if (auto sink = currentLogSink()) {
-        sink->write(LogLevel::error, kApplicationIdentifier, "core", text);
-    } else {
-        std::fprintf(stderr, "orvane error: %s\n", text.c_str());
-    }
-}
-
 // The first line of an exception's text, which for dlib can run over many lines.
 std::string firstLine(const char* text) {
     std::string line(text);
@@ -295,7 +286,7 @@ private:
         problem_ = std::move(problem);
         if (problem_) {
             if (problem_ != loggedProblem_) {
-                logError(*problem_);
+                logPlatformError(*problem_);
                 loggedProblem_ = problem_;
             }
             return;
