@@ -7,6 +7,7 @@
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11SecureInput.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 #include "backends/linux/x11/X11WindowServer.hpp"
@@ -190,6 +191,29 @@ void guardQuestionsUnshared(benchmark::State& state) {
 }
 BENCHMARK(guardQuestionsUnshared)
     ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+
+// What the password checks add to secure input on each pose: the focused element through
+// AT-SPI focus events, and the terminal's pty. Argument 0: gtk3-widget-factory has focus (no
+// terminal, an AT-SPI application); 1: an xterm has focus (a terminal, echo on).
+void passwordCheck(benchmark::State& state) {
+    auto& desktop = bench->desktop;
+    const unsigned long window =
+        state.range(0) == 0 ? bench->factory.window : bench->xterms.front().window;
+    desktop.desktop().workspace()->activateWindow(window);
+    desktop.waiter().until([&] { return desktop.activeWindow() == window; });
+    auto& secureInput = *desktop.desktop().secureInput();
+    secureInput.isPasswordFocused(); // starts following focus
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(secureInput.isPasswordFocused());
+    }
+    desktop.desktop().workspace()->activateWindow(bench->factory.window);
+}
+BENCHMARK(passwordCheck)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly();
 

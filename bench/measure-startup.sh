@@ -5,7 +5,8 @@
 #
 #   bench/measure-startup.sh BUILD_DIR [RUNS]
 #
-# BUILD_DIR is a Release build with the tests configured (for the clip and calibration tools).
+# BUILD_DIR is a build with the demonstration's clip and calibration tools (its demo/),
+# preferably Release. RUNS 1 tries the script out.
 set -euo pipefail
 if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
     exec "$(dirname "$0")/../scripts/test-desktop.sh" "$BASH" "$0" "$@"
@@ -14,8 +15,11 @@ build="$(realpath "${1:?usage: $0 BUILD_DIR [RUNS]}")"
 runs="${2:-5}"
 clip="$HOME/head-turn.avi"
 
-"$build/tests/linux/orvane_head_turn_clip" "$clip" 90 15 >/dev/null
-"$build/tests/linux/orvane_calibrate_for_clip" >/dev/null
+# shellcheck source=../tests/linux/script-support.sh
+source "$(dirname "$0")/../tests/linux/script-support.sh"
+
+"$build/demo/orvane_head_turn_clip" "$clip" 90 15 >/dev/null
+"$build/demo/orvane_calibrate_for_clip" >/dev/null
 
 trayer --expand false --widthtype request --align left >/dev/null 2>&1 &
 tray=$!
@@ -49,11 +53,17 @@ for ((run = 1; run <= runs; run++)); do
     done
     end=$(date +%s.%N)
     times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.0f", 1000 * (b - a) }')")
-    # Until the face model has been read: what a frame then shows.
-    sleep 3
+    # Until the face model has been read and a frame shows the face (or 60 s have passed).
+    poll 60 grep -q 'status: tracking' "$HOME/orvane-$run.log" ||
+        echo "run $run: no face tracked within 60 s" >&2
     kill -TERM "$pid"
     wait "$pid" || true
     grep -E 'in the tray|status:|model' "$HOME/orvane-$run.log" | sed "s/^/run $run: /" | head -n 4
+    if grep -E -q 'ERROR: (Address|Leak|Thread)Sanitizer|runtime error:' "$HOME/orvane-$run.log"; then
+        echo "run $run: a sanitizer reported a fault" >&2
+        cat "$HOME/orvane-$run.log" >&2
+        exit 1
+    fi
 done
 kill "$tray" 2>/dev/null || true
 echo "start-up to the tray icon (ms): ${times[*]}"

@@ -8,8 +8,9 @@
 #   bench/soak.sh BUILD_DIR [SECONDS]
 #
 # BUILD_DIR is a build with the demonstration's clip and calibration tools,
-# preferably Release. SECONDS defaults to 600; a short run (60 or more) tries it out.
-# Exits non-zero when a limit is broken.
+# preferably Release. SECONDS defaults to 600; a short run tries it out (under two minutes the
+# first reading is taken halfway instead of after a minute, and memory growth is only
+# reported). Exits non-zero when a limit is broken.
 set -uo pipefail
 if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
     exec "$(dirname "$0")/../scripts/test-desktop.sh" "$BASH" "$0" "$@"
@@ -30,7 +31,6 @@ source "$(dirname "$0")/../tests/linux/script-support.sh"
 stamp() { perl -MTime::HiRes=time -ne '$| = 1; printf "%.3f %s", time, $_'; }
 
 tools="$build/demo"
-[[ -x $tools/orvane_head_turn_clip ]] || tools="$build/tests/linux"
 clip="$HOME/soak.avi"
 "$tools/orvane_head_turn_clip" "$clip" "$turn_frames" "$fps" "$faceless_frames" || exit 1
 "$tools/orvane_calibrate_for_clip" >/dev/null || exit 1
@@ -77,12 +77,18 @@ wait_until() {
     done
 }
 
+baseline=60
+((seconds < 2 * baseline)) && baseline=$((seconds / 2))
 echo "start:        descriptors $(descriptors), threads $(threads), resident $(rss_kb) kB"
-wait_until 60
+# The first reading once everything is in use: the face model (read in the background) and
+# what the first focus switch opens.
+poll 60 grep -q 'focused ' "$log" || echo "no focus switch within 60 s" >&2
+wait_until "$baseline"
 rss_first=$(rss_kb) fds_first=$(descriptors) threads_first=$(threads)
-echo "after 1 min:  descriptors $fds_first, threads $threads_first, resident $rss_first kB"
+printf '%-14s%s\n' "after $baseline s:" \
+    "descriptors $fds_first, threads $threads_first, resident $rss_first kB"
 peak=$rss_first
-for ((at = 70; at < seconds; at += 10)); do
+for ((at = baseline + 10; at < seconds; at += 10)); do
     wait_until "$at"
     alive || break
     rss=$(rss_kb)
@@ -94,10 +100,19 @@ if ! alive; then
     tail -n 20 "$log"
     exit 1
 fi
-rss_end=$(rss_kb) fds_end=$(descriptors) threads_end=$(threads)
+rss_end=$(rss_kb)
+# A leak stays: the fewest over a few readings, so that a file open for a moment (the clip
+# reopened at its loop) is not taken for one.
+fds_end=$(descriptors) threads_end=$(threads)
+for ((i = 0; i < 4; i++)); do
+    sleep 0.25
+    fds=$(descriptors) count=$(threads)
+    ((fds < fds_end)) && fds_end=$fds
+    ((count < threads_end)) && threads_end=$count
+done
 t_end=$(perl -MTime::HiRes=time -e 'printf "%.3f", time')
 echo "at the end:   descriptors $fds_end, threads $threads_end, resident $rss_end kB" \
-    "(peak after 1 min $peak kB)"
+    "(peak after $baseline s $peak kB)"
 kill -TERM "$pid"
 poll 15 eval '! alive' || { echo "FAIL: orvane did not stop on SIGTERM" >&2; kill -KILL "$pid"; }
 wait "$pid"
@@ -128,8 +143,13 @@ echo "status changes logged: $(grep -c 'status: ' "$log")," \
 
 failures=0
 growth=$((rss_end - rss_first))
-echo "resident memory growth after the first minute: $growth kB (limit $growth_limit_kb kB)"
-((growth < growth_limit_kb)) || fail "resident memory grew by $growth kB"
+if ((seconds >= 120)); then
+    echo "resident memory growth after $baseline s: $growth kB (limit $growth_limit_kb kB)"
+    ((growth < growth_limit_kb)) || fail "resident memory grew by $growth kB"
+else
+    # Within a minute or so a leak cannot be told from the allocator's ups and downs.
+    echo "resident memory growth after $baseline s: $growth kB (not judged in a short run)"
+fi
 ((fds_end <= fds_first)) || fail "open descriptors grew from $fds_first to $fds_end"
 ((threads_end <= threads_first)) || fail "threads grew from $threads_first to $threads_end"
 ((faceless_changes == 0)) || fail "focus moved while the clip showed no face"

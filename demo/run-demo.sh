@@ -119,10 +119,8 @@ right_window=$(open_window "$right_title" 56x10+1540+380 "This window is on the 
 }
 say "A calibration for these monitors is stored; the gaze dot is on."
 
-# Orvane prints its report on standard output; its log goes to a file. It names the left
-# monitor after the X server's output, "screen": the report calls it LEFT like everything here.
-ORVANE_CAMERA_FILES="$clip" "$build/src/orvane" --report-gaze 2>"$log" \
-    > >(sed -u 's/ on screen\([] ]\)/ on LEFT\1/g') &
+# Orvane prints its report on standard output; its log goes to a file.
+ORVANE_CAMERA_FILES="$clip" "$build/src/orvane" --report-gaze 2>"$log" &
 orvane_pid=$!
 say "Orvane started (its log: $log). The head's yaw is positive to the user's right;"
 say "the gaze is a point of the desktop, LEFT from x 0, RIGHT from x 1280."

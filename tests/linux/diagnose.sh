@@ -26,11 +26,13 @@ clip="$HOME/clips/my clip \$(id) \`id\`.avi"
 export ORVANE_CAMERA_FILES="$clip"
 
 # --- The desktop as xrandr has it ---------------------------------------------------------
-# " 0: *LEFT 1280/338x1080/286+0+0  screen": a monitor is reported by the name of its output
-# when it has one, else by its own; the primary first, positions relative to it.
+# " 0: *LEFT 1280/338x1080/286+0+0  screen": a monitor is reported by the name it was set up
+# with; an automatic one ("+" before its name) by its output's (Xvfb's outputs have no EDID).
+# The primary first, positions relative to it.
 monitors=$(xrandr --listmonitors | awk 'NR > 1 {
-    name = $2; primary = (substr(name, 1, 1) == "*"); gsub(/^[*+]+/, "", name)
-    if (NF >= 4) name = $4
+    name = $2; automatic = (name ~ /^[*]?[+]/); primary = (name ~ /^[+]?[*]/)
+    gsub(/^[*+]+/, "", name)
+    if (automatic && NF >= 4) name = $4
     split($3, g, /[x+]/); split(g[1], w, "/"); split(g[2], h, "/")
     print primary, name, w[1], h[1], g[3], g[4] }' | sort -s -k1,1nr)
 read -r _ _ _ primary_height primary_x primary_y <<<"$(head -n1 <<<"$monitors")"

@@ -198,21 +198,42 @@ TEST_F(PosixFileSystemTest, RenameMovesTheEntryAndReplacesAFileButNotADirectory)
     EXPECT_FALSE(fileSystem.rename(directory / "missing", directory / "other"));
 }
 
-TEST_F(PosixFileSystemTest, MovingAsideTakesTheFirstFreeNameAndReplacesNothing) {
+TEST_F(PosixFileSystemTest, MovingAsideKeepsTheNewestAndDropsTheOldest) {
     const auto file = directory / "data.json";
-    ASSERT_TRUE(fileSystem.writeAtomically(file, "third"));
-    ASSERT_TRUE(fileSystem.writeAtomically(directory / "data.json.bad", "first"));
-    std::filesystem::create_symlink("nowhere", directory / "data.json.bad.1"); // dangling
-    EXPECT_FALSE(fileSystem.renameIfFree(file, directory / "data.json.bad"));
-    EXPECT_EQ(moveAside(fileSystem, file, 3), directory / "data.json.bad.2");
-    EXPECT_EQ(content(directory / "data.json.bad"), "first");
-    EXPECT_TRUE(std::filesystem::is_symlink(directory / "data.json.bad.1"));
-    EXPECT_EQ(content(directory / "data.json.bad.2"), "third");
+    const auto bad = [this](const char* suffix) {
+        return directory / ("data.json.bad" + std::string(suffix));
+    };
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "first"));
+    EXPECT_EQ(moveAside(fileSystem, file, 3), bad(""));
+    std::filesystem::create_symlink("nowhere", file); // dangling: moved as it is
+    EXPECT_EQ(moveAside(fileSystem, file, 3), bad(""));
+    EXPECT_TRUE(std::filesystem::is_symlink(bad("")));
+    EXPECT_EQ(content(bad(".1")), "first");
 
-    // Every name taken: the file stays where it is.
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "third"));
+    EXPECT_EQ(moveAside(fileSystem, file, 3), bad(""));
     ASSERT_TRUE(fileSystem.writeAtomically(file, "fourth"));
-    EXPECT_EQ(moveAside(fileSystem, file, 3), std::nullopt);
-    EXPECT_EQ(content(file), "fourth");
+    EXPECT_EQ(moveAside(fileSystem, file, 3), bad(""));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(content(bad("")), "fourth");
+    EXPECT_EQ(content(bad(".1")), "third");
+    EXPECT_TRUE(std::filesystem::is_symlink(bad(".2")));
+    EXPECT_FALSE(std::filesystem::exists(bad(".3")));
+}
+
+TEST_F(PosixFileSystemTest, MovingAsideNeverReplacesNorRemovesADirectory) {
+    const auto file = directory / "data.json";
+    ASSERT_TRUE(fileSystem.writeAtomically(file, "damaged"));
+    std::filesystem::create_directories(directory / "data.json.bad" / "a");
+    std::filesystem::create_directories(directory / "data.json.bad.1" / "b");
+    // Directories on every name: the file stays where it is.
+    EXPECT_EQ(moveAside(fileSystem, file, 2), std::nullopt);
+    EXPECT_EQ(content(file), "damaged");
+    // With a free name behind them they move along like the rest.
+    EXPECT_EQ(moveAside(fileSystem, file, 3), directory / "data.json.bad");
+    EXPECT_EQ(content(directory / "data.json.bad"), "damaged");
+    EXPECT_TRUE(std::filesystem::exists(directory / "data.json.bad.1" / "a"));
+    EXPECT_TRUE(std::filesystem::exists(directory / "data.json.bad.2" / "b"));
 }
 
 TEST_F(PosixFileSystemTest, RemoveAndCreateDirectoriesReportTheOutcome) {

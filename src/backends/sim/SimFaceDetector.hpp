@@ -1,11 +1,13 @@
 #pragma once
 
 #include "backends/sim/VirtualHead.hpp"
+#include "orvane/platform/Clock.hpp"
 #include "orvane/platform/FaceDetector.hpp"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace orvane::sim {
 
@@ -15,6 +17,10 @@ public:
     explicit SimFaceDetector(std::shared_ptr<VirtualHead> head) : head_(std::move(head)) {}
 
     FaceDetectionResult detect(const PixelBuffer& frame, int orientation) override;
+    bool isLoading() const override;
+
+    // Reads its models until `clock` reaches `monotonic`, answering no faces until then.
+    void setLoadingUntil(std::shared_ptr<const Clock> clock, double monotonic);
 
     std::int64_t detections() const { return detections_.load(); }
     // The orientation of the latest detection; 0 before the first.
@@ -24,6 +30,9 @@ private:
     std::shared_ptr<VirtualHead> head_;
     std::atomic<std::int64_t> detections_{0};
     std::atomic<int> lastOrientation_{0};
+    mutable std::mutex mutex_;
+    std::shared_ptr<const Clock> loadingClock_;
+    double loadedAt_ = 0;
 };
 
 } // namespace orvane::sim

@@ -99,8 +99,8 @@ void CalibrationStore::load() {
 
 void CalibrationStore::setAside(const std::string& problem) {
     // Keeps the user's calibration for a person (or a later version) to look at, instead of
-    // letting the next save replace it. An earlier unusable file keeps its place too:
-    // ".bad", then ".bad.1" up to ".bad.9".
+    // letting the next save replace it. The newest few stay: ".bad" the latest, ".bad.9" the
+    // oldest kept.
     if (const auto aside = moveAside(*platform().fileSystem, *url_, asideNameCount)) {
         Log::error("calibration file " + url_->string() + " cannot be used (" + problem +
                    "): moved aside to " + aside->string());

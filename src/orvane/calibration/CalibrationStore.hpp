@@ -22,7 +22,7 @@ public:
     static constexpr const char* fileName = "calibration.json";
     // A full file is a few tens of kilobytes; anything past this is not ours to parse.
     static constexpr std::size_t fileSizeLimit = 4 * 1024 * 1024;
-    // How many unusable files are kept aside before the store stops writing to disk.
+    // How many unusable files are kept aside; an older one goes when a new one comes.
     static constexpr int asideNameCount = 10;
 
     // The one store of the process, over the installed platform (created on first use).

@@ -34,9 +34,17 @@ HeadPoseTracker::HeadPoseTracker()
 void HeadPoseTracker::process(const PixelBuffer& frame) {
     const auto result = detector_->detect(frame, frameOrientation);
     if (result.error) {
-        Log::error("vision request failed: " + *result.error);
+        {
+            std::lock_guard lock(mutex_);
+            detectionError_ = result.error;
+        }
+        if (loggedError_ != result.error) {
+            Log::error("vision request failed: " + *result.error);
+            loggedError_ = result.error;
+        }
         return;
     }
+    loggedError_.reset();
     const auto face = bestFace(result.faces);
     const auto& clock = *clock_;
 
@@ -45,6 +53,7 @@ void HeadPoseTracker::process(const PixelBuffer& frame) {
     std::shared_ptr<const PoseHandler> handler;
     {
         std::lock_guard lock(mutex_);
+        detectionError_.reset();
         if (face) {
             missingFrames_ = 0;
             lastSeenFace_ = clock.monotonic();
@@ -98,6 +107,11 @@ std::optional<plinth::HeadPose> HeadPoseTracker::smoothed() const {
 std::int64_t HeadPoseTracker::missingFrames() const {
     std::lock_guard lock(mutex_);
     return missingFrames_;
+}
+
+std::optional<std::string> HeadPoseTracker::detectionError() const {
+    std::lock_guard lock(mutex_);
+    return detectionError_;
 }
 
 std::optional<FaceObservation>

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace orvane {
 
@@ -38,6 +39,8 @@ public:
 
     std::optional<plinth::HeadPose> smoothed() const;
     std::int64_t missingFrames() const;
+    // Why the latest detection failed; nullopt once one succeeds. Any thread.
+    std::optional<std::string> detectionError() const;
 
     // The largest face (strictly larger area wins; ties keep the earlier one). A face with a
     // value that is not a finite number counts as no face.
@@ -54,6 +57,10 @@ private:
     std::optional<plinth::HeadPose> smoothed_;
     double lastSeenFace_; // monotonic seconds
     std::int64_t missingFrames_ = 0;
+    std::optional<std::string> detectionError_;
+    // A failure that repeats frame after frame (a missing face model) is logged once, until a
+    // detection succeeds again. Camera queue only.
+    std::optional<std::string> loggedError_;
     std::shared_ptr<const PoseHandler> onPose_;
 };
 

@@ -356,7 +356,10 @@ void GazeEngine::recalibrated() {
 void GazeEngine::startLiveCamera() {
     startCamera();
     if (cameraFailed_) {
+        // What the old camera saw is no reading of now: the dot must not freeze on it.
         isPipelineLive_ = false;
+        gazePoint = std::nullopt;
+        clearCandidate();
         status = GazeStatus::waiting(cameraLostReason);
     }
 }

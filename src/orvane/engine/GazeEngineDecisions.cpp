@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numeric>
 
 namespace orvane {
@@ -54,7 +55,9 @@ void GazeEngine::holdSwitching(std::string reason) {
 
 void GazeEngine::handle(const std::optional<plinth::HeadPose>& reading) {
     ++readingsHandled_;
-    if (isPaused_ || !isReadyForPose()) {
+    // Stopping the camera only schedules the stop: a reading taken before the machine went to
+    // sleep can still arrive, and is no reading of now.
+    if (isPaused_ || asleep_ || !isReadyForPose()) {
         return;
     }
     // A reading with a non-finite number is no reading of a face.
@@ -185,6 +188,7 @@ void GazeEngine::evaluate(plinth::Point gaze) {
 }
 
 void GazeEngine::switchScreen(const Display& screen, plinth::Point gaze) {
+    const double started = monotonicNow();
     const auto window = switcher_.focus(screen, gaze);
     if (!window) {
         return; // the candidate stays settled, so the next pose tries again
@@ -194,6 +198,10 @@ void GazeEngine::switchScreen(const Display& screen, plinth::Point gaze) {
     activeScreenKey_ = FocusSwitcher::key(screen);
     panes_.clearLastPaneFrame();
     lastPaneSwitch_ = monotonicNow();
+    // On the monotonic clock, so that the time to the window manager's answer can be measured.
+    char startedText[32];
+    std::snprintf(startedText, sizeof startedText, "%.6f", started);
+    Log::info("focus switch to " + screen.localizedName + " started at " + startedText + " s");
     Log::info("focused " + window->ownerName + " on " + screen.localizedName);
 }
 

@@ -32,6 +32,10 @@ public:
     // `orientation` is an EXIF orientation code of how the frame is to be read (5: mirrored
     // and rotated, the front camera's view).
     virtual FaceDetectionResult detect(const PixelBuffer& frame, int orientation) = 0;
+
+    // True while the detector is still reading what it needs and answers every frame with no
+    // faces and no error. Any thread.
+    virtual bool isLoading() const { return false; }
 };
 
 } // namespace orvane

@@ -63,9 +63,10 @@ public:
     virtual bool remove(const std::filesystem::path& file) = 0;
 };
 
-// Moves an unusable file out of the way, so that no save replaces it, to the first free name
-// of "<file>.bad", "<file>.bad.1" ... (`nameCount` names in all). The name it now has, or
-// nullopt when it could not be moved.
+// Moves an unusable file out of the way, so that no save replaces it, to "<file>.bad"; the
+// earlier ones move on to "<file>.bad.1" ... (`nameCount` names in all, the newest first), and
+// the oldest beyond them is removed. The name it now has, or nullopt when it could not be
+// moved.
 std::optional<std::filesystem::path> moveAside(FileSystem& fileSystem,
                                                const std::filesystem::path& file, int nameCount);
 

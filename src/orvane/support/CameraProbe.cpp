@@ -24,6 +24,8 @@ constexpr double slice = 0.25;
 // How long the capture may take to stop once the probe is over.
 constexpr double stopTimeout = 5;
 constexpr double calibrationErrorLimit = 300;
+// How long the face detector may take to read its models before the probe starts anyway.
+constexpr double loadTimeout = 120;
 
 // What the camera queue reports to the main thread.
 struct Counts {
@@ -49,7 +51,9 @@ void print(std::ostream& out, const std::string& line) {
 
 void printPrediction(std::ostream& out, const plinth::HeadPose& pose,
                      const plinth::GazeModel& model) {
-    const auto screens = platform().displays->screens();
+    // Without a display (a remote shell, a server) the pose is still worth printing.
+    const auto& displays = platform().displays;
+    const auto screens = displays ? displays->screens() : std::vector<Display>{};
     std::vector<plinth::Rect> frames;
     for (const auto& screen : screens) {
         frames.push_back(plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens[0].frame));
@@ -95,11 +99,28 @@ void waitForQueue(SerialQueue& queue) {
     }
 }
 
+// The probe times the pipeline, not the start-up: on a slow machine reading the face model
+// would eat much of a short probe and show no faces at all.
+void waitForFaceDetector(std::ostream& out) {
+    const auto& detector = platform().faceDetector;
+    if (!detector || !detector->isLoading()) {
+        return;
+    }
+    print(out, "loading the face model…");
+    auto& mainQueue = *platform().mainQueue;
+    const auto& clock = *platform().clock;
+    const double deadline = clock.monotonic() + loadTimeout;
+    while (detector->isLoading() && clock.monotonic() < deadline) {
+        mainQueue.runUntil(std::min(clock.monotonic() + 0.05, deadline));
+    }
+}
+
 } // namespace
 
 void run(std::int64_t seconds, std::ostream& out) {
     print(out, "Orvane camera probe — " + std::to_string(seconds) + "s");
     print(out, "");
+    waitForFaceDetector(out);
 
     auto counts = std::make_shared<Counts>();
     auto capture = CameraCapture::make();
@@ -139,6 +160,8 @@ void run(std::int64_t seconds, std::ostream& out) {
     const std::int64_t received = capture->framesReceived();
     capture.reset();
     waitForQueue(*queue);
+    // Frames that could not be looked at are no sign of bad lighting: the reason is the verdict.
+    const auto detectionError = tracker->detectionError();
 
     std::int64_t processed = 0;
     std::int64_t faces = 0;
@@ -166,6 +189,8 @@ void run(std::int64_t seconds, std::ostream& out) {
     print(out, "");
     if (processed == 0) {
         print(out, "VERDICT: no frames — the camera never started");
+    } else if (faces == 0 && detectionError) {
+        print(out, "VERDICT: " + *detectionError);
     } else if (faces == 0) {
         print(out, "VERDICT: frames arrive but no face was found (lighting? camera covered?)");
     } else {

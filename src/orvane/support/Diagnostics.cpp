@@ -3,6 +3,7 @@
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
 #include "orvane/focus/FocusSwitcher.hpp"
+#include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/guards/SystemGuards.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "plinth/Numeric.hpp"
@@ -188,6 +189,11 @@ void run(std::ostream& out) {
     const bool misleading = words().permissionsFollowLauncher && isLaunchedFromTerminal();
     print(out, std::string("accessibility: ") + (isTrusted() ? "trusted" : "NOT TRUSTED") +
                    (misleading ? "  ← see warning below" : ""));
+    // Trusted, yet some programs' windows cannot be reached until they are restarted.
+    if (const auto advice = UnreachablePrograms::restartAdvice(UnreachablePrograms::list());
+        !advice.empty()) {
+        print(out, "  " + advice);
+    }
 
     print(out, "\ncameras found:");
     for (const auto& camera : CameraCapture::availableCameras()) {

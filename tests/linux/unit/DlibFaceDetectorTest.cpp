@@ -1,8 +1,10 @@
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include "backends/sim/CapturingLogSink.hpp"
+#include "backends/sim/SimDesktop.hpp"
 #include "linux/support/FacePhotos.hpp"
 #include "orvane/platform/Platform.hpp"
+#include "orvane/support/CameraProbe.hpp"
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 namespace orvane::linuxbackend {
@@ -338,7 +341,6 @@ TEST(DlibFaceDetectorModel, ReadInTheBackgroundFramesWaitForNothingAndFailuresSt
     ASSERT_NE(failed.error, std::nullopt);
     EXPECT_NE(failed.error->find("libdlib-data"), std::string::npos) << *failed.error;
     EXPECT_EQ(missing.detect(test::pixelBuffer(frame), mirrored).error, failed.error);
-    EXPECT_EQ(log->lines(LogLevel::error).size(), 1u);
 
     // The file appearing later is read again, in the background too.
     std::filesystem::create_symlink(DlibFaceDetector::defaultModelPath, path);
@@ -348,12 +350,7 @@ TEST(DlibFaceDetectorModel, ReadInTheBackgroundFramesWaitForNothingAndFailuresSt
     EXPECT_EQ(recovered.faces.size(), 1u);
 }
 
-TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorLoggedOnceUntilTheFileAppears) {
-    auto services = std::make_shared<Platform>();
-    auto log = std::make_shared<sim::CapturingLogSink>();
-    services->logSink = log;
-    PlatformInstallation installation(services);
-
+TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorUntilTheFileAppears) {
     TemporaryDirectory directory;
     const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
     DlibFaceDetector detector(path.string());
@@ -367,17 +364,13 @@ TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorLoggedOnceUntilTheFileAppears)
         EXPECT_NE(result.error->find("libdlib-data"), std::string::npos) << *result.error;
         EXPECT_TRUE(result.faces.empty());
     }
-    ASSERT_EQ(log->lines(LogLevel::error).size(), 1u);
-    EXPECT_EQ(log->lines(LogLevel::error).front(),
-              *detector.detect(test::pixelBuffer(frame), mirrored).error);
 
-    // Not a model at all: another clear error, logged once more.
+    // Not a model at all: another clear error.
     std::ofstream(path) << "not a landmark model\n";
     const auto garbage = detector.detect(test::pixelBuffer(frame), mirrored);
     ASSERT_NE(garbage.error, std::nullopt);
     EXPECT_NE(garbage.error->find("unreadable"), std::string::npos) << *garbage.error;
     EXPECT_EQ(detector.detect(test::pixelBuffer(frame), mirrored).error, garbage.error);
-    EXPECT_EQ(log->lines(LogLevel::error).size(), 2u);
 
     // Installing the package later is enough; no restart needed.
     std::filesystem::remove(path);
@@ -385,6 +378,25 @@ TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorLoggedOnceUntilTheFileAppears)
     const auto recovered = detector.detect(test::pixelBuffer(frame), mirrored);
     EXPECT_EQ(recovered.error, std::nullopt);
     EXPECT_EQ(recovered.faces.size(), 1u);
+}
+
+// The camera probe over a camera that works and a face model that is not there: one error in
+// the log however many frames arrive, and the reason as the verdict.
+TEST(DlibFaceDetectorModel, AMissingModelIsLoggedOnceAndIsTheProbesVerdict) {
+    sim::SimDesktop desktop;
+    TemporaryDirectory directory;
+    const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
+    desktop.services->faceDetector = std::make_shared<DlibFaceDetector>(path.string());
+    std::ostringstream out;
+    CameraProbe::run(3, out);
+    const auto errors = desktop.log->lines(LogLevel::error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("vision request failed: face model missing: " + path.string(), 0), 0u)
+        << errors[0];
+    const auto report = out.str();
+    EXPECT_NE(report.find("we process:       1"), std::string::npos) << report;
+    const auto verdict = report.substr(report.rfind("VERDICT: "));
+    EXPECT_EQ(verdict.rfind("VERDICT: face model missing: " + path.string(), 0), 0u) << verdict;
 }
 
 TEST_F(DlibFaceDetectorTest, TheHeadTurnClipTurnsRightThenLeft) {

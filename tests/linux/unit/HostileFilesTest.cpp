@@ -96,6 +96,11 @@ void writeText(const std::filesystem::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
+std::string textOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // A file of that size whose blocks are never written.
 void writeSparse(const std::filesystem::path& file, off_t size) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -246,14 +251,32 @@ TEST_F(HostileSettingsFile, FifosDevicesAndHugeFilesAreMovedAsideUnread) {
     expectRefused("a FIFO, not a regular file", ".bad");
     EXPECT_TRUE(std::filesystem::is_fifo(file() + ".bad"));
 
-    // Each earlier file keeps its place.
+    // The newest is always ".bad"; the earlier ones move on.
     std::filesystem::create_symlink("/dev/zero", file());
-    expectRefused("a character device, not a regular file", ".bad.1");
-    EXPECT_TRUE(std::filesystem::is_symlink(file() + ".bad.1"));
+    expectRefused("a character device, not a regular file", ".bad");
+    EXPECT_TRUE(std::filesystem::is_symlink(file() + ".bad"));
+    EXPECT_TRUE(std::filesystem::is_fifo(file() + ".bad.1"));
 
     writeSparse(file(), 100 * 1024 * 1024);
-    expectRefused("larger than the limit of 1048576 bytes", ".bad.2");
-    EXPECT_EQ(std::filesystem::file_size(file() + ".bad.2"), 100u * 1024 * 1024);
+    expectRefused("larger than the limit of 1048576 bytes", ".bad");
+    EXPECT_EQ(std::filesystem::file_size(file() + ".bad"), 100u * 1024 * 1024);
+    EXPECT_TRUE(std::filesystem::is_symlink(file() + ".bad.1"));
+    EXPECT_TRUE(std::filesystem::is_fifo(file() + ".bad.2"));
+}
+
+TEST_F(HostileSettingsFile, WithEveryNameTakenTheOldestGoes) {
+    const int count = linuxbackend::QSettingsPreferences::asideNameCount;
+    for (int i = 0; i < count; ++i) {
+        writeText(file() + ".bad" + (i == 0 ? "" : "." + std::to_string(i)),
+                  "earlier " + std::to_string(i));
+    }
+    writeSparse(file(), 2 * 1024 * 1024);
+    expectRefused("larger than the limit of 1048576 bytes", ".bad");
+    EXPECT_EQ(std::filesystem::file_size(file() + ".bad"), 2u * 1024 * 1024);
+    for (int i = 1; i < count; ++i) {
+        EXPECT_EQ(textOf(file() + ".bad." + std::to_string(i)), "earlier " + std::to_string(i - 1));
+    }
+    EXPECT_FALSE(std::filesystem::exists(file() + ".bad." + std::to_string(count)));
 }
 
 TEST_F(HostileSettingsFile, ADirectoryIsLeftAloneAndTheSettingsStillAnswer) {
@@ -267,8 +290,10 @@ TEST_F(HostileSettingsFile, ADirectoryIsLeftAloneAndTheSettingsStillAnswer) {
 
 TEST_F(HostileSettingsFile, WithNoPlaceToMoveItTheFileIsKeptAndSettingsLiveInMemory) {
     writeSparse(file(), 2 * 1024 * 1024);
+    // Not ours to move or remove.
     for (int i = 0; i < linuxbackend::QSettingsPreferences::asideNameCount; ++i) {
-        writeText(file() + ".bad" + (i == 0 ? "" : "." + std::to_string(i)), "earlier");
+        std::filesystem::create_directories(file() + ".bad" +
+                                            (i == 0 ? "" : "." + std::to_string(i)) + "/inside");
     }
     std::string reported;
     {

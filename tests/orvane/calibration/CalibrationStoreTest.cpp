@@ -210,25 +210,35 @@ TEST_F(CalibrationStoreTest, ADirectoryInThePlaceOfTheFileIsLeftAlone) {
                             "could not save the calibration to " + file().string()));
 }
 
-// An unusable file never takes the place of an earlier one; when no place is left, nothing may
-// replace or remove it.
-TEST_F(CalibrationStoreTest, UnusableFilesKeepTheirPlacesAndTheLastIsNeverOverwritten) {
-    writeFile("{first");
-    { CalibrationStore store; }
-    writeFile("{second");
-    {
+// However often the file is damaged, the newest few stay aside and the store keeps saving.
+TEST_F(CalibrationStoreTest, OnlyTheNewestUnusableFilesAreKeptAndSavingGoesOn) {
+    const int damaged = CalibrationStore::asideNameCount + 2;
+    for (int i = 0; i < damaged; ++i) {
+        writeFile("{damaged " + std::to_string(i));
+        desktop.log->clear();
         CalibrationStore store;
-        EXPECT_EQ(textOf(aside()), "{first");
-        EXPECT_EQ(textOf(aside().string() + ".1"), "{second");
+        EXPECT_THAT(errors(), ElementsAre("calibration file " + file().string() +
+                                          " cannot be used (not valid JSON): moved aside to " +
+                                          aside().string()));
+        store.replace(fiveDots());
+        EXPECT_EQ(nlohmann::json::parse(fileText())["samples"].size(), 5u) << i;
     }
-    std::filesystem::create_directories(aside().string() + ".2/inside");
-    for (int i = 3; i < CalibrationStore::asideNameCount; ++i) {
-        writeFile("{earlier");
-        CalibrationStore store;
-        EXPECT_EQ(textOf(aside().string() + "." + std::to_string(i)), "{earlier");
+    for (int kept = 0; kept < CalibrationStore::asideNameCount; ++kept) {
+        const auto name = aside().string() + (kept == 0 ? "" : "." + std::to_string(kept));
+        EXPECT_EQ(textOf(name), "{damaged " + std::to_string(damaged - 1 - kept)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(aside().string() + "." +
+                                         std::to_string(CalibrationStore::asideNameCount)));
+}
+
+// Where every name is held by something that is not ours to move, nothing may replace or
+// remove the damaged file.
+TEST_F(CalibrationStoreTest, AFileThatCannotBeMovedAsideIsNeverOverwritten) {
+    for (int i = 0; i < CalibrationStore::asideNameCount; ++i) {
+        std::filesystem::create_directories(aside().string() +
+                                            (i == 0 ? "" : "." + std::to_string(i)) + "/inside");
     }
     writeFile("{damaged");
-    desktop.log->clear();
     CalibrationStore store;
     EXPECT_EQ(store.fileLocation(), std::nullopt);
     EXPECT_THAT(errors(), ElementsAre("calibration file " + file().string() +
@@ -238,7 +248,6 @@ TEST_F(CalibrationStoreTest, UnusableFilesKeepTheirPlacesAndTheLastIsNeverOverwr
     EXPECT_TRUE(store.model());
     store.clear();
     EXPECT_EQ(fileText(), "{damaged");
-    EXPECT_EQ(textOf(aside()), "{first");
 }
 
 TEST_F(CalibrationStoreTest, OfALongerSampleListTheNewest400AreKept) {

@@ -143,6 +143,8 @@ TEST_F(HeadPoseTrackerTest, AFailedDetectionIsLoggedAndChangesNothing) {
     desktop.head->setDetectionError("the image could not be read");
     desktop.clock->advance(1.0);
     ASSERT_FALSE(frameAfter(0.5));
+    EXPECT_FALSE(frameAfter(0.1)); // the same failure again: not logged again
+    EXPECT_EQ(tracker.detectionError(), "the image could not be read");
     EXPECT_THAT(desktop.log->lines(LogLevel::error),
                 ElementsAre("vision request failed: the image could not be read"));
     EXPECT_EQ(tracker.smoothed()->timestamp, held->timestamp);
@@ -150,9 +152,15 @@ TEST_F(HeadPoseTrackerTest, AFailedDetectionIsLoggedAndChangesNothing) {
 
     desktop.head->setDetectionError(std::nullopt);
     desktop.head->setVisible(false);
-    const auto* pose = frameAfter(0.4); // 1.9 s after the face, 0.4 s after the failure
+    const auto* pose = frameAfter(0.3); // 1.9 s after the face, 0.3 s after the failure
     ASSERT_TRUE(pose);
     EXPECT_FALSE(*pose) << "a failed detection is no sighting";
+    EXPECT_EQ(tracker.detectionError(), std::nullopt);
+
+    // Once a detection has worked, the same failure is news again.
+    desktop.head->setDetectionError("the image could not be read");
+    frameAfter(0.1);
+    EXPECT_EQ(desktop.log->lines(LogLevel::error).size(), 2u);
 }
 
 TEST_F(HeadPoseTrackerTest, TheLargestFaceWinsAndTiesGoToTheFirst) {

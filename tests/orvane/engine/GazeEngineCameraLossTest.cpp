@@ -44,6 +44,25 @@ TEST_F(GazeEngineCameraLoss, AnUnpluggedCameraIsReportedOnceAndTakenBackWhenItRe
     EXPECT_EQ(countLogged(stalled), 1u);
 }
 
+// A camera chosen in the settings that fails to start: nothing of the last readings may stay
+// published or half-settled.
+TEST_F(GazeEngineCameraLoss, AFailedRestartLeavesNoGazeAndNoSettlingDisplay) {
+    startTracking();
+    see(onB);
+    see(onB); // display B is settling, not yet settled
+    ASSERT_TRUE(engine->gazePoint.get());
+    desktop.camera->removeDevice("sim-camera-0");
+    engine->restartCamera();
+    EXPECT_FALSE(engine->isPipelineLive());
+    EXPECT_EQ(engine->status.get(), GazeStatus::waiting(GazeEngine::cameraLostReason));
+    EXPECT_EQ(engine->gazePoint.get(), std::nullopt);
+
+    // A reading still in flight starts the settle time afresh.
+    desktop.mainQueue->advance(1.0);
+    see(onB);
+    EXPECT_EQ(activationsOf(terminal), 0u);
+}
+
 // Frames without a face, a pause or a lock are no stall: the camera is left alone.
 TEST_F(GazeEngineCameraLoss, FacelessFramesAndAPauseAreNoStall) {
     startTracking();

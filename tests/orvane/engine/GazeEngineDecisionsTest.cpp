@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace orvane {
@@ -36,10 +37,16 @@ TEST_F(GazeEngineDecisions, SwitchesToTheOtherDisplayAfterTheSettleTimeThenFollo
     lookAt(onB, 0.2); // up to 0.2 s after arrival: still settling
     see(onB);         // 0.267 s
     EXPECT_EQ(activationsOf(terminal), 0u);
+    const double switchStarted = desktop.clock->monotonic();
     see(onB); // 0.333 s
     EXPECT_EQ(engine->status.get(), GazeStatus::tracking("Display 2"));
     EXPECT_EQ(activationsOf(terminal), 1u);
     EXPECT_EQ(engine->activeScreenKey(), "1920,0");
+    // The switch's start on the monotonic clock, for timing it against the window manager.
+    char started[32];
+    std::snprintf(started, sizeof started, "%.6f", switchStarted);
+    EXPECT_THAT(logged(),
+                Contains(std::string("focus switch to Display 2 started at ") + started + " s"));
     EXPECT_THAT(logged(), Contains("focused Terminal on Display 2"));
 
     // Settled on the focused display: the pane path runs, no second display switch.
@@ -168,6 +175,15 @@ TEST_F(GazeEngineDecisions, SystemStatesHoldSwitchingWithTheirReason) {
     see(onB);
     EXPECT_EQ(engine->status.get(), GazeStatus::waiting("menu open"));
     desktop.windowServer->closeWindow(menu);
+    desktop.windowServer->setMenuOpenInsideWindow(true);
+    see(onB);
+    EXPECT_EQ(engine->status.get(), GazeStatus::waiting("menu open"));
+    desktop.windowServer->setMenuOpenInsideWindow(false);
+
+    desktop.workspace->setOverviewShowing(true);
+    see(onB);
+    EXPECT_EQ(engine->status.get(), GazeStatus::waiting(desktop.words->overviewReason));
+    desktop.workspace->setOverviewShowing(false);
 
     desktop.launchApplication(601, "com.apple.Spotlight", "Spotlight");
     desktop.workspace->setFrontmost(601);

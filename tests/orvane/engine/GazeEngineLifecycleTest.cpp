@@ -135,6 +135,12 @@ TEST_F(GazeEngineLifecycle, TheCameraStaysOffBehindTheLockScreen) {
 TEST_F(GazeEngineLifecycle, SleepStopsTheCameraUntilWake) {
     startTracking();
     fire(WorkspaceEvent::willSleep);
+    const auto before = engine->status.get();
+    // Readings still in flight when the machine went to sleep are dropped, as behind the lock.
+    lookAt(onB, 1.0);
+    EXPECT_EQ(engine->gazePoint.get(), std::nullopt);
+    EXPECT_EQ(activationsOf(terminal), 0u);
+    EXPECT_EQ(engine->status.get(), before);
     desktop.run(3.0);
     EXPECT_FALSE(cameraStreams());
     fire(WorkspaceEvent::didWake);

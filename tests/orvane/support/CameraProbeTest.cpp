@@ -101,6 +101,28 @@ TEST_F(CameraProbeTest, AHealthyPipelineWithoutCalibration) {
     }
 }
 
+TEST_F(CameraProbeTest, TheTimedPartStartsOnceTheFaceModelIsRead) {
+    const double start = desktop.clock->monotonic();
+    desktop.faceDetector->setLoadingUntil(desktop.clock, start + 30);
+    std::ostringstream out;
+    CameraProbe::run(4, out);
+    // None of the four seconds went to the model: every frame after the camera started was
+    // looked at.
+    EXPECT_NEAR(desktop.clock->monotonic() - start, 34, 0.1);
+    EXPECT_EQ(out.str(), "Orvane camera probe — 4s\n\nloading the face model…\nstarting capture…\n"
+                         "\ncamera delivers:  13.0 fps\nwe process:       13.0 fps  (52 frames)\n"
+                         "faces detected:   52\n\nVERDICT: pipeline healthy\n");
+}
+
+TEST_F(CameraProbeTest, AFaceModelThatNeverFinishesLoadingDelaysTheProbeOnlySoLong) {
+    const double start = desktop.clock->monotonic();
+    desktop.faceDetector->setLoadingUntil(desktop.clock, start + 1e9);
+    std::ostringstream out;
+    CameraProbe::run(2, out);
+    EXPECT_NEAR(desktop.clock->monotonic() - start, 122, 0.1);
+    EXPECT_THAT(out.str(), ::testing::HasSubstr("faces detected:   0"));
+}
+
 TEST_F(CameraProbeTest, AFastCameraThatRefusesTheCapIsThinnedToFifteen) {
     desktop.camera->updateDevice("sim-camera-0", [](auto& d) {
         d.lockRefusal = "busy";
@@ -133,6 +155,16 @@ TEST_F(CameraProbeTest, FramesWithoutAFaceShowNoPoseEvenWhenCalibrated) {
                             "covered?)"));
 }
 
+TEST_F(CameraProbeTest, FramesThatCannotBeLookedAtGiveTheReasonAsTheVerdict) {
+    desktop.head->setDetectionError("face model missing: /nowhere/model.dat");
+    const auto lines = probe(2);
+    EXPECT_THAT(
+        std::vector(lines.begin() + 6, lines.end()),
+        ElementsAre("faces detected:   0", "", "VERDICT: face model missing: /nowhere/model.dat"));
+    EXPECT_THAT(desktop.log->lines(LogLevel::error),
+                ElementsAre("vision request failed: face model missing: /nowhere/model.dat"));
+}
+
 TEST_F(CameraProbeTest, WithACalibrationTellsWhereTheLastPoseLooks) {
     desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}});
     CalibrationStore::shared().replace(samples(2900));
@@ -145,6 +177,23 @@ TEST_F(CameraProbeTest, WithACalibrationTellsWhereTheLastPoseLooks) {
                 ElementsAre("last head pose:  yaw 0.100  pitch -0.050  face at (0.47, 0.49)",
                             "raw prediction:  " + at, "after clamping:  " + at,
                             "looking at:      Display 2", "", "VERDICT: pipeline healthy"));
+}
+
+// A remote shell or a server has no display service at all: the pose is still reported.
+TEST_F(CameraProbeTest, WithoutADisplayThePoseIsReportedButNotWhereItLooks) {
+    CalibrationStore::shared().replace(samples(960));
+    desktop.head->setPose({0.1, -0.05, 0, 0.47, 0.49, 0.2, 0.2});
+    const auto raw = CalibrationStore::shared().model()->predict({1, 0.1, -0.05, 0.47, 0.49});
+    desktop.services->displays = nullptr;
+    const auto lines = probe(2);
+    const std::string at = line("(%.0f, ", raw.x) + line("%.0f)", raw.y);
+    EXPECT_THAT(std::vector(lines.begin() + 7, lines.end()),
+                ElementsAre("last head pose:  yaw 0.100  pitch -0.050  face at (0.47, 0.49)",
+                            "raw prediction:  " + at, "after clamping:  " + at, "",
+                            "NOTE: raw prediction fell 0 pt outside every display.",
+                            "      Clamping keeps it usable, but recalibrating would improve "
+                            "accuracy.",
+                            "", "VERDICT: pipeline healthy"));
 }
 
 TEST_F(CameraProbeTest, APredictionOffEveryDisplayAndAPoorCalibrationEachAddANote) {

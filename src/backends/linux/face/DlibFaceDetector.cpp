@@ -5,7 +5,6 @@
 #include "backends/linux/face/HeadPoseSolver.hpp"
 #include "backends/linux/face/LandmarkPredictor.hpp"
 #include "backends/linux/face/OrientedGray.hpp"
-#include "orvane/platform/Platform.hpp"
 
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv/cv_image.h>
@@ -242,6 +241,11 @@ public:
         forget();
     }
 
+    bool isLoading() const {
+        std::lock_guard lock(mutex_);
+        return loading_;
+    }
+
 private:
     // No face followed any more: the next frame searches the whole image. Holds `mutex_`.
     void forget() {
@@ -283,12 +287,9 @@ private:
 
     // Holds `mutex_`.
     void install(std::optional<std::string> problem, Models& models) {
+        // Not logged here: the caller is told at every frame, and says so once.
         problem_ = std::move(problem);
         if (problem_) {
-            if (problem_ != loggedProblem_) {
-                logPlatformError(*problem_);
-                loggedProblem_ = problem_;
-            }
             return;
         }
         searcher_ = std::move(models.searcher);
@@ -453,14 +454,13 @@ private:
         return best;
     }
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     const std::string modelPath_;
     // Models read on a thread of their own (`loader_`) rather than by the first frame.
     bool background_ = false;
     bool loading_ = false;
     std::thread loader_;
     std::optional<std::string> problem_;
-    std::optional<std::string> loggedProblem_;
     FileIdentity failedIdentity_;
     HogDetector searcher_;
     HogDetector follower_;
@@ -487,6 +487,10 @@ FaceDetectionResult DlibFaceDetector::detect(const PixelBuffer& frame, int orien
 
 void DlibFaceDetector::loadInBackground() {
     impl_->loadInBackground();
+}
+
+bool DlibFaceDetector::isLoading() const {
+    return impl_->isLoading();
 }
 
 void DlibFaceDetector::forgetFaces() {

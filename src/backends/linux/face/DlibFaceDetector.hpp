@@ -41,6 +41,7 @@ public:
     // frames are not analysed: `detect` answers no faces and no error. A model that cannot be
     // read is reported by `detect` as without this.
     void loadInBackground();
+    bool isLoading() const override;
 
     // Forgets the faces being followed: the next frame searches the whole image.
     void forgetFaces();
