@@ -2,11 +2,18 @@
 
 #include "linux/x11/X11TestSupport.hpp"
 
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11SecureInput.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace orvane::linuxbackend::test {
 namespace {
@@ -91,6 +98,143 @@ TEST(X11_secure_input, isOffWhileTheGrabIsAnOpenMenus) {
     XUnmapWindow(display, menu);
     XSync(display, False);
     EXPECT_TRUE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+}
+
+// A real program's window, started and waited for until the window manager has focused it.
+struct FocusedClient {
+    std::unique_ptr<ChildProcess> process;
+    unsigned long window = 0;
+};
+
+FocusedClient startFocused(TestDesktop& desktop, const std::vector<std::string>& argv) {
+    FocusedClient client{std::make_unique<ChildProcess>(argv), 0};
+    client.window = desktop.waitForClientWindow(client.process->pid(), 30s).value_or(0);
+    if (client.window) {
+        desktop.waiter().until([&] { return desktop.activeWindow() == client.window; }, 10s);
+    }
+    return client;
+}
+
+std::string clientProgram(const std::string& name) {
+    return std::string(ORVANE_TEST_CLIENTS_DIR) + "/" + name;
+}
+
+// Keys typed into whatever has focus, as the user would.
+bool type(const std::vector<std::string>& keys) {
+    std::vector<std::string> argv{"xdotool", "key", "--delay", "20"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    return run(argv);
+}
+
+// Secure input settles at `expected` within a generous bound: toolkits tell about focus
+// through the accessibility bus a little after the window manager has focused them.
+bool settlesAt(TestDesktop& desktop, bool expected) {
+    auto& secure = *desktop.desktop().secureInput();
+    return desktop.waiter().until([&] { return secure.isSecureEventInputEnabled() == expected; },
+                                  20s);
+}
+
+// A password entry keeps secure input on while it has focus; moving focus to a plain entry of
+// the same window, or to another window, turns it off; coming back turns it on again.
+void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
+    // Asked once first, so that the focus events of the window below are followed.
+    EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+    auto form = startFocused(desktop, {clientProgram(program), "password form", "password"});
+    ASSERT_NE(form.window, 0u);
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password entry focused";
+    ASSERT_TRUE(type({"Tab"}));
+    EXPECT_TRUE(settlesAt(desktop, false)) << "plain entry focused";
+    ASSERT_TRUE(type({"Tab"}));
+    EXPECT_TRUE(settlesAt(desktop, true)) << "back on the password entry";
+    ASSERT_TRUE(type({"F2"}));
+    EXPECT_TRUE(settlesAt(desktop, false)) << "password shown";
+    ASSERT_TRUE(type({"F2"}));
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password hidden again";
+
+    auto other = startFocused(desktop, {"xterm", "-T", "other", "-e", "cat"});
+    ASSERT_NE(other.window, 0u);
+    EXPECT_TRUE(settlesAt(desktop, false)) << "another window focused";
+    desktop.desktop().workspace()->activateWindow(form.window);
+    EXPECT_TRUE(settlesAt(desktop, true)) << "the form focused again";
+
+    // Following focus moved libatspi's events onto a context of its own: the accessibility
+    // service still reaches the application.
+    auto& accessibility = *desktop.desktop().accessibility();
+    const auto application = accessibility.applicationElement(form.process->pid());
+    EXPECT_TRUE(accessibility.copyAttribute(application, AXAttribute::windows).ok());
+}
+
+TEST(X11_secure_input_password_entry, gtk3) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    checkPasswordForm(desktop, "gtk3-password-form.py");
+}
+
+TEST(X11_secure_input_password_entry, qt6) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    checkPasswordForm(desktop, "qt-password-form.py");
+}
+
+// A line read with echo on, then a password, then echo on again: only the password holds.
+TEST(X11_secure_input_terminal, isOnWhileItsProgramReadsAPassword) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto terminal = startFocused(
+        desktop, {"xterm", "-T", "prompt", "-e", "/bin/sh", "-c",
+                  "read -r line; /usr/bin/python3 -c 'import getpass; getpass.getpass(\"\")'; "
+                  "exec cat"});
+    ASSERT_NE(terminal.window, 0u);
+    EXPECT_TRUE(settlesAt(desktop, false)) << "reading a line";
+    ASSERT_TRUE(type({"g", "o", "Return"}));
+    EXPECT_TRUE(settlesAt(desktop, true)) << "reading a password";
+
+    // Focus elsewhere: the prompt is still there, but no longer where the keys go.
+    auto other = startFocused(desktop, {"xterm", "-T", "other", "-e", "cat"});
+    ASSERT_NE(other.window, 0u);
+    EXPECT_TRUE(settlesAt(desktop, false)) << "another terminal focused";
+    desktop.desktop().workspace()->activateWindow(terminal.window);
+    EXPECT_TRUE(settlesAt(desktop, true)) << "back on the prompt";
+
+    ASSERT_TRUE(type({"s", "e", "c", "r", "e", "t", "Return"}));
+    EXPECT_TRUE(settlesAt(desktop, false)) << "echo on again";
+}
+
+// A shell's line editor turns echo off at its prompt too, but reads key by key.
+TEST(X11_secure_input_terminal, isOffAtAShellPrompt) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto terminal = startFocused(
+        desktop, {"xterm", "-T", "shell", "-e", "/bin/bash", "--norc", "--noprofile", "-i"});
+    ASSERT_NE(terminal.window, 0u);
+    // The shell is at its prompt once it has run a command typed there.
+    const std::string ready = std::string(std::getenv("HOME")) + "/ready";
+    unlink(ready.c_str());
+    ASSERT_TRUE(type({"t", "o", "u", "c", "h", "space", "asciitilde", "slash", "r", "e", "a", "d",
+                      "y", "Return"}));
+    ASSERT_TRUE(desktop.waiter().until([&] { return access(ready.c_str(), F_OK) == 0; }, 20s));
+    EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+    ASSERT_TRUE(type({"r", "e", "a", "d", "space", "minus", "s", "Return"}));
+    EXPECT_TRUE(settlesAt(desktop, true)) << "read -s";
+}
+
+// A browser's password field reports itself the same way. Its own sandbox needs privileges
+// the throw-away desktop does not give; the page runs nothing.
+TEST(X11_secure_input_browser, chromium) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
+    const std::string profile = std::string(std::getenv("HOME")) + "/chromium";
+    auto browser = startFocused(
+        desktop, {"chromium", "--no-sandbox", "--no-first-run", "--password-store=basic",
+                  "--force-renderer-accessibility", "--user-data-dir=" + profile,
+                  "file://" + clientProgram("password-page.html")});
+    ASSERT_NE(browser.window, 0u);
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password field focused";
+    ASSERT_TRUE(type({"shift+Tab"}));
+    EXPECT_TRUE(settlesAt(desktop, false)) << "user field focused";
+    ASSERT_TRUE(type({"Tab"}));
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password field again";
 }
 
 } // namespace

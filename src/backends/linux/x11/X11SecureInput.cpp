@@ -1,17 +1,62 @@
 #include "backends/linux/x11/X11SecureInput.hpp"
 
+#include "backends/linux/TerminalEcho.hpp"
+#include "backends/linux/atspi/AtspiFocusWatch.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
 namespace orvane::linuxbackend {
 
-X11SecureInput::X11SecureInput(std::shared_ptr<X11Connection> connection)
-    : connection_(std::move(connection)) {}
+X11SecureInput::X11SecureInput(std::shared_ptr<X11Connection> connection,
+                               std::shared_ptr<X11WindowCache> cache,
+                               std::shared_ptr<AtspiFocusWatch> focus)
+    : connection_(std::move(connection)), cache_(std::move(cache)), focus_(std::move(focus)),
+      terminals_(std::make_unique<TerminalEcho>()) {}
+
+X11SecureInput::~X11SecureInput() = default;
 
 bool X11SecureInput::isSecureEventInputEnabled() const {
     if (!connection_->isAlive()) {
         return false;
     }
+    return isPasswordFocused() || isKeyboardGrabbedByAnother();
+}
+
+bool X11SecureInput::isPasswordFocused() const {
+    if (focus_) {
+        focus_->follow(); // even while no window has focus, so that the next one is seen
+    }
+    const Window active =
+        cache_ ? cache_->activeWindow() : X11WindowList::activeWindow(*connection_);
+    if (active == None) {
+        return false;
+    }
+    // The listing the cache already holds names the process without a round trip.
+    std::optional<pid_t> pid;
+    bool listed = false;
+    if (auto windows = X11WindowCache::windowsFrom(cache_.get(), *connection_)) {
+        for (const auto& window : *windows) {
+            if (window.window == active || window.topLevel == active) {
+                pid = window.pid;
+                listed = true;
+                break;
+            }
+        }
+    }
+    if (!listed) {
+        pid = X11WindowList::pidOf(*connection_, active);
+    }
+    if (!pid) {
+        return false;
+    }
+    if (focus_ && focus_->isPasswordFocusedIn(*pid)) {
+        return true;
+    }
+    return terminals_->isReadingPassword(active, *pid);
+}
+
+bool X11SecureInput::isKeyboardGrabbedByAnother() const {
     ::Display* display = connection_->display();
     // A grab request stamped in the future is refused as GrabInvalidTime without grabbing, but
     // the server tests for another client's grab first. So the question is asked without ever
@@ -34,7 +79,7 @@ bool X11SecureInput::isSecureEventInputEnabled() const {
         return false;
     }
     for (const auto& window : *windows) {
-        if (window.layer >= X11WindowList::popUpMenuLayer) {
+        if (window.layer >= X11WindowList::popUpMenuLayer || (isLauncher_ && isLauncher_(window))) {
             return false;
         }
     }

@@ -2,24 +2,49 @@
 
 #include "orvane/platform/SecureInput.hpp"
 
+#include <functional>
 #include <memory>
 
 namespace orvane::linuxbackend {
 
+class AtspiFocusWatch;
+class TerminalEcho;
 class X11Connection;
+class X11WindowCache;
+struct X11WindowInfo;
 
-// X has no secure-input flag; a password prompt or a lock screen holds the keyboard grab
-// instead. So: secure while another client holds the grab (a grab request of ours answers
-// AlreadyGrabbed) and no menu is open, since every open menu grabs the keyboard too. The
-// request is made so that it can never succeed (see the source), so asking disturbs nobody.
+// X has no secure-input flag, so three things stand in for it, cheapest first:
+// - the focused element of the focused window's process is a password entry (AT-SPI);
+// - the focused window is a terminal whose program reads a password with echo off;
+// - another client holds the keyboard grab (a password prompt or a lock screen; a grab request
+//   of ours answers AlreadyGrabbed) and no menu is open, since every open menu grabs the
+//   keyboard too. The request is made so that it can never succeed (see the source), so
+//   asking disturbs nobody.
 // Main thread.
 class X11SecureInput : public SecureInput {
 public:
-    explicit X11SecureInput(std::shared_ptr<X11Connection> connection);
+    // `cache` and `focus` may be null: then the active window is read from the server, and
+    // password entries go unnoticed.
+    X11SecureInput(std::shared_ptr<X11Connection> connection, std::shared_ptr<X11WindowCache> cache,
+                   std::shared_ptr<AtspiFocusWatch> focus);
+    ~X11SecureInput() override;
     bool isSecureEventInputEnabled() const override;
 
+    // The two checks of the focused window alone, without the grab.
+    bool isPasswordFocused() const;
+    // Launchers (rofi, dmenu) hold the grab while they show, as menus do: no secure input then.
+    void setLauncherCheck(std::function<bool(const X11WindowInfo&)> isLauncher) {
+        isLauncher_ = std::move(isLauncher);
+    }
+
 private:
+    bool isKeyboardGrabbedByAnother() const;
+
     std::shared_ptr<X11Connection> connection_;
+    std::shared_ptr<X11WindowCache> cache_;
+    std::shared_ptr<AtspiFocusWatch> focus_;
+    std::unique_ptr<TerminalEcho> terminals_;
+    std::function<bool(const X11WindowInfo&)> isLauncher_;
 };
 
 } // namespace orvane::linuxbackend
