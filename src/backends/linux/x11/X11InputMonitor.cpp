@@ -2,11 +2,16 @@
 
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
+#include "backends/linux/x11/X11PostedKeys.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/Xproto.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/record.h>
+
+#include <string_view>
+#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -32,7 +37,12 @@ bool isModifierKey(unsigned int xKeycode) {
 
 } // namespace
 
-X11InputMonitor::X11InputMonitor() = default;
+// Window lookups remembered before the list starts over; windows come and go all day.
+constexpr std::size_t ownWindowsRemembered = 512;
+// Child windows below the root searched for the one under the pointer.
+constexpr int pointerDepth = 8;
+
+X11InputMonitor::X11InputMonitor() : ownPid_(::getpid()) {}
 
 X11InputMonitor::~X11InputMonitor() {
     events_.stop();
@@ -94,6 +104,17 @@ bool X11InputMonitor::start() {
     XISelectEvents(display, connection_->root(), &mask, 1);
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierStateMask,
                           XkbModifierStateMask);
+
+    int deviceCount = 0;
+    if (XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &deviceCount)) {
+        for (int i = 0; i < deviceCount; ++i) {
+            const std::string_view name = devices[i].name ? devices[i].name : "";
+            if (devices[i].use == XISlaveKeyboard && name.find("XTEST") != std::string_view::npos) {
+                xtestDevices_.insert(devices[i].deviceid);
+            }
+        }
+        XIFreeDeviceInfo(devices);
+    }
 
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) {
@@ -192,29 +213,36 @@ void X11InputMonitor::handle(XEvent& event) {
     if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_) {
         if (XGetEventData(display, &event.xcookie)) {
             const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
-            handleRawEvent(event.xcookie.evtype, static_cast<unsigned int>(raw->detail));
+            handleRawEvent(event.xcookie.evtype, static_cast<unsigned int>(raw->detail),
+                           raw->sourceid);
             XFreeEventData(display, &event.xcookie);
         }
     } else if (event.type == xkbEventBase_) {
         const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
         if (xkb->any.xkb_type == XkbStateNotify) {
-            handleModifierState(xkb->state.mods);
+            handleModifierState(xkb->state.mods, xkb->state.keycode, xkb->state.event_type);
         }
     }
 }
 
-void X11InputMonitor::handleRawEvent(int type, unsigned int detail) {
+void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDevice) {
     InputEvent event;
     event.modifierFlags = flags_;
     switch (type) {
     case XI_RawKeyPress: {
         // Some drivers send raw presses again while a key is held: those are no keystrokes. The
         // server's own repeats never come as raw events; the recording reports them.
-        if (!keysDown_.insert(detail).second || isModifierKey(detail)) {
+        const bool first = keysDown_.insert(detail).second;
+        if (isPosted(detail, true, sourceDevice) || !first || isModifierKey(detail)) {
             return;
         }
         const auto key = X11Keys::systemKeyFromX(detail);
         if (!key) {
+            return;
+        }
+        const bool own = isOwnWindowFocused();
+        ownFocus_.store(own);
+        if (own) {
             return;
         }
         event.type = InputEventType::keyDown;
@@ -223,8 +251,15 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail) {
     }
     case XI_RawKeyRelease:
         keysDown_.erase(detail);
+        isPosted(detail, false, sourceDevice);
         return;
     case XI_RawButtonPress:
+        if (detail >= 1 && detail <= 7 && detail != 2 && isOwnWindowUnderPointer(None)) {
+            if (detail < 4) {
+                buttonsDown_.insert(detail);
+            }
+            return;
+        }
         if (detail >= 4 && detail <= 7) {
             event.type = InputEventType::scrollWheel;
             break;
@@ -256,6 +291,9 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail) {
         }
         lastX_ = x;
         lastY_ = y;
+        if (isOwnWindowUnderPointer(child)) {
+            return;
+        }
         if (buttonsDown_.count(1)) {
             event.type = InputEventType::leftMouseDragged;
         } else if (buttonsDown_.count(3)) {
@@ -278,7 +316,7 @@ void X11InputMonitor::handleRecordedKey(bool press, unsigned int detail, unsigne
     }
     // The first press of a key is the raw events' to report; a press of a key that is already
     // down is the server repeating it.
-    if (recordedKeysDown_.insert(detail).second || isModifierKey(detail)) {
+    if (recordedKeysDown_.insert(detail).second || isModifierKey(detail) || ownFocus_.load()) {
         return;
     }
     const auto key = X11Keys::systemKeyFromX(detail);
@@ -292,16 +330,85 @@ void X11InputMonitor::handleRecordedKey(bool press, unsigned int detail, unsigne
     dispatch(event);
 }
 
-void X11InputMonitor::handleModifierState(unsigned int xState) {
+void X11InputMonitor::handleModifierState(unsigned int xState, unsigned int keycode,
+                                          int eventType) {
+    const bool posted =
+        posted_ && keycode != 0 && posted_->takeStateChange(keycode, eventType == KeyPress);
     const std::uint64_t flags = X11Keys::systemFlagsFromX(xState);
     if (flags == flags_) {
         return;
     }
     flags_ = flags;
+    if (posted || isOwnWindowFocused()) {
+        return;
+    }
     InputEvent event;
     event.type = InputEventType::flagsChanged;
     event.modifierFlags = flags;
     dispatch(event);
+}
+
+bool X11InputMonitor::isPosted(unsigned int keycode, bool press, int sourceDevice) {
+    // A key the user pressed on a real keyboard is never ours, whatever we posted meanwhile.
+    if (!posted_ || (!xtestDevices_.empty() && !xtestDevices_.count(sourceDevice))) {
+        return false;
+    }
+    return posted_->takeRaw(keycode, press);
+}
+
+bool X11InputMonitor::isOwnWindowFocused() {
+    Window focus = None;
+    int revert = 0;
+    {
+        X11Connection::ErrorTrap trap(*connection_);
+        XGetInputFocus(connection_->display(), &focus, &revert);
+    }
+    if (focus == PointerRoot) {
+        return isOwnWindowUnderPointer(None); // keys go where the pointer is
+    }
+    return focus != None && isOwnWindow(focus);
+}
+
+bool X11InputMonitor::isOwnWindowUnderPointer(unsigned long rootChild) {
+    ::Display* display = connection_->display();
+    X11Connection::ErrorTrap trap(*connection_);
+    Window window = rootChild;
+    Window rootReturn = None, child = None;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned int buttons = 0;
+    if (window == None) {
+        if (!XQueryPointer(display, connection_->root(), &rootReturn, &window, &rootX, &rootY, &x,
+                           &y, &buttons)) {
+            return false;
+        }
+    }
+    // Down to the deepest window: a window manager's frame is its own, the client inside it is
+    // the program's.
+    Window deepest = None;
+    for (int depth = 0; window != None && depth < pointerDepth; ++depth) {
+        deepest = window;
+        child = None;
+        if (!XQueryPointer(display, window, &rootReturn, &child, &rootX, &rootY, &x, &y,
+                           &buttons)) {
+            break;
+        }
+        window = child;
+    }
+    return deepest != None && isOwnWindow(deepest);
+}
+
+bool X11InputMonitor::isOwnWindow(unsigned long window) {
+    if (const auto known = ownWindows_.find(window); known != ownWindows_.end()) {
+        return known->second;
+    }
+    if (ownWindows_.size() >= ownWindowsRemembered) {
+        ownWindows_.clear();
+    }
+    X11Connection::ErrorTrap trap(*connection_);
+    const auto pid = X11WindowList::pidOf(*connection_, window);
+    const bool own = pid && *pid == ownPid_;
+    ownWindows_.emplace(window, own);
+    return own;
 }
 
 void X11InputMonitor::dispatch(const InputEvent& event) {

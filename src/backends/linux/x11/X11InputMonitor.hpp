@@ -3,14 +3,18 @@
 #include "backends/linux/x11/X11EventThread.hpp"
 #include "orvane/platform/InputMonitor.hpp"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sys/types.h>
+#include <unordered_map>
 
 namespace orvane::linuxbackend {
 
 class X11Connection;
+class X11PostedKeys;
 
 // Global input monitors from XInput 2.2 raw events, which reach a client for input to every
 // other client (even under another client's grab). They run on a second X connection with a
@@ -21,6 +25,10 @@ class X11Connection;
 // show a repeat. The RECORD extension sees the repeated presses, so a third connection records
 // key events on a thread of its own and reports every press of a key that is already down.
 // Handlers are called on either thread, one call at a time.
+//
+// Like the global monitors of other platforms, these see only input meant for other programs:
+// keys while a window of this process has the keyboard focus, and pointer input over one, are
+// left out, and so are the keys this process posted itself (`setPostedKeys`).
 class X11InputMonitor : public InputMonitor {
 public:
     X11InputMonitor();
@@ -31,6 +39,9 @@ public:
     std::optional<MonitorToken>
     addGlobalMonitor(std::uint64_t mask, std::function<void(const InputEvent&)> handler) override;
     void removeMonitor(MonitorToken token) override;
+
+    // Where the window server notes the keys it posts. Before the first monitor is added.
+    void setPostedKeys(std::shared_ptr<X11PostedKeys> posted) { posted_ = std::move(posted); }
 
 private:
     struct Monitor {
@@ -44,8 +55,14 @@ private:
     void handle(XEvent& event);
     void handleRecordedKey(bool press, unsigned int detail, unsigned int xState);
     void dispatch(const InputEvent& event);
-    void handleRawEvent(int type, unsigned int detail);
-    void handleModifierState(unsigned int xState);
+    void handleRawEvent(int type, unsigned int detail, int sourceDevice);
+    void handleModifierState(unsigned int xState, unsigned int keycode, int eventType);
+    bool isPosted(unsigned int keycode, bool press, int sourceDevice);
+    // Whether the keyboard focus, or the pointer (the deepest window under it, below the root
+    // child `rootChild` when known), is in a window of this process. Event thread.
+    bool isOwnWindowFocused();
+    bool isOwnWindowUnderPointer(unsigned long rootChild);
+    bool isOwnWindow(unsigned long window);
 
     // Held while a handler runs, so that removing a monitor waits for a call in progress and no
     // call starts afterwards. Recursive: a handler may remove monitors itself.
@@ -66,6 +83,13 @@ private:
     std::unique_ptr<X11Connection> recordConnection_;
     X11EventThread recordEvents_;
     std::set<unsigned int> recordedKeysDown_; // recording thread
+
+    std::shared_ptr<X11PostedKeys> posted_;
+    std::set<int> xtestDevices_; // the slave devices XTest input comes from
+    const pid_t ownPid_;
+    std::unordered_map<unsigned long, bool> ownWindows_; // event thread
+    // Whether the focus was ours at the latest first press, for the repeats that follow it.
+    std::atomic<bool> ownFocus_{false};
 
     // Thread state.
     std::set<unsigned int> keysDown_;

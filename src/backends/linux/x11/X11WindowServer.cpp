@@ -4,6 +4,7 @@
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
+#include "backends/linux/x11/X11PostedKeys.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
@@ -51,6 +52,12 @@ std::vector<WindowEntry> X11WindowServer::entriesFor(const std::vector<X11Window
             X11Displays::globalFromRoot({window.rootFrame.x, window.rootFrame.y}, primary);
         entry[WindowKey::bounds] =
             plinth::Rect{origin.x, origin.y, window.rootFrame.width, window.rootFrame.height};
+        if (window.isClient) {
+            const auto content =
+                X11Displays::globalFromRoot({window.clientFrame.x, window.clientFrame.y}, primary);
+            entry[WindowKey::contentBounds] = plinth::Rect{
+                content.x, content.y, window.clientFrame.width, window.clientFrame.height};
+        }
         entry[WindowKey::layer] = window.layer;
         const auto owner =
             entries_->applicationName(window.applicationId, window.instanceName, window.className);
@@ -65,6 +72,10 @@ std::vector<WindowEntry> X11WindowServer::entriesFor(const std::vector<X11Window
 
 std::int64_t X11WindowServer::popUpMenuLevel() const {
     return X11WindowList::popUpMenuLayer;
+}
+
+bool X11WindowServer::isMenuOpenInsideWindow() const {
+    return insideWindowMenu_ && insideWindowMenu_();
 }
 
 plinth::Point X11WindowServer::pointerLocation() const {
@@ -118,7 +129,7 @@ bool X11WindowServer::postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, 
     }
     if (!keyDown) {
         X11Connection::ErrorTrap trap(*connection_);
-        XTestFakeKeyEvent(display, xKeycode, False, CurrentTime);
+        fakeKey(xKeycode, false);
         // Whatever the flags of the key-up, no modifier we pressed may stay down.
         releasePressedModifiers();
         return trap.sync() == 0;
@@ -137,10 +148,10 @@ bool X11WindowServer::postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, 
         keys,
         [&](unsigned int keycode) {
             X11Connection::ErrorTrap pressTrap(*connection_);
-            XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+            fakeKey(keycode, true);
             return pressTrap.sync() == 0;
         },
-        [&](unsigned int keycode) { XTestFakeKeyEvent(display, keycode, False, CurrentTime); });
+        [&](unsigned int keycode) { fakeKey(keycode, false); });
     if (!down) {
         trap.sync();
         return false;
@@ -152,9 +163,16 @@ bool X11WindowServer::postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, 
 void X11WindowServer::releasePressedModifiers() {
     const auto pressed = X11Keys::modifierKeycodes(pressedModifiers_);
     for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
-        XTestFakeKeyEvent(connection_->display(), *it, False, CurrentTime);
+        fakeKey(*it, false);
     }
     pressedModifiers_ = 0;
+}
+
+void X11WindowServer::fakeKey(unsigned int keycode, bool press) {
+    if (posted_) {
+        posted_->posted(keycode, press);
+    }
+    XTestFakeKeyEvent(connection_->display(), keycode, press ? True : False, CurrentTime);
 }
 
 } // namespace orvane::linuxbackend

@@ -4,12 +4,14 @@
 #include "backends/linux/x11/X11WindowList.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
+#include <functional>
 #include <memory>
 
 namespace orvane::linuxbackend {
 
 class X11Connection;
 class X11DesktopEntries;
+class X11PostedKeys;
 class X11WindowCache;
 
 // The window list, the pointer and synthetic keys on X11. Main thread.
@@ -20,6 +22,8 @@ public:
 
     std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override;
+    // Asks the check it was given; false without one.
+    bool isMenuOpenInsideWindow() const override;
     plinth::Point pointerLocation() const override;
     void warpPointer(plinth::Point point) override;
     // XTest makes real key events, whose modifier state is the keyboard's: the modifier keys in
@@ -39,6 +43,15 @@ public:
     // Listings come from this cache (when set) instead of the server on every call.
     void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
 
+    // Where the keys this server posts are noted, so that the input monitor does not take them
+    // for the user's.
+    void setPostedKeys(std::shared_ptr<X11PostedKeys> posted) { posted_ = std::move(posted); }
+
+    // Who knows of menus drawn inside the focused window (the accessibility tree).
+    void setInsideWindowMenuCheck(std::function<bool()> check) {
+        insideWindowMenu_ = std::move(check);
+    }
+
 private:
     plinth::Rect primaryRoot() const;
     std::vector<WindowEntry> entriesFor(const std::vector<X11WindowInfo>& windows,
@@ -46,11 +59,14 @@ private:
 
     // Sends the releases of the modifier keys our key-downs pressed, last first.
     void releasePressedModifiers();
+    void fakeKey(unsigned int keycode, bool press);
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<const X11Displays> displays_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     std::shared_ptr<X11WindowCache> cache_;
+    std::function<bool()> insideWindowMenu_;
+    std::shared_ptr<X11PostedKeys> posted_;
     // The entries last made, for as long as the list and the primary monitor stay the same.
     mutable std::shared_ptr<const std::vector<X11WindowInfo>> describedWindows_;
     mutable plinth::Rect describedPrimary_;
