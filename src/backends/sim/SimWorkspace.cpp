@@ -1,5 +1,7 @@
 #include "backends/sim/SimWorkspace.hpp"
 
+#include "backends/sim/SimWindowServer.hpp"
+
 #include <utility>
 
 namespace orvane::sim {
@@ -36,6 +38,53 @@ bool SimWorkspace::activate(pid_t pid) {
     frontmost_ = pid;
     activations_.push_back(pid);
     return true;
+}
+
+bool SimWorkspace::activateWindow(pid_t pid, std::uint32_t windowNumber) {
+    std::shared_ptr<SimWindowServer> server;
+    {
+        std::lock_guard lock(mutex_);
+        ++attempts_;
+        if (!applications_.contains(pid) || refused_.contains(pid) ||
+            refusedWindows_.contains(windowNumber)) {
+            return false;
+        }
+        server = windowServer_;
+    }
+    if (server) {
+        const auto entry = server->entry(windowNumber);
+        const auto owner = entry ? entry->find(WindowKey::ownerPID) : WindowEntry::const_iterator{};
+        const auto* ownerPID =
+            entry && owner != entry->end() ? std::get_if<std::int64_t>(&owner->second) : nullptr;
+        if (ownerPID == nullptr || *ownerPID != pid) {
+            return false;
+        }
+        server->raiseWindow(windowNumber);
+    }
+    std::lock_guard lock(mutex_);
+    frontmost_ = pid;
+    activations_.push_back(pid);
+    activatedWindows_.push_back(windowNumber);
+    return true;
+}
+
+void SimWorkspace::refuseWindowActivation(std::uint32_t windowNumber, bool refuse) {
+    std::lock_guard lock(mutex_);
+    if (refuse) {
+        refusedWindows_.insert(windowNumber);
+    } else {
+        refusedWindows_.erase(windowNumber);
+    }
+}
+
+void SimWorkspace::setWindowServer(std::shared_ptr<SimWindowServer> server) {
+    std::lock_guard lock(mutex_);
+    windowServer_ = std::move(server);
+}
+
+std::vector<std::uint32_t> SimWorkspace::activatedWindows() const {
+    std::lock_guard lock(mutex_);
+    return activatedWindows_;
 }
 
 bool SimWorkspace::openURL(const std::string& url) {
@@ -78,6 +127,16 @@ void SimWorkspace::removeApplication(pid_t pid) {
 void SimWorkspace::setFrontmost(std::optional<pid_t> pid) {
     std::lock_guard lock(mutex_);
     frontmost_ = pid;
+}
+
+bool SimWorkspace::isOverviewShowing() const {
+    std::lock_guard lock(mutex_);
+    return overviewShowing_;
+}
+
+void SimWorkspace::setOverviewShowing(bool showing) {
+    std::lock_guard lock(mutex_);
+    overviewShowing_ = showing;
 }
 
 std::optional<pid_t> SimWorkspace::frontmostPID() const {

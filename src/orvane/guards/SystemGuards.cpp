@@ -48,7 +48,7 @@ std::optional<std::uint32_t> overlayWindowNumber() {
 
 WindowSnapshot snapshot() {
     auto& server = *platform().windowServer;
-    return {server.onScreenWindows(), server.popUpMenuLevel()};
+    return {server.onScreenWindows(), server.popUpMenuLevel(), server.isMenuOpenInsideWindow()};
 }
 
 bool isMenuOpen() {
@@ -56,6 +56,9 @@ bool isMenuOpen() {
 }
 
 bool isMenuOpen(const WindowSnapshot& windows) {
+    if (windows.menuInsideWindow) {
+        return true;
+    }
     if (!windows.entries) {
         return false;
     }
@@ -77,6 +80,10 @@ bool isMissionControlActive() {
 }
 
 bool isMissionControlActive(const WindowSnapshot& windows) {
+    const auto& workspace = platform().workspace;
+    if (workspace && workspace->isOverviewShowing()) {
+        return true;
+    }
     if (!windows.entries) {
         return false;
     }

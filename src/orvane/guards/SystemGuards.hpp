@@ -19,16 +19,19 @@ namespace SystemGuards {
 struct WindowSnapshot {
     std::optional<std::vector<WindowEntry>> entries; // nullopt: the list could not be had
     std::int64_t popUpMenuLevel = 0;
+    // A menu drawn inside the focused window, which no entry shows.
+    bool menuInsideWindow = false;
 };
 WindowSnapshot snapshot();
 
 // A window at or above the pop-up-menu level is on screen (whoever owns it), not counting the
-// gaze overlay's dot.
+// gaze overlay's dot; or the window server knows of a menu drawn inside a window.
 bool isMenuOpen();
 bool isMenuOpen(const WindowSnapshot& windows);
 
-// A window owned by the process named exactly "Dock" covers more than 40 % of the total
-// display area: a full-screen overview is showing.
+// The desktop says its overview is showing, or a window owned by the process named exactly
+// "Dock" covers more than 40 % of the total display area (how that overview shows itself
+// where it is made of windows).
 bool isMissionControlActive();
 bool isMissionControlActive(const WindowSnapshot& windows);
 

@@ -2,6 +2,7 @@
 
 #include "orvane/platform/Subscription.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,8 +42,18 @@ public:
     // the application is gone.
     virtual bool activate(pid_t pid) = 0;
 
+    // Brings exactly this window of the application forward and gives it keyboard focus. True
+    // only once the platform names that window (or one of its own, such as its dialog) as the
+    // focused one: false when the window is gone, is not the application's, or another window
+    // ended up focused.
+    virtual bool activateWindow(pid_t pid, std::uint32_t windowNumber) = 0;
+
     // Opens a URL (a settings page, a web page) with the user's handler. False on failure.
     virtual bool openURL(const std::string& url) = 0;
+
+    // True while the desktop's full-screen overview is showing, where the desktop says so other
+    // than by a window of its own. Asked on every pose: answers from what it already knows.
+    virtual bool isOverviewShowing() const { return false; }
 
     // Calls `handler` on the main thread whenever `event` happens, until the subscription ends.
     virtual Subscription observe(WorkspaceEvent event, std::function<void()> handler) = 0;

@@ -68,6 +68,16 @@ TEST_F(SystemGuardsTest, TheDotsRegistrationEndsWithItsPlatform) {
     EXPECT_TRUE(SystemGuards::isMenuOpen());
 }
 
+TEST_F(SystemGuardsTest, AMenuInsideAWindowIsOpenWhateverTheListSays) {
+    desktop.windowServer->setMenuOpenInsideWindow(true);
+    EXPECT_TRUE(SystemGuards::isMenuOpen());
+    // The list failing says nothing about a menu that is no window.
+    desktop.windowServer->setListFails(true);
+    EXPECT_TRUE(SystemGuards::isMenuOpen());
+    desktop.windowServer->setMenuOpenInsideWindow(false);
+    EXPECT_FALSE(SystemGuards::isMenuOpen());
+}
+
 // --- Mission Control ----------------------------------------------------------------------------
 
 TEST_F(SystemGuardsTest, ADockWindowOverHalfOfTwoDisplaysIsMissionControl) {
@@ -95,6 +105,16 @@ TEST_F(SystemGuardsTest, OnlyTheExactOwnerNameDockCounts) {
 
     addDockWindow("Dock", {0, 0, 1920, 1080});
     EXPECT_TRUE(SystemGuards::isMissionControlActive());
+}
+
+TEST_F(SystemGuardsTest, AnOverviewTheDesktopReportsCountsWithoutAnyWindow) {
+    desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}});
+    desktop.workspace->setOverviewShowing(true);
+    EXPECT_TRUE(SystemGuards::isMissionControlActive());
+    desktop.windowServer->setListFails(true);
+    EXPECT_TRUE(SystemGuards::isMissionControlActive());
+    desktop.workspace->setOverviewShowing(false);
+    EXPECT_FALSE(SystemGuards::isMissionControlActive());
 }
 
 TEST_F(SystemGuardsTest, NoWindowListHoldsNothingBack) {

@@ -375,15 +375,8 @@ int onWake(sd_event_source* source, int, std::uint32_t, void*) {
 
 SessionWatcher::SessionWatcher(Report report, std::function<void()> watching)
     : report_(std::move(report)), watching_(std::move(watching)) {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
-        logInfo(std::string("sleep and screen lock are not watched: ") + std::strerror(errno));
-        return;
-    }
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error& error) {
-        logInfo(std::string("sleep and screen lock are not watched: ") + error.what());
+    if (auto problem = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
+        logInfo("sleep and screen lock are not watched: " + *problem);
     }
 }
 

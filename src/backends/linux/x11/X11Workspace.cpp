@@ -1,5 +1,6 @@
 #include "backends/linux/x11/X11Workspace.hpp"
 
+#include "backends/linux/session/OverviewWatcher.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
@@ -13,6 +14,7 @@
 
 #include <X11/Xatom.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -72,7 +74,25 @@ Window X11Workspace::activeWindow() const {
     return cache_ ? cache_->activeWindow() : X11WindowList::activeWindow(*connection_);
 }
 
+bool X11Workspace::isLauncherWindow(const X11WindowInfo& window) const {
+    if (launchers_.empty()) {
+        return false;
+    }
+    const auto identifier = entries_->applicationIdentifier(window.applicationId,
+                                                            window.instanceName, window.className);
+    return identifier && launchers_.contains(*identifier);
+}
+
 std::optional<RunningApplication> X11Workspace::frontmostApplication() const {
+    if (!launchers_.empty()) {
+        if (auto windows = this->windows()) {
+            for (const auto& window : *windows) {
+                if (window.overrideRedirect && isLauncherWindow(window)) {
+                    return describe(window);
+                }
+            }
+        }
+    }
     const Window active = activeWindow();
     if (active == None) {
         return std::nullopt;
@@ -142,6 +162,28 @@ bool X11Workspace::activate(pid_t pid) {
         }
     }
     return target && activateWindow(*target);
+}
+
+bool X11Workspace::activateWindow(pid_t pid, std::uint32_t windowNumber) {
+    auto windows = this->windows();
+    if (!windows) {
+        return false;
+    }
+    const Window client = windowNumber;
+    const bool listed = std::any_of(windows->begin(), windows->end(), [&](const auto& window) {
+        return window.isClient && window.window == client && window.pid == pid;
+    });
+    if (!listed) {
+        return false;
+    }
+    // Later activations of the application mean this window, as when it is raised by hand.
+    raised_->remember(pid, client);
+    if (activateWindow(client)) {
+        return true;
+    }
+    // A window with a modal dialog open hands focus to the dialog: that is the window's own.
+    const Window active = activeWindow();
+    return active != None && X11WindowList::transientFor(*connection_, active) == client;
 }
 
 bool X11Workspace::activateWindow(Window client) {
@@ -239,6 +281,13 @@ bool X11Workspace::openURL(const std::string& url) {
     }
     close(report[0]);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+bool X11Workspace::isOverviewShowing() const {
+    if (!overview_) {
+        overview_ = std::make_unique<OverviewWatcher>();
+    }
+    return overview_->isShowing();
 }
 
 std::function<std::shared_ptr<MainQueue>()> X11Workspace::mainQueueProvider() const {

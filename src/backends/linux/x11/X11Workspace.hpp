@@ -7,6 +7,8 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace orvane::linuxbackend {
@@ -17,6 +19,7 @@ class X11DisplayWatcher;
 class X11Displays;
 class X11RaisedWindows;
 class X11WindowCache;
+class OverviewWatcher;
 class SessionNotifier;
 struct X11WindowInfo;
 
@@ -31,10 +34,15 @@ public:
                  std::shared_ptr<X11RaisedWindows> raised, std::shared_ptr<MainQueue> mainQueue);
     ~X11Workspace() override;
 
+    // The application of the active window, unless a launcher shows an override-redirect window
+    // (rofi, dmenu): those take the keyboard without ever becoming the active window.
     std::optional<RunningApplication> frontmostApplication() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
     bool activate(pid_t pid) override;
+    bool activateWindow(pid_t pid, std::uint32_t windowNumber) override;
     bool openURL(const std::string& url) override;
+    // Watched over the session bus from the first question on.
+    bool isOverviewShowing() const override;
     Subscription observe(WorkspaceEvent event, std::function<void()> handler) override;
 
     // Asks the window manager to activate `client` and raises it; true once _NET_ACTIVE_WINDOW
@@ -43,6 +51,13 @@ public:
 
     // Listings and the active window come from this cache (when set) instead of the server.
     void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
+
+    // The application identifiers of launchers (as `RunningApplication::bundleIdentifier`).
+    void setLauncherIdentifiers(std::set<std::string> identifiers) {
+        launchers_ = std::move(identifiers);
+    }
+    // The window belongs to one of those launchers.
+    bool isLauncherWindow(const X11WindowInfo& window) const;
 
     // Whose remembered monitors a display change drops, before any observer hears of it.
     void setDisplays(std::weak_ptr<X11Displays> displays) { displays_ = std::move(displays); }
@@ -58,10 +73,12 @@ private:
     std::shared_ptr<X11RaisedWindows> raised_;
     std::shared_ptr<X11WindowCache> cache_;
     std::shared_ptr<MainQueue> mainQueue_;
+    std::set<std::string> launchers_;
     std::unique_ptr<X11DisplayWatcher> watcher_;
     std::weak_ptr<X11Displays> displays_;
     Subscription dropRememberedMonitors_;
     std::unique_ptr<SessionNotifier> session_;
+    mutable std::unique_ptr<OverviewWatcher> overview_;
 };
 
 } // namespace orvane::linuxbackend
