@@ -136,8 +136,11 @@ void GazeOverlay::update(const std::optional<plinth::Point>& globalTopLeft) {
     }
     if (!dot_->isVisible()) {
         dot_->show();
-        dot_->raise();
     }
+    // Nothing keeps a window the window manager does not manage above those mapped or raised
+    // after it (pop-ups, windows kept above): restack it with every point. One request, no
+    // round trip.
+    dot_->raise();
 }
 
 } // namespace orvane::ui

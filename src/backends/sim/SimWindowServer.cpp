@@ -116,6 +116,16 @@ bool SimWindowServer::raiseWindow(std::uint32_t number) {
     return true;
 }
 
+bool SimWindowServer::setContentFrame(std::uint32_t number, plinth::Rect frame) {
+    std::lock_guard lock(mutex_);
+    const auto index = indexOf(number);
+    if (!index) {
+        return false;
+    }
+    entries_[*index][WindowKey::contentBounds] = frame;
+    return true;
+}
+
 bool SimWindowServer::moveWindow(std::uint32_t number, plinth::Rect frame) {
     std::lock_guard lock(mutex_);
     const auto index = indexOf(number);
@@ -153,6 +163,16 @@ void SimWindowServer::setListFails(bool fails) {
 void SimWindowServer::setPopUpMenuLevel(std::int64_t level) {
     std::lock_guard lock(mutex_);
     popUpMenuLevel_ = level;
+}
+
+bool SimWindowServer::isMenuOpenInsideWindow() const {
+    std::lock_guard lock(mutex_);
+    return menuInsideWindow_;
+}
+
+void SimWindowServer::setMenuOpenInsideWindow(bool open) {
+    std::lock_guard lock(mutex_);
+    menuInsideWindow_ = open;
 }
 
 void SimWindowServer::setPointer(plinth::Point global) {

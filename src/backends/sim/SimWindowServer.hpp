@@ -45,6 +45,7 @@ public:
 
     std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override;
+    bool isMenuOpenInsideWindow() const override;
     plinth::Point pointerLocation() const override;
     void warpPointer(plinth::Point point) override;
     bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
@@ -61,6 +62,8 @@ public:
     // Brings the window to the front; false when it is not listed.
     bool raiseWindow(std::uint32_t number);
     bool moveWindow(std::uint32_t number, plinth::Rect frame);
+    // Lists the window's content area without its decorations; false when it is not listed.
+    bool setContentFrame(std::uint32_t number, plinth::Rect frame);
     bool closeWindow(std::uint32_t number);
     // The raw entry for one window number, if listed.
     std::optional<WindowEntry> entry(std::uint32_t number) const;
@@ -70,6 +73,8 @@ public:
     // While set, the list cannot be obtained at all.
     void setListFails(bool fails);
     void setPopUpMenuLevel(std::int64_t level);
+    // A menu drawn inside its window opens or closes (no entry of the list changes).
+    void setMenuOpenInsideWindow(bool open);
 
     // --- Pointer and keys ------------------------------------------------------------------
 
@@ -92,6 +97,7 @@ private:
     std::uint32_t nextNumber_ = 100;
     bool listFails_ = false;
     std::int64_t popUpMenuLevel_ = defaultPopUpMenuLevel;
+    bool menuInsideWindow_ = false;
     plinth::Point pointer_;
     std::vector<plinth::Point> warps_;
     std::vector<PostedKeyEvent> keyEvents_;

@@ -79,7 +79,9 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     } else if (!isListed(target->windowID)) {
         return std::nullopt;
     }
-    if (!services.workspace->activate(target->pid)) {
+    // The exact window: activating the application would bring whichever of its windows is on
+    // top, and only the platform's word that this one has focus counts as done.
+    if (!services.workspace->activateWindow(target->pid, target->windowID)) {
         return std::nullopt;
     }
 

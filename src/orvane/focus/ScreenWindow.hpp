@@ -3,6 +3,7 @@
 #include "plinth/Geometry.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orvane {
@@ -17,6 +18,8 @@ struct ScreenWindow {
     std::string title;
     // Position in the server's raw front-to-back list before filtering, so indexes have gaps.
     std::int64_t layerIndex = 0;
+    // The frame without the window manager's decorations, where the window server says.
+    std::optional<plinth::Rect> contentFrame;
 
     friend bool operator==(const ScreenWindow&, const ScreenWindow&) = default;
 };

@@ -4,6 +4,7 @@
 #include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -42,7 +43,13 @@ std::optional<ScreenWindow> parse(const WindowEntry& entry, std::int64_t index) 
                         *bounds,
                         WindowEntryValues::text(entry, WindowKey::ownerName).value_or(""),
                         WindowEntryValues::text(entry, WindowKey::name).value_or(""),
-                        index};
+                        index,
+                        WindowEntryValues::rect(entry, WindowKey::contentBounds)};
+}
+
+double matchScore(const plinth::Rect& a, const plinth::Rect& b) {
+    return std::hypot(a.x - b.x, a.y - b.y) + std::abs(a.width - b.width) +
+           std::abs(a.height - b.height);
 }
 
 } // namespace
@@ -106,9 +113,10 @@ std::optional<AXElementRef> axWindow(const ScreenWindow& window) {
         if (!frame) {
             continue;
         }
-        const double score = std::hypot(frame->x - window.frame.x, frame->y - window.frame.y) +
-                             std::abs(frame->width - window.frame.width) +
-                             std::abs(frame->height - window.frame.height);
+        double score = matchScore(*frame, window.frame);
+        if (window.contentFrame) {
+            score = std::min(score, matchScore(*frame, *window.contentFrame));
+        }
         // Strictly smaller: on a tie the window earlier in the list (nearer the front) wins.
         if (score < bestScore) {
             bestScore = score;

@@ -27,7 +27,8 @@ std::optional<ScreenWindow> windowAt(plinth::Point point);
 // The frontmost window overlapping the rectangle (see `intersects`).
 std::optional<ScreenWindow> frontmostWindow(const plinth::Rect& rect);
 
-// The owning application's accessibility window that best matches the window's frame; none
+// The owning application's accessibility window that best matches the window's frame or its
+// content frame (toolkits report either); none
 // when no candidate comes within `matchTolerance`. Never holds a null element.
 std::optional<AXElementRef> axWindow(const ScreenWindow& window);
 

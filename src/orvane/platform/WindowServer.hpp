@@ -25,6 +25,9 @@ inline constexpr const char* bounds = "bounds";       // Rect: frame, global top
 inline constexpr const char* layer = "layer";         // integer: 0 for ordinary windows
 inline constexpr const char* ownerName = "ownerName"; // text: owning application's name
 inline constexpr const char* name = "name";           // text: the window's title
+// Rect: the window's own content area without the decorations around it, where the platform
+// knows one. Toolkits describe their windows to the accessibility service by either rectangle.
+inline constexpr const char* contentBounds = "contentBounds";
 } // namespace WindowKey
 
 // Modifier bits of key events and of input events, the system's own values whatever the
@@ -59,6 +62,10 @@ public:
 
     // The layer of pop-up menus: an entry whose layer is at least this is an open menu.
     virtual std::int64_t popUpMenuLevel() const = 0;
+
+    // True while the focused application shows a menu drawn inside its own window, which no
+    // entry of the list shows. Where every menu is a window of its own, never.
+    virtual bool isMenuOpenInsideWindow() const { return false; }
 
     // The pointer's position in the native desktop space (bottom-left origin, y upwards).
     virtual plinth::Point pointerLocation() const = 0;

@@ -113,6 +113,42 @@ TEST_F(X11Ui_GazeOverlay, IsRoundAndLetsClicksThroughWithoutTakingFocus) {
     EXPECT_EQ(QGuiApplication::focusWindow(), nullptr);
 }
 
+TEST_F(X11Ui_GazeOverlay, StaysAboveWindowsRaisedOrKeptAboveAfterItShowed) {
+    GazeOverlay overlay;
+    overlay.setVisible(true);
+    overlay.update(plinth::Point{300, 300});
+    ASSERT_TRUE(shownAt(*overlay.window(), {300, 300}));
+    const unsigned long dot = overlay.window()->winId();
+    ASSERT_TRUE(waitUntil([&] { return probe_.topmostViewable() == dot; }));
+
+    // A window mapped over it (the window manager raises new windows), then one kept above the
+    // others, as a picture-in-picture player is.
+    auto raised = startXterm(probe_, "raised", {200, 200});
+    ASSERT_NE(raised.window, 0u);
+    overlay.update(plinth::Point{310, 300});
+    EXPECT_TRUE(waitUntil([&] { return probe_.topmostViewable() == dot; }))
+        << "a window raised after the dot covers it";
+
+    // Another client's pop-up mapped over it (a menu, a tooltip, a notification).
+    const unsigned long menu = probe_.showPopUpMenu(QRect(250, 250, 120, 200));
+    ASSERT_TRUE(waitUntil([&] { return probe_.topmostViewable() == menu; }));
+    overlay.update(plinth::Point{315, 300});
+    EXPECT_TRUE(waitUntil([&] { return probe_.topmostViewable() == dot; }))
+        << "a pop-up shown after the dot covers it";
+    probe_.destroy(menu);
+
+    auto player = startXterm(probe_, "player", {250, 250});
+    ASSERT_NE(player.window, 0u);
+    probe_.keepAbove(player.window, true);
+    ASSERT_TRUE(
+        waitUntil([&] { return probe_.cardinal(player.window, "_NET_WM_STATE").has_value(); }));
+    probe_.activate(raised.window);
+    ASSERT_TRUE(waitUntil([&] { return probe_.activeWindow() == raised.window; }));
+    overlay.update(plinth::Point{320, 300});
+    EXPECT_TRUE(waitUntil([&] { return probe_.topmostViewable() == dot; }))
+        << "a window kept above covers the dot";
+}
+
 TEST_F(X11Ui_GazeOverlay, IsTranslucentUnderACompositor) {
     if (QStandardPaths::findExecutable("xcompmgr").isEmpty()) {
         GTEST_SKIP() << "xcompmgr is not installed";

@@ -16,9 +16,8 @@ TEST(X11_displays, listsTheMonitorsPrimaryFirstInTheNativeSpace) {
     EXPECT_EQ(screens[0].frame, (plinth::Rect{0, 0, 1280, 1080}));
     EXPECT_EQ(screens[1].frame, (plinth::Rect{1280, 0, 1280, 1080}));
     EXPECT_EQ(screens[2].frame, (plinth::Rect{2560, 0, 1280, 1080}));
-    // The primary has a real output (no EDID under Xvfb): its output's name. The others have
-    // none: the monitor's own name.
-    EXPECT_EQ(screens[0].localizedName, "screen");
+    // Each by the name it was set up with, also the primary that shows the real output.
+    EXPECT_EQ(screens[0].localizedName, "LEFT");
     EXPECT_EQ(screens[1].localizedName, "MID");
     EXPECT_EQ(screens[2].localizedName, "RIGHT");
     for (const auto& screen : screens) {

@@ -7,6 +7,7 @@
 #include "backends/linux/x11/X11WindowList.hpp"
 #include "backends/linux/x11/X11WindowServer.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
+#include "orvane/focus/WindowFinder.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -161,6 +162,48 @@ TEST_F(X11_window_list, givesDocksAndMenuTypesTheirLayers) {
         XDestroyWindow(display, window);
     }
     XSync(display, False);
+}
+
+TEST_F(X11_window_list, keepsWindowsKeptAboveOutOfTheOrdinaryOnes) {
+    // A small player kept above a larger window, over its middle.
+    auto player = startXterm(*desktop, "orvane-player", 1500, 200);
+    ASSERT_NE(player.window, 0u);
+    ::Display* display = desktop->connection().display();
+    keepAbove(display, player.window, true);
+    std::optional<WindowEntry> entry;
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        entry = entryFor(entries(), player.window);
+        return entry && value<std::int64_t>(*entry, WindowKey::layer) != 0;
+    }));
+    EXPECT_LT(value<std::int64_t>(*entry, WindowKey::layer),
+              desktop->desktop().windowServer()->popUpMenuLevel());
+
+    // Even with the other window active, the player stays on top; under the gaze at the player
+    // is the window it covers, and that is also the frontmost one on the display.
+    ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(xterm.window));
+    const auto bounds = value<plinth::Rect>(*entry, WindowKey::bounds);
+    const plinth::Point onPlayer{bounds.x + 20, bounds.y + 20};
+    ASSERT_TRUE(WindowFinder::contains(
+        value<plinth::Rect>(*entryFor(entries(), xterm.window), WindowKey::bounds), onPlayer));
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        std::size_t playerIndex = 0, xtermIndex = 0;
+        const auto list = entries();
+        return entryFor(list, player.window, &playerIndex) &&
+               entryFor(list, xterm.window, &xtermIndex) && playerIndex < xtermIndex;
+    }));
+    auto under = WindowFinder::windowAt(onPlayer);
+    ASSERT_TRUE(under);
+    EXPECT_EQ(under->windowID, xterm.window);
+    auto frontmost = WindowFinder::frontmostWindow({1280, 0, 1280, 1080});
+    ASSERT_TRUE(frontmost);
+    EXPECT_EQ(frontmost->windowID, xterm.window);
+
+    // Back among the others, it is an ordinary window again.
+    keepAbove(display, player.window, false);
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        entry = entryFor(entries(), player.window);
+        return entry && value<std::int64_t>(*entry, WindowKey::layer) == 0;
+    }));
 }
 
 TEST_F(X11_window_list, survivesWindowsVanishingWhileItIsRead) {

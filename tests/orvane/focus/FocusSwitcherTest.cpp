@@ -80,6 +80,44 @@ TEST_F(FocusSwitcherTest, TheWindowUnderTheGazeIsRaisedFocusedActivatedAndRememb
     EXPECT_EQ(switcher.currentScreenKey(), "1920,0");
 }
 
+// A toolkit that describes its windows by their content area (no title bar), with the
+// application's other window in front: the one under the gaze is the one activated.
+TEST_F(FocusSwitcherTest, TheExactWindowOfAnApplicationWithSeveralIsActivated) {
+    const plinth::Rect onB{2000, 100, 800, 600};
+    const plinth::Rect contentOnB{2000, 130, 800, 570};
+    const auto right = desktop.windowServer->addWindow({editor, 0, onB, 0, "Editor", "right"});
+    desktop.windowServer->setContentFrame(right, contentOnB);
+    const auto left = desktop.openWindow(editor, {100, 100, 800, 600}, "left");
+    const auto rightElement = desktop.accessibility->addWindow(editor, contentOnB);
+
+    const auto focused = switcher.focus(screen(1), {2100, 400});
+
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(focused->windowID, right);
+    EXPECT_THAT(desktop.workspace->activatedWindows(), ElementsAre(right));
+    ASSERT_FALSE(desktop.accessibility->requests().empty());
+    EXPECT_EQ(desktop.accessibility->requests().front(),
+              (Request{rightElement, AXAction::raise, std::nullopt, AXError::success}));
+    EXPECT_NE(desktop.accessibility->requests().front().element, left.element);
+}
+
+// The window manager focused something else (another window of the application, or it
+// refused): no success, nothing remembered, the pointer stays.
+TEST_F(FocusSwitcherTest, AnActivationThatEndsOnAnotherWindowIsNoSuccess) {
+    Prefs::shared().defaults().setBool(PrefKey::moveCursor, true);
+    const auto window = desktop.openWindow(editor, {2000, 100, 800, 600});
+    desktop.workspace->refuseWindowActivation(window.number);
+
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_THAT(switcher.lastWindowPerScreen(), IsEmpty());
+    EXPECT_FALSE(switcher.currentScreenKey());
+    EXPECT_THAT(desktop.windowServer->warps(), IsEmpty());
+
+    desktop.workspace->refuseWindowActivation(window.number, false);
+    EXPECT_TRUE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_THAT(desktop.workspace->activatedWindows(), ElementsAre(window.number));
+}
+
 TEST_F(FocusSwitcherTest, TheGazeWinsOverTheRememberedWindow) {
     const auto shell = desktop.openWindow(terminal, {2000, 100, 600, 400});
     const auto notes = desktop.openWindow(editor, {2800, 300, 800, 600});
@@ -211,19 +249,20 @@ TEST_F(FocusSwitcherTest, ThePointerStaysWithMoveCursorOff) {
 // ---------------------------------------------------------------------------
 
 TEST_F(FocusSwitcherTest, AClickedWindowBelongsToTheDisplayHoldingMostOfIt) {
-    switcher.noteManualFocus({terminal, 7, {1620, 100, 800, 600}, "", "", 0}); // 300 on A, 500 on B
+    switcher.noteManualFocus(
+        {terminal, 7, {1620, 100, 800, 600}, "", "", 0, {}}); // 300 on A, 500 on B
     EXPECT_EQ(remembered("1920,0"), 7u);
     EXPECT_EQ(switcher.currentScreenKey(), "1920,0");
 
-    switcher.noteManualFocus({terminal, 8, {1520, 100, 800, 600}, "", "", 0}); // an even split
+    switcher.noteManualFocus({terminal, 8, {1520, 100, 800, 600}, "", "", 0, {}}); // an even split
     EXPECT_EQ(remembered("0,0"), 8u);
 
-    switcher.noteManualFocus({terminal, 9, {5000, 5000, 800, 600}, "", "", 0}); // on no display
+    switcher.noteManualFocus({terminal, 9, {5000, 5000, 800, 600}, "", "", 0, {}}); // on no display
     EXPECT_EQ(remembered("0,0"), 9u);
     EXPECT_EQ(switcher.currentScreenKey(), "0,0");
 
     desktop.displays->setFrames({});
-    switcher.noteManualFocus({terminal, 10, {0, 0, 800, 600}, "", "", 0});
+    switcher.noteManualFocus({terminal, 10, {0, 0, 800, 600}, "", "", 0, {}});
     EXPECT_EQ(remembered("0,0"), 9u);
 }
 

@@ -39,7 +39,7 @@ protected:
         ax.addElement(rightPane, "AXGroup", plinth::Rect{500, 0, 500, 500});
         return window;
     }
-    ScreenWindow windowOf(pid_t pid) const { return {pid, 1, frame, "", "", 0}; }
+    ScreenWindow windowOf(pid_t pid) const { return {pid, 1, frame, "", "", 0, {}}; }
     std::vector<sim::PostedKeyEvent> keys() const {
         return desktop.windowServer->postedKeyEvents();
     }

@@ -43,7 +43,7 @@ TEST_F(WindowFinderTest, ListsOnlyNormalLayerWindowsLargerThan80By60) {
     const auto windows = WindowFinder::windowsFrontToBack();
 
     ASSERT_EQ(windows.size(), 2u);
-    EXPECT_EQ(windows[0], (ScreenWindow{4, 16, {10, 20, 81, 61}, "App", "Title", 4}));
+    EXPECT_EQ(windows[0], (ScreenWindow{4, 16, {10, 20, 81, 61}, "App", "Title", 4, {}}));
     EXPECT_EQ(windows[1].windowID, 15u);
     EXPECT_EQ(windows[1].layerIndex, 5);
 }
@@ -144,7 +144,7 @@ TEST_F(WindowFinderTest, AWindowThatOnlyTouchesADisplaysEdgeIsNotOnIt) {
 
 class AXWindowMatch : public WindowFinderTest {
 protected:
-    const ScreenWindow window{40, 400, {100, 100, 800, 600}, "Editor", "notes", 0};
+    const ScreenWindow window{40, 400, {100, 100, 800, 600}, "Editor", "notes", 0, {}};
 
     std::optional<sim::SimAccessibility::ElementID> match() {
         const auto element = WindowFinder::axWindow(window);
@@ -188,7 +188,7 @@ TEST_F(AXWindowMatch, WindowsWithoutAFrameAreSkipped) {
 
 TEST_F(AXWindowMatch, ApplicationsThatDoNotAnswerGiveNothing) {
     auto matchFor = [&](pid_t pid) {
-        return WindowFinder::axWindow({pid, 1, window.frame, "", "", 0}).has_value();
+        return WindowFinder::axWindow({pid, 1, window.frame, "", "", 0, {}}).has_value();
     };
     const plinth::Rect frame = window.frame;
     // 41: not an accessible application at all. 42: no windows.
@@ -216,7 +216,7 @@ TEST_F(AXWindowMatch, ApplicationsThatDoNotAnswerGiveNothing) {
 
 TEST_F(WindowFinderTest, AnElementFrameNeedsBothPositionAndSize) {
     const auto window = desktop.accessibility->addWindow(40, {10, 20, 300, 200});
-    const AXElementRef ref = *WindowFinder::axWindow({40, 1, {10, 20, 300, 200}, "", "", 0});
+    const AXElementRef ref = *WindowFinder::axWindow({40, 1, {10, 20, 300, 200}, "", "", 0, {}});
 
     EXPECT_EQ(Accessibility::frame(ref), (plinth::Rect{10, 20, 300, 200}));
     desktop.accessibility->setAttributeResult(window, AXAttribute::size,

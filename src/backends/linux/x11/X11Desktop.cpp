@@ -1,12 +1,15 @@
 #include "backends/linux/x11/X11Desktop.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiFocusWatch.hpp"
+#include "backends/linux/atspi/AtspiPopovers.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11HotKeys.hpp"
 #include "backends/linux/x11/X11Identifiers.hpp"
 #include "backends/linux/x11/X11InputMonitor.hpp"
+#include "backends/linux/x11/X11PostedKeys.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11SecureInput.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
@@ -36,9 +39,36 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     desktop->workspace_->setDisplays(desktop->displays_);
     desktop->workspace_->setWindowCache(desktop->windowCache_);
     desktop->inputMonitor_ = std::make_shared<X11InputMonitor>();
-    desktop->secureInput_ = std::make_shared<X11SecureInput>(connection);
+    // The keys the window server posts (pane shortcuts) are not the user's typing.
+    auto postedKeys = std::make_shared<X11PostedKeys>();
+    desktop->windowServer_->setPostedKeys(postedKeys);
+    desktop->inputMonitor_->setPostedKeys(postedKeys);
     desktop->accessibility_ = std::make_shared<AtspiAccessibility>(connection, desktop->raised_);
     desktop->accessibility_->setWindowCache(desktop->windowCache_);
+    desktop->secureInput_ = std::make_shared<X11SecureInput>(
+        connection, desktop->windowCache_,
+        std::make_shared<AtspiFocusWatch>(desktop->accessibility_));
+    desktop->workspace_->setLauncherIdentifiers(
+        X11Identifiers::desktopConventions().launcherIdentifiers);
+    desktop->secureInput_->setLauncherCheck(
+        [workspace =
+             std::weak_ptr<X11Workspace>(desktop->workspace_)](const X11WindowInfo& window) {
+            auto launchers = workspace.lock();
+            return launchers && launchers->isLauncherWindow(window);
+        });
+    // GTK 3 popovers are no windows: the focused application's accessibility tree shows them.
+    desktop->windowServer_->setInsideWindowMenuCheck(
+        [connection, cache = std::weak_ptr<X11WindowCache>(desktop->windowCache_),
+         popovers = std::make_shared<AtspiPopovers>(desktop->accessibility_)] {
+            auto windows = cache.lock();
+            const Window active = windows ? windows->activeWindow() : None;
+            if (active == None) {
+                return false;
+            }
+            X11Connection::ErrorTrap trap(*connection);
+            const auto pid = X11WindowList::pidOf(*connection, active);
+            return pid && popovers->isShowing(*pid);
+        });
     return desktop;
 }
 

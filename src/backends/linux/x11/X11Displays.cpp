@@ -1,5 +1,6 @@
 #include "backends/linux/x11/X11Displays.hpp"
 
+#include "backends/linux/x11/MonitorNaming.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
@@ -7,50 +8,34 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 namespace orvane::linuxbackend {
 namespace {
 
-// The monitor name descriptor (tag 0xFC) of an EDID base block, if any.
-std::optional<std::string> edidName(const unsigned char* edid, unsigned long length) {
-    if (length < 128) {
-        return std::nullopt;
-    }
-    for (unsigned long offset = 54; offset + 18 <= 126; offset += 18) {
-        const unsigned char* block = edid + offset;
-        if (block[0] == 0 && block[1] == 0 && block[2] == 0 && block[3] == 0xFC) {
-            std::string name;
-            for (int i = 5; i < 18 && block[i] != 0x0A && block[i] != 0; ++i) {
-                name.push_back(static_cast<char>(block[i]));
-            }
-            while (!name.empty() && name.back() == ' ') {
-                name.pop_back();
-            }
-            if (!name.empty()) {
-                return name;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-std::string outputName(X11Connection& connection, XRRScreenResources* resources, RROutput output) {
-    std::string name;
-    Atom edidAtom = connection.atom("EDID");
+// The EDID block of an output; empty when it has none (virtual outputs, some adapters).
+std::vector<std::uint8_t> outputEdid(X11Connection& connection, RROutput output) {
+    std::vector<std::uint8_t> edid;
     Atom type = None;
     int format = 0;
     unsigned long count = 0, remaining = 0;
     unsigned char* data = nullptr;
-    if (XRRGetOutputProperty(connection.display(), output, edidAtom, 0, 256, False, False,
-                             AnyPropertyType, &type, &format, &count, &remaining,
+    if (XRRGetOutputProperty(connection.display(), output, connection.atom("EDID"), 0, 256, False,
+                             False, AnyPropertyType, &type, &format, &count, &remaining,
                              &data) == Success &&
         data) {
         if (format == 8) {
-            name = edidName(data, count).value_or("");
+            edid.assign(data, data + count);
         }
         XFree(data);
     }
-    if (name.empty() && resources) {
+    return edid;
+}
+
+std::string outputName(X11Connection& connection, XRRScreenResources* resources, RROutput output) {
+    std::string name;
+    if (resources) {
         if (XRROutputInfo* info = XRRGetOutputInfo(connection.display(), resources, output)) {
             name.assign(info->name, static_cast<std::size_t>(info->nameLen));
             XRRFreeOutputInfo(info);
@@ -121,18 +106,23 @@ std::vector<X11Monitor> X11Displays::monitors(X11Connection& connection) {
                              static_cast<double>(info.width), static_cast<double>(info.height)};
         monitor.primary = info.primary;
         monitor.id = static_cast<std::uint32_t>(info.noutput > 0 ? info.outputs[0] : info.name);
+        std::string own;
+        if (info.name != None) {
+            if (char* name = XGetAtomName(connection.display(), info.name)) {
+                own = name;
+                XFree(name);
+            }
+        }
+        std::vector<std::uint8_t> edid;
+        std::string output;
         if (info.noutput > 0) {
             if (!resources) {
                 resources = XRRGetScreenResourcesCurrent(connection.display(), connection.root());
             }
-            monitor.name = outputName(connection, resources, info.outputs[0]);
+            edid = outputEdid(connection, info.outputs[0]);
+            output = outputName(connection, resources, info.outputs[0]);
         }
-        if (monitor.name.empty() && info.name != None) {
-            if (char* name = XGetAtomName(connection.display(), info.name)) {
-                monitor.name = name;
-                XFree(name);
-            }
-        }
+        monitor.name = MonitorNaming::displayName(own, info.automatic, edid, output);
         result.push_back(std::move(monitor));
     }
     if (resources) {

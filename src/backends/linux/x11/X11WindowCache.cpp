@@ -232,8 +232,9 @@ X11WindowCache::X11WindowCache(std::shared_ptr<X11Connection> connection)
     watch->root = static_cast<xcb_window_t>(connection_->root());
     watch->clientList = connection_->atom("_NET_CLIENT_LIST");
     watch->active = connection_->atom("_NET_ACTIVE_WINDOW");
-    for (const char* name : {"_NET_FRAME_EXTENTS", "_NET_WM_WINDOW_TYPE", "_NET_WM_PID",
-                             "_NET_WM_NAME", "_GTK_APPLICATION_ID"}) {
+    for (const char* name :
+         {"_NET_FRAME_EXTENTS", "_GTK_FRAME_EXTENTS", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE",
+          "_NET_WM_PID", "_NET_WM_NAME", "_GTK_APPLICATION_ID"}) {
         watch->described.push_back(connection_->atom(name));
     }
     for (xcb_atom_t atom : {XCB_ATOM_WM_NAME, XCB_ATOM_WM_CLASS, XCB_ATOM_WM_TRANSIENT_FOR}) {

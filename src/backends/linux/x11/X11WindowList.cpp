@@ -41,7 +41,7 @@ struct TypeAtoms {
 
 // nullopt: not part of the list (desktop windows).
 std::optional<std::int64_t> layerFor(const std::vector<long>& types, const TypeAtoms& atoms,
-                                     bool overrideRedirect, bool transient) {
+                                     bool overrideRedirect, bool transient, bool above) {
     if (hasType(types, atoms.desktop)) {
         return std::nullopt;
     }
@@ -67,11 +67,34 @@ std::optional<std::int64_t> layerFor(const std::vector<long>& types, const TypeA
         // Ours (the gaze dot) or another's, an untyped pop-up is no ordinary window.
         return statusLayer;
     }
-    if (hasType(types, atoms.utility) || hasType(types, atoms.toolbar) ||
+    if (above || hasType(types, atoms.utility) || hasType(types, atoms.toolbar) ||
         hasType(types, atoms.splash)) {
         return floatingLayer;
     }
     return normalLayer;
+}
+
+// Four CARDINALs left, right, top, bottom; zero margins for anything else. Negative or absurd
+// values (a client's mistake) are ignored rather than turned inside out.
+X11Margins marginsFrom(const std::vector<long>& values) {
+    constexpr long largest = 4096;
+    if (values.size() != 4 || std::any_of(values.begin(), values.end(), [](long value) {
+            return value < 0 || value > largest;
+        })) {
+        return {};
+    }
+    return {static_cast<double>(values[0]), static_cast<double>(values[1]),
+            static_cast<double>(values[2]), static_cast<double>(values[3])};
+}
+
+// The shadow of a client, kept smaller than the client itself.
+X11Margins shadowFrom(const std::vector<long>& values, const plinth::Rect& client) {
+    const X11Margins margins = marginsFrom(values);
+    if (margins.left + margins.right >= client.width ||
+        margins.top + margins.bottom >= client.height) {
+        return {};
+    }
+    return margins;
 }
 
 } // namespace
@@ -87,9 +110,12 @@ std::optional<plinth::Rect> clientFrameOf(X11Connection& connection, Window clie
                                &child)) {
         return std::nullopt;
     }
-    return plinth::Rect{static_cast<double>(x), static_cast<double>(y),
-                        static_cast<double>(attributes->width),
-                        static_cast<double>(attributes->height)};
+    const plinth::Rect window{static_cast<double>(x), static_cast<double>(y),
+                              static_cast<double>(attributes->width),
+                              static_cast<double>(attributes->height)};
+    auto shadow =
+        connection.property32(client, connection.atom("_GTK_FRAME_EXTENTS"), XA_CARDINAL, 4);
+    return shadow ? shadowFrom(*shadow, window).shrink(window) : window;
 }
 
 std::optional<plinth::Rect> frameOf(X11Connection& connection, Window client) {
@@ -101,14 +127,7 @@ std::optional<plinth::Rect> frameOf(X11Connection& connection, Window client) {
     // left, right, top, bottom
     auto extents =
         connection.property32(client, connection.atom("_NET_FRAME_EXTENTS"), XA_CARDINAL, 4);
-    if (extents && extents->size() == 4) {
-        const auto& e = *extents;
-        rect.x -= static_cast<double>(e[0]);
-        rect.y -= static_cast<double>(e[2]);
-        rect.width += static_cast<double>(e[0] + e[1]);
-        rect.height += static_cast<double>(e[2] + e[3]);
-    }
-    return rect;
+    return extents ? marginsFrom(*extents).grow(rect) : rect;
 }
 
 std::optional<pid_t> pidOf(X11Connection& connection, Window window) {
@@ -144,6 +163,15 @@ Window activeWindow(X11Connection& connection) {
     return static_cast<Window>((*active)[0]);
 }
 
+Window transientFor(X11Connection& connection, Window window) {
+    X11Connection::ErrorTrap trap(connection);
+    auto parent = connection.property32(window, XA_WM_TRANSIENT_FOR, XA_WINDOW, 1);
+    if (!parent || parent->empty()) {
+        return None;
+    }
+    return static_cast<Window>((*parent)[0]);
+}
+
 namespace {
 
 // Replies of XCB are malloc'd.
@@ -161,16 +189,19 @@ struct WindowRequests {
     xcb_get_window_attributes_cookie_t attributes{};
     xcb_get_geometry_cookie_t geometry{};
     xcb_translate_coordinates_cookie_t translate{};
-    xcb_get_property_cookie_t extents{}, types{}, pid{}, netName{}, name{}, wmClass{}, appId{},
-        transient{};
+    xcb_get_property_cookie_t extents{}, shadow{}, state{}, types{}, pid{}, netName{}, name{},
+        wmClass{}, appId{}, transient{};
 };
 
 struct PropertyAtoms {
-    xcb_atom_t frameExtents, windowType, pid, netWmName, utf8, gtkApplicationId;
+    xcb_atom_t frameExtents, gtkFrameExtents, state, above, windowType, pid, netWmName, utf8,
+        gtkApplicationId;
     explicit PropertyAtoms(X11Connection& c)
-        : frameExtents(c.atom("_NET_FRAME_EXTENTS")), windowType(c.atom("_NET_WM_WINDOW_TYPE")),
-          pid(c.atom("_NET_WM_PID")), netWmName(c.atom("_NET_WM_NAME")),
-          utf8(c.atom("UTF8_STRING")), gtkApplicationId(c.atom("_GTK_APPLICATION_ID")) {}
+        : frameExtents(c.atom("_NET_FRAME_EXTENTS")), gtkFrameExtents(c.atom("_GTK_FRAME_EXTENTS")),
+          state(c.atom("_NET_WM_STATE")), above(c.atom("_NET_WM_STATE_ABOVE")),
+          windowType(c.atom("_NET_WM_WINDOW_TYPE")), pid(c.atom("_NET_WM_PID")),
+          netWmName(c.atom("_NET_WM_NAME")), utf8(c.atom("UTF8_STRING")),
+          gtkApplicationId(c.atom("_GTK_APPLICATION_ID")) {}
 };
 
 void send(xcb_connection_t* c, xcb_window_t root, const PropertyAtoms& atoms, WindowRequests& r) {
@@ -179,6 +210,8 @@ void send(xcb_connection_t* c, xcb_window_t root, const PropertyAtoms& atoms, Wi
     r.geometry = xcb_get_geometry(c, w);
     r.translate = xcb_translate_coordinates(c, w, root, 0, 0);
     r.extents = xcb_get_property(c, 0, w, atoms.frameExtents, XCB_ATOM_CARDINAL, 0, 4);
+    r.shadow = xcb_get_property(c, 0, w, atoms.gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4);
+    r.state = xcb_get_property(c, 0, w, atoms.state, XCB_ATOM_ATOM, 0, 32);
     r.types = xcb_get_property(c, 0, w, atoms.windowType, XCB_ATOM_ATOM, 0, 32);
     r.pid = xcb_get_property(c, 0, w, atoms.pid, XCB_ATOM_CARDINAL, 0, 1);
     r.netName = xcb_get_property(c, 0, w, atoms.netWmName, atoms.utf8, 0, 1024);
@@ -214,13 +247,16 @@ std::vector<long> cardinals(const xcb_get_property_reply_t& reply) {
 // Reads every reply (each must be taken, used or not) and describes the window; nullopt when it
 // is not viewable, is gone, or is a desktop window.
 std::optional<X11WindowInfo> receive(X11Connection& connection, xcb_connection_t* c,
-                                     const TypeAtoms& types, WindowRequests& r) {
+                                     const TypeAtoms& types, const PropertyAtoms& atoms,
+                                     WindowRequests& r) {
     Reply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c, r.attributes, nullptr));
     Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, r.geometry, nullptr));
     Reply<xcb_translate_coordinates_reply_t> translated(
         xcb_translate_coordinates_reply(c, r.translate, nullptr));
     auto extents = property(c, r.extents);
+    auto shadow = property(c, r.shadow);
+    auto state = property(c, r.state);
     auto typeList = property(c, r.types);
     auto pid = property(c, r.pid);
     auto netName = property(c, r.netName);
@@ -244,17 +280,15 @@ std::optional<X11WindowInfo> receive(X11Connection& connection, xcb_connection_t
     info.clientFrame = {static_cast<double>(translated->dst_x) - border,
                         static_cast<double>(translated->dst_y) - border,
                         geometry->width + 2 * border, geometry->height + 2 * border};
+    if (shadow) {
+        info.shadow = shadowFrom(cardinals(*shadow), info.clientFrame);
+        info.clientFrame = info.shadow.shrink(info.clientFrame);
+    }
     info.rootFrame = info.clientFrame;
     if (r.isClient && extents) {
-        // left, right, top, bottom
-        const auto e = cardinals(*extents);
-        if (e.size() == 4) {
-            info.rootFrame.x -= static_cast<double>(e[0]);
-            info.rootFrame.y -= static_cast<double>(e[2]);
-            info.rootFrame.width += static_cast<double>(e[0] + e[1]);
-            info.rootFrame.height += static_cast<double>(e[2] + e[3]);
-        }
+        info.rootFrame = marginsFrom(cardinals(*extents)).grow(info.rootFrame);
     }
+    info.keptAbove = state && hasType(cardinals(*state), atoms.above);
 
     if (pid) {
         const auto values = cardinals(*pid);
@@ -284,7 +318,7 @@ std::optional<X11WindowInfo> receive(X11Connection& connection, xcb_connection_t
     }
     const bool isTransient =
         transient && !cardinals(*transient).empty() && cardinals(*transient)[0] != XCB_NONE;
-    auto layer = layerFor(windowTypes, types, info.overrideRedirect, isTransient);
+    auto layer = layerFor(windowTypes, types, info.overrideRedirect, isTransient, info.keptAbove);
     if (!layer) {
         return std::nullopt;
     }
@@ -385,7 +419,7 @@ std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection,
     std::unordered_map<xcb_window_t, std::vector<X11WindowInfo>> clientsByTopLevel;
     for (std::size_t i = 0; i < clients.size(); ++i) {
         clientRequests[i].topLevel = topLevel[i];
-        auto info = receive(connection, c, types, clientRequests[i]);
+        auto info = receive(connection, c, types, atoms, clientRequests[i]);
         if (info && topLevel[i] != XCB_NONE) {
             clientsByTopLevel[topLevel[i]].push_back(std::move(*info));
         }
@@ -430,7 +464,7 @@ std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection,
     }
     std::unordered_map<xcb_window_t, X11WindowInfo> otherInfo;
     for (auto& request : others) {
-        if (auto info = receive(connection, c, types, request)) {
+        if (auto info = receive(connection, c, types, atoms, request)) {
             otherInfo.emplace(request.window, std::move(*info));
         }
     }
