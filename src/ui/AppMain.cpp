@@ -205,8 +205,10 @@ int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
                      desktop.desktopProblem.c_str());
     }
     orvane::Diagnostics::run(std::cout);
-    // A script asking whether Orvane can work here reads the answer from the status too.
-    return desktop.desktopProblem.empty() && desktop.services->unsupportedSession.empty() ? 0 : 1;
+    // Whether Orvane can work here is the report's to say, a missing desktop or an unsupported
+    // session included: the status only tells whether the report got out.
+    std::cout.flush();
+    return std::cout ? 0 : 1;
 }
 
 // How long ago the process started, in seconds (to the kernel's clock tick); nullopt when

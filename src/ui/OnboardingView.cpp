@@ -1,5 +1,6 @@
 #include "ui/OnboardingView.hpp"
 
+#include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "ui/AccentColor.hpp"
 #include "ui/ViewSymbols.hpp"
@@ -260,8 +261,21 @@ void OnboardingView::buildAccessibilityStep() {
     callout->addWidget(question);
     callout->addWidget(hint);
     callout->addWidget(relaunchButton_, 0, Qt::AlignLeft);
+    // Granted, yet programs started before that stay out of reach until they are restarted.
+    restartCallout_ = new QFrame(this);
+    restartCallout_->setObjectName("restartCallout");
+    restartCallout_->setFrameShape(QFrame::StyledPanel);
+    restartCallout_->setAutoFillBackground(true);
+    restartCallout_->setBackgroundRole(QPalette::AlternateBase);
+    auto* restart = new QVBoxLayout(restartCallout_);
+    restart->setContentsMargins(12, 10, 12, 10);
+    restartPrograms_ = wrappedLabel(QString(), restartCallout_);
+    restartPrograms_->setObjectName("restartPrograms");
+    restartPrograms_->setFont(scaledFont(0.95));
+    restart->addWidget(restartPrograms_);
     step.controls->addSpacing(4);
     step.controls->addWidget(relaunchCallout_);
+    step.controls->addWidget(restartCallout_);
     step.controls->addStretch();
 
     connect(openSettings_, &QPushButton::clicked, this,
@@ -375,6 +389,9 @@ void OnboardingView::render() {
     axGranted_->setVisible(flow.axGranted());
     relaunchCallout_->setVisible(flow.showsRelaunchHint());
     relaunchButton_->setVisible(static_cast<bool>(relaunch_));
+    const auto restart = UnreachablePrograms::restartAdvice(flow.programsToRestart());
+    restartCallout_->setVisible(!restart.empty());
+    restartPrograms_->setText(text(restart));
 
     const bool running = calibration_->isRunning.get();
     startCalibration_->setVisible(!running);

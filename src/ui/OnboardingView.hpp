@@ -88,6 +88,8 @@ private:
     QWidget* axGranted_ = nullptr;
     QFrame* relaunchCallout_ = nullptr;
     QPushButton* relaunchButton_ = nullptr;
+    QFrame* restartCallout_ = nullptr;
+    QLabel* restartPrograms_ = nullptr;
 
     QPushButton* startCalibration_ = nullptr;
     QProgressBar* progressBar_ = nullptr;

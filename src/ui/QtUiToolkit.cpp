@@ -31,6 +31,16 @@ std::string describe(const QRect& rect) {
 // keyboard, and the Escape that any window of ours may receive.
 class CalibrationWindows : public QObject {
 public:
+    CalibrationWindows() {
+        grabRetry_.setSingleShot(true);
+        grabRetry_.setInterval(100);
+        grabRetry_.callOnTimeout(this, [this] {
+            if (wantsKeyboard_ && !windows_.empty()) {
+                takeKeyboard();
+            }
+        });
+    }
+
     // Our own X connection for window-manager requests; null off X11.
     linuxbackend::X11Connection* x11() {
         if (!x11Opened_) {
@@ -65,6 +75,9 @@ private:
     std::vector<CalibrationWindow*> windows_;
     bool wantsKeyboard_ = false;
     CalibrationWindow* keyboardHolder_ = nullptr;
+    // A grab is refused while another client holds one for a moment (a window manager moving
+    // a window, a busy server): asked again until it is ours.
+    QTimer grabRetry_;
 };
 
 class CalibrationWindow final : public QObject, public FullScreenWindow {
@@ -260,6 +273,7 @@ void CalibrationWindows::remove(CalibrationWindow* window) {
     handOverKeyboard(window);
     if (windows_.empty()) {
         wantsKeyboard_ = false;
+        grabRetry_.stop();
         if (QCoreApplication::instance()) {
             QCoreApplication::instance()->removeEventFilter(this);
         }
@@ -294,8 +308,12 @@ void CalibrationWindows::takeKeyboard() {
     for (auto* window : windows_) {
         if (window->grabKeyboard()) {
             keyboardHolder_ = window;
+            grabRetry_.stop();
             return;
         }
+    }
+    if (!grabRetry_.isActive()) {
+        grabRetry_.start();
     }
 }
 

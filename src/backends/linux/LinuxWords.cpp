@@ -26,6 +26,9 @@ PlatformWords linuxWords() {
     words.accessibilitySettingsURL = "";
     words.relaunchHint = "Applications that were already running when the accessibility bus was "
                          "switched on often don't notice it. Relaunching fixes it.";
+    // Orvane sees the bus switched on at once; the programs started before it are the ones
+    // that do not (the set-up names them).
+    words.relaunchNoticesGrant = false;
     words.overviewLabel = "overview";
     words.overviewReason = "desktop overview";
     // Permissions on Linux belong to the user, not to the launching process: a report run from

@@ -27,6 +27,7 @@ class QSettingsPreferences : public PreferencesStore {
 public:
     // A settings file holds a few hundred bytes.
     static constexpr std::size_t fileSizeLimit = 1024 * 1024;
+    // How many unusable files are kept aside; an older one goes when a new one comes.
     static constexpr int asideNameCount = 10;
 
     // Told why the settings file is not used, once; by default the application log.

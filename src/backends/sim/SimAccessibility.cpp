@@ -57,6 +57,30 @@ bool SimAccessibility::isProcessTrusted() const {
     return trusted_;
 }
 
+std::optional<std::vector<pid_t>> SimAccessibility::registeredProcesses() {
+    std::lock_guard lock(mutex_);
+    ++calls_;
+    if (!trusted_) {
+        return std::nullopt;
+    }
+    std::vector<pid_t> pids;
+    for (const auto& [pid, application] : applications_) {
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+bool SimAccessibility::speaksAccessibility(pid_t pid) const {
+    std::lock_guard lock(mutex_);
+    const auto it = speaks_.find(pid);
+    return it == speaks_.end() || it->second;
+}
+
+void SimAccessibility::setSpeaksAccessibility(pid_t pid, bool speaks) {
+    std::lock_guard lock(mutex_);
+    speaks_[pid] = speaks;
+}
+
 void SimAccessibility::promptForTrust() {
     std::lock_guard lock(mutex_);
     ++prompts_;

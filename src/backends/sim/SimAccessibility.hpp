@@ -39,6 +39,10 @@ public:
     AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
     AXError performAction(const AXElementRef& element, const std::string& action) override;
     AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+    // The applications added and not removed; nothing while not trusted.
+    std::optional<std::vector<pid_t>> registeredProcesses() override;
+    // Every process does unless told otherwise.
+    bool speaksAccessibility(pid_t pid) const override;
 
     // --- Building the trees ----------------------------------------------------------------
 
@@ -55,6 +59,8 @@ public:
     // Brings a window to the front of its application's "AXWindows", as "AXRaise" does.
     void bringToFront(ElementID window);
     void setFrame(ElementID element, std::optional<plinth::Rect> frame);
+    // A program whose toolkit has no accessibility support (false), or one that has (true).
+    void setSpeaksAccessibility(pid_t pid, bool speaks);
 
     // --- Failures --------------------------------------------------------------------------
 
@@ -112,6 +118,7 @@ private:
     ElementID nextID_ = 1;
     std::map<ElementID, Node> nodes_;
     std::map<pid_t, Application> applications_;
+    std::map<pid_t, bool> speaks_;
     std::map<Key, AXResult> attributeResults_;
     std::map<Key, AXError> setFailures_;
     std::map<Key, AXError> actionFailures_;

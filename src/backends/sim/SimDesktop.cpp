@@ -85,6 +85,7 @@ SimDesktop::SimDesktop()
       words(std::make_shared<PlatformWords>(simWords())), services(assemble(*this)),
       installation_(services) {
     displays->setFrames({{0, 0, 1920, 1080}});
+    workspace->setWindowServer(windowServer);
     mainQueue->setRunner([this](double deadline) { playUntil(deadline); });
 }
 

@@ -2,6 +2,7 @@
 
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
+#include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "plinth/Numeric.hpp"
 
@@ -55,7 +56,8 @@ bool OnboardingFlow::canAdvance() const {
 }
 
 bool OnboardingFlow::showsRelaunchHint() const {
-    return step_ == accessibilityStep && !axGranted_ && axWaitSeconds_ >= relaunchHintAfter;
+    return platform().words->relaunchNoticesGrant && step_ == accessibilityStep && !axGranted_ &&
+           axWaitSeconds_ >= relaunchHintAfter;
 }
 
 void OnboardingFlow::back() {
@@ -74,6 +76,7 @@ void OnboardingFlow::setStep(int step) {
     step_ = step;
     // A message belongs to the step that raised it.
     errorMessage_.reset();
+    lookForProgramsToRestart();
     changed();
 }
 
@@ -107,7 +110,16 @@ void OnboardingFlow::poll() {
     if (step_ == cameraStep && cameraGranted_) {
         errorMessage_.reset(); // a refusal since reversed elsewhere
     }
+    lookForProgramsToRestart();
     changed();
+}
+
+void OnboardingFlow::lookForProgramsToRestart() {
+    if (step_ == accessibilityStep && axGranted_) {
+        programsToRestart_ = UnreachablePrograms::list();
+    } else {
+        programsToRestart_.clear();
+    }
 }
 
 void OnboardingFlow::requestCameraAccess() {

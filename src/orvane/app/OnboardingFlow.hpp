@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -45,6 +46,9 @@ public:
     bool canAdvance() const;
     bool showsBack() const { return step_ >= 1 && step_ <= calibrationStep; }
     bool showsRelaunchHint() const;
+    // On the accessibility step, once trusted: the programs that need a restart before Orvane
+    // can reach their windows (asked at every tick there). Empty elsewhere.
+    const std::vector<std::string>& programsToRestart() const { return programsToRestart_; }
 
     // The footer's buttons; each does nothing where the button is not offered.
     void back();
@@ -75,6 +79,7 @@ public:
 private:
     explicit OnboardingFlow(std::shared_ptr<CalibrationCoordinator> coordinator);
     void setStep(int step);
+    void lookForProgramsToRestart();
     void changed();
 
     std::shared_ptr<CalibrationCoordinator> coordinator_;
@@ -83,6 +88,7 @@ private:
     bool axGranted_ = false;
     std::optional<std::string> errorMessage_;
     int axWaitSeconds_ = 0;
+    std::vector<std::string> programsToRestart_;
     TimerHandle poll_;
 };
 

@@ -3,6 +3,7 @@
 #include "plinth/Geometry.hpp"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <variant>
@@ -89,6 +90,14 @@ public:
 
     // Performs an action ("AXRaise").
     virtual AXError performAction(const AXElementRef& element, const std::string& action) = 0;
+
+    // The processes whose applications are on the interface now; nullopt when it cannot be
+    // asked (not trusted, not reachable).
+    virtual std::optional<std::vector<pid_t>> registeredProcesses() = 0;
+
+    // Whether the program of this process speaks the interface at all, so that it would be
+    // on it had it started after trust was granted (restarting it helps).
+    virtual bool speaksAccessibility(pid_t pid) const = 0;
 
     // The deepest element of `application` at `point` (global top-left space, single
     // precision as the platform takes it). The value is an element on success.

@@ -30,8 +30,10 @@ struct PlatformWords {
     std::string openAccessibilitySettings;
     // What that button opens (a URL, or empty when the backend does it itself).
     std::string accessibilitySettingsURL;
-    // Why a relaunch may be needed after a grant.
+    // Why a relaunch may be needed after a grant, and whether relaunching Orvane helps at all
+    // (where a grant made while it runs may go unnoticed by it).
     std::string relaunchHint;
+    bool relaunchNoticesGrant = true;
     // The label and the blocking reason for the desktop's full-screen overview.
     std::string overviewLabel;
     std::string overviewReason;

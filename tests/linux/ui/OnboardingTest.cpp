@@ -145,7 +145,9 @@ TEST_F(X11Ui_Onboarding, ASessionWhereFocusCannotMoveIsNamedAboveEveryStep) {
     EXPECT_TRUE(button()->isEnabled());
 }
 
+// Where a grant can go unnoticed by the running process (not on Linux).
 TEST_F(X11Ui_Onboarding, TheRelaunchHintShowsFromTheSixthTickWithoutTheGrant) {
+    desktop.words->relaunchNoticesGrant = true;
     desktop.accessibility->setTrusted(false);
     open();
     click("defaultButton");
@@ -165,6 +167,29 @@ TEST_F(X11Ui_Onboarding, TheRelaunchHintShowsFromTheSixthTickWithoutTheGrant) {
     EXPECT_FALSE(shows("relaunchCallout"));
     desktop.run(1.0);
     EXPECT_TRUE(shows("relaunchCallout"));
+}
+
+TEST_F(X11Ui_Onboarding, NamesTheProgramsToRestartInsteadOfOfferingARelaunch) {
+    desktop.launchApplication(602, "org.gnome.Nautilus", "Files");
+    desktop.openWindow(602, {100, 100, 800, 600});
+    desktop.accessibility->removeApplication(602);
+    desktop.accessibility->setTrusted(false);
+    open();
+    click("defaultButton");
+    desktop.run(OnboardingFlow::relaunchHintAfter + 1.0);
+    EXPECT_FALSE(shows("relaunchCallout"));
+    EXPECT_FALSE(shows("restartCallout"));
+
+    desktop.accessibility->setTrusted(true);
+    desktop.run(1.0);
+    ASSERT_TRUE(shows("restartCallout"));
+    EXPECT_EQ(find<QLabel>("restartPrograms")->text(),
+              "Restart these programs so Orvane can see their windows: Files");
+    EXPECT_TRUE(button()->isEnabled());
+
+    desktop.accessibility->addApplication(602); // restarted
+    desktop.run(1.0);
+    EXPECT_FALSE(shows("restartCallout"));
 }
 
 TEST_F(X11Ui_Onboarding, ARefusedCameraSaysWhereToAllowIt) {

@@ -82,6 +82,27 @@ bool XProbe::isViewable(unsigned long window) {
            attributes.map_state == IsViewable;
 }
 
+void XProbe::keepAbove(unsigned long window, bool above) {
+    linuxbackend::test::keepAbove(display_, window, above);
+}
+
+unsigned long XProbe::topmostViewable() {
+    QuietErrors quiet(*connection_);
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    unsigned long topmost = 0;
+    if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+        for (unsigned int i = count; i > 0 && topmost == 0; --i) { // bottom to top
+            if (isViewable(children[i - 1])) {
+                topmost = children[i - 1];
+            }
+        }
+        XFree(children);
+    }
+    return topmost;
+}
+
 bool XProbe::isOverrideRedirect(unsigned long window) {
     QuietErrors quiet(*connection_);
     XWindowAttributes attributes{};
@@ -211,6 +232,17 @@ void XProbe::destroy(unsigned long window) {
     QuietErrors quiet(*connection_);
     XDestroyWindow(display_, window);
     XFlush(display_);
+}
+
+bool XProbe::isKeyboardGrabbed() {
+    QuietErrors quiet(*connection_);
+    const int result = XGrabKeyboard(display_, DefaultRootWindow(display_), False, GrabModeAsync,
+                                     GrabModeAsync, CurrentTime);
+    if (result == GrabSuccess) {
+        XUngrabKeyboard(display_, CurrentTime);
+    }
+    XSync(display_, False);
+    return result == AlreadyGrabbed;
 }
 
 void XProbe::tapKey(const char* keysymName) {

@@ -61,6 +61,8 @@ public:
     // The first 32-bit item of a CARDINAL property.
     std::optional<unsigned long> cardinal(unsigned long window, const char* property);
     bool isOverrideRedirect(unsigned long window);
+    // The viewable child of the root that the server stacks on top of all others.
+    unsigned long topmostViewable();
     // No rectangle in the window's input shape: every click goes through it.
     bool inputShapeIsEmpty(unsigned long window);
 
@@ -73,6 +75,8 @@ public:
     unsigned long activeWindow();
     // Asks for the window to move, as its application would (the window manager decides).
     void move(unsigned long window, QPoint root);
+    // Asks the window manager to keep the window above the others, or to stop.
+    void keepAbove(unsigned long window, bool above);
     // Asks the window manager to activate (and raise) the window, as a pager would.
     void activate(unsigned long window);
     void focus(unsigned long window);
@@ -84,6 +88,8 @@ public:
     void destroy(unsigned long window);
 
     void tapKey(const char* keysymName);
+    // Whether some client holds the keyboard grab (asked by trying to take it).
+    bool isKeyboardGrabbed();
     void click(QPoint root);
 
 private:

@@ -6,6 +6,11 @@
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
+#include "orvane/focus/UnreachablePrograms.hpp"
+#include "orvane/focus/WindowFinder.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 #include <atspi/atspi.h>
 
@@ -72,6 +77,86 @@ TEST_F(X11_accessibility, listsTheWindowWithItsFrameInTheGlobalSpace) {
     EXPECT_EQ(
         std::get<std::string>((*service)->copyAttribute(application(), AXAttribute::role).value),
         "AXApplication");
+}
+
+// A client that draws its own decorations with a shadow, as GTK does under a compositing window
+// manager: its X window is larger than the window the user sees by the margins it names.
+TEST_F(X11_accessibility, takesTheShadowOffTheListedFrameAndTheAccessibleWindowAlike) {
+    ::Display* display = desktop->connection().display();
+    auto outer = X11WindowList::clientFrameOf(desktop->connection(), factory.window);
+    ASSERT_TRUE(outer);
+    const long margins[] = {20, 22, 15, 25}; // left, right, top, bottom
+    XChangeProperty(display, factory.window, XInternAtom(display, "_GTK_FRAME_EXTENTS", False),
+                    XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(margins), 4);
+    XSync(display, False);
+    const plinth::Rect seen{outer->x + 20, outer->y + 15, outer->width - 42, outer->height - 40};
+
+    // The harness's primary monitor is at the root's origin: global and root agree.
+    std::optional<ScreenWindow> listed;
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        for (const auto& window : WindowFinder::windowsFrontToBack()) {
+            if (window.windowID == factory.window && window.frame == seen) {
+                listed = window;
+            }
+        }
+        return listed.has_value();
+    }));
+    EXPECT_EQ(X11WindowList::frameOf(desktop->connection(), factory.window), seen);
+    EXPECT_EQ(X11WindowList::clientFrameOf(desktop->connection(), factory.window), seen);
+    // The shadow is no part of the window: a point in it is not on the window.
+    EXPECT_NE(
+        WindowFinder::windowAt({outer->x + 5, outer->y + 100}).value_or(ScreenWindow{}).windowID,
+        factory.window);
+
+    auto element = WindowFinder::axWindow(*listed);
+    ASSERT_TRUE(element);
+    auto position = (*service)->copyAttribute(*element, AXAttribute::position);
+    auto size = (*service)->copyAttribute(*element, AXAttribute::size);
+    ASSERT_TRUE(position.ok() && size.ok());
+    EXPECT_EQ(std::get<plinth::Point>(position.value), (plinth::Point{seen.x, seen.y}));
+    EXPECT_EQ(std::get<AXSize>(size.value).width, seen.width);
+    EXPECT_EQ(std::get<AXSize>(size.value).height, seen.height);
+    // Activation still finds the X window for the element.
+    EXPECT_EQ((*service)->performAction(*element, AXAction::raise), AXError::success);
+
+    XDeleteProperty(display, factory.window, XInternAtom(display, "_GTK_FRAME_EXTENTS", False));
+    XSync(display, False);
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        return X11WindowList::clientFrameOf(desktop->connection(), factory.window) == outer;
+    }));
+}
+
+// A GTK program that did not join the bus (as one started before it was switched on) is named
+// until it is restarted; xterm, which has no accessibility at all, never is.
+TEST(X11_accessibility_restart, namesToolkitProgramsMissingFromTheBusUntilRestarted) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto xterm = startXterm(desktop, "orvane-plain", 100, 100);
+    ASSERT_NE(xterm.window, 0u);
+    auto unreached = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"env", "NO_AT_BRIDGE=1", "gtk3-widget-factory"});
+    ASSERT_TRUE(desktop.waitForClientWindow(unreached->pid(), 20s));
+    std::string name;
+    for (const auto& window : WindowFinder::windowsFrontToBack()) {
+        if (window.pid == unreached->pid()) {
+            name = window.ownerName;
+        }
+    }
+    ASSERT_FALSE(name.empty());
+    const auto named = [](const std::string& program) {
+        const auto names = UnreachablePrograms::list();
+        return std::find(names.begin(), names.end(), program) != names.end();
+    };
+    EXPECT_TRUE(named(name));
+    EXPECT_FALSE(named("XTerm"));
+
+    unreached.reset();
+    auto restarted = startWidgetFactory(desktop, 1400, 50);
+    ASSERT_NE(restarted.window, 0u);
+    // Named until it has registered, shortly after it maps.
+    EXPECT_TRUE(desktop.waiter().until([&] { return !named(name); }, 20s));
+    EXPECT_FALSE(named("XTerm"));
 }
 
 TEST_F(X11_accessibility, findsAndFocusesTheEntryUnderAPoint) {

@@ -1,12 +1,18 @@
 #include "orvane/app/OnboardingFlow.hpp"
 #include "orvane/engine/EngineFixture.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace orvane {
 namespace {
+
+using ::testing::Contains;
+using ::testing::Not;
 
 class OnboardingFlowTest : public testing::EngineFixture {
 protected:
@@ -42,6 +48,38 @@ TEST_F(OnboardingFlowTest, TheWaitCountsOnlyOnTheAccessibilityStepAndEndsWithThe
     const int seen = changes;
     desktop.run(2.0);
     EXPECT_EQ(changes, seen);
+}
+
+TEST_F(OnboardingFlowTest, NamesProgramsToRestartOnlyOnceTrustedOnTheAccessibilityStep) {
+    desktop.launchApplication(502, "org.example.Files", "Files");
+    desktop.openWindow(502, {100, 100, 800, 600});
+    desktop.accessibility->removeApplication(502);
+    desktop.accessibility->setTrusted(false);
+    auto flow = makeFlow();
+    flow->startPolling();
+    desktop.run(1.0);
+    EXPECT_TRUE(flow->programsToRestart().empty()); // the camera step
+
+    flow->advance();
+    desktop.run(1.0);
+    EXPECT_TRUE(flow->programsToRestart().empty()); // nothing is reachable yet
+    desktop.accessibility->setTrusted(true);
+    desktop.run(1.0);
+    EXPECT_THAT(flow->programsToRestart(), Contains("Files"));
+
+    desktop.accessibility->addApplication(502); // restarted
+    desktop.run(1.0);
+    EXPECT_THAT(flow->programsToRestart(), Not(Contains("Files")));
+}
+
+TEST_F(OnboardingFlowTest, OffersNoRelaunchWhereARelaunchCannotHelp) {
+    desktop.words->relaunchNoticesGrant = false;
+    desktop.accessibility->setTrusted(false);
+    auto flow = makeFlow();
+    flow->startPolling();
+    flow->advance();
+    desktop.run(OnboardingFlow::relaunchHintAfter + 1);
+    EXPECT_FALSE(flow->showsRelaunchHint());
 }
 
 TEST_F(OnboardingFlowTest, TheCameraAnswerComesOnTheMainQueueAndMayFindTheFlowGone) {

@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <limits>
+#include <string>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -95,6 +97,13 @@ bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
 double matchScore(const plinth::Rect& a, const plinth::Rect& b) {
     return std::hypot(a.x - b.x, a.y - b.y) + std::abs(a.width - b.width) +
            std::abs(a.height - b.height);
+}
+
+// How far a window element is from an X client window. GTK reports the whole X window, shadow
+// included, Qt the client area, some the window manager's frame.
+double windowScore(const plinth::Rect& extents, const X11WindowInfo& window) {
+    return std::min({matchScore(extents, window.clientFrame), matchScore(extents, window.rootFrame),
+                     matchScore(extents, window.shadow.grow(window.clientFrame))});
 }
 
 std::shared_ptr<AtspiElement> wrap(AtspiAccessible* accessible, pid_t pid) {
@@ -195,6 +204,53 @@ AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
     return std::make_shared<AtspiElement>(found, pid, true);
 }
 
+std::optional<std::vector<pid_t>> AtspiAccessibility::registeredProcesses() {
+    if (!isProcessTrusted() || !ensureInitialized()) {
+        return std::nullopt;
+    }
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    if (!desktop) {
+        return std::nullopt;
+    }
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(desktop, &error);
+    if (count < 0 || error) {
+        g_clear_error(&error);
+        g_object_unref(desktop);
+        return std::nullopt;
+    }
+    std::vector<pid_t> pids;
+    for (gint i = 0; i < count; ++i) {
+        AtspiAccessible* child = atspi_accessible_get_child_at_index(desktop, i, &error);
+        g_clear_error(&error);
+        if (!child) {
+            continue;
+        }
+        const guint pid = atspi_accessible_get_process_id(child, &error);
+        g_clear_error(&error);
+        if (pid > 0) {
+            pids.push_back(static_cast<pid_t>(pid));
+        }
+        g_object_unref(child);
+    }
+    g_object_unref(desktop);
+    return pids;
+}
+
+bool AtspiAccessibility::speaksAccessibility(pid_t pid) const {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        for (const char* library :
+             {"/libgtk-3.so", "/libgtk-4.so", "/libQt6Gui.so", "/libQt5Gui.so"}) {
+            if (line.find(library) != std::string::npos) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 std::shared_ptr<const std::vector<X11WindowInfo>> AtspiAccessibility::windows() {
     return X11WindowCache::windowsFrom(cache_.get(), *connection_);
 }
@@ -250,8 +306,7 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
                     if (!window.isClient || window.pid != application.pid()) {
                         continue;
                     }
-                    const double score = std::min(matchScore(*extents, window.clientFrame),
-                                                  matchScore(*extents, window.rootFrame));
+                    const double score = windowScore(*extents, window);
                     if (score < best) {
                         best = score;
                         candidate.stackIndex = index;
@@ -271,6 +326,20 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
     return {AXError::success, std::move(elements)};
 }
 
+plinth::Rect AtspiAccessibility::withoutShadow(const plinth::Rect& extents, pid_t pid) {
+    auto windows = this->windows();
+    if (!windows) {
+        return extents;
+    }
+    for (const auto& window : *windows) {
+        if (window.isClient && window.pid == pid && !window.shadow.isZero() &&
+            matchScore(extents, window.shadow.grow(window.clientFrame)) < 1.0) {
+            return window.clientFrame;
+        }
+    }
+    return extents;
+}
+
 std::optional<Window> AtspiAccessibility::xWindowFor(const AtspiElement& window) {
     AXError error = AXError::success;
     auto extents = screenExtents(window.accessible(), error);
@@ -287,8 +356,7 @@ std::optional<Window> AtspiAccessibility::xWindowFor(const AtspiElement& window)
         if (!candidate.isClient || candidate.pid != window.pid()) {
             continue;
         }
-        const double score = std::min(matchScore(*extents, candidate.clientFrame),
-                                      matchScore(*extents, candidate.rootFrame));
+        const double score = windowScore(*extents, candidate);
         if (score < bestScore) {
             bestScore = score;
             best = candidate.window;
@@ -315,6 +383,7 @@ AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const st
         if (!extents) {
             return {error, {}};
         }
+        extents = withoutShadow(*extents, atspi->pid());
         if (name == AXAttribute::size) {
             return {AXError::success, AXSize{extents->width, extents->height}};
         }

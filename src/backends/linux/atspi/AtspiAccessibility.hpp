@@ -39,6 +39,10 @@ public:
     AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
     AXError performAction(const AXElementRef& element, const std::string& action) override;
     AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+    std::optional<std::vector<pid_t>> registeredProcesses() override;
+    // GTK 3 and 4 and Qt 5 and 6 programs, judged by the libraries they have loaded: xterm and
+    // the like have no accessibility support, and restarting them would not help.
+    bool speaksAccessibility(pid_t pid) const override;
 
     // Listings come from this cache (when set) instead of the server on every call.
     void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
@@ -50,11 +54,16 @@ public:
     enum class BusChange { lost, replaced };
     void setBusWatch(std::function<void(BusChange)> watch) { busWatch_ = std::move(watch); }
 
-private:
+    // Connects libatspi to the accessibility bus once; false when that is not possible.
     bool ensureInitialized();
+
+private:
     void watchBus() const;
     std::shared_ptr<const std::vector<X11WindowInfo>> windows();
     AXResult windowsOf(const AtspiElement& application);
+    // A window element's extents as the user sees the window: a client window's invisible
+    // shadow taken off. Any other extents unchanged.
+    plinth::Rect withoutShadow(const plinth::Rect& extents, pid_t pid);
     // The X client window that shows this window element: same process, frame within a few
     // points.
     std::optional<Window> xWindowFor(const AtspiElement& window);
