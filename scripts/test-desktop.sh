@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs one command on a private, throw-away X desktop and returns its exit status:
 # Xvfb (3840x1080, three 1280x1080 monitors, the left one primary), a private D-Bus session
-# with the accessibility bus enabled, and openbox. HOME and the XDG directories are private.
+# with the accessibility bus enabled, and a window manager (openbox unless told otherwise). HOME and the XDG directories are private.
 # Everything started here is ended here, on success, on failure and on a signal.
 #
 #   scripts/test-desktop.sh command [args...]
 #
 # ORVANE_DESKTOP_MONITORS=2 makes it two monitors, LEFT and RIGHT (2560x1080).
+# ORVANE_DESKTOP_WM chooses the window manager: openbox (the default), mutter, kwin, i3,
+# fluxbox or icewm, each started as it runs in a session of its own, with a private minimal
+# configuration where it needs one.
 #
 # The command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS and ORVANE_TEST_DESKTOP=1 set.
 set -uo pipefail
@@ -108,13 +111,28 @@ unset XAUTHORITY DISPLAY
 # --- X server with three (or two) monitors ----------------------------------------------
 monitors="${ORVANE_DESKTOP_MONITORS:-3}"
 [[ $monitors == 2 || $monitors == 3 ]] || fail "ORVANE_DESKTOP_MONITORS must be 2 or 3"
-exec {displayfd}>"$workdir/display"
-Xvfb -displayfd "$displayfd" -screen 0 "$((1280 * monitors))x1080x24" -nolisten tcp -noreset \
+# The X server's own lock file names the pid that holds a display, and a pid from another
+# desktop's PID namespace looks dead from this one: a server started here would take over a
+# running desktop's display. So each desktop first takes a display number by a lock that the
+# kernel keeps across namespaces, held until this script ends.
+display_number=""
+for number in $(seq 20 99); do
+    exec {displaylock}>"/tmp/.orvane-desktop-$number.lock"
+    if flock -n "$displaylock"; then
+        if [[ ! -e /tmp/.X$number-lock && ! -e /tmp/.X11-unix/X$number ]]; then
+            display_number=$number
+            break
+        fi
+        flock -u "$displaylock"
+    fi
+    exec {displaylock}>&-
+done
+[[ -n $display_number ]] || fail "no free X display number"
+Xvfb ":$display_number" -screen 0 "$((1280 * monitors))x1080x24" -nolisten tcp -noreset \
     >"$workdir/xvfb.log" 2>&1 &
 started_pids+=($!)
-exec {displayfd}>&-
-wait_for 10 test -s "$workdir/display" || fail "Xvfb did not start: $(cat "$workdir/xvfb.log")"
-export DISPLAY=":$(head -n1 "$workdir/display")"
+export DISPLAY=":$display_number"
+wait_for 10 xdpyinfo || fail "Xvfb did not start: $(cat "$workdir/xvfb.log")"
 
 xrandr --setmonitor '*LEFT' 1280/338x1080/286+0+0 screen >/dev/null ||
     fail "xrandr --setmonitor LEFT failed"
@@ -142,10 +160,48 @@ gdbus call --session -d org.a11y.Bus -o /org/a11y/bus \
     fail "could not enable the accessibility bus"
 
 # --- Window manager ---------------------------------------------------------------------
-openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
+wm="${ORVANE_DESKTOP_WM:-openbox}"
+wm_command=()
+case $wm in
+openbox) wm_command=(openbox --sm-disable) ;;
+# Without a session manager, and compositing through llvmpipe as on any GPU-less X server.
+mutter) wm_command=(mutter --x11 --replace --sm-disable) ;;
+# KWin reads its own settings only: no compositing (nothing to composite into under Xvfb).
+kwin)
+    export KWIN_COMPOSE=N
+    wm_command=(kwin_x11 --replace)
+    ;;
+# No bar (it would take a strip of each monitor and start i3bar), every window floating so it
+# keeps the place it asks for, and no pop-up about a missing configuration.
+i3)
+    mkdir -p "$XDG_CONFIG_HOME/i3"
+    cat >"$XDG_CONFIG_HOME/i3/config" <<'I3'
+# i3 config file (v4)
+font pango:monospace 8
+focus_follows_mouse no
+for_window [class=".*"] floating enable
+floating_maximum_size -1 x -1
+I3
+    wm_command=(i3 -c "$XDG_CONFIG_HOME/i3/config")
+    ;;
+fluxbox)
+    mkdir -p "$HOME/.fluxbox"
+    printf 'session.screen0.toolbar.visible: false\n' >"$HOME/.fluxbox/init"
+    wm_command=(fluxbox -rc "$HOME/.fluxbox/init")
+    ;;
+# Without its task bar, whose tray and clock would start programs of their own.
+icewm)
+    mkdir -p "$HOME/.icewm"
+    printf 'ShowTaskBar=0\nTaskBarShowTray=0\n' >"$HOME/.icewm/preferences"
+    wm_command=(icewm)
+    ;;
+*) fail "unknown ORVANE_DESKTOP_WM '$wm' (openbox, mutter, kwin, i3, fluxbox, icewm)" ;;
+esac
+"${wm_command[@]}" >"$workdir/wm.log" 2>&1 &
 started_pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-    fail "openbox did not start: $(cat "$workdir/openbox.log")"
+wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+    fail "$wm did not start: $(cat "$workdir/wm.log")"
+export ORVANE_DESKTOP_WM="$wm"
 
 export ORVANE_TEST_DESKTOP=1
 "$@"

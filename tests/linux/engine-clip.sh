@@ -10,8 +10,7 @@
 #
 #   engine-clip.sh ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL FACELESS_PICTURE
 #
-# orvane runs on a terminal of its own (script(1)), so it echoes its log there whether or not
-# a journal is listening. Every wait polls what orvane or the X server shows, within a bound.
+# Every wait polls what orvane or the X server shows, within a bound.
 set -uo pipefail
 
 if [[ $# -ne 4 || -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
@@ -32,28 +31,10 @@ stop_seconds=15
 # shellcheck source=script-support.sh
 source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 
-active_window() {
-    xprop -root -notype _NET_ACTIVE_WINDOW | awk '{print $NF}'
-}
-
-# The monitor (of the three the desktop sets up) that holds the window's top-left corner.
-monitor_of() {
-    local x
-    x=$(xdotool getwindowgeometry --shell "$1" | awk -F= '$1 == "X" {print $2}')
-    if ((x < 1280)); then echo LEFT; elif ((x < 2560)); then echo MID; else echo RIGHT; fi
-}
-
 # --- The windows to focus, one on the left and one on the right monitor -----------------
 open_window() {
-    local title="$1" geometry="$2"
-    xterm -title "$title" -geometry "$geometry" >/dev/null 2>&1 &
-    local window=""
-    found() {
-        window=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
-        [[ -n $window ]]
-    }
-    poll 20 found || return 1
-    printf '0x%x\n' "$window"
+    xterm -title "$1" -geometry "$2" >/dev/null 2>&1 &
+    window_titled "$1"
 }
 left_window=$(open_window orvane-left 80x24+200+200) || {
     echo "FAIL: the left window did not appear" >&2
@@ -66,12 +47,6 @@ right_window=$(open_window orvane-right 80x24+2800+200) || {
 [[ $(monitor_of "$left_window") == LEFT ]] || fail "the left window is not on LEFT"
 [[ $(monitor_of "$right_window") == RIGHT ]] || fail "the right window is not on RIGHT"
 
-# The monitors' names as orvane reports them (the left one's comes from its output).
-monitor_name() {
-    "$orvane" --diagnose 2>/dev/null |
-        awk -v at=" at ($1," '/^screens:/ { list = 1; next } list && /^  / && index($0, at) {
-            sub(/^  /, ""); sub(/: [0-9]+x[0-9]+ at \([-0-9]+,[-0-9]+\)$/, ""); print; exit }'
-}
 left_name=$(monitor_name 0)
 right_name=$(monitor_name 2560)
 if [[ -z "$left_name" || -z "$right_name" ]]; then
@@ -83,64 +58,6 @@ fi
 clip="$HOME/head-turn.avi"
 "$make_clip" "$clip" 90 15 || exit 1
 "$calibrate" || exit 1
-
-# --- Running orvane ---------------------------------------------------------------------
-orvane_pid=""
-script_pid=""
-log=""
-
-# Starts orvane with the pictures in $1 as its camera, logging to $2.
-start_orvane() {
-    log="$2"
-    : >"$log"
-    ORVANE_CAMERA_FILES="$1" script --quiet --flush --return \
-        --command "exec $(printf '%q' "$orvane")" /dev/null >"$log" 2>&1 </dev/null &
-    script_pid=$!
-    orvane_pid=""
-    poll 10 eval 'orvane_pid=$(pgrep -P "$script_pid" | head -n1); [[ -n $orvane_pid ]]'
-}
-
-logged() {
-    tr -d '\r' <"$log" | grep -q -E "$1"
-}
-
-# A focus switch to a window on the monitor named $1 was logged.
-focused_on() {
-    tr -d '\r' <"$log" | awk -v end=" on $1" 'index($0, "focused ") &&
-        substr($0, length($0) - length(end) + 1) == end { found = 1 } END { exit !found }'
-}
-
-# SIGTERM, then: orvane ends within $stop_seconds, as ended_well checks.
-stop_orvane() {
-    local what="$1"
-    if [[ -z "$orvane_pid" ]] || ! kill -0 "$orvane_pid" 2>/dev/null; then
-        fail "$what: orvane ended before it was told to"
-    else
-        kill -TERM "$orvane_pid"
-        local start=$SECONDS
-        if ! poll "$stop_seconds" eval '! kill -0 "$orvane_pid" 2>/dev/null'; then
-            fail "$what: orvane did not end within $stop_seconds s of SIGTERM"
-            kill -KILL "$orvane_pid" 2>/dev/null
-        fi
-        echo "$what: orvane ended $((SECONDS - start)) s after SIGTERM"
-    fi
-    ended_well "$what"
-}
-
-# Orvane has ended with status 0, saying so, and no sanitizer complained; its log is shown.
-ended_well() {
-    local what="$1"
-    wait "$script_pid"
-    local status=$?
-    [[ $status -eq 0 ]] || fail "$what: orvane exited with status $status"
-    logged 'Orvane stopped' || fail "$what: \"Orvane stopped\" was not logged"
-    if logged 'ERROR: (Address|Leak)Sanitizer|runtime error:'; then
-        fail "$what: the sanitizers reported a fault"
-    fi
-    echo "--- orvane's terminal ($what) ---"
-    tr -d '\r' <"$log"
-    echo "---"
-}
 
 # --- A face turning right and left ------------------------------------------------------
 # A window counts once it became the active one while orvane ran (the last one opened is

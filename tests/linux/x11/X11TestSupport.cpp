@@ -227,4 +227,18 @@ unsigned long createWindow(XDisplay* display, int x, int y, int width, int heigh
     return window;
 }
 
+void keepAbove(XDisplay* display, unsigned long client, bool above) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = client;
+    event.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = above ? 1 : 0; // add, remove
+    event.xclient.data.l[1] = static_cast<long>(XInternAtom(display, "_NET_WM_STATE_ABOVE", False));
+    event.xclient.data.l[3] = 2; // a pager's request: honoured at once
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+}
+
 } // namespace orvane::linuxbackend::test

@@ -64,6 +64,10 @@ unsigned long createWindow(XDisplay* display, int x, int y, int width, int heigh
                            const char* type = nullptr, bool overrideRedirect = true,
                            long eventMask = 0);
 
+// Asks the window manager to keep a client above the others, as a picture-in-picture player
+// does (`above`), or to stop.
+void keepAbove(XDisplay* display, unsigned long client, bool above);
+
 // A test desktop: the backend over the harness's X display, installed as the platform with a
 // manual main queue, a virtual clock and in-memory preferences.
 class TestDesktop {
