@@ -203,7 +203,8 @@ TEST_F(X11Ui_CalibrationScreens, GoBackToTheirMonitorWhenMovedAway) {
         ASSERT_TRUE(waitUntil([&] {
             return watch.sawMoveAwayFrom(monitorFor("1280,0")) ||
                    probe_.isOverrideRedirect(mid->winId());
-        })) << "not moved in round " << round;
+        })) << "not moved in round "
+            << round;
         ASSERT_TRUE(waitUntil([&] { return everyMonitorCovered(); })) << "round " << round;
     }
     EXPECT_TRUE(waitUntil([&] { return probe_.isOverrideRedirect(mid->winId()); }));
