@@ -3,6 +3,7 @@
 #include "orvane/platform/AccessibilityService.hpp"
 #include "orvane/platform/CameraService.hpp"
 #include "orvane/platform/Clock.hpp"
+#include "orvane/platform/DesktopBridge.hpp"
 #include "orvane/platform/DesktopConventions.hpp"
 #include "orvane/platform/Displays.hpp"
 #include "orvane/platform/FaceDetector.hpp"
@@ -57,6 +58,11 @@ struct Platform {
     std::shared_ptr<const DesktopConventions> desktopConventions;
     // The platform's own words for permissions, the hot key and the overview.
     std::shared_ptr<const PlatformWords> words;
+    // Where the desktop is reached through a helper running inside it (Wayland): that helper,
+    // the dot it draws and its status icon. Null where Orvane reaches the desktop directly.
+    std::shared_ptr<DesktopBridge> desktopBridge;
+    std::shared_ptr<GazeDotSurface> gazeDot;
+    std::shared_ptr<StatusIndicator> statusIndicator;
     // Set when this desktop session keeps Orvane from moving focus between other programs'
     // windows at all: one sentence that says so and what to do instead. Empty where it can.
     std::string unsupportedSession;
