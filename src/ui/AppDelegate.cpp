@@ -56,7 +56,10 @@ void AppDelegate::activate() {
 
 // The set-up window also carries the word on a session where focus cannot be moved.
 bool AppDelegate::showsSetUp() const {
-    return engine->status.get().needsSetUp() || !platform().unsupportedSession.empty();
+    // So does a desktop whose helper Orvane needs is not working.
+    const auto& bridge = platform().desktopBridge;
+    return engine->status.get().needsSetUp() || !platform().unsupportedSession.empty() ||
+           (bridge && bridge->state().status != DesktopBridgeStatus::ready);
 }
 
 std::vector<std::shared_ptr<SerialQueue>> AppDelegate::cameraQueues() const {

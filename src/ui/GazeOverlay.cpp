@@ -1,6 +1,7 @@
 #include "ui/GazeOverlay.hpp"
 
 #include "orvane/guards/SystemGuards.hpp"
+#include "orvane/platform/Platform.hpp"
 #include "ui/AccentColor.hpp"
 #include "ui/ScreenSpace.hpp"
 #include "ui/X11WindowControl.hpp"
@@ -105,6 +106,14 @@ GazeOverlay::~GazeOverlay() {
 }
 
 void GazeOverlay::setVisible(bool visible) {
+    if (auto surface = desktopDot()) {
+        // The desktop draws the dot: no window of ours to place or to keep above.
+        if (!visible && drawnByDesktop_) {
+            surface->hide();
+        }
+        drawnByDesktop_ = visible;
+        return;
+    }
     if (visible) {
         if (dot_) {
             return;
@@ -122,7 +131,21 @@ void GazeOverlay::setVisible(bool visible) {
     SystemGuards::setOverlayWindowNumber(std::nullopt);
 }
 
+std::shared_ptr<GazeDotSurface> GazeOverlay::desktopDot() {
+    return hasPlatform() ? platform().gazeDot : nullptr;
+}
+
 void GazeOverlay::update(const std::optional<plinth::Point>& globalTopLeft) {
+    if (drawnByDesktop_) {
+        if (auto surface = desktopDot()) {
+            if (globalTopLeft) {
+                surface->show(*globalTopLeft, size);
+            } else {
+                surface->hide();
+            }
+        }
+        return;
+    }
     if (!dot_) {
         return;
     }

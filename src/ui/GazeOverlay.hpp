@@ -3,6 +3,10 @@
 #include "plinth/Geometry.hpp"
 
 #include <memory>
+
+namespace orvane {
+class GazeDotSurface;
+}
 #include <optional>
 
 class QWidget;
@@ -29,11 +33,14 @@ public:
     // Nothing happens while the overlay is disabled.
     void update(const std::optional<plinth::Point>& globalTopLeft);
 
-    // The dot window; null while the overlay is disabled.
+    // The dot window; null while the overlay is disabled or the desktop draws the dot.
     QWidget* window() const { return dot_.get(); }
 
 private:
+    static std::shared_ptr<GazeDotSurface> desktopDot();
+
     std::unique_ptr<QWidget> dot_;
+    bool drawnByDesktop_ = false;
 };
 
 } // namespace orvane::ui

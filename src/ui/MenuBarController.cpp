@@ -11,14 +11,19 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
 
 #include <array>
+#include <cstdlib>
 #include <map>
 
 // The icons live in a static library: nothing would pull their resource in otherwise.
@@ -110,8 +115,28 @@ MenuBarController::MenuBarController(std::shared_ptr<GazeEngine> engine,
             self->refreshMenu();
         }
     }));
-    tray_->show();
+    // Without a tray host (plain GNOME) the icon would never be seen: the desktop shows it.
+    if (hasPlatform() && platform().statusIndicator && !QSystemTrayIcon::isSystemTrayAvailable()) {
+        indicator_ = platform().statusIndicator;
+        indicator_->onActivated = [self](const std::string& id) {
+            if (!self) {
+                return;
+            }
+            const auto index = static_cast<std::size_t>(std::strtoul(id.c_str(), nullptr, 10));
+            if (index < self->shownItems_.size()) {
+                self->perform(self->shownItems_[index].action);
+            }
+        };
+        indicator_->onOpening = [self] {
+            if (self) {
+                self->refreshMenu(true);
+            }
+        };
+    } else {
+        tray_->show();
+    }
     registerHotKey();
+    showOnDesktop();
 }
 
 MenuBarController::~MenuBarController() {
@@ -126,6 +151,11 @@ MenuBarController::~MenuBarController() {
         delete alert_.data();
     }
     tray_->setContextMenu(nullptr);
+    if (indicator_) {
+        indicator_->onActivated = nullptr;
+        indicator_->onOpening = nullptr;
+        indicator_->remove();
+    }
 }
 
 QIcon MenuBarController::icon(StatusIcon which) {
@@ -174,6 +204,53 @@ void MenuBarController::render(const GazeStatus& status) {
     // Read at every status, so a change made in the settings is followed at the next one.
     overlay_.setVisible(StatusPresentation::showsGazeDot(status, Prefs::shared().showGazeDot()));
     refreshMenu();
+    if (indicatorTooltip_ != summary || indicatorIcon_ != which) {
+        showOnDesktop();
+    }
+}
+
+void MenuBarController::showOnDesktop() {
+    if (!indicator_ || !shownIcon_) {
+        return;
+    }
+    indicatorIcon_ = *shownIcon_;
+    indicatorTooltip_ = tray_->toolTip();
+    std::vector<IndicatorItem> items;
+    for (std::size_t i = 0; i < shownItems_.size(); ++i) {
+        const MenuItem& item = shownItems_[i];
+        if (item.separator) {
+            items.push_back({});
+            continue;
+        }
+        std::string label = item.title;
+        if (!item.shortcut.empty()) {
+            label += "  " + item.shortcut;
+        }
+        items.push_back({std::to_string(i), label, item.enabled,
+                         item.checkable ? std::optional<bool>(item.checked) : std::nullopt});
+    }
+    const auto path = iconFile(*shownIcon_);
+    if (!path.empty()) {
+        indicator_->show(path, indicatorTooltip_.toStdString(), items);
+    }
+}
+
+std::string MenuBarController::iconFile(StatusIcon which) {
+    // The desktop draws from a file: our SVGs are copied out of the resources once.
+    const QString name = QLatin1String(StatusPresentation::iconName(which));
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/orvane-icons";
+    const QString path = folder + "/" + name + ".svg";
+    if (!QFileInfo::exists(path)) {
+        initialiseTrayIcons();
+        QDir().mkpath(folder);
+        QFile::remove(path + ".part");
+        if (!QFile::copy(":/icons/" + name + ".svg", path + ".part") ||
+            !QFile::rename(path + ".part", path)) {
+            return {};
+        }
+    }
+    return path.toStdString();
 }
 
 MenuState MenuBarController::menuState() const {
@@ -218,6 +295,7 @@ void MenuBarController::fillMenu(const std::vector<MenuItem>& items) {
             }
         }
         shownItems_ = items;
+        showOnDesktop();
         return;
     }
     menu_->clear();
@@ -234,6 +312,7 @@ void MenuBarController::fillMenu(const std::vector<MenuItem>& items) {
         }
     }
     shownItems_ = items;
+    showOnDesktop();
 }
 
 void MenuBarController::perform(MenuAction action) {

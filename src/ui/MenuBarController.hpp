@@ -4,6 +4,7 @@
 #include "orvane/app/StatusPresentation.hpp"
 #include "orvane/calibration/CalibrationController.hpp"
 #include "orvane/engine/GazeEngine.hpp"
+#include "orvane/platform/DesktopBridge.hpp"
 #include "orvane/platform/HotKeys.hpp"
 #include "orvane/platform/Subscription.hpp"
 #include "ui/GazeOverlay.hpp"
@@ -62,6 +63,8 @@ public:
     // The last calibration outcome shown, while it is open.
     QMessageBox* alert() const;
     bool hasHotKey() const { return hotKey_.has_value(); }
+    // True where the desktop has no tray host and draws the status icon and menu itself.
+    bool drawsOnDesktop() const { return indicator_ != nullptr; }
 
 private:
     void render(const GazeStatus& status);
@@ -73,6 +76,10 @@ private:
     void relaunch();
     void registerHotKey();
     void showAlert(const QString& title, const QString& text);
+    // Hands the icon, tool tip and menu to the desktop's own status icon, where there is one.
+    void showOnDesktop();
+    // A file holding the icon's SVG; empty when none could be written.
+    static std::string iconFile(StatusIcon which);
 
     std::shared_ptr<GazeEngine> engine_;
     std::shared_ptr<CalibrationController> calibration_;
@@ -92,6 +99,9 @@ private:
     std::optional<StatusIcon> shownIcon_;
     std::optional<MenuState> shownMenu_;
     std::vector<MenuItem> shownItems_;
+    std::shared_ptr<StatusIndicator> indicator_;
+    std::optional<StatusIcon> indicatorIcon_;
+    QString indicatorTooltip_;
 };
 
 } // namespace orvane::ui

@@ -2,6 +2,7 @@
 
 #include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/platform/Platform.hpp"
+#include "orvane/support/DesktopBridgeText.hpp"
 #include "ui/AccentColor.hpp"
 #include "ui/ViewSymbols.hpp"
 
@@ -273,7 +274,26 @@ void OnboardingView::buildAccessibilityStep() {
     restartPrograms_->setObjectName("restartPrograms");
     restartPrograms_->setFont(scaledFont(0.95));
     restart->addWidget(restartPrograms_);
+    // On a desktop reached through its own extension: whether that is on, and how to turn it on.
+    bridgeCallout_ = new QFrame(this);
+    bridgeCallout_->setObjectName("bridgeCallout");
+    bridgeCallout_->setFrameShape(QFrame::StyledPanel);
+    bridgeCallout_->setAutoFillBackground(true);
+    bridgeCallout_->setBackgroundRole(QPalette::AlternateBase);
+    auto* bridge = new QVBoxLayout(bridgeCallout_);
+    bridge->setContentsMargins(12, 10, 12, 10);
+    bridge->setSpacing(6);
+    bridgeText_ = wrappedLabel(QString(), bridgeCallout_);
+    bridgeText_->setObjectName("bridgeText");
+    bridgeText_->setFont(scaledFont(0.95));
+    enableBridge_ = new QPushButton("Turn On Extension", bridgeCallout_);
+    enableBridge_->setObjectName("enableBridge");
+    giveRoom(enableBridge_);
+    bridge->addWidget(bridgeText_);
+    bridge->addWidget(enableBridge_, 0, Qt::AlignLeft);
+    connect(enableBridge_, &QPushButton::clicked, this, [this] { flow_->enableBridge(); });
     step.controls->addSpacing(4);
+    step.controls->addWidget(bridgeCallout_);
     step.controls->addWidget(relaunchCallout_);
     step.controls->addWidget(restartCallout_);
     step.controls->addStretch();
@@ -392,6 +412,12 @@ void OnboardingView::render() {
     const auto restart = UnreachablePrograms::restartAdvice(flow.programsToRestart());
     restartCallout_->setVisible(!restart.empty());
     restartPrograms_->setText(text(restart));
+    const auto& bridgeState = flow.bridgeState();
+    bridgeCallout_->setVisible(bridgeState.has_value());
+    bridgeText_->setText(bridgeState ? text(DesktopBridgeText::describe(*bridgeState) +
+                                            (error ? "\n" + *error : std::string()))
+                                     : QString());
+    enableBridge_->setVisible(bridgeState && DesktopBridgeText::canEnable(*bridgeState));
 
     const bool running = calibration_->isRunning.get();
     startCalibration_->setVisible(!running);

@@ -90,6 +90,9 @@ private:
     QPushButton* relaunchButton_ = nullptr;
     QFrame* restartCallout_ = nullptr;
     QLabel* restartPrograms_ = nullptr;
+    QFrame* bridgeCallout_ = nullptr;
+    QLabel* bridgeText_ = nullptr;
+    QPushButton* enableBridge_ = nullptr;
 
     QPushButton* startCalibration_ = nullptr;
     QProgressBar* progressBar_ = nullptr;

@@ -43,7 +43,7 @@ bool OnboardingFlow::canAdvance() const {
     case cameraStep:
         return cameraGranted_;
     case accessibilityStep:
-        return axGranted_;
+        return axGranted_ && bridgeReady();
     case calibrationStep: {
         const auto& store = CalibrationStore::shared();
         return store.model() &&
@@ -77,6 +77,7 @@ void OnboardingFlow::setStep(int step) {
     // A message belongs to the step that raised it.
     errorMessage_.reset();
     lookForProgramsToRestart();
+    askBridge();
     changed();
 }
 
@@ -111,6 +112,35 @@ void OnboardingFlow::poll() {
         errorMessage_.reset(); // a refusal since reversed elsewhere
     }
     lookForProgramsToRestart();
+    askBridge();
+    changed();
+}
+
+void OnboardingFlow::askBridge() {
+    const auto& bridge = platform().desktopBridge;
+    if (bridge && step_ == accessibilityStep) {
+        bridgeState_ = bridge->state();
+    } else if (!bridge) {
+        bridgeState_.reset();
+    }
+}
+
+bool OnboardingFlow::bridgeReady() const {
+    return !platform().desktopBridge ||
+           (bridgeState_ && bridgeState_->status == DesktopBridgeStatus::ready);
+}
+
+void OnboardingFlow::enableBridge() {
+    const auto& bridge = platform().desktopBridge;
+    if (!bridge) {
+        return;
+    }
+    errorMessage_.reset();
+    if (!bridge->enable()) {
+        errorMessage_ = bridgeState_ ? bridgeState_->desktop + " did not turn the extension on."
+                                     : std::string("The desktop did not turn the extension on.");
+    }
+    askBridge();
     changed();
 }
 

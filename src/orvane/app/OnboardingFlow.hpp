@@ -2,6 +2,7 @@
 
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/platform/Cancellation.hpp"
+#include "orvane/platform/DesktopBridge.hpp"
 #include "orvane/platform/PlatformWords.hpp"
 
 #include <functional>
@@ -50,6 +51,12 @@ public:
     // can reach their windows (asked at every tick there). Empty elsewhere.
     const std::vector<std::string>& programsToRestart() const { return programsToRestart_; }
 
+    // Where the desktop is reached through a helper inside it: what the accessibility step
+    // last learnt of it (asked at every tick there). Advancing waits for it to be ready.
+    const std::optional<DesktopBridgeState>& bridgeState() const { return bridgeState_; }
+    // "Turn On Extension": asks the desktop to switch its helper on.
+    void enableBridge();
+
     // The footer's buttons; each does nothing where the button is not offered.
     void back();
     void advance();
@@ -80,6 +87,8 @@ private:
     explicit OnboardingFlow(std::shared_ptr<CalibrationCoordinator> coordinator);
     void setStep(int step);
     void lookForProgramsToRestart();
+    void askBridge();
+    bool bridgeReady() const;
     void changed();
 
     std::shared_ptr<CalibrationCoordinator> coordinator_;
@@ -89,6 +98,7 @@ private:
     std::optional<std::string> errorMessage_;
     int axWaitSeconds_ = 0;
     std::vector<std::string> programsToRestart_;
+    std::optional<DesktopBridgeState> bridgeState_;
     TimerHandle poll_;
 };
 

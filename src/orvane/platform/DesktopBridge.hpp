@@ -11,17 +11,19 @@ namespace orvane {
 
 // Where other programs' windows are reached only through a helper that runs inside the
 // desktop itself (a compositor extension or script), what Orvane knows of that helper.
+// (Not "Status": Xlib defines that as a macro.)
+enum class DesktopBridgeStatus {
+    ready,        // answering, of the version Orvane speaks
+    notInstalled, // the desktop does not know the helper at all
+    disabled,     // installed but switched off
+    needsLogOut,  // installed after the desktop started: it loads only at the next log-in
+    otherVersion, // answering in a version Orvane does not speak
+    failed,       // the desktop reports an error in it
+    unreachable,  // the desktop itself does not answer
+};
+
 struct DesktopBridgeState {
-    enum class Status {
-        ready,        // answering, of the version Orvane speaks
-        notInstalled, // the desktop does not know the helper at all
-        disabled,     // installed but switched off
-        needsLogOut,  // installed after the desktop started: it loads only at the next log-in
-        otherVersion, // answering in a version Orvane does not speak
-        failed,       // the desktop reports an error in it
-        unreachable,  // the desktop itself does not answer
-    };
-    Status status = Status::unreachable;
+    DesktopBridgeStatus status = DesktopBridgeStatus::unreachable;
     // The session kind and desktop as people name them ("Wayland", "GNOME Shell 43.9").
     std::string sessionKind;
     std::string desktop;

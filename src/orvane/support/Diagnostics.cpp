@@ -6,6 +6,7 @@
 #include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/guards/SystemGuards.hpp"
 #include "orvane/platform/Platform.hpp"
+#include "orvane/support/DesktopBridgeText.hpp"
 #include "plinth/Numeric.hpp"
 
 #include <optional>
@@ -183,8 +184,18 @@ void run(std::ostream& out) {
     if (!unsupported.empty()) {
         print(out, "\nsession:       UNSUPPORTED  ← see below");
     }
-    print(out,
-          std::string(unsupported.empty() ? "\n" : "") + "camera:        " + cameraPermission());
+    // Where windows are reached through a helper inside the desktop, nothing works without it.
+    if (const auto& bridge = platform().desktopBridge) {
+        const auto state = bridge->state();
+        print(out, "\nsession:       " + state.sessionKind + ", " + state.desktop);
+        print(out,
+              "bridge:        " + DesktopBridgeText::word(state.status) +
+                  (state.bridgeVersion ? " (version " + std::to_string(*state.bridgeVersion) + ")"
+                                       : std::string()));
+        print(out, "  " + DesktopBridgeText::describe(state));
+    }
+    print(out, std::string(unsupported.empty() && !platform().desktopBridge ? "\n" : "") +
+                   "camera:        " + cameraPermission());
     // Only where permissions follow the launching process does a terminal parent matter.
     const bool misleading = words().permissionsFollowLauncher && isLaunchedFromTerminal();
     print(out, std::string("accessibility: ") + (isTrusted() ? "trusted" : "NOT TRUSTED") +

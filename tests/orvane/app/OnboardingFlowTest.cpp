@@ -33,6 +33,56 @@ protected:
     int changes = 0;
 };
 
+// A desktop-side helper that is switched off until asked, and may refuse.
+class FakeBridge : public DesktopBridge {
+public:
+    DesktopBridgeState state() const override {
+        ++asked;
+        return {status,
+                "Wayland",
+                "GNOME Shell 43.9",
+                "the Orvane extension of GNOME Shell",
+                status == DesktopBridgeStatus::ready ? std::optional<unsigned>(1) : std::nullopt,
+                {}};
+    }
+    bool enable() override {
+        if (refuses) {
+            return false;
+        }
+        status = DesktopBridgeStatus::ready;
+        return true;
+    }
+    DesktopBridgeStatus status = DesktopBridgeStatus::disabled;
+    bool refuses = false;
+    mutable int asked = 0;
+};
+
+TEST_F(OnboardingFlowTest, TheAccessibilityStepWaitsForTheDesktopHelperAndTurnsItOn) {
+    auto bridge = std::make_shared<FakeBridge>();
+    platform().desktopBridge = bridge;
+    auto flow = makeFlow();
+    flow->startPolling();
+    desktop.run(1.0);
+    EXPECT_EQ(bridge->asked, 0) << "asked before its step";
+    flow->advance();
+    desktop.run(1.0);
+    ASSERT_TRUE(flow->bridgeState().has_value());
+    EXPECT_EQ(flow->bridgeState()->status, DesktopBridgeStatus::disabled);
+    EXPECT_FALSE(flow->canAdvance()) << "trusted, but no window can be reached yet";
+
+    bridge->refuses = true;
+    flow->enableBridge();
+    EXPECT_TRUE(flow->errorMessage().has_value());
+    EXPECT_FALSE(flow->canAdvance());
+
+    bridge->refuses = false;
+    flow->enableBridge();
+    EXPECT_EQ(flow->bridgeState()->status, DesktopBridgeStatus::ready);
+    EXPECT_TRUE(flow->canAdvance());
+    flow->advance();
+    EXPECT_EQ(flow->step(), OnboardingFlow::calibrationStep);
+}
+
 TEST_F(OnboardingFlowTest, TheWaitCountsOnlyOnTheAccessibilityStepAndEndsWithTheFlow) {
     desktop.accessibility->setTrusted(false);
     auto flow = makeFlow();
