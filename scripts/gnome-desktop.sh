@@ -78,7 +78,8 @@ SETTINGS
 # --- The shell --------------------------------------------------------------------------
 # No core files from a shell that crashes as it is ended.
 ulimit -c 0
-export WAYLAND_DISPLAY="orvane-wayland-$$"
+# In the private runtime folder: no other desktop sees it.
+export WAYLAND_DISPLAY=orvane-wayland
 gnome-shell --headless --wayland --no-x11 --wayland-display "$WAYLAND_DISPLAY" \
     --virtual-monitor 1920x1080 --virtual-monitor 1920x1080 >"$shell_log" 2>&1 &
 started_pids+=($!)

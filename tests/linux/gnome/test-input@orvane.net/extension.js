@@ -20,8 +20,13 @@ const TEST_SHELL_XML = `
     <method name="OpenPasswordDialog"/>
     <method name="OpenDialog"/>
     <method name="CloseDialog"/>
-    <method name="OpenMenu"/>
-    <method name="CloseMenu"/>
+    <!-- role: a top-bar button's name in the panel's status area ("dateMenu") -->
+    <method name="OpenMenu"><arg name="role" type="s" direction="in"/></method>
+    <method name="CloseMenu"><arg name="role" type="s" direction="in"/></method>
+    <method name="ActivateMenuItem">
+      <arg name="role" type="s" direction="in"/>
+      <arg name="index" type="i" direction="in"/>
+    </method>
     <method name="Overview"><arg name="visible" type="b" direction="in"/></method>
   </interface>
 </node>`;
@@ -49,29 +54,29 @@ class TestShell {
         this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval, state);
     }
 
-    KeyTap([keyval]) {
+    KeyTap(keyval) {
         this._key(keyval, Clutter.KeyState.PRESSED);
         this._key(keyval, Clutter.KeyState.RELEASED);
     }
 
-    KeyPress([keyval]) {
+    KeyPress(keyval) {
         this._key(keyval, Clutter.KeyState.PRESSED);
     }
 
-    KeyRelease([keyval]) {
+    KeyRelease(keyval) {
         this._key(keyval, Clutter.KeyState.RELEASED);
     }
 
-    PointerMoveTo([x, y]) {
+    PointerMoveTo(x, y) {
         this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
     }
 
-    ButtonPress([button]) {
+    ButtonPress(button) {
         this._pointer.notify_button(GLib.get_monotonic_time(), button,
             Clutter.ButtonState.PRESSED);
     }
 
-    ButtonRelease([button]) {
+    ButtonRelease(button) {
         this._pointer.notify_button(GLib.get_monotonic_time(), button,
             Clutter.ButtonState.RELEASED);
     }
@@ -111,15 +116,30 @@ class TestShell {
         dialog.destroy();
     }
 
-    OpenMenu() {
-        Main.panel.statusArea.dateMenu.menu.open();
+    _menu(role) {
+        const button = Main.panel.statusArea[role];
+        if (!button)
+            throw new Error(`no ${role} in the top bar`);
+        return button.menu;
     }
 
-    CloseMenu() {
-        Main.panel.statusArea.dateMenu.menu.close();
+    OpenMenu(role) {
+        this._menu(role).open();
     }
 
-    Overview([visible]) {
+    CloseMenu(role) {
+        this._menu(role).close();
+    }
+
+    // The index counts items only, separators aside.
+    ActivateMenuItem(role, index) {
+        const items = this._menu(role)._getMenuItems()
+            .filter(item => !(item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem));
+        // What a click ends in; a switch item's own activate() wants the click's event.
+        items[index].emit('activate', null);
+    }
+
+    Overview(visible) {
         if (visible)
             Main.overview.show();
         else

@@ -35,6 +35,8 @@ const INTERFACE_VERSION = 1;
 // How long an activation may take before the shell names the window as focused.
 const ACTIVATE_TIMEOUT_MS = 500;
 const MIN_INPUT_INTERVAL_MS = 50;
+// The idle time counts in whole milliseconds, read a moment apart from the clock.
+const INPUT_AT_TOLERANCE_MS = 3;
 const DOT_STYLE = 'background-color: rgba(255, 80, 64, 0.55); border: 2px solid rgba(255, 255, 255, 0.7);';
 
 const WINDOW_TYPE_NAMES = new Map([
@@ -284,13 +286,16 @@ class Bridge {
         this._sampleInput();
     }
 
-    // Idle time growing on its own is no change; it falling means new input.
+    // Idle time growing on its own is no change; new input is, seen as the moment of the
+    // last input (now less the idle time) moving on.
     _sampleInput() {
         const [x, y, state] = global.get_pointer();
         const idle = Math.min(global.backend.get_core_idle_monitor().get_idletime(), 0xffffffff);
+        const inputAt = GLib.get_monotonic_time() / 1000 - idle;
         const last = this._lastInput;
-        this._lastInput = {x, y, state, idle};
-        if (last && last.x === x && last.y === y && last.state === state && idle >= last.idle)
+        this._lastInput = {x, y, state, inputAt};
+        if (last && last.x === x && last.y === y && last.state === state &&
+            inputAt < last.inputAt + INPUT_AT_TOLERANCE_MS)
             return;
         this._impl.emit_signal('Input', new GLib.Variant('(iiuu)', [x, y, state, idle]));
     }
@@ -421,7 +426,7 @@ class Bridge {
         return [x, y, state];
     }
 
-    WarpPointer([x, y]) {
+    WarpPointer(x, y) {
         Clutter.get_default_backend().get_default_seat().warp_pointer(x, y);
     }
 
@@ -435,7 +440,7 @@ class Bridge {
         invocation.return_value(null);
     }
 
-    PostKey([keyval, pressed]) {
+    PostKey(keyval, pressed) {
         try {
             if (!this._keyboard) {
                 this._keyboard = Clutter.get_default_backend().get_default_seat()
@@ -472,7 +477,7 @@ class Bridge {
         invocation.return_value(new GLib.Variant('(b)', [released]));
     }
 
-    ShowDot([x, y, diameter]) {
+    ShowDot(x, y, diameter) {
         const uiGroup = Main.layoutManager.uiGroup;
         if (!this._dot) {
             this._dot = new St.Widget({reactive: false, can_focus: false, track_hover: false});
@@ -503,7 +508,7 @@ class Bridge {
         this._dot?.hide();
     }
 
-    SetIndicator([icon, tooltip, items]) {
+    SetIndicator(icon, tooltip, items) {
         if (!this._indicator) {
             this._indicator = new PanelMenu.Button(0.0, 'Orvane', false);
             this._indicatorIcon = new St.Icon({style_class: 'system-status-icon'});
