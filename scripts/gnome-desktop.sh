@@ -88,7 +88,7 @@ export ORVANE_GNOME_SHELL_LOG="$shell_log"
 shell_call() {
     gdbus call --session --timeout 5 -d org.gnome.Shell "$@"
 }
-wait_for 20 shell_call -o /org/gnome/Shell -m org.freedesktop.DBus.Properties.Get \
+wait_for 30 shell_call -o /org/gnome/Shell -m org.freedesktop.DBus.Properties.Get \
     org.gnome.Shell.Extensions ShellVersion || fail "the shell did not start"
 for uuid in "${uuids[@]}"; do
     extension_enabled() {
@@ -100,7 +100,9 @@ for uuid in "${uuids[@]}"; do
             -m org.gnome.Shell.Extensions.GetExtensionInfo "$uuid")"
 done
 
-# The session starts in the overview: close it through whichever of ours is loaded.
+# The session starts in the overview, shown once the start-up is complete (which the shell
+# logs): close it then, through whichever of ours is loaded.
+wait_for 30 grep -q "GNOME Shell started at" "$shell_log" || fail "the shell's start-up did not complete"
 name_owned() {
     gdbus call --session --timeout 5 -d org.freedesktop.DBus -o /org/freedesktop/DBus \
         -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
