@@ -29,6 +29,8 @@ packages=(
     konsole terminator
     # checking and packaging the desktop files and the Debian package
     desktop-file-utils appstream file
+    # the GNOME tests: Qt on Wayland, and a parser for the generated shell extensions
+    qt6-wayland nodejs
 )
 
 if [[ $(id -u) -ne 0 ]]; then
@@ -42,3 +44,6 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y "${packages[@]}"
+# The headless GNOME Shell of the GNOME tests (scripts/gnome-desktop.sh), without the whole
+# desktop its recommendations bring.
+apt-get install -y --no-install-recommends gnome-shell

@@ -19,94 +19,15 @@ if [[ $# -lt 1 ]]; then
     exit 2
 fi
 
-# A private PID namespace makes clean-up total: when this script's namespace ends, the kernel
-# ends every process left in it, whatever daemonised itself. Fall back to walking our own
-# process tree when namespaces are not available (an unprivileged user without user
-# namespaces).
-if [[ -z "${ORVANE_TEST_DESKTOP_NS:-}" ]]; then
-    export ORVANE_TEST_DESKTOP_NS=1
-    if unshare --pid --fork --kill-child --mount-proc true 2>/dev/null; then
-        exec unshare --pid --fork --kill-child --mount-proc "$BASH" "$0" "$@"
-    elif unshare --user --map-root-user --pid --fork --kill-child --mount-proc true 2>/dev/null; then
-        exec unshare --user --map-root-user --pid --fork --kill-child --mount-proc \
-            "$BASH" "$0" "$@"
-    fi
-fi
+desktop_name=test-desktop
+source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
+enter_private_namespace "$@"
+begin_desktop
 
-workdir="$(mktemp -d "${TMPDIR:-/tmp}/orvane-desktop.XXXXXX")"
-started_pids=()
-
-descendants() {
-    local parent="$1" child
-    for child in $(ps -o pid= --ppid "$parent" 2>/dev/null); do
-        descendants "$child"
-        echo "$child"
-    done
-}
-
-teardown() {
-    local status=$?
-    trap - EXIT INT TERM HUP
-    local pids
-    pids="$(descendants $$)"
-    if [[ -n "$pids" ]]; then
-        kill -TERM $pids 2>/dev/null
-        local deadline=$((SECONDS + 3))
-        while [[ $SECONDS -lt $deadline ]]; do
-            local alive=0 pid
-            for pid in $pids; do
-                if kill -0 "$pid" 2>/dev/null; then
-                    alive=1
-                fi
-            done
-            [[ $alive -eq 0 ]] && break
-            sleep 0.05
-        done
-        kill -KILL $pids 2>/dev/null
-    fi
-    wait 2>/dev/null
-    rm -rf "$workdir"
-    exit "$status"
-}
-trap teardown EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
-
-fail() {
-    echo "test-desktop: $*" >&2
-    exit 1
-}
-
-# Polls `check` until it succeeds or `seconds` pass. Start-up only; tests wait on X events.
-wait_for() {
-    local seconds="$1"
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@" >/dev/null 2>&1; do
-        [[ $SECONDS -ge $deadline ]] && return 1
-        sleep 0.02
-    done
-}
-
-mkdir -p "$workdir/home" "$workdir/runtime" "$workdir/config" "$workdir/data" "$workdir/cache"
-chmod 700 "$workdir/runtime"
-export HOME="$workdir/home"
-export XDG_RUNTIME_DIR="$workdir/runtime"
-export XDG_CONFIG_HOME="$workdir/config"
-export XDG_DATA_HOME="$workdir/data"
-export XDG_CACHE_HOME="$workdir/cache"
+use_private_home
 export XDG_SESSION_TYPE=x11
 export GDK_BACKEND=x11
 export QT_QPA_PLATFORM=xcb
-export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-# A file in the private config folder: settings outlive the processes that set them, as in a
-# real session (a restarted accessibility bus reads back that it is switched on).
-export GSETTINGS_BACKEND=keyfile
-export GTK_USE_PORTAL=0
-export GIO_USE_VFS=local
-unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER
-unset XAUTHORITY DISPLAY
 
 # --- X server with three (or two) monitors ----------------------------------------------
 monitors="${ORVANE_DESKTOP_MONITORS:-3}"
@@ -144,20 +65,9 @@ xrandr --setmonitor RIGHT "1280/338x1080/286+$((1280 * (monitors - 1)))+0" none 
     fail "xrandr --setmonitor RIGHT failed"
 
 # --- D-Bus session and the accessibility bus --------------------------------------------
-exec {busfd}>"$workdir/bus"
-dbus-daemon --session --nofork --nopidfile --print-address="$busfd" \
-    >"$workdir/dbus.log" 2>&1 &
-started_pids+=($!)
-exec {busfd}>&-
-wait_for 10 test -s "$workdir/bus" || fail "dbus-daemon did not start"
-export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$workdir/bus")"
-
-/usr/libexec/at-spi-bus-launcher --launch-immediately >"$workdir/atspi.log" 2>&1 &
-started_pids+=($!)
-gdbus wait --session --timeout 10 org.a11y.Bus || fail "the accessibility bus did not start"
-gdbus call --session -d org.a11y.Bus -o /org/a11y/bus \
-    -m org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null ||
-    fail "could not enable the accessibility bus"
+start_bus session DBUS_SESSION_BUS_ADDRESS
+export DBUS_SESSION_BUS_ADDRESS
+start_accessibility_bus
 
 # --- Window manager ---------------------------------------------------------------------
 wm="${ORVANE_DESKTOP_WM:-openbox}"

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Runs one command in a private, throw-away GNOME Shell Wayland session and returns its exit
+# status: a headless shell with two 1920x1080 virtual monitors side by side, private system
+# and session buses, the accessibility bus enabled, animations off, the overview closed.
+# HOME and the XDG folders are private. Everything started here is ended here.
+#
+#   scripts/gnome-desktop.sh command [args...]
+#
+# ORVANE_GNOME_EXTENSIONS: extension folders (named by their uuid), separated by ':', to load
+# and enable; one of them must offer the bridge or the test shell so the overview can be
+# closed.
+#
+# The command finds WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, ORVANE_TEST_DESKTOP=1 and
+# ORVANE_GNOME_SHELL_LOG (the shell's log, JavaScript errors included) set.
+set -uo pipefail
+
+if [[ $# -lt 1 ]]; then
+    echo "usage: $0 command [args...]" >&2
+    exit 2
+fi
+
+desktop_name=gnome-desktop
+source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
+enter_private_namespace "$@"
+begin_desktop
+
+use_private_home
+export XDG_SESSION_TYPE=wayland
+export XDG_CURRENT_DESKTOP=GNOME
+export GDK_BACKEND=wayland
+export QT_QPA_PLATFORM=wayland
+shell_log="$workdir/gnome-shell.log"
+on_failure() {
+    echo "$desktop_name: the last lines of the shell's log:" >&2
+    tail -n 40 "$shell_log" >&2
+}
+
+command -v gnome-shell >/dev/null || fail "gnome-shell is not installed (scripts/install-deps.sh)"
+# The shell asks logind for a session when /run/systemd says systemd runs; this namespace's
+# own empty /run/systemd says it does not.
+mount -t tmpfs tmpfs /run/systemd 2>/dev/null || fail "cannot hide /run/systemd (needs root)"
+
+# --- Buses ------------------------------------------------------------------------------
+start_bus system DBUS_SYSTEM_BUS_ADDRESS
+export DBUS_SYSTEM_BUS_ADDRESS
+start_bus session DBUS_SESSION_BUS_ADDRESS
+export DBUS_SESSION_BUS_ADDRESS
+start_accessibility_bus
+
+# --- Settings and extensions ------------------------------------------------------------
+uuids=()
+if [[ -n "${ORVANE_GNOME_EXTENSIONS:-}" ]]; then
+    mkdir -p "$XDG_DATA_HOME/gnome-shell/extensions"
+    IFS=: read -r -a extension_dirs <<<"$ORVANE_GNOME_EXTENSIONS"
+    for dir in "${extension_dirs[@]}"; do
+        [[ -f "$dir/metadata.json" ]] || fail "no extension in $dir"
+        uuid="$(basename "$dir")"
+        ln -s "$(realpath "$dir")" "$XDG_DATA_HOME/gnome-shell/extensions/$uuid"
+        uuids+=("$uuid")
+    done
+fi
+enabled="["
+for uuid in "${uuids[@]}"; do
+    enabled+="'$uuid', "
+done
+enabled="${enabled%, }]"
+mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings"
+cat >"$XDG_CONFIG_HOME/glib-2.0/settings/keyfile" <<SETTINGS
+[org/gnome/desktop/interface]
+enable-animations=false
+
+[org/gnome/shell]
+enabled-extensions=$enabled
+disable-user-extensions=false
+welcome-dialog-last-shown-version='999'
+SETTINGS
+
+# --- The shell --------------------------------------------------------------------------
+# No core files from a shell that crashes as it is ended.
+ulimit -c 0
+# In the private runtime folder: no other desktop sees it.
+export WAYLAND_DISPLAY=orvane-wayland
+gnome-shell --headless --wayland --no-x11 --wayland-display "$WAYLAND_DISPLAY" \
+    --virtual-monitor 1920x1080 --virtual-monitor 1920x1080 >"$shell_log" 2>&1 &
+started_pids+=($!)
+shell_pid=$!
+export ORVANE_GNOME_SHELL_LOG="$shell_log"
+shell_call() {
+    gdbus call --session --timeout 5 -d org.gnome.Shell "$@"
+}
+wait_for 30 shell_call -o /org/gnome/Shell -m org.freedesktop.DBus.Properties.Get \
+    org.gnome.Shell.Extensions ShellVersion || fail "the shell did not start"
+for uuid in "${uuids[@]}"; do
+    extension_enabled() {
+        shell_call -o /org/gnome/Shell -m org.gnome.Shell.Extensions.GetExtensionInfo "$1" |
+            grep -q "'state': <1.0>"
+    }
+    wait_for 10 extension_enabled "$uuid" ||
+        fail "extension $uuid was not enabled: $(shell_call -o /org/gnome/Shell \
+            -m org.gnome.Shell.Extensions.GetExtensionInfo "$uuid")"
+done
+
+# The session starts in the overview, shown once the start-up is complete (which the shell
+# logs): close it then, through whichever of ours is loaded.
+wait_for 30 grep -q "GNOME Shell started at" "$shell_log" || fail "the shell's start-up did not complete"
+name_owned() {
+    gdbus call --session --timeout 5 -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+        -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
+}
+overview_closed() {
+    gdbus call --session --timeout 5 -d net.orvane.Bridge -o /net/orvane/Bridge \
+        -m org.freedesktop.DBus.Properties.Get net.orvane.Bridge1 OverviewActive |
+        grep -q false
+}
+if [[ ${#uuids[@]} -gt 0 ]]; then
+    wait_for 10 sh -c "$(declare -f name_owned); name_owned net.orvane.Bridge ||
+        name_owned net.orvane.TestShell" || fail "neither the bridge nor the test shell is on the bus"
+    if name_owned net.orvane.Bridge; then
+        gdbus call --session -d net.orvane.Bridge -o /net/orvane/Bridge \
+            -m org.freedesktop.DBus.Properties.Set net.orvane.Bridge1 OverviewActive '<false>' \
+            >/dev/null || fail "could not close the overview"
+        wait_for 10 overview_closed || fail "the overview did not close"
+    else
+        gdbus call --session -d net.orvane.TestShell -o /net/orvane/TestShell \
+            -m net.orvane.TestShell.Overview false >/dev/null || fail "could not close the overview"
+    fi
+fi
+kill -0 "$shell_pid" 2>/dev/null || fail "the shell ended"
+
+export ORVANE_TEST_DESKTOP=1
+"$@"

@@ -1,0 +1,152 @@
+// For Orvane's tests only: the user's side of a headless shell, on the session bus as
+// net.orvane.TestShell. Keys and pointer go through virtual devices, as a real keyboard's
+// and mouse's would; the dialog is built like the shell's own password prompts.
+const {Gio, GLib, St, Clutter} = imports.gi;
+const Main = imports.ui.main;
+const ModalDialog = imports.ui.modalDialog;
+
+const TEST_SHELL_XML = `
+<node>
+  <interface name="net.orvane.TestShell">
+    <method name="KeyTap"><arg name="keyval" type="u" direction="in"/></method>
+    <method name="KeyPress"><arg name="keyval" type="u" direction="in"/></method>
+    <method name="KeyRelease"><arg name="keyval" type="u" direction="in"/></method>
+    <method name="PointerMoveTo">
+      <arg name="x" type="i" direction="in"/>
+      <arg name="y" type="i" direction="in"/>
+    </method>
+    <method name="ButtonPress"><arg name="button" type="u" direction="in"/></method>
+    <method name="ButtonRelease"><arg name="button" type="u" direction="in"/></method>
+    <method name="OpenPasswordDialog"/>
+    <method name="OpenDialog"/>
+    <method name="CloseDialog"/>
+    <!-- role: a top-bar button's name in the panel's status area ("dateMenu") -->
+    <method name="OpenMenu"><arg name="role" type="s" direction="in"/></method>
+    <method name="CloseMenu"><arg name="role" type="s" direction="in"/></method>
+    <method name="ActivateMenuItem">
+      <arg name="role" type="s" direction="in"/>
+      <arg name="index" type="i" direction="in"/>
+    </method>
+    <method name="Overview"><arg name="visible" type="b" direction="in"/></method>
+  </interface>
+</node>`;
+
+class TestShell {
+    enable() {
+        const seat = Clutter.get_default_backend().get_default_seat();
+        this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+        this._dialog = null;
+        this._impl = Gio.DBusExportedObject.wrapJSObject(TEST_SHELL_XML, this);
+        this._impl.export(Gio.DBus.session, '/net/orvane/TestShell');
+        this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, 'net.orvane.TestShell',
+            Gio.BusNameOwnerFlags.NONE, null, null);
+    }
+
+    disable() {
+        this.CloseDialog();
+        Gio.bus_unown_name(this._nameId);
+        this._impl.unexport();
+        this._impl = this._keyboard = this._pointer = null;
+    }
+
+    _key(keyval, state) {
+        this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval, state);
+    }
+
+    KeyTap(keyval) {
+        this._key(keyval, Clutter.KeyState.PRESSED);
+        this._key(keyval, Clutter.KeyState.RELEASED);
+    }
+
+    KeyPress(keyval) {
+        this._key(keyval, Clutter.KeyState.PRESSED);
+    }
+
+    KeyRelease(keyval) {
+        this._key(keyval, Clutter.KeyState.RELEASED);
+    }
+
+    PointerMoveTo(x, y) {
+        this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
+    }
+
+    ButtonPress(button) {
+        this._pointer.notify_button(GLib.get_monotonic_time(), button,
+            Clutter.ButtonState.PRESSED);
+    }
+
+    ButtonRelease(button) {
+        this._pointer.notify_button(GLib.get_monotonic_time(), button,
+            Clutter.ButtonState.RELEASED);
+    }
+
+    _openDialog(withPassword) {
+        this.CloseDialog();
+        const dialog = new ModalDialog.ModalDialog({styleClass: 'prompt-dialog'});
+        dialog.contentLayout.add_child(new St.Label({text: 'Authentication required'}));
+        if (withPassword) {
+            const entry = new St.PasswordEntry({
+                style_class: 'prompt-dialog-password-entry',
+                can_focus: true,
+            });
+            dialog.contentLayout.add_child(entry);
+            dialog.setInitialKeyFocus(entry);
+        }
+        dialog.addButton({label: 'Cancel', action: () => this.CloseDialog(), key: Clutter.KEY_Escape});
+        if (!dialog.open())
+            throw new Error('the dialog could not take the keyboard');
+        this._dialog = dialog;
+    }
+
+    OpenPasswordDialog() {
+        this._openDialog(true);
+    }
+
+    OpenDialog() {
+        this._openDialog(false);
+    }
+
+    CloseDialog() {
+        if (!this._dialog)
+            return;
+        const dialog = this._dialog;
+        this._dialog = null;
+        dialog.close();
+        dialog.destroy();
+    }
+
+    _menu(role) {
+        const button = Main.panel.statusArea[role];
+        if (!button)
+            throw new Error(`no ${role} in the top bar`);
+        return button.menu;
+    }
+
+    OpenMenu(role) {
+        this._menu(role).open();
+    }
+
+    CloseMenu(role) {
+        this._menu(role).close();
+    }
+
+    // The index counts items only, separators aside.
+    ActivateMenuItem(role, index) {
+        const items = this._menu(role)._getMenuItems()
+            .filter(item => !(item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem));
+        // What a click ends in; a switch item's own activate() wants the click's event.
+        items[index].emit('activate', null);
+    }
+
+    Overview(visible) {
+        if (visible)
+            Main.overview.show();
+        else
+            Main.overview.hide();
+    }
+}
+
+function init() {
+    return new TestShell();
+}
