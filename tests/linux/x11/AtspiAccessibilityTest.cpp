@@ -3,7 +3,9 @@
 #include "linux/x11/X11Clients.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/wayland/BridgeWindowFrames.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
 #include "orvane/focus/UnreachablePrograms.hpp"
@@ -224,6 +226,125 @@ TEST_F(X11_accessibility, answersForAProcessWithoutAccessibility) {
               AXError::invalidElement);
     EXPECT_EQ((*service)->setAttribute(nobody, AXAttribute::focused, true),
               AXError::invalidElement);
+}
+
+// The service as on Wayland, reading extents relative to the window and placing them by the
+// frames a compositor's bridge would give, here taken from the X server: every position must
+// come out as the screen coordinates the X11 service reads.
+class X11_accessibility_window_relative : public X11_accessibility {
+protected:
+    void SetUp() override {
+        X11_accessibility::SetUp();
+        if (HasFatalFailure() || IsSkipped()) {
+            return;
+        }
+        BridgeWindowFrames::Hooks hooks;
+        hooks.windows =
+            [this](pid_t pid) -> std::optional<std::vector<BridgeWindowFrames::Window>> {
+            auto windows = X11WindowList::query(desktop->connection());
+            if (!windows) {
+                return std::nullopt;
+            }
+            const auto primary = X11Displays::primaryRootFrame(desktop->connection());
+            const auto global = [&](const plinth::Rect& root) {
+                const auto origin = X11Displays::globalFromRoot({root.x, root.y}, primary);
+                return plinth::Rect{origin.x, origin.y, root.width, root.height};
+            };
+            std::vector<BridgeWindowFrames::Window> frames;
+            for (const auto& window : *windows) {
+                if (window.isClient && window.pid == pid) {
+                    frames.push_back({window.window, window.title, global(window.rootFrame),
+                                      global(window.shadow.grow(window.clientFrame))});
+                }
+            }
+            return frames;
+        };
+        relative = std::make_shared<AtspiAccessibility>(
+            std::make_shared<BridgeWindowFrames>(std::move(hooks)));
+    }
+
+    // Position and size of an element as a service reads them.
+    static plinth::Rect placed(AccessibilityService& through, const AXElementRef& element) {
+        auto position = through.copyAttribute(element, AXAttribute::position);
+        auto size = through.copyAttribute(element, AXAttribute::size);
+        if (!position.ok() || !size.ok()) {
+            return {};
+        }
+        const auto point = std::get<plinth::Point>(position.value);
+        const auto extent = std::get<AXSize>(size.value);
+        return {point.x, point.y, extent.width, extent.height};
+    }
+
+    AXElementRef hit(AccessibilityService& through, plinth::Point point) {
+        auto found =
+            through.elementAtPosition(through.applicationElement(factory.pid()),
+                                      static_cast<float>(point.x), static_cast<float>(point.y));
+        return found.ok() ? std::get<AXElementRef>(found.value) : nullptr;
+    }
+
+    std::shared_ptr<AtspiAccessibility> relative;
+};
+
+TEST_F(X11_accessibility_window_relative, placesWindowsAndWidgetsAsScreenCoordinatesDo) {
+    auto entry = findShowingEntry(factory.pid());
+    ASSERT_TRUE(entry);
+    auto screenEntry = hit(**service, *entry);
+    auto relativeEntry = hit(*relative, *entry);
+    ASSERT_TRUE(screenEntry && relativeEntry);
+    EXPECT_EQ(
+        std::get<std::string>(relative->copyAttribute(relativeEntry, AXAttribute::role).value),
+        "AXTextField");
+    const plinth::Rect onScreen = placed(**service, screenEntry);
+    EXPECT_GT(onScreen.width, 20.0);
+    EXPECT_EQ(placed(*relative, relativeEntry), onScreen);
+
+    auto windows =
+        relative->copyAttribute(relative->applicationElement(factory.pid()), AXAttribute::windows);
+    ASSERT_TRUE(windows.ok());
+    const auto window = std::get<std::vector<AXElementRef>>(windows.value).at(0);
+    EXPECT_EQ(placed(*relative, window), placed(**service, window));
+
+    // Outside every window of the application there is nothing.
+    EXPECT_EQ(
+        relative->elementAtPosition(relative->applicationElement(factory.pid()), 5.0f, 1075.0f)
+            .error,
+        AXError::noValue);
+}
+
+// Client-side decorations with a shadow: the toolkit counts from the corner of all it draws,
+// the bridge's frame is the visible window within it.
+TEST_F(X11_accessibility_window_relative, countsFromTheSurfaceButSeesTheFrame) {
+    ::Display* display = desktop->connection().display();
+    auto outer = X11WindowList::clientFrameOf(desktop->connection(), factory.window);
+    ASSERT_TRUE(outer);
+    const long margins[] = {20, 22, 15, 25}; // left, right, top, bottom
+    const Atom extents = XInternAtom(display, "_GTK_FRAME_EXTENTS", False);
+    XChangeProperty(display, factory.window, extents, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(margins), 4);
+    XSync(display, False);
+    const plinth::Rect seen{outer->x + 20, outer->y + 15, outer->width - 42, outer->height - 40};
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        return X11WindowList::clientFrameOf(desktop->connection(), factory.window) == seen;
+    }));
+
+    auto entry = findShowingEntry(factory.pid());
+    ASSERT_TRUE(entry);
+    auto screenEntry = hit(**service, *entry);
+    auto relativeEntry = hit(*relative, *entry);
+    ASSERT_TRUE(screenEntry && relativeEntry);
+    EXPECT_EQ(placed(*relative, relativeEntry), placed(**service, screenEntry));
+    auto windows =
+        relative->copyAttribute(relative->applicationElement(factory.pid()), AXAttribute::windows);
+    ASSERT_TRUE(windows.ok());
+    EXPECT_EQ(placed(*relative, std::get<std::vector<AXElementRef>>(windows.value).at(0)), seen);
+    // The shadow is no part of the window.
+    EXPECT_FALSE(hit(*relative, {outer->x + 5, outer->y + 100}));
+
+    XDeleteProperty(display, factory.window, extents);
+    XSync(display, False);
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        return X11WindowList::clientFrameOf(desktop->connection(), factory.window) == outer;
+    }));
 }
 
 // The process that owns `name` on the session bus; 0 when none does.

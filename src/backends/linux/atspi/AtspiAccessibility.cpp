@@ -3,11 +3,7 @@
 #include "backends/linux/atspi/AtspiBusStatus.hpp"
 #include "backends/linux/atspi/AtspiElement.hpp"
 #include "backends/linux/atspi/AtspiRoles.hpp"
-#include "backends/linux/x11/X11Connection.hpp"
-#include "backends/linux/x11/X11Displays.hpp"
-#include "backends/linux/x11/X11RaisedWindows.hpp"
-#include "backends/linux/x11/X11WindowCache.hpp"
-#include "backends/linux/x11/X11WindowList.hpp"
+#include "backends/linux/atspi/AtspiWindowSystem.hpp"
 
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
@@ -23,8 +19,11 @@ namespace {
 
 constexpr int callTimeoutMilliseconds = 300;
 constexpr int maxHitTestDepth = 32;
-// How far (origin distance + size differences) an accessibility window may be from its X window.
+constexpr int maxParentDepth = 64;
+// How far (origin distance + size differences) an accessibility window may be from its window.
 constexpr double windowMatchTolerance = 12.0;
+// How far apart two sizes may be and still be taken for the same rectangle.
+constexpr double sizeMatchTolerance = 2.0;
 
 // Turns an AT-SPI failure into the caller's error, freeing it.
 AXError takeError(GError*& error) {
@@ -57,15 +56,15 @@ struct ComponentRef {
     ComponentRef& operator=(const ComponentRef&) = delete;
 };
 
-// Screen (= X root) extents of an element.
-std::optional<plinth::Rect> screenExtents(AtspiAccessible* accessible, AXError& error) {
+std::optional<plinth::Rect> extentsIn(AtspiAccessible* accessible, AtspiCoordType type,
+                                      AXError& error) {
     ComponentRef ref(accessible);
     if (!ref.component) {
         error = AXError::attributeUnsupported;
         return std::nullopt;
     }
     GError* gerror = nullptr;
-    AtspiRect* rect = atspi_component_get_extents(ref.component, ATSPI_COORD_TYPE_SCREEN, &gerror);
+    AtspiRect* rect = atspi_component_get_extents(ref.component, type, &gerror);
     if (!rect) {
         error = takeError(gerror);
         return std::nullopt;
@@ -99,11 +98,66 @@ double matchScore(const plinth::Rect& a, const plinth::Rect& b) {
            std::abs(a.height - b.height);
 }
 
-// How far a window element is from an X client window. GTK reports the whole X window, shadow
+// How far a window element is from a window. GTK reports the whole client window, shadow
 // included, Qt the client area, some the window manager's frame.
-double windowScore(const plinth::Rect& extents, const X11WindowInfo& window) {
-    return std::min({matchScore(extents, window.clientFrame), matchScore(extents, window.rootFrame),
-                     matchScore(extents, window.shadow.grow(window.clientFrame))});
+double windowScore(const plinth::Rect& extents, const AtspiTopLevel& window) {
+    return std::min({matchScore(extents, window.content), matchScore(extents, window.frame),
+                     matchScore(extents, window.surface)});
+}
+
+bool sameSize(const plinth::Rect& a, const plinth::Rect& b) {
+    return std::abs(a.width - b.width) + std::abs(a.height - b.height) <= sizeMatchTolerance;
+}
+
+bool isInside(const plinth::Rect& rect, float x, float y) {
+    return x >= rect.minX() && x < rect.maxX() && y >= rect.minY() && y < rect.maxY();
+}
+
+std::string nameOf(AtspiAccessible* accessible) {
+    GError* error = nullptr;
+    gchar* name = atspi_accessible_get_name(accessible, &error);
+    g_clear_error(&error);
+    std::string result = name ? name : "";
+    g_free(name);
+    return result;
+}
+
+// The top-level window element an element belongs to (itself for a window): the ancestor
+// whose parent is the application. A new reference; null when the chain breaks off.
+AtspiAccessible* windowElementOf(AtspiAccessible* accessible, AXError& error) {
+    AtspiAccessible* current = static_cast<AtspiAccessible*>(g_object_ref(accessible));
+    for (int depth = 0; depth < maxParentDepth; ++depth) {
+        GError* gerror = nullptr;
+        AtspiAccessible* parent = atspi_accessible_get_parent(current, &gerror);
+        if (gerror || !parent) {
+            if (parent) {
+                g_object_unref(parent);
+            }
+            error = gerror ? takeError(gerror) : AXError::success;
+            if (error != AXError::success) {
+                g_object_unref(current);
+                return nullptr;
+            }
+            return current; // no application above: the top is the window
+        }
+        const AtspiRole role = atspi_accessible_get_role(parent, &gerror);
+        if (gerror) {
+            g_object_unref(parent);
+            g_object_unref(current);
+            error = takeError(gerror);
+            return nullptr;
+        }
+        if (role == ATSPI_ROLE_APPLICATION) {
+            g_object_unref(parent);
+            error = AXError::success;
+            return current;
+        }
+        g_object_unref(current);
+        current = parent;
+    }
+    g_object_unref(current);
+    error = AXError::failure;
+    return nullptr;
 }
 
 std::shared_ptr<AtspiElement> wrap(AtspiAccessible* accessible, pid_t pid) {
@@ -112,10 +166,8 @@ std::shared_ptr<AtspiElement> wrap(AtspiAccessible* accessible, pid_t pid) {
 
 } // namespace
 
-AtspiAccessibility::AtspiAccessibility(std::shared_ptr<X11Connection> connection,
-                                       std::shared_ptr<X11RaisedWindows> raised)
-    : connection_(std::move(connection)), raised_(std::move(raised)),
-      status_(std::make_unique<AtspiBusStatus>()) {}
+AtspiAccessibility::AtspiAccessibility(std::shared_ptr<AtspiWindowSystem> windows)
+    : windows_(std::move(windows)), status_(std::make_unique<AtspiBusStatus>()) {}
 
 AtspiAccessibility::~AtspiAccessibility() {
     if (atspiBus_) {
@@ -251,10 +303,6 @@ bool AtspiAccessibility::speaksAccessibility(pid_t pid) const {
     return false;
 }
 
-std::shared_ptr<const std::vector<X11WindowInfo>> AtspiAccessibility::windows() {
-    return X11WindowCache::windowsFrom(cache_.get(), *connection_);
-}
-
 AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
     AtspiAccessible* app = application.accessible();
     GError* error = nullptr;
@@ -290,27 +338,13 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
         }
     }
 
-    // Front to back as the X server stacks them; windows without a match keep their order
-    // behind the others.
+    // Front to back as the window system stacks them; windows without a match keep their
+    // order behind the others.
     if (candidates.size() > 1) {
-        if (auto windows = this->windows()) {
+        if (auto windows = windows_->windowsOf(application.pid())) {
             for (auto& candidate : candidates) {
-                AXError extentsError = AXError::success;
-                auto extents = screenExtents(candidate.element->accessible(), extentsError);
-                if (!extents) {
-                    continue;
-                }
-                double best = windowMatchTolerance;
-                for (std::size_t index = 0; index < windows->size(); ++index) {
-                    const auto& window = (*windows)[index];
-                    if (!window.isClient || window.pid != application.pid()) {
-                        continue;
-                    }
-                    const double score = windowScore(*extents, window);
-                    if (score < best) {
-                        best = score;
-                        candidate.stackIndex = index;
-                    }
+                if (auto index = matchWindow(candidate.element->accessible(), *windows)) {
+                    candidate.stackIndex = *index;
                 }
             }
             std::stable_sort(
@@ -327,42 +361,121 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
 }
 
 plinth::Rect AtspiAccessibility::withoutShadow(const plinth::Rect& extents, pid_t pid) {
-    auto windows = this->windows();
+    auto windows = windows_->windowsOf(pid);
     if (!windows) {
         return extents;
     }
     for (const auto& window : *windows) {
-        if (window.isClient && window.pid == pid && !window.shadow.isZero() &&
-            matchScore(extents, window.shadow.grow(window.clientFrame)) < 1.0) {
-            return window.clientFrame;
+        if (window.surface != window.content && matchScore(extents, window.surface) < 1.0) {
+            return window.content;
         }
     }
     return extents;
 }
 
-std::optional<Window> AtspiAccessibility::xWindowFor(const AtspiElement& window) {
-    AXError error = AXError::success;
-    auto extents = screenExtents(window.accessible(), error);
-    if (!extents) {
+std::optional<std::size_t>
+AtspiAccessibility::matchWindow(AtspiAccessible* window,
+                                const std::vector<AtspiTopLevel>& windows) {
+    if (windows.empty()) {
         return std::nullopt;
     }
-    auto windows = this->windows();
-    if (!windows) {
-        return std::nullopt;
-    }
-    std::optional<Window> best;
-    double bestScore = windowMatchTolerance;
-    for (const auto& candidate : *windows) {
-        if (!candidate.isClient || candidate.pid != window.pid()) {
-            continue;
+    if (!windows_->screenCoordinatesUsable()) {
+        // Nothing but the title tells the windows of one program apart.
+        const std::string title = nameOf(window);
+        for (std::size_t index = 0; index < windows.size(); ++index) {
+            if (!title.empty() && windows[index].title == title) {
+                return index;
+            }
         }
-        const double score = windowScore(*extents, candidate);
+        return 0;
+    }
+    AXError error = AXError::success;
+    auto screen = extentsIn(window, ATSPI_COORD_TYPE_SCREEN, error);
+    if (!screen) {
+        return std::nullopt;
+    }
+    const auto origin = windows_->globalFromScreen({screen->x, screen->y});
+    const plinth::Rect extents{origin.x, origin.y, screen->width, screen->height};
+    std::optional<std::size_t> best;
+    double bestScore = windowMatchTolerance;
+    for (std::size_t index = 0; index < windows.size(); ++index) {
+        const double score = windowScore(extents, windows[index]);
         if (score < bestScore) {
             bestScore = score;
-            best = candidate.window;
+            best = index;
         }
     }
     return best;
+}
+
+std::optional<AtspiTopLevel> AtspiAccessibility::topLevelFor(const AtspiElement& window) {
+    auto windows = windows_->windowsOf(window.pid());
+    if (!windows) {
+        return std::nullopt;
+    }
+    auto index = matchWindow(window.accessible(), *windows);
+    if (!index) {
+        return std::nullopt;
+    }
+    return (*windows)[*index];
+}
+
+// Where window-relative coordinates count from differs by toolkit (read from their sources):
+// GTK 3 from its toplevel GdkWindow, the whole surface with the shadow of its own decorations;
+// GTK 4 from the GtkWindow widget, the visible frame without that shadow; Qt from the QWindow,
+// its content inside the decorations it draws itself. The window element's own extents say
+// which: its size is that of the surface, the frame or the content, and its position is the
+// window's top-left in its own coordinates.
+std::optional<plinth::Point> AtspiAccessibility::windowOrigin(AtspiAccessible* window,
+                                                              const AtspiTopLevel& shown,
+                                                              AXError& error) {
+    auto own = extentsIn(window, ATSPI_COORD_TYPE_WINDOW, error);
+    if (!own) {
+        return std::nullopt;
+    }
+    plinth::Point corner{shown.surface.x, shown.surface.y};
+    if (sameSize(*own, shown.surface)) {
+        // as assumed
+    } else if (sameSize(*own, shown.frame)) {
+        corner = {shown.frame.x, shown.frame.y};
+    } else if (own->width <= shown.frame.width && own->height <= shown.frame.height) {
+        // Decorations the compositor does not know of: as wide at the sides as at the bottom,
+        // the rest a title bar.
+        const double side = (shown.frame.width - own->width) / 2;
+        corner = {shown.frame.x + side, shown.frame.maxY() - side - own->height};
+    }
+    return plinth::Point{corner.x - own->x, corner.y - own->y};
+}
+
+std::optional<plinth::Rect> AtspiAccessibility::globalExtents(AtspiAccessible* accessible,
+                                                              pid_t pid, AXError& error) {
+    if (windows_->screenCoordinatesUsable()) {
+        auto screen = extentsIn(accessible, ATSPI_COORD_TYPE_SCREEN, error);
+        if (!screen) {
+            return std::nullopt;
+        }
+        const auto origin = windows_->globalFromScreen({screen->x, screen->y});
+        return plinth::Rect{origin.x, origin.y, screen->width, screen->height};
+    }
+    auto local = extentsIn(accessible, ATSPI_COORD_TYPE_WINDOW, error);
+    if (!local) {
+        return std::nullopt;
+    }
+    AtspiAccessible* windowElement = windowElementOf(accessible, error);
+    if (!windowElement) {
+        return std::nullopt;
+    }
+    AtspiElement window(windowElement, pid, false);
+    auto shown = topLevelFor(window);
+    if (!shown) {
+        error = AXError::failure;
+        return std::nullopt;
+    }
+    auto origin = windowOrigin(windowElement, *shown, error);
+    if (!origin) {
+        return std::nullopt;
+    }
+    return plinth::Rect{origin->x + local->x, origin->y + local->y, local->width, local->height};
 }
 
 AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
@@ -379,7 +492,7 @@ AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const st
     }
     if (name == AXAttribute::position || name == AXAttribute::size) {
         AXError error = AXError::success;
-        auto extents = screenExtents(accessible, error);
+        auto extents = globalExtents(accessible, atspi->pid(), error);
         if (!extents) {
             return {error, {}};
         }
@@ -387,8 +500,7 @@ AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const st
         if (name == AXAttribute::size) {
             return {AXError::success, AXSize{extents->width, extents->height}};
         }
-        const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
-        return {AXError::success, X11Displays::globalFromRoot({extents->x, extents->y}, primary)};
+        return {AXError::success, plinth::Point{extents->x, extents->y}};
     }
     if (name == AXAttribute::role) {
         GError* error = nullptr;
@@ -443,11 +555,11 @@ AXError AtspiAccessibility::setAttribute(const AXElementRef& element, const std:
         return done ? AXError::success : AXError::failure;
     }
     if (name == AXAttribute::main) {
-        auto window = xWindowFor(*atspi);
+        auto window = topLevelFor(*atspi);
         if (!window) {
             return AXError::failure;
         }
-        raised_->remember(atspi->pid(), *window);
+        windows_->remember(atspi->pid(), window->id);
         return AXError::success;
     }
     return AXError::attributeUnsupported;
@@ -461,14 +573,12 @@ AXError AtspiAccessibility::performAction(const AXElementRef& element, const std
     if (action != AXAction::raise) {
         return AXError::actionUnsupported;
     }
-    auto window = xWindowFor(*atspi);
+    auto window = topLevelFor(*atspi);
     if (!window) {
         return AXError::failure;
     }
-    raised_->remember(atspi->pid(), *window);
-    X11Connection::ErrorTrap trap(*connection_);
-    XRaiseWindow(connection_->display(), *window);
-    return trap.sync() == 0 ? AXError::success : AXError::invalidElement;
+    windows_->remember(atspi->pid(), window->id);
+    return windows_->raise(window->id) ? AXError::success : AXError::invalidElement;
 }
 
 AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
@@ -480,32 +590,53 @@ AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, 
     if (!windows.ok()) {
         return windows;
     }
-    const plinth::Rect primary = X11Displays::primaryRootFrame(*connection_);
-    const auto root = X11Displays::rootFromGlobal({x, y}, primary);
-    const gint rootX = static_cast<gint>(std::floor(root.x));
-    const gint rootY = static_cast<gint>(std::floor(root.y));
+    const bool screenUsable = windows_->screenCoordinatesUsable();
+    const AtspiCoordType coordType =
+        screenUsable ? ATSPI_COORD_TYPE_SCREEN : ATSPI_COORD_TYPE_WINDOW;
+    const auto screen = windows_->screenFromGlobal({x, y});
 
     for (const auto& windowRef : std::get<std::vector<AXElementRef>>(windows.value)) {
         auto* window = static_cast<AtspiElement*>(windowRef.get());
+        gint askX = static_cast<gint>(std::floor(screen.x));
+        gint askY = static_cast<gint>(std::floor(screen.y));
         GError* error = nullptr;
-        bool inside = false;
-        {
-            ComponentRef ref(window->accessible());
-            if (!ref.component) {
+        if (screenUsable) {
+            bool inside = false;
+            {
+                ComponentRef ref(window->accessible());
+                if (!ref.component) {
+                    continue;
+                }
+                inside = atspi_component_contains(ref.component, askX, askY,
+                                                  ATSPI_COORD_TYPE_SCREEN, &error);
+            }
+            if (error) {
+                const AXError failure = takeError(error);
+                if (failure == AXError::cannotComplete) {
+                    return {failure, {}};
+                }
                 continue;
             }
-            inside = atspi_component_contains(ref.component, rootX, rootY, ATSPI_COORD_TYPE_SCREEN,
-                                              &error);
-        }
-        if (error) {
-            const AXError failure = takeError(error);
-            if (failure == AXError::cannotComplete) {
-                return {failure, {}};
+            if (!inside) {
+                continue;
             }
-            continue;
-        }
-        if (!inside) {
-            continue;
+        } else {
+            // The frame decides, not the toolkit: the window's extents may take in its shadow,
+            // and not every toolkit answers `contains` in window coordinates right.
+            auto shown = topLevelFor(*window);
+            if (!shown || !isInside(shown->frame, x, y)) {
+                continue;
+            }
+            AXError failure = AXError::success;
+            auto origin = windowOrigin(window->accessible(), *shown, failure);
+            if (!origin) {
+                if (failure == AXError::cannotComplete) {
+                    return {failure, {}};
+                }
+                continue;
+            }
+            askX = static_cast<gint>(std::floor(x - origin->x));
+            askY = static_cast<gint>(std::floor(y - origin->y));
         }
         // Descend until no deeper child answers.
         AtspiAccessible* current =
@@ -516,7 +647,7 @@ AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, 
                 break;
             }
             AtspiAccessible* child = atspi_component_get_accessible_at_point(
-                ref.component, rootX, rootY, ATSPI_COORD_TYPE_SCREEN, &error);
+                ref.component, askX, askY, coordType, &error);
             g_clear_error(&error);
             if (!child) {
                 break;

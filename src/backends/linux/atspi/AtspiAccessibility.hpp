@@ -2,8 +2,6 @@
 
 #include "orvane/platform/AccessibilityService.hpp"
 
-#include <X11/Xlib.h>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,18 +14,16 @@ namespace orvane::linuxbackend {
 
 class AtspiBusStatus;
 class AtspiElement;
-class X11Connection;
-class X11RaisedWindows;
-class X11WindowCache;
-struct X11WindowInfo;
+class AtspiWindowSystem;
+struct AtspiTopLevel;
 
 // Other applications' widgets through AT-SPI. Every call into an application is bounded
-// (300 ms), so a hung application answers `cannotComplete`. Screen coordinates of AT-SPI are X
-// root coordinates; they are shifted into the global top-left space here. Main thread.
+// (300 ms), so a hung application answers `cannotComplete`. Extents are screen coordinates
+// shifted into the global top-left space where the window system has usable ones (X11), else
+// relative to the element's window and placed by that window's frame (Wayland). Main thread.
 class AtspiAccessibility : public AccessibilityService {
 public:
-    AtspiAccessibility(std::shared_ptr<X11Connection> connection,
-                       std::shared_ptr<X11RaisedWindows> raised);
+    explicit AtspiAccessibility(std::shared_ptr<AtspiWindowSystem> windows);
     ~AtspiAccessibility() override;
 
     bool isProcessTrusted() const override;
@@ -44,9 +40,6 @@ public:
     // the like have no accessibility support, and restarting them would not help.
     bool speaksAccessibility(pid_t pid) const override;
 
-    // Listings come from this cache (when set) instead of the server on every call.
-    void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
-
     // What became of the accessibility bus this process connected to: it went away, and then a
     // new one is up. libatspi keeps its first connection for the life of the process, so only
     // a new process reaches the applications on the new bus. Seen whenever trust is asked;
@@ -59,18 +52,23 @@ public:
 
 private:
     void watchBus() const;
-    std::shared_ptr<const std::vector<X11WindowInfo>> windows();
     AXResult windowsOf(const AtspiElement& application);
+    // Extents in the global space.
+    std::optional<plinth::Rect> globalExtents(AtspiAccessible* accessible, pid_t pid,
+                                              AXError& error);
     // A window element's extents as the user sees the window: a client window's invisible
     // shadow taken off. Any other extents unchanged.
     plinth::Rect withoutShadow(const plinth::Rect& extents, pid_t pid);
-    // The X client window that shows this window element: same process, frame within a few
-    // points.
-    std::optional<Window> xWindowFor(const AtspiElement& window);
+    // Which of `windows` shows this window element: the one of the same frame within a few
+    // points in screen coordinates; else the one of its title, or the frontmost.
+    std::optional<std::size_t> matchWindow(AtspiAccessible* window,
+                                           const std::vector<AtspiTopLevel>& windows);
+    std::optional<AtspiTopLevel> topLevelFor(const AtspiElement& window);
+    // Where the window-relative coordinates of this window element start, globally.
+    std::optional<plinth::Point> windowOrigin(AtspiAccessible* window, const AtspiTopLevel& shown,
+                                              AXError& error);
 
-    std::shared_ptr<X11Connection> connection_;
-    std::shared_ptr<X11RaisedWindows> raised_;
-    std::shared_ptr<X11WindowCache> cache_;
+    std::shared_ptr<AtspiWindowSystem> windows_;
     std::unique_ptr<AtspiBusStatus> status_;
     bool initialized_ = false;
     bool initFailed_ = false;

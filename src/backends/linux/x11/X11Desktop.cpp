@@ -3,6 +3,7 @@
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
 #include "backends/linux/atspi/AtspiPopovers.hpp"
+#include "backends/linux/x11/X11AtspiWindows.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
@@ -43,8 +44,9 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     auto postedKeys = std::make_shared<X11PostedKeys>();
     desktop->windowServer_->setPostedKeys(postedKeys);
     desktop->inputMonitor_->setPostedKeys(postedKeys);
-    desktop->accessibility_ = std::make_shared<AtspiAccessibility>(connection, desktop->raised_);
-    desktop->accessibility_->setWindowCache(desktop->windowCache_);
+    desktop->accessibility_ =
+        std::make_shared<AtspiAccessibility>(std::make_shared<X11AtspiWindows>(
+            connection, desktop->raised_, desktop->windowCache_, desktop->displays_));
     desktop->secureInput_ = std::make_shared<X11SecureInput>(
         connection, desktop->windowCache_,
         std::make_shared<AtspiFocusWatch>(desktop->accessibility_));

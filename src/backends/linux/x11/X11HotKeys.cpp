@@ -1,9 +1,11 @@
+// Ahead of Xlib, whose Status macro would rename the bridge state's enum.
+#include "orvane/platform/Platform.hpp"
+
 #include "backends/linux/x11/X11HotKeys.hpp"
 
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
 #include "backends/posix/ChordText.hpp"
-#include "orvane/platform/Platform.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 #include <X11/XKBlib.h>

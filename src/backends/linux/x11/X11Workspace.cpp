@@ -1,3 +1,6 @@
+// Ahead of Xlib, whose Status macro would rename the bridge state's enum.
+#include "orvane/platform/Platform.hpp"
+
 #include "backends/linux/x11/X11Workspace.hpp"
 
 #include "backends/linux/session/OverviewWatcher.hpp"
@@ -9,8 +12,6 @@
 #include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
-
-#include "orvane/platform/Platform.hpp"
 
 #include <X11/Xatom.h>
 
