@@ -11,6 +11,9 @@ namespace orvane {
 
 // Where other programs' windows are reached only through a helper that runs inside the
 // desktop itself (a compositor extension or script), what Orvane knows of that helper.
+// Some C headers (Xlib's) define `Status` as a macro; it must not rename the enum below.
+#pragma push_macro("Status")
+#undef Status
 struct DesktopBridgeState {
     enum class Status {
         ready,        // answering, of the version Orvane speaks
@@ -31,6 +34,7 @@ struct DesktopBridgeState {
     // The desktop's own words when it reports an error.
     std::string detail;
 };
+#pragma pop_macro("Status")
 
 class DesktopBridge {
 public:
