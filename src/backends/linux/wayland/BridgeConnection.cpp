@@ -267,6 +267,7 @@ private:
             logInfo("the desktop's bridge speaks version " + std::to_string(version) +
                     ", and Orvane speaks " + std::to_string(BridgeConnection::version) +
                     ": it is not used");
+            loop.owner_.post({BridgeEvent::Kind::refused});
             return 0;
         }
         loop.callBridge(&loop.allSlot_, propertiesInterface, "GetAll", &BridgeLoop::onAll);

@@ -67,7 +67,8 @@ struct BridgeSnapshot {
 struct BridgeEvent {
     enum class Kind {
         ready,    // the bridge came (back) and its state is read
-        vanished, // it left the bus, or another version took its place
+        vanished, // it left the bus
+        refused,  // one of another version is on the bus
         monitorsChanged,
         windowsChanged,
         focusChanged,

@@ -84,7 +84,8 @@ bool GnomeWorkspace::activate(pid_t pid) {
     }
     const BridgeWindow* front = nullptr;
     for (const auto& window : *windows) {
-        if (window.pid == static_cast<std::uint32_t>(pid) && GnomeWindowServer::layerOf(window) &&
+        if (window.pid == static_cast<std::uint32_t>(pid) &&
+            GnomeWindowServer::layerOf(window) == std::int64_t{0} &&
             (!front || (front->minimized && !window.minimized))) {
             front = &window;
         }
