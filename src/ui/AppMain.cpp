@@ -3,7 +3,7 @@
 #include "backends/linux/JournaldLogSink.hpp"
 #include "backends/linux/LinuxPlatform.hpp"
 #include "backends/linux/ProcessExit.hpp"
-#include "backends/linux/session/SessionKind.hpp"
+#include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"
@@ -252,11 +252,15 @@ bool canOpenDisplay() {
 
 int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     blockStopSignals();
-    // Qt ends the process when it cannot reach its display: ask first, and say it plainly.
-    if (!canOpenDisplay()) {
+    const auto session = orvane::linuxbackend::chooseSession(
+        [](const char* variable) { return std::getenv(variable); });
+    const bool gnome = session.family == orvane::linuxbackend::DesktopFamily::gnome;
+    // Qt ends the process when it cannot reach its display: ask first, and say it plainly. In
+    // GNOME on Wayland the shell's bridge reaches the desktop, and Qt may take Wayland itself.
+    const bool x11Display = canOpenDisplay();
+    if (!x11Display && !gnome) {
         const char* name = std::getenv("DISPLAY");
-        const std::string unsupported = orvane::linuxbackend::unsupportedSessionReason(
-            [](const char* variable) { return std::getenv(variable); });
+        const std::string& unsupported = session.reason;
         if (!unsupported.empty()) {
             std::fprintf(stderr, "%s\n", unsupported.c_str());
         } else if (name == nullptr || *name == '\0') {
@@ -271,7 +275,7 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     }
     // Orvane moves focus between X11 windows: its own windows must be X11 windows too, even
     // where Qt would prefer Wayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (x11Display && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication application(argc, argv);

@@ -10,7 +10,8 @@
 #include "backends/linux/XdgLoginItems.hpp"
 #include "backends/linux/camera/V4l2CameraService.hpp"
 #include "backends/linux/face/DlibFaceDetector.hpp"
-#include "backends/linux/session/SessionKind.hpp"
+#include "backends/linux/wayland/WaylandSession.hpp"
+#include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 #include "backends/linux/x11/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
 
@@ -39,11 +40,17 @@ LinuxPlatformResult makeLinuxPlatform() {
     });
     services->faceDetector = makeLinuxFaceDetector();
     services->words = std::make_shared<const PlatformWords>(linuxWords());
-    services->unsupportedSession =
-        unsupportedSessionReason([](const char* name) { return std::getenv(name); });
+    const auto session = chooseSession([](const char* name) { return std::getenv(name); });
+    services->unsupportedSession = session.reason;
 
     LinuxPlatformResult result{services, {}};
-    installX11Desktop(*services, &result.desktopProblem);
+    // A shell without Orvane's extension is still GNOME's desktop: the onboarding tells what
+    // to do through the desktop bridge, so that is no desktop problem.
+    if (session.family == DesktopFamily::gnome) {
+        installGnomeDesktop(*services, &result.desktopProblem);
+    } else {
+        installX11Desktop(*services, &result.desktopProblem);
+    }
     return result;
 }
 

@@ -388,10 +388,13 @@ bool SignallingMainQueue::runTasksUntil(const std::function<bool()>& done,
         if (done()) {
             return true;
         }
+        // Woken by a post, or soon anyway: some changes (a bus name leaving) post nothing.
         std::unique_lock lock(mutex_);
-        if (!posted_.wait_until(lock, deadline, [&] { return posts_ != seen; })) {
+        if (Clock::now() >= deadline) {
             return false;
         }
+        posted_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(20)),
+                           [&] { return posts_ != seen; });
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include "backends/linux/x11/X11Workspace.hpp"
 
+#include "backends/linux/DesktopProcesses.hpp"
 #include "backends/linux/session/OverviewWatcher.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
@@ -16,30 +17,12 @@
 #include <X11/Xatom.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <fstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
 
 constexpr auto activationTimeout = std::chrono::milliseconds(200);
-
-bool processExists(pid_t pid) {
-    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
-}
-
-std::optional<std::string> processName(pid_t pid) {
-    std::ifstream stream("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    if (!std::getline(stream, name) || name.empty()) {
-        return std::nullopt;
-    }
-    return name;
-}
 
 } // namespace
 
@@ -62,7 +45,7 @@ RunningApplication X11Workspace::describe(const X11WindowInfo& window) const {
     if (!name.empty()) {
         application.localizedName = name;
     } else if (window.pid) {
-        application.localizedName = processName(*window.pid);
+        application.localizedName = DesktopProcesses::commandName(*window.pid);
     }
     return application;
 }
@@ -121,7 +104,7 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const {
 }
 
 std::optional<RunningApplication> X11Workspace::runningApplication(pid_t pid) const {
-    if (!processExists(pid)) {
+    if (!DesktopProcesses::exists(pid)) {
         return std::nullopt;
     }
     if (auto windows = this->windows()) {
@@ -134,7 +117,7 @@ std::optional<RunningApplication> X11Workspace::runningApplication(pid_t pid) co
     // A process without a window on screen: still running, known by its command name.
     RunningApplication application;
     application.pid = pid;
-    application.localizedName = processName(pid);
+    application.localizedName = DesktopProcesses::commandName(pid);
     return application;
 }
 
@@ -245,43 +228,7 @@ bool X11Workspace::activateWindow(Window client) {
 }
 
 bool X11Workspace::openURL(const std::string& url) {
-    if (url.empty()) {
-        return false;
-    }
-    // Double fork so the opener is neither our child to reap nor tied to our lifetime; a pipe
-    // closed on exec tells whether the opener could be started at all.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        return false;
-    }
-    const pid_t child = fork();
-    if (child < 0) {
-        close(report[0]);
-        close(report[1]);
-        return false;
-    }
-    if (child == 0) {
-        setsid();
-        const pid_t grandchild = fork();
-        if (grandchild == 0) {
-            const char* argv[] = {"xdg-open", url.c_str(), nullptr};
-            execvp(argv[0], const_cast<char* const*>(argv));
-            const int error = errno;
-            [[maybe_unused]] auto written = write(report[1], &error, sizeof error);
-            _exit(127);
-        }
-        _exit(grandchild < 0 ? 1 : 0);
-    }
-    close(report[1]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int error = 0;
-    ssize_t got = 0;
-    while ((got = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
-    close(report[0]);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+    return DesktopProcesses::openWithUserHandler(url);
 }
 
 bool X11Workspace::isOverviewShowing() const {

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace orvane::linuxbackend {
+
+// Reads one environment variable; null when it is not set.
+using EnvironmentLookup = std::function<const char*(const char*)>;
+
+// Which backend reaches this session's desktop.
+enum class DesktopFamily {
+    x11,         // an X11 session: Orvane talks to the X server itself
+    gnome,       // GNOME Shell on Wayland, through Orvane's extension of the shell
+    unsupported, // another Wayland compositor
+};
+
+struct SessionChoice {
+    DesktopFamily family = DesktopFamily::x11;
+    // For `unsupported`: one sentence naming the desktops Orvane works with and what to do.
+    std::string reason;
+};
+
+// Chosen once at start. A Wayland session is one where a compositor announces itself
+// (WAYLAND_DISPLAY) or the login manager says so (XDG_SESSION_TYPE=wayland); X11 programs
+// still run there through the compositor's X server, so DISPLAY alone tells nothing, and
+// Orvane started under XWayland still takes the Wayland backend. The desktop is read from
+// XDG_CURRENT_DESKTOP, a colon list ("ubuntu:GNOME").
+SessionChoice chooseSession(const EnvironmentLookup& environment);
+
+// The choice's reason alone: empty where Orvane can work.
+std::string unsupportedSessionReason(const EnvironmentLookup& environment);
+
+} // namespace orvane::linuxbackend

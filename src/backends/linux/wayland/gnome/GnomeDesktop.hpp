@@ -1,0 +1,67 @@
+#pragma once
+
+#include "backends/linux/wayland/WaylandSession.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <memory>
+#include <string>
+
+namespace orvane::linuxbackend {
+
+class AtspiAccessibility;
+class AtspiFocusWatch;
+class BridgeConnection;
+class GnomeDisplays;
+class GnomeHotKeys;
+class GnomeIndicator;
+class GnomeInputMonitor;
+class GnomeGazeDot;
+class GnomePostedKeys;
+class GnomeSecureInput;
+class GnomeShellExtension;
+class GnomeWindowServer;
+class GnomeWorkspace;
+
+// The services of GNOME Shell on Wayland, all through Orvane's extension of the shell on the
+// session bus. A shell whose extension is missing or off still gives a desktop: its bridge
+// says what is wrong, and every service answers "nothing" until the extension is there.
+class GnomeDesktop {
+public:
+    struct Options {
+        std::shared_ptr<MainQueue> mainQueue; // null: the installed platform's at each event
+        EnvironmentLookup environment;        // null: the process's
+        // Null: one over the desktop's own accessibility service.
+        std::shared_ptr<AtspiFocusWatch> focusWatch;
+    };
+
+    static std::shared_ptr<GnomeDesktop> open(Options options);
+
+    // Sets the desktop services, the bridge, the dot and the status icon in `platform`; leaves
+    // every other member as it is.
+    void fill(Platform& platform) const;
+
+    const std::shared_ptr<BridgeConnection>& bridge() const { return bridge_; }
+    const std::shared_ptr<GnomePostedKeys>& postedKeys() const { return posted_; }
+
+private:
+    GnomeDesktop() = default;
+
+    std::shared_ptr<BridgeConnection> bridge_;
+    std::shared_ptr<GnomePostedKeys> posted_;
+    std::shared_ptr<GnomeDisplays> displays_;
+    std::shared_ptr<GnomeWindowServer> windowServer_;
+    std::shared_ptr<GnomeWorkspace> workspace_;
+    std::shared_ptr<GnomeInputMonitor> inputMonitor_;
+    std::shared_ptr<AtspiAccessibility> accessibility_;
+    std::shared_ptr<GnomeSecureInput> secureInput_;
+    std::shared_ptr<GnomeHotKeys> hotKeys_;
+    std::shared_ptr<GnomeShellExtension> extension_;
+    std::shared_ptr<GnomeGazeDot> gazeDot_;
+    std::shared_ptr<GnomeIndicator> indicator_;
+};
+
+// Fills `platform` with the GNOME services (its mainQueue, if set, delivers their events).
+// False with the reason in `error` only when there is no session bus to reach the shell by.
+bool installGnomeDesktop(Platform& platform, std::string* error);
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,74 @@
+#include "backends/linux/wayland/gnome/GnomeDisplays.hpp"
+
+#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+
+#include <functional>
+
+namespace orvane::linuxbackend {
+namespace {
+
+Display displayOf(const BridgeMonitor& monitor, const plinth::Rect& primary) {
+    Display display;
+    // The connector names the output for as long as it stays plugged in.
+    display.id = static_cast<std::uint32_t>(std::hash<std::string>{}(monitor.connector));
+    display.frame = X11Displays::nativeFromRoot(monitor.stageFrame, primary);
+    display.visibleFrame = display.frame;
+    display.localizedName = monitor.name;
+    return display;
+}
+
+} // namespace
+
+GnomeDisplays::GnomeDisplays(std::shared_ptr<BridgeConnection> bridge)
+    : bridge_(std::move(bridge)) {}
+
+std::optional<plinth::Rect> GnomeDisplays::primaryStage(const BridgeSnapshot& snapshot) {
+    if (!snapshot.ready || !snapshot.monitors || snapshot.monitors->empty()) {
+        return std::nullopt;
+    }
+    for (const auto& monitor : *snapshot.monitors) {
+        if (monitor.primary) {
+            return monitor.stageFrame;
+        }
+    }
+    return snapshot.monitors->front().stageFrame;
+}
+
+std::vector<Display> GnomeDisplays::screens() const {
+    const auto snapshot = bridge_->snapshot();
+    const auto primary = primaryStage(snapshot);
+    if (!primary) {
+        return {};
+    }
+    std::vector<Display> displays;
+    bool primaryTaken = false;
+    for (const auto& monitor : *snapshot.monitors) {
+        auto display = displayOf(monitor, *primary);
+        if (!primaryTaken && monitor.stageFrame == *primary) {
+            displays.insert(displays.begin(), std::move(display));
+            primaryTaken = true;
+        } else {
+            displays.push_back(std::move(display));
+        }
+    }
+    return displays;
+}
+
+std::optional<Display> GnomeDisplays::mainDisplay() const {
+    const auto snapshot = bridge_->snapshot();
+    const auto primary = primaryStage(snapshot);
+    if (!primary || snapshot.focusWindow == 0 || !snapshot.windows) {
+        return std::nullopt;
+    }
+    for (const auto& window : *snapshot.windows) {
+        if (window.id == snapshot.focusWindow && window.monitor >= 0 &&
+            static_cast<std::size_t>(window.monitor) < snapshot.monitors->size()) {
+            return displayOf((*snapshot.monitors)[static_cast<std::size_t>(window.monitor)],
+                             *primary);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,96 @@
+#include "backends/linux/wayland/gnome/GnomeHotKeys.hpp"
+
+#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
+#include "backends/posix/ChordText.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <systemd/sd-bus.h>
+
+namespace orvane::linuxbackend {
+
+GnomeHotKeys::GnomeHotKeys(std::shared_ptr<BridgeConnection> bridge) : bridge_(std::move(bridge)) {
+    events_ = bridge_->listen([this](const BridgeEvent& event) { handle(event); });
+}
+
+GnomeHotKeys::~GnomeHotKeys() {
+    events_.reset();
+    while (!grabs_.empty()) {
+        unregisterHotKey(grabs_.begin()->first);
+    }
+}
+
+std::uint32_t GnomeHotKeys::grab(const std::string& accelerator) {
+    sd_bus_message* reply = bridge_->call("GrabAccelerator", "s", accelerator.c_str());
+    std::uint32_t action = 0;
+    if (!reply || sd_bus_message_read(reply, "u", &action) < 0) {
+        action = 0;
+    }
+    sd_bus_message_unref(reply);
+    return action;
+}
+
+void GnomeHotKeys::handle(const BridgeEvent& event) {
+    if (event.kind == BridgeEvent::Kind::ready) {
+        for (auto& [token, grab] : grabs_) {
+            grab.action = this->grab(grab.accelerator);
+        }
+    } else if (event.kind == BridgeEvent::Kind::vanished) {
+        for (auto& [token, grab] : grabs_) {
+            grab.action = 0;
+        }
+    } else if (event.kind == BridgeEvent::Kind::acceleratorActivated && event.action != 0) {
+        for (const auto& [token, grab] : grabs_) {
+            if (grab.action == event.action) {
+                auto handler = grab.handler; // it may unregister itself
+                handler();
+                return;
+            }
+        }
+    }
+}
+
+std::optional<HotKeyToken> GnomeHotKeys::registerHotKey(std::uint16_t keyCode,
+                                                        std::uint64_t modifiers,
+                                                        std::function<void()> handler) {
+    const auto accelerator = GnomeKeys::accelerator(keyCode, modifiers);
+    if (!handler || !accelerator) {
+        logPlatformError("hot key " + describe(keyCode, modifiers) + ": no such key");
+        return std::nullopt;
+    }
+    for (const auto& [token, grab] : grabs_) {
+        if (grab.accelerator == *accelerator) {
+            logPlatformError("hot key " + describe(keyCode, modifiers) + " is registered already");
+            return std::nullopt;
+        }
+    }
+    // Before the bridge is there, the chord is grabbed once it comes.
+    const bool ready = bridge_->snapshot().ready;
+    const std::uint32_t action = ready ? grab(*accelerator) : 0;
+    if (ready && action == 0) {
+        logPlatformError("hot key " + describe(keyCode, modifiers) +
+                         ": GNOME Shell did not grant it (taken, or the shell's bridge is not "
+                         "there)");
+        return std::nullopt;
+    }
+    const HotKeyToken token = nextToken_++;
+    grabs_.emplace(token, Grab{*accelerator, action, std::move(handler)});
+    return token;
+}
+
+void GnomeHotKeys::unregisterHotKey(HotKeyToken token) {
+    const auto found = grabs_.find(token);
+    if (found == grabs_.end()) {
+        return;
+    }
+    if (found->second.action != 0) {
+        sd_bus_message_unref(bridge_->call("UngrabAccelerator", "u", found->second.action));
+    }
+    grabs_.erase(found);
+}
+
+std::string GnomeHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
+    return posix::chordText(keyCode, modifiers);
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,124 @@
+#include "backends/linux/wayland/gnome/GnomeInputMonitor.hpp"
+
+#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
+#include "backends/linux/wayland/gnome/GnomePostedKeys.hpp"
+
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+
+GnomeInputMonitor::GnomeInputMonitor(std::shared_ptr<BridgeConnection> bridge,
+                                     std::shared_ptr<GnomePostedKeys> posted)
+    : bridge_(std::move(bridge)), posted_(std::move(posted)) {}
+
+GnomeInputMonitor::~GnomeInputMonitor() {
+    if (!monitors_.empty()) {
+        bridge_->watchInput(0);
+    }
+}
+
+std::vector<InputEvent> GnomeInputMonitor::derive(const std::optional<BridgeInput>& previous,
+                                                  const BridgeInput& sample, bool keysAreOurs) {
+    if (!previous) {
+        return {};
+    }
+    using namespace GnomeKeys;
+    const std::uint64_t flags = systemFlagsFromClutter(sample.state);
+    const bool moved = sample.x != previous->x || sample.y != previous->y;
+    const bool left = (sample.state & button1Bit) != 0;
+    const bool right = (sample.state & button3Bit) != 0;
+    const bool buttonsChanged =
+        ((sample.state ^ previous->state) & (button1Bit | button2Bit | button3Bit)) != 0;
+    const bool flagsChanged = flags != systemFlagsFromClutter(previous->state);
+    std::vector<InputEvent> events;
+    if (moved) {
+        const int type = left    ? InputEventType::leftMouseDragged
+                         : right ? InputEventType::rightMouseDragged
+                                 : InputEventType::mouseMoved;
+        events.push_back({type, flags, 0});
+    }
+    if (left && !(previous->state & button1Bit)) {
+        events.push_back({InputEventType::leftMouseDown, flags, 0});
+    }
+    if (right && !(previous->state & button3Bit)) {
+        events.push_back({InputEventType::rightMouseDown, flags, 0});
+    }
+    // Our own modifier keys change the state as the user's do.
+    if (flagsChanged && !keysAreOurs) {
+        events.push_back({InputEventType::flagsChanged, flags, 0});
+    }
+    // Activity that no pointer change explains was the keyboard (or a scroll wheel, which the
+    // samples cannot tell apart); a modifier alone is told by its flags.
+    const bool activity = sample.idleMilliseconds < previous->idleMilliseconds;
+    if (activity && !moved && !buttonsChanged && !flagsChanged && !keysAreOurs) {
+        events.push_back({InputEventType::keyDown, flags, unknownKey});
+    }
+    return events;
+}
+
+void GnomeInputMonitor::handle(const BridgeInput& sample) {
+    bool keysAreOurs = posted_ && posted_->isRecent();
+    // Keys typed into our own windows are no other program's input.
+    if (!keysAreOurs) {
+        const auto snapshot = bridge_->snapshot();
+        if (snapshot.windows && snapshot.focusWindow != 0) {
+            for (const auto& window : *snapshot.windows) {
+                if (window.id == snapshot.focusWindow &&
+                    window.pid == static_cast<std::uint32_t>(::getpid())) {
+                    keysAreOurs = true;
+                }
+            }
+        }
+    }
+    const auto events = derive(previous_ ? std::optional<BridgeInput>(*previous_) : std::nullopt,
+                               sample, keysAreOurs);
+    previous_ = std::make_unique<BridgeInput>(sample);
+    for (const auto& event : events) {
+        // Looked up one by one: a handler may remove monitors.
+        std::vector<MonitorToken> tokens;
+        for (const auto& [token, monitor] : monitors_) {
+            if (monitor.mask & eventMask(event.type)) {
+                tokens.push_back(token);
+            }
+        }
+        for (auto token : tokens) {
+            if (auto found = monitors_.find(token); found != monitors_.end()) {
+                auto handler = found->second.handler;
+                handler(event);
+            }
+        }
+    }
+}
+
+std::optional<MonitorToken>
+GnomeInputMonitor::addGlobalMonitor(std::uint64_t mask,
+                                    std::function<void(const InputEvent&)> handler) {
+    if (!handler) {
+        return std::nullopt;
+    }
+    if (monitors_.empty()) {
+        previous_.reset();
+        samples_ = bridge_->listen([this](const BridgeEvent& event) {
+            if (event.kind == BridgeEvent::Kind::input) {
+                handle(event.input);
+            } else if (event.kind == BridgeEvent::Kind::vanished) {
+                previous_.reset(); // a bridge that comes back starts its samples afresh
+            }
+        });
+        // A bridge not there yet is asked when it comes.
+        bridge_->watchInput(sampleMilliseconds);
+    }
+    const MonitorToken token = nextToken_++;
+    monitors_.emplace(token, Monitor{mask, std::move(handler)});
+    return token;
+}
+
+void GnomeInputMonitor::removeMonitor(MonitorToken token) {
+    if (monitors_.erase(token) > 0 && monitors_.empty()) {
+        samples_.reset();
+        bridge_->watchInput(0);
+    }
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "orvane/platform/InputMonitor.hpp"
+#include "orvane/platform/Subscription.hpp"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace orvane::linuxbackend {
+
+class BridgeConnection;
+class GnomePostedKeys;
+struct BridgeInput;
+
+// Input events derived from the shell's input samples, which hold the pointer, its buttons and
+// modifiers, and the time since the last input of any device: a move is a mouseMoved (dragged
+// while a button is held), a button going down a click, a modifier change a flagsChanged, and
+// the idle time dropping with nothing else changed a key press. Samples are asked for while
+// any monitor is installed. Handlers run on the main thread.
+class GnomeInputMonitor : public InputMonitor {
+public:
+    // The key number of derived key presses, which say nothing of the key: no chord check
+    // matches it, so each counts as typing.
+    static constexpr std::uint16_t unknownKey = 0xffff;
+    static constexpr unsigned sampleMilliseconds = 66;
+
+    GnomeInputMonitor(std::shared_ptr<BridgeConnection> bridge,
+                      std::shared_ptr<GnomePostedKeys> posted);
+    ~GnomeInputMonitor() override;
+
+    std::optional<MonitorToken>
+    addGlobalMonitor(std::uint64_t mask, std::function<void(const InputEvent&)> handler) override;
+    void removeMonitor(MonitorToken token) override;
+
+    // The events one sample makes after `previous` (none for the first sample).
+    static std::vector<InputEvent> derive(const std::optional<BridgeInput>& previous,
+                                          const BridgeInput& sample, bool keysAreOurs);
+
+private:
+    struct Monitor {
+        std::uint64_t mask;
+        std::function<void(const InputEvent&)> handler;
+    };
+
+    void handle(const BridgeInput& sample);
+
+    std::shared_ptr<BridgeConnection> bridge_;
+    std::shared_ptr<GnomePostedKeys> posted_;
+    std::map<MonitorToken, Monitor> monitors_;
+    MonitorToken nextToken_ = 1;
+    std::unique_ptr<BridgeInput> previous_;
+    Subscription samples_;
+};
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,69 @@
+#include "backends/linux/wayland/gnome/GnomeShellSurfaces.hpp"
+
+#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/GnomeDisplays.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+
+#include <systemd/sd-bus.h>
+
+#include <cmath>
+
+namespace orvane::linuxbackend {
+
+void GnomeGazeDot::show(plinth::Point center, int diameter) {
+    const auto primary = GnomeDisplays::primaryStage(bridge_->snapshot());
+    if (!primary) {
+        return;
+    }
+    const auto stage = X11Displays::rootFromGlobal(center, *primary);
+    sd_bus_message_unref(bridge_->call("ShowDot", "iii", static_cast<int>(std::lround(stage.x)),
+                                       static_cast<int>(std::lround(stage.y)), diameter));
+}
+
+void GnomeGazeDot::hide() {
+    sd_bus_message_unref(bridge_->call("HideDot", ""));
+}
+
+GnomeIndicator::GnomeIndicator(std::shared_ptr<BridgeConnection> bridge)
+    : bridge_(std::move(bridge)) {
+    events_ = bridge_->listen([this](const BridgeEvent& event) {
+        if (event.kind == BridgeEvent::Kind::indicatorActivated && onActivated) {
+            onActivated(event.id);
+        } else if (event.kind == BridgeEvent::Kind::indicatorOpening && onOpening) {
+            onOpening();
+        }
+    });
+}
+
+bool GnomeIndicator::show(const std::string& iconPath, const std::string& tooltip,
+                          const std::vector<IndicatorItem>& items) {
+    sd_bus_message* call = bridge_->newCall("SetIndicator");
+    int r = call ? sd_bus_message_append(call, "ss", iconPath.c_str(), tooltip.c_str()) : -1;
+    if (r >= 0) {
+        r = sd_bus_message_open_container(call, SD_BUS_TYPE_ARRAY, "(ssbi)");
+    }
+    for (const auto& item : items) {
+        if (r >= 0) {
+            const int checked = item.checked ? (*item.checked ? 1 : 0) : -1;
+            r = sd_bus_message_append(call, "(ssbi)", item.id.c_str(), item.label.c_str(),
+                                      int(item.enabled), checked);
+        }
+    }
+    if (r >= 0) {
+        r = sd_bus_message_close_container(call);
+    }
+    if (r < 0) {
+        sd_bus_message_unref(call);
+        return false;
+    }
+    sd_bus_message* reply = bridge_->send(call);
+    const bool shown = reply != nullptr;
+    sd_bus_message_unref(reply);
+    return shown;
+}
+
+void GnomeIndicator::remove() {
+    sd_bus_message_unref(bridge_->call("ClearIndicator", ""));
+}
+
+} // namespace orvane::linuxbackend

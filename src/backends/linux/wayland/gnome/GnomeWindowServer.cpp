@@ -1,0 +1,169 @@
+#include "backends/linux/wayland/gnome/GnomeWindowServer.hpp"
+
+#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/GnomeDisplays.hpp"
+#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
+#include "backends/linux/wayland/gnome/GnomePostedKeys.hpp"
+#include "backends/linux/x11/X11DesktopEntries.hpp"
+#include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11Keys.hpp"
+
+#include <systemd/sd-bus.h>
+
+#include <cmath>
+#include <set>
+
+namespace orvane::linuxbackend {
+namespace {
+
+bool isOneOf(const std::string& type, const std::set<std::string>& types) {
+    return types.contains(type);
+}
+
+} // namespace
+
+GnomeWindowServer::GnomeWindowServer(std::shared_ptr<BridgeConnection> bridge,
+                                     std::shared_ptr<const X11DesktopEntries> entries,
+                                     std::shared_ptr<GnomePostedKeys> posted)
+    : bridge_(std::move(bridge)), entries_(std::move(entries)), posted_(std::move(posted)) {}
+
+std::optional<std::int64_t> GnomeWindowServer::layerOf(const BridgeWindow& window) {
+    const std::string& type = window.type;
+    if (type == "desktop") {
+        return std::nullopt;
+    }
+    if (isOneOf(type, {"menu", "popup_menu", "dropdown_menu", "combo"})) {
+        return popUpMenuLayer;
+    }
+    if (type == "dock") {
+        return dockLayer;
+    }
+    if (type == "notification") {
+        return notificationLayer;
+    }
+    if (isOneOf(type, {"tooltip", "dnd", "override_other"})) {
+        return statusLayer;
+    }
+    if (window.above || isOneOf(type, {"toolbar", "splashscreen"})) {
+        return floatingLayer;
+    }
+    // Normal windows, dialogs and utility windows are all windows focus may go to.
+    return 0;
+}
+
+std::optional<std::vector<WindowEntry>> GnomeWindowServer::onScreenWindows() const {
+    const auto snapshot = bridge_->snapshot();
+    const auto primary = GnomeDisplays::primaryStage(snapshot);
+    if (!primary || !snapshot.windows) {
+        return std::nullopt;
+    }
+    std::vector<WindowEntry> entries;
+    entries.reserve(snapshot.windows->size());
+    for (const auto& window : *snapshot.windows) {
+        const auto layer = layerOf(window);
+        if (!layer || window.minimized || window.frame.width <= 0 || window.frame.height <= 0) {
+            continue;
+        }
+        WindowEntry entry;
+        if (window.pid != 0) {
+            entry[WindowKey::ownerPID] = static_cast<std::int64_t>(window.pid);
+        }
+        entry[WindowKey::number] = static_cast<std::int64_t>(numberOf(window.id));
+        const auto origin = X11Displays::globalFromRoot({window.frame.x, window.frame.y}, *primary);
+        entry[WindowKey::bounds] =
+            plinth::Rect{origin.x, origin.y, window.frame.width, window.frame.height};
+        // No content rectangle: the buffer holds the shadows of client-side decorations, and
+        // around a server-side frame it is the frame, so neither is the area within the
+        // decorations that a toolkit might describe.
+        entry[WindowKey::layer] = *layer;
+        const auto owner =
+            entries_->applicationName(window.applicationId, "", window.applicationId);
+        if (!owner.empty()) {
+            entry[WindowKey::ownerName] = owner;
+        }
+        entry[WindowKey::name] = window.title;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool GnomeWindowServer::isMenuOpenInsideWindow() const {
+    return bridge_->snapshot().shellModal == "menu";
+}
+
+plinth::Point GnomeWindowServer::pointerLocation() const {
+    const auto snapshot = bridge_->snapshot();
+    const auto primary = GnomeDisplays::primaryStage(snapshot);
+    if (!primary) {
+        return {};
+    }
+    plinth::Point stage;
+    if (snapshot.input) {
+        stage = {double(snapshot.input->x), double(snapshot.input->y)};
+    } else if (sd_bus_message* reply = bridge_->call("GetPointer", "")) {
+        int x = 0, y = 0;
+        std::uint32_t state = 0;
+        if (sd_bus_message_read(reply, "iiu", &x, &y, &state) >= 0) {
+            stage = {double(x), double(y)};
+        }
+        sd_bus_message_unref(reply);
+    }
+    const auto native = X11Displays::nativeFromRoot({stage.x, stage.y, 0, 0}, *primary);
+    return {native.x, native.y};
+}
+
+void GnomeWindowServer::warpPointer(plinth::Point point) {
+    const auto primary = GnomeDisplays::primaryStage(bridge_->snapshot());
+    if (!primary) {
+        return;
+    }
+    const auto stage = X11Displays::rootFromGlobal(point, *primary);
+    sd_bus_message_unref(bridge_->call("WarpPointer", "ii", static_cast<int>(std::lround(stage.x)),
+                                       static_cast<int>(std::lround(stage.y))));
+}
+
+bool GnomeWindowServer::postKey(std::uint32_t keyval, bool press) {
+    if (posted_) {
+        posted_->posted();
+    }
+    sd_bus_message* reply = bridge_->call("PostKey", "ub", keyval, int(press));
+    int posted = 0;
+    const bool ok = reply && sd_bus_message_read(reply, "b", &posted) >= 0 && posted != 0;
+    sd_bus_message_unref(reply);
+    return ok;
+}
+
+void GnomeWindowServer::releasePressedModifiers() {
+    const auto pressed = GnomeKeys::modifierKeyvals(pressedModifiers_);
+    for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
+        postKey(*it, false);
+    }
+    pressedModifiers_ = 0;
+}
+
+bool GnomeWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
+    const auto keyval = GnomeKeys::keyvalFromSystem(keyCode);
+    if (!keyDown) {
+        const bool released = keyval && postKey(*keyval, false);
+        // Whatever the flags of the key-up, no modifier we pressed may stay down.
+        releasePressedModifiers();
+        return released;
+    }
+    if (!keyval) {
+        return false;
+    }
+    const auto input = bridge_->snapshot().input;
+    const std::uint64_t held = input ? GnomeKeys::systemFlagsFromClutter(input->state) : 0;
+    const std::uint64_t missing = flags & ~held & ~ModifierFlag::capsLock;
+    auto keys = GnomeKeys::modifierKeyvals(missing);
+    keys.push_back(*keyval);
+    const bool down = X11Keys::pressAll(
+        keys, [this](unsigned int key) { return postKey(key, true); },
+        [this](unsigned int key) { postKey(key, false); });
+    if (down) {
+        pressedModifiers_ |= missing;
+    }
+    return down;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "orvane/platform/WindowServer.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend {
+
+class BridgeConnection;
+class GnomePostedKeys;
+class X11DesktopEntries;
+struct BridgeWindow;
+
+// The shell's window list, pointer and key posting through the bridge. Main thread.
+class GnomeWindowServer : public WindowServer {
+public:
+    // Layers as the X11 backend gives them, so that the components read both alike.
+    static constexpr std::int64_t floatingLayer = 3;
+    static constexpr std::int64_t dockLayer = 20;
+    static constexpr std::int64_t notificationLayer = 23;
+    static constexpr std::int64_t statusLayer = 25;
+    static constexpr std::int64_t popUpMenuLayer = 101;
+
+    GnomeWindowServer(std::shared_ptr<BridgeConnection> bridge,
+                      std::shared_ptr<const X11DesktopEntries> entries,
+                      std::shared_ptr<GnomePostedKeys> posted);
+
+    // Front to back; minimized windows, windows not yet placed and the desktop left out.
+    std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
+    std::int64_t popUpMenuLevel() const override { return popUpMenuLayer; }
+    // A menu of the shell's own (the top bar's) holds the keyboard.
+    bool isMenuOpenInsideWindow() const override;
+    plinth::Point pointerLocation() const override;
+    void warpPointer(plinth::Point point) override;
+    // Presses the modifiers `flags` names that are not held already, then the key; a key-up
+    // releases the key and every modifier pressed for it. The shell posts each as a key of a
+    // virtual keyboard of its own.
+    bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
+
+    // The layer of a window of this type; nullopt for windows that are not listed at all.
+    static std::optional<std::int64_t> layerOf(const BridgeWindow& window);
+    // The window number the components use: the low half of the shell's 64-bit id (the shell
+    // counts ids up from 2^32, so the low half alone is unique).
+    static std::uint32_t numberOf(std::uint64_t id) { return static_cast<std::uint32_t>(id); }
+
+private:
+    bool postKey(std::uint32_t keyval, bool press);
+    void releasePressedModifiers();
+
+    std::shared_ptr<BridgeConnection> bridge_;
+    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<GnomePostedKeys> posted_;
+    std::uint64_t pressedModifiers_ = 0;
+};
+
+} // namespace orvane::linuxbackend

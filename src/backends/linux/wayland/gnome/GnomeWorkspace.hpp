@@ -1,0 +1,46 @@
+#pragma once
+
+#include "orvane/platform/MainQueue.hpp"
+#include "orvane/platform/Workspace.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend {
+
+class BridgeConnection;
+class MainQueueObservers;
+class SessionNotifier;
+class X11DesktopEntries;
+struct BridgeWindow;
+
+// Applications, activation and the overview through the shell's bridge; sleep, wake, lock
+// and unlock through the session watcher, as on X11. Main thread.
+class GnomeWorkspace : public Workspace {
+public:
+    GnomeWorkspace(std::shared_ptr<BridgeConnection> bridge,
+                   std::shared_ptr<const X11DesktopEntries> entries,
+                   std::shared_ptr<MainQueue> mainQueue);
+    ~GnomeWorkspace() override;
+
+    std::optional<RunningApplication> frontmostApplication() const override;
+    std::optional<RunningApplication> runningApplication(pid_t pid) const override;
+    // Its frontmost window.
+    bool activate(pid_t pid) override;
+    bool activateWindow(pid_t pid, std::uint32_t windowNumber) override;
+    bool openURL(const std::string& url) override;
+    bool isOverviewShowing() const override;
+    Subscription observe(WorkspaceEvent event, std::function<void()> handler) override;
+
+private:
+    RunningApplication describe(const BridgeWindow& window) const;
+    std::function<std::shared_ptr<MainQueue>()> mainQueueProvider() const;
+
+    std::shared_ptr<BridgeConnection> bridge_;
+    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::unique_ptr<MainQueueObservers> displayObservers_;
+    Subscription monitorsChanged_;
+    std::unique_ptr<SessionNotifier> session_;
+};
+
+} // namespace orvane::linuxbackend

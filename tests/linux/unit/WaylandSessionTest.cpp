@@ -1,0 +1,65 @@
+#include "backends/linux/wayland/WaylandSession.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace orvane::linuxbackend {
+namespace {
+
+SessionChoice choiceIn(const std::map<std::string, std::string>& variables) {
+    return chooseSession([&variables](const char* name) -> const char* {
+        const auto found = variables.find(name);
+        return found == variables.end() ? nullptr : found->second.c_str();
+    });
+}
+
+TEST(WaylandSession, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
+    struct Case {
+        std::map<std::string, std::string> variables;
+        DesktopFamily family;
+    } const cases[] = {
+        {{}, DesktopFamily::x11},
+        {{{"XDG_SESSION_TYPE", "x11"}, {"DISPLAY", ":0"}, {"XDG_CURRENT_DESKTOP", "KDE"}},
+         DesktopFamily::x11},
+        {{{"XDG_SESSION_TYPE", "tty"}}, DesktopFamily::x11},
+        {{{"XDG_SESSION_TYPE", "waylandish"}, {"XDG_CURRENT_DESKTOP", "sway"}}, DesktopFamily::x11},
+        {{{"WAYLAND_DISPLAY", ""}, {"XDG_SESSION_TYPE", ""}}, DesktopFamily::x11},
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "GNOME"}}, DesktopFamily::gnome},
+        {{{"XDG_SESSION_TYPE", "Wayland"}, {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"}},
+         DesktopFamily::gnome},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "gnome-classic:gnome"}},
+         DesktopFamily::gnome},
+        // Started under XWayland: DISPLAY is there too, and the compositor is still GNOME's.
+        {{{"WAYLAND_DISPLAY", "wayland-0"},
+          {"DISPLAY", ":0"},
+          {"XDG_SESSION_TYPE", "x11"},
+          {"XDG_CURRENT_DESKTOP", "GNOME"}},
+         DesktopFamily::gnome},
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "GNOMEish"}},
+         DesktopFamily::unsupported},
+    };
+    for (const auto& c : cases) {
+        const auto choice = choiceIn(c.variables);
+        EXPECT_EQ(choice.family, c.family) << ::testing::PrintToString(c.variables);
+        EXPECT_EQ(choice.reason.empty(), c.family != DesktopFamily::unsupported);
+    }
+}
+
+TEST(WaylandSession, OtherWaylandDesktopsAreNamedInOneSentence) {
+    const auto kde = choiceIn({{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "KDE"}});
+    EXPECT_EQ(kde.family, DesktopFamily::unsupported);
+    EXPECT_NE(kde.reason.find("GNOME on Wayland"), std::string::npos);
+    EXPECT_NE(kde.reason.find("(KDE)"), std::string::npos);
+    EXPECT_NE(kde.reason.find("choose an X11 session"), std::string::npos);
+    EXPECT_EQ(kde.reason.find('\n'), std::string::npos);
+    EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}}).reason.find("(unknown)"),
+              std::string::npos);
+    EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "sway"}})
+                  .reason.find("(sway)"),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace orvane::linuxbackend

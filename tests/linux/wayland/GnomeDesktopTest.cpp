@@ -1,0 +1,437 @@
+#include "GnomeFakeShell.hpp"
+#include "unit/SessionBusTestSupport.hpp"
+
+#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
+#include "backends/linux/wayland/gnome/GnomeInputMonitor.hpp"
+#include "backends/linux/wayland/gnome/GnomeShellExtension.hpp"
+#include "backends/linux/wayland/gnome/GnomeWindowServer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+using Status = DesktopBridgeStatus;
+
+// Two monitors with the primary on the right and taller: stage (0,0) is the left one's corner.
+std::vector<FakeMonitor> twoMonitors() {
+    return {{0, 200, 1920, 1080, "HDMI-1", "DELL U2720Q", false},
+            {1920, 0, 2560, 1440, "DP-1", "LG HDR 4K", true}};
+}
+
+constexpr std::uint64_t baseId = std::uint64_t{1} << 32;
+
+std::vector<FakeWindow> someWindows() {
+    return {
+        {baseId + 9,
+         41,
+         "org.gnome.Nautilus",
+         "menu",
+         "popup_menu",
+         {2000, 100, 200, 300},
+         {2000, 100, 200, 300},
+         1,
+         false,
+         false},
+        {baseId + 1,
+         41,
+         "org.gnome.Nautilus",
+         "Files",
+         "normal",
+         {2020, 40, 800, 600},
+         {2000, 20, 840, 640},
+         1,
+         false,
+         false},
+        {baseId + 2,
+         42,
+         "firefox",
+         "Docs",
+         "normal",
+         {100, 300, 900, 700},
+         {100, 300, 900, 700},
+         0,
+         true,
+         false},
+        {baseId + 3,
+         42,
+         "firefox",
+         "Hidden",
+         "normal",
+         {0, 0, 500, 500},
+         {0, 0, 500, 500},
+         0,
+         false,
+         true},
+        {baseId + 4, 43, "new", "Unplaced", "normal", {0, 0, 0, 0}, {0, 0, 0, 0}, -1, false, false},
+        {baseId + 5,
+         44,
+         "desk",
+         "Desktop",
+         "desktop",
+         {0, 0, 1920, 1080},
+         {0, 0, 1920, 1080},
+         0,
+         false,
+         false},
+        {baseId + 6,
+         41,
+         "org.gnome.Nautilus",
+         "Properties",
+         "dialog",
+         {2100, 200, 300, 200},
+         {2100, 200, 300, 200},
+         1,
+         false,
+         false},
+    };
+}
+
+// A private bus, a fake bridge on it and the GNOME desktop over it.
+class GnomeDesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(bus_.address().empty()) << "dbus-daemon did not start";
+        environment_.set("DBUS_SESSION_BUS_ADDRESS", bus_.address());
+        desktop_ = GnomeDesktop::open({queue_,
+                                       [this](const char* name) -> const char* {
+                                           auto found = variables_.find(name);
+                                           return found == variables_.end() ? nullptr
+                                                                            : found->second.c_str();
+                                       },
+                                       nullptr});
+        desktop_->fill(platform_);
+    }
+
+    // Starts a bridge and waits until the desktop has read it.
+    void startBridge(unsigned version = 1) {
+        bridge_ = std::make_unique<FakeBridge>(bus_.address(), version, [](FakeBridge& b) {
+            b.monitors = twoMonitors();
+            b.windows = someWindows();
+            b.focus = baseId + 1;
+        });
+        ASSERT_TRUE(bridge_->isReady());
+        if (version == BridgeConnection::version) {
+            ASSERT_TRUE(waitUntil([&] { return snapshot().ready; }));
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return snapshot().version.has_value(); }));
+        }
+    }
+
+    void stopBridge() {
+        bridge_.reset();
+        ASSERT_TRUE(waitUntil([&] { return !snapshot().present; }));
+    }
+
+    BridgeSnapshot snapshot() { return desktop_->bridge()->snapshot(); }
+    bool waitUntil(const std::function<bool()>& done) { return queue_->runTasksUntil(done); }
+
+    std::vector<std::string> callsOf(const std::string& prefix) {
+        std::vector<std::string> found;
+        bridge_->run([&](FakeBridge& b) {
+            for (const auto& call : b.calls) {
+                if (call.rfind(prefix, 0) == 0) {
+                    found.push_back(call);
+                }
+            }
+            b.calls.clear();
+        });
+        return found;
+    }
+
+    PrivateBus bus_;
+    ScopedEnvironment environment_;
+    std::map<std::string, std::string> variables_;
+    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
+    std::shared_ptr<GnomeDesktop> desktop_;
+    Platform platform_;
+    std::unique_ptr<FakeBridge> bridge_;
+};
+
+TEST_F(GnomeDesktopTest, DisplaysAndWindowsAreSeenFromThePrimaryMonitor) {
+    EXPECT_TRUE(platform_.displays->screens().empty()); // no bridge: nothing to say
+    EXPECT_EQ(platform_.windowServer->onScreenWindows(), std::nullopt);
+    startBridge();
+
+    const auto screens = platform_.displays->screens();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0].localizedName, "LG HDR 4K");
+    EXPECT_EQ(screens[0].frame, (plinth::Rect{0, 0, 2560, 1440}));
+    // Left of the primary, its top 200 below the primary's: bottom-left native space.
+    EXPECT_EQ(screens[1].frame, (plinth::Rect{-1920, 160, 1920, 1080}));
+    EXPECT_EQ(screens[1].visibleFrame, screens[1].frame);
+    ASSERT_TRUE(platform_.displays->mainDisplay());
+    EXPECT_EQ(platform_.displays->mainDisplay()->localizedName, "LG HDR 4K");
+
+    // Front to back; minimized, unplaced and desktop windows left out; menus above the rest.
+    const auto windows = platform_.windowServer->onScreenWindows();
+    ASSERT_TRUE(windows);
+    std::vector<std::string> titles;
+    for (const auto& entry : *windows) {
+        titles.push_back(std::get<std::string>(entry.at(WindowKey::name)));
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"menu", "Files", "Docs", "Properties"}));
+    const auto& menu = (*windows)[0];
+    EXPECT_GE(std::get<std::int64_t>(menu.at(WindowKey::layer)),
+              platform_.windowServer->popUpMenuLevel());
+    const auto& files = (*windows)[1];
+    EXPECT_EQ(std::get<std::int64_t>(files.at(WindowKey::layer)), 0);
+    EXPECT_EQ(std::get<std::int64_t>(files.at(WindowKey::ownerPID)), 41);
+    EXPECT_EQ(std::get<std::int64_t>(files.at(WindowKey::number)), 1);
+    EXPECT_EQ(std::get<plinth::Rect>(files.at(WindowKey::bounds)),
+              (plinth::Rect{100, 40, 800, 600}));
+    // Kept above: not an ordinary window, as on X11.
+    const auto& docs = (*windows)[2];
+    EXPECT_NE(std::get<std::int64_t>(docs.at(WindowKey::layer)), 0);
+    EXPECT_EQ(std::get<plinth::Rect>(docs.at(WindowKey::bounds)),
+              (plinth::Rect{-1820, 300, 900, 700}));
+    EXPECT_EQ(std::get<std::int64_t>((*windows)[3].at(WindowKey::layer)), 0); // a dialog
+
+    // Changes arrive by signals; a burst of them is read once more at most.
+    bool displaysChanged = false;
+    auto subscription = platform_.workspace->observe(WorkspaceEvent::displaysChanged,
+                                                     [&] { displaysChanged = true; });
+    bridge_->run([](FakeBridge& b) {
+        b.windows.erase(b.windows.begin());
+        b.monitors.pop_back();
+        b.monitors[0].primary = true;
+        for (int i = 0; i < 5; ++i) {
+            b.emit("WindowsChanged");
+        }
+        b.emit("MonitorsChanged");
+    });
+    ASSERT_TRUE(waitUntil([&] { return displaysChanged; }));
+    ASSERT_TRUE(waitUntil([&] { return snapshot().windows->size() == 6; }));
+    EXPECT_EQ(platform_.displays->screens().size(), 1u);
+    EXPECT_EQ(platform_.displays->screens()[0].frame, (plinth::Rect{0, 0, 1920, 1080}));
+}
+
+TEST_F(GnomeDesktopTest, ActivationIsTrueOnlyWhenTheShellFocusesThatProgram) {
+    startBridge();
+    auto& workspace = *platform_.workspace;
+    EXPECT_TRUE(workspace.activateWindow(42, 2));
+    EXPECT_EQ(callsOf("Activate"), std::vector<std::string>{"ActivateWindow 4294967298"});
+    EXPECT_FALSE(workspace.activateWindow(41, 2)); // not that program's window
+    EXPECT_TRUE(callsOf("Activate").empty());
+
+    bridge_->run([](FakeBridge& b) { b.activateAnswer = false; });
+    EXPECT_FALSE(workspace.activateWindow(41, 1));
+    // The shell says yes, but the focus lands on another program's window.
+    bridge_->run([](FakeBridge& b) {
+        b.activateAnswer = true;
+        b.focusAfterActivate = baseId + 2;
+    });
+    EXPECT_FALSE(workspace.activateWindow(41, 1));
+    // ...or on a window of the same program (its dialog): that is the program's focus.
+    bridge_->run([](FakeBridge& b) { b.focusAfterActivate = baseId + 6; });
+    EXPECT_TRUE(workspace.activateWindow(41, 1));
+    callsOf("Activate");
+    EXPECT_TRUE(workspace.activate(41)); // its frontmost window that focus may go to
+    EXPECT_EQ(callsOf("Activate"), std::vector<std::string>{"ActivateWindow 4294967297"});
+
+    ASSERT_TRUE(waitUntil([&] { return snapshot().focusWindow == baseId + 6; }));
+    const auto front = workspace.frontmostApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->pid, 41);
+    EXPECT_EQ(front->bundleIdentifier, "org.gnome.Nautilus");
+}
+
+TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKeys) {
+    startBridge();
+    std::vector<InputEvent> events;
+    auto& monitor = *platform_.inputMonitor;
+    const auto token = monitor.addGlobalMonitor(~std::uint64_t{0},
+                                                [&](const InputEvent& e) { events.push_back(e); });
+    ASSERT_TRUE(token);
+    EXPECT_EQ(callsOf("WatchInput"), std::vector<std::string>{"WatchInput 66"});
+
+    auto sample = [&](int x, int y, std::uint32_t state, std::uint32_t idle) {
+        const auto before = events.size();
+        bridge_->run([&](FakeBridge& b) { b.emitInput(x, y, state, idle); });
+        // Every field, as two samples in a row may share any one of them.
+        waitUntil([&] {
+            const auto input = snapshot().input;
+            return input && input->x == x && input->y == y && input->state == state &&
+                   input->idleMilliseconds == idle;
+        });
+        queue_->runPending();
+        return std::vector<InputEvent>(events.begin() + long(before), events.end());
+    };
+    auto types = [](const std::vector<InputEvent>& list) {
+        std::vector<int> result;
+        for (const auto& e : list) {
+            result.push_back(e.type);
+        }
+        return result;
+    };
+    EXPECT_TRUE(sample(2000, 100, 0, 500).empty()); // the first sample only sets the scene
+    EXPECT_EQ(types(sample(2010, 100, 0, 10)), std::vector<int>{InputEventType::mouseMoved});
+    // The click's position is the pointer's, in the native space.
+    EXPECT_EQ(types(sample(2010, 100, 256, 5)), std::vector<int>{InputEventType::leftMouseDown});
+    EXPECT_EQ(platform_.windowServer->pointerLocation(), (plinth::Point{90, 1340}));
+    EXPECT_EQ(types(sample(2030, 120, 256, 5)), std::vector<int>{InputEventType::leftMouseDragged});
+    EXPECT_EQ(types(sample(2030, 120, 0, 3)), std::vector<int>{}); // the release says nothing
+    const auto flags = sample(2030, 120, 4 | 1, 2);
+    ASSERT_EQ(types(flags), std::vector<int>{InputEventType::flagsChanged});
+    EXPECT_EQ(flags[0].modifierFlags, ModifierFlag::control | ModifierFlag::shift);
+    // Idle time dropping with nothing else changed: a key, which no chord check matches.
+    EXPECT_TRUE(sample(2030, 120, 5, 40).empty()); // idle growing: nothing
+    const auto key = sample(2030, 120, 5, 0);
+    ASSERT_EQ(types(key), std::vector<int>{InputEventType::keyDown});
+    EXPECT_EQ(key[0].keyCode, GnomeInputMonitor::unknownKey);
+    EXPECT_NE(key[0].keyCode, KeyCode::c);
+
+    // Our own pane shortcut: modifiers pressed, the key, all released; its activity is ours.
+    sample(2030, 120, 0, 30);
+    callsOf("PostKey");
+    ASSERT_TRUE(platform_.windowServer->postKeyEvent(
+        KeyCode::downArrow, ModifierFlag::control | ModifierFlag::option, true));
+    ASSERT_TRUE(platform_.windowServer->postKeyEvent(KeyCode::downArrow, 0, false));
+    EXPECT_EQ(callsOf("PostKey"),
+              (std::vector<std::string>{"PostKey 65507 1", "PostKey 65513 1", "PostKey 65364 1",
+                                        "PostKey 65364 0", "PostKey 65513 0", "PostKey 65507 0"}));
+    EXPECT_TRUE(sample(2030, 120, 0, 1).empty());
+    EXPECT_TRUE(sample(2030, 120, 4 | 8, 0).empty());
+
+    monitor.removeMonitor(*token);
+    EXPECT_EQ(callsOf("WatchInput"), std::vector<std::string>{"WatchInput 0"});
+}
+
+TEST_F(GnomeDesktopTest, ShellDialogsMenusAndOverviewAreTold) {
+    startBridge();
+    EXPECT_FALSE(platform_.secureInput->isSecureEventInputEnabled());
+    for (const char* modal : {"password", "dialog", "locked", "menu", ""}) {
+        SCOPED_TRACE(modal);
+        bridge_->run([&](FakeBridge& b) {
+            b.modal = modal;
+            b.emitProperty("ShellModal");
+        });
+        ASSERT_TRUE(waitUntil([&] { return snapshot().shellModal == modal; }));
+        const std::string text = modal;
+        EXPECT_EQ(platform_.secureInput->isSecureEventInputEnabled(),
+                  text != "menu" && !text.empty());
+        EXPECT_EQ(platform_.windowServer->isMenuOpenInsideWindow(), text == "menu");
+    }
+    bridge_->run([](FakeBridge& b) {
+        b.overview = true;
+        b.emitProperty("OverviewActive");
+    });
+    EXPECT_TRUE(waitUntil([&] { return platform_.workspace->isOverviewShowing(); }));
+}
+
+TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFollowed) {
+    startBridge(2);
+    EXPECT_FALSE(snapshot().ready);
+    EXPECT_TRUE(platform_.displays->screens().empty());
+    auto state = platform_.desktopBridge->state();
+    EXPECT_EQ(state.status, Status::otherVersion);
+    EXPECT_EQ(state.bridgeVersion, 2u);
+
+    // A hot key asked for before the bridge is there is grabbed when it comes.
+    int presses = 0;
+    const auto hotKey = platform_.hotKeys->registerHotKey(
+        KeyCode::g, ModifierFlag::shift | ModifierFlag::command, [&] { ++presses; });
+    ASSERT_TRUE(hotKey);
+    EXPECT_EQ(platform_.hotKeys->describe(KeyCode::g, ModifierFlag::shift | ModifierFlag::command),
+              "Shift+Super+G");
+    stopBridge();
+    startBridge(1);
+    EXPECT_EQ(platform_.desktopBridge->state().status, Status::ready);
+    ASSERT_TRUE(waitUntil([&] { return !callsOf("GrabAccelerator <Shift><Super>g").empty(); }));
+    bridge_->run([](FakeBridge& b) { b.emitActivated("AcceleratorActivated", 7, nullptr); });
+    ASSERT_TRUE(waitUntil([&] { return presses == 1; }));
+    EXPECT_FALSE(platform_.hotKeys->registerHotKey(KeyCode::x, ModifierFlag::command, [] {}));
+
+    // Gone: nothing is known; back: all is read again.
+    bool vanished = false;
+    auto listening = desktop_->bridge()->listen([&](const BridgeEvent& event) {
+        vanished = vanished || event.kind == BridgeEvent::Kind::vanished;
+    });
+    stopBridge();
+    ASSERT_TRUE(waitUntil([&] { return vanished; }));
+    EXPECT_EQ(platform_.windowServer->onScreenWindows(), std::nullopt);
+    startBridge(1);
+    EXPECT_EQ(platform_.windowServer->onScreenWindows()->size(), 4u);
+}
+
+TEST_F(GnomeDesktopTest, TheDotAndTheStatusIconAreTheShells) {
+    startBridge();
+    platform_.gazeDot->show({100, 50}, 24);
+    platform_.gazeDot->hide();
+    EXPECT_EQ(callsOf(""), (std::vector<std::string>{"ShowDot 2020 50", "HideDot"}));
+
+    std::vector<std::string> chosen;
+    int openings = 0;
+    platform_.statusIndicator->onActivated = [&](const std::string& id) {
+        chosen.push_back(id);
+    };
+    platform_.statusIndicator->onOpening = [&] {
+        ++openings;
+    };
+    ASSERT_TRUE(platform_.statusIndicator->show(
+        "/icon.svg", "Orvane", {{"pause", "Pause", true, false}, {"", "", true, {}}}));
+    bridge_->run([](FakeBridge& b) {
+        EXPECT_EQ(b.indicatorItems.size(), 2u);
+        EXPECT_EQ(std::get<3>(b.indicatorItems[0]), 0);
+        EXPECT_EQ(std::get<3>(b.indicatorItems[1]), -1);
+        b.emit("IndicatorOpening");
+        b.emitActivated("IndicatorActivated", 0, "pause");
+    });
+    ASSERT_TRUE(waitUntil([&] { return chosen.size() == 1; }));
+    EXPECT_EQ(chosen[0], "pause");
+    EXPECT_EQ(openings, 1);
+}
+
+TEST_F(GnomeDesktopTest, WithoutItsBridgeTheShellSaysWhatIsWrongWithTheExtension) {
+    EXPECT_EQ(platform_.desktopBridge->state().status, Status::unreachable);
+    auto shell = std::make_unique<FakeShellExtensions>(bus_.address(), "46.2");
+    ASSERT_TRUE(shell->isReady());
+    auto state = platform_.desktopBridge->state();
+    EXPECT_EQ(state.status, Status::notInstalled);
+    EXPECT_EQ(state.desktop, "GNOME Shell 46.2");
+    EXPECT_EQ(state.sessionKind, "Wayland");
+
+    // Installed on disk since the shell started: it loads at the next log-in.
+    const auto data =
+        std::filesystem::temp_directory_path() / ("orvane-gnome-" + std::to_string(::getpid()));
+    const auto folder = data / "gnome-shell/extensions" / GnomeShellExtension::modulesUuid;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "metadata.json") << "{}";
+    variables_["XDG_DATA_DIRS"] = "/nonexistent:" + data.string();
+    EXPECT_EQ(platform_.desktopBridge->state().status, Status::needsLogOut);
+    std::filesystem::remove_all(data);
+
+    struct Case {
+        double state;
+        const char* error;
+        Status status;
+    } const cases[] = {{2, "", Status::disabled},
+                       {6, "", Status::disabled},
+                       {3, "SyntaxError: bad", Status::failed},
+                       {4, "", Status::otherVersion}};
+    for (const auto& c : cases) {
+        shell->run([&](FakeShellExtensions& s) {
+            s.extensions[GnomeShellExtension::modulesUuid] = {c.state, c.error};
+        });
+        state = platform_.desktopBridge->state();
+        EXPECT_EQ(state.status, c.status) << c.state;
+        EXPECT_EQ(state.detail, c.error);
+    }
+    EXPECT_TRUE(platform_.desktopBridge->enable());
+    // A shell of 44 loads the legacy form.
+    shell->run([](FakeShellExtensions& s) { s.shellVersion = "44.1"; });
+    EXPECT_EQ(platform_.desktopBridge->state().status, Status::notInstalled);
+    EXPECT_TRUE(platform_.desktopBridge->enable());
+    shell->run([](FakeShellExtensions& s) {
+        EXPECT_EQ(s.enabled, (std::vector<std::string>{GnomeShellExtension::modulesUuid,
+                                                       GnomeShellExtension::legacyUuid}));
+    });
+}
+
+} // namespace
+} // namespace orvane::linuxbackend::test
