@@ -45,7 +45,6 @@ start_bus system DBUS_SYSTEM_BUS_ADDRESS
 export DBUS_SYSTEM_BUS_ADDRESS
 start_bus session DBUS_SESSION_BUS_ADDRESS
 export DBUS_SESSION_BUS_ADDRESS
-start_accessibility_bus
 
 # --- Settings and extensions ------------------------------------------------------------
 uuids=()
@@ -68,12 +67,15 @@ mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings"
 cat >"$XDG_CONFIG_HOME/glib-2.0/settings/keyfile" <<SETTINGS
 [org/gnome/desktop/interface]
 enable-animations=false
+toolkit-accessibility=true
 
 [org/gnome/shell]
 enabled-extensions=$enabled
 disable-user-extensions=false
 welcome-dialog-last-shown-version='999'
 SETTINGS
+# Read by the accessibility bus as it starts: it keeps its switch in these settings.
+start_accessibility_bus
 
 # --- The shell --------------------------------------------------------------------------
 # No core files from a shell that crashes as it is ended.

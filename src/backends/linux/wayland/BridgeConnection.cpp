@@ -119,6 +119,7 @@ public:
             bus_ = sd_bus_close_unref(bus_);
             logInfo(std::string("session bus unavailable (") + std::strerror(-r) +
                     "): the desktop's bridge is not reached");
+            owner_.markSettled();
             return false;
         }
         // The daemon takes requests in order: the matches are in place before the owner is
@@ -204,6 +205,7 @@ private:
             attaching_ = false;
             owner_.update([](BridgeSnapshot& s) { s.ready = true; });
             owner_.post({BridgeEvent::Kind::ready});
+            owner_.markSettled();
         }
     }
 
@@ -230,6 +232,8 @@ private:
     static int onOwner(sd_bus_message* m, void* userdata, sd_bus_error*) {
         if (!isError(m)) {
             of(userdata).attach();
+        } else {
+            of(userdata).owner_.markSettled(); // no bridge on the bus
         }
         return 0;
     }
@@ -258,6 +262,7 @@ private:
         unsigned version = 0;
         if (isError(m) || sd_bus_message_read(m, "v", "u", &version) < 0) {
             loop.attaching_ = false;
+            loop.owner_.markSettled();
             logInfo("the desktop's bridge does not say its version: it is not used");
             return 0;
         }
@@ -268,6 +273,7 @@ private:
                     ", and Orvane speaks " + std::to_string(BridgeConnection::version) +
                     ": it is not used");
             loop.owner_.post({BridgeEvent::Kind::refused});
+            loop.owner_.markSettled();
             return 0;
         }
         loop.callBridge(&loop.allSlot_, propertiesInterface, "GetAll", &BridgeLoop::onAll);
@@ -519,6 +525,19 @@ std::shared_ptr<MainQueue> BridgeConnection::queue() const {
         return mainQueue_;
     }
     return hasPlatform() ? platform().mainQueue : nullptr;
+}
+
+void BridgeConnection::markSettled() {
+    {
+        std::lock_guard lock(mutex_);
+        settled_ = true;
+    }
+    settledChanged_.notify_all();
+}
+
+bool BridgeConnection::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return settledChanged_.wait_for(lock, timeout, [this] { return settled_; });
 }
 
 void BridgeConnection::updateAndPost(const std::function<void(BridgeSnapshot&)>& change,

@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -129,6 +131,10 @@ public:
     sd_bus_message* newCall(const char* member);
     sd_bus_message* send(sd_bus_message* call);
 
+    // Any thread: waits until the first look at the bus is done (the bridge read, refused,
+    // or not there), for command-line modes that answer at once. False when that took longer.
+    bool waitUntilSettled(std::chrono::milliseconds timeout) const;
+
     // Main thread: asks for input samples every `milliseconds` (0: none), again whenever the
     // bridge comes back.
     bool watchInput(unsigned milliseconds);
@@ -140,12 +146,15 @@ private:
     void run();
     void update(const std::function<void(BridgeSnapshot&)>& change);
     void post(BridgeEvent event);
+    void markSettled();
     void updateAndPost(const std::function<void(BridgeSnapshot&)>& change, BridgeEvent event);
     std::shared_ptr<MainQueue> queue() const;
 
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<Listeners> listeners_;
     mutable std::mutex mutex_;
+    mutable std::condition_variable settledChanged_;
+    bool settled_ = false; // guarded by mutex_
     BridgeSnapshot snapshot_;
     Subscription rewatch_;
     unsigned inputInterval_ = 0; // main thread

@@ -28,6 +28,13 @@ const TEST_SHELL_XML = `
       <arg name="index" type="i" direction="in"/>
     </method>
     <method name="Overview"><arg name="visible" type="b" direction="in"/></method>
+    <!-- Moves a window's frame to x, y (stage coordinates); false when there is no such window. -->
+    <method name="MoveWindow">
+      <arg name="id" type="t" direction="in"/>
+      <arg name="x" type="i" direction="in"/>
+      <arg name="y" type="i" direction="in"/>
+      <arg name="moved" type="b" direction="out"/>
+    </method>
   </interface>
 </node>`;
 
@@ -52,6 +59,14 @@ class TestShell {
 
     _key(keyval, state) {
         this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval, state);
+    }
+
+    MoveWindow(id, x, y) {
+        const actor = global.get_window_actors().find(a => a.meta_window.get_id() === id);
+        if (!actor)
+            return false;
+        actor.meta_window.move_frame(true, x, y);
+        return true;
     }
 
     KeyTap(keyval) {

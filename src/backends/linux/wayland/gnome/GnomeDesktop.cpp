@@ -108,6 +108,9 @@ bool installGnomeDesktop(Platform& platform, std::string* error) {
         return false;
     }
     auto desktop = GnomeDesktop::open({platform.mainQueue, {}, nullptr});
+    // The shell answers in milliseconds; what is asked first (the monitors, by --diagnose or
+    // the first pose) should find its answer there.
+    desktop->bridge()->waitUntilSettled(std::chrono::seconds(3));
     desktop->fill(platform);
     return true;
 }

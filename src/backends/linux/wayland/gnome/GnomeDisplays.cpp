@@ -3,18 +3,32 @@
 #include "backends/linux/wayland/BridgeConnection.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 
+#include <algorithm>
 #include <functional>
 
 namespace orvane::linuxbackend {
 namespace {
 
-Display displayOf(const BridgeMonitor& monitor, const plinth::Rect& primary) {
+// Two monitors of one model (or two virtual ones) would read alike: their connectors tell them
+// apart.
+std::string nameOf(const BridgeMonitor& monitor, const std::vector<BridgeMonitor>& all) {
+    if (monitor.name.empty()) {
+        return monitor.connector;
+    }
+    const auto alike = std::count_if(all.begin(), all.end(), [&](const BridgeMonitor& other) {
+        return other.name == monitor.name;
+    });
+    return alike > 1 ? monitor.name + " (" + monitor.connector + ")" : monitor.name;
+}
+
+Display displayOf(const BridgeMonitor& monitor, const std::vector<BridgeMonitor>& all,
+                  const plinth::Rect& primary) {
     Display display;
     // The connector names the output for as long as it stays plugged in.
     display.id = static_cast<std::uint32_t>(std::hash<std::string>{}(monitor.connector));
     display.frame = X11Displays::nativeFromRoot(monitor.stageFrame, primary);
     display.visibleFrame = display.frame;
-    display.localizedName = monitor.name;
+    display.localizedName = nameOf(monitor, all);
     return display;
 }
 
@@ -44,7 +58,7 @@ std::vector<Display> GnomeDisplays::screens() const {
     std::vector<Display> displays;
     bool primaryTaken = false;
     for (const auto& monitor : *snapshot.monitors) {
-        auto display = displayOf(monitor, *primary);
+        auto display = displayOf(monitor, *snapshot.monitors, *primary);
         if (!primaryTaken && monitor.stageFrame == *primary) {
             displays.insert(displays.begin(), std::move(display));
             primaryTaken = true;
@@ -65,7 +79,7 @@ std::optional<Display> GnomeDisplays::mainDisplay() const {
         if (window.id == snapshot.focusWindow && window.monitor >= 0 &&
             static_cast<std::size_t>(window.monitor) < snapshot.monitors->size()) {
             return displayOf((*snapshot.monitors)[static_cast<std::size_t>(window.monitor)],
-                             *primary);
+                             *snapshot.monitors, *primary);
         }
     }
     return std::nullopt;

@@ -1,0 +1,226 @@
+#!/usr/bin/python3
+# `orvane` on a headless GNOME Shell (scripts/gnome-desktop.sh with the bridge and the test
+# shell loaded), a recorded head turn as its camera: focus goes left, right, left, right
+# between the windows on the left monitor (a GTK one, and in front of it a Qt program's) and that
+# Qt program's other window on the right one, as the shell
+# itself reports it; the overview and a shell password dialog hold it; the gaze dot is drawn by
+# the shell. Prints how long each switch took from its start in orvane to the shell naming the
+# window focused, median and maximum.
+#   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+import os
+import re
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+import gi
+
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio, GLib  # noqa: E402
+
+CLIENTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "clients")
+BRIDGE = ("net.orvane.Bridge", "/net/orvane/Bridge", "net.orvane.Bridge1")
+TEST_SHELL = ("net.orvane.TestShell", "/net/orvane/TestShell", "net.orvane.TestShell")
+# The face model loads with the first frame, slowly under the sanitizers; then each turn of the
+# clip takes four seconds.
+FIRST_ALTERNATION_SECONDS = 120
+HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen within them
+STOP_SECONDS = 15
+
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+failures = []
+
+
+def call(target, method, signature=None, args=(), reply=None):
+    name, path, interface = target
+    parameters = GLib.Variant(signature, args) if signature else None
+    result = bus.call_sync(name, path, interface, method, parameters,
+                           GLib.VariantType(reply) if reply else None,
+                           Gio.DBusCallFlags.NONE, 10000, None)
+    return result.unpack() if result is not None else None
+
+
+def set_overview(visible):
+    bus.call_sync(BRIDGE[0], BRIDGE[1], "org.freedesktop.DBus.Properties", "Set",
+                  GLib.Variant("(ssv)", (BRIDGE[2], "OverviewActive", GLib.Variant("b", visible))),
+                  None, Gio.DBusCallFlags.NONE, 10000, None)
+
+
+def wait_until(predicate, seconds):
+    """Runs the main loop until `predicate` holds or `seconds` pass; whether it held."""
+    context = GLib.MainContext.default()
+    deadline = time.monotonic() + seconds
+    while not predicate():
+        if time.monotonic() >= deadline:
+            return False
+        GLib.timeout_add(100, lambda: False)  # wakes the loop to look again
+        context.iteration(True)
+    return True
+
+
+class FocusWatch:
+    """Every change of the shell's focus window, with the monotonic time it was heard."""
+
+    def __init__(self):
+        self.changes = []
+        self._id = bus.signal_subscribe(BRIDGE[0], "org.freedesktop.DBus.Properties",
+                                        "PropertiesChanged", BRIDGE[1], None,
+                                        Gio.DBusSignalFlags.NONE, self._on_changed)
+
+    def _on_changed(self, _bus, _sender, _path, _interface, _name, parameters):
+        _, changed, _ = parameters.unpack()
+        if "FocusWindow" in changed:
+            self.changes.append((time.monotonic(), changed["FocusWindow"]))
+
+    def since(self, index):
+        windows = []
+        for _, window in self.changes[index:]:
+            if not windows or windows[-1] != window:
+                windows.append(window)
+        return windows
+
+
+def alternated(windows, left, right):
+    """Focus went to a window of `left`, then of `right`, and so again (others ignored)."""
+    seen = []
+    for window in windows:
+        side = "L" if window in left else "R" if window in right else None
+        if side and (not seen or seen[-1] != side):
+            seen.append(side)
+    return "LRLR" in "".join(seen)
+
+
+def start_window(command, title, x, y, **environment):
+    process = subprocess.Popen(command, env=dict(os.environ, **environment),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return process, place_window(title, x, y)
+
+
+def place_window(title, x, y):
+    found = {}
+
+    def listed():
+        for row in call(BRIDGE, "GetWindows", reply="(a(tusss(iiii)(iiii)ibb))")[0]:
+            if row[3] == title and row[5][2] > 0:
+                found["id"] = row[0]
+                return True
+        return False
+
+    if not wait_until(listed, 20):
+        sys.exit(f"FAIL: the window {title} did not appear")
+    call(TEST_SHELL, "MoveWindow", "(tii)", (found["id"], x, y))
+
+    def placed():
+        for row in call(BRIDGE, "GetWindows", reply="(a(tusss(iiii)(iiii)ibb))")[0]:
+            if row[0] == found["id"]:
+                return row[5][0] == x and row[5][1] == y
+        return False
+
+    if not wait_until(placed, 10):
+        sys.exit(f"FAIL: the window {title} could not be moved to {x},{y}")
+    return found["id"]
+
+
+def main():
+    orvane, make_clip, calibrate = sys.argv[1:4]
+    home = os.environ["HOME"]
+    clip = os.path.join(home, "head-turn.avi")
+    subprocess.run([make_clip, clip, "60", "15"], check=True)
+    subprocess.run([calibrate], check=True)
+
+    gtk, gtk_window = start_window(
+        ["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"), "gnome-gtk", "0", "0"],
+        "gnome-gtk", 200, 200, GDK_BACKEND="wayland")
+    qt, qt_window = start_window(
+        ["/usr/bin/python3", os.path.join(CLIENTS, "qt-two-windows.py"), "gnome-qt", "0", "0",
+         "0"], "gnome-qt-right", 2300, 200, QT_QPA_PLATFORM="wayland")
+    # The Qt program's other window goes left, in front of the GTK one: only the exact window
+    # tells the program's two apart.
+    qt_left = place_window("gnome-qt-left", 400, 300)
+    left, right = {gtk_window, qt_left}, {qt_window}
+
+    watch = FocusWatch()
+    log_path = os.path.join(home, "orvane.log")
+    log = open(log_path, "w")
+    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
+                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def log_text():
+        with open(log_path, errors="replace") as f:
+            return f.read()
+
+    # --- Focus follows the head ------------------------------------------------------------
+    started = time.monotonic()
+    if wait_until(lambda: alternated(watch.since(0), left, right)
+                  or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
+            alternated(watch.since(0), left, right):
+        print(f"GNOME, GTK and Qt: focus went left, right, left, right in "
+              f"{time.monotonic() - started:.0f} s")
+    else:
+        failures.append("focus did not go left, right, left, right; it went to: "
+                        f"{watch.since(0)} (left {left}, right {right})")
+
+    # From each switch's start in orvane to the shell's next focus change within a second.
+    starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
+                                           log_text())]
+    times = []
+    for start in starts:
+        after = [t for t, _ in watch.changes if 0 <= t - start < 1]
+        if after:
+            times.append((after[0] - start) * 1000)
+    if times:
+        print(f"GNOME: start of switch to window focused, median {statistics.median(times):.1f}"
+              f" ms, max {max(times):.1f} ms, {len(times)} switches")
+
+    # --- Holds: the overview, then a shell password dialog -----------------------------------
+    for name, hold, release in (
+            ("the overview", lambda: set_overview(True), lambda: set_overview(False)),
+            ("a shell password dialog", lambda: call(TEST_SHELL, "OpenPasswordDialog"),
+             lambda: call(TEST_SHELL, "CloseDialog"))):
+        hold()
+        wait_until(lambda: False, 1)  # the hold shows in orvane's next pose
+        mark = len(watch.changes)
+        wait_until(lambda: False, HOLD_SECONDS)
+        moved = [w for w in watch.since(mark) if w in left | right]
+        release()
+        if moved:
+            failures.append(f"focus moved to {moved} while {name} was open")
+        else:
+            print(f"GNOME: {name} held focus for {HOLD_SECONDS} s")
+        mark = len(watch.changes)
+        if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
+                          HOLD_SECONDS * 2):
+            failures.append(f"focus did not move again once {name} had closed")
+
+    # --- The gaze dot and the status icon are the shell's -----------------------------------
+    if process.poll() is not None:
+        failures.append(f"orvane ended early with status {process.returncode}")
+    else:
+        process.send_signal(signal.SIGTERM)
+        try:
+            status = process.wait(STOP_SECONDS)
+            if status != 0:
+                failures.append(f"orvane exited with status {status}")
+        except subprocess.TimeoutExpired:
+            process.kill()
+            failures.append(f"orvane did not end within {STOP_SECONDS} s of SIGTERM")
+    text = log_text()
+    if "Orvane stopped" not in text:
+        failures.append('"Orvane stopped" was not logged')
+    if re.search(r"ERROR: (Address|Leak)Sanitizer|runtime error:", text):
+        failures.append("the sanitizers reported a fault")
+    for child in (gtk, qt):
+        child.terminate()
+    if failures:
+        print("--- orvane's log ---\n" + text[-6000:])
+        for failure in failures:
+            print("FAIL: " + failure)
+        return 1
+    print("every check passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
