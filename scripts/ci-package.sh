@@ -3,7 +3,8 @@
 # scripts/build.sh makes it, or in BUILD_DIR), installs it, checks that every file is where a
 # desktop looks for it, and runs the installed program: `orvane --diagnose` on the throw-away
 # desktop, and the camera probe on a photo (which proves that the installed program finds the
-# face model). The package stays installed. Needs root, or sudo to become it.
+# face model), and `orvane --diagnose` on a headless GNOME Shell with the installed extension. The
+# package stays installed. Needs root, or sudo to become it.
 #
 #   scripts/ci-package.sh
 set -euo pipefail
@@ -63,6 +64,14 @@ for file in /usr/share/applications/net.orvane.Orvane.desktop \
     check "$file is installed" test -s "$file"
     check "$file belongs to the package" bash -c 'dpkg -S "$1" >/dev/null' - "$file"
 done
+# Both forms of the GNOME Shell extension: the running shell loads the one for its release.
+for uuid in bridge@orvane.net bridge-modules@orvane.net; do
+    for file in extension.js metadata.json; do
+        path="/usr/share/gnome-shell/extensions/$uuid/$file"
+        check "$path is installed" test -s "$path"
+        check "$path belongs to the package" bash -c 'dpkg -S "$1" >/dev/null' - "$path"
+    done
+done
 check "the desktop entry is valid" desktop-file-validate \
     /usr/share/applications/net.orvane.Orvane.desktop
 check "the metainfo is valid" appstreamcli validate --no-net \
@@ -85,6 +94,16 @@ else
 fi
 cat "$report"
 check "the report names the installed program" grep -q '^bundle path: /usr/bin/orvane$' "$report"
+# On GNOME on Wayland, with the installed extension loaded by a headless shell.
+if ORVANE_GNOME_EXTENSIONS=/usr/share/gnome-shell/extensions/bridge@orvane.net \
+    scripts/gnome-desktop.sh /usr/bin/orvane --diagnose >"$report" 2>&1; then
+    echo "ok: orvane --diagnose on a headless GNOME Shell"
+else
+    echo "FAIL: orvane --diagnose on a headless GNOME Shell" >&2
+    failures=$((failures + 1))
+fi
+cat "$report"
+check "the report names the bridge of the shell as ready" grep -q '^bridge: *ready' "$report"
 
 photo=/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg
 if [[ -f $photo ]]; then

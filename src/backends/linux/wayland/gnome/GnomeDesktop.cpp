@@ -17,6 +17,7 @@
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11Identifiers.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <systemd/sd-bus.h>
 
@@ -64,13 +65,14 @@ std::shared_ptr<GnomeDesktop> GnomeDesktop::open(Options options) {
         }
         return windows;
     };
+    // The exact activation that follows a raise brings the window forward; a second one here
+    // would only double the wait for the shell. The window must still be there.
     hooks.raise = [weak = std::weak_ptr<BridgeConnection>(bridge)](std::uint64_t id) {
         auto connection = weak.lock();
-        sd_bus_message* reply = connection ? connection->call("ActivateWindow", "t", id) : nullptr;
-        int activated = 0;
-        const bool answered = reply && sd_bus_message_read(reply, "b", &activated) >= 0;
-        sd_bus_message_unref(reply);
-        return answered && activated != 0;
+        const auto snapshot = connection ? connection->snapshot() : BridgeSnapshot{};
+        return snapshot.windows &&
+               std::any_of(snapshot.windows->begin(), snapshot.windows->end(),
+                           [id](const BridgeWindow& window) { return window.id == id; });
     };
     desktop->accessibility_ =
         std::make_shared<AtspiAccessibility>(std::make_shared<BridgeWindowFrames>(hooks));
