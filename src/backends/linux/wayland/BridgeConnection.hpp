@@ -4,12 +4,12 @@
 #include "orvane/platform/Subscription.hpp"
 #include "plinth/Geometry.hpp"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
