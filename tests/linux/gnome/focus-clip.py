@@ -175,12 +175,16 @@ def main():
               f" ms, max {max(times):.1f} ms, {len(times)} switches")
 
     # --- Holds: the overview, then a shell password dialog -----------------------------------
-    for name, hold, release in (
-            ("the overview", lambda: set_overview(True), lambda: set_overview(False)),
-            ("a shell password dialog", lambda: call(TEST_SHELL, "OpenPasswordDialog"),
+    for name, reason, hold, release in (
+            ("the overview", "desktop overview", lambda: set_overview(True),
+             lambda: set_overview(False)),
+            ("a shell password dialog", "secure input",
+             lambda: call(TEST_SHELL, "OpenPasswordDialog"),
              lambda: call(TEST_SHELL, "CloseDialog"))):
+        logged = len(log_text())
         hold()
-        wait_until(lambda: False, 1)  # the hold shows in orvane's next pose
+        if not wait_until(lambda: f"status: waiting: {reason}" in log_text()[logged:], 10):
+            failures.append(f'orvane did not say "waiting: {reason}" while {name} was open')
         mark = len(watch.changes)
         wait_until(lambda: False, HOLD_SECONDS)
         moved = [w for w in watch.since(mark) if w in left | right]

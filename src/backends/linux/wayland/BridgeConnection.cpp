@@ -527,6 +527,15 @@ std::shared_ptr<MainQueue> BridgeConnection::queue() const {
     return hasPlatform() ? platform().mainQueue : nullptr;
 }
 
+void BridgeConnection::notePointerAt(int x, int y) {
+    update([x, y](BridgeSnapshot& s) {
+        if (s.input) {
+            s.input->x = x;
+            s.input->y = y;
+        }
+    });
+}
+
 void BridgeConnection::markSettled() {
     {
         std::lock_guard lock(mutex_);

@@ -131,6 +131,9 @@ public:
     sd_bus_message* newCall(const char* member);
     sd_bus_message* send(sd_bus_message* call);
 
+    // Main thread: the pointer is at `x`, `y` now (warped there), before a sample says so.
+    void notePointerAt(int x, int y);
+
     // Any thread: waits until the first look at the bus is done (the bridge read, refused,
     // or not there), for command-line modes that answer at once. False when that took longer.
     bool waitUntilSettled(std::chrono::milliseconds timeout) const;

@@ -118,8 +118,15 @@ void GnomeWindowServer::warpPointer(plinth::Point point) {
         return;
     }
     const auto stage = X11Displays::rootFromGlobal(point, *primary);
-    sd_bus_message_unref(bridge_->call("WarpPointer", "ii", static_cast<int>(std::lround(stage.x)),
-                                       static_cast<int>(std::lround(stage.y))));
+    const int x = static_cast<int>(std::lround(stage.x));
+    const int y = static_cast<int>(std::lround(stage.y));
+    sd_bus_message* reply = bridge_->call("WarpPointer", "ii", x, y);
+    if (reply) {
+        // Known at once, so that the sample showing the warp is no move of the user's: the
+        // guards take the pointer's place right after warping it.
+        bridge_->notePointerAt(x, y);
+    }
+    sd_bus_message_unref(reply);
 }
 
 bool GnomeWindowServer::postKey(std::uint32_t keyval, bool press) {
