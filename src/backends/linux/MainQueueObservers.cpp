@@ -1,5 +1,7 @@
 #include "backends/linux/MainQueueObservers.hpp"
 
+#include "orvane/platform/Platform.hpp"
+
 #include <utility>
 #include <vector>
 
@@ -14,6 +16,18 @@ struct MainQueueObservers::Entries {
     std::map<std::uint64_t, Entry> entries;
     std::uint64_t next = 1;
 };
+
+std::function<std::shared_ptr<MainQueue>()>
+fixedOrInstalledQueue(std::shared_ptr<MainQueue> fixed) {
+    std::weak_ptr<MainQueue> queue = fixed;
+    const bool given = fixed != nullptr;
+    return [queue, given]() -> std::shared_ptr<MainQueue> {
+        if (given) {
+            return queue.lock();
+        }
+        return hasPlatform() ? platform().mainQueue : nullptr;
+    };
+}
 
 MainQueueObservers::MainQueueObservers(std::function<std::shared_ptr<MainQueue>()> mainQueue)
     : mainQueue_(std::move(mainQueue)), entries_(std::make_shared<Entries>()) {}

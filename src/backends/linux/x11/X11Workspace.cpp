@@ -4,6 +4,7 @@
 #include "backends/linux/x11/X11Workspace.hpp"
 
 #include "backends/linux/DesktopProcesses.hpp"
+#include "backends/linux/MainQueueObservers.hpp"
 #include "backends/linux/session/OverviewWatcher.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
@@ -238,21 +239,10 @@ bool X11Workspace::isOverviewShowing() const {
     return overview_->isShowing();
 }
 
-std::function<std::shared_ptr<MainQueue>()> X11Workspace::mainQueueProvider() const {
-    std::weak_ptr<MainQueue> queue = mainQueue_;
-    const bool fixed = mainQueue_ != nullptr;
-    return [queue, fixed]() -> std::shared_ptr<MainQueue> {
-        if (fixed) {
-            return queue.lock();
-        }
-        return hasPlatform() ? platform().mainQueue : nullptr;
-    };
-}
-
 Subscription X11Workspace::observe(WorkspaceEvent event, std::function<void()> handler) {
     if (event == WorkspaceEvent::displaysChanged) {
         if (!watcher_) {
-            watcher_ = std::make_unique<X11DisplayWatcher>(mainQueueProvider());
+            watcher_ = std::make_unique<X11DisplayWatcher>(fixedOrInstalledQueue(mainQueue_));
             // Observers are told in order: this one first, so they all see the new monitors.
             dropRememberedMonitors_ = watcher_->observe([weak = displays_] {
                 if (auto displays = weak.lock()) {
@@ -263,7 +253,7 @@ Subscription X11Workspace::observe(WorkspaceEvent event, std::function<void()> h
         return watcher_->observe(std::move(handler));
     }
     if (!session_) {
-        session_ = std::make_unique<SessionNotifier>(mainQueueProvider());
+        session_ = std::make_unique<SessionNotifier>(fixedOrInstalledQueue(mainQueue_));
     }
     return session_->observe(event, std::move(handler));
 }

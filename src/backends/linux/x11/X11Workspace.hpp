@@ -64,7 +64,6 @@ public:
 
 private:
     RunningApplication describe(const X11WindowInfo& window) const;
-    std::function<std::shared_ptr<MainQueue>()> mainQueueProvider() const;
     std::shared_ptr<const std::vector<X11WindowInfo>> windows() const;
     Window activeWindow() const;
 

@@ -138,21 +138,11 @@ bool GnomeWorkspace::isOverviewShowing() const {
     return bridge_->snapshot().overviewActive;
 }
 
-std::function<std::shared_ptr<MainQueue>()> GnomeWorkspace::mainQueueProvider() const {
-    std::weak_ptr<MainQueue> queue = mainQueue_;
-    const bool fixed = mainQueue_ != nullptr;
-    return [queue, fixed]() -> std::shared_ptr<MainQueue> {
-        if (fixed) {
-            return queue.lock();
-        }
-        return hasPlatform() ? platform().mainQueue : nullptr;
-    };
-}
-
 Subscription GnomeWorkspace::observe(WorkspaceEvent event, std::function<void()> handler) {
     if (event == WorkspaceEvent::displaysChanged) {
         if (!displayObservers_) {
-            displayObservers_ = std::make_unique<MainQueueObservers>(mainQueueProvider());
+            displayObservers_ =
+                std::make_unique<MainQueueObservers>(fixedOrInstalledQueue(mainQueue_));
             monitorsChanged_ =
                 bridge_->listen([observers = displayObservers_.get()](const BridgeEvent& change) {
                     // A bridge that comes back may come with other monitors.
@@ -165,7 +155,7 @@ Subscription GnomeWorkspace::observe(WorkspaceEvent event, std::function<void()>
         return displayObservers_->add(displaysTopic, std::move(handler));
     }
     if (!session_) {
-        session_ = std::make_unique<SessionNotifier>(mainQueueProvider());
+        session_ = std::make_unique<SessionNotifier>(fixedOrInstalledQueue(mainQueue_));
     }
     return session_->observe(event, std::move(handler));
 }

@@ -33,7 +33,6 @@ public:
 
 private:
     RunningApplication describe(const BridgeWindow& window) const;
-    std::function<std::shared_ptr<MainQueue>()> mainQueueProvider() const;
 
     std::shared_ptr<BridgeConnection> bridge_;
     std::shared_ptr<const X11DesktopEntries> entries_;
