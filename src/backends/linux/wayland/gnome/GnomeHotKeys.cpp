@@ -32,8 +32,12 @@ std::uint32_t GnomeHotKeys::grab(const std::string& accelerator) {
 
 void GnomeHotKeys::handle(const BridgeEvent& event) {
     if (event.kind == BridgeEvent::Kind::ready) {
+        // A chord registered while this event was on its way is held already, and the shell
+        // refuses a second grab of it: asking again would lose the first.
         for (auto& [token, grab] : grabs_) {
-            grab.action = this->grab(grab.accelerator);
+            if (grab.action == 0) {
+                grab.action = this->grab(grab.accelerator);
+            }
         }
     } else if (event.kind == BridgeEvent::Kind::vanished) {
         for (auto& [token, grab] : grabs_) {
