@@ -10,14 +10,16 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cmath>
-#include <set>
+#include <initializer_list>
+#include <string_view>
 
 namespace orvane::linuxbackend {
 namespace {
 
-bool isOneOf(const std::string& type, const std::set<std::string>& types) {
-    return types.contains(type);
+bool isOneOf(const std::string& type, std::initializer_list<std::string_view> types) {
+    return std::find(types.begin(), types.end(), type) != types.end();
 }
 
 } // namespace
@@ -57,9 +59,21 @@ std::optional<std::vector<WindowEntry>> GnomeWindowServer::onScreenWindows() con
     if (!primary || !snapshot.windows) {
         return std::nullopt;
     }
+    // Asked several times for every pose and every switch, while the shell's list changes
+    // seldom: a list is made once for each that the bridge hears.
+    if (listWindows_ != snapshot.windows || listMonitors_ != snapshot.monitors) {
+        listWindows_ = snapshot.windows;
+        listMonitors_ = snapshot.monitors;
+        list_ = entriesOf(*snapshot.windows, *primary);
+    }
+    return list_;
+}
+
+std::vector<WindowEntry> GnomeWindowServer::entriesOf(const std::vector<BridgeWindow>& windows,
+                                                      const plinth::Rect& primaryStage) const {
     std::vector<WindowEntry> entries;
-    entries.reserve(snapshot.windows->size());
-    for (const auto& window : *snapshot.windows) {
+    entries.reserve(windows.size());
+    for (const auto& window : windows) {
         const auto layer = layerOf(window);
         if (!layer || window.minimized || window.frame.width <= 0 || window.frame.height <= 0) {
             continue;
@@ -69,7 +83,8 @@ std::optional<std::vector<WindowEntry>> GnomeWindowServer::onScreenWindows() con
             entry[WindowKey::ownerPID] = static_cast<std::int64_t>(window.pid);
         }
         entry[WindowKey::number] = static_cast<std::int64_t>(numberOf(window.id));
-        const auto origin = X11Displays::globalFromRoot({window.frame.x, window.frame.y}, *primary);
+        const auto origin =
+            X11Displays::globalFromRoot({window.frame.x, window.frame.y}, primaryStage);
         entry[WindowKey::bounds] =
             plinth::Rect{origin.x, origin.y, window.frame.width, window.frame.height};
         // No content rectangle: the buffer holds the shadows of client-side decorations, and

@@ -3,12 +3,14 @@
 #include "orvane/platform/WindowServer.hpp"
 
 #include <memory>
+#include <vector>
 
 namespace orvane::linuxbackend {
 
 class BridgeConnection;
 class GnomePostedKeys;
 class X11DesktopEntries;
+struct BridgeMonitor;
 struct BridgeWindow;
 
 // The shell's window list, pointer and key posting through the bridge. Main thread.
@@ -44,6 +46,8 @@ public:
     static std::uint32_t numberOf(std::uint64_t id) { return static_cast<std::uint32_t>(id); }
 
 private:
+    std::vector<WindowEntry> entriesOf(const std::vector<BridgeWindow>& windows,
+                                       const plinth::Rect& primaryStage) const;
     bool postKey(std::uint32_t keyval, bool press);
     void releasePressedModifiers();
 
@@ -51,6 +55,10 @@ private:
     std::shared_ptr<const X11DesktopEntries> entries_;
     std::shared_ptr<GnomePostedKeys> posted_;
     std::uint64_t pressedModifiers_ = 0;
+    // The last list made, and the bridge's lists it was made from (kept, so never reused).
+    mutable std::shared_ptr<const std::vector<BridgeWindow>> listWindows_;
+    mutable std::shared_ptr<const std::vector<BridgeMonitor>> listMonitors_;
+    mutable std::vector<WindowEntry> list_;
 };
 
 } // namespace orvane::linuxbackend
