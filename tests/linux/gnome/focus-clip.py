@@ -2,10 +2,13 @@
 # `orvane` on a headless GNOME Shell (scripts/gnome-desktop.sh with the bridge and the test
 # shell loaded), a recorded head turn as its camera: focus goes left, right, left, right
 # between the windows on the left monitor (a GTK one, and in front of it a Qt program's) and that
-# Qt program's other window on the right one, as the shell
-# itself reports it; the overview and a shell password dialog hold it; the gaze dot is drawn by
-# the shell. Prints how long each switch took from its start in orvane to the shell naming the
-# window focused, median and maximum.
+# Qt program's other window on the right one, as the shell itself reports it, and the gaze dot
+# the shell draws follows the head to both monitors. The overview, a shell password dialog,
+# typing and pointer use (through the shell's virtual devices) and the pause hot key hold it;
+# a click where the dot is adds a sample to the calibration; turning the right monitor off
+# asks for calibration and turning it on again brings focus back to it. Prints how long each
+# switch took from its start in orvane to the shell naming the window focused, median and
+# maximum.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import os
 import re
@@ -23,6 +26,11 @@ from gi.repository import Gio, GLib  # noqa: E402
 CLIENTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "clients")
 BRIDGE = ("net.orvane.Bridge", "/net/orvane/Bridge", "net.orvane.Bridge1")
 TEST_SHELL = ("net.orvane.TestShell", "/net/orvane/TestShell", "net.orvane.TestShell")
+DISPLAY_CONFIG = ("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+                  "org.gnome.Mutter.DisplayConfig")
+KEY_SHIFT, KEY_SUPER, KEY_G, KEY_X = 0xffe1, 0xffeb, 0x67, 0x78
+MONITOR_WIDTH = 1920
+BUTTON1_MASK = 1 << 8
 # The face model loads with the first frame, slowly under the sanitizers; then each turn of the
 # clip takes four seconds.
 FIRST_ALTERNATION_SECONDS = 120
@@ -46,6 +54,55 @@ def set_overview(visible):
     bus.call_sync(BRIDGE[0], BRIDGE[1], "org.freedesktop.DBus.Properties", "Set",
                   GLib.Variant("(ssv)", (BRIDGE[2], "OverviewActive", GLib.Variant("b", visible))),
                   None, Gio.DBusCallFlags.NONE, 10000, None)
+
+
+def press_hot_key():
+    """Shift+Super+G, the default pause hot key, as a keyboard would type it."""
+    for key in (KEY_SHIFT, KEY_SUPER):
+        call(TEST_SHELL, "KeyPress", "(u)", (key,))
+    call(TEST_SHELL, "KeyTap", "(u)", (KEY_G,))
+    for key in (KEY_SUPER, KEY_SHIFT):
+        call(TEST_SHELL, "KeyRelease", "(u)", (key,))
+
+
+class Repeat:
+    """Does `action` every `milliseconds` while the main loop runs, until stopped."""
+
+    def __init__(self, milliseconds, action):
+        self._running = True
+        self._count = 0
+
+        def tick():
+            if self._running:
+                self._count += 1
+                action(self._count)
+            return self._running
+
+        GLib.timeout_add(milliseconds, tick)
+
+    def stop(self):
+        self._running = False
+
+
+def logical_monitors():
+    """The shell's monitor layout as ApplyMonitorsConfig takes it, with the serial to use."""
+    serial, monitors, logical, _ = call(
+        DISPLAY_CONFIG, "GetCurrentState",
+        reply="(ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv})")
+    modes = {}
+    for (connector, *_), monitor_modes, _ in monitors:
+        for mode in monitor_modes:
+            if mode[6].get("is-current"):
+                modes[connector] = mode[0]  # none for a monitor turned off
+    layout = [(x, y, scale, transform, primary,
+               [(spec[0], modes[spec[0]], {}) for spec in specs])
+              for x, y, scale, transform, primary, specs, _ in logical]
+    return serial, layout
+
+
+def apply_monitors(layout, serial):
+    call(DISPLAY_CONFIG, "ApplyMonitorsConfig", "(uua(iiduba(ssa{sv}))a{sv})",
+         (serial, 1, layout, {}))
 
 
 def wait_until(predicate, seconds):
@@ -123,12 +180,22 @@ def place_window(title, x, y):
     return found["id"]
 
 
+def calibration_samples():
+    path = os.path.join(os.environ["XDG_DATA_HOME"], "Orvane", "calibration.json")
+    with open(path) as f:
+        return f.read().count('"area"')
+
+
 def main():
     orvane, make_clip, calibrate = sys.argv[1:4]
     home = os.environ["HOME"]
     clip = os.path.join(home, "head-turn.avi")
     subprocess.run([make_clip, clip, "60", "15"], check=True)
     subprocess.run([calibrate], check=True)
+    settings = os.path.join(os.environ["XDG_CONFIG_HOME"], "Orvane", "Orvane.conf")
+    os.makedirs(os.path.dirname(settings), exist_ok=True)
+    with open(settings, "a") as f:
+        f.write("[General]\nshowGazeDot=true\n")
 
     gtk, gtk_window = start_window(
         ["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"), "gnome-gtk", "0", "0"],
@@ -151,7 +218,18 @@ def main():
         with open(log_path, errors="replace") as f:
             return f.read()
 
-    # --- Focus follows the head ------------------------------------------------------------
+    dots = []
+
+    def look_at_dot(_):
+        # Not waited for: a blocked loop would hear the focus changes late.
+        bus.call(TEST_SHELL[0], TEST_SHELL[1], TEST_SHELL[2], "FindActor",
+                 GLib.Variant("(s)", ("orvane-gaze-dot",)), GLib.VariantType("(bii)"),
+                 Gio.DBusCallFlags.NONE, 10000, None,
+                 lambda source, result: dots.append(source.call_finish(result).unpack()))
+
+    dot_watch = Repeat(100, look_at_dot)
+
+    # --- Focus and the gaze dot follow the head -----------------------------------------------
     started = time.monotonic()
     if wait_until(lambda: alternated(watch.since(0), left, right)
                   or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
@@ -173,32 +251,97 @@ def main():
     if times:
         print(f"GNOME: start of switch to window focused, median {statistics.median(times):.1f}"
               f" ms, max {max(times):.1f} ms, {len(times)} switches")
+    dot_watch.stop()
+    shown = [x for visible, x, _ in dots if visible]
+    if any(x < MONITOR_WIDTH for x in shown) and any(x >= MONITOR_WIDTH for x in shown):
+        print(f"GNOME: the shell drew the gaze dot on both monitors ({len(shown)} looks)")
+    else:
+        failures.append(f"the gaze dot was not seen on both monitors: {dots[-10:]}")
 
-    # --- Holds: the overview, then a shell password dialog -----------------------------------
-    for name, reason, hold, release in (
-            ("the overview", "desktop overview", lambda: set_overview(True),
+    # --- Holds: the shell's own screens, input through its devices, the hot key ---------------
+    typing, pointing = [], []
+
+    def start_typing():
+        typing.append(Repeat(400, lambda _: call(TEST_SHELL, "KeyTap", "(u)", (KEY_X,))))
+
+    def start_pointing():
+        pointing.append(Repeat(200, lambda n: call(TEST_SHELL, "PointerMoveTo", "(ii)",
+                                                   (900 + 40 * (n % 2), 700))))
+
+    for name, said, hold, release in (
+            ("the overview", "waiting: desktop overview", lambda: set_overview(True),
              lambda: set_overview(False)),
-            ("a shell password dialog", "secure input",
+            ("a shell password dialog", "waiting: secure input",
              lambda: call(TEST_SHELL, "OpenPasswordDialog"),
-             lambda: call(TEST_SHELL, "CloseDialog"))):
+             lambda: call(TEST_SHELL, "CloseDialog")),
+            ("typing", "waiting: typing", start_typing, lambda: typing.pop().stop()),
+            ("the pointer in use", "waiting: using pointer", start_pointing,
+             lambda: pointing.pop().stop()),
+            ("the pause hot key", "paused", press_hot_key, press_hot_key)):
         logged = len(log_text())
         hold()
-        if not wait_until(lambda: f"status: waiting: {reason}" in log_text()[logged:], 10):
-            failures.append(f'orvane did not say "waiting: {reason}" while {name} was open')
+        if not wait_until(lambda: f"status: {said}\n" in log_text()[logged:], 10):
+            failures.append(f'orvane did not say "{said}" for {name}')
         mark = len(watch.changes)
         wait_until(lambda: False, HOLD_SECONDS)
         moved = [w for w in watch.since(mark) if w in left | right]
         release()
         if moved:
-            failures.append(f"focus moved to {moved} while {name} was open")
+            failures.append(f"focus moved to {moved} while {name} held it")
         else:
             print(f"GNOME: {name} held focus for {HOLD_SECONDS} s")
         mark = len(watch.changes)
         if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
                           HOLD_SECONDS * 2):
-            failures.append(f"focus did not move again once {name} had closed")
+            failures.append(f"focus did not move again once {name} had ended")
 
-    # --- The gaze dot and the status icon are the shell's -----------------------------------
+    # --- A click where the dot is teaches the model -------------------------------------------
+    before = calibration_samples()
+    dot = []
+
+    def inside():
+        # Away from the edges, where the dot stops at the screen and the prediction does not.
+        dot[:] = call(TEST_SHELL, "FindActor", "(s)", ("orvane-gaze-dot",))
+        return dot[0] and 200 < dot[1] % MONITOR_WIDTH < MONITOR_WIDTH - 200 and 200 < dot[2] < 880
+
+    wait_until(inside, HOLD_SECONDS)
+    visible, x, y = dot
+    call(TEST_SHELL, "PointerMoveTo", "(ii)", (x, y))
+    # Held until the bridge's samples show it, as a hand's click is: the shell tells its
+    # extensions nothing of clicks on programs' windows, so the bridge samples the buttons.
+    pressed = []
+    sampled = bus.signal_subscribe(BRIDGE[0], BRIDGE[2], "Input", BRIDGE[1], None,
+                                   Gio.DBusSignalFlags.NONE,
+                                   lambda *a: pressed.append(a[5].unpack()[2] & BUTTON1_MASK))
+    call(TEST_SHELL, "ButtonPress", "(u)", (1,))
+    wait_until(lambda: any(pressed), 5)
+    call(TEST_SHELL, "ButtonRelease", "(u)", (1,))
+    bus.signal_unsubscribe(sampled)
+    if visible and wait_until(lambda: calibration_samples() > before, 10):
+        print("GNOME: a click where the gaze dot was became a calibration sample")
+    else:
+        said = [line for line in log_text().splitlines() if "click" in line]
+        failures.append(f"a click at the gaze dot ({visible}, {x}, {y}) was not learned: {said}")
+
+    # --- Display changes ------------------------------------------------------------------------
+    serial, layout = logical_monitors()
+    logged = len(log_text())
+    apply_monitors([monitor for monitor in layout if monitor[0] == 0], serial)
+    if not wait_until(lambda: "status: needs calibration\n" in log_text()[logged:], 10):
+        failures.append('orvane did not say "needs calibration" with the right monitor off')
+    serial, _ = logical_monitors()
+    apply_monitors(layout, serial)
+    # The shell gathered every window on the one monitor left: the right one goes back.
+    call(TEST_SHELL, "MoveWindow", "(tii)", (qt_window, 2300, 200))
+    mark = len(watch.changes)
+    if wait_until(lambda: alternated(watch.since(mark), left, right), HOLD_SECONDS * 3):
+        print("GNOME: with the right monitor off orvane asked for calibration; back on, focus "
+              "went left and right again")
+    else:
+        failures.append("focus did not go left and right again once the right monitor was back: "
+                        f"{watch.since(mark)}")
+
+    # --- Stop ------------------------------------------------------------------------------------
     if process.poll() is not None:
         failures.append(f"orvane ended early with status {process.returncode}")
     else:

@@ -28,6 +28,13 @@ const TEST_SHELL_XML = `
       <arg name="index" type="i" direction="in"/>
     </method>
     <method name="Overview"><arg name="visible" type="b" direction="in"/></method>
+    <!-- The named actor of the shell's stage: whether it is drawn, and its centre. -->
+    <method name="FindActor">
+      <arg name="name" type="s" direction="in"/>
+      <arg name="shown" type="b" direction="out"/>
+      <arg name="x" type="i" direction="out"/>
+      <arg name="y" type="i" direction="out"/>
+    </method>
     <!-- Moves a window's frame to x, y (stage coordinates); false when there is no such window. -->
     <method name="MoveWindow">
       <arg name="id" type="t" direction="in"/>
@@ -152,6 +159,27 @@ class TestShell {
             .filter(item => !(item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem));
         // What a click ends in; a switch item's own activate() wants the click's event.
         items[index].emit('activate', null);
+    }
+
+    FindActor(name) {
+        const find = actor => {
+            if (actor.get_name() === name)
+                return actor;
+            for (const child of actor.get_children()) {
+                const found = find(child);
+                if (found)
+                    return found;
+            }
+            return null;
+        };
+        // Ours are children of the shell's top layer: looked for there first.
+        const actor = Main.layoutManager.uiGroup.get_children().find(a => a.get_name() === name) ??
+            find(global.stage);
+        if (!actor)
+            return [false, 0, 0];
+        const [x, y] = actor.get_transformed_position();
+        const [width, height] = actor.get_transformed_size();
+        return [actor.is_mapped(), Math.round(x + width / 2), Math.round(y + height / 2)];
     }
 
     Overview(visible) {

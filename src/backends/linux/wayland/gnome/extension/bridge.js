@@ -480,7 +480,9 @@ class Bridge {
     ShowDot(x, y, diameter) {
         const uiGroup = Main.layoutManager.uiGroup;
         if (!this._dot) {
-            this._dot = new St.Widget({reactive: false, can_focus: false, track_hover: false});
+            this._dot = new St.Widget({
+                name: 'orvane-gaze-dot', reactive: false, can_focus: false, track_hover: false,
+            });
             uiGroup.add_child(this._dot);
             // Whatever the shell adds later (dialogs, menus) goes below the dot.
             const raise = (_group, child) => {
