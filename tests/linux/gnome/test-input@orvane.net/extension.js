@@ -116,7 +116,9 @@ class TestShell {
 
     _openDialog(withPassword) {
         this.CloseDialog();
-        const dialog = new ModalDialog.ModalDialog({styleClass: 'prompt-dialog'});
+        // Destroyed here, at once: a shell without animations would destroy it as it closes
+        // (GNOME 48), an older one after the close's animation.
+        const dialog = new ModalDialog.ModalDialog({styleClass: 'prompt-dialog', destroyOnClose: false});
         dialog.contentLayout.add_child(new St.Label({text: 'Authentication required'}));
         if (withPassword) {
             const entry = new St.PasswordEntry({
@@ -145,8 +147,8 @@ class TestShell {
             return;
         const dialog = this._dialog;
         this._dialog = null;
-        // Destroyed once closed: at once without animations (GNOME 48), after them before.
         dialog.close();
+        dialog.destroy();
     }
 
     _menu(role) {
