@@ -42,7 +42,13 @@ fi
 
 host="${mirror#*://}"
 host="${host%%/*}"
-if ! timeout 10 bash -c "exec 3<>/dev/tcp/$host/80" 2>/dev/null; then
+port=80
+[[ $mirror == https://* ]] && port=443
+if [[ $host == *:* ]]; then
+    port="${host##*:}"
+    host="${host%:*}"
+fi
+if ! timeout 10 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null; then
     echo "gnome-root.sh: cannot reach $host to make $root" >&2
     exit 77
 fi
