@@ -8,10 +8,16 @@
 #
 # ORVANE_GNOME_EXTENSIONS: extension folders (named by their uuid), separated by ':', to load
 # and enable; one of them must offer the bridge or the test shell so the overview can be
-# closed.
+# closed. They are copied into the private data folder.
 #
-# The command finds WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, ORVANE_TEST_DESKTOP=1 and
-# ORVANE_GNOME_SHELL_LOG (the shell's log, JavaScript errors included) set.
+# ORVANE_GNOME_ROOT: a root file system (scripts/gnome-root.sh) to run the shell from, by
+# chroot, instead of this system's; everything else still runs here. Both sides share /tmp,
+# /dev and /proc, so the buses, the runtime folder and the Wayland socket are all under /tmp.
+# Exits with 77 (skipped) when there is no such root.
+#
+# The command finds WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, ORVANE_TEST_DESKTOP=1,
+# ORVANE_GNOME_SHELL_LOG (the shell's log, JavaScript errors included) and
+# ORVANE_GNOME_SHELL_VERSION (the running shell's, "48.4") set.
 set -uo pipefail
 
 if [[ $# -lt 1 ]]; then
@@ -20,6 +26,15 @@ if [[ $# -lt 1 ]]; then
 fi
 
 desktop_name=gnome-desktop
+root="${ORVANE_GNOME_ROOT:-}"
+if [[ -n "$root" ]]; then
+    if [[ ! -x "$root/usr/bin/gnome-shell" ]]; then
+        echo "$desktop_name: skipped: no GNOME Shell root in $root (scripts/gnome-root.sh makes it)" >&2
+        exit 77
+    fi
+    # What the shell's side must see of ours lives under /tmp.
+    export TMPDIR=/tmp
+fi
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
 enter_private_namespace "$@"
 begin_desktop
@@ -35,10 +50,23 @@ on_failure() {
     tail -n 40 "$shell_log" >&2
 }
 
-command -v gnome-shell >/dev/null || fail "gnome-shell is not installed (scripts/install-deps.sh)"
-# The shell asks logind for a session when /run/systemd says systemd runs; this namespace's
-# own empty /run/systemd says it does not.
-mount -t tmpfs tmpfs /run/systemd 2>/dev/null || fail "cannot hide /run/systemd (needs root)"
+if [[ -n "$root" ]]; then
+    [[ $(id -u) -eq 0 ]] || fail "running the shell from $root needs root"
+    # The shares are mounted in a mount namespace of the shell's own, gone with it. The root's
+    # /run is its own and empty: no systemd there to ask for a session.
+    shell=(unshare --mount --propagation private /bin/sh -c 'mount --rbind /dev "$0/dev" &&
+        mount --bind /proc "$0/proc" && mount --bind /tmp "$0/tmp" &&
+        exec chroot "$0" gnome-shell "$@"' "$root")
+else
+    command -v gnome-shell >/dev/null || fail "gnome-shell is not installed (scripts/install-deps.sh)"
+    # The shell asks logind for a session when /run/systemd says systemd runs; this namespace's
+    # own empty /run/systemd says it does not.
+    mount -t tmpfs tmpfs /run/systemd 2>/dev/null || fail "cannot hide /run/systemd (needs root)"
+    shell=(gnome-shell)
+fi
+shell_version="$("${shell[@]}" --version 2>/dev/null)" || fail "$("${shell[@]}" --version 2>&1)"
+shell_version="${shell_version##* }"
+export ORVANE_GNOME_SHELL_VERSION="$shell_version"
 
 # --- Buses ------------------------------------------------------------------------------
 start_bus system DBUS_SYSTEM_BUS_ADDRESS
@@ -54,7 +82,7 @@ if [[ -n "${ORVANE_GNOME_EXTENSIONS:-}" ]]; then
     for dir in "${extension_dirs[@]}"; do
         [[ -f "$dir/metadata.json" ]] || fail "no extension in $dir"
         uuid="$(basename "$dir")"
-        ln -s "$(realpath "$dir")" "$XDG_DATA_HOME/gnome-shell/extensions/$uuid"
+        cp -r "$dir" "$XDG_DATA_HOME/gnome-shell/extensions/$uuid"
         uuids+=("$uuid")
     done
 fi
@@ -82,7 +110,7 @@ start_accessibility_bus
 ulimit -c 0
 # In the private runtime folder: no other desktop sees it.
 export WAYLAND_DISPLAY=orvane-wayland
-gnome-shell --headless --wayland --no-x11 --wayland-display "$WAYLAND_DISPLAY" \
+"${shell[@]}" --headless --wayland --no-x11 --wayland-display "$WAYLAND_DISPLAY" \
     --virtual-monitor 1920x1080 --virtual-monitor 1920x1080 >"$shell_log" 2>&1 &
 started_pids+=($!)
 shell_pid=$!

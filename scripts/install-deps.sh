@@ -29,8 +29,9 @@ packages=(
     konsole terminator
     # checking and packaging the desktop files and the Debian package
     desktop-file-utils appstream file
-    # the GNOME tests: Qt on Wayland, and a parser for the generated shell extensions
-    qt6-wayland nodejs
+    # the GNOME tests: Qt on Wayland, a parser for the generated shell extensions, and the
+    # maker of the Debian 13 root their GNOME 48 shell runs from (scripts/gnome-root.sh)
+    qt6-wayland nodejs mmdebstrap
 )
 
 if [[ $(id -u) -ne 0 ]]; then

@@ -32,6 +32,8 @@ struct DesktopBridgeState {
     std::optional<unsigned> bridgeVersion;
     // The desktop's own words when it reports an error.
     std::string detail;
+    // What the desktop knows the helper by ("bridge-modules@orvane.net"), where it tells.
+    std::string bridgeId;
 };
 
 class DesktopBridge {

@@ -188,10 +188,13 @@ void run(std::ostream& out) {
     if (const auto& bridge = platform().desktopBridge) {
         const auto state = bridge->state();
         print(out, "\nsession:       " + state.sessionKind + ", " + state.desktop);
-        print(out,
-              "bridge:        " + DesktopBridgeText::word(state.status) +
-                  (state.bridgeVersion ? " (version " + std::to_string(*state.bridgeVersion) + ")"
-                                       : std::string()));
+        std::string about =
+            state.bridgeVersion ? "version " + std::to_string(*state.bridgeVersion) : std::string();
+        if (!state.bridgeId.empty()) {
+            about += (about.empty() ? "" : ", ") + state.bridgeId;
+        }
+        print(out, "bridge:        " + DesktopBridgeText::word(state.status) +
+                       (about.empty() ? std::string() : " (" + about + ")"));
         print(out, "  " + DesktopBridgeText::describe(state));
     }
     print(out, std::string(unsupported.empty() && !platform().desktopBridge ? "\n" : "") +

@@ -403,6 +403,7 @@ TEST_F(GnomeDesktopTest, WithoutItsBridgeTheShellSaysWhatIsWrongWithTheExtension
     EXPECT_EQ(state.status, Status::notInstalled);
     EXPECT_EQ(state.desktop, "GNOME Shell 46.2");
     EXPECT_EQ(state.sessionKind, "Wayland");
+    EXPECT_EQ(state.bridgeId, GnomeShellExtension::modulesUuid);
 
     // Installed on disk since the shell started: it loads at the next log-in.
     const auto data =
@@ -433,7 +434,9 @@ TEST_F(GnomeDesktopTest, WithoutItsBridgeTheShellSaysWhatIsWrongWithTheExtension
     EXPECT_TRUE(platform_.desktopBridge->enable());
     // A shell of 44 loads the legacy form.
     shell->run([](FakeShellExtensions& s) { s.shellVersion = "44.1"; });
-    EXPECT_EQ(platform_.desktopBridge->state().status, Status::notInstalled);
+    state = platform_.desktopBridge->state();
+    EXPECT_EQ(state.status, Status::notInstalled);
+    EXPECT_EQ(state.bridgeId, GnomeShellExtension::legacyUuid);
     EXPECT_TRUE(platform_.desktopBridge->enable());
     shell->run([](FakeShellExtensions& s) {
         EXPECT_EQ(s.enabled, (std::vector<std::string>{GnomeShellExtension::modulesUuid,

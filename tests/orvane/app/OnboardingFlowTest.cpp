@@ -43,6 +43,7 @@ public:
                 "GNOME Shell 43.9",
                 "the Orvane extension of GNOME Shell",
                 status == DesktopBridgeStatus::ready ? std::optional<unsigned>(1) : std::nullopt,
+                {},
                 {}};
     }
     bool enable() override {

@@ -1,9 +1,27 @@
 // For Orvane's tests only: the user's side of a headless shell, on the session bus as
 // net.orvane.TestShell. Keys and pointer go through virtual devices, as a real keyboard's
 // and mouse's would; the dialog is built like the shell's own password prompts.
+//
+// One source for both extension forms, made by the bridge's generator: the lines between
+// `//#if legacy` and `//#endif` for GNOME 43-44, those between `//#if modules` and `//#endif`
+// for GNOME 45 and later.
+
+//#if legacy
 const {Gio, GLib, St, Clutter} = imports.gi;
 const Main = imports.ui.main;
 const ModalDialog = imports.ui.modalDialog;
+const PopupMenu = imports.ui.popupMenu;
+//#endif
+//#if modules
+import Clutter from 'gi://Clutter';
+import Gio from 'gi://Gio';
+import GLib from 'gi://GLib';
+import St from 'gi://St';
+import * as Main from 'resource:///org/gnome/shell/ui/main.js';
+import * as ModalDialog from 'resource:///org/gnome/shell/ui/modalDialog.js';
+import * as PopupMenu from 'resource:///org/gnome/shell/ui/popupMenu.js';
+import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';
+//#endif
 
 const TEST_SHELL_XML = `
 <node>
@@ -105,7 +123,9 @@ class TestShell {
 
     _openDialog(withPassword) {
         this.CloseDialog();
-        const dialog = new ModalDialog.ModalDialog({styleClass: 'prompt-dialog'});
+        // Destroyed here, at once: a shell without animations would destroy it as it closes
+        // (GNOME 48), an older one after the close's animation.
+        const dialog = new ModalDialog.ModalDialog({styleClass: 'prompt-dialog', destroyOnClose: false});
         dialog.contentLayout.add_child(new St.Label({text: 'Authentication required'}));
         if (withPassword) {
             const entry = new St.PasswordEntry({
@@ -156,7 +176,7 @@ class TestShell {
     // The index counts items only, separators aside.
     ActivateMenuItem(role, index) {
         const items = this._menu(role)._getMenuItems()
-            .filter(item => !(item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem));
+            .filter(item => !(item instanceof PopupMenu.PopupSeparatorMenuItem));
         // What a click ends in; a switch item's own activate() wants the click's event.
         items[index].emit('activate', null);
     }
@@ -190,6 +210,21 @@ class TestShell {
     }
 }
 
+//#if legacy
 function init() {
     return new TestShell();
 }
+//#endif
+//#if modules
+export default class TestShellExtension extends Extension {
+    enable() {
+        this._shell = new TestShell();
+        this._shell.enable();
+    }
+
+    disable() {
+        this._shell.disable();
+        this._shell = null;
+    }
+}
+//#endif

@@ -115,6 +115,7 @@ DesktopBridgeState GnomeShellExtension::state() const {
     if (snapshot.present && snapshot.version) {
         state.desktop = "GNOME Shell " + snapshot.shellVersion;
         state.bridgeVersion = snapshot.version;
+        state.bridgeId = uuidFor(snapshot.shellVersion);
         state.status = *snapshot.version == BridgeConnection::version
                            ? DesktopBridgeStatus::ready
                            : DesktopBridgeStatus::otherVersion;
@@ -128,6 +129,7 @@ DesktopBridgeState GnomeShellExtension::state() const {
     }
     state.desktop = "GNOME Shell " + *version;
     const char* uuid = uuidFor(*version);
+    state.bridgeId = uuid;
     sd_bus_message* reply = bridge_->callService(shellName, shellPath, extensionsInterface,
                                                  "GetExtensionInfo", "s", uuid);
     const auto info = reply ? readInfo(reply) : std::nullopt;

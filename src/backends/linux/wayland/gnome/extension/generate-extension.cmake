@@ -1,5 +1,5 @@
-# Writes one form of the bridge extension from its single source (cmake -P):
-#   -DSOURCE=bridge.js -DMETADATA=metadata.json.in -DXML=net.orvane.Bridge1.xml
+# Writes one form of a shell extension from its single source (cmake -P):
+#   -DSOURCE=bridge.js -DMETADATA=metadata.json.in [-DXML=net.orvane.Bridge1.xml]
 #   -DFORM=legacy|modules -DUUID=... -DSHELL_VERSIONS="\"43\", \"44\"" -DOUTPUT_DIR=...
 # A block from a line `//#if FORM` to a line `//#endif` is kept for that form only, without
 # its marker lines. Plain string searches: CMake lists would mangle brackets and semicolons.
@@ -39,12 +39,14 @@ while(TRUE)
     math(EXPR block_end "${block_end} + 9")
     string(SUBSTRING "${text}" ${block_end} -1 text)
 endwhile()
-file(READ ${XML} xml)
-# Into a JavaScript template string as it is.
-string(REPLACE "\\" "\\\\" xml "${xml}")
-string(REPLACE "`" "\\`" xml "${xml}")
-string(REPLACE "\${" "\\\${" xml "${xml}")
-string(REPLACE "@BRIDGE_XML@" "${xml}" body "${body}")
+if(DEFINED XML)
+    file(READ ${XML} xml)
+    # Into a JavaScript template string as it is.
+    string(REPLACE "\\" "\\\\" xml "${xml}")
+    string(REPLACE "`" "\\`" xml "${xml}")
+    string(REPLACE "\${" "\\\${" xml "${xml}")
+    string(REPLACE "@BRIDGE_XML@" "${xml}" body "${body}")
+endif()
 file(WRITE ${OUTPUT_DIR}/extension.js "${body}")
 
 set(ORVANE_EXTENSION_UUID ${UUID})
