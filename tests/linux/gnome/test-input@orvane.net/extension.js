@@ -2,6 +2,7 @@
 // net.orvane.TestShell. Keys and pointer go through virtual devices, as a real keyboard's
 // and mouse's would; the dialog is built like the shell's own password prompts.
 const {Gio, GLib, St, Clutter} = imports.gi;
+const Shell = imports.gi.Shell;
 const Main = imports.ui.main;
 const ModalDialog = imports.ui.modalDialog;
 
@@ -34,6 +35,20 @@ const TEST_SHELL_XML = `
       <arg name="x" type="i" direction="in"/>
       <arg name="y" type="i" direction="in"/>
       <arg name="moved" type="b" direction="out"/>
+    </method>
+    <!-- The labels of a top-bar menu's items, as ActivateMenuItem counts them. -->
+    <method name="MenuItemLabels">
+      <arg name="role" type="s" direction="in"/>
+      <arg name="labels" type="as" direction="out"/>
+    </method>
+    <!-- What the stage shows in the rectangle (stage coordinates), written as a PNG file. -->
+    <method name="Screenshot">
+      <arg name="x" type="i" direction="in"/>
+      <arg name="y" type="i" direction="in"/>
+      <arg name="width" type="i" direction="in"/>
+      <arg name="height" type="i" direction="in"/>
+      <arg name="path" type="s" direction="in"/>
+      <arg name="written" type="b" direction="out"/>
     </method>
   </interface>
 </node>`;
@@ -159,6 +174,33 @@ class TestShell {
             Main.overview.show();
         else
             Main.overview.hide();
+    }
+
+    // None while there is no such button (yet).
+    MenuItemLabels(role) {
+        const button = Main.panel.statusArea[role];
+        if (!button)
+            return [];
+        return button.menu._getMenuItems()
+            .filter(item => !(item instanceof imports.ui.popupMenu.PopupSeparatorMenuItem))
+            .map(item => item.label?.text ?? '');
+    }
+
+    ScreenshotAsync([x, y, width, height, path], invocation) {
+        const shooter = new Shell.Screenshot();
+        const stream = Gio.File.new_for_path(path)
+            .replace(null, false, Gio.FileCreateFlags.NONE, null);
+        shooter.screenshot_area(x, y, width, height, stream, (_shooter, result) => {
+            let written = false;
+            try {
+                shooter.screenshot_area_finish(result);
+                written = true;
+            } catch (e) {
+                logError(e, 'Orvane test shell: no screenshot');
+            }
+            stream.close(null);
+            invocation.return_value(new GLib.Variant('(b)', [written]));
+        });
     }
 }
 
