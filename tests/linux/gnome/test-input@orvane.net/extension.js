@@ -50,6 +50,11 @@ const TEST_SHELL_XML = `
       <arg name="path" type="s" direction="in"/>
       <arg name="written" type="b" direction="out"/>
     </method>
+    <!-- The frame of the frontmost window with this title; empty when there is none. -->
+    <method name="WindowFrame">
+      <arg name="title" type="s" direction="in"/>
+      <arg name="frame" type="(iiii)" direction="out"/>
+    </method>
   </interface>
 </node>`;
 
@@ -201,6 +206,16 @@ class TestShell {
             stream.close(null);
             invocation.return_value(new GLib.Variant('(b)', [written]));
         });
+    }
+
+    WindowFrame(title) {
+        const windows = global.get_window_actors().map(a => a.meta_window)
+            .filter(w => w.get_title() === title);
+        if (!windows.length)
+            return [0, 0, 0, 0];
+        const front = global.display.sort_windows_by_stacking(windows).pop();
+        const rect = front.get_frame_rect();
+        return [rect.x, rect.y, rect.width, rect.height];
     }
 }
 
