@@ -1,12 +1,15 @@
 #include "ui/QtUiToolkit.hpp"
 
 #include "orvane/focus/FocusSwitcher.hpp"
+#include "orvane/focus/WindowEntryValues.hpp"
+#include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
 #include "ui/CalibrationScreenView.hpp"
 #include "ui/ScreenSpace.hpp"
 #include "ui/X11WindowControl.hpp"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace orvane::ui {
@@ -31,15 +35,24 @@ std::string describe(const QRect& rect) {
 // keyboard, and the Escape that any window of ours may receive.
 class CalibrationWindows : public QObject {
 public:
-    CalibrationWindows() {
+    CalibrationWindows()
+        : wayland_(QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         grabRetry_.setSingleShot(true);
-        grabRetry_.setInterval(100);
+        grabRetry_.setInterval(wayland_ ? focusRetryMilliseconds : 100);
         grabRetry_.callOnTimeout(this, [this] {
             if (wantsKeyboard_ && !windows_.empty()) {
                 takeKeyboard();
             }
         });
+        if (wayland_ && qGuiApp) {
+            connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
+                    [this](QWindow* focus) { focusChanged(focus); });
+        }
     }
+
+    // No keyboard grab and no window geometry for clients there: the compositor places a
+    // full-screen window on the output it names, and only focus brings Escape to us.
+    bool isWayland() const { return wayland_; }
 
     // Our own X connection for window-manager requests; null off X11.
     linuxbackend::X11Connection* x11() {
@@ -70,13 +83,30 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static constexpr int focusRetryMilliseconds = 200;
+    static constexpr int maximumFocusAttempts = 25;
+    static constexpr int maximumFocusReturns = 3;
+
+    bool calibrationHasFocus() const;
+    void takeFocus();
+    void focusChanged(QWindow* focus);
+
+    const bool wayland_;
+    // Wayland: attempts left at bringing one of the windows forward, and how often focus may
+    // still be taken back from another program before it is left there.
+    int focusAttempts_ = 0;
+    int focusReturns_ = 0;
+    // Taking focus back, where any window of ours will do (Escape reaches the filter from each).
+    bool anyWindowWillDo_ = false;
+    bool focusFailureLogged_ = false;
     std::shared_ptr<linuxbackend::X11Connection> x11_;
     bool x11Opened_ = false;
     std::vector<CalibrationWindow*> windows_;
     bool wantsKeyboard_ = false;
     CalibrationWindow* keyboardHolder_ = nullptr;
     // A grab is refused while another client holds one for a moment (a window manager moving
-    // a window, a busy server): asked again until it is ours.
+    // a window, a busy server): asked again until it is ours. On Wayland: focus, asked again
+    // a bounded number of times.
     QTimer grabRetry_;
 };
 
@@ -84,9 +114,12 @@ class CalibrationWindow final : public QObject, public FullScreenWindow {
 public:
     CalibrationWindow(std::shared_ptr<CalibrationWindows> windows,
                       std::weak_ptr<CalibrationController> controller, const std::string& screenID,
-                      const QRect& target, QScreen* screen)
+                      const std::string& displayName, const QRect& target, QScreen* screen)
         : windows_(std::move(windows)), target_(target), screen_(screen),
           view_(new CalibrationScreenView(std::move(controller), screenID)) {
+        // Names the window to the desktop, which on Wayland finds it by its title.
+        view_->setWindowTitle(QStringLiteral("Orvane Calibration \u2014 ") +
+                              QString::fromStdString(displayName.empty() ? screenID : displayName));
         settle_.setSingleShot(true);
         settle_.setInterval(settleMilliseconds);
         connect(&settle_, &QTimer::timeout, this, [this] { verifyPlacement(); });
@@ -120,6 +153,33 @@ public:
 
     bool grabKeyboard() {
         return isOnScreen() && view_->windowHandle()->setKeyboardGrabEnabled(true);
+    }
+    bool hasFocus() const {
+        return view_ && view_->windowHandle() &&
+               QGuiApplication::focusWindow() == view_->windowHandle();
+    }
+
+    // Asks the desktop to focus this window, found in its window list by our process and the
+    // window's title. False while the desktop does not list the window yet, or refused.
+    bool activateThroughDesktop() {
+        if (!isOnScreen() || !hasPlatform() || !platform().windowServer || !platform().workspace) {
+            return false;
+        }
+        const auto windows = platform().windowServer->onScreenWindows();
+        if (!windows) {
+            return false;
+        }
+        const std::int64_t pid = ::getpid();
+        const std::string title = view_->windowTitle().toStdString();
+        for (const auto& entry : *windows) {
+            const auto number = WindowEntryValues::integer(entry, WindowKey::number);
+            if (number && WindowEntryValues::integer(entry, WindowKey::ownerPID) == pid &&
+                WindowEntryValues::text(entry, WindowKey::name) == title) {
+                return platform().workspace->activateWindow(static_cast<pid_t>(pid),
+                                                            static_cast<std::uint32_t>(*number));
+            }
+        }
+        return false;
     }
     void releaseKeyboard() {
         if (view_ && view_->windowHandle()) {
@@ -161,7 +221,9 @@ protected:
         case QEvent::Move:
         case QEvent::Resize:
             // The window manager is still arranging the window: look once it has settled.
-            settle_.start();
+            if (!windows_->isWayland()) {
+                settle_.start();
+            }
             break;
         default:
             break;
@@ -196,7 +258,9 @@ private:
         }
         view_->raise();
         view_->setFocus();
-        settle_.start();
+        if (!windows_->isWayland()) {
+            settle_.start();
+        }
     }
 
     // A dot drawn anywhere but at the target it stands for would spoil every sample taken
@@ -296,11 +360,63 @@ void CalibrationWindows::activate() {
         return;
     }
     wantsKeyboard_ = true;
+    focusAttempts_ = maximumFocusAttempts;
+    focusReturns_ = maximumFocusReturns;
+    focusFailureLogged_ = false;
+    anyWindowWillDo_ = false;
     windows_.front()->activate();
     takeKeyboard();
 }
 
+bool CalibrationWindows::calibrationHasFocus() const {
+    return std::any_of(windows_.begin(), windows_.end(),
+                       [](const CalibrationWindow* window) { return window->hasFocus(); });
+}
+
+// The shell focuses a window as it maps unless another program's window took focus since;
+// then only the desktop's own activation brings one of ours forward. It lists a new window
+// only a moment after Qt has shown it, so this is tried a bounded number of times.
+void CalibrationWindows::takeFocus() {
+    const bool ours =
+        calibrationHasFocus() || (anyWindowWillDo_ && QGuiApplication::focusWindow() != nullptr);
+    if (ours || focusAttempts_ <= 0) {
+        grabRetry_.stop();
+        return;
+    }
+    for (auto* window : windows_) {
+        if (window->activateThroughDesktop()) {
+            grabRetry_.stop();
+            if (anyWindowWillDo_) {
+                --focusReturns_;
+            }
+            return;
+        }
+    }
+    if (--focusAttempts_ > 0) {
+        grabRetry_.start();
+    } else if (!focusFailureLogged_) {
+        focusFailureLogged_ = true;
+        Log::info("calibration: the desktop did not focus a calibration window; Escape reaches "
+                  "the calibration only once one is clicked");
+    }
+}
+
+void CalibrationWindows::focusChanged(QWindow* focus) {
+    if (!wantsKeyboard_ || windows_.empty() || focus != nullptr || focusReturns_ <= 0) {
+        return;
+    }
+    // Another program took focus, or focus is passing between two windows of ours (which the
+    // next attempt sees): taken back a few times, then left to a program that insists.
+    focusAttempts_ = maximumFocusAttempts;
+    anyWindowWillDo_ = true;
+    grabRetry_.start();
+}
+
 void CalibrationWindows::takeKeyboard() {
+    if (wayland_) {
+        takeFocus();
+        return;
+    }
     if (keyboardHolder_) {
         return;
     }
@@ -341,7 +457,8 @@ public:
         if (screen == nullptr || target.isEmpty()) {
             return nullptr;
         }
-        return std::make_unique<CalibrationWindow>(windows_, controller_, screenID, target, screen);
+        return std::make_unique<CalibrationWindow>(windows_, controller_, screenID,
+                                                   display.localizedName, target, screen);
     }
 
     void activateIgnoringOtherApps() override { windows_->activate(); }

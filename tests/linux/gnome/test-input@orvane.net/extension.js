@@ -8,6 +8,7 @@
 
 //#if legacy
 const {Gio, GLib, St, Clutter} = imports.gi;
+const Shell = imports.gi.Shell;
 const Main = imports.ui.main;
 const ModalDialog = imports.ui.modalDialog;
 const PopupMenu = imports.ui.popupMenu;
@@ -16,6 +17,7 @@ const PopupMenu = imports.ui.popupMenu;
 import Clutter from 'gi://Clutter';
 import Gio from 'gi://Gio';
 import GLib from 'gi://GLib';
+import Shell from 'gi://Shell';
 import St from 'gi://St';
 import * as Main from 'resource:///org/gnome/shell/ui/main.js';
 import * as ModalDialog from 'resource:///org/gnome/shell/ui/modalDialog.js';
@@ -60,6 +62,30 @@ const TEST_SHELL_XML = `
       <arg name="y" type="i" direction="in"/>
       <arg name="moved" type="b" direction="out"/>
     </method>
+    <!-- Every change of the focus window since the start: when (monotonic microseconds, as
+         the shell's clock reads it the moment it changes) and to which window. -->
+    <method name="FocusChanges">
+      <arg name="changes" type="a(tt)" direction="out"/>
+    </method>
+    <!-- The labels of a top-bar menu's items, as ActivateMenuItem counts them. -->
+    <method name="MenuItemLabels">
+      <arg name="role" type="s" direction="in"/>
+      <arg name="labels" type="as" direction="out"/>
+    </method>
+    <!-- What the stage shows in the rectangle (stage coordinates), written as a PNG file. -->
+    <method name="Screenshot">
+      <arg name="x" type="i" direction="in"/>
+      <arg name="y" type="i" direction="in"/>
+      <arg name="width" type="i" direction="in"/>
+      <arg name="height" type="i" direction="in"/>
+      <arg name="path" type="s" direction="in"/>
+      <arg name="written" type="b" direction="out"/>
+    </method>
+    <!-- The frame of the frontmost window with this title; empty when there is none. -->
+    <method name="WindowFrame">
+      <arg name="title" type="s" direction="in"/>
+      <arg name="frame" type="(iiii)" direction="out"/>
+    </method>
   </interface>
 </node>`;
 
@@ -69,6 +95,11 @@ class TestShell {
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._dialog = null;
+        this._focusChanges = [];
+        this._focusId = global.display.connect('notify::focus-window', () => {
+            const id = global.display.focus_window?.get_id() ?? 0;
+            this._focusChanges.push([GLib.get_monotonic_time(), id]);
+        });
         this._impl = Gio.DBusExportedObject.wrapJSObject(TEST_SHELL_XML, this);
         this._impl.export(Gio.DBus.session, '/net/orvane/TestShell');
         this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, 'net.orvane.TestShell',
@@ -77,6 +108,7 @@ class TestShell {
 
     disable() {
         this.CloseDialog();
+        global.display.disconnect(this._focusId);
         Gio.bus_unown_name(this._nameId);
         this._impl.unexport();
         this._impl = this._keyboard = this._pointer = null;
@@ -207,6 +239,47 @@ class TestShell {
             Main.overview.show();
         else
             Main.overview.hide();
+    }
+
+    FocusChanges() {
+        return this._focusChanges;
+    }
+
+    // None while there is no such button (yet).
+    MenuItemLabels(role) {
+        const button = Main.panel.statusArea[role];
+        if (!button)
+            return [];
+        return button.menu._getMenuItems()
+            .filter(item => !(item instanceof PopupMenu.PopupSeparatorMenuItem))
+            .map(item => item.label?.text ?? '');
+    }
+
+    ScreenshotAsync([x, y, width, height, path], invocation) {
+        const shooter = new Shell.Screenshot();
+        const stream = Gio.File.new_for_path(path)
+            .replace(null, false, Gio.FileCreateFlags.NONE, null);
+        shooter.screenshot_area(x, y, width, height, stream, (_shooter, result) => {
+            let written = false;
+            try {
+                shooter.screenshot_area_finish(result);
+                written = true;
+            } catch (e) {
+                logError(e, 'Orvane test shell: no screenshot');
+            }
+            stream.close(null);
+            invocation.return_value(new GLib.Variant('(b)', [written]));
+        });
+    }
+
+    WindowFrame(title) {
+        const windows = global.get_window_actors().map(a => a.meta_window)
+            .filter(w => w.get_title() === title);
+        if (!windows.length)
+            return [0, 0, 0, 0];
+        const front = global.display.sort_windows_by_stacking(windows).pop();
+        const rect = front.get_frame_rect();
+        return [rect.x, rect.y, rect.width, rect.height];
     }
 }
 
