@@ -293,6 +293,13 @@ TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKe
     ASSERT_EQ(types(key), std::vector<int>{InputEventType::keyDown});
     EXPECT_EQ(key[0].keyCode, GnomeInputMonitor::unknownKey);
     EXPECT_NE(key[0].keyCode, KeyCode::c);
+    // Samples come when something changed, dated by their arrival: a key 400 ms after the one
+    // just before the last sample is new input though its idle time is the longer; the same
+    // input sampled again later (as when the sampling restarts) is not.
+    const BridgeInput typed{2030, 120, 0, 5, 1000};
+    EXPECT_EQ(types(GnomeInputMonitor::derive(typed, {2030, 120, 0, 20, 1415}, false)),
+              std::vector<int>{InputEventType::keyDown});
+    EXPECT_TRUE(GnomeInputMonitor::derive(typed, {2030, 120, 0, 405, 1402}, false).empty());
 
     // Our own pane shortcut: modifiers pressed, the key, all released; its activity is ours.
     sample(2030, 120, 0, 30);

@@ -6,6 +6,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -417,6 +418,9 @@ private:
             loop.askWindows();
         } else if (std::strcmp(member, "Input") == 0) {
             BridgeInput input;
+            input.receivedAtMilliseconds = std::chrono::duration<double, std::milli>(
+                                               std::chrono::steady_clock::now().time_since_epoch())
+                                               .count();
             if (sd_bus_message_read(m, "iiuu", &input.x, &input.y, &input.state,
                                     &input.idleMilliseconds) >= 0) {
                 BridgeEvent event{BridgeEvent::Kind::input};

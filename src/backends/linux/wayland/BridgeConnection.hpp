@@ -50,6 +50,9 @@ struct BridgeInput {
     int y = 0;
     std::uint32_t state = 0;
     std::uint32_t idleMilliseconds = 0;
+    // When the sample arrived, in milliseconds of the monotonic clock: with the idle time it
+    // dates the last input, as the samples come only when something changed.
+    double receivedAtMilliseconds = 0;
 };
 
 // What is known of the bridge, as its signals last told it.

@@ -48,9 +48,15 @@ std::vector<InputEvent> GnomeInputMonitor::derive(const std::optional<BridgeInpu
     if (flagsChanged && !keysAreOurs) {
         events.push_back({InputEventType::flagsChanged, flags, 0});
     }
-    // Activity that no pointer change explains was the keyboard (or a scroll wheel, which the
-    // samples cannot tell apart); a modifier alone is told by its flags.
-    const bool activity = sample.idleMilliseconds < previous->idleMilliseconds;
+    // Activity that no pointer change explains was the keyboard (or a scroll wheel, or a click
+    // quicker than a sample, which the samples cannot tell apart); a modifier alone is told by
+    // its flags. The idle times of two samples alone do not say it: a key pressed just before
+    // one sample and another a while before the next leave the second idle time the longer.
+    const auto lastInputAt = [](const BridgeInput& input) {
+        return input.receivedAtMilliseconds - input.idleMilliseconds;
+    };
+    const bool activity = sample.idleMilliseconds < previous->idleMilliseconds ||
+                          lastInputAt(sample) > lastInputAt(*previous) + deliveryJitterMilliseconds;
     if (activity && !moved && !buttonsChanged && !flagsChanged && !keysAreOurs) {
         events.push_back({InputEventType::keyDown, flags, unknownKey});
     }

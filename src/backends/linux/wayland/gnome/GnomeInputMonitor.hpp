@@ -26,6 +26,9 @@ public:
     // matches it, so each counts as typing.
     static constexpr std::uint16_t unknownKey = 0xffff;
     static constexpr unsigned sampleMilliseconds = 66;
+    // How much later than the one before a sample may arrive on the bus: input dated by its
+    // arrival is new only past that.
+    static constexpr double deliveryJitterMilliseconds = 25;
 
     GnomeInputMonitor(std::shared_ptr<BridgeConnection> bridge,
                       std::shared_ptr<GnomePostedKeys> posted);
