@@ -88,6 +88,16 @@ focused_on "$right_name" || fail "head turn: no focus switch to $right_name was 
 [[ $seen_left -eq 1 ]] || fail "head turn: the left window never became the active window"
 [[ $seen_right -eq 1 ]] || fail "head turn: the right window never became the active window"
 took=$((SECONDS - started))
+# What tracking costs, to compare with other desktops on the same clip.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
+if before=$(cpu_ticks "$orvane_pid") && [[ -n $before ]]; then
+    measure_from=$(date +%s.%N)
+    poll 10 false
+    after=$(cpu_ticks "$orvane_pid")
+    awk -v b="$before" -v a="$after" -v t0="$measure_from" -v t1="$(date +%s.%N)" \
+        -v hz="$(getconf CLK_TCK)" \
+        'BEGIN { printf "X11: while tracking, orvane used %.1f%% of a core\n", 100 * (a - b) / hz / (t1 - t0) }'
+fi
 
 # --- The accessibility bus ends under orvane -----------------------------------------------
 # libatspi cannot follow the session to a new bus: once the session has started one, orvane

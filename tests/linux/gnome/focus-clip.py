@@ -30,12 +30,15 @@ DISPLAY_CONFIG = ("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayCo
                   "org.gnome.Mutter.DisplayConfig")
 KEY_SHIFT, KEY_SUPER, KEY_G, KEY_X = 0xffe1, 0xffeb, 0x67, 0x78
 MONITOR_WIDTH = 1920
+INDICATOR = "orvane-indicator"
+DOT_ITEM = "Show Gaze Dot"
 BUTTON1_MASK = 1 << 8
 # The face model loads with the first frame, slowly under the sanitizers; then each turn of the
 # clip takes four seconds.
 FIRST_ALTERNATION_SECONDS = 120
 HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen within them
 STOP_SECONDS = 15
+MEASURE_SECONDS = 10
 
 bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 failures = []
@@ -180,6 +183,29 @@ def place_window(title, x, y):
     return found["id"]
 
 
+def menu_labels():
+    try:
+        return call(TEST_SHELL, "MenuItemLabels", "(s)", (INDICATOR,), "(as)")[0]
+    except GLib.Error:
+        return []  # not in the top bar yet
+
+
+def cpu_seconds(pid):
+    """User and system time of the process so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_share(pids, seconds):
+    """The share of one core each process used over the next `seconds`, the loop running."""
+    before = [cpu_seconds(pid) for pid in pids]
+    started = time.monotonic()
+    wait_until(lambda: False, seconds)
+    elapsed = time.monotonic() - started
+    return [(cpu_seconds(pid) - b) / elapsed for pid, b in zip(pids, before)]
+
+
 def calibration_samples():
     path = os.path.join(os.environ["XDG_DATA_HOME"], "Orvane", "calibration.json")
     with open(path) as f:
@@ -192,10 +218,6 @@ def main():
     clip = os.path.join(home, "head-turn.avi")
     subprocess.run([make_clip, clip, "60", "15"], check=True)
     subprocess.run([calibrate], check=True)
-    settings = os.path.join(os.environ["XDG_CONFIG_HOME"], "Orvane", "Orvane.conf")
-    os.makedirs(os.path.dirname(settings), exist_ok=True)
-    with open(settings, "a") as f:
-        f.write("[General]\nshowGazeDot=true\n")
 
     gtk, gtk_window = start_window(
         ["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"), "gnome-gtk", "0", "0"],
@@ -208,6 +230,11 @@ def main():
     qt_left = place_window("gnome-qt-left", 400, 300)
     left, right = {gtk_window, qt_left}, {qt_window}
 
+    # The shell's own cost with nobody asking it anything, to tell the bridge's from.
+    shell = int(subprocess.run(["pgrep", "-o", "-x", "gnome-shell"], capture_output=True,
+                               text=True, check=True).stdout.split()[0])
+    shell_idle = cpu_share([shell], MEASURE_SECONDS)[0]
+
     watch = FocusWatch()
     log_path = os.path.join(home, "orvane.log")
     log = open(log_path, "w")
@@ -218,18 +245,7 @@ def main():
         with open(log_path, errors="replace") as f:
             return f.read()
 
-    dots = []
-
-    def look_at_dot(_):
-        # Not waited for: a blocked loop would hear the focus changes late.
-        bus.call(TEST_SHELL[0], TEST_SHELL[1], TEST_SHELL[2], "FindActor",
-                 GLib.Variant("(s)", ("orvane-gaze-dot",)), GLib.VariantType("(bii)"),
-                 Gio.DBusCallFlags.NONE, 10000, None,
-                 lambda source, result: dots.append(source.call_finish(result).unpack()))
-
-    dot_watch = Repeat(100, look_at_dot)
-
-    # --- Focus and the gaze dot follow the head -----------------------------------------------
+    # --- Focus follows the head -----------------------------------------------------------------
     started = time.monotonic()
     if wait_until(lambda: alternated(watch.since(0), left, right)
                   or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
@@ -240,23 +256,74 @@ def main():
         failures.append("focus did not go left, right, left, right; it went to: "
                         f"{watch.since(0)} (left {left}, right {right})")
 
-    # From each switch's start in orvane to the shell's next focus change within a second.
+    # From each switch's start in orvane to the shell's next focus change within a second, as
+    # the shell's own clock (CLOCK_MONOTONIC, as orvane's) saw it.
     starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
                                            log_text())]
+    focused_at = [t / 1e6 for t, window in call(TEST_SHELL, "FocusChanges", reply="(a(tt))")[0]
+                  if window in left | right]
     times = []
     for start in starts:
-        after = [t for t, _ in watch.changes if 0 <= t - start < 1]
+        after = [t for t in focused_at if 0 <= t - start < 1]
         if after:
             times.append((after[0] - start) * 1000)
     if times:
         print(f"GNOME: start of switch to window focused, median {statistics.median(times):.1f}"
               f" ms, max {max(times):.1f} ms, {len(times)} switches")
+    orvane_busy, shell_busy = cpu_share([process.pid, shell], MEASURE_SECONDS)
+    print(f"GNOME: while tracking, orvane used {orvane_busy:.1%} of a core, the shell "
+          f"{shell_busy:.1%} ({shell_idle:.1%} before orvane started)")
+
+    # --- The gaze dot, turned on from the top bar, is drawn by the shell and follows the head --
+    def toggle_dot():
+        if not wait_until(lambda: any(l.startswith(DOT_ITEM) for l in menu_labels()), 10):
+            failures.append(f"orvane's top-bar menu has no {DOT_ITEM}: {menu_labels()}")
+            return
+        call(TEST_SHELL, "ActivateMenuItem", "(si)",
+             (INDICATOR, [l.startswith(DOT_ITEM) for l in menu_labels()].index(True)))
+
+    toggle_dot()
+    dots = []
+
+    def look_at_dot(_):
+        # Not waited for: a blocked loop would hear the focus changes late.
+        bus.call(TEST_SHELL[0], TEST_SHELL[1], TEST_SHELL[2], "FindActor",
+                 GLib.Variant("(s)", ("orvane-gaze-dot",)), GLib.VariantType("(bii)"),
+                 Gio.DBusCallFlags.NONE, 10000, None,
+                 lambda source, result: dots.append(source.call_finish(result).unpack()))
+
+    dot_watch = Repeat(100, look_at_dot)
+    shell_drawing = cpu_share([shell], MEASURE_SECONDS)[0]
     dot_watch.stop()
     shown = [x for visible, x, _ in dots if visible]
     if any(x < MONITOR_WIDTH for x in shown) and any(x >= MONITOR_WIDTH for x in shown):
-        print(f"GNOME: the shell drew the gaze dot on both monitors ({len(shown)} looks)")
+        print(f"GNOME: the shell drew the gaze dot on both monitors ({len(shown)} looks); "
+              f"drawing it, the shell used {shell_drawing:.1%} of a core")
     else:
         failures.append(f"the gaze dot was not seen on both monitors: {dots[-10:]}")
+
+    # --- A click where the dot is teaches the model -------------------------------------------
+    before = calibration_samples()
+    visible, x, y = call(TEST_SHELL, "FindActor", "(s)", ("orvane-gaze-dot",))
+    call(TEST_SHELL, "PointerMoveTo", "(ii)", (x, y))
+    # Held until the bridge's samples show it, as a hand's click is: the shell tells its
+    # extensions nothing of clicks on programs' windows, so the bridge samples the buttons.
+    pressed = []
+    sampled = bus.signal_subscribe(BRIDGE[0], BRIDGE[2], "Input", BRIDGE[1], None,
+                                   Gio.DBusSignalFlags.NONE,
+                                   lambda *a: pressed.append(a[5].unpack()[2] & BUTTON1_MASK))
+    call(TEST_SHELL, "ButtonPress", "(u)", (1,))
+    wait_until(lambda: any(pressed), 5)
+    call(TEST_SHELL, "ButtonRelease", "(u)", (1,))
+    bus.signal_unsubscribe(sampled)
+    if visible and wait_until(lambda: calibration_samples() > before, 10):
+        print("GNOME: a click where the gaze dot was became a calibration sample")
+    else:
+        said = [line for line in log_text().splitlines() if "click" in line]
+        failures.append(f"a click at the gaze dot ({visible}, {x}, {y}) was not learned: {said}")
+
+    # Off again, so that what the shell spends in the holds below is not the dot's drawing.
+    toggle_dot()
 
     # --- Holds: the shell's own screens, input through its devices, the hot key ---------------
     typing, pointing = [], []
@@ -283,45 +350,18 @@ def main():
         if not wait_until(lambda: f"status: {said}\n" in log_text()[logged:], 10):
             failures.append(f'orvane did not say "{said}" for {name}')
         mark = len(watch.changes)
-        wait_until(lambda: False, HOLD_SECONDS)
+        shell_held = cpu_share([shell], HOLD_SECONDS)[0]
         moved = [w for w in watch.since(mark) if w in left | right]
         release()
         if moved:
             failures.append(f"focus moved to {moved} while {name} held it")
         else:
-            print(f"GNOME: {name} held focus for {HOLD_SECONDS} s")
+            print(f"GNOME: {name} held focus for {HOLD_SECONDS} s (the shell meanwhile used "
+                  f"{shell_held:.1%} of a core)")
         mark = len(watch.changes)
         if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
                           HOLD_SECONDS * 2):
             failures.append(f"focus did not move again once {name} had ended")
-
-    # --- A click where the dot is teaches the model -------------------------------------------
-    before = calibration_samples()
-    dot = []
-
-    def inside():
-        # Away from the edges, where the dot stops at the screen and the prediction does not.
-        dot[:] = call(TEST_SHELL, "FindActor", "(s)", ("orvane-gaze-dot",))
-        return dot[0] and 200 < dot[1] % MONITOR_WIDTH < MONITOR_WIDTH - 200 and 200 < dot[2] < 880
-
-    wait_until(inside, HOLD_SECONDS)
-    visible, x, y = dot
-    call(TEST_SHELL, "PointerMoveTo", "(ii)", (x, y))
-    # Held until the bridge's samples show it, as a hand's click is: the shell tells its
-    # extensions nothing of clicks on programs' windows, so the bridge samples the buttons.
-    pressed = []
-    sampled = bus.signal_subscribe(BRIDGE[0], BRIDGE[2], "Input", BRIDGE[1], None,
-                                   Gio.DBusSignalFlags.NONE,
-                                   lambda *a: pressed.append(a[5].unpack()[2] & BUTTON1_MASK))
-    call(TEST_SHELL, "ButtonPress", "(u)", (1,))
-    wait_until(lambda: any(pressed), 5)
-    call(TEST_SHELL, "ButtonRelease", "(u)", (1,))
-    bus.signal_unsubscribe(sampled)
-    if visible and wait_until(lambda: calibration_samples() > before, 10):
-        print("GNOME: a click where the gaze dot was became a calibration sample")
-    else:
-        said = [line for line in log_text().splitlines() if "click" in line]
-        failures.append(f"a click at the gaze dot ({visible}, {x}, {y}) was not learned: {said}")
 
     # --- Display changes ------------------------------------------------------------------------
     serial, layout = logical_monitors()
