@@ -53,6 +53,12 @@ def call(target, method, signature=None, args=(), reply=None):
     return result.unpack() if result is not None else None
 
 
+def get_property(name):
+    return bus.call_sync(BRIDGE[0], BRIDGE[1], "org.freedesktop.DBus.Properties", "Get",
+                         GLib.Variant("(ss)", (BRIDGE[2], name)), GLib.VariantType("(v)"),
+                         Gio.DBusCallFlags.NONE, 10000, None).unpack()[0]
+
+
 def set_overview(visible):
     bus.call_sync(BRIDGE[0], BRIDGE[1], "org.freedesktop.DBus.Properties", "Set",
                   GLib.Variant("(ssv)", (BRIDGE[2], "OverviewActive", GLib.Variant("b", visible))),
@@ -349,6 +355,10 @@ def main():
         hold()
         if not wait_until(lambda: f"status: {said}\n" in log_text()[logged:], 10):
             failures.append(f'orvane did not say "{said}" for {name}')
+        # A switch begun before the hold was seen may still be on its way to us: the watch
+        # catches up with the shell's focus first.
+        focus_now = get_property("FocusWindow")
+        wait_until(lambda: watch.changes and watch.changes[-1][1] == focus_now, 2)
         mark = len(watch.changes)
         shell_held = cpu_share([shell], HOLD_SECONDS)[0]
         moved = [w for w in watch.since(mark) if w in left | right]
