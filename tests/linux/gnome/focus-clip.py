@@ -12,25 +12,18 @@
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import os
 import re
-import signal
 import statistics
 import subprocess
 import sys
 import time
 
-import gi
+from shell_bus import (BRIDGE, CLIENTS, INDICATOR, TEST_SHELL, Gio, GLib, bridge_property, bus,
+                       call, menu_labels, report, stop, wait_until)
 
-gi.require_version("Gio", "2.0")
-from gi.repository import Gio, GLib  # noqa: E402
-
-CLIENTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "clients")
-BRIDGE = ("net.orvane.Bridge", "/net/orvane/Bridge", "net.orvane.Bridge1")
-TEST_SHELL = ("net.orvane.TestShell", "/net/orvane/TestShell", "net.orvane.TestShell")
 DISPLAY_CONFIG = ("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
                   "org.gnome.Mutter.DisplayConfig")
 KEY_SHIFT, KEY_SUPER, KEY_G, KEY_X = 0xffe1, 0xffeb, 0x67, 0x78
 MONITOR_WIDTH = 1920
-INDICATOR = "orvane-indicator"
 DOT_ITEM = "Show Gaze Dot"
 BUTTON1_MASK = 1 << 8
 # The face model loads with the first frame, slowly under the sanitizers; then each turn of the
@@ -40,23 +33,7 @@ HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen withi
 STOP_SECONDS = 15
 MEASURE_SECONDS = 10
 
-bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 failures = []
-
-
-def call(target, method, signature=None, args=(), reply=None):
-    name, path, interface = target
-    parameters = GLib.Variant(signature, args) if signature else None
-    result = bus.call_sync(name, path, interface, method, parameters,
-                           GLib.VariantType(reply) if reply else None,
-                           Gio.DBusCallFlags.NONE, 10000, None)
-    return result.unpack() if result is not None else None
-
-
-def get_property(name):
-    return bus.call_sync(BRIDGE[0], BRIDGE[1], "org.freedesktop.DBus.Properties", "Get",
-                         GLib.Variant("(ss)", (BRIDGE[2], name)), GLib.VariantType("(v)"),
-                         Gio.DBusCallFlags.NONE, 10000, None).unpack()[0]
 
 
 def set_overview(visible):
@@ -112,18 +89,6 @@ def logical_monitors():
 def apply_monitors(layout, serial):
     call(DISPLAY_CONFIG, "ApplyMonitorsConfig", "(uua(iiduba(ssa{sv}))a{sv})",
          (serial, 1, layout, {}))
-
-
-def wait_until(predicate, seconds):
-    """Runs the main loop until `predicate` holds or `seconds` pass; whether it held."""
-    context = GLib.MainContext.default()
-    deadline = time.monotonic() + seconds
-    while not predicate():
-        if time.monotonic() >= deadline:
-            return False
-        GLib.timeout_add(100, lambda: False)  # wakes the loop to look again
-        context.iteration(True)
-    return True
 
 
 class FocusWatch:
@@ -187,13 +152,6 @@ def place_window(title, x, y):
     if not wait_until(placed, 10):
         sys.exit(f"FAIL: the window {title} could not be moved to {x},{y}")
     return found["id"]
-
-
-def menu_labels():
-    try:
-        return call(TEST_SHELL, "MenuItemLabels", "(s)", (INDICATOR,), "(as)")[0]
-    except GLib.Error:
-        return []  # not in the top bar yet
 
 
 def cpu_seconds(pid):
@@ -357,7 +315,7 @@ def main():
             failures.append(f'orvane did not say "{said}" for {name}')
         # A switch begun before the hold was seen may still be on its way to us: the watch
         # catches up with the shell's focus first.
-        focus_now = get_property("FocusWindow")
+        focus_now = bridge_property("FocusWindow")
         wait_until(lambda: watch.changes and watch.changes[-1][1] == focus_now, 2)
         mark = len(watch.changes)
         shell_held = cpu_share([shell], HOLD_SECONDS)[0]
@@ -392,32 +350,13 @@ def main():
                         f"{watch.since(mark)}")
 
     # --- Stop ------------------------------------------------------------------------------------
-    if process.poll() is not None:
-        failures.append(f"orvane ended early with status {process.returncode}")
-    else:
-        process.send_signal(signal.SIGTERM)
-        try:
-            status = process.wait(STOP_SECONDS)
-            if status != 0:
-                failures.append(f"orvane exited with status {status}")
-        except subprocess.TimeoutExpired:
-            process.kill()
-            failures.append(f"orvane did not end within {STOP_SECONDS} s of SIGTERM")
+    stop(process, STOP_SECONDS, failures)
+    for child in (gtk, qt):
+        child.terminate()
     text = log_text()
     if "Orvane stopped" not in text:
         failures.append('"Orvane stopped" was not logged')
-    if re.search(r"ERROR: (Address|Leak)Sanitizer|runtime error:", text):
-        failures.append("the sanitizers reported a fault")
-    for child in (gtk, qt):
-        child.terminate()
-    if failures:
-        print("--- orvane's log ---\n" + text[-6000:])
-        for failure in failures:
-            print("FAIL: " + failure)
-        return 1
-    print("every check passed")
-    return 0
-
+    return report(text, failures)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -8,46 +8,18 @@ import os
 import signal
 import subprocess
 import sys
-import time
 
-import gi
+from shell_bus import BRIDGE, INDICATOR, TEST_SHELL, call, menu_labels, wait_until
 
-gi.require_version("Gio", "2.0")
-from gi.repository import Gio, GLib  # noqa: E402
-
-BRIDGE = ("net.orvane.Bridge", "/net/orvane/Bridge", "net.orvane.Bridge1")
-TEST_SHELL = ("net.orvane.TestShell", "/net/orvane/TestShell", "net.orvane.TestShell")
 EXTENSIONS = ("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions")
 BRIDGE_UUID = "bridge@orvane.net"
-INDICATOR = "orvane-indicator"
 # A still face for the set-up; then a head turning from one monitor to the other.
 FACE = "/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg"
 RETURN, ESCAPE = 0xff0d, 0xff1b
 # Long enough for a repaint after a change that sends no event we could wait on.
 SETTLE_SECONDS = 2
 
-bus = Gio.bus_get_sync(Gio.BusType.SESSION)
 failures = []
-
-
-def call(target, method, signature=None, args=(), reply=None):
-    name, path, interface = target
-    parameters = GLib.Variant(signature, args) if signature else None
-    result = bus.call_sync(name, path, interface, method, parameters,
-                           GLib.VariantType(reply) if reply else None,
-                           Gio.DBusCallFlags.NONE, 10000, None)
-    return result.unpack() if result is not None else None
-
-
-def wait_until(predicate, seconds):
-    context = GLib.MainContext.default()
-    deadline = time.monotonic() + seconds
-    while not predicate():
-        if time.monotonic() >= deadline:
-            return False
-        GLib.timeout_add(100, lambda: False)
-        context.iteration(True)
-    return True
 
 
 def pause(seconds=SETTLE_SECONDS):
@@ -74,13 +46,6 @@ def window_frame(title):
         failures.append(f"no window {title} settled")
         return None
     return frames[-1]
-
-
-def menu_labels():
-    try:
-        return call(TEST_SHELL, "MenuItemLabels", "(s)", (INDICATOR,), "(as)")[0]
-    except GLib.Error:
-        return []
 
 
 def item_index(label):
