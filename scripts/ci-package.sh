@@ -106,7 +106,7 @@ cat "$report"
 check "the report names the bridge of the shell as ready" grep -q '^bridge: *ready' "$report"
 # GNOME 48 from its Debian 13 root, which loads the ES module form (installed here, copied
 # into the shell's data folder).
-if root="$(scripts/gnome-root.sh)"; then
+if root="$(scripts/debian13-root.sh)"; then
     if ORVANE_GNOME_ROOT="$root" \
         ORVANE_GNOME_EXTENSIONS=/usr/share/gnome-shell/extensions/bridge-modules@orvane.net \
         scripts/gnome-desktop.sh /usr/bin/orvane --diagnose >"$report" 2>&1; then
@@ -120,9 +120,9 @@ if root="$(scripts/gnome-root.sh)"; then
     check "the report names the modules bridge as ready" \
         grep -q '^bridge: *ready (version 1, bridge-modules@orvane.net)' "$report"
 elif [[ $? -eq 77 ]]; then
-    echo "skipped: orvane --diagnose on GNOME Shell 48 (no root: scripts/gnome-root.sh)"
+    echo "skipped: orvane --diagnose on GNOME Shell 48 (no root: scripts/debian13-root.sh)"
 else
-    echo "FAIL: scripts/gnome-root.sh could not make the GNOME 48 root" >&2
+    echo "FAIL: scripts/debian13-root.sh could not make the GNOME 48 root" >&2
     failures=$((failures + 1))
 fi
 

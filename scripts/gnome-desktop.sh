@@ -10,7 +10,7 @@
 # and enable; one of them must offer the bridge or the test shell so the overview can be
 # closed. They are copied into the private data folder.
 #
-# ORVANE_GNOME_ROOT: a root file system (scripts/gnome-root.sh) to run the shell from, by
+# ORVANE_GNOME_ROOT: a root file system (scripts/debian13-root.sh) to run the shell from, by
 # chroot, instead of this system's; everything else still runs here. Both sides share /tmp,
 # /dev and /proc, so the buses, the runtime folder and the Wayland socket are all under /tmp.
 # Exits with 77 (skipped) when there is no such root.
@@ -29,7 +29,7 @@ desktop_name=gnome-desktop
 root="${ORVANE_GNOME_ROOT:-}"
 if [[ -n "$root" ]]; then
     if [[ ! -x "$root/usr/bin/gnome-shell" ]]; then
-        echo "$desktop_name: skipped: no GNOME Shell root in $root (scripts/gnome-root.sh makes it)" >&2
+        echo "$desktop_name: skipped: no GNOME Shell root in $root (scripts/debian13-root.sh makes it)" >&2
         exit 77
     fi
     # What the shell's side must see of ours lives under /tmp.

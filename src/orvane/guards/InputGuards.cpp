@@ -51,6 +51,9 @@ void InputGuards::install(std::uint64_t mask,
 
 void InputGuards::start() {
     stop();
+    // A release missed while no monitor was installed (a pause chord let go as the guards
+    // restart) would otherwise hold the chord forever: start knowing nothing held.
+    heldModifiers_ = 0;
     monitorService_ = platform().inputMonitor;
     copyModifier_ = copyModifierOfPlatform();
     install(keyMask, [](InputGuards& guards, const InputEvent& event) {

@@ -151,6 +151,15 @@ TEST_F(InputGuardsTest, ModifierChangesKeepTheWholeMaskAndNoTime) {
     EXPECT_EQ(guards->heldModifiers(), 0u);
     EXPECT_EQ(guards->lastCommandChord(), past);
     EXPECT_EQ(guards->lastTextKeystroke(), past);
+
+    // Restarted between a chord's press and its release: the release is never heard.
+    desktop.changeModifiers(commandDown);
+    settle();
+    guards->stop();
+    desktop.changeModifiers(0);
+    guards->start();
+    settle();
+    EXPECT_EQ(guards->heldModifiers(), 0u);
 }
 
 // --- Pointer

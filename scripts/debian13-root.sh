@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
-# Makes (once) a Debian 13 root file system holding GNOME Shell 48 and what it needs to run
-# headless, for scripts/gnome-desktop.sh to run by chroot (ORVANE_GNOME_ROOT=DIR). Prints the
+# Makes (once) a Debian 13 root file system holding the newer compositors (GNOME Shell 48,
+# KWin 6, sway 1.10) and what they need to run headless, for the desktop scripts to run them
+# from by chroot (scripts/gnome-desktop.sh with ORVANE_GNOME_ROOT=DIR, and so on). Prints the
 # root's folder. A finished root is reused; one made from another package list is replaced.
 # The root is made in a temporary folder beside it and renamed at the end, so an interrupted
 # run leaves no half root behind. Needs root and the network (the first time).
 #
-#   scripts/gnome-root.sh [DIR]     (default: /var/cache/orvane/gnome-48-root)
+#   scripts/debian13-root.sh [DIR]     (default: /var/cache/orvane/debian13-root)
 #
 # Exit status 77 when the root is missing and the Debian mirror cannot be reached: the tests
 # that need it skip rather than fail.
 set -euo pipefail
 
-root="${1:-${ORVANE_GNOME_ROOT:-/var/cache/orvane/gnome-48-root}}"
+root="${1:-/var/cache/orvane/debian13-root}"
 suite=trixie
-mirror="${ORVANE_GNOME_ROOT_MIRROR:-http://deb.debian.org/debian}"
+mirror="${ORVANE_DEBIAN13_MIRROR:-http://deb.debian.org/debian}"
 # mmdebstrap installs no recommendations: the software renderer, a font and the SVG loader
 # (for the icons Orvane gives the top bar) are named here.
-packages=(gnome-shell libgl1-mesa-dri libegl-mesa0 fonts-cantarell librsvg2-common)
+packages=(gnome-shell kwin-wayland sway libgl1-mesa-dri libegl-mesa0 fonts-cantarell
+    librsvg2-common)
 stamp_name=.orvane-root
 stamp="$suite ${packages[*]}"
 
@@ -26,9 +28,9 @@ if complete "$root"; then
     echo "$root"
     exit 0
 fi
-[[ $(id -u) -eq 0 ]] || { echo "gnome-root.sh: making $root needs root" >&2; exit 1; }
+[[ $(id -u) -eq 0 ]] || { echo "debian13-root.sh: making $root needs root" >&2; exit 1; }
 command -v mmdebstrap >/dev/null ||
-    { echo "gnome-root.sh: mmdebstrap is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+    { echo "debian13-root.sh: mmdebstrap is not installed (scripts/install-deps.sh)" >&2; exit 1; }
 
 parent="$(dirname "$root")"
 mkdir -p "$parent"
@@ -49,7 +51,7 @@ if [[ $host == *:* ]]; then
     host="${host%:*}"
 fi
 if ! timeout 10 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null; then
-    echo "gnome-root.sh: cannot reach $host to make $root" >&2
+    echo "debian13-root.sh: cannot reach $host to make $root" >&2
     exit 77
 fi
 
