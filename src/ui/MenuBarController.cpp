@@ -260,6 +260,9 @@ MenuState MenuBarController::menuState() const {
     state.needsRecalibration = engine_->needsRecalibration;
     state.calibrationRunning = calibration_->isRunning;
     state.showGazeDot = Prefs::shared().showGazeDot();
+    if (const auto& monitor = platform().inputMonitor) {
+        state.reducedGuards = monitor->reducedGuards();
+    }
     return state;
 }
 

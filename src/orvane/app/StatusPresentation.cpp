@@ -85,6 +85,12 @@ std::vector<MenuItem> menu(const MenuState& state, const PlatformWords& words) {
     MenuItem heading = item(summary(state.status), MenuAction::none);
     heading.enabled = false;
     items.push_back(std::move(heading));
+    if (!state.reducedGuards.empty()) {
+        MenuItem reduced = item("Fewer guards on this desktop", MenuAction::none);
+        reduced.enabled = false;
+        reduced.tooltip = state.reducedGuards;
+        items.push_back(std::move(reduced));
+    }
     items.push_back(separator());
 
     if (!state.status.needsSetUp()) {

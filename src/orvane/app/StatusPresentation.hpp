@@ -46,6 +46,8 @@ struct MenuState {
     bool needsRecalibration = false;
     bool calibrationRunning = false;
     bool showGazeDot = false;
+    // The desktop's sentence on the guards it cannot give; empty where it gives them all.
+    std::string reducedGuards{};
 
     friend bool operator==(const MenuState&, const MenuState&) = default;
 };

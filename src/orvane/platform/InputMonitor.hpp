@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace orvane {
 
@@ -48,6 +49,10 @@ public:
     // Removes a monitor; no handler call for it starts after this returns. Unknown tokens are
     // ignored.
     virtual void removeMonitor(MonitorToken token) = 0;
+
+    // One sentence on what this desktop keeps from the monitors (keys told from pointer use,
+    // clicks, chords), so the guards built on them are fewer; empty when nothing is missing.
+    virtual std::string reducedGuards() const { return {}; }
 };
 
 } // namespace orvane

@@ -197,6 +197,12 @@ void run(std::ostream& out) {
                        (about.empty() ? std::string() : " (" + about + ")"));
         print(out, "  " + DesktopBridgeText::describe(state));
     }
+    if (const auto& monitor = platform().inputMonitor) {
+        if (const auto reduced = monitor->reducedGuards(); !reduced.empty()) {
+            print(out, "guards:        REDUCED");
+            print(out, "  " + reduced);
+        }
+    }
     print(out, std::string(unsupported.empty() && !platform().desktopBridge ? "\n" : "") +
                    "camera:        " + cameraPermission());
     // Only where permissions follow the launching process does a terminal parent matter.

@@ -2,10 +2,10 @@
 #include "unit/SessionBusTestSupport.hpp"
 
 #include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/CompositorWindowServer.hpp"
+#include "backends/linux/wayland/SampledInputMonitor.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
-#include "backends/linux/wayland/gnome/GnomeInputMonitor.hpp"
 #include "backends/linux/wayland/gnome/GnomeShellExtension.hpp"
-#include "backends/linux/wayland/gnome/GnomeWindowServer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -131,7 +131,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return !snapshot().present; }));
     }
 
-    BridgeSnapshot snapshot() { return desktop_->bridge()->snapshot(); }
+    CompositorSnapshot snapshot() { return desktop_->bridge()->snapshot(); }
     bool waitUntil(const std::function<bool()>& done) { return queue_->runTasksUntil(done); }
 
     std::vector<std::string> callsOf(const std::string& prefix) {
@@ -291,15 +291,15 @@ TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKe
     EXPECT_TRUE(sample(2030, 120, 5, 40).empty()); // idle growing: nothing
     const auto key = sample(2030, 120, 5, 0);
     ASSERT_EQ(types(key), std::vector<int>{InputEventType::keyDown});
-    EXPECT_EQ(key[0].keyCode, GnomeInputMonitor::unknownKey);
+    EXPECT_EQ(key[0].keyCode, SampledInputMonitor::unknownKey);
     EXPECT_NE(key[0].keyCode, KeyCode::c);
     // Samples come when something changed, dated by their arrival: a key 400 ms after the one
     // just before the last sample is new input though its idle time is the longer; the same
     // input sampled again later (as when the sampling restarts) is not.
-    const BridgeInput typed{2030, 120, 0, 5, 1000};
-    EXPECT_EQ(types(GnomeInputMonitor::derive(typed, {2030, 120, 0, 20, 1415}, false)),
+    const CompositorInput typed{2030, 120, 0, 5, 1000};
+    EXPECT_EQ(types(SampledInputMonitor::derive(typed, {2030, 120, 0, 20, 1415}, false)),
               std::vector<int>{InputEventType::keyDown});
-    EXPECT_TRUE(GnomeInputMonitor::derive(typed, {2030, 120, 0, 405, 1402}, false).empty());
+    EXPECT_TRUE(SampledInputMonitor::derive(typed, {2030, 120, 0, 405, 1402}, false).empty());
 
     // Our own pane shortcut: modifiers pressed, the key, all released; its activity is ours.
     sample(2030, 120, 0, 30);
@@ -364,8 +364,8 @@ TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFoll
 
     // Gone: nothing is known; back: all is read again.
     bool vanished = false;
-    auto listening = desktop_->bridge()->listen([&](const BridgeEvent& event) {
-        vanished = vanished || event.kind == BridgeEvent::Kind::vanished;
+    auto listening = desktop_->bridge()->listen([&](const CompositorEvent& event) {
+        vanished = vanished || event.kind == CompositorEvent::Kind::vanished;
     });
     stopBridge();
     ASSERT_TRUE(waitUntil([&] { return vanished; }));

@@ -119,6 +119,16 @@ TEST_F(StatusPresentationTest, trackingMenuShowsPauseStateDriftAndTheDot) {
                         "Watching MID [disabled]", "---", "Pause [Shift+Super+G]",
                         "Recalibrate\xE2\x80\xA6 [disabled]", "Show Gaze Dot [checked]"}));
 
+    // A desktop that cannot give every guard says so under the status, its sentence the tip.
+    MenuState reduced{GazeStatus::tracking("MID")};
+    reduced.reducedGuards = "Clicks are not seen here.";
+    const auto withReduced = StatusPresentation::menu(reduced, *desktop.words);
+    ASSERT_GE(withReduced.size(), 3u);
+    EXPECT_EQ(withReduced[1].title, "Fewer guards on this desktop");
+    EXPECT_FALSE(withReduced[1].enabled);
+    EXPECT_EQ(withReduced[1].tooltip, "Clicks are not seen here.");
+    EXPECT_TRUE(withReduced[2].separator);
+
     const auto actions = StatusPresentation::menu({GazeStatus::noFace()}, *desktop.words);
     std::vector<MenuAction> chosen;
     for (const auto& item : actions) {

@@ -28,11 +28,11 @@ bool isError(sd_bus_message* m) {
     return sd_bus_message_is_method_error(m, nullptr) != 0;
 }
 
-std::optional<std::vector<BridgeMonitor>> readMonitors(sd_bus_message* m) {
+std::optional<std::vector<CompositorMonitor>> readMonitors(sd_bus_message* m) {
     if (sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "(iiiissb)") <= 0) {
         return std::nullopt;
     }
-    std::vector<BridgeMonitor> monitors;
+    std::vector<CompositorMonitor> monitors;
     int x = 0, y = 0, width = 0, height = 0, primary = 0;
     const char* connector = nullptr;
     const char* name = nullptr;
@@ -48,11 +48,11 @@ std::optional<std::vector<BridgeMonitor>> readMonitors(sd_bus_message* m) {
     return monitors;
 }
 
-std::optional<std::vector<BridgeWindow>> readWindows(sd_bus_message* m) {
+std::optional<std::vector<CompositorWindow>> readWindows(sd_bus_message* m) {
     if (sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "(tusss(iiii)(iiii)ibb)") <= 0) {
         return std::nullopt;
     }
-    std::vector<BridgeWindow> windows;
+    std::vector<CompositorWindow> windows;
     std::uint64_t id = 0;
     std::uint32_t pid = 0;
     const char* application = nullptr;
@@ -85,7 +85,7 @@ std::optional<std::vector<BridgeWindow>> readWindows(sd_bus_message* m) {
 
 struct BridgeConnection::Listeners {
     std::mutex mutex;
-    std::map<std::uint64_t, std::function<void(const BridgeEvent&)>> byId;
+    std::map<std::uint64_t, std::function<void(const CompositorEvent&)>> byId;
     std::uint64_t next = 1;
 };
 
@@ -184,8 +184,8 @@ private:
     void attach() {
         forgetCalls();
         attaching_ = true;
-        owner_.update([](BridgeSnapshot& s) {
-            s = BridgeSnapshot{};
+        owner_.update([](CompositorSnapshot& s) {
+            s = CompositorSnapshot{};
             s.present = true;
         });
         callBridge(&versionSlot_, propertiesInterface, "Get", &BridgeLoop::onVersion, "Version");
@@ -195,17 +195,17 @@ private:
         const bool wasReady = owner_.snapshot().ready;
         forgetCalls();
         attaching_ = false;
-        owner_.update([](BridgeSnapshot& s) { s = BridgeSnapshot{}; });
+        owner_.update([](CompositorSnapshot& s) { s = CompositorSnapshot{}; });
         if (wasReady) {
-            owner_.post({BridgeEvent::Kind::vanished});
+            owner_.post({CompositorEvent::Kind::vanished});
         }
     }
 
     void finishAttaching() {
         if (attaching_ && !allSlot_ && !monitorsSlot_ && !windowsSlot_) {
             attaching_ = false;
-            owner_.update([](BridgeSnapshot& s) { s.ready = true; });
-            owner_.post({BridgeEvent::Kind::ready});
+            owner_.update([](CompositorSnapshot& s) { s.ready = true; });
+            owner_.post({CompositorEvent::Kind::ready});
             owner_.markSettled();
         }
     }
@@ -267,13 +267,13 @@ private:
             logInfo("the desktop's bridge does not say its version: it is not used");
             return 0;
         }
-        loop.owner_.update([version](BridgeSnapshot& s) { s.version = version; });
+        loop.owner_.update([version](CompositorSnapshot& s) { s.version = version; });
         if (version != BridgeConnection::version) {
             loop.attaching_ = false;
             logInfo("the desktop's bridge speaks version " + std::to_string(version) +
                     ", and Orvane speaks " + std::to_string(BridgeConnection::version) +
                     ": it is not used");
-            loop.owner_.post({BridgeEvent::Kind::refused});
+            loop.owner_.post({CompositorEvent::Kind::refused});
             loop.owner_.markSettled();
             return 0;
         }
@@ -298,13 +298,14 @@ private:
         loop.monitorsSlot_ = sd_bus_slot_unref(loop.monitorsSlot_);
         auto monitors = isError(m) ? std::nullopt : readMonitors(m);
         if (monitors) {
-            auto shared = std::make_shared<const std::vector<BridgeMonitor>>(std::move(*monitors));
-            loop.owner_.update([&](BridgeSnapshot& s) { s.monitors = shared; });
+            auto shared =
+                std::make_shared<const std::vector<CompositorMonitor>>(std::move(*monitors));
+            loop.owner_.update([&](CompositorSnapshot& s) { s.monitors = shared; });
         }
         if (std::exchange(loop.monitorsDirty_, false)) {
             loop.askMonitors();
         } else if (monitors && loop.isReady()) {
-            loop.owner_.post({BridgeEvent::Kind::monitorsChanged});
+            loop.owner_.post({CompositorEvent::Kind::monitorsChanged});
         }
         loop.finishAttaching();
         return 0;
@@ -315,13 +316,14 @@ private:
         loop.windowsSlot_ = sd_bus_slot_unref(loop.windowsSlot_);
         auto windows = isError(m) ? std::nullopt : readWindows(m);
         if (windows) {
-            auto shared = std::make_shared<const std::vector<BridgeWindow>>(std::move(*windows));
-            loop.owner_.update([&](BridgeSnapshot& s) { s.windows = shared; });
+            auto shared =
+                std::make_shared<const std::vector<CompositorWindow>>(std::move(*windows));
+            loop.owner_.update([&](CompositorSnapshot& s) { s.windows = shared; });
         }
         if (std::exchange(loop.windowsDirty_, false)) {
             loop.askWindows();
         } else if (windows && loop.isReady()) {
-            loop.owner_.post({BridgeEvent::Kind::windowsChanged});
+            loop.owner_.post({CompositorEvent::Kind::windowsChanged});
         }
         loop.finishAttaching();
         return 0;
@@ -332,7 +334,7 @@ private:
         if (sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "{sv}") <= 0) {
             return;
         }
-        std::vector<BridgeEvent::Kind> changes;
+        std::vector<CompositorEvent::Kind> changes;
         while (sd_bus_message_enter_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
             const char* name = nullptr;
             if (sd_bus_message_read(m, "s", &name) < 0) {
@@ -342,24 +344,24 @@ private:
             if (std::strcmp(name, "FocusWindow") == 0) {
                 std::uint64_t focus = 0;
                 r = sd_bus_message_read(m, "v", "t", &focus);
-                owner_.update([focus](BridgeSnapshot& s) { s.focusWindow = focus; });
-                changes.push_back(BridgeEvent::Kind::focusChanged);
+                owner_.update([focus](CompositorSnapshot& s) { s.focusWindow = focus; });
+                changes.push_back(CompositorEvent::Kind::focusChanged);
             } else if (std::strcmp(name, "OverviewActive") == 0) {
                 int active = 0;
                 r = sd_bus_message_read(m, "v", "b", &active);
-                owner_.update([active](BridgeSnapshot& s) { s.overviewActive = active != 0; });
-                changes.push_back(BridgeEvent::Kind::overviewChanged);
+                owner_.update([active](CompositorSnapshot& s) { s.overviewActive = active != 0; });
+                changes.push_back(CompositorEvent::Kind::overviewChanged);
             } else if (std::strcmp(name, "ShellModal") == 0) {
                 const char* modal = nullptr;
                 r = sd_bus_message_read(m, "v", "s", &modal);
                 const std::string text = r >= 0 && modal ? modal : "";
-                owner_.update([&text](BridgeSnapshot& s) { s.shellModal = text; });
-                changes.push_back(BridgeEvent::Kind::shellModalChanged);
+                owner_.update([&text](CompositorSnapshot& s) { s.shellModal = text; });
+                changes.push_back(CompositorEvent::Kind::shellModalChanged);
             } else if (std::strcmp(name, "ShellVersion") == 0) {
                 const char* shell = nullptr;
                 r = sd_bus_message_read(m, "v", "s", &shell);
                 const std::string text = r >= 0 && shell ? shell : "";
-                owner_.update([&text](BridgeSnapshot& s) { s.shellVersion = text; });
+                owner_.update([&text](CompositorSnapshot& s) { s.compositorVersion = text; });
             } else {
                 r = sd_bus_message_skip(m, "v");
             }
@@ -417,31 +419,31 @@ private:
         } else if (std::strcmp(member, "WindowsChanged") == 0) {
             loop.askWindows();
         } else if (std::strcmp(member, "Input") == 0) {
-            BridgeInput input;
+            CompositorInput input;
             input.receivedAtMilliseconds = std::chrono::duration<double, std::milli>(
                                                std::chrono::steady_clock::now().time_since_epoch())
                                                .count();
             if (sd_bus_message_read(m, "iiuu", &input.x, &input.y, &input.state,
                                     &input.idleMilliseconds) >= 0) {
-                BridgeEvent event{BridgeEvent::Kind::input};
+                CompositorEvent event{CompositorEvent::Kind::input};
                 event.input = input;
-                loop.owner_.updateAndPost([&input](BridgeSnapshot& s) { s.input = input; },
+                loop.owner_.updateAndPost([&input](CompositorSnapshot& s) { s.input = input; },
                                           std::move(event));
             }
         } else if (std::strcmp(member, "AcceleratorActivated") == 0) {
-            BridgeEvent event{BridgeEvent::Kind::acceleratorActivated};
+            CompositorEvent event{CompositorEvent::Kind::acceleratorActivated};
             if (sd_bus_message_read(m, "u", &event.action) >= 0) {
                 loop.owner_.post(std::move(event));
             }
         } else if (std::strcmp(member, "IndicatorActivated") == 0) {
             const char* id = nullptr;
             if (sd_bus_message_read(m, "s", &id) >= 0 && id) {
-                BridgeEvent event{BridgeEvent::Kind::indicatorActivated};
+                CompositorEvent event{CompositorEvent::Kind::indicatorActivated};
                 event.id = id;
                 loop.owner_.post(std::move(event));
             }
         } else if (std::strcmp(member, "IndicatorOpening") == 0) {
-            loop.owner_.post({BridgeEvent::Kind::indicatorOpening});
+            loop.owner_.post({CompositorEvent::Kind::indicatorOpening});
         }
         return 0;
     }
@@ -498,8 +500,8 @@ sd_bus_message* callWith(sd_bus* bus, const char* service, const char* path, con
 BridgeConnection::BridgeConnection(std::shared_ptr<MainQueue> mainQueue)
     : mainQueue_(std::move(mainQueue)), listeners_(std::make_shared<Listeners>()) {
     // The bridge forgets who asked for input when it goes: ask again when it is back.
-    rewatch_ = listen([this](const BridgeEvent& event) {
-        if (event.kind == BridgeEvent::Kind::ready && inputInterval_ > 0) {
+    rewatch_ = listen([this](const CompositorEvent& event) {
+        if (event.kind == CompositorEvent::Kind::ready && inputInterval_ > 0) {
             watchInput(inputInterval_);
         }
     });
@@ -514,12 +516,12 @@ BridgeConnection::~BridgeConnection() {
     callBus_ = sd_bus_flush_close_unref(callBus_);
 }
 
-BridgeSnapshot BridgeConnection::snapshot() const {
+CompositorSnapshot BridgeConnection::snapshot() const {
     std::lock_guard lock(mutex_);
     return snapshot_;
 }
 
-void BridgeConnection::update(const std::function<void(BridgeSnapshot&)>& change) {
+void BridgeConnection::update(const std::function<void(CompositorSnapshot&)>& change) {
     std::lock_guard lock(mutex_);
     change(snapshot_);
 }
@@ -531,13 +533,64 @@ std::shared_ptr<MainQueue> BridgeConnection::queue() const {
     return hasPlatform() ? platform().mainQueue : nullptr;
 }
 
-void BridgeConnection::notePointerAt(int x, int y) {
-    update([x, y](BridgeSnapshot& s) {
+std::optional<std::uint64_t> BridgeConnection::activateWindow(std::uint64_t id) {
+    sd_bus_message* reply = call("ActivateWindow", "t", id);
+    int activated = 0;
+    const bool answered = reply && sd_bus_message_read(reply, "b", &activated) >= 0;
+    sd_bus_message_unref(reply);
+    if (!answered || !activated) {
+        return std::nullopt;
+    }
+    // Asked now rather than taken from the cache, which hears of the change a moment later.
+    reply = callService(busName, objectPath, propertiesInterface, "Get", "ss", interfaceName,
+                        "FocusWindow");
+    std::uint64_t focus = 0;
+    const bool read = reply && sd_bus_message_read(reply, "v", "t", &focus) >= 0;
+    sd_bus_message_unref(reply);
+    if (!read) {
+        return std::nullopt;
+    }
+    return focus;
+}
+
+bool BridgeConnection::warpPointer(int x, int y) {
+    sd_bus_message* reply = call("WarpPointer", "ii", x, y);
+    if (!reply) {
+        return false;
+    }
+    sd_bus_message_unref(reply);
+    // Known at once, so that the sample showing the warp is no move of the user's: the
+    // guards take the pointer's place right after warping it.
+    update([x, y](CompositorSnapshot& s) {
         if (s.input) {
             s.input->x = x;
             s.input->y = y;
         }
     });
+    return true;
+}
+
+std::optional<plinth::Point> BridgeConnection::queryPointer() {
+    sd_bus_message* reply = call("GetPointer", "");
+    if (!reply) {
+        return std::nullopt;
+    }
+    int x = 0, y = 0;
+    std::uint32_t state = 0;
+    const bool read = sd_bus_message_read(reply, "iiu", &x, &y, &state) >= 0;
+    sd_bus_message_unref(reply);
+    if (!read) {
+        return std::nullopt;
+    }
+    return plinth::Point{double(x), double(y)};
+}
+
+bool BridgeConnection::postKey(std::uint32_t keysym, bool press) {
+    sd_bus_message* reply = call("PostKey", "ub", keysym, int(press));
+    int posted = 0;
+    const bool ok = reply && sd_bus_message_read(reply, "b", &posted) >= 0 && posted != 0;
+    sd_bus_message_unref(reply);
+    return ok;
 }
 
 void BridgeConnection::markSettled() {
@@ -553,15 +606,15 @@ bool BridgeConnection::waitUntilSettled(std::chrono::milliseconds timeout) const
     return settledChanged_.wait_for(lock, timeout, [this] { return settled_; });
 }
 
-void BridgeConnection::updateAndPost(const std::function<void(BridgeSnapshot&)>& change,
-                                     BridgeEvent event) {
+void BridgeConnection::updateAndPost(const std::function<void(CompositorSnapshot&)>& change,
+                                     CompositorEvent event) {
     // Under the lock, so that whoever sees the sample in the snapshot finds its event queued.
     std::lock_guard lock(mutex_);
     change(snapshot_);
     post(std::move(event));
 }
 
-void BridgeConnection::post(BridgeEvent event) {
+void BridgeConnection::post(CompositorEvent event) {
     auto queue = this->queue();
     if (!queue) {
         return;
@@ -581,7 +634,7 @@ void BridgeConnection::post(BridgeEvent event) {
         }
         // One by one, so that a listener ending another's subscription is respected.
         for (auto id : ids) {
-            std::function<void(const BridgeEvent&)> listener;
+            std::function<void(const CompositorEvent&)> listener;
             {
                 std::lock_guard lock(listeners->mutex);
                 if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
@@ -595,7 +648,7 @@ void BridgeConnection::post(BridgeEvent event) {
     });
 }
 
-Subscription BridgeConnection::listen(std::function<void(const BridgeEvent&)> listener) {
+Subscription BridgeConnection::listen(std::function<void(const CompositorEvent&)> listener) {
     std::uint64_t id = 0;
     {
         std::lock_guard lock(listeners_->mutex);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/wayland/CompositorServices.hpp"
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/Platform.hpp"
 
@@ -8,19 +9,14 @@
 
 namespace orvane::linuxbackend {
 
-class AtspiAccessibility;
 class AtspiFocusWatch;
 class BridgeConnection;
-class GnomeDisplays;
 class GnomeHotKeys;
 class GnomeIndicator;
-class GnomeInputMonitor;
+class SampledInputMonitor;
 class GnomeGazeDot;
-class GnomePostedKeys;
 class GnomeSecureInput;
 class GnomeShellExtension;
-class GnomeWindowServer;
-class GnomeWorkspace;
 
 // The services of GNOME Shell on Wayland, all through Orvane's extension of the shell on the
 // session bus. A shell whose extension is missing or off still gives a desktop: its bridge
@@ -41,18 +37,14 @@ public:
     void fill(Platform& platform) const;
 
     const std::shared_ptr<BridgeConnection>& bridge() const { return bridge_; }
-    const std::shared_ptr<GnomePostedKeys>& postedKeys() const { return posted_; }
+    const std::shared_ptr<PostedKeys>& postedKeys() const { return services_.posted; }
 
 private:
     GnomeDesktop() = default;
 
     std::shared_ptr<BridgeConnection> bridge_;
-    std::shared_ptr<GnomePostedKeys> posted_;
-    std::shared_ptr<GnomeDisplays> displays_;
-    std::shared_ptr<GnomeWindowServer> windowServer_;
-    std::shared_ptr<GnomeWorkspace> workspace_;
-    std::shared_ptr<GnomeInputMonitor> inputMonitor_;
-    std::shared_ptr<AtspiAccessibility> accessibility_;
+    CompositorServices services_;
+    std::shared_ptr<SampledInputMonitor> inputMonitor_;
     std::shared_ptr<GnomeSecureInput> secureInput_;
     std::shared_ptr<GnomeHotKeys> hotKeys_;
     std::shared_ptr<GnomeShellExtension> extension_;

@@ -1,7 +1,7 @@
 #include "backends/linux/wayland/gnome/GnomeHotKeys.hpp"
 
 #include "backends/linux/wayland/BridgeConnection.hpp"
-#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
+#include "backends/linux/wayland/CompositorKeys.hpp"
 #include "backends/posix/ChordText.hpp"
 #include "orvane/platform/Platform.hpp"
 
@@ -10,7 +10,7 @@
 namespace orvane::linuxbackend {
 
 GnomeHotKeys::GnomeHotKeys(std::shared_ptr<BridgeConnection> bridge) : bridge_(std::move(bridge)) {
-    events_ = bridge_->listen([this](const BridgeEvent& event) { handle(event); });
+    events_ = bridge_->listen([this](const CompositorEvent& event) { handle(event); });
 }
 
 GnomeHotKeys::~GnomeHotKeys() {
@@ -30,8 +30,8 @@ std::uint32_t GnomeHotKeys::grab(const std::string& accelerator) {
     return action;
 }
 
-void GnomeHotKeys::handle(const BridgeEvent& event) {
-    if (event.kind == BridgeEvent::Kind::ready) {
+void GnomeHotKeys::handle(const CompositorEvent& event) {
+    if (event.kind == CompositorEvent::Kind::ready) {
         // A chord registered while this event was on its way is held already, and the shell
         // refuses a second grab of it: asking again would lose the first.
         for (auto& [token, grab] : grabs_) {
@@ -39,11 +39,11 @@ void GnomeHotKeys::handle(const BridgeEvent& event) {
                 grab.action = this->grab(grab.accelerator);
             }
         }
-    } else if (event.kind == BridgeEvent::Kind::vanished) {
+    } else if (event.kind == CompositorEvent::Kind::vanished) {
         for (auto& [token, grab] : grabs_) {
             grab.action = 0;
         }
-    } else if (event.kind == BridgeEvent::Kind::acceleratorActivated && event.action != 0) {
+    } else if (event.kind == CompositorEvent::Kind::acceleratorActivated && event.action != 0) {
         for (const auto& [token, grab] : grabs_) {
             if (grab.action == event.action) {
                 auto handler = grab.handler; // it may unregister itself
@@ -57,7 +57,7 @@ void GnomeHotKeys::handle(const BridgeEvent& event) {
 std::optional<HotKeyToken> GnomeHotKeys::registerHotKey(std::uint16_t keyCode,
                                                         std::uint64_t modifiers,
                                                         std::function<void()> handler) {
-    const auto accelerator = GnomeKeys::accelerator(keyCode, modifiers);
+    const auto accelerator = CompositorKeys::accelerator(keyCode, modifiers);
     if (!handler || !accelerator) {
         logPlatformError("hot key " + describe(keyCode, modifiers) + ": no such key");
         return std::nullopt;

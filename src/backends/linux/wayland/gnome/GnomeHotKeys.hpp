@@ -32,7 +32,7 @@ private:
     };
 
     std::uint32_t grab(const std::string& accelerator);
-    void handle(const struct BridgeEvent& event);
+    void handle(const struct CompositorEvent& event);
 
     std::shared_ptr<BridgeConnection> bridge_;
     std::map<HotKeyToken, Grab> grabs_;

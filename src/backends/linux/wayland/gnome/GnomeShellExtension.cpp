@@ -113,9 +113,9 @@ DesktopBridgeState GnomeShellExtension::state() const {
     state.bridgeName = "the Orvane extension of GNOME Shell";
     const auto snapshot = bridge_->snapshot();
     if (snapshot.present && snapshot.version) {
-        state.desktop = "GNOME Shell " + snapshot.shellVersion;
+        state.desktop = "GNOME Shell " + snapshot.compositorVersion;
         state.bridgeVersion = snapshot.version;
-        state.bridgeId = uuidFor(snapshot.shellVersion);
+        state.bridgeId = uuidFor(snapshot.compositorVersion);
         state.status = *snapshot.version == BridgeConnection::version
                            ? DesktopBridgeStatus::ready
                            : DesktopBridgeStatus::otherVersion;

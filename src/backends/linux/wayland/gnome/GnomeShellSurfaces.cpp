@@ -1,7 +1,7 @@
 #include "backends/linux/wayland/gnome/GnomeShellSurfaces.hpp"
 
 #include "backends/linux/wayland/BridgeConnection.hpp"
-#include "backends/linux/wayland/gnome/GnomeDisplays.hpp"
+#include "backends/linux/wayland/CompositorDisplays.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 
 #include <systemd/sd-bus.h>
@@ -11,7 +11,7 @@
 namespace orvane::linuxbackend {
 
 void GnomeGazeDot::show(plinth::Point center, int diameter) {
-    const auto primary = GnomeDisplays::primaryStage(bridge_->snapshot());
+    const auto primary = CompositorDisplays::primaryStage(bridge_->snapshot());
     if (!primary) {
         return;
     }
@@ -26,10 +26,10 @@ void GnomeGazeDot::hide() {
 
 GnomeIndicator::GnomeIndicator(std::shared_ptr<BridgeConnection> bridge)
     : bridge_(std::move(bridge)) {
-    events_ = bridge_->listen([this](const BridgeEvent& event) {
-        if (event.kind == BridgeEvent::Kind::indicatorActivated && onActivated) {
+    events_ = bridge_->listen([this](const CompositorEvent& event) {
+        if (event.kind == CompositorEvent::Kind::indicatorActivated && onActivated) {
             onActivated(event.id);
-        } else if (event.kind == BridgeEvent::Kind::indicatorOpening && onOpening) {
+        } else if (event.kind == CompositorEvent::Kind::indicatorOpening && onOpening) {
             onOpening();
         }
     });

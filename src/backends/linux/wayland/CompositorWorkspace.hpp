@@ -7,20 +7,20 @@
 
 namespace orvane::linuxbackend {
 
-class BridgeConnection;
+class CompositorLink;
 class MainQueueObservers;
 class SessionNotifier;
 class X11DesktopEntries;
-struct BridgeWindow;
+struct CompositorWindow;
 
-// Applications, activation and the overview through the shell's bridge; sleep, wake, lock
+// Applications, activation and the overview through the compositor's link; sleep, wake, lock
 // and unlock through the session watcher, as on X11. Main thread.
-class GnomeWorkspace : public Workspace {
+class CompositorWorkspace : public Workspace {
 public:
-    GnomeWorkspace(std::shared_ptr<BridgeConnection> bridge,
-                   std::shared_ptr<const X11DesktopEntries> entries,
-                   std::shared_ptr<MainQueue> mainQueue);
-    ~GnomeWorkspace() override;
+    CompositorWorkspace(std::shared_ptr<CompositorLink> link,
+                        std::shared_ptr<const X11DesktopEntries> entries,
+                        std::shared_ptr<MainQueue> mainQueue);
+    ~CompositorWorkspace() override;
 
     std::optional<RunningApplication> frontmostApplication() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
@@ -32,9 +32,9 @@ public:
     Subscription observe(WorkspaceEvent event, std::function<void()> handler) override;
 
 private:
-    RunningApplication describe(const BridgeWindow& window) const;
+    RunningApplication describe(const CompositorWindow& window) const;
 
-    std::shared_ptr<BridgeConnection> bridge_;
+    std::shared_ptr<CompositorLink> link_;
     std::shared_ptr<const X11DesktopEntries> entries_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::unique_ptr<MainQueueObservers> displayObservers_;

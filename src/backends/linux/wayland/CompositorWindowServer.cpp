@@ -1,14 +1,12 @@
-#include "backends/linux/wayland/gnome/GnomeWindowServer.hpp"
+#include "backends/linux/wayland/CompositorWindowServer.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
-#include "backends/linux/wayland/gnome/GnomeDisplays.hpp"
-#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
-#include "backends/linux/wayland/gnome/GnomePostedKeys.hpp"
+#include "backends/linux/wayland/CompositorDisplays.hpp"
+#include "backends/linux/wayland/CompositorKeys.hpp"
+#include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/PostedKeys.hpp"
 #include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
-
-#include <systemd/sd-bus.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,12 +22,12 @@ bool isOneOf(const std::string& type, std::initializer_list<std::string_view> ty
 
 } // namespace
 
-GnomeWindowServer::GnomeWindowServer(std::shared_ptr<BridgeConnection> bridge,
-                                     std::shared_ptr<const X11DesktopEntries> entries,
-                                     std::shared_ptr<GnomePostedKeys> posted)
-    : bridge_(std::move(bridge)), entries_(std::move(entries)), posted_(std::move(posted)) {}
+CompositorWindowServer::CompositorWindowServer(std::shared_ptr<CompositorLink> link,
+                                               std::shared_ptr<const X11DesktopEntries> entries,
+                                               std::shared_ptr<PostedKeys> posted)
+    : link_(std::move(link)), entries_(std::move(entries)), posted_(std::move(posted)) {}
 
-std::optional<std::int64_t> GnomeWindowServer::layerOf(const BridgeWindow& window) {
+std::optional<std::int64_t> CompositorWindowServer::layerOf(const CompositorWindow& window) {
     const std::string& type = window.type;
     if (type == "desktop") {
         return std::nullopt;
@@ -53,14 +51,14 @@ std::optional<std::int64_t> GnomeWindowServer::layerOf(const BridgeWindow& windo
     return 0;
 }
 
-std::optional<std::vector<WindowEntry>> GnomeWindowServer::onScreenWindows() const {
-    const auto snapshot = bridge_->snapshot();
-    const auto primary = GnomeDisplays::primaryStage(snapshot);
+std::optional<std::vector<WindowEntry>> CompositorWindowServer::onScreenWindows() const {
+    const auto snapshot = link_->snapshot();
+    const auto primary = CompositorDisplays::primaryStage(snapshot);
     if (!primary || !snapshot.windows) {
         return std::nullopt;
     }
-    // Asked several times for every pose and every switch, while the shell's list changes
-    // seldom: a list is made once for each that the bridge hears.
+    // Asked several times for every pose and every switch, while the compositor's list changes
+    // seldom: a list is made once for each that the link hears.
     if (listWindows_ != snapshot.windows || listMonitors_ != snapshot.monitors) {
         listWindows_ = snapshot.windows;
         listMonitors_ = snapshot.monitors;
@@ -69,8 +67,9 @@ std::optional<std::vector<WindowEntry>> GnomeWindowServer::onScreenWindows() con
     return list_;
 }
 
-std::vector<WindowEntry> GnomeWindowServer::entriesOf(const std::vector<BridgeWindow>& windows,
-                                                      const plinth::Rect& primaryStage) const {
+std::vector<WindowEntry>
+CompositorWindowServer::entriesOf(const std::vector<CompositorWindow>& windows,
+                                  const plinth::Rect& primaryStage) const {
     std::vector<WindowEntry> entries;
     entries.reserve(windows.size());
     for (const auto& window : windows) {
@@ -102,69 +101,55 @@ std::vector<WindowEntry> GnomeWindowServer::entriesOf(const std::vector<BridgeWi
     return entries;
 }
 
-bool GnomeWindowServer::isMenuOpenInsideWindow() const {
-    return bridge_->snapshot().shellModal == "menu";
+bool CompositorWindowServer::isMenuOpenInsideWindow() const {
+    return link_->snapshot().shellModal == "menu";
 }
 
-plinth::Point GnomeWindowServer::pointerLocation() const {
-    const auto snapshot = bridge_->snapshot();
-    const auto primary = GnomeDisplays::primaryStage(snapshot);
+plinth::Point CompositorWindowServer::pointerLocation() const {
+    const auto snapshot = link_->snapshot();
+    const auto primary = CompositorDisplays::primaryStage(snapshot);
     if (!primary) {
         return {};
     }
     plinth::Point stage;
     if (snapshot.input) {
         stage = {double(snapshot.input->x), double(snapshot.input->y)};
-    } else if (sd_bus_message* reply = bridge_->call("GetPointer", "")) {
-        int x = 0, y = 0;
-        std::uint32_t state = 0;
-        if (sd_bus_message_read(reply, "iiu", &x, &y, &state) >= 0) {
-            stage = {double(x), double(y)};
-        }
-        sd_bus_message_unref(reply);
+    } else if (const auto asked = link_->queryPointer()) {
+        stage = *asked;
     }
     const auto native = X11Displays::nativeFromRoot({stage.x, stage.y, 0, 0}, *primary);
     return {native.x, native.y};
 }
 
-void GnomeWindowServer::warpPointer(plinth::Point point) {
-    const auto primary = GnomeDisplays::primaryStage(bridge_->snapshot());
+void CompositorWindowServer::warpPointer(plinth::Point point) {
+    const auto primary = CompositorDisplays::primaryStage(link_->snapshot());
     if (!primary) {
         return;
     }
     const auto stage = X11Displays::rootFromGlobal(point, *primary);
     const int x = static_cast<int>(std::lround(stage.x));
     const int y = static_cast<int>(std::lround(stage.y));
-    sd_bus_message* reply = bridge_->call("WarpPointer", "ii", x, y);
-    if (reply) {
-        // Known at once, so that the sample showing the warp is no move of the user's: the
-        // guards take the pointer's place right after warping it.
-        bridge_->notePointerAt(x, y);
-    }
-    sd_bus_message_unref(reply);
+    link_->warpPointer(x, y);
 }
 
-bool GnomeWindowServer::postKey(std::uint32_t keyval, bool press) {
+bool CompositorWindowServer::postKey(std::uint32_t keyval, bool press) {
     if (posted_) {
         posted_->posted();
     }
-    sd_bus_message* reply = bridge_->call("PostKey", "ub", keyval, int(press));
-    int posted = 0;
-    const bool ok = reply && sd_bus_message_read(reply, "b", &posted) >= 0 && posted != 0;
-    sd_bus_message_unref(reply);
-    return ok;
+    return link_->postKey(keyval, press);
 }
 
-void GnomeWindowServer::releasePressedModifiers() {
-    const auto pressed = GnomeKeys::modifierKeyvals(pressedModifiers_);
+void CompositorWindowServer::releasePressedModifiers() {
+    const auto pressed = CompositorKeys::modifierKeyvals(pressedModifiers_);
     for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) {
         postKey(*it, false);
     }
     pressedModifiers_ = 0;
 }
 
-bool GnomeWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
-    const auto keyval = GnomeKeys::keyvalFromSystem(keyCode);
+bool CompositorWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags,
+                                          bool keyDown) {
+    const auto keyval = CompositorKeys::keyvalFromSystem(keyCode);
     if (!keyDown) {
         const bool released = keyval && postKey(*keyval, false);
         // Whatever the flags of the key-up, no modifier we pressed may stay down.
@@ -174,10 +159,10 @@ bool GnomeWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags,
     if (!keyval) {
         return false;
     }
-    const auto input = bridge_->snapshot().input;
-    const std::uint64_t held = input ? GnomeKeys::systemFlagsFromClutter(input->state) : 0;
+    const auto input = link_->snapshot().input;
+    const std::uint64_t held = input ? CompositorKeys::systemFlagsFromClutter(input->state) : 0;
     const std::uint64_t missing = flags & ~held & ~ModifierFlag::capsLock;
-    auto keys = GnomeKeys::modifierKeyvals(missing);
+    auto keys = CompositorKeys::modifierKeyvals(missing);
     keys.push_back(*keyval);
     const bool down = X11Keys::pressAll(
         keys, [this](unsigned int key) { return postKey(key, true); },

@@ -1,11 +1,11 @@
-#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
+#include "backends/linux/wayland/CompositorKeys.hpp"
 
 #include "backends/posix/ChordText.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 #include <cctype>
 
-namespace orvane::linuxbackend::GnomeKeys {
+namespace orvane::linuxbackend::CompositorKeys {
 namespace {
 
 struct NamedKey {
@@ -119,4 +119,4 @@ std::optional<std::string> accelerator(std::uint16_t keyCode, std::uint64_t modi
     return text + key;
 }
 
-} // namespace orvane::linuxbackend::GnomeKeys
+} // namespace orvane::linuxbackend::CompositorKeys

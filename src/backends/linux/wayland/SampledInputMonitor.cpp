@@ -1,29 +1,30 @@
-#include "backends/linux/wayland/gnome/GnomeInputMonitor.hpp"
+#include "backends/linux/wayland/SampledInputMonitor.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
-#include "backends/linux/wayland/gnome/GnomeKeys.hpp"
-#include "backends/linux/wayland/gnome/GnomePostedKeys.hpp"
+#include "backends/linux/wayland/CompositorKeys.hpp"
+#include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/PostedKeys.hpp"
 
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
 
-GnomeInputMonitor::GnomeInputMonitor(std::shared_ptr<BridgeConnection> bridge,
-                                     std::shared_ptr<GnomePostedKeys> posted)
-    : bridge_(std::move(bridge)), posted_(std::move(posted)) {}
+SampledInputMonitor::SampledInputMonitor(std::shared_ptr<CompositorLink> link,
+                                         std::shared_ptr<PostedKeys> posted)
+    : link_(std::move(link)), posted_(std::move(posted)) {}
 
-GnomeInputMonitor::~GnomeInputMonitor() {
+SampledInputMonitor::~SampledInputMonitor() {
     if (!monitors_.empty()) {
-        bridge_->watchInput(0);
+        link_->watchInput(0);
     }
 }
 
-std::vector<InputEvent> GnomeInputMonitor::derive(const std::optional<BridgeInput>& previous,
-                                                  const BridgeInput& sample, bool keysAreOurs) {
+std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<CompositorInput>& previous,
+                                                    const CompositorInput& sample,
+                                                    bool keysAreOurs) {
     if (!previous) {
         return {};
     }
-    using namespace GnomeKeys;
+    using namespace CompositorKeys;
     const std::uint64_t flags = systemFlagsFromClutter(sample.state);
     const bool moved = sample.x != previous->x || sample.y != previous->y;
     const bool left = (sample.state & button1Bit) != 0;
@@ -52,7 +53,7 @@ std::vector<InputEvent> GnomeInputMonitor::derive(const std::optional<BridgeInpu
     // quicker than a sample, which the samples cannot tell apart); a modifier alone is told by
     // its flags. The idle times of two samples alone do not say it: a key pressed just before
     // one sample and another a while before the next leave the second idle time the longer.
-    const auto lastInputAt = [](const BridgeInput& input) {
+    const auto lastInputAt = [](const CompositorInput& input) {
         return input.receivedAtMilliseconds - input.idleMilliseconds;
     };
     const bool activity = sample.idleMilliseconds < previous->idleMilliseconds ||
@@ -63,11 +64,11 @@ std::vector<InputEvent> GnomeInputMonitor::derive(const std::optional<BridgeInpu
     return events;
 }
 
-void GnomeInputMonitor::handle(const BridgeInput& sample) {
+void SampledInputMonitor::handle(const CompositorInput& sample) {
     bool keysAreOurs = posted_ && posted_->isRecent();
     // Keys typed into our own windows are no other program's input.
     if (!keysAreOurs) {
-        const auto snapshot = bridge_->snapshot();
+        const auto snapshot = link_->snapshot();
         if (snapshot.windows && snapshot.focusWindow != 0) {
             for (const auto& window : *snapshot.windows) {
                 if (window.id == snapshot.focusWindow &&
@@ -77,9 +78,9 @@ void GnomeInputMonitor::handle(const BridgeInput& sample) {
             }
         }
     }
-    const auto events = derive(previous_ ? std::optional<BridgeInput>(*previous_) : std::nullopt,
-                               sample, keysAreOurs);
-    previous_ = std::make_unique<BridgeInput>(sample);
+    const auto events = derive(
+        previous_ ? std::optional<CompositorInput>(*previous_) : std::nullopt, sample, keysAreOurs);
+    previous_ = std::make_unique<CompositorInput>(sample);
     for (const auto& event : events) {
         // Looked up one by one: a handler may remove monitors.
         std::vector<MonitorToken> tokens;
@@ -98,32 +99,32 @@ void GnomeInputMonitor::handle(const BridgeInput& sample) {
 }
 
 std::optional<MonitorToken>
-GnomeInputMonitor::addGlobalMonitor(std::uint64_t mask,
-                                    std::function<void(const InputEvent&)> handler) {
+SampledInputMonitor::addGlobalMonitor(std::uint64_t mask,
+                                      std::function<void(const InputEvent&)> handler) {
     if (!handler) {
         return std::nullopt;
     }
     if (monitors_.empty()) {
         previous_.reset();
-        samples_ = bridge_->listen([this](const BridgeEvent& event) {
-            if (event.kind == BridgeEvent::Kind::input) {
+        samples_ = link_->listen([this](const CompositorEvent& event) {
+            if (event.kind == CompositorEvent::Kind::input) {
                 handle(event.input);
-            } else if (event.kind == BridgeEvent::Kind::vanished) {
-                previous_.reset(); // a bridge that comes back starts its samples afresh
+            } else if (event.kind == CompositorEvent::Kind::vanished) {
+                previous_.reset(); // a link that comes back starts its samples afresh
             }
         });
-        // A bridge not there yet is asked when it comes.
-        bridge_->watchInput(sampleMilliseconds);
+        // A link not there yet is asked when it comes.
+        link_->watchInput(sampleMilliseconds);
     }
     const MonitorToken token = nextToken_++;
     monitors_.emplace(token, Monitor{mask, std::move(handler)});
     return token;
 }
 
-void GnomeInputMonitor::removeMonitor(MonitorToken token) {
+void SampledInputMonitor::removeMonitor(MonitorToken token) {
     if (monitors_.erase(token) > 0 && monitors_.empty()) {
         samples_.reset();
-        bridge_->watchInput(0);
+        link_->watchInput(0);
     }
 }
 

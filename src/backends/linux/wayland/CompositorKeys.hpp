@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace orvane::linuxbackend::GnomeKeys {
+namespace orvane::linuxbackend::CompositorKeys {
 
 // Clutter's modifier and button bits, as the shell reports the pointer's state.
 inline constexpr std::uint32_t shiftBit = 1;
@@ -32,4 +32,4 @@ std::vector<std::uint32_t> modifierKeyvals(std::uint64_t flags);
 // The chord in GTK accelerator form ("<Shift><Super>g"); nullopt for a key with no name.
 std::optional<std::string> accelerator(std::uint16_t keyCode, std::uint64_t modifiers);
 
-} // namespace orvane::linuxbackend::GnomeKeys
+} // namespace orvane::linuxbackend::CompositorKeys

@@ -11,16 +11,16 @@
 
 namespace orvane::linuxbackend {
 
-class BridgeConnection;
-class GnomePostedKeys;
-struct BridgeInput;
+class CompositorLink;
+class PostedKeys;
+struct CompositorInput;
 
-// Input events derived from the shell's input samples, which hold the pointer, its buttons and
+// Input events derived from the compositor's input samples, which hold the pointer, its buttons and
 // modifiers, and the time since the last input of any device: a move is a mouseMoved (dragged
 // while a button is held), a button going down a click, a modifier change a flagsChanged, and
 // the idle time dropping with nothing else changed a key press. Samples are asked for while
 // any monitor is installed. Handlers run on the main thread.
-class GnomeInputMonitor : public InputMonitor {
+class SampledInputMonitor : public InputMonitor {
 public:
     // The key number of derived key presses, which say nothing of the key: no chord check
     // matches it, so each counts as typing.
@@ -30,17 +30,16 @@ public:
     // arrival is new only past that.
     static constexpr double deliveryJitterMilliseconds = 25;
 
-    GnomeInputMonitor(std::shared_ptr<BridgeConnection> bridge,
-                      std::shared_ptr<GnomePostedKeys> posted);
-    ~GnomeInputMonitor() override;
+    SampledInputMonitor(std::shared_ptr<CompositorLink> link, std::shared_ptr<PostedKeys> posted);
+    ~SampledInputMonitor() override;
 
     std::optional<MonitorToken>
     addGlobalMonitor(std::uint64_t mask, std::function<void(const InputEvent&)> handler) override;
     void removeMonitor(MonitorToken token) override;
 
     // The events one sample makes after `previous` (none for the first sample).
-    static std::vector<InputEvent> derive(const std::optional<BridgeInput>& previous,
-                                          const BridgeInput& sample, bool keysAreOurs);
+    static std::vector<InputEvent> derive(const std::optional<CompositorInput>& previous,
+                                          const CompositorInput& sample, bool keysAreOurs);
 
 private:
     struct Monitor {
@@ -48,13 +47,13 @@ private:
         std::function<void(const InputEvent&)> handler;
     };
 
-    void handle(const BridgeInput& sample);
+    void handle(const CompositorInput& sample);
 
-    std::shared_ptr<BridgeConnection> bridge_;
-    std::shared_ptr<GnomePostedKeys> posted_;
+    std::shared_ptr<CompositorLink> link_;
+    std::shared_ptr<PostedKeys> posted_;
     std::map<MonitorToken, Monitor> monitors_;
     MonitorToken nextToken_ = 1;
-    std::unique_ptr<BridgeInput> previous_;
+    std::unique_ptr<CompositorInput> previous_;
     Subscription samples_;
 };
 

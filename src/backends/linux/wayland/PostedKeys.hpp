@@ -10,14 +10,14 @@ namespace orvane::linuxbackend {
 // When this process last posted a key through the shell. The shell reports keyboard activity
 // only as its idle time, which our own keys reset like the user's: activity that soon after a
 // posted key is taken for ours. Any thread.
-class GnomePostedKeys {
+class PostedKeys {
 public:
     using Clock = std::chrono::steady_clock;
     // A posted key reaches the idle monitor within milliseconds; the window spans a few input
     // samples.
     static constexpr Clock::duration window = std::chrono::milliseconds(300);
 
-    explicit GnomePostedKeys(std::function<Clock::time_point()> now = &Clock::now)
+    explicit PostedKeys(std::function<Clock::time_point()> now = &Clock::now)
         : now_(std::move(now)) {}
 
     // Called before each key event is posted.

@@ -1,6 +1,6 @@
-#include "backends/linux/wayland/gnome/GnomeDisplays.hpp"
+#include "backends/linux/wayland/CompositorDisplays.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 
 #include <algorithm>
@@ -11,17 +11,17 @@ namespace {
 
 // Two monitors of one model (or two virtual ones) would read alike: their connectors tell them
 // apart.
-std::string nameOf(const BridgeMonitor& monitor, const std::vector<BridgeMonitor>& all) {
+std::string nameOf(const CompositorMonitor& monitor, const std::vector<CompositorMonitor>& all) {
     if (monitor.name.empty()) {
         return monitor.connector;
     }
-    const auto alike = std::count_if(all.begin(), all.end(), [&](const BridgeMonitor& other) {
+    const auto alike = std::count_if(all.begin(), all.end(), [&](const CompositorMonitor& other) {
         return other.name == monitor.name;
     });
     return alike > 1 ? monitor.name + " (" + monitor.connector + ")" : monitor.name;
 }
 
-Display displayOf(const BridgeMonitor& monitor, const std::vector<BridgeMonitor>& all,
+Display displayOf(const CompositorMonitor& monitor, const std::vector<CompositorMonitor>& all,
                   const plinth::Rect& primary) {
     Display display;
     // The connector names the output for as long as it stays plugged in.
@@ -34,10 +34,10 @@ Display displayOf(const BridgeMonitor& monitor, const std::vector<BridgeMonitor>
 
 } // namespace
 
-GnomeDisplays::GnomeDisplays(std::shared_ptr<BridgeConnection> bridge)
-    : bridge_(std::move(bridge)) {}
+CompositorDisplays::CompositorDisplays(std::shared_ptr<CompositorLink> link)
+    : link_(std::move(link)) {}
 
-std::optional<plinth::Rect> GnomeDisplays::primaryStage(const BridgeSnapshot& snapshot) {
+std::optional<plinth::Rect> CompositorDisplays::primaryStage(const CompositorSnapshot& snapshot) {
     if (!snapshot.ready || !snapshot.monitors || snapshot.monitors->empty()) {
         return std::nullopt;
     }
@@ -49,8 +49,8 @@ std::optional<plinth::Rect> GnomeDisplays::primaryStage(const BridgeSnapshot& sn
     return snapshot.monitors->front().stageFrame;
 }
 
-std::vector<Display> GnomeDisplays::screens() const {
-    const auto snapshot = bridge_->snapshot();
+std::vector<Display> CompositorDisplays::screens() const {
+    const auto snapshot = link_->snapshot();
     const auto primary = primaryStage(snapshot);
     if (!primary) {
         return {};
@@ -69,8 +69,8 @@ std::vector<Display> GnomeDisplays::screens() const {
     return displays;
 }
 
-std::optional<Display> GnomeDisplays::mainDisplay() const {
-    const auto snapshot = bridge_->snapshot();
+std::optional<Display> CompositorDisplays::mainDisplay() const {
+    const auto snapshot = link_->snapshot();
     const auto primary = primaryStage(snapshot);
     if (!primary || snapshot.focusWindow == 0 || !snapshot.windows) {
         return std::nullopt;

@@ -7,14 +7,14 @@
 
 namespace orvane::linuxbackend {
 
-class BridgeConnection;
-class GnomePostedKeys;
+class CompositorLink;
+class PostedKeys;
 class X11DesktopEntries;
-struct BridgeMonitor;
-struct BridgeWindow;
+struct CompositorMonitor;
+struct CompositorWindow;
 
-// The shell's window list, pointer and key posting through the bridge. Main thread.
-class GnomeWindowServer : public WindowServer {
+// A compositor's window list, pointer and key posting through its link. Main thread.
+class CompositorWindowServer : public WindowServer {
 public:
     // Layers as the X11 backend gives them, so that the components read both alike.
     static constexpr std::int64_t floatingLayer = 3;
@@ -23,41 +23,41 @@ public:
     static constexpr std::int64_t statusLayer = 25;
     static constexpr std::int64_t popUpMenuLayer = 101;
 
-    GnomeWindowServer(std::shared_ptr<BridgeConnection> bridge,
-                      std::shared_ptr<const X11DesktopEntries> entries,
-                      std::shared_ptr<GnomePostedKeys> posted);
+    CompositorWindowServer(std::shared_ptr<CompositorLink> link,
+                           std::shared_ptr<const X11DesktopEntries> entries,
+                           std::shared_ptr<PostedKeys> posted);
 
     // Front to back; minimized windows, windows not yet placed and the desktop left out.
     std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override { return popUpMenuLayer; }
-    // A menu of the shell's own (the top bar's) holds the keyboard.
+    // A menu of the compositor's own (GNOME's top bar) holds the keyboard.
     bool isMenuOpenInsideWindow() const override;
     plinth::Point pointerLocation() const override;
     void warpPointer(plinth::Point point) override;
     // Presses the modifiers `flags` names that are not held already, then the key; a key-up
-    // releases the key and every modifier pressed for it. The shell posts each as a key of a
+    // releases the key and every modifier pressed for it. The compositor posts each as a key of a
     // virtual keyboard of its own.
     bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
 
     // The layer of a window of this type; nullopt for windows that are not listed at all.
-    static std::optional<std::int64_t> layerOf(const BridgeWindow& window);
-    // The window number the components use: the low half of the shell's 64-bit id (the shell
+    static std::optional<std::int64_t> layerOf(const CompositorWindow& window);
+    // The window number the components use: the low half of the compositor's 64-bit id (GNOME
     // counts ids up from 2^32, so the low half alone is unique).
     static std::uint32_t numberOf(std::uint64_t id) { return static_cast<std::uint32_t>(id); }
 
 private:
-    std::vector<WindowEntry> entriesOf(const std::vector<BridgeWindow>& windows,
+    std::vector<WindowEntry> entriesOf(const std::vector<CompositorWindow>& windows,
                                        const plinth::Rect& primaryStage) const;
     bool postKey(std::uint32_t keyval, bool press);
     void releasePressedModifiers();
 
-    std::shared_ptr<BridgeConnection> bridge_;
+    std::shared_ptr<CompositorLink> link_;
     std::shared_ptr<const X11DesktopEntries> entries_;
-    std::shared_ptr<GnomePostedKeys> posted_;
+    std::shared_ptr<PostedKeys> posted_;
     std::uint64_t pressedModifiers_ = 0;
-    // The last list made, and the bridge's lists it was made from (kept, so never reused).
-    mutable std::shared_ptr<const std::vector<BridgeWindow>> listWindows_;
-    mutable std::shared_ptr<const std::vector<BridgeMonitor>> listMonitors_;
+    // The last list made, and the link's lists it was made from (kept, so never reused).
+    mutable std::shared_ptr<const std::vector<CompositorWindow>> listWindows_;
+    mutable std::shared_ptr<const std::vector<CompositorMonitor>> listMonitors_;
     mutable std::vector<WindowEntry> list_;
 };
 
