@@ -13,6 +13,9 @@ CombinedInputMonitor::~CombinedInputMonitor() {
     for (const auto& [token, monitor] : monitors_) {
         current()->removeMonitor(monitor.inner);
     }
+    if (keepWatching_) {
+        desktop_->removeMonitor(*keepWatching_);
+    }
 }
 
 const std::shared_ptr<InputMonitor>& CombinedInputMonitor::current() const {
@@ -42,10 +45,18 @@ bool CombinedInputMonitor::use(std::shared_ptr<InputMonitor> replacement) {
         }
         moved.emplace_back(token, *inner);
     }
+    if (replacement && !keepWatching_) {
+        keepWatching_ = desktop_->addGlobalMonitor(eventMask(InputEventType::mouseMoved),
+                                                   [](const InputEvent&) {});
+    }
     for (const auto& [token, inner] : moved) {
         Monitor& monitor = monitors_.at(token);
         current()->removeMonitor(monitor.inner);
         monitor.inner = inner;
+    }
+    if (!replacement && keepWatching_) {
+        desktop_->removeMonitor(*keepWatching_);
+        keepWatching_.reset();
     }
     replacement_ = std::move(replacement);
     return true;

@@ -12,6 +12,10 @@ namespace orvane::linuxbackend {
 // The platform's input monitor where another source of input may stand in for the desktop's
 // own: monitors installed here go to the desktop's monitor, or to the replacement while one is
 // in use, and move over when that changes, so that the guards need no restart.
+//
+// While the replacement is in use, one silent monitor stays on the desktop's: a desktop that
+// samples the pointer only while someone watches keeps its pointer position fresh, which the
+// clicks and moves of the replacement are placed by.
 class CombinedInputMonitor : public InputMonitor {
 public:
     explicit CombinedInputMonitor(std::shared_ptr<InputMonitor> desktop);
@@ -42,6 +46,7 @@ private:
     mutable std::mutex mutex_;
     std::map<MonitorToken, Monitor> monitors_;
     MonitorToken nextToken_ = 1;
+    std::optional<MonitorToken> keepWatching_; // on the desktop's, while replaced
 };
 
 } // namespace orvane::linuxbackend
