@@ -5,6 +5,7 @@
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
+#include "orvane/support/Prefs.hpp"
 #include "orvane/support/Relaunch.hpp"
 #include "ui/MenuBarController.hpp"
 #include "ui/QtUiToolkit.hpp"
@@ -26,6 +27,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     coordinator = std::make_shared<CalibrationCoordinator>(engine, calibration);
     menuBar = std::make_unique<MenuBarController>(engine, calibration, coordinator);
     menuBar->setRelaunch([] { Relaunch::now(); });
+    // Turned on in an earlier session; the preference stays as the user left it even when the
+    // devices cannot be read now, and Settings says why.
+    if (const auto& devices = platform().inputDevices;
+        devices && Prefs::shared().readInputDevices()) {
+        if (std::string problem; !devices->setEnabled(true, &problem)) {
+            Log::error("Cannot read the input devices: " + problem);
+        }
+    }
     engine->start();
     if (showsSetUp()) {
         menuBar->openOnboarding();

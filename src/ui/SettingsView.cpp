@@ -272,6 +272,70 @@ void SettingsView::buildStayingOut(QVBoxLayout* into) {
     addCaption(into, "Focus never moves mid-keystroke, nor for this long after you stop.", false);
     addToggle(into, "Stand down while the mouse is in use", PrefKey::respectMouse,
               "respectMouseToggle");
+    if (platform().inputDevices) {
+        buildInputDevices(into);
+    }
+}
+
+void SettingsView::buildInputDevices(QVBoxLayout* into) {
+    inputDevices_ = new QCheckBox("Read keyboards and mice directly", this);
+    inputDevices_->setObjectName("inputDevicesToggle");
+    plainFont(inputDevices_);
+    into->addWidget(inputDevices_);
+    addCaption(into,
+               "This desktop does not show Orvane your typing, shortcuts or clicks in other apps, "
+               "so focus may move while you type and clicks cannot improve accuracy. Turned on, "
+               "Orvane reads your keyboards and mice itself: it sees every key pressed anywhere "
+               "on the system, uses keys only to tell typing from shortcuts, and never keeps or "
+               "records which keys were pressed. To undo it, turn this off; to take the access "
+               "away, leave the input group (or remove the udev rule that gave it).",
+               true)
+        ->setObjectName("inputDevicesCaption");
+    inputDevicesProblem_ = addCaption(into, QString(), true);
+    inputDevicesProblem_->setObjectName("inputDevicesProblem");
+    inputDevicesProblem_->hide();
+    connect(inputDevices_, &QCheckBox::toggled, this, [this](bool on) { changeInputDevices(on); });
+}
+
+void SettingsView::changeInputDevices(bool on) {
+    std::string problem;
+    const bool changed = platform().inputDevices->setEnabled(on, &problem);
+    // Only what took effect is remembered: a failed start stays off.
+    if (changed) {
+        store().setBool(PrefKey::readInputDevices, on);
+        Log::info(on ? "reading the input devices" : "no longer reading the input devices");
+    } else {
+        Log::error("Could not read the input devices: " + problem);
+    }
+    showInputDevices(changed ? QString()
+                             : "Orvane could not read them: " + QString::fromStdString(problem));
+}
+
+void SettingsView::showInputDevices(const QString& failure) {
+    if (inputDevices_ == nullptr) {
+        return;
+    }
+    const auto& devices = platform().inputDevices;
+    const bool wanted = Prefs::shared().readInputDevices();
+    const QSignalBlocker quiet(inputDevices_);
+    inputDevices_->setChecked(wanted);
+    QString problem = failure;
+    bool usable = true;
+    if (problem.isEmpty() && !devices->enabled()) {
+        const auto readability = devices->readability();
+        usable = readability.readable;
+        if (!usable) {
+            problem =
+                QString(wanted ? "Turned on, but Orvane cannot read them: " : "Not available: ") +
+                QString::fromStdString(readability.reason);
+        } else if (wanted) {
+            problem = "Turned on, but not working: turn it off and on again to retry.";
+        }
+    }
+    // What is on can always be turned off.
+    inputDevices_->setEnabled(usable || wanted);
+    inputDevicesProblem_->setText(problem);
+    inputDevicesProblem_->setVisible(!problem.isEmpty());
 }
 
 void SettingsView::buildAccuracy(QVBoxLayout* into) {
@@ -364,6 +428,7 @@ void SettingsView::refresh() {
         toggle->setChecked(store().boolean(key));
     }
     showStartAtLogin();
+    showInputDevices();
     reloadCameras();
     renderStatus();
 }
@@ -420,8 +485,10 @@ void SettingsView::applyColors() {
     for (auto* label : secondaryLabels_) {
         setTextColor(label, ViewColors::secondary(this));
     }
-    if (startAtLoginProblem_ != nullptr) {
-        setTextColor(startAtLoginProblem_, ViewColors::orange());
+    for (auto* problem : {startAtLoginProblem_, inputDevicesProblem_}) {
+        if (problem != nullptr) {
+            setTextColor(problem, ViewColors::orange());
+        }
     }
     driftSymbol_->setPixmap(
         viewSymbol(ViewSymbol::warningTriangle, 16, ViewColors::orange(), this));

@@ -65,6 +65,9 @@ private:
     void showStartAtLogin();
     void buildSwitching(QVBoxLayout* into);
     void buildStayingOut(QVBoxLayout* into);
+    void buildInputDevices(QVBoxLayout* into);
+    void changeInputDevices(bool on);
+    void showInputDevices(const QString& failure = QString());
     void buildAccuracy(QVBoxLayout* into);
     void buildCamera(QVBoxLayout* into);
     void reloadCameras();
@@ -95,6 +98,9 @@ private:
     // Null where the platform cannot start us at login.
     QCheckBox* startAtLogin_ = nullptr;
     QLabel* startAtLoginProblem_ = nullptr;
+    // Null where the desktop shows Orvane every program's input itself.
+    QCheckBox* inputDevices_ = nullptr;
+    QLabel* inputDevicesProblem_ = nullptr;
 
     std::vector<Subscription> subscriptions_;
 };

@@ -9,6 +9,7 @@
 #include "backends/linux/ThreadSerialQueue.hpp"
 #include "backends/linux/XdgLoginItems.hpp"
 #include "backends/linux/camera/V4l2CameraService.hpp"
+#include "backends/linux/evdev/EvdevInputOption.hpp"
 #include "backends/linux/face/DlibFaceDetector.hpp"
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
@@ -50,6 +51,9 @@ LinuxPlatformResult makeLinuxPlatform() {
         installGnomeDesktop(*services, &result.desktopProblem);
     } else {
         installX11Desktop(*services, &result.desktopProblem);
+    }
+    if (offersInputDevices(session.family)) {
+        offerInputDevices(*services, nullptr);
     }
     return result;
 }

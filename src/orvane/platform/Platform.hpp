@@ -9,6 +9,7 @@
 #include "orvane/platform/FaceDetector.hpp"
 #include "orvane/platform/FileSystem.hpp"
 #include "orvane/platform/HotKeys.hpp"
+#include "orvane/platform/InputDeviceAccess.hpp"
 #include "orvane/platform/InputMonitor.hpp"
 #include "orvane/platform/LogSink.hpp"
 #include "orvane/platform/LoginItems.hpp"
@@ -42,6 +43,9 @@ struct Platform {
     std::shared_ptr<AccessibilityService> accessibility;
     std::shared_ptr<Workspace> workspace;
     std::shared_ptr<InputMonitor> inputMonitor;
+    // Where the desktop shows too little of other programs' input: reading the devices instead,
+    // if the user allows it. Null where the desktop shows it all.
+    std::shared_ptr<InputDeviceAccess> inputDevices;
     std::shared_ptr<HotKeys> hotKeys;
     std::shared_ptr<SecureInput> secureInput;
     std::shared_ptr<CameraService> camera;

@@ -7,6 +7,7 @@
 #include "orvane/guards/SystemGuards.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/DesktopBridgeText.hpp"
+#include "orvane/support/Prefs.hpp"
 #include "plinth/Numeric.hpp"
 
 #include <optional>
@@ -209,6 +210,16 @@ void run(std::ostream& out) {
     const bool misleading = words().permissionsFollowLauncher && isLaunchedFromTerminal();
     print(out, std::string("accessibility: ") + (isTrusted() ? "trusted" : "NOT TRUSTED") +
                    (misleading ? "  ← see warning below" : ""));
+    // Where the desktop shows too little input, whether the guards may read the devices.
+    if (const auto& devices = platform().inputDevices) {
+        const auto readability = devices->readability();
+        print(out, std::string("input devices: ") +
+                       (Prefs::shared().readInputDevices() ? "turned on" : "off") +
+                       " in Settings, " + (readability.readable ? "readable" : "NOT READABLE"));
+        if (!readability.readable) {
+            print(out, "  " + readability.reason);
+        }
+    }
     // Trusted, yet some programs' windows cannot be reached until they are restarted.
     if (const auto advice = UnreachablePrograms::restartAdvice(UnreachablePrograms::list());
         !advice.empty()) {

@@ -20,6 +20,7 @@ Prefs::Prefs(std::shared_ptr<PreferencesStore> store) : store_(std::move(store))
         {PrefKey::moveCursor, true},
         {PrefKey::respectMouse, true},
         {PrefKey::edgeMarginPoints, 40.0},
+        {PrefKey::readInputDevices, false},
     });
 }
 

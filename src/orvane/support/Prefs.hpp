@@ -21,6 +21,9 @@ inline constexpr const char* moveCursor = "moveCursor";
 inline constexpr const char* respectMouse = "respectMouse";
 inline constexpr const char* edgeMarginPoints = "edgeMarginPoints";
 inline constexpr const char* cameraID = "cameraID";
+// Read the keyboards and pointers themselves (where the platform offers it): off unless the
+// user turns it on.
+inline constexpr const char* readInputDevices = "readInputDevices";
 } // namespace PrefKey
 
 // The one access point to the user's settings. Defaults are registered when the instance is
@@ -52,6 +55,7 @@ public:
     bool respectMouse() const { return store_->boolean(PrefKey::respectMouse); }
     double edgeMarginPoints() const { return store_->real(PrefKey::edgeMarginPoints); }
     std::optional<std::string> cameraID() const { return store_->string(PrefKey::cameraID); }
+    bool readInputDevices() const { return store_->boolean(PrefKey::readInputDevices); }
 
     // An empty identifier means "the system's default camera": the key is removed rather than
     // holding an empty text.

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -255,6 +256,32 @@ TEST_F(DiagnosticsTest, WhereTheLauncherLendsItsPermissionsATerminalParentIsWarn
     desktop.processInfo->setParent(1733, "/usr/lib/systemd/systemd");
     EXPECT_EQ(report()[6], "accessibility: trusted");
     EXPECT_EQ(report().back(), lastGuard);
+}
+
+// --- Input devices ---------------------------------------------------------------------------
+
+class StubInputDevices : public InputDeviceAccess {
+public:
+    Readability readability() const override { return {false, "You are not in the input group."}; }
+    bool setEnabled(bool, std::string*) override { return false; }
+    bool enabled() const override { return false; }
+};
+
+TEST_F(DiagnosticsTest, WhereTheDevicesAreOfferedTheReportSaysWhetherTheyCanBeRead) {
+    const auto line = [this] {
+        const auto lines = report();
+        return std::find_if(lines.begin(), lines.end(), [](const std::string& text) {
+                   return text.starts_with("input devices:");
+               }) != lines.end();
+    };
+    EXPECT_FALSE(line()) << "not where the desktop shows every program's input";
+    platform().inputDevices = std::make_shared<StubInputDevices>();
+    const auto lines = report();
+    const auto found =
+        std::find(lines.begin(), lines.end(), "input devices: off in Settings, NOT READABLE");
+    ASSERT_NE(found, lines.end());
+    ASSERT_NE(found + 1, lines.end());
+    EXPECT_EQ(*(found + 1), "  You are not in the input group.");
 }
 
 } // namespace

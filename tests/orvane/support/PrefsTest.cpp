@@ -22,6 +22,7 @@ TEST(Prefs, FreshUserReadsEveryDefault) {
     EXPECT_TRUE(prefs.respectMouse());
     EXPECT_DOUBLE_EQ(prefs.edgeMarginPoints(), 40.0);
     EXPECT_EQ(prefs.cameraID(), std::nullopt);
+    EXPECT_FALSE(prefs.readInputDevices()) << "the devices are read only once the user says so";
     // Registered defaults answer reads but are never stored.
     EXPECT_FALSE(desktop.preferences->hasStoredValue(PrefKey::settleMilliseconds));
 }
