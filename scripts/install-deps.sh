@@ -36,6 +36,8 @@ packages=(
     # idle protocol for sway 1.7), the opt-in input devices, and the compositors their tests
     # run headless
     libwayland-dev wayland-protocols plasma-wayland-protocols libevdev-dev kwin-wayland sway
+    # reading the screen of a headless wlroots compositor back (the gaze dot's tests)
+    grim
 )
 
 if [[ $(id -u) -ne 0 ]]; then
