@@ -32,9 +32,12 @@ packages=(
     # the GNOME tests: Qt on Wayland, a parser for the generated shell extensions, and the
     # maker of the Debian 13 root their GNOME 48 shell runs from (scripts/debian13-root.sh)
     qt6-wayland nodejs mmdebstrap
-    # the KWin and sway backends' Wayland protocols (activity, the dot's layer surface), the
-    # opt-in input devices, and the compositors their tests run headless
-    libwayland-dev wayland-protocols libevdev-dev kwin-wayland sway
+    # the KWin and sway backends' Wayland protocols (activity, the dot's layer surface; KDE's
+    # idle protocol for sway 1.7), the opt-in input devices, and the compositors their tests
+    # run headless
+    libwayland-dev wayland-protocols plasma-wayland-protocols libevdev-dev kwin-wayland sway
+    # reading the screen of a headless wlroots compositor back (the gaze dot's tests)
+    grim
 )
 
 if [[ $(id -u) -ne 0 ]]; then

@@ -1,0 +1,160 @@
+#include "backends/linux/wayland/WaylandActivity.hpp"
+
+#include "backends/linux/wayland/WaylandClient.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <wayland-client.h>
+
+#include "ext-idle-notify-v1-client-protocol.h"
+#include "idle-client-protocol.h"
+
+#include <map>
+#include <mutex>
+
+namespace orvane::linuxbackend {
+
+// The idle timer's objects on the worker, and the listeners it tells on the main queue.
+class ActivityPart : public WaylandPart {
+public:
+    ActivityPart(unsigned timeout, std::shared_ptr<MainQueue> mainQueue)
+        : timeout_(timeout), mainQueue_(std::move(mainQueue)),
+          listeners_(std::make_shared<Listeners>()) {}
+
+    void connected(WaylandGlobals& globals) override {
+        if (globals.seat && globals.idleNotifier) {
+            notification_ = ext_idle_notifier_v1_get_idle_notification(globals.idleNotifier,
+                                                                       timeout_, globals.seat);
+            ext_idle_notification_v1_add_listener(notification_, &notificationListener, this);
+            setProtocol("ext-idle-notify-v1");
+        } else if (globals.seat && globals.kdeIdle) {
+            kdeTimeout_ =
+                org_kde_kwin_idle_get_idle_timeout(globals.kdeIdle, globals.seat, timeout_);
+            org_kde_kwin_idle_timeout_add_listener(kdeTimeout_, &kdeListener, this);
+            setProtocol("org_kde_kwin_idle");
+        } else {
+            post(ActivityChange::Kind::unavailable);
+        }
+    }
+
+    void disconnecting() override {
+        if (notification_) {
+            ext_idle_notification_v1_destroy(notification_);
+            notification_ = nullptr;
+        }
+        if (kdeTimeout_) {
+            org_kde_kwin_idle_timeout_release(kdeTimeout_);
+            kdeTimeout_ = nullptr;
+        }
+        if (!protocol().empty()) {
+            setProtocol("");
+            post(ActivityChange::Kind::unavailable);
+        }
+    }
+
+    Subscription listen(std::function<void(const ActivityChange&)> listener) {
+        std::uint64_t id = 0;
+        {
+            std::lock_guard lock(listeners_->mutex);
+            id = listeners_->next++;
+            listeners_->byId.emplace(id, std::move(listener));
+        }
+        std::weak_ptr<Listeners> weak = listeners_;
+        return Subscription([weak, id] {
+            if (auto listeners = weak.lock()) {
+                std::lock_guard lock(listeners->mutex);
+                listeners->byId.erase(id);
+            }
+        });
+    }
+
+    std::string protocol() const {
+        std::lock_guard lock(protocolMutex_);
+        return protocol_;
+    }
+
+    // The part outlives its owner until the worker lets it go: nothing is told after that.
+    void forget() {
+        std::lock_guard lock(listeners_->mutex);
+        listeners_->byId.clear();
+    }
+
+private:
+    struct Listeners {
+        std::mutex mutex;
+        std::map<std::uint64_t, std::function<void(const ActivityChange&)>> byId;
+        std::uint64_t next = 1;
+    };
+
+    static ActivityPart& of(void* data) { return *static_cast<ActivityPart*>(data); }
+
+    void setProtocol(std::string protocol) {
+        std::lock_guard lock(protocolMutex_);
+        protocol_ = std::move(protocol);
+    }
+
+    void post(ActivityChange::Kind kind) {
+        auto queue = mainQueue_ ? mainQueue_ : platform().mainQueue;
+        if (!queue) {
+            return;
+        }
+        std::weak_ptr<Listeners> weak = listeners_;
+        queue->post([weak, change = ActivityChange{kind}] {
+            auto listeners = weak.lock();
+            if (!listeners) {
+                return;
+            }
+            std::vector<std::function<void(const ActivityChange&)>> calls;
+            {
+                std::lock_guard lock(listeners->mutex);
+                for (const auto& entry : listeners->byId) {
+                    calls.push_back(entry.second);
+                }
+            }
+            for (const auto& call : calls) {
+                call(change);
+            }
+        });
+    }
+
+    static constexpr ext_idle_notification_v1_listener notificationListener = {
+        [](void* data, ext_idle_notification_v1*) { of(data).post(ActivityChange::Kind::idled); },
+        [](void* data, ext_idle_notification_v1*) { of(data).post(ActivityChange::Kind::resumed); },
+    };
+
+    static constexpr org_kde_kwin_idle_timeout_listener kdeListener = {
+        [](void* data, org_kde_kwin_idle_timeout*) { of(data).post(ActivityChange::Kind::idled); },
+        [](void* data, org_kde_kwin_idle_timeout*) {
+            of(data).post(ActivityChange::Kind::resumed);
+        },
+    };
+
+    unsigned timeout_;
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::shared_ptr<Listeners> listeners_;
+    mutable std::mutex protocolMutex_;
+    std::string protocol_;
+    ext_idle_notification_v1* notification_ = nullptr;
+    org_kde_kwin_idle_timeout* kdeTimeout_ = nullptr;
+};
+
+WaylandActivity::WaylandActivity(std::shared_ptr<WaylandClient> client,
+                                 unsigned timeoutMilliseconds, std::shared_ptr<MainQueue> mainQueue)
+    : client_(std::move(client)), timeout_(timeoutMilliseconds),
+      part_(std::make_shared<ActivityPart>(timeoutMilliseconds, std::move(mainQueue))) {
+    client_->attach(part_);
+}
+
+WaylandActivity::~WaylandActivity() {
+    part_->forget();
+    client_->detach(part_);
+}
+
+Subscription WaylandActivity::listen(std::function<void(const ActivityChange&)> listener) {
+    return part_->listen(std::move(listener));
+}
+
+std::string WaylandActivity::protocol() const {
+    return part_->protocol();
+}
+
+} // namespace orvane::linuxbackend
