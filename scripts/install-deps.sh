@@ -35,6 +35,8 @@ packages=(
     # the KWin and sway backends' Wayland protocols (activity, the dot's layer surface), the
     # opt-in input devices, and the compositors their tests run headless
     libwayland-dev wayland-protocols libevdev-dev kwin-wayland sway
+    # a virtual keyboard for the sway tests, which press the pause chord as a keyboard would
+    wtype
 )
 
 if [[ $(id -u) -ne 0 ]]; then
