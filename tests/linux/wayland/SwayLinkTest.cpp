@@ -1,9 +1,11 @@
 #include "SwayFakeIpc.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
+#include "backends/linux/wayland/sway/SwayHotKeys.hpp"
 #include "backends/linux/wayland/sway/SwayIpc.hpp"
 #include "backends/linux/wayland/sway/SwayJson.hpp"
 #include "backends/linux/wayland/sway/SwayLink.hpp"
+#include "orvane/platform/WindowServer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -186,6 +188,25 @@ TEST(SwayJson, RepliesAndEvents) {
     EXPECT_FALSE(SwayJson::configText(R"({"config":3})"));
 }
 
+TEST(SwayHotKeys, ChordsInSwaysWordsAndTheUsersOwnBindingsOfThem) {
+    EXPECT_EQ(SwayHotKeys::swayChord(KeyCode::g, ModifierFlag::shift | ModifierFlag::command),
+              "Shift+Mod4+g");
+    EXPECT_EQ(SwayHotKeys::swayChord(KeyCode::g, ModifierFlag::control | ModifierFlag::option),
+              "Ctrl+Mod1+g");
+    EXPECT_FALSE(SwayHotKeys::swayChord(0xfff, ModifierFlag::shift));
+
+    const std::string config = "set $mod Mod4\n"
+                               "bindsym $mod+Return exec foot\n"
+                               "  bindsym --to-code --no-repeat Shift+$mod+G exec mine\n"
+                               "# bindsym Mod1+g exec commented\n"
+                               "bindcode Mod1+42 exec code\n";
+    EXPECT_TRUE(SwayHotKeys::configBinds(config, "Mod4+Shift+g"));
+    EXPECT_TRUE(SwayHotKeys::configBinds(config, "Super+Return"));
+    EXPECT_FALSE(SwayHotKeys::configBinds(config, "Mod1+g"));
+    EXPECT_FALSE(SwayHotKeys::configBinds(config, "Mod4+g"));
+    EXPECT_FALSE(SwayHotKeys::configBinds("", "Mod4+g"));
+}
+
 class SwayLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -280,6 +301,29 @@ TEST_F(SwayLinkTest, ReadsSwayFollowsItsEventsAndActivatesExactly) {
                      R"({"change":"run","binding":{"command":"nop orvane-hot-key Mod4+g"}})");
     EXPECT_TRUE(queue_->runTasksUntil([&] { return !command.empty(); }));
     EXPECT_EQ(command, "nop orvane-hot-key Mod4+g");
+}
+
+TEST_F(SwayLinkTest, HotKeysAreBoundOnceSwayAnswersAndAgainAfterItComesBack) {
+    fake_->hangUp();
+    open();
+    SwayHotKeys hotKeys(link_);
+    int pressed = 0;
+    // Registered before sway answers: bound when it does.
+    ASSERT_TRUE(hotKeys.registerHotKey(KeyCode::g, ModifierFlag::shift | ModifierFlag::command,
+                                       [&] { ++pressed; }));
+    const std::string bind = "bindsym --no-warn Shift+Mod4+g nop orvane-hot-key Shift+Mod4+g";
+    fake_->start();
+    ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
+    EXPECT_EQ(fake_->commands(), std::vector<std::string>{bind});
+    fake_->sendEvent(SwayIpc::bindingEvent,
+                     R"({"change":"run","binding":{"command":"nop orvane-hot-key Shift+Mod4+g"}})");
+    EXPECT_TRUE(queue_->runTasksUntil([&] { return pressed == 1; }));
+
+    // A chord the user's config binds is theirs.
+    fake_->answer(SwayIpc::getConfig, R"({"config":"set $m Mod4\nbindsym $m+Shift+x exec a"})");
+    EXPECT_FALSE(
+        hotKeys.registerHotKey(KeyCode::x, ModifierFlag::shift | ModifierFlag::command, [] {}));
+    EXPECT_EQ(fake_->commands().size(), 1u);
 }
 
 TEST_F(SwayLinkTest, VanishesWhenSwayGoesAndComesBackWithIt) {

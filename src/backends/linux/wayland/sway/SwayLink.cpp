@@ -15,7 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* subscription = R"(["window","output","workspace","binding","shutdown"])";
+constexpr const char* subscription = R"(["window","workspace","binding","shutdown"])";
+// Output events came with sway 1.8; before, the outputs are read again with every event.
+constexpr const char* outputSubscription = R"(["output"])";
 
 void logInfo(const std::string& text) {
     if (auto sink = currentLogSink()) {
@@ -132,9 +134,11 @@ void SwayLink::run() {
                     switch (message->type) {
                     case SwayIpc::windowEvent:
                         tree = true;
+                        outputs = outputs || !outputEvents_;
                         break;
                     case SwayIpc::workspaceEvent:
                         tree = true;
+                        outputs = outputs || !outputEvents_;
                         reloaded = reloaded || SwayJson::change(message->payload) == "reload";
                         break;
                     case SwayIpc::outputEvent:
@@ -184,6 +188,8 @@ void SwayLink::run() {
 
 bool SwayLink::attach(SwayIpc& events, SwayIpc& queries) {
     const auto subscribed = events.request(SwayIpc::subscribe, subscription, replyTimeout);
+    const auto outputs = events.request(SwayIpc::subscribe, outputSubscription, replyTimeout);
+    outputEvents_ = outputs && SwayJson::commandSucceeded("[" + *outputs + "]");
     const auto version = queries.request(SwayIpc::getVersion, "", replyTimeout);
     const auto seats = queries.request(SwayIpc::getSeats, "", replyTimeout);
     if (!subscribed || !SwayJson::commandSucceeded("[" + *subscribed + "]") || !version) {

@@ -71,6 +71,7 @@ private:
     bool settled_ = false;              // guarded by mutex_
     CompositorSnapshot snapshot_;       // guarded by mutex_
     std::string seat_;                  // guarded by mutex_
+    bool outputEvents_ = false;         // worker thread
     std::unique_ptr<SwayIpc> commands_; // main thread
     int wakeFd_ = -1;
     std::thread thread_; // last: ends before the rest goes
