@@ -21,6 +21,10 @@ enter_private_namespace() {
 # Called by teardown before the work folder goes, on failure only (e.g. to print a log).
 on_failure() { :; }
 
+# A prefix that runs the desktop's own programs (the buses) as the desktop's user, for a
+# compositor that refuses root; empty: as whoever runs the script.
+desktop_user=()
+
 descendants() {
     local parent="$1" child
     for child in $(ps -o pid= --ppid "$parent" 2>/dev/null); do
@@ -105,7 +109,7 @@ use_private_home() {
 start_bus() {
     local name="$1" variable="$2" busfd
     exec {busfd}>"$workdir/$name.address"
-    dbus-daemon --session --nofork --nopidfile --print-address="$busfd" \
+    "${desktop_user[@]}" dbus-daemon --session --nofork --nopidfile --print-address="$busfd" \
         >"$workdir/$name.log" 2>&1 &
     started_pids+=($!)
     exec {busfd}>&-
@@ -115,10 +119,10 @@ start_bus() {
 
 # The accessibility bus, started and switched on, on the session bus already exported.
 start_accessibility_bus() {
-    /usr/libexec/at-spi-bus-launcher --launch-immediately >"$workdir/atspi.log" 2>&1 &
+    "${desktop_user[@]}" /usr/libexec/at-spi-bus-launcher --launch-immediately >"$workdir/atspi.log" 2>&1 &
     started_pids+=($!)
-    gdbus wait --session --timeout 10 org.a11y.Bus || fail "the accessibility bus did not start"
-    gdbus call --session -d org.a11y.Bus -o /org/a11y/bus \
+    "${desktop_user[@]}" gdbus wait --session --timeout 10 org.a11y.Bus || fail "the accessibility bus did not start"
+    "${desktop_user[@]}" gdbus call --session -d org.a11y.Bus -o /org/a11y/bus \
         -m org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null ||
         fail "could not enable the accessibility bus"
 }

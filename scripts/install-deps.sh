@@ -38,6 +38,8 @@ packages=(
     libwayland-dev wayland-protocols plasma-wayland-protocols libevdev-dev kwin-wayland sway
     # reading the screen of a headless wlroots compositor back (the gaze dot's tests)
     grim
+    # a virtual keyboard for the sway tests, which press the pause chord as a keyboard would
+    wtype
 )
 
 if [[ $(id -u) -ne 0 ]]; then

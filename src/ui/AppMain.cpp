@@ -254,7 +254,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     blockStopSignals();
     const auto session = orvane::linuxbackend::chooseSession(
         [](const char* variable) { return std::getenv(variable); });
-    const bool gnome = session.family == orvane::linuxbackend::DesktopFamily::gnome;
+    using orvane::linuxbackend::DesktopFamily;
+    const bool gnome =
+        session.family == DesktopFamily::gnome || session.family == DesktopFamily::sway;
     // Qt ends the process when it cannot reach its display: ask first, and say it plainly. In
     // GNOME on Wayland the shell's bridge reaches the desktop, and Qt may take Wayland itself.
     const bool x11Display = canOpenDisplay();

@@ -13,6 +13,7 @@
 #include "backends/linux/face/DlibFaceDetector.hpp"
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
+#include "backends/linux/wayland/sway/SwayDesktop.hpp"
 #include "backends/linux/x11/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
 
@@ -49,6 +50,8 @@ LinuxPlatformResult makeLinuxPlatform() {
     // to do through the desktop bridge, so that is no desktop problem.
     if (session.family == DesktopFamily::gnome) {
         installGnomeDesktop(*services, &result.desktopProblem);
+    } else if (session.family == DesktopFamily::sway) {
+        installSwayDesktop(*services, &result.desktopProblem);
     } else {
         installX11Desktop(*services, &result.desktopProblem);
     }

@@ -39,6 +39,10 @@ TEST(WaylandSession, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
          DesktopFamily::gnome},
         {{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "GNOMEish"}},
          DesktopFamily::unsupported},
+        {{{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_CURRENT_DESKTOP", "sway"}}, DesktopFamily::sway},
+        // Started from a console, sway names no desktop; its socket tells.
+        {{{"WAYLAND_DISPLAY", "wayland-1"}, {"SWAYSOCK", "/run/user/1000/sway-ipc.sock"}},
+         DesktopFamily::sway},
     };
     for (const auto& c : cases) {
         const auto choice = choiceIn(c.variables);
@@ -56,8 +60,8 @@ TEST(WaylandSession, OtherWaylandDesktopsAreNamedInOneSentence) {
     EXPECT_EQ(kde.reason.find('\n'), std::string::npos);
     EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}}).reason.find("(unknown)"),
               std::string::npos);
-    EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "sway"}})
-                  .reason.find("(sway)"),
+    EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "Hyprland"}})
+                  .reason.find("(Hyprland)"),
               std::string::npos);
 }
 

@@ -1,0 +1,430 @@
+#include "backends/linux/wayland/sway/SwayLink.hpp"
+
+#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/wayland/sway/SwayIpc.hpp"
+#include "backends/linux/wayland/sway/SwayJson.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <poll.h>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* subscription = R"(["window","workspace","binding","shutdown"])";
+// Output events came with sway 1.8; before, the outputs are read again with every event.
+constexpr const char* outputSubscription = R"(["output"])";
+
+void logInfo(const std::string& text) {
+    if (auto sink = currentLogSink()) {
+        sink->write(LogLevel::info, kApplicationIdentifier, "core", text);
+    }
+}
+
+bool sameRect(const plinth::Rect& a, const plinth::Rect& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+bool sameMonitors(const std::vector<CompositorMonitor>* a,
+                  const std::vector<CompositorMonitor>& b) {
+    return a && std::equal(a->begin(), a->end(), b.begin(), b.end(), [](auto& x, auto& y) {
+               return sameRect(x.stageFrame, y.stageFrame) && x.connector == y.connector &&
+                      x.name == y.name && x.primary == y.primary;
+           });
+}
+
+bool sameWindows(const std::vector<CompositorWindow>* a, const std::vector<CompositorWindow>& b) {
+    return a && std::equal(a->begin(), a->end(), b.begin(), b.end(), [](auto& x, auto& y) {
+               return x.id == y.id && x.pid == y.pid && x.applicationId == y.applicationId &&
+                      x.title == y.title && x.type == y.type && sameRect(x.frame, y.frame) &&
+                      sameRect(x.buffer, y.buffer) && x.monitor == y.monitor &&
+                      x.above == y.above && x.minimized == y.minimized;
+           });
+}
+
+// Whether `fd` became readable within `timeout`.
+bool readable(int fd, std::chrono::milliseconds timeout) {
+    pollfd watched{fd, POLLIN, 0};
+    return ::poll(&watched, 1, static_cast<int>(timeout.count())) > 0;
+}
+
+} // namespace
+
+struct SwayLink::Listeners {
+    std::mutex mutex;
+    std::map<std::uint64_t, std::function<void(const CompositorEvent&)>> byId;
+    std::uint64_t next = 1;
+};
+
+SwayLink::SwayLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment)
+    : mainQueue_(std::move(mainQueue)), environment_(std::move(environment)),
+      listeners_(std::make_shared<Listeners>()) {
+    if (auto error = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
+        logPlatformError("cannot follow sway: " + *error);
+        markSettled();
+    }
+}
+
+SwayLink::~SwayLink() {
+    wakeJoinAndClose(thread_, wakeFd_);
+}
+
+std::vector<std::string> SwayLink::socketCandidates(const EnvironmentLookup& environment) {
+    std::vector<std::string> paths;
+    if (const char* sock = environment("SWAYSOCK"); sock && *sock) {
+        paths.emplace_back(sock);
+    }
+    const char* runtime = environment("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) {
+        return paths;
+    }
+    const std::string prefix = "sway-ipc." + std::to_string(::getuid()) + ".";
+    std::vector<std::pair<std::filesystem::file_time_type, std::string>> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(runtime, error)) {
+        const auto name = entry.path().filename().string();
+        std::error_code ignored;
+        if (name.rfind(prefix, 0) == 0 && name.size() > 5 &&
+            name.compare(name.size() - 5, 5, ".sock") == 0 && entry.is_socket(ignored)) {
+            found.emplace_back(entry.last_write_time(ignored), entry.path().string());
+        }
+    }
+    std::sort(found.begin(), found.end(), [](auto& a, auto& b) { return a.first > b.first; });
+    for (auto& [time, path] : found) {
+        if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
+            paths.push_back(std::move(path));
+        }
+    }
+    return paths;
+}
+
+void SwayLink::run() {
+    bool reported = false;
+    for (;;) {
+        std::unique_ptr<SwayIpc> events;
+        std::unique_ptr<SwayIpc> queries;
+        for (const auto& path : socketCandidates(environment_)) {
+            events = SwayIpc::connect(path);
+            queries = events ? SwayIpc::connect(path) : nullptr;
+            if (queries) {
+                break;
+            }
+            events.reset();
+        }
+        if (events && queries && attach(*events, *queries)) {
+            reported = false;
+            bool reloaded = false;
+            while (events->isOpen() && queries->isOpen()) {
+                auto message = events->receive(60s, wakeFd_);
+                if (!message) {
+                    if (readable(wakeFd_, 0ms)) {
+                        return;
+                    }
+                    continue;
+                }
+                bool tree = false;
+                bool outputs = false;
+                bool ending = false;
+                // A burst of events (a window mapped: new, focus, title) is one look at the tree.
+                do {
+                    switch (message->type) {
+                    case SwayIpc::windowEvent:
+                        tree = true;
+                        outputs = outputs || !outputEvents_;
+                        break;
+                    case SwayIpc::workspaceEvent:
+                        tree = true;
+                        outputs = outputs || !outputEvents_;
+                        reloaded = reloaded || SwayJson::change(message->payload) == "reload";
+                        break;
+                    case SwayIpc::outputEvent:
+                        outputs = true;
+                        break;
+                    case SwayIpc::bindingEvent:
+                        if (auto command = SwayJson::bindingCommand(message->payload)) {
+                            CompositorEvent event(CompositorEvent::Kind::acceleratorActivated);
+                            event.id = std::move(*command);
+                            post(std::move(event));
+                        }
+                        break;
+                    case SwayIpc::shutdownEvent:
+                        ending = true;
+                        break;
+                    default:
+                        break;
+                    }
+                } while (!ending && (message = events->receive(0ms)));
+                if (ending || ((tree || outputs) && !refresh(*queries, outputs))) {
+                    break;
+                }
+                if (reloaded) {
+                    // A reloaded config drops what was bound at run time: ask again.
+                    reloaded = false;
+                    post({CompositorEvent::Kind::ready});
+                }
+            }
+            {
+                std::lock_guard lock(mutex_);
+                const auto version = snapshot_.compositorVersion;
+                snapshot_ = CompositorSnapshot{};
+                snapshot_.compositorVersion = version;
+            }
+            logInfo("sway's IPC socket closed");
+            post({CompositorEvent::Kind::vanished});
+        } else if (!reported) {
+            reported = true;
+            logInfo("sway does not answer on its IPC socket (SWAYSOCK); trying again");
+        }
+        markSettled();
+        if (readable(wakeFd_, reconnectInterval)) {
+            return;
+        }
+    }
+}
+
+bool SwayLink::attach(SwayIpc& events, SwayIpc& queries) {
+    const auto subscribed = events.request(SwayIpc::subscribe, subscription, replyTimeout);
+    const auto outputs = events.request(SwayIpc::subscribe, outputSubscription, replyTimeout);
+    outputEvents_ = outputs && SwayJson::commandSucceeded("[" + *outputs + "]");
+    const auto version = queries.request(SwayIpc::getVersion, "", replyTimeout);
+    const auto seats = queries.request(SwayIpc::getSeats, "", replyTimeout);
+    if (!subscribed || !SwayJson::commandSucceeded("[" + *subscribed + "]") || !version) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        snapshot_.compositorVersion = SwayJson::version(*version).value_or("");
+        seat_ = seats ? SwayJson::seatName(*seats).value_or("seat0") : "seat0";
+    }
+    if (!refresh(queries, true)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        snapshot_.present = true;
+        snapshot_.ready = true;
+    }
+    post({CompositorEvent::Kind::ready});
+    markSettled();
+    return true;
+}
+
+bool SwayLink::refresh(SwayIpc& queries, bool outputs) {
+    std::shared_ptr<const std::vector<CompositorMonitor>> monitors;
+    {
+        std::lock_guard lock(mutex_);
+        monitors = snapshot_.monitors;
+    }
+    bool monitorsChanged = false;
+    if (outputs || !monitors) {
+        const auto reply = queries.request(SwayIpc::getOutputs, "", replyTimeout);
+        auto read = reply ? SwayJson::monitors(*reply) : std::nullopt;
+        if (!read) {
+            return false;
+        }
+        monitorsChanged = !sameMonitors(monitors.get(), *read);
+        if (monitorsChanged) {
+            monitors = std::make_shared<const std::vector<CompositorMonitor>>(std::move(*read));
+        }
+    }
+    const auto tree = queries.request(SwayIpc::getTree, "", replyTimeout);
+    auto windows = tree ? SwayJson::windows(*tree, *monitors) : std::nullopt;
+    if (!windows) {
+        return false;
+    }
+    bool windowsChanged = false;
+    bool focusChanged = false;
+    bool ready = false;
+    {
+        std::lock_guard lock(mutex_);
+        ready = snapshot_.ready;
+        snapshot_.monitors = monitors;
+        if (!sameWindows(snapshot_.windows.get(), windows->windows)) {
+            windowsChanged = true;
+            snapshot_.windows =
+                std::make_shared<const std::vector<CompositorWindow>>(std::move(windows->windows));
+        }
+        focusChanged = snapshot_.focusWindow != windows->focus;
+        snapshot_.focusWindow = windows->focus;
+    }
+    // The first look is announced as `ready`, not as changes.
+    if (ready) {
+        if (monitorsChanged) {
+            post({CompositorEvent::Kind::monitorsChanged});
+        }
+        if (windowsChanged) {
+            post({CompositorEvent::Kind::windowsChanged});
+        }
+        if (focusChanged) {
+            post({CompositorEvent::Kind::focusChanged});
+        }
+    }
+    return true;
+}
+
+CompositorSnapshot SwayLink::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return snapshot_;
+}
+
+std::shared_ptr<MainQueue> SwayLink::queue() const {
+    if (mainQueue_) {
+        return mainQueue_;
+    }
+    return hasPlatform() ? platform().mainQueue : nullptr;
+}
+
+void SwayLink::post(CompositorEvent event) {
+    auto queue = this->queue();
+    if (!queue) {
+        return;
+    }
+    std::weak_ptr<Listeners> weak = listeners_;
+    queue->post([weak, event = std::move(event)] {
+        auto listeners = weak.lock();
+        if (!listeners) {
+            return;
+        }
+        std::vector<std::uint64_t> ids;
+        {
+            std::lock_guard lock(listeners->mutex);
+            for (const auto& entry : listeners->byId) {
+                ids.push_back(entry.first);
+            }
+        }
+        // One by one, so that a listener ending another's subscription is respected.
+        for (auto id : ids) {
+            std::function<void(const CompositorEvent&)> listener;
+            {
+                std::lock_guard lock(listeners->mutex);
+                if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
+                    listener = found->second;
+                }
+            }
+            if (listener) {
+                listener(event);
+            }
+        }
+    });
+}
+
+Subscription SwayLink::listen(std::function<void(const CompositorEvent&)> listener) {
+    std::uint64_t id = 0;
+    {
+        std::lock_guard lock(listeners_->mutex);
+        id = listeners_->next++;
+        listeners_->byId.emplace(id, std::move(listener));
+    }
+    std::weak_ptr<Listeners> weak = listeners_;
+    return Subscription([weak, id] {
+        if (auto listeners = weak.lock()) {
+            std::lock_guard lock(listeners->mutex);
+            listeners->byId.erase(id);
+        }
+    });
+}
+
+void SwayLink::markSettled() {
+    {
+        std::lock_guard lock(mutex_);
+        settled_ = true;
+    }
+    settledChanged_.notify_all();
+}
+
+bool SwayLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return settledChanged_.wait_for(lock, timeout, [this] { return settled_; });
+}
+
+std::optional<std::string> SwayLink::ask(std::uint32_t type, const std::string& payload) {
+    // A connection left from a sway that has since restarted fails at once: one more try on a
+    // fresh one. One that timed out is not asked again, which would double the wait.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (commands_ && !commands_->isOpen()) {
+            commands_.reset();
+        }
+        if (!commands_) {
+            for (const auto& path : socketCandidates(environment_)) {
+                if ((commands_ = SwayIpc::connect(path))) {
+                    break;
+                }
+            }
+        }
+        if (!commands_) {
+            return std::nullopt;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        if (auto reply = commands_->request(type, payload, replyTimeout)) {
+            return reply;
+        }
+        if (std::chrono::steady_clock::now() - started > 100ms) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool SwayLink::runCommand(const std::string& command, std::string* error) {
+    const auto reply = ask(SwayIpc::runCommand, command);
+    if (!reply) {
+        if (error) {
+            *error = "sway did not answer";
+        }
+        return false;
+    }
+    return SwayJson::commandSucceeded(*reply, error);
+}
+
+std::optional<std::string> SwayLink::loadedConfig() {
+    const auto reply = ask(SwayIpc::getConfig, "");
+    return reply ? SwayJson::configText(*reply) : std::nullopt;
+}
+
+std::optional<std::uint64_t> SwayLink::activateWindow(std::uint64_t id) {
+    if (!runCommand("[con_id=" + std::to_string(id) + "] focus")) {
+        return std::nullopt;
+    }
+    // sway focuses before it answers; the tree says whether the window took it.
+    const auto tree = ask(SwayIpc::getTree, "");
+    std::shared_ptr<const std::vector<CompositorMonitor>> monitors;
+    {
+        std::lock_guard lock(mutex_);
+        monitors = snapshot_.monitors;
+    }
+    const auto windows =
+        tree ? SwayJson::windows(*tree, monitors ? *monitors : std::vector<CompositorMonitor>{})
+             : std::nullopt;
+    if (!windows) {
+        return std::nullopt;
+    }
+    return windows->focus;
+}
+
+bool SwayLink::warpPointer(int x, int y) {
+    std::string seat;
+    {
+        std::lock_guard lock(mutex_);
+        seat = seat_.empty() ? "seat0" : seat_;
+    }
+    return runCommand("seat " + seat + " cursor set " + std::to_string(x) + " " +
+                      std::to_string(y));
+}
+
+std::optional<plinth::Point> SwayLink::queryPointer() {
+    return std::nullopt; // sway's IPC does not tell where the pointer is
+}
+
+bool SwayLink::postKey(std::uint32_t, bool) {
+    return false;
+}
+
+bool SwayLink::watchInput(unsigned) {
+    return false;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "orvane/platform/SecureInput.hpp"
+
+#include <memory>
+
+namespace orvane::linuxbackend {
+
+class AtspiFocusWatch;
+class CompositorLink;
+class TerminalEcho;
+
+// As on X11: the focused window's program shows a focused password entry (AT-SPI) or is a
+// terminal reading a password with echo off. (A locked screen is the session's lock, which
+// the system guards hear from logind.) Main thread.
+class SwaySecureInput : public SecureInput {
+public:
+    // `focus` may be null: then password entries go unnoticed.
+    SwaySecureInput(std::shared_ptr<CompositorLink> link, std::shared_ptr<AtspiFocusWatch> focus);
+    ~SwaySecureInput() override;
+    bool isSecureEventInputEnabled() const override;
+
+private:
+    std::shared_ptr<CompositorLink> link_;
+    std::shared_ptr<AtspiFocusWatch> focus_;
+    std::unique_ptr<TerminalEcho> terminals_;
+};
+
+} // namespace orvane::linuxbackend
