@@ -23,6 +23,8 @@ namespace {
 constexpr const char* kwinService = "org.kde.KWin";
 constexpr std::uint64_t kwinCallTimeout = 2'000'000;
 constexpr std::uint64_t effectsInterval = 1'000'000;
+constexpr std::uint64_t loadRetryInterval = 100'000;
+constexpr int maxLoadAttempts = 200;
 // The effects that show every window to pick one from: a switch under them would be lost.
 const std::set<std::string> overviewEffects = {"overview", "windowview", "desktopgrid",
                                                "presentwindows", "expo"};
@@ -97,6 +99,7 @@ public:
         releasePoll();
         effectsTimer_ = sd_event_source_unref(effectsTimer_);
         pollTimer_ = sd_event_source_unref(pollTimer_);
+        retryTimer_ = sd_event_source_unref(retryTimer_);
         objectSlot_ = sd_bus_slot_unref(objectSlot_);
         bus_ = sd_bus_flush_close_unref(bus_);
     }
@@ -229,11 +232,17 @@ private:
         sd_bus_message_unref(call);
         sd_bus_message_unref(reply);
         if (r < 0 || id < 0) {
+            // A KWin just started owns its name a moment before its scripting is there.
+            if (++loadAttempts_ < maxLoadAttempts) {
+                retryLoad();
+                return;
+            }
             setProblem("KWin did not load Orvane's script (" + scriptPath_ + ")");
             logInfo("KWin did not load Orvane's script " + scriptPath_);
             owner_.markSettled();
             return;
         }
+        loadAttempts_ = 0;
         const std::string path = "/Scripting/Script" + std::to_string(id);
         reply = callKWin(path.c_str(), "org.kde.kwin.Script", "run", nullptr, nullptr);
         if (!reply) {
@@ -246,16 +255,43 @@ private:
             owner_.problem_.clear();
         }
         loaded_ = true;
-        askVersion();
+        // Asked at once, so that the version is known by the time the script's state is.
+        if (sd_bus_message* info =
+                callKWin("/KWin", "org.kde.KWin", "supportInformation", nullptr, nullptr)) {
+            const char* text = nullptr;
+            if (sd_bus_message_read(info, "s", &text) >= 0 && text) {
+                std::lock_guard lock(owner_.mutex_);
+                owner_.snapshot_.compositorVersion =
+                    KWinScriptMessages::versionFromSupportInformation(text);
+            }
+            sd_bus_message_unref(info);
+        }
         sd_event_source_set_enabled(effectsTimer_, SD_EVENT_ON);
     }
 
+    void retryLoad() {
+        std::uint64_t now = 0;
+        sd_event_now(event_, CLOCK_MONOTONIC, &now);
+        retryTimer_ = sd_event_source_unref(retryTimer_);
+        sd_event_add_time(event_, &retryTimer_, CLOCK_MONOTONIC, now + loadRetryInterval, 0,
+                          &KWinLoop::onRetryLoad, this);
+    }
+
+    static int onRetryLoad(sd_event_source*, std::uint64_t, void* userdata) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.kwinOwner_.empty() && !loop.loaded_) {
+            loop.attach(std::string(loop.kwinOwner_));
+        }
+        return 0;
+    }
+
     void detach() {
+        retryTimer_ = sd_event_source_unref(retryTimer_);
+        loadAttempts_ = 0;
         const bool wasReady = owner_.snapshot().ready;
         kwinOwner_.clear();
         loaded_ = false;
         releasePoll();
-        versionSlot_ = sd_bus_slot_unref(versionSlot_);
         effectsSlot_ = sd_bus_slot_unref(effectsSlot_);
         sd_event_source_set_enabled(effectsTimer_, SD_EVENT_OFF);
         {
@@ -279,25 +315,6 @@ private:
         if (!scriptPath_.empty()) {
             ::unlink(scriptPath_.c_str());
         }
-    }
-
-    void askVersion() {
-        versionSlot_ = sd_bus_slot_unref(versionSlot_);
-        sd_bus_call_method_async(bus_, &versionSlot_, kwinService, "/KWin", "org.kde.KWin",
-                                 "supportInformation", &KWinLoop::onVersion, this, "");
-    }
-
-    static int onVersion(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        KWinLoop& loop = of(userdata);
-        loop.versionSlot_ = sd_bus_slot_unref(loop.versionSlot_);
-        const char* text = nullptr;
-        if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_read(m, "s", &text) < 0) {
-            return 0;
-        }
-        const std::string version = KWinScriptMessages::versionFromSupportInformation(text);
-        std::lock_guard lock(loop.owner_.mutex_);
-        loop.owner_.snapshot_.compositorVersion = version;
-        return 0;
     }
 
     static int onEffectsTimer(sd_event_source* source, std::uint64_t, void* userdata) {
@@ -401,7 +418,8 @@ private:
         if (!loop.fromKWin(m, error)) {
             return -EACCES;
         }
-        const auto hello = KWinScriptMessages::parseHello(argument(m) ? argument(m) : "");
+        const char* text = argument(m);
+        const auto hello = text ? KWinScriptMessages::parseHello(text) : std::nullopt;
         const bool wasReady = loop.owner_.snapshot().ready;
         loop.helloSeen_ = loop.outputsSeen_ = loop.windowsSeen_ = false;
         loop.releasePoll();
@@ -637,10 +655,11 @@ private:
     sd_event* event_;
     sd_bus* bus_ = nullptr;
     sd_bus_slot* objectSlot_ = nullptr;
-    sd_bus_slot* versionSlot_ = nullptr;
     sd_bus_slot* effectsSlot_ = nullptr;
     sd_event_source* effectsTimer_ = nullptr;
     sd_event_source* pollTimer_ = nullptr;
+    sd_event_source* retryTimer_ = nullptr;
+    int loadAttempts_ = 0;
     sd_bus_message* poll_ = nullptr; // the script's standing NextCommand call
     std::string scriptPath_;
     std::string kwinOwner_; // the unique name of the KWin we loaded the script into
