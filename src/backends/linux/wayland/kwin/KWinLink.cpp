@@ -1,0 +1,911 @@
+#include "backends/linux/wayland/kwin/KWinLink.hpp"
+
+#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/wayland/kwin/KWinBridgeScript.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/epoll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+namespace {
+
+constexpr const char* kwinService = "org.kde.KWin";
+constexpr std::uint64_t kwinCallTimeout = 2'000'000;
+constexpr std::uint64_t effectsInterval = 1'000'000;
+constexpr std::uint64_t loadRetryInterval = 100'000;
+constexpr int maxLoadAttempts = 200;
+// The effects that show every window to pick one from: a switch under them would be lost.
+const std::set<std::string> overviewEffects = {"overview", "windowview", "desktopgrid",
+                                               "presentwindows", "expo"};
+
+void logInfo(const std::string& text) {
+    if (auto sink = currentLogSink()) {
+        sink->write(LogLevel::info, kApplicationIdentifier, "core", text);
+    }
+}
+
+double nowMilliseconds() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Writes the script where KWin (the same user) can read it: the runtime folder, else a
+// private folder of our own under /tmp.
+std::optional<std::string> writeScript(std::string* problem) {
+    std::string folder;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        folder = runtime;
+    } else {
+        char pattern[] = "/tmp/orvane-kwin.XXXXXX";
+        if (!::mkdtemp(pattern)) {
+            *problem =
+                std::string("cannot make a folder for the KWin script: ") + std::strerror(errno);
+            return std::nullopt;
+        }
+        folder = pattern;
+    }
+    const std::string path = folder + "/orvane-kwin-bridge-" + std::to_string(::getpid()) + ".js";
+    const std::string temporary = path + ".new";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool written = fd >= 0;
+    const std::string_view text = kwinBridgeScript;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        written = n > 0;
+        done += written ? static_cast<std::size_t>(n) : 0;
+    }
+    if (fd >= 0) {
+        written = ::close(fd) == 0 && written;
+    }
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        *problem = "cannot write the KWin script to " + path + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return std::nullopt;
+    }
+    return path;
+}
+
+} // namespace
+
+struct KWinLink::Listeners {
+    std::mutex mutex;
+    std::map<std::uint64_t, std::function<void(const CompositorEvent&)>> byId;
+    std::uint64_t next = 1;
+};
+
+// The worker's state: its connection, KWin's owner, the script's standing call. Created, used
+// and destroyed on the worker thread only.
+class KWinLoop {
+public:
+    KWinLoop(KWinLink& owner, sd_event* event) : owner_(owner), event_(event) {}
+
+    ~KWinLoop() {
+        unload();
+        releasePoll();
+        effectsTimer_ = sd_event_source_unref(effectsTimer_);
+        pollTimer_ = sd_event_source_unref(pollTimer_);
+        retryTimer_ = sd_event_source_unref(retryTimer_);
+        objectSlot_ = sd_bus_slot_unref(objectSlot_);
+        bus_ = sd_bus_flush_close_unref(bus_);
+    }
+    KWinLoop(const KWinLoop&) = delete;
+    KWinLoop& operator=(const KWinLoop&) = delete;
+
+    bool start() {
+        std::string problem;
+        scriptPath_ = writeScript(&problem).value_or("");
+        if (scriptPath_.empty()) {
+            return fail(problem);
+        }
+        int r = sd_bus_open_user(&bus_);
+        if (r >= 0) {
+            r = sd_bus_set_close_on_exit(bus_, 0);
+        }
+        if (r >= 0) {
+            r = sd_bus_attach_event(bus_, event_, SD_EVENT_PRIORITY_NORMAL);
+        }
+        if (r >= 0) {
+            r = sd_bus_add_object_vtable(bus_, &objectSlot_, KWinLink::objectPath,
+                                         KWinLink::interfaceName, vtable, this);
+        }
+        if (r < 0) {
+            return fail(std::string("the session bus is unavailable (") + std::strerror(-r) + ")");
+        }
+        r = sd_bus_request_name(bus_, KWinLink::busName, 0);
+        if (r < 0) {
+            return fail(std::string("cannot own ") + KWinLink::busName + " (" + std::strerror(-r) +
+                        "): is another Orvane running?");
+        }
+        sd_bus_match_signal(bus_, nullptr, "org.freedesktop.DBus.Local",
+                            "/org/freedesktop/DBus/Local", "org.freedesktop.DBus.Local",
+                            "Disconnected", &KWinLoop::onDisconnected, this);
+        sd_bus_match_signal(bus_, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus", "NameOwnerChanged",
+                            &KWinLoop::onNameOwnerChanged, this);
+        sd_event_add_time_relative(event_, &effectsTimer_, CLOCK_MONOTONIC, effectsInterval, 0,
+                                   &KWinLoop::onEffectsTimer, this);
+        sd_event_source_set_enabled(effectsTimer_, SD_EVENT_OFF);
+        const char* kwinOwner = nullptr;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
+                               kwinService) >= 0 &&
+            sd_bus_message_read(reply, "s", &kwinOwner) >= 0 && kwinOwner) {
+            attach(kwinOwner);
+        } else {
+            setProblem("KWin is not on the session bus");
+            owner_.markSettled();
+        }
+        sd_bus_message_unref(reply);
+        return true;
+    }
+
+    // A command was queued: hand it over if the script is waiting.
+    void deliver() {
+        if (!poll_) {
+            return;
+        }
+        std::string command;
+        {
+            std::lock_guard lock(owner_.mutex_);
+            if (owner_.commands_.empty()) {
+                return;
+            }
+            command = std::move(owner_.commands_.front());
+            owner_.commands_.pop_front();
+        }
+        answerPoll(command);
+    }
+
+private:
+    static KWinLoop& of(void* userdata) { return *static_cast<KWinLoop*>(userdata); }
+
+    bool fail(const std::string& problem) {
+        setProblem(problem);
+        logInfo("KWin is not reached: " + problem);
+        owner_.markSettled();
+        return false;
+    }
+
+    void setProblem(const std::string& problem) {
+        std::lock_guard lock(owner_.mutex_);
+        owner_.problem_ = problem;
+    }
+
+    sd_bus_message* callKWin(const char* path, const char* interface, const char* member,
+                             const char* types, const char* argument) {
+        sd_bus_message* reply = nullptr;
+        sd_bus_message* call = nullptr;
+        int r = sd_bus_message_new_method_call(bus_, &call, kwinService, path, interface, member);
+        if (r >= 0 && types) {
+            r = sd_bus_message_append(call, types, argument);
+        }
+        if (r >= 0) {
+            r = sd_bus_call(bus_, call, kwinCallTimeout, nullptr, &reply);
+        }
+        sd_bus_message_unref(call);
+        return r >= 0 ? reply : nullptr;
+    }
+
+    // Loads the script into KWin (a copy of ours left by an Orvane that crashed goes first).
+    void attach(const std::string& kwinOwner) {
+        kwinOwner_ = kwinOwner;
+        helloSeen_ = outputsSeen_ = windowsSeen_ = false;
+        {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.snapshot_ = CompositorSnapshot{};
+            owner_.snapshot_.present = true;
+            owner_.scriptLoaded_ = false;
+            owner_.ids_.clear();
+        }
+        sd_bus_message_unref(callKWin("/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s",
+                                      KWinLink::pluginName));
+        sd_bus_message* reply = nullptr;
+        sd_bus_message* call = nullptr;
+        int id = -1;
+        int r = sd_bus_message_new_method_call(bus_, &call, kwinService, "/Scripting",
+                                               "org.kde.kwin.Scripting", "loadScript");
+        if (r >= 0) {
+            r = sd_bus_message_append(call, "ss", scriptPath_.c_str(), KWinLink::pluginName);
+        }
+        if (r >= 0) {
+            r = sd_bus_call(bus_, call, kwinCallTimeout, nullptr, &reply);
+        }
+        if (r >= 0) {
+            r = sd_bus_message_read(reply, "i", &id);
+        }
+        sd_bus_message_unref(call);
+        sd_bus_message_unref(reply);
+        if (r < 0 || id < 0) {
+            // A KWin just started owns its name a moment before its scripting is there.
+            if (++loadAttempts_ < maxLoadAttempts) {
+                retryLoad();
+                return;
+            }
+            setProblem("KWin did not load Orvane's script (" + scriptPath_ + ")");
+            logInfo("KWin did not load Orvane's script " + scriptPath_);
+            owner_.markSettled();
+            return;
+        }
+        loadAttempts_ = 0;
+        const std::string path = "/Scripting/Script" + std::to_string(id);
+        reply = callKWin(path.c_str(), "org.kde.kwin.Script", "run", nullptr, nullptr);
+        if (!reply) {
+            reply = callKWin("/Scripting", "org.kde.kwin.Scripting", "start", nullptr, nullptr);
+        }
+        sd_bus_message_unref(reply);
+        {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.scriptLoaded_ = true;
+            owner_.problem_.clear();
+        }
+        loaded_ = true;
+        // Asked at once, so that the version is known by the time the script's state is.
+        if (sd_bus_message* info =
+                callKWin("/KWin", "org.kde.KWin", "supportInformation", nullptr, nullptr)) {
+            const char* text = nullptr;
+            if (sd_bus_message_read(info, "s", &text) >= 0 && text) {
+                std::lock_guard lock(owner_.mutex_);
+                owner_.snapshot_.compositorVersion =
+                    KWinScriptMessages::versionFromSupportInformation(text);
+            }
+            sd_bus_message_unref(info);
+        }
+        sd_event_source_set_enabled(effectsTimer_, SD_EVENT_ON);
+    }
+
+    void retryLoad() {
+        std::uint64_t now = 0;
+        sd_event_now(event_, CLOCK_MONOTONIC, &now);
+        retryTimer_ = sd_event_source_unref(retryTimer_);
+        sd_event_add_time(event_, &retryTimer_, CLOCK_MONOTONIC, now + loadRetryInterval, 0,
+                          &KWinLoop::onRetryLoad, this);
+    }
+
+    static int onRetryLoad(sd_event_source*, std::uint64_t, void* userdata) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.kwinOwner_.empty() && !loop.loaded_) {
+            loop.attach(std::string(loop.kwinOwner_));
+        }
+        return 0;
+    }
+
+    void detach() {
+        retryTimer_ = sd_event_source_unref(retryTimer_);
+        loadAttempts_ = 0;
+        const bool wasReady = owner_.snapshot().ready;
+        kwinOwner_.clear();
+        loaded_ = false;
+        releasePoll();
+        effectsSlot_ = sd_bus_slot_unref(effectsSlot_);
+        sd_event_source_set_enabled(effectsTimer_, SD_EVENT_OFF);
+        {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.snapshot_ = CompositorSnapshot{};
+            owner_.scriptLoaded_ = false;
+            owner_.problem_ = "KWin left the session bus";
+            owner_.commands_.clear();
+        }
+        if (wasReady) {
+            owner_.post({CompositorEvent::Kind::vanished});
+        }
+    }
+
+    void unload() {
+        if (loaded_ && bus_ && sd_bus_is_open(bus_) > 0) {
+            sd_bus_message_unref(callKWin("/Scripting", "org.kde.kwin.Scripting", "unloadScript",
+                                          "s", KWinLink::pluginName));
+        }
+        loaded_ = false;
+        if (!scriptPath_.empty()) {
+            ::unlink(scriptPath_.c_str());
+        }
+    }
+
+    static int onEffectsTimer(sd_event_source* source, std::uint64_t, void* userdata) {
+        KWinLoop& loop = of(userdata);
+        std::uint64_t now = 0;
+        sd_event_now(loop.event_, CLOCK_MONOTONIC, &now);
+        sd_event_source_set_time(source, now + effectsInterval);
+        if (!loop.effectsSlot_) {
+            sd_bus_call_method_async(loop.bus_, &loop.effectsSlot_, kwinService, "/Effects",
+                                     "org.freedesktop.DBus.Properties", "Get", &KWinLoop::onEffects,
+                                     userdata, "ss", "org.kde.kwin.Effects", "activeEffects");
+        }
+        return 0;
+    }
+
+    static int onEffects(sd_bus_message* m, void* userdata, sd_bus_error*) {
+        KWinLoop& loop = of(userdata);
+        loop.effectsSlot_ = sd_bus_slot_unref(loop.effectsSlot_);
+        if (sd_bus_message_is_method_error(m, nullptr) ||
+            sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, "as") < 0) {
+            return 0;
+        }
+        char** names = nullptr;
+        if (sd_bus_message_read_strv(m, &names) < 0) {
+            return 0;
+        }
+        bool active = false;
+        for (char** name = names; name && *name; ++name) {
+            active = active || overviewEffects.contains(*name);
+            std::free(*name);
+        }
+        std::free(names);
+        bool changed = false;
+        {
+            std::lock_guard lock(loop.owner_.mutex_);
+            changed = loop.owner_.snapshot_.overviewActive != active;
+            loop.owner_.snapshot_.overviewActive = active;
+        }
+        if (changed && loop.owner_.snapshot().ready) {
+            loop.owner_.post({CompositorEvent::Kind::overviewChanged});
+        }
+        return 0;
+    }
+
+    void releasePoll() {
+        poll_ = sd_bus_message_unref(poll_);
+        if (pollTimer_) {
+            sd_event_source_set_enabled(pollTimer_, SD_EVENT_OFF);
+        }
+    }
+
+    void answerPoll(const std::string& command) {
+        if (!poll_) {
+            return;
+        }
+        sd_bus_reply_method_return(poll_, "s", command.c_str());
+        releasePoll();
+    }
+
+    static int onPollTimer(sd_event_source*, std::uint64_t, void* userdata) {
+        of(userdata).answerPoll(KWinScriptMessages::noCommand());
+        return 0;
+    }
+
+    // Whether a call comes from the KWin whose script we loaded; nobody else may feed us.
+    bool fromKWin(sd_bus_message* m, sd_bus_error* error) const {
+        const char* sender = sd_bus_message_get_sender(m);
+        if (!sender || kwinOwner_.empty() || kwinOwner_ != sender) {
+            sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "only KWin may call this");
+            return false;
+        }
+        return true;
+    }
+
+    static const char* argument(sd_bus_message* m) {
+        const char* text = nullptr;
+        return sd_bus_message_read(m, "s", &text) >= 0 && text ? text : nullptr;
+    }
+
+    void maybeReady() {
+        if (!helloSeen_ || !outputsSeen_ || !windowsSeen_ || owner_.snapshot().ready) {
+            return;
+        }
+        unsigned interval = 0;
+        {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.snapshot_.ready = true;
+            interval = owner_.inputInterval_;
+            if (interval > 0) {
+                owner_.commands_.push_back(
+                    KWinScriptMessages::watchCommand(owner_.nextSerial_++, interval));
+            }
+        }
+        deliver();
+        owner_.post({CompositorEvent::Kind::ready});
+        owner_.markSettled();
+    }
+
+    static int onHello(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        const char* text = argument(m);
+        const auto hello = text ? KWinScriptMessages::parseHello(text) : std::nullopt;
+        const bool wasReady = loop.owner_.snapshot().ready;
+        loop.helloSeen_ = loop.outputsSeen_ = loop.windowsSeen_ = false;
+        loop.releasePoll();
+        {
+            std::lock_guard lock(loop.owner_.mutex_);
+            auto& s = loop.owner_.snapshot_;
+            const std::string version = s.compositorVersion;
+            const bool overview = s.overviewActive;
+            s = CompositorSnapshot{};
+            s.present = true;
+            s.compositorVersion = version;
+            s.overviewActive = overview;
+            s.version = hello ? std::optional<unsigned>(hello->version) : std::nullopt;
+        }
+        if (wasReady) {
+            loop.owner_.post({CompositorEvent::Kind::vanished});
+        }
+        if (!hello || hello->version != KWinLink::version) {
+            const std::string said = hello ? std::to_string(hello->version) : "no";
+            logInfo("Orvane's KWin script speaks version " + said + ", and Orvane speaks " +
+                    std::to_string(KWinLink::version) + ": it is not used");
+            loop.setProblem("the KWin script speaks another version");
+            loop.owner_.post({CompositorEvent::Kind::refused});
+            loop.owner_.markSettled();
+        } else {
+            loop.helloSeen_ = true;
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+
+    bool accepting() const { return helloSeen_; }
+
+    static int onOutputs(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        const char* text = argument(m);
+        auto outputs = text ? KWinScriptMessages::parseOutputs(text) : std::nullopt;
+        if (loop.accepting() && outputs) {
+            auto shared =
+                std::make_shared<const std::vector<CompositorMonitor>>(std::move(*outputs));
+            {
+                std::lock_guard lock(loop.owner_.mutex_);
+                loop.owner_.snapshot_.monitors = shared;
+            }
+            loop.outputsSeen_ = true;
+            if (loop.owner_.snapshot().ready) {
+                loop.owner_.post({CompositorEvent::Kind::monitorsChanged});
+            }
+            loop.maybeReady();
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+
+    static int onWindows(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        const char* text = argument(m);
+        auto windows = text ? KWinScriptMessages::parseWindows(text) : std::nullopt;
+        if (loop.accepting() && windows) {
+            std::vector<CompositorWindow> list;
+            std::vector<std::string> live;
+            {
+                std::lock_guard lock(loop.owner_.mutex_);
+                const int monitors = loop.owner_.snapshot_.monitors
+                                         ? int(loop.owner_.snapshot_.monitors->size())
+                                         : 0;
+                for (const auto& window : *windows) {
+                    CompositorWindow entry;
+                    entry.id = loop.owner_.ids_.idFor(window.id);
+                    entry.pid = window.pid;
+                    entry.applicationId = window.resourceClass;
+                    entry.title = window.caption;
+                    entry.type = KWinScriptMessages::windowType(window.flags);
+                    entry.frame = window.frame;
+                    entry.buffer = window.buffer;
+                    entry.monitor = window.output < monitors ? window.output : -1;
+                    entry.above = window.keepAbove;
+                    entry.minimized = window.minimized;
+                    list.push_back(std::move(entry));
+                    live.push_back(window.id);
+                }
+                loop.owner_.ids_.keepOnly(live);
+                loop.owner_.snapshot_.windows =
+                    std::make_shared<const std::vector<CompositorWindow>>(std::move(list));
+            }
+            loop.windowsSeen_ = true;
+            if (loop.owner_.snapshot().ready) {
+                loop.owner_.post({CompositorEvent::Kind::windowsChanged});
+            }
+            loop.maybeReady();
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+
+    // The id of a window KWin names: 0 for none, and for one not listed yet a number it then
+    // keeps.
+    std::uint64_t idOfLocked(const std::string& uuid) {
+        return uuid.empty() ? 0 : owner_.ids_.idFor(uuid);
+    }
+
+    static int onActive(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        const char* text = argument(m);
+        if (loop.accepting() && text && std::strlen(text) <= 128) {
+            bool changed = false;
+            {
+                std::lock_guard lock(loop.owner_.mutex_);
+                const auto id = loop.idOfLocked(text);
+                changed = loop.owner_.snapshot_.focusWindow != id;
+                loop.owner_.snapshot_.focusWindow = id;
+            }
+            if (changed && loop.owner_.snapshot().ready) {
+                loop.owner_.post({CompositorEvent::Kind::focusChanged});
+            }
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+
+    static int onCursor(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        const char* text = argument(m);
+        const auto point = text ? KWinScriptMessages::parseCursor(text) : std::nullopt;
+        if (loop.accepting() && point) {
+            CompositorEvent event{CompositorEvent::Kind::input};
+            event.input.x = static_cast<int>(point->x);
+            event.input.y = static_cast<int>(point->y);
+            event.input.receivedAtMilliseconds = nowMilliseconds();
+            const bool ready = loop.owner_.snapshot().ready;
+            // Under the lock, so that whoever sees the sample in the snapshot finds its event
+            // queued.
+            std::lock_guard lock(loop.owner_.mutex_);
+            loop.owner_.snapshot_.input = event.input;
+            if (ready) {
+                loop.owner_.post(std::move(event));
+            }
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+
+    static int onDone(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        const char* text = argument(m);
+        const auto done = text ? KWinScriptMessages::parseDone(text) : std::nullopt;
+        if (done) {
+            bool focusChanged = false;
+            {
+                std::lock_guard lock(loop.owner_.mutex_);
+                auto& s = loop.owner_.snapshot_;
+                const auto id = loop.idOfLocked(done->active);
+                focusChanged = s.focusWindow != id;
+                s.focusWindow = id;
+                if (s.input) {
+                    s.input->x = done->x;
+                    s.input->y = done->y;
+                }
+                loop.owner_.done_[done->serial] = *done;
+                // Answers nobody waited for (timed out) must not pile up.
+                while (loop.owner_.done_.size() > 64) {
+                    loop.owner_.done_.erase(loop.owner_.done_.begin());
+                }
+            }
+            loop.owner_.changed_.notify_all();
+            if (focusChanged && loop.owner_.snapshot().ready) {
+                loop.owner_.post({CompositorEvent::Kind::focusChanged});
+            }
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+
+    static int onNextCommand(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        KWinLoop& loop = of(userdata);
+        if (!loop.fromKWin(m, error)) {
+            return -EACCES;
+        }
+        loop.answerPoll(KWinScriptMessages::noCommand()); // a script poll is never held twice
+        loop.poll_ = sd_bus_message_ref(m);
+        std::uint64_t now = 0;
+        sd_event_now(loop.event_, CLOCK_MONOTONIC, &now);
+        if (!loop.pollTimer_) {
+            sd_event_add_time(loop.event_, &loop.pollTimer_, CLOCK_MONOTONIC,
+                              now + KWinLink::pollHoldMicroseconds, 0, &KWinLoop::onPollTimer,
+                              userdata);
+        } else {
+            sd_event_source_set_time(loop.pollTimer_, now + KWinLink::pollHoldMicroseconds);
+        }
+        sd_event_source_set_enabled(loop.pollTimer_, SD_EVENT_ONESHOT);
+        loop.deliver();
+        return 1; // answered later
+    }
+
+    static int onNameOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
+        const char* name = nullptr;
+        const char* before = nullptr;
+        const char* after = nullptr;
+        if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0 ||
+            std::strcmp(name, kwinService) != 0) {
+            return 0;
+        }
+        KWinLoop& loop = of(userdata);
+        if (before && *before) {
+            loop.detach();
+        }
+        if (after && *after) {
+            loop.attach(after);
+        }
+        return 0;
+    }
+
+    static int onDisconnected(sd_bus_message*, void* userdata, sd_bus_error*) {
+        KWinLoop& loop = of(userdata);
+        logInfo("session bus connection lost: KWin is no longer reached");
+        loop.detach();
+        sd_event_exit(loop.event_, 0);
+        return 0;
+    }
+
+    static const sd_bus_vtable vtable[];
+
+    KWinLink& owner_;
+    sd_event* event_;
+    sd_bus* bus_ = nullptr;
+    sd_bus_slot* objectSlot_ = nullptr;
+    sd_bus_slot* effectsSlot_ = nullptr;
+    sd_event_source* effectsTimer_ = nullptr;
+    sd_event_source* pollTimer_ = nullptr;
+    sd_event_source* retryTimer_ = nullptr;
+    int loadAttempts_ = 0;
+    sd_bus_message* poll_ = nullptr; // the script's standing NextCommand call
+    std::string scriptPath_;
+    std::string kwinOwner_; // the unique name of the KWin we loaded the script into
+    bool loaded_ = false;
+    bool helloSeen_ = false;
+    bool outputsSeen_ = false;
+    bool windowsSeen_ = false;
+};
+
+const sd_bus_vtable KWinLoop::vtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Hello", "s", "", &KWinLoop::onHello, 0),
+    SD_BUS_METHOD("Outputs", "s", "", &KWinLoop::onOutputs, 0),
+    SD_BUS_METHOD("Windows", "s", "", &KWinLoop::onWindows, 0),
+    SD_BUS_METHOD("Active", "s", "", &KWinLoop::onActive, 0),
+    SD_BUS_METHOD("Cursor", "s", "", &KWinLoop::onCursor, 0),
+    SD_BUS_METHOD("Done", "s", "", &KWinLoop::onDone, 0),
+    SD_BUS_METHOD("NextCommand", "", "s", &KWinLoop::onNextCommand, 0),
+    SD_BUS_VTABLE_END,
+};
+
+namespace {
+
+int onWake(sd_event_source* source, int, std::uint32_t, void*) {
+    sd_event_exit(sd_event_source_get_event(source), 0);
+    return 0;
+}
+
+int onCommandQueued(sd_event_source*, int fd, std::uint32_t, void* userdata) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] auto n = ::read(fd, &count, sizeof count);
+    static_cast<KWinLoop*>(userdata)->deliver();
+    return 0;
+}
+
+} // namespace
+
+KWinLink::KWinLink(std::shared_ptr<MainQueue> mainQueue)
+    : mainQueue_(std::move(mainQueue)), listeners_(std::make_shared<Listeners>()) {
+    commandFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (commandFd_ < 0) {
+        problem_ = std::string("cannot start: ") + std::strerror(errno);
+        settled_ = true;
+        return;
+    }
+    if (auto problem = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
+        problem_ = *problem;
+        settled_ = true;
+        logInfo("KWin is not reached: " + *problem);
+    }
+}
+
+KWinLink::~KWinLink() {
+    wakeJoinAndClose(thread_, wakeFd_);
+    if (commandFd_ >= 0) {
+        ::close(commandFd_);
+    }
+}
+
+void KWinLink::run() {
+    sd_event* event = nullptr;
+    int r = sd_event_new(&event);
+    if (r >= 0) {
+        r = sd_event_add_io(event, nullptr, wakeFd_, EPOLLIN, &onWake, nullptr);
+    }
+    if (r < 0) {
+        logInfo(std::string("KWin is not reached: ") + std::strerror(-r));
+        sd_event_unref(event);
+        markSettled();
+        return;
+    }
+    {
+        KWinLoop loop(*this, event);
+        sd_event_source* commands = nullptr;
+        sd_event_add_io(event, &commands, commandFd_, EPOLLIN, &onCommandQueued, &loop);
+        if (loop.start()) {
+            sd_event_loop(event);
+        }
+        sd_event_source_disable_unref(commands);
+    }
+    sd_event_unref(event);
+}
+
+CompositorSnapshot KWinLink::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return snapshot_;
+}
+
+bool KWinLink::scriptLoaded() const {
+    std::lock_guard lock(mutex_);
+    return scriptLoaded_;
+}
+
+std::string KWinLink::problem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+void KWinLink::markSettled() {
+    {
+        std::lock_guard lock(mutex_);
+        settled_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool KWinLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return settled_; });
+}
+
+std::shared_ptr<MainQueue> KWinLink::queue() const {
+    if (mainQueue_) {
+        return mainQueue_;
+    }
+    return hasPlatform() ? platform().mainQueue : nullptr;
+}
+
+void KWinLink::post(CompositorEvent event) {
+    auto queue = this->queue();
+    if (!queue) {
+        return;
+    }
+    std::weak_ptr<Listeners> weak = listeners_;
+    queue->post([weak, event = std::move(event)] {
+        auto listeners = weak.lock();
+        if (!listeners) {
+            return;
+        }
+        std::vector<std::uint64_t> ids;
+        {
+            std::lock_guard lock(listeners->mutex);
+            for (const auto& entry : listeners->byId) {
+                ids.push_back(entry.first);
+            }
+        }
+        // One by one, so that a listener ending another's subscription is respected.
+        for (auto id : ids) {
+            std::function<void(const CompositorEvent&)> listener;
+            {
+                std::lock_guard lock(listeners->mutex);
+                if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
+                    listener = found->second;
+                }
+            }
+            if (listener) {
+                listener(event);
+            }
+        }
+    });
+}
+
+Subscription KWinLink::listen(std::function<void(const CompositorEvent&)> listener) {
+    std::uint64_t id = 0;
+    {
+        std::lock_guard lock(listeners_->mutex);
+        id = listeners_->next++;
+        listeners_->byId.emplace(id, std::move(listener));
+    }
+    std::weak_ptr<Listeners> weak = listeners_;
+    return Subscription([weak, id] {
+        if (auto listeners = weak.lock()) {
+            std::lock_guard lock(listeners->mutex);
+            listeners->byId.erase(id);
+        }
+    });
+}
+
+std::optional<KWinScriptDone>
+KWinLink::command(const std::function<std::string(std::uint64_t)>& make, bool wait) {
+    std::uint64_t serial = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (!snapshot_.ready || commandFd_ < 0) {
+            return std::nullopt;
+        }
+        serial = nextSerial_++;
+        commands_.push_back(make(serial));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(commandFd_, &one, sizeof one);
+    if (!wait) {
+        return std::nullopt;
+    }
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, commandTimeout, [&] { return done_.contains(serial); })) {
+        // Not sent yet (the script never asked): it would only come late.
+        const std::string text = make(serial);
+        std::erase(commands_, text);
+        return std::nullopt;
+    }
+    auto done = done_.extract(serial);
+    return done.mapped();
+}
+
+std::optional<std::uint64_t> KWinLink::activateWindow(std::uint64_t id) {
+    std::optional<std::string> uuid;
+    {
+        std::lock_guard lock(mutex_);
+        uuid = ids_.uuidOf(id);
+    }
+    if (!uuid) {
+        return std::nullopt;
+    }
+    const auto done = command(
+        [&uuid](std::uint64_t serial) {
+            return KWinScriptMessages::activateCommand(serial, *uuid);
+        },
+        true);
+    if (!done) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    return done->active.empty() ? 0 : ids_.idFor(done->active);
+}
+
+bool KWinLink::warpPointer(int, int) {
+    return false; // KWin gives scripts no way to move the cursor
+}
+
+std::optional<plinth::Point> KWinLink::queryPointer() {
+    if (const auto done = command(KWinScriptMessages::cursorCommand, true)) {
+        return plinth::Point{double(done->x), double(done->y)};
+    }
+    const auto s = snapshot();
+    if (s.input) {
+        return plinth::Point{double(s.input->x), double(s.input->y)};
+    }
+    return std::nullopt;
+}
+
+bool KWinLink::postKey(std::uint32_t, bool) {
+    return false;
+}
+
+bool KWinLink::watchInput(unsigned milliseconds) {
+    {
+        std::lock_guard lock(mutex_);
+        inputInterval_ = milliseconds;
+    }
+    command(
+        [milliseconds](std::uint64_t serial) {
+            return KWinScriptMessages::watchCommand(serial, milliseconds);
+        },
+        false);
+    return true;
+}
+
+} // namespace orvane::linuxbackend

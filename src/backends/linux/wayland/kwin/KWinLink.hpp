@@ -1,0 +1,86 @@
+#pragma once
+
+#include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/kwin/KWinScriptMessages.hpp"
+#include "orvane/platform/MainQueue.hpp"
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace orvane::linuxbackend {
+
+// KWin reached through Orvane's KWin script: the link loads the script over
+// org.kde.kwin.Scripting when KWin is (or comes back) on the session bus, takes the state the
+// script pushes to its own bus object (net.orvane.KWinBridge, on a connection of its own on a
+// worker thread), and hands the script its commands as the answer to the call the script
+// keeps waiting on us, since a KWin script cannot be called. It unloads the script when it
+// ends. Only calls from the current owner of org.kde.KWin are heard.
+class KWinLink : public CompositorLink {
+public:
+    static constexpr const char* busName = "net.orvane.KWinBridge";
+    static constexpr const char* objectPath = "/net/orvane/KWinBridge";
+    static constexpr const char* interfaceName = "net.orvane.KWinBridge1";
+    static constexpr const char* pluginName = "orvane-bridge";
+    static constexpr unsigned version = 1;
+    // How long the script's standing call is held before it is told "nothing"; under the 25 s
+    // KWin waits for an answer.
+    static constexpr std::uint64_t pollHoldMicroseconds = 20'000'000;
+    static constexpr std::chrono::milliseconds commandTimeout{1000};
+
+    // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
+    // event.
+    explicit KWinLink(std::shared_ptr<MainQueue> mainQueue);
+    // Unloads the script and joins the worker.
+    ~KWinLink() override;
+    KWinLink(const KWinLink&) = delete;
+    KWinLink& operator=(const KWinLink&) = delete;
+
+    CompositorSnapshot snapshot() const override;
+    Subscription listen(std::function<void(const CompositorEvent&)> listener) override;
+    std::optional<std::uint64_t> activateWindow(std::uint64_t id) override;
+    bool warpPointer(int x, int y) override;
+    std::optional<plinth::Point> queryPointer() override;
+    bool postKey(std::uint32_t keysym, bool press) override;
+    bool watchInput(unsigned milliseconds) override;
+    bool waitUntilSettled(std::chrono::milliseconds timeout) const override;
+
+    // Any thread: whether KWin runs our script now, and why not when it does not.
+    bool scriptLoaded() const;
+    std::string problem() const;
+
+private:
+    friend class KWinLoop;
+    struct Listeners;
+
+    void run();
+    void post(CompositorEvent event);
+    void markSettled();
+    std::shared_ptr<MainQueue> queue() const;
+    // Queues a command for the script; with `wait`, its answer or nullopt after the timeout.
+    std::optional<KWinScriptDone> command(const std::function<std::string(std::uint64_t)>& make,
+                                          bool wait);
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::shared_ptr<Listeners> listeners_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    // Guarded by mutex_:
+    bool settled_ = false;
+    bool scriptLoaded_ = false;
+    std::string problem_;
+    CompositorSnapshot snapshot_;
+    KWinWindowIds ids_;
+    std::deque<std::string> commands_;
+    std::map<std::uint64_t, KWinScriptDone> done_;
+    std::uint64_t nextSerial_ = 1;
+    unsigned inputInterval_ = 0;
+    // Worker wake-ups: to end, and for a queued command.
+    int wakeFd_ = -1;
+    int commandFd_ = -1;
+    std::thread thread_; // last: ends before the rest goes
+};
+
+} // namespace orvane::linuxbackend
