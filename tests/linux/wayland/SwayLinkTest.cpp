@@ -110,7 +110,7 @@ TEST(SwayJson, OutputsAreTheActiveOnesWithTheOneAtTheOriginFirst) {
     EXPECT_TRUE((*monitors)[0].primary);
     EXPECT_EQ((*monitors)[0].name, "HEADLESS-1"); // "Unknown" is no name
     EXPECT_EQ((*monitors)[1].connector, "HEADLESS-2");
-    EXPECT_EQ((*monitors)[1].name, "headless headless");
+    EXPECT_EQ((*monitors)[1].name, "headless"); // the maker's name once
     EXPECT_FALSE((*monitors)[1].primary);
     EXPECT_EQ((*monitors)[1].stageFrame.x, 1920);
 

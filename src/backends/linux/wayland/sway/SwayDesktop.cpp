@@ -2,6 +2,7 @@
 
 #include "backends/linux/wayland/sway/SwayDesktopBridge.hpp"
 #include "backends/linux/wayland/sway/SwayHotKeys.hpp"
+#include "backends/linux/wayland/sway/SwayInputMonitor.hpp"
 #include "backends/linux/wayland/sway/SwayLink.hpp"
 #include "backends/linux/wayland/sway/SwaySecureInput.hpp"
 
@@ -22,6 +23,7 @@ std::shared_ptr<SwayDesktop> SwayDesktop::open(Options options) {
         CompositorServices::open(link, options.mainQueue, std::move(options.focusWatch));
     desktop->secureInput_ = std::make_shared<SwaySecureInput>(link, desktop->services_.focusWatch);
     desktop->hotKeys_ = std::make_shared<SwayHotKeys>(link);
+    desktop->inputMonitor_ = std::make_shared<SwayInputMonitor>();
     desktop->bridge_ = std::make_shared<SwayDesktopBridge>(link);
     return desktop;
 }
@@ -30,6 +32,7 @@ void SwayDesktop::fill(Platform& platform) const {
     services_.fill(platform);
     platform.secureInput = secureInput_;
     platform.hotKeys = hotKeys_;
+    platform.inputMonitor = inputMonitor_;
     platform.desktopBridge = bridge_;
 }
 

@@ -12,6 +12,7 @@ namespace orvane::linuxbackend {
 class AtspiFocusWatch;
 class SwayDesktopBridge;
 class SwayHotKeys;
+class SwayInputMonitor;
 class SwayLink;
 class SwaySecureInput;
 
@@ -29,8 +30,8 @@ public:
 
     static std::shared_ptr<SwayDesktop> open(Options options);
 
-    // Sets the desktop services, the hot keys and the bridge in `platform`; leaves every other
-    // member (the input monitor, the dot) as it is.
+    // Sets the desktop services, the input monitor, the hot keys and the bridge in
+    // `platform`; leaves every other member (the dot) as it is.
     void fill(Platform& platform) const;
 
     const std::shared_ptr<SwayLink>& link() const { return link_; }
@@ -42,6 +43,7 @@ private:
     CompositorServices services_;
     std::shared_ptr<SwaySecureInput> secureInput_;
     std::shared_ptr<SwayHotKeys> hotKeys_;
+    std::shared_ptr<SwayInputMonitor> inputMonitor_;
     std::shared_ptr<SwayDesktopBridge> bridge_;
 };
 

@@ -9,7 +9,7 @@ SwayDesktopBridge::SwayDesktopBridge(std::shared_ptr<SwayLink> link) : link_(std
 DesktopBridgeState SwayDesktopBridge::state() const {
     DesktopBridgeState state;
     state.sessionKind = "Wayland";
-    state.bridgeName = "sway's IPC socket";
+    state.bridgeName = "the IPC socket of sway";
     state.bridgeId = "SWAYSOCK";
     const auto snapshot = link_->snapshot();
     state.desktop =

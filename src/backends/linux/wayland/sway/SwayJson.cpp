@@ -151,7 +151,7 @@ std::optional<std::vector<CompositorMonitor>> monitors(const std::string& output
         if (name == "Unknown") {
             name.clear();
         }
-        if (!model.empty() && model != "Unknown") {
+        if (!model.empty() && model != "Unknown" && model != name) {
             name += (name.empty() ? "" : " ") + model;
         }
         monitor.name = name.empty() ? monitor.connector : name;

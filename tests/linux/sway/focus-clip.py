@@ -1,0 +1,218 @@
+#!/usr/bin/python3
+# `orvane` on a headless sway (scripts/sway-desktop.sh), a recorded head turn as its camera:
+# focus goes left, right, left, right between a GTK window and a Qt program's window on the
+# left output and that Qt program's other window on the right one, as sway's own window
+# events report it. The pause chord, pressed through a virtual keyboard, holds it. Prints how
+# long each switch took from its start in orvane to sway's focus event, and what tracking
+# cost orvane.
+#   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+import json
+import os
+import re
+import socket
+import statistics
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gnome"))
+from shell_bus import CLIENTS, report, stop, wait_until  # noqa: E402
+
+SUBSCRIBE, GET_TREE, WINDOW_EVENT = 2, 4, 0x80000003
+FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
+HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen within them
+STOP_SECONDS = 15
+MEASURE_SECONDS = 10
+PAUSE_CHORD = ["wtype", "-M", "logo", "-M", "shift", "-k", "g", "-m", "shift", "-m", "logo"]
+
+failures = []
+
+
+class Ipc:
+    """One connection to sway's socket."""
+
+    def __init__(self):
+        self.socket = socket.socket(socket.AF_UNIX)
+        self.socket.connect(os.environ["SWAYSOCK"])
+
+    def send(self, kind, payload=""):
+        data = payload.encode()
+        self.socket.sendall(b"i3-ipc" + struct.pack("=II", len(data), kind) + data)
+
+    def receive(self):
+        header = self._read(14)
+        length, kind = struct.unpack("=II", header[6:])
+        return kind, json.loads(self._read(length))
+
+    def ask(self, kind, payload=""):
+        self.send(kind, payload)
+        return self.receive()[1]
+
+    def _read(self, size):
+        data = b""
+        while len(data) < size:
+            chunk = self.socket.recv(size - len(data))
+            if not chunk:
+                raise EOFError("sway closed its socket")
+            data += chunk
+        return data
+
+
+class FocusWatch:
+    """Every window sway focuses, with the monotonic time its event came."""
+
+    def __init__(self):
+        self.changes = []
+        self._ipc = Ipc()
+        if not self._ipc.ask(SUBSCRIBE, '["window"]').get("success"):
+            sys.exit("FAIL: sway refused to send window events")
+        threading.Thread(target=self._run, daemon=True).start()
+
+    def _run(self):
+        try:
+            while True:
+                kind, event = self._ipc.receive()
+                if kind == WINDOW_EVENT and event.get("change") == "focus":
+                    self.changes.append((time.monotonic(), event["container"]["id"]))
+        except (EOFError, OSError):
+            pass
+
+    def since(self, index):
+        windows = []
+        for _, window in self.changes[index:]:
+            if not windows or windows[-1] != window:
+                windows.append(window)
+        return windows
+
+
+def views():
+    found = {}
+
+    def walk(node):
+        if node.get("pid"):
+            found[node.get("name")] = node
+        for child in node.get("nodes", []) + node.get("floating_nodes", []):
+            walk(child)
+
+    walk(Ipc().ask(GET_TREE))
+    return found
+
+
+def alternated(windows, left, right):
+    """Focus went to a window of `left`, then of `right`, and so again (others ignored)."""
+    seen = []
+    for window in windows:
+        side = "L" if window in left else "R" if window in right else None
+        if side and (not seen or seen[-1] != side):
+            seen.append(side)
+    return "LRLR" in "".join(seen)
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_share(pid, seconds):
+    before, started = cpu_seconds(pid), time.monotonic()
+    wait_until(lambda: False, seconds)
+    return (cpu_seconds(pid) - before) / (time.monotonic() - started)
+
+
+def main():
+    orvane, make_clip, calibrate = sys.argv[1:4]
+    home = os.environ["HOME"]
+    version = os.environ.get("ORVANE_COMPOSITOR_VERSION", "?")
+    clip = os.path.join(home, "head-turn.avi")
+    subprocess.run([make_clip, clip, "60", "15"], check=True)
+    subprocess.run([calibrate], check=True)
+
+    clients = [
+        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"),
+                          "sway-gtk", "0", "0"], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL),
+        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "qt-two-windows.py"),
+                          "sway-qt", "0", "0", "0"], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)]
+    titles = ("sway-gtk", "sway-qt-left", "sway-qt-right")
+    if not wait_until(lambda: all(t in views() for t in titles), 20):
+        sys.exit(f"FAIL: the windows did not appear: {list(views())}")
+    ids = {title: views()[title]["id"] for title in titles}
+    Ipc().ask(0, f"[con_id={ids['sway-qt-right']}] move container to output HEADLESS-2")
+    if not wait_until(lambda: views()["sway-qt-right"]["rect"]["x"] >= 1920, 10):
+        sys.exit("FAIL: the right window did not go to the right output")
+    left, right = {ids["sway-gtk"], ids["sway-qt-left"]}, {ids["sway-qt-right"]}
+
+    watch = FocusWatch()
+    log_path = os.path.join(home, "orvane.log")
+    log = open(log_path, "w")
+    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
+                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def log_text():
+        with open(log_path, errors="replace") as f:
+            return f.read()
+
+    # --- Focus follows the head -----------------------------------------------------------------
+    started = time.monotonic()
+    if wait_until(lambda: alternated(watch.since(0), left, right)
+                  or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
+            alternated(watch.since(0), left, right):
+        print(f"sway {version}, GTK and Qt: focus went left, right, left, right in "
+              f"{time.monotonic() - started:.0f} s")
+    else:
+        failures.append("focus did not go left, right, left, right; it went to: "
+                        f"{watch.since(0)} (left {left}, right {right})")
+
+    # From each switch's start in orvane to sway's next focus event within a second, both on
+    # the monotonic clock.
+    starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
+                                           log_text())]
+    focused_at = [t for t, window in watch.changes if window in left | right]
+    times = []
+    for start in starts:
+        after = [t for t in focused_at if 0 <= t - start < 1]
+        if after:
+            times.append((after[0] - start) * 1000)
+    if times:
+        print(f"sway {version}: start of switch to sway's focus event, median "
+              f"{statistics.median(times):.1f} ms, max {max(times):.1f} ms, {len(times)} switches")
+    else:
+        failures.append(f"no switch was timed: starts {starts}, focus events {focused_at}")
+    if process.poll() is None:
+        print(f"sway {version}: while tracking, orvane used "
+              f"{cpu_share(process.pid, MEASURE_SECONDS):.1%} of a core")
+
+    # --- The pause chord holds focus, pressed again it lets go ----------------------------------
+    logged = len(log_text())
+    subprocess.run(PAUSE_CHORD, check=True)
+    if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
+        failures.append('orvane did not say "paused" for the pause chord')
+    mark = len(watch.changes)
+    wait_until(lambda: False, HOLD_SECONDS)
+    moved = [w for w in watch.since(mark) if w in left | right]
+    if moved:
+        failures.append(f"focus moved to {moved} while paused")
+    else:
+        print(f"sway {version}: the pause chord held focus for {HOLD_SECONDS} s")
+    subprocess.run(PAUSE_CHORD, check=True)
+    mark = len(watch.changes)
+    if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
+                      HOLD_SECONDS * 2):
+        failures.append("focus did not move again once the pause chord was pressed again")
+
+    # --- Stop ------------------------------------------------------------------------------------
+    stop(process, STOP_SECONDS, failures)
+    for child in clients:
+        child.terminate()
+    text = log_text()
+    if "Orvane stopped" not in text:
+        failures.append('"Orvane stopped" was not logged')
+    return report(text, failures)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
