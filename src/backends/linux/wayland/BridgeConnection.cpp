@@ -83,12 +83,6 @@ std::optional<std::vector<CompositorWindow>> readWindows(sd_bus_message* m) {
 
 } // namespace
 
-struct BridgeConnection::Listeners {
-    std::mutex mutex;
-    std::map<std::uint64_t, std::function<void(const CompositorEvent&)>> byId;
-    std::uint64_t next = 1;
-};
-
 // The worker's state: its connection, the calls in flight. Created, used and destroyed on the
 // worker thread only.
 class BridgeLoop {
@@ -498,7 +492,7 @@ sd_bus_message* callWith(sd_bus* bus, const char* service, const char* path, con
 } // namespace
 
 BridgeConnection::BridgeConnection(std::shared_ptr<MainQueue> mainQueue)
-    : mainQueue_(std::move(mainQueue)), listeners_(std::make_shared<Listeners>()) {
+    : mainQueue_(std::move(mainQueue)) {
     // The bridge forgets who asked for input when it goes: ask again when it is back.
     rewatch_ = listen([this](const CompositorEvent& event) {
         if (event.kind == CompositorEvent::Kind::ready && inputInterval_ > 0) {
@@ -615,53 +609,11 @@ void BridgeConnection::updateAndPost(const std::function<void(CompositorSnapshot
 }
 
 void BridgeConnection::post(CompositorEvent event) {
-    auto queue = this->queue();
-    if (!queue) {
-        return;
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    queue->post([weak, event = std::move(event)] {
-        auto listeners = weak.lock();
-        if (!listeners) {
-            return;
-        }
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard lock(listeners->mutex);
-            for (const auto& entry : listeners->byId) {
-                ids.push_back(entry.first);
-            }
-        }
-        // One by one, so that a listener ending another's subscription is respected.
-        for (auto id : ids) {
-            std::function<void(const CompositorEvent&)> listener;
-            {
-                std::lock_guard lock(listeners->mutex);
-                if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
-                    listener = found->second;
-                }
-            }
-            if (listener) {
-                listener(event);
-            }
-        }
-    });
+    listeners_.post(queue(), std::move(event));
 }
 
 Subscription BridgeConnection::listen(std::function<void(const CompositorEvent&)> listener) {
-    std::uint64_t id = 0;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        id = listeners_->next++;
-        listeners_->byId.emplace(id, std::move(listener));
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    return Subscription([weak, id] {
-        if (auto listeners = weak.lock()) {
-            std::lock_guard lock(listeners->mutex);
-            listeners->byId.erase(id);
-        }
-    });
+    return listeners_.add(std::move(listener));
 }
 
 sd_bus* BridgeConnection::callBus() {

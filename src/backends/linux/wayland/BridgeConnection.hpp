@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/ListenerSet.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 #include "plinth/Geometry.hpp"
@@ -74,7 +75,6 @@ public:
 
 private:
     friend class BridgeLoop;
-    struct Listeners;
 
     void run();
     void update(const std::function<void(CompositorSnapshot&)>& change);
@@ -85,7 +85,7 @@ private:
     std::shared_ptr<MainQueue> queue() const;
 
     std::shared_ptr<MainQueue> mainQueue_;
-    std::shared_ptr<Listeners> listeners_;
+    ListenerSet<CompositorEvent> listeners_;
     mutable std::mutex mutex_;
     mutable std::condition_variable settledChanged_;
     bool settled_ = false; // guarded by mutex_

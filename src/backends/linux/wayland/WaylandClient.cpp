@@ -41,12 +41,6 @@ const WaylandGlobals::Output* WaylandGlobals::outputAt(plinth::Point point) cons
     return index ? &outputs[*index] : nullptr;
 }
 
-struct WaylandClient::Listeners {
-    std::mutex mutex;
-    std::map<std::uint64_t, std::function<void(const WaylandClientEvent&)>> byId;
-    std::uint64_t next = 1;
-};
-
 // The worker's side: the display, its globals and the parts. Created, used and destroyed on
 // the worker thread only.
 class WaylandLoop {
@@ -474,8 +468,7 @@ private:
 };
 
 WaylandClient::WaylandClient(std::shared_ptr<MainQueue> mainQueue, std::string display)
-    : mainQueue_(std::move(mainQueue)), display_(std::move(display)),
-      listeners_(std::make_shared<Listeners>()) {
+    : mainQueue_(std::move(mainQueue)), display_(std::move(display)) {
     if (auto problem = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
         logInfo("Wayland: no worker thread (" + *problem + ")");
         std::lock_guard lock(mutex_);
@@ -541,53 +534,11 @@ std::shared_ptr<MainQueue> WaylandClient::queue() const {
 }
 
 void WaylandClient::post(WaylandClientEvent event) {
-    auto queue = this->queue();
-    if (!queue) {
-        return;
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    queue->post([weak, event] {
-        auto listeners = weak.lock();
-        if (!listeners) {
-            return;
-        }
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard lock(listeners->mutex);
-            for (const auto& entry : listeners->byId) {
-                ids.push_back(entry.first);
-            }
-        }
-        // One by one, so that a listener ending another's subscription is respected.
-        for (auto id : ids) {
-            std::function<void(const WaylandClientEvent&)> listener;
-            {
-                std::lock_guard lock(listeners->mutex);
-                if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
-                    listener = found->second;
-                }
-            }
-            if (listener) {
-                listener(event);
-            }
-        }
-    });
+    listeners_.post(queue(), std::move(event));
 }
 
 Subscription WaylandClient::listen(std::function<void(const WaylandClientEvent&)> listener) {
-    std::uint64_t id = 0;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        id = listeners_->next++;
-        listeners_->byId.emplace(id, std::move(listener));
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    return Subscription([weak, id] {
-        if (auto listeners = weak.lock()) {
-            std::lock_guard lock(listeners->mutex);
-            listeners->byId.erase(id);
-        }
-    });
+    return listeners_.add(std::move(listener));
 }
 
 } // namespace orvane::linuxbackend

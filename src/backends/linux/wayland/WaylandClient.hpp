@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/wayland/ListenerSet.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 #include "plinth/Geometry.hpp"
@@ -127,7 +128,6 @@ public:
 
 private:
     friend class WaylandLoop;
-    struct Listeners;
 
     void run();
     void post(WaylandClientEvent event);
@@ -137,7 +137,7 @@ private:
 
     std::shared_ptr<MainQueue> mainQueue_;
     std::string display_;
-    std::shared_ptr<Listeners> listeners_;
+    ListenerSet<WaylandClientEvent> listeners_;
     mutable std::mutex mutex_;
     mutable std::condition_variable settledChanged_;
     bool settled_ = false;                                 // guarded by mutex_

@@ -82,12 +82,6 @@ std::optional<std::string> writeScript(std::string* problem) {
 
 } // namespace
 
-struct KWinLink::Listeners {
-    std::mutex mutex;
-    std::map<std::uint64_t, std::function<void(const CompositorEvent&)>> byId;
-    std::uint64_t next = 1;
-};
-
 // The worker's state: its connection, KWin's owner, the script's standing call. Created, used
 // and destroyed on the worker thread only.
 class KWinLoop {
@@ -697,8 +691,7 @@ int onCommandQueued(sd_event_source*, int fd, std::uint32_t, void* userdata) {
 
 } // namespace
 
-KWinLink::KWinLink(std::shared_ptr<MainQueue> mainQueue)
-    : mainQueue_(std::move(mainQueue)), listeners_(std::make_shared<Listeners>()) {
+KWinLink::KWinLink(std::shared_ptr<MainQueue> mainQueue) : mainQueue_(std::move(mainQueue)) {
     commandFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (commandFd_ < 0) {
         problem_ = std::string("cannot start: ") + std::strerror(errno);
@@ -779,53 +772,11 @@ std::shared_ptr<MainQueue> KWinLink::queue() const {
 }
 
 void KWinLink::post(CompositorEvent event) {
-    auto queue = this->queue();
-    if (!queue) {
-        return;
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    queue->post([weak, event = std::move(event)] {
-        auto listeners = weak.lock();
-        if (!listeners) {
-            return;
-        }
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard lock(listeners->mutex);
-            for (const auto& entry : listeners->byId) {
-                ids.push_back(entry.first);
-            }
-        }
-        // One by one, so that a listener ending another's subscription is respected.
-        for (auto id : ids) {
-            std::function<void(const CompositorEvent&)> listener;
-            {
-                std::lock_guard lock(listeners->mutex);
-                if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
-                    listener = found->second;
-                }
-            }
-            if (listener) {
-                listener(event);
-            }
-        }
-    });
+    listeners_.post(queue(), std::move(event));
 }
 
 Subscription KWinLink::listen(std::function<void(const CompositorEvent&)> listener) {
-    std::uint64_t id = 0;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        id = listeners_->next++;
-        listeners_->byId.emplace(id, std::move(listener));
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    return Subscription([weak, id] {
-        if (auto listeners = weak.lock()) {
-            std::lock_guard lock(listeners->mutex);
-            listeners->byId.erase(id);
-        }
-    });
+    return listeners_.add(std::move(listener));
 }
 
 std::optional<KWinScriptDone>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/ListenerSet.hpp"
 #include "backends/linux/wayland/kwin/KWinScriptMessages.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
@@ -53,7 +54,6 @@ public:
 
 private:
     friend class KWinLoop;
-    struct Listeners;
 
     void run();
     void post(CompositorEvent event);
@@ -64,7 +64,7 @@ private:
                                           bool wait);
 
     std::shared_ptr<MainQueue> mainQueue_;
-    std::shared_ptr<Listeners> listeners_;
+    ListenerSet<CompositorEvent> listeners_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     // Guarded by mutex_:

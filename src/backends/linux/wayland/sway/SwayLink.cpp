@@ -54,15 +54,8 @@ bool readable(int fd, std::chrono::milliseconds timeout) {
 
 } // namespace
 
-struct SwayLink::Listeners {
-    std::mutex mutex;
-    std::map<std::uint64_t, std::function<void(const CompositorEvent&)>> byId;
-    std::uint64_t next = 1;
-};
-
 SwayLink::SwayLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment)
-    : mainQueue_(std::move(mainQueue)), environment_(std::move(environment)),
-      listeners_(std::make_shared<Listeners>()) {
+    : mainQueue_(std::move(mainQueue)), environment_(std::move(environment)) {
     if (auto error = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
         logPlatformError("cannot follow sway: " + *error);
         markSettled();
@@ -279,53 +272,11 @@ std::shared_ptr<MainQueue> SwayLink::queue() const {
 }
 
 void SwayLink::post(CompositorEvent event) {
-    auto queue = this->queue();
-    if (!queue) {
-        return;
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    queue->post([weak, event = std::move(event)] {
-        auto listeners = weak.lock();
-        if (!listeners) {
-            return;
-        }
-        std::vector<std::uint64_t> ids;
-        {
-            std::lock_guard lock(listeners->mutex);
-            for (const auto& entry : listeners->byId) {
-                ids.push_back(entry.first);
-            }
-        }
-        // One by one, so that a listener ending another's subscription is respected.
-        for (auto id : ids) {
-            std::function<void(const CompositorEvent&)> listener;
-            {
-                std::lock_guard lock(listeners->mutex);
-                if (auto found = listeners->byId.find(id); found != listeners->byId.end()) {
-                    listener = found->second;
-                }
-            }
-            if (listener) {
-                listener(event);
-            }
-        }
-    });
+    listeners_.post(queue(), std::move(event));
 }
 
 Subscription SwayLink::listen(std::function<void(const CompositorEvent&)> listener) {
-    std::uint64_t id = 0;
-    {
-        std::lock_guard lock(listeners_->mutex);
-        id = listeners_->next++;
-        listeners_->byId.emplace(id, std::move(listener));
-    }
-    std::weak_ptr<Listeners> weak = listeners_;
-    return Subscription([weak, id] {
-        if (auto listeners = weak.lock()) {
-            std::lock_guard lock(listeners->mutex);
-            listeners->byId.erase(id);
-        }
-    });
+    return listeners_.add(std::move(listener));
 }
 
 void SwayLink::markSettled() {

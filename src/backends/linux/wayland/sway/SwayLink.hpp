@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/ListenerSet.hpp"
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
@@ -53,8 +54,6 @@ public:
     static std::vector<std::string> socketCandidates(const EnvironmentLookup& environment);
 
 private:
-    struct Listeners;
-
     void run();
     bool attach(SwayIpc& events, SwayIpc& queries);
     bool refresh(SwayIpc& queries, bool outputs);
@@ -65,7 +64,7 @@ private:
 
     std::shared_ptr<MainQueue> mainQueue_;
     EnvironmentLookup environment_;
-    std::shared_ptr<Listeners> listeners_;
+    ListenerSet<CompositorEvent> listeners_;
     mutable std::mutex mutex_;
     mutable std::condition_variable settledChanged_;
     bool settled_ = false;              // guarded by mutex_
