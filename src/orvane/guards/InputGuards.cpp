@@ -36,10 +36,13 @@ void InputGuards::install(std::uint64_t mask,
                           std::function<void(InputGuards&, const InputEvent&)> update) {
     std::weak_ptr<InputGuards*> weak = self_;
     std::shared_ptr<MainQueue> mainQueue = platform().mainQueue;
-    auto handler = [weak, mainQueue, update = std::move(update)](const InputEvent& event) {
+    const std::uint64_t generation = generation_;
+    auto handler = [weak, mainQueue, generation,
+                    update = std::move(update)](const InputEvent& event) {
         // Any thread: take the event's values and hop to the main thread.
-        mainQueue->post([weak, update, event] {
-            if (auto self = weak.lock()) {
+        mainQueue->post([weak, generation, update, event] {
+            // A modifier held before a restart, delivered after it, would stay held.
+            if (auto self = weak.lock(); self && (*self)->generation_ == generation) {
                 update(**self, event);
             }
         });
@@ -68,6 +71,7 @@ void InputGuards::start() {
 }
 
 void InputGuards::stop() {
+    ++generation_;
     if (monitorService_) {
         for (MonitorToken token : monitors_) {
             monitorService_->removeMonitor(token);

@@ -61,7 +61,8 @@ private:
     void handleKey(std::uint64_t flags, std::uint16_t keyCode);
     void notePointerActivity();
     void handleClick();
-    // Installs one monitor whose handler posts `update` (run only while the guards live).
+    // Installs one monitor whose handler posts `update` (run only while the guards live and
+    // have not been stopped since).
     void install(std::uint64_t mask, std::function<void(InputGuards&, const InputEvent&)> update);
 
     double lastTextKeystroke_ = Clock::distantPast;
@@ -71,6 +72,8 @@ private:
     double lastPointerMove_ = Clock::distantPast;
     plinth::Point lastPointerPosition_;
     std::vector<MonitorToken> monitors_;
+    // Counts starts and stops: an event posted before either belongs to the monitors removed.
+    std::uint64_t generation_ = 0;
 
     // The service the monitors were installed with, so they are removed from it even when
     // another platform has been installed since.

@@ -300,6 +300,17 @@ TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKe
     EXPECT_EQ(types(SampledInputMonitor::derive(typed, {2030, 120, 0, 20, 1415}, false)),
               std::vector<int>{InputEventType::keyDown});
     EXPECT_TRUE(SampledInputMonitor::derive(typed, {2030, 120, 0, 405, 1402}, false).empty());
+    // Modifiers are told against what was told last: a first sample tells those held, and a
+    // release left untold while keys were ours is told by the next sample that is not ours.
+    const auto first = SampledInputMonitor::derive(std::nullopt, {2030, 120, 4, 9, 1500}, false);
+    ASSERT_EQ(types(first), std::vector<int>{InputEventType::flagsChanged});
+    EXPECT_EQ(first[0].modifierFlags, ModifierFlag::control);
+    EXPECT_TRUE(SampledInputMonitor::derive(std::nullopt, {2030, 120, 0, 9, 1500}, false).empty());
+    const CompositorInput released{2030, 120, 0, 9, 1500};
+    const auto late = SampledInputMonitor::derive(released, {2030, 120, 0, 80, 1571}, false,
+                                                  ModifierFlag::control);
+    ASSERT_EQ(types(late), std::vector<int>{InputEventType::flagsChanged});
+    EXPECT_EQ(late[0].modifierFlags, 0u);
 
     // Our own pane shortcut: modifiers pressed, the key, all released; its activity is ours.
     sample(2030, 120, 0, 30);

@@ -19,13 +19,19 @@ SampledInputMonitor::~SampledInputMonitor() {
 }
 
 std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<CompositorInput>& previous,
-                                                    const CompositorInput& sample,
-                                                    bool keysAreOurs) {
-    if (!previous) {
-        return {};
-    }
+                                                    const CompositorInput& sample, bool keysAreOurs,
+                                                    std::uint64_t reportedFlags) {
     using namespace CompositorKeys;
     const std::uint64_t flags = systemFlagsFromClutter(sample.state);
+    // The first sample after (re)starting is the state of the modifiers: a chord let go just
+    // before it was never seen held, and one held through it is held.
+    const bool flagsToTell = flags != reportedFlags && !keysAreOurs;
+    if (!previous) {
+        if (flagsToTell) {
+            return {{InputEventType::flagsChanged, flags, 0}};
+        }
+        return {};
+    }
     const bool moved = sample.x != previous->x || sample.y != previous->y;
     const bool left = (sample.state & button1Bit) != 0;
     const bool right = (sample.state & button3Bit) != 0;
@@ -46,7 +52,7 @@ std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<Composit
         events.push_back({InputEventType::rightMouseDown, flags, 0});
     }
     // Our own modifier keys change the state as the user's do.
-    if (flagsChanged && !keysAreOurs) {
+    if (flagsToTell) {
         events.push_back({InputEventType::flagsChanged, flags, 0});
     }
     // Activity that no pointer change explains was the keyboard (or a scroll wheel, or a click
@@ -78,9 +84,15 @@ void SampledInputMonitor::handle(const CompositorInput& sample) {
             }
         }
     }
-    const auto events = derive(
-        previous_ ? std::optional<CompositorInput>(*previous_) : std::nullopt, sample, keysAreOurs);
+    const auto events =
+        derive(previous_ ? std::optional<CompositorInput>(*previous_) : std::nullopt, sample,
+               keysAreOurs, reportedFlags_);
     previous_ = std::make_unique<CompositorInput>(sample);
+    for (const auto& event : events) {
+        if (event.type == InputEventType::flagsChanged) {
+            reportedFlags_ = event.modifierFlags;
+        }
+    }
     for (const auto& event : events) {
         // Looked up one by one: a handler may remove monitors.
         std::vector<MonitorToken> tokens;
@@ -106,6 +118,7 @@ SampledInputMonitor::addGlobalMonitor(std::uint64_t mask,
     }
     if (monitors_.empty()) {
         previous_.reset();
+        reportedFlags_ = 0; // what the new monitors were told: nothing held
         samples_ = link_->listen([this](const CompositorEvent& event) {
             if (event.kind == CompositorEvent::Kind::input) {
                 handle(event.input);

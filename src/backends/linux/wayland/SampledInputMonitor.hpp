@@ -37,9 +37,12 @@ public:
     addGlobalMonitor(std::uint64_t mask, std::function<void(const InputEvent&)> handler) override;
     void removeMonitor(MonitorToken token) override;
 
-    // The events one sample makes after `previous` (none for the first sample).
+    // The events one sample makes after `previous` (for the first sample, only the modifiers
+    // held). Modifier changes are told against `reportedFlags`, the flags last told, so a
+    // change left untold while keys were ours is told with the next sample that is not.
     static std::vector<InputEvent> derive(const std::optional<CompositorInput>& previous,
-                                          const CompositorInput& sample, bool keysAreOurs);
+                                          const CompositorInput& sample, bool keysAreOurs,
+                                          std::uint64_t reportedFlags = 0);
 
 private:
     struct Monitor {
@@ -54,6 +57,7 @@ private:
     std::map<MonitorToken, Monitor> monitors_;
     MonitorToken nextToken_ = 1;
     std::unique_ptr<CompositorInput> previous_;
+    std::uint64_t reportedFlags_ = 0;
     Subscription samples_;
 };
 
