@@ -22,6 +22,11 @@ const std::shared_ptr<InputMonitor>& CombinedInputMonitor::current() const {
     return replacement_ ? replacement_ : desktop_;
 }
 
+std::string CombinedInputMonitor::reducedGuards() const {
+    std::lock_guard lock(mutex_);
+    return current()->reducedGuards();
+}
+
 bool CombinedInputMonitor::usesReplacement() const {
     std::lock_guard lock(mutex_);
     return replacement_ != nullptr;

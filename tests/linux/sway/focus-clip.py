@@ -2,9 +2,9 @@
 # `orvane` on a headless sway (scripts/sway-desktop.sh), a recorded head turn as its camera:
 # focus goes left, right, left, right between a GTK window and a Qt program's window on the
 # left output and that Qt program's other window on the right one, as sway's own window
-# events report it. The pause chord, pressed through a virtual keyboard, holds it. Prints how
-# long each switch took from its start in orvane to sway's focus event, and what tracking
-# cost orvane.
+# events report it. The pause chord, pressed through a virtual keyboard, holds it, and so does
+# typing there, which orvane hears only from sway's idle timer. Prints how long each switch
+# took from its start in orvane to sway's focus event, and what tracking cost orvane.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import json
 import os
@@ -23,6 +23,7 @@ from shell_bus import CLIENTS, report, stop, wait_until  # noqa: E402
 SUBSCRIBE, GET_TREE, WINDOW_EVENT = 2, 4, 0x80000003
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
 HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen within them
+TYPING_LEAD_SECONDS = 1
 STOP_SECONDS = 15
 MEASURE_SECONDS = 10
 PAUSE_CHORD = ["wtype", "-M", "logo", "-M", "shift", "-k", "g", "-m", "shift", "-m", "logo"]
@@ -203,6 +204,24 @@ def main():
     if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
                       HOLD_SECONDS * 2):
         failures.append("focus did not move again once the pause chord was pressed again")
+
+    # --- Typing holds focus: sway's idle timer tells orvane that there was input ---------------
+    logged = len(log_text())
+    typed_until = time.monotonic() + HOLD_SECONDS + TYPING_LEAD_SECONDS
+    mark = None
+    while time.monotonic() < typed_until:
+        subprocess.run(["wtype", "orvane "], check=True)
+        wait_until(lambda: False, 0.25)
+        # A switch begun just before the first key may still land.
+        if mark is None and time.monotonic() > typed_until - HOLD_SECONDS:
+            mark = len(watch.changes)
+    moved = [w for w in watch.since(mark) if w in left | right]
+    if moved:
+        failures.append(f"focus moved to {moved} while typing")
+    elif "status: waiting: typing\n" not in log_text()[logged:]:
+        failures.append('orvane did not say "waiting: typing" while keys were typed')
+    else:
+        print(f"sway {version}: typing held focus for {HOLD_SECONDS} s")
 
     # --- Stop ------------------------------------------------------------------------------------
     stop(process, STOP_SECONDS, failures)

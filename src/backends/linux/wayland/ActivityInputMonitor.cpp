@@ -10,9 +10,9 @@ ActivityInputMonitor::ActivityInputMonitor(std::shared_ptr<ActivitySource> activ
                                            std::shared_ptr<CompositorLink> link,
                                            std::function<bool()> keysAreOurs,
                                            std::shared_ptr<MainQueue> mainQueue,
-                                           std::shared_ptr<Clock> clock)
+                                           std::shared_ptr<Clock> clock, bool pointerFromLink)
     : activity_(std::move(activity)), link_(std::move(link)), keysAreOurs_(std::move(keysAreOurs)),
-      mainQueue_(std::move(mainQueue)), clock_(std::move(clock)),
+      mainQueue_(std::move(mainQueue)), clock_(std::move(clock)), pointerKnown_(pointerFromLink),
       self_(std::make_shared<ActivityInputMonitor*>(this)) {}
 
 ActivityInputMonitor::~ActivityInputMonitor() {
@@ -85,16 +85,17 @@ std::vector<InputEvent> ActivityInputMonitor::derive(ActivityDerivation& state,
     return events;
 }
 
-std::vector<std::string> ActivityInputMonitor::missingGuards(bool pointerKnown) {
-    std::vector<std::string> missing = {"clicks", "modifier chords", "copy and cut"};
-    if (!pointerKnown) {
-        missing.push_back("telling typing from pointer use");
+std::string ActivityInputMonitor::reducedGuards() const {
+    if (!activity_->available()) {
+        return "This desktop tells Orvane nothing of typing, the pointer or clicks, so none of "
+               "them holds focus.";
     }
-    return missing;
-}
-
-std::vector<std::string> ActivityInputMonitor::missingGuards() const {
-    return missingGuards(pointerKnown_);
+    std::string text = "This desktop tells Orvane only that there was input, not which: clicks, "
+                       "modifier chords, and copy and cut hold no focus";
+    if (!pointerKnown_) {
+        text += ", and pointer use holds it as typing does";
+    }
+    return text + ".";
 }
 
 double ActivityInputMonitor::pointerWindowSeconds() const {

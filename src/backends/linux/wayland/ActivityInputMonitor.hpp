@@ -62,11 +62,13 @@ public:
     // move that caused it has come.
     static constexpr double settleSeconds = 0.1;
 
-    // `link` (may be null) gives the pointer and the focused window; `keysAreOurs` tells
-    // whether activity now may be keys Orvane posted.
+    // `link` (may be null) gives the focused window, and the pointer where `pointerFromLink`
+    // (it is known again once the monitors are installed); `keysAreOurs` tells whether
+    // activity now may be keys Orvane posted.
     ActivityInputMonitor(std::shared_ptr<ActivitySource> activity,
                          std::shared_ptr<CompositorLink> link, std::function<bool()> keysAreOurs,
-                         std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Clock> clock);
+                         std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Clock> clock,
+                         bool pointerFromLink = false);
     ~ActivityInputMonitor() override;
 
     std::optional<MonitorToken>
@@ -80,9 +82,9 @@ public:
                                           double pointerWindowSeconds, bool pointerSampled,
                                           bool keysAreOurs);
 
-    // The guards these events cannot give, as people name them, for the desktop's state.
-    std::vector<std::string> missingGuards() const;
-    static std::vector<std::string> missingGuards(bool pointerKnown);
+    // Clicks, chords and copies are never known; typing is not told from pointer use where
+    // the pointer is not; nothing is where the compositor has no idle timer for us.
+    std::string reducedGuards() const override;
 
 private:
     struct Monitor {

@@ -25,6 +25,8 @@ public:
     virtual Subscription listen(std::function<void(const ActivityChange&)> listener) = 0;
     // The N of "no input for N ms".
     virtual unsigned timeoutMilliseconds() const = 0;
+    // Any thread: whether anything tells activity now.
+    virtual bool available() const { return true; }
 };
 
 } // namespace orvane::linuxbackend

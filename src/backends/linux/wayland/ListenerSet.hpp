@@ -65,6 +65,12 @@ public:
         });
     }
 
+    // Ends every subscription: nothing posted is told any more.
+    void clear() {
+        std::lock_guard lock(state_->mutex);
+        state_->byId.clear();
+    }
+
 private:
     struct State {
         std::mutex mutex;

@@ -1,5 +1,6 @@
 #include "backends/linux/wayland/WaylandActivity.hpp"
 
+#include "backends/linux/wayland/ListenerSet.hpp"
 #include "backends/linux/wayland/WaylandClient.hpp"
 #include "orvane/platform/Platform.hpp"
 
@@ -17,8 +18,7 @@ namespace orvane::linuxbackend {
 class ActivityPart : public WaylandPart {
 public:
     ActivityPart(unsigned timeout, std::shared_ptr<MainQueue> mainQueue)
-        : timeout_(timeout), mainQueue_(std::move(mainQueue)),
-          listeners_(std::make_shared<Listeners>()) {}
+        : timeout_(timeout), mainQueue_(std::move(mainQueue)) {}
 
     void connected(WaylandGlobals& globals) override {
         if (globals.seat && globals.idleNotifier) {
@@ -52,19 +52,7 @@ public:
     }
 
     Subscription listen(std::function<void(const ActivityChange&)> listener) {
-        std::uint64_t id = 0;
-        {
-            std::lock_guard lock(listeners_->mutex);
-            id = listeners_->next++;
-            listeners_->byId.emplace(id, std::move(listener));
-        }
-        std::weak_ptr<Listeners> weak = listeners_;
-        return Subscription([weak, id] {
-            if (auto listeners = weak.lock()) {
-                std::lock_guard lock(listeners->mutex);
-                listeners->byId.erase(id);
-            }
-        });
+        return listeners_.add(std::move(listener));
     }
 
     std::string protocol() const {
@@ -73,18 +61,9 @@ public:
     }
 
     // The part outlives its owner until the worker lets it go: nothing is told after that.
-    void forget() {
-        std::lock_guard lock(listeners_->mutex);
-        listeners_->byId.clear();
-    }
+    void forget() { listeners_.clear(); }
 
 private:
-    struct Listeners {
-        std::mutex mutex;
-        std::map<std::uint64_t, std::function<void(const ActivityChange&)>> byId;
-        std::uint64_t next = 1;
-    };
-
     static ActivityPart& of(void* data) { return *static_cast<ActivityPart*>(data); }
 
     void setProtocol(std::string protocol) {
@@ -93,27 +72,7 @@ private:
     }
 
     void post(ActivityChange::Kind kind) {
-        auto queue = mainQueue_ ? mainQueue_ : platform().mainQueue;
-        if (!queue) {
-            return;
-        }
-        std::weak_ptr<Listeners> weak = listeners_;
-        queue->post([weak, change = ActivityChange{kind}] {
-            auto listeners = weak.lock();
-            if (!listeners) {
-                return;
-            }
-            std::vector<std::function<void(const ActivityChange&)>> calls;
-            {
-                std::lock_guard lock(listeners->mutex);
-                for (const auto& entry : listeners->byId) {
-                    calls.push_back(entry.second);
-                }
-            }
-            for (const auto& call : calls) {
-                call(change);
-            }
-        });
+        listeners_.post(mainQueue_ ? mainQueue_ : platform().mainQueue, ActivityChange{kind});
     }
 
     static constexpr ext_idle_notification_v1_listener notificationListener = {
@@ -130,7 +89,7 @@ private:
 
     unsigned timeout_;
     std::shared_ptr<MainQueue> mainQueue_;
-    std::shared_ptr<Listeners> listeners_;
+    ListenerSet<ActivityChange> listeners_;
     mutable std::mutex protocolMutex_;
     std::string protocol_;
     ext_idle_notification_v1* notification_ = nullptr;

@@ -29,6 +29,7 @@ public:
 
     Subscription listen(std::function<void(const ActivityChange&)> listener) override;
     unsigned timeoutMilliseconds() const override { return timeout_; }
+    bool available() const override { return !protocol().empty(); }
 
     // Any thread: the protocol the timer runs on ("ext-idle-notify-v1", "org_kde_kwin_idle"),
     // empty while there is none.

@@ -1,9 +1,9 @@
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 
 #include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/CompositorSecureInput.hpp"
 #include "backends/linux/wayland/SampledInputMonitor.hpp"
 #include "backends/linux/wayland/gnome/GnomeHotKeys.hpp"
-#include "backends/linux/wayland/gnome/GnomeSecureInput.hpp"
 #include "backends/linux/wayland/gnome/GnomeShellExtension.hpp"
 #include "backends/linux/wayland/gnome/GnomeShellSurfaces.hpp"
 
@@ -25,7 +25,7 @@ std::shared_ptr<GnomeDesktop> GnomeDesktop::open(Options options) {
     desktop->inputMonitor_ =
         std::make_shared<SampledInputMonitor>(bridge, desktop->services_.posted);
     desktop->secureInput_ =
-        std::make_shared<GnomeSecureInput>(bridge, desktop->services_.focusWatch);
+        std::make_shared<CompositorSecureInput>(bridge, desktop->services_.focusWatch);
     desktop->hotKeys_ = std::make_shared<GnomeHotKeys>(bridge);
     desktop->extension_ = std::make_shared<GnomeShellExtension>(bridge, options.environment);
     desktop->gazeDot_ = std::make_shared<GnomeGazeDot>(bridge);

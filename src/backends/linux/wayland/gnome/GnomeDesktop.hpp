@@ -15,7 +15,7 @@ class GnomeHotKeys;
 class GnomeIndicator;
 class SampledInputMonitor;
 class GnomeGazeDot;
-class GnomeSecureInput;
+class CompositorSecureInput;
 class GnomeShellExtension;
 
 // The services of GNOME Shell on Wayland, all through Orvane's extension of the shell on the
@@ -45,7 +45,7 @@ private:
     std::shared_ptr<BridgeConnection> bridge_;
     CompositorServices services_;
     std::shared_ptr<SampledInputMonitor> inputMonitor_;
-    std::shared_ptr<GnomeSecureInput> secureInput_;
+    std::shared_ptr<CompositorSecureInput> secureInput_;
     std::shared_ptr<GnomeHotKeys> hotKeys_;
     std::shared_ptr<GnomeShellExtension> extension_;
     std::shared_ptr<GnomeGazeDot> gazeDot_;

@@ -1,10 +1,11 @@
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
 
+#include "backends/linux/evdev/EvdevInputOption.hpp"
+#include "backends/linux/wayland/CompositorSecureInput.hpp"
+#include "backends/linux/wayland/WaylandClient.hpp"
 #include "backends/linux/wayland/sway/SwayDesktopBridge.hpp"
 #include "backends/linux/wayland/sway/SwayHotKeys.hpp"
-#include "backends/linux/wayland/sway/SwayInputMonitor.hpp"
 #include "backends/linux/wayland/sway/SwayLink.hpp"
-#include "backends/linux/wayland/sway/SwaySecureInput.hpp"
 
 #include <cstdlib>
 
@@ -21,9 +22,11 @@ std::shared_ptr<SwayDesktop> SwayDesktop::open(Options options) {
     desktop->link_ = link;
     desktop->services_ =
         CompositorServices::open(link, options.mainQueue, std::move(options.focusWatch));
-    desktop->secureInput_ = std::make_shared<SwaySecureInput>(link, desktop->services_.focusWatch);
+    desktop->secureInput_ =
+        std::make_shared<CompositorSecureInput>(link, desktop->services_.focusWatch);
     desktop->hotKeys_ = std::make_shared<SwayHotKeys>(link);
-    desktop->inputMonitor_ = std::make_shared<SwayInputMonitor>();
+    // sway's IPC tells nothing of input: the idle timer tells that there was some.
+    desktop->client_ = WaylandClientServices::open(link, options.mainQueue, options.clock, false);
     desktop->bridge_ = std::make_shared<SwayDesktopBridge>(link);
     return desktop;
 }
@@ -32,8 +35,13 @@ void SwayDesktop::fill(Platform& platform) const {
     services_.fill(platform);
     platform.secureInput = secureInput_;
     platform.hotKeys = hotKeys_;
-    platform.inputMonitor = inputMonitor_;
+    client_.fill(platform);
     platform.desktopBridge = bridge_;
+}
+
+void SwayDesktop::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    link_->waitUntilSettled(timeout);
+    client_.client->waitUntilSettled(timeout);
 }
 
 bool installSwayDesktop(Platform& platform, std::string* error) {
@@ -43,11 +51,12 @@ bool installSwayDesktop(Platform& platform, std::string* error) {
         }
         return false;
     }
-    auto desktop = SwayDesktop::open({platform.mainQueue, {}, nullptr});
+    auto desktop = SwayDesktop::open({platform.mainQueue, {}, nullptr, platform.clock});
     // sway answers in milliseconds; what is asked first (the monitors, by --diagnose or the
     // first pose) should find its answer there.
-    desktop->link()->waitUntilSettled(std::chrono::seconds(3));
+    desktop->waitUntilSettled(std::chrono::seconds(3));
     desktop->fill(platform);
+    offerInputDevices(platform, keysGoToOwnWindow(desktop->link()));
     return true;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "backends/linux/wayland/CompositorServices.hpp"
+#include "backends/linux/wayland/WaylandClientServices.hpp"
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/Platform.hpp"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -12,9 +14,8 @@ namespace orvane::linuxbackend {
 class AtspiFocusWatch;
 class SwayDesktopBridge;
 class SwayHotKeys;
-class SwayInputMonitor;
 class SwayLink;
-class SwaySecureInput;
+class CompositorSecureInput;
 
 // The services of sway (and compositors that speak its IPC) on Wayland, all through its IPC
 // socket. A sway that does not answer still gives a desktop: its bridge says so, and every
@@ -26,12 +27,17 @@ public:
         EnvironmentLookup environment;        // null: the process's
         // Null: one over the desktop's own accessibility service.
         std::shared_ptr<AtspiFocusWatch> focusWatch;
+        std::shared_ptr<Clock> clock; // null: the installed platform's
     };
 
     static std::shared_ptr<SwayDesktop> open(Options options);
 
-    // Sets the desktop services, the input monitor, the hot keys and the bridge in
-    // `platform`; leaves every other member (the dot) as it is.
+    // Waits until sway and Orvane's Wayland connection have been looked at once, for
+    // command-line modes that answer at once.
+    void waitUntilSettled(std::chrono::milliseconds timeout) const;
+
+    // Sets the desktop services, the input monitor, the hot keys, the bridge and the gaze dot
+    // in `platform`; leaves every other member as it is.
     void fill(Platform& platform) const;
 
     const std::shared_ptr<SwayLink>& link() const { return link_; }
@@ -41,9 +47,9 @@ private:
 
     std::shared_ptr<SwayLink> link_;
     CompositorServices services_;
-    std::shared_ptr<SwaySecureInput> secureInput_;
+    std::shared_ptr<CompositorSecureInput> secureInput_;
     std::shared_ptr<SwayHotKeys> hotKeys_;
-    std::shared_ptr<SwayInputMonitor> inputMonitor_;
+    WaylandClientServices client_;
     std::shared_ptr<SwayDesktopBridge> bridge_;
 };
 

@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/sway/SwaySecureInput.hpp"
+#include "backends/linux/wayland/CompositorSecureInput.hpp"
 
 #include "backends/linux/TerminalEcho.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
@@ -6,18 +6,22 @@
 
 namespace orvane::linuxbackend {
 
-SwaySecureInput::SwaySecureInput(std::shared_ptr<CompositorLink> link,
-                                 std::shared_ptr<AtspiFocusWatch> focus)
+CompositorSecureInput::CompositorSecureInput(std::shared_ptr<CompositorLink> link,
+                                             std::shared_ptr<AtspiFocusWatch> focus)
     : link_(std::move(link)), focus_(std::move(focus)),
       terminals_(std::make_unique<TerminalEcho>()) {}
 
-SwaySecureInput::~SwaySecureInput() = default;
+CompositorSecureInput::~CompositorSecureInput() = default;
 
-bool SwaySecureInput::isSecureEventInputEnabled() const {
+bool CompositorSecureInput::isSecureEventInputEnabled() const {
+    const auto snapshot = link_->snapshot();
+    const std::string& modal = snapshot.shellModal;
+    if (modal == "password" || modal == "dialog" || modal == "locked") {
+        return true;
+    }
     if (focus_) {
         focus_->follow(); // even while no window has focus, so that the next one is seen
     }
-    const auto snapshot = link_->snapshot();
     if (snapshot.focusWindow == 0 || !snapshot.windows) {
         return false;
     }

@@ -1,0 +1,35 @@
+#include "backends/linux/wayland/WaylandClientServices.hpp"
+
+#include "backends/linux/wayland/ActivityInputMonitor.hpp"
+#include "backends/linux/wayland/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/WaylandActivity.hpp"
+#include "backends/linux/wayland/WaylandClient.hpp"
+
+namespace orvane::linuxbackend {
+
+WaylandClientServices WaylandClientServices::open(const std::shared_ptr<CompositorLink>& link,
+                                                  std::shared_ptr<MainQueue> mainQueue,
+                                                  std::shared_ptr<Clock> clock,
+                                                  bool pointerFromLink) {
+    if (!mainQueue && hasPlatform()) {
+        mainQueue = platform().mainQueue;
+    }
+    if (!clock && hasPlatform()) {
+        clock = platform().clock;
+    }
+    WaylandClientServices services;
+    services.client = std::make_shared<WaylandClient>(mainQueue);
+    services.activity = std::make_shared<WaylandActivity>(
+        services.client, WaylandActivity::defaultTimeoutMilliseconds, mainQueue);
+    services.inputMonitor = std::make_shared<ActivityInputMonitor>(
+        services.activity, link, nullptr, std::move(mainQueue), std::move(clock), pointerFromLink);
+    services.gazeDot = std::make_shared<LayerShellGazeDot>(services.client);
+    return services;
+}
+
+void WaylandClientServices::fill(Platform& platform) const {
+    platform.inputMonitor = inputMonitor;
+    platform.gazeDot = gazeDot;
+}
+
+} // namespace orvane::linuxbackend
