@@ -255,12 +255,13 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     const auto session = orvane::linuxbackend::chooseSession(
         [](const char* variable) { return std::getenv(variable); });
     using orvane::linuxbackend::DesktopFamily;
-    const bool gnome =
-        session.family == DesktopFamily::gnome || session.family == DesktopFamily::sway;
-    // Qt ends the process when it cannot reach its display: ask first, and say it plainly. In
-    // GNOME on Wayland the shell's bridge reaches the desktop, and Qt may take Wayland itself.
+    const bool wayland =
+        session.family != DesktopFamily::x11 && session.family != DesktopFamily::unsupported;
+    // Qt ends the process when it cannot reach its display: ask first, and say it plainly. On
+    // the Wayland desktops Orvane knows, the compositor is reached by its own backend, and Qt
+    // may take Wayland itself.
     const bool x11Display = canOpenDisplay();
-    if (!x11Display && !gnome) {
+    if (!x11Display && !wayland) {
         const char* name = std::getenv("DISPLAY");
         const std::string& unsupported = session.reason;
         if (!unsupported.empty()) {
@@ -275,9 +276,10 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         }
         return 1;
     }
-    // Orvane moves focus between X11 windows: its own windows must be X11 windows too, even
-    // where Qt would prefer Wayland.
-    if (x11Display && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    // In an X11 session Orvane moves focus between X11 windows: its own windows must be X11
+    // windows too, even where Qt would prefer Wayland. In a Wayland session they are Wayland
+    // windows, placed on their outputs by the compositor, though XWayland is there too.
+    if (x11Display && !wayland && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication application(argc, argv);

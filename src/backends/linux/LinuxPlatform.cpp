@@ -13,6 +13,7 @@
 #include "backends/linux/face/DlibFaceDetector.hpp"
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
+#include "backends/linux/wayland/kwin/KWinDesktop.hpp"
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
 #include "backends/linux/x11/X11Desktop.hpp"
 #include "backends/posix/PosixFileSystem.hpp"
@@ -50,12 +51,15 @@ LinuxPlatformResult makeLinuxPlatform() {
     // to do through the desktop bridge, so that is no desktop problem.
     if (session.family == DesktopFamily::gnome) {
         installGnomeDesktop(*services, &result.desktopProblem);
+    } else if (session.family == DesktopFamily::kwin) {
+        installKWinDesktop(*services, &result.desktopProblem);
     } else if (session.family == DesktopFamily::sway) {
         installSwayDesktop(*services, &result.desktopProblem);
     } else {
         installX11Desktop(*services, &result.desktopProblem);
     }
-    if (offersInputDevices(session.family)) {
+    // The desktops that reach a compositor offer the devices themselves, knowing its windows.
+    if (offersInputDevices(session.family) && !services->inputDevices) {
         offerInputDevices(*services, nullptr);
     }
     return result;

@@ -4,7 +4,9 @@
 // and removes it when it ends.
 #include "unit/SessionBusTestSupport.hpp"
 
+#include "backends/linux/wayland/kwin/KWinHotKeys.hpp"
 #include "backends/linux/wayland/kwin/KWinLink.hpp"
+#include "orvane/platform/WindowServer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +93,28 @@ void placeWindows(sd_bus* bus, const std::vector<std::pair<std::string, plinth::
                                  "start", nullptr, &reply, ""),
               0);
     sd_bus_message_unref(reply);
+}
+
+// Presses Orvane's shortcut `action` as KDE's shortcut settings do, through kglobalaccel.
+bool invokeShortcut(sd_bus* bus, const std::string& action) {
+    sd_bus_message* reply = nullptr;
+    const char* path = nullptr;
+    int r = sd_bus_call_method(bus, "org.kde.kglobalaccel", "/kglobalaccel", "org.kde.KGlobalAccel",
+                               "getComponent", nullptr, &reply, "s", KWinLink::shortcutComponent);
+    if (r >= 0) {
+        r = sd_bus_message_read(reply, "o", &path);
+    }
+    const std::string component = r >= 0 && path ? path : "";
+    sd_bus_message_unref(reply);
+    reply = nullptr;
+    if (component.empty()) {
+        return false;
+    }
+    r = sd_bus_call_method(bus, "org.kde.kglobalaccel", component.c_str(),
+                           "org.kde.kglobalaccel.Component", "invokeShortcut", nullptr, &reply, "s",
+                           action.c_str());
+    sd_bus_message_unref(reply);
+    return r >= 0;
 }
 
 const CompositorWindow* byTitle(const CompositorSnapshot& s, const std::string& title) {
@@ -191,6 +215,19 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     sd_bus_message_unref(reply);
     EXPECT_TRUE(byTitle(link->snapshot(), "kwin-gtk"));
 
+    // The pause chord is a KDE global shortcut of Orvane's; one KWin has itself is refused.
+    constexpr std::uint16_t tab = 48;
+    int pressed = 0;
+    auto hotKeys = std::make_unique<KWinHotKeys>(link);
+    const auto chord = ModifierFlag::command | ModifierFlag::shift;
+    ASSERT_TRUE(hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++pressed; }));
+    EXPECT_FALSE(hotKeys->registerHotKey(KeyCode::g, chord, [] {}));         // registered already
+    EXPECT_FALSE(hotKeys->registerHotKey(tab, ModifierFlag::option, [] {})); // KWin's window switch
+    const std::string action =
+        "hot-key-" + std::to_string(KWinHotKeys::qtKeys(KeyCode::g, chord).value_or(0));
+    ASSERT_TRUE(invokeShortcut(bus_, action));
+    EXPECT_TRUE(until([&] { return pressed == 1; }));
+
     // KWin restarts: the link hears it go, and loads the script into the new one.
     bool vanished = false;
     Subscription watch = link->listen([&](const CompositorEvent& event) {
@@ -205,10 +242,22 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     ::pclose(started);
     ASSERT_TRUE(until([&] { return link->snapshot().ready; }, 30s)) << link->problem();
     EXPECT_TRUE(scriptLoadedInKWin(bus_));
+    // The new KWin's shortcuts know nothing of ours until they are asked again; pressed
+    // before that, the press is not ours to hear, so it is pressed again now and then.
+    int polls = 0;
+    EXPECT_TRUE(until(
+        [&] {
+            if (pressed < 2 && polls++ % 25 == 0) {
+                invokeShortcut(bus_, action);
+            }
+            return pressed >= 2;
+        },
+        10s));
 
     // Ending the link takes the script out of KWin.
     watch.reset();
     events.reset();
+    hotKeys.reset();
     link.reset();
     EXPECT_FALSE(scriptLoadedInKWin(bus_));
 }

@@ -40,6 +40,7 @@ TEST(WaylandSession, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
         {{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "GNOMEish"}},
          DesktopFamily::unsupported},
         {{{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_CURRENT_DESKTOP", "sway"}}, DesktopFamily::sway},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "KDE"}}, DesktopFamily::kwin},
         // Started from a console, sway names no desktop; its socket tells.
         {{{"WAYLAND_DISPLAY", "wayland-1"}, {"SWAYSOCK", "/run/user/1000/sway-ipc.sock"}},
          DesktopFamily::sway},
@@ -52,12 +53,13 @@ TEST(WaylandSession, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
 }
 
 TEST(WaylandSession, OtherWaylandDesktopsAreNamedInOneSentence) {
-    const auto kde = choiceIn({{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "KDE"}});
-    EXPECT_EQ(kde.family, DesktopFamily::unsupported);
-    EXPECT_NE(kde.reason.find("GNOME on Wayland"), std::string::npos);
-    EXPECT_NE(kde.reason.find("(KDE)"), std::string::npos);
-    EXPECT_NE(kde.reason.find("choose an X11 session"), std::string::npos);
-    EXPECT_EQ(kde.reason.find('\n'), std::string::npos);
+    const auto other =
+        choiceIn({{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "LXQt"}});
+    EXPECT_EQ(other.family, DesktopFamily::unsupported);
+    EXPECT_NE(other.reason.find("GNOME and KDE Plasma on Wayland"), std::string::npos);
+    EXPECT_NE(other.reason.find("(LXQt)"), std::string::npos);
+    EXPECT_NE(other.reason.find("choose an X11 session"), std::string::npos);
+    EXPECT_EQ(other.reason.find('\n'), std::string::npos);
     EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}}).reason.find("(unknown)"),
               std::string::npos);
     EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "Hyprland"}})

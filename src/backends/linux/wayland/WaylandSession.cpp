@@ -38,6 +38,9 @@ SessionChoice chooseSession(const EnvironmentLookup& environment) {
     if (listsDesktop(desktops, "GNOME")) {
         return {DesktopFamily::gnome, {}};
     }
+    if (listsDesktop(desktops, "KDE")) {
+        return {DesktopFamily::kwin, {}};
+    }
     // A sway session sets SWAYSOCK for its programs even where the login manager names no
     // desktop.
     if (listsDesktop(desktops, "sway") || isSet(environment("SWAYSOCK"))) {
@@ -46,12 +49,12 @@ SessionChoice chooseSession(const EnvironmentLookup& environment) {
     // Each compositor keeps other programs' windows to itself; only the ones Orvane has a
     // helper inside can be worked with.
     const std::string name = isSet(desktops) ? desktops : "unknown";
-    return {
-        DesktopFamily::unsupported,
-        "Orvane works in X11 sessions, in GNOME on Wayland and in sway; this Wayland desktop (" +
-            name +
-            ") is not supported yet: to use Orvane here, log out and choose an X11 session "
-            "(often called \"Xorg\") on the login screen."};
+    return {DesktopFamily::unsupported,
+            "Orvane works in X11 sessions, in GNOME and KDE Plasma on Wayland, and in sway; this "
+            "Wayland desktop (" +
+                name +
+                ") is not supported yet: to use Orvane here, log out and choose an X11 session "
+                "(often called \"Xorg\") on the login screen."};
 }
 
 std::string unsupportedSessionReason(const EnvironmentLookup& environment) {

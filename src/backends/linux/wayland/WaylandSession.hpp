@@ -12,6 +12,7 @@ using EnvironmentLookup = std::function<const char*(const char*)>;
 enum class DesktopFamily {
     x11,         // an X11 session: Orvane talks to the X server itself
     gnome,       // GNOME Shell on Wayland, through Orvane's extension of the shell
+    kwin,        // KDE Plasma's KWin on Wayland, through Orvane's KWin script
     sway,        // sway, through its IPC socket
     unsupported, // another Wayland compositor
 };

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
+#include <map>
 #include <set>
 #include <sys/epoll.h>
 #include <sys/stat.h>
@@ -21,6 +23,13 @@ namespace orvane::linuxbackend {
 namespace {
 
 constexpr const char* kwinService = "org.kde.KWin";
+constexpr const char* accelService = "org.kde.kglobalaccel";
+constexpr const char* accelInterface = "org.kde.KGlobalAccel";
+// kglobalaccel's flags: the shortcut is in use now, and is the one given, not the one a
+// config may hold from an earlier run.
+constexpr std::uint32_t accelSetPresent = 2;
+constexpr std::uint32_t accelNoAutoloading = 4;
+constexpr auto shortcutTimeout = std::chrono::seconds(3);
 constexpr std::uint64_t kwinCallTimeout = 2'000'000;
 constexpr std::uint64_t effectsInterval = 1'000'000;
 constexpr std::uint64_t loadRetryInterval = 100'000;
@@ -89,6 +98,13 @@ public:
     KWinLoop(KWinLink& owner, sd_event* event) : owner_(owner), event_(event) {}
 
     ~KWinLoop() {
+        // Left inactive, as KDE's programs leave theirs: listed in the settings, not grabbed.
+        if (bus_ && sd_bus_is_open(bus_) > 0) {
+            for (const auto& [action, shortcut] : shortcuts_) {
+                sd_bus_message_unref(callAccel("setInactive", action, nullptr));
+            }
+        }
+        shortcutSlot_ = sd_bus_slot_unref(shortcutSlot_);
         unload();
         releasePoll();
         effectsTimer_ = sd_event_source_unref(effectsTimer_);
@@ -166,7 +182,133 @@ public:
         answerPoll(command);
     }
 
+    void runTasks() {
+        std::deque<std::function<void(KWinLoop&)>> tasks;
+        {
+            std::lock_guard lock(owner_.mutex_);
+            tasks.swap(owner_.tasks_);
+        }
+        for (auto& task : tasks) {
+            task(*this);
+        }
+    }
+
+    std::optional<int> bindShortcut(const std::string& action, const std::string& text, int keys) {
+        shortcuts_[action] = {text, keys};
+        return registerShortcut(action);
+    }
+
+    void unbindShortcut(const std::string& action) {
+        if (!shortcuts_.contains(action)) {
+            return;
+        }
+        sd_bus_message_unref(callAccel("setInactive", action, nullptr));
+        sd_bus_message* reply = nullptr;
+        sd_bus_call_method(bus_, accelService, "/kglobalaccel", accelInterface, "unregister",
+                           nullptr, &reply, "ss", KWinLink::shortcutComponent, action.c_str());
+        sd_bus_message_unref(reply);
+        shortcuts_.erase(action);
+        if (shortcuts_.empty()) {
+            shortcutSlot_ = sd_bus_slot_unref(shortcutSlot_);
+        }
+    }
+
 private:
+    struct Shortcut {
+        std::string text;
+        int keys = 0;
+    };
+
+    // Calls kglobalaccel with the action's id and, for setShortcut, its keys.
+    sd_bus_message* callAccel(const char* member, const std::string& action, const int* keys) {
+        const auto found = shortcuts_.find(action);
+        const std::string text = found != shortcuts_.end() ? found->second.text : action;
+        sd_bus_message* call = nullptr;
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_message_new_method_call(bus_, &call, accelService, "/kglobalaccel",
+                                               accelInterface, member);
+        if (r >= 0) {
+            r = sd_bus_message_append(call, "as", 4, KWinLink::shortcutComponent, action.c_str(),
+                                      "Orvane", text.c_str());
+        }
+        if (r >= 0 && keys) {
+            r = sd_bus_message_append(call, "aiu", 1, *keys, accelSetPresent | accelNoAutoloading);
+        }
+        if (r >= 0) {
+            r = sd_bus_call(bus_, call, kwinCallTimeout, nullptr, &reply);
+        }
+        sd_bus_message_unref(call);
+        return r >= 0 ? reply : nullptr;
+    }
+
+    // The keys kglobalaccel gave the action: 0 when another has them; nullopt unanswered.
+    std::optional<int> registerShortcut(const std::string& action) {
+        const int keys = shortcuts_.at(action).keys;
+        sd_bus_message* registered = callAccel("doRegister", action, nullptr);
+        if (!registered) {
+            return std::nullopt;
+        }
+        sd_bus_message_unref(registered);
+        sd_bus_message* reply = callAccel("setShortcut", action, &keys);
+        if (!reply) {
+            return std::nullopt;
+        }
+        const void* given = nullptr;
+        std::size_t size = 0;
+        int first = 0;
+        if (sd_bus_message_read_array(reply, 'i', &given, &size) >= 0 && size >= sizeof(int)) {
+            std::memcpy(&first, given, sizeof first);
+        }
+        sd_bus_message_unref(reply);
+        followShortcuts();
+        return first;
+    }
+
+    // Hears the presses of Orvane's shortcuts, on the object kglobalaccel keeps for them.
+    void followShortcuts() {
+        if (shortcutSlot_) {
+            return;
+        }
+        sd_bus_message* reply = nullptr;
+        const char* path = nullptr;
+        if (sd_bus_call_method(bus_, accelService, "/kglobalaccel", accelInterface, "getComponent",
+                               nullptr, &reply, "s", KWinLink::shortcutComponent) >= 0 &&
+            sd_bus_message_read(reply, "o", &path) >= 0 && path) {
+            sd_bus_match_signal(bus_, &shortcutSlot_, accelService, path,
+                                "org.kde.kglobalaccel.Component", "globalShortcutPressed",
+                                &KWinLoop::onShortcutPressed, this);
+        }
+        sd_bus_message_unref(reply);
+    }
+
+    static int onShortcutPressed(sd_bus_message* m, void* userdata, sd_bus_error*) {
+        KWinLoop& loop = of(userdata);
+        const char* component = nullptr;
+        const char* action = nullptr;
+        std::int64_t timestamp = 0;
+        if (sd_bus_message_read(m, "ssx", &component, &action, &timestamp) < 0 ||
+            std::strcmp(component, KWinLink::shortcutComponent) != 0 ||
+            !loop.shortcuts_.contains(action)) {
+            return 0;
+        }
+        CompositorEvent event{CompositorEvent::Kind::acceleratorActivated};
+        event.id = action;
+        loop.owner_.post(std::move(event));
+        return 0;
+    }
+
+    // KWin's shortcuts came (back): they remember nothing of ours.
+    void shortcutsArrived() {
+        shortcutSlot_ = sd_bus_slot_unref(shortcutSlot_);
+        for (const auto& [action, shortcut] : shortcuts_) {
+            const auto given = registerShortcut(action);
+            if (given && *given != shortcut.keys) {
+                logInfo("KWin's shortcuts did not give Orvane its shortcut " + shortcut.text +
+                        ": another program has it");
+            }
+        }
+    }
+
     static KWinLoop& of(void* userdata) { return *static_cast<KWinLoop*>(userdata); }
 
     bool fail(const std::string& problem) {
@@ -621,11 +763,21 @@ private:
         const char* name = nullptr;
         const char* before = nullptr;
         const char* after = nullptr;
-        if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0 ||
-            std::strcmp(name, kwinService) != 0) {
+        if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0) {
             return 0;
         }
         KWinLoop& loop = of(userdata);
+        if (std::strcmp(name, accelService) == 0) {
+            if (after && *after) {
+                loop.shortcutsArrived();
+            } else {
+                loop.shortcutSlot_ = sd_bus_slot_unref(loop.shortcutSlot_);
+            }
+            return 0;
+        }
+        if (std::strcmp(name, kwinService) != 0) {
+            return 0;
+        }
         if (before && *before) {
             loop.detach();
         }
@@ -655,6 +807,8 @@ private:
     sd_event_source* retryTimer_ = nullptr;
     int loadAttempts_ = 0;
     sd_bus_message* poll_ = nullptr; // the script's standing NextCommand call
+    sd_bus_slot* shortcutSlot_ = nullptr;
+    std::map<std::string, Shortcut> shortcuts_;
     std::string scriptPath_;
     std::string kwinOwner_; // the unique name of the KWin we loaded the script into
     bool loaded_ = false;
@@ -685,7 +839,9 @@ int onWake(sd_event_source* source, int, std::uint32_t, void*) {
 int onCommandQueued(sd_event_source*, int fd, std::uint32_t, void* userdata) {
     std::uint64_t count = 0;
     [[maybe_unused]] auto n = ::read(fd, &count, sizeof count);
-    static_cast<KWinLoop*>(userdata)->deliver();
+    auto* loop = static_cast<KWinLoop*>(userdata);
+    loop->runTasks();
+    loop->deliver();
     return 0;
 }
 
@@ -825,6 +981,36 @@ std::optional<std::uint64_t> KWinLink::activateWindow(std::uint64_t id) {
     }
     std::lock_guard lock(mutex_);
     return done->active.empty() ? 0 : ids_.idFor(done->active);
+}
+
+bool KWinLink::onWorker(std::function<void(KWinLoop&)> task) {
+    if (!thread_.joinable() || commandFd_ < 0) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(commandFd_, &one, sizeof one);
+    return true;
+}
+
+std::optional<int> KWinLink::bindShortcut(const std::string& action, const std::string& text,
+                                          int qtKeys) {
+    auto answer = std::make_shared<std::promise<std::optional<int>>>();
+    auto future = answer->get_future();
+    if (!onWorker([answer, action, text, qtKeys](KWinLoop& loop) {
+            answer->set_value(loop.bindShortcut(action, text, qtKeys));
+        }) ||
+        future.wait_for(shortcutTimeout) != std::future_status::ready) {
+        return std::nullopt;
+    }
+    return future.get();
+}
+
+void KWinLink::unbindShortcut(const std::string& action) {
+    onWorker([action](KWinLoop& loop) { loop.unbindShortcut(action); });
 }
 
 bool KWinLink::warpPointer(int, int) {

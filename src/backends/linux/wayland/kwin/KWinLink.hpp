@@ -7,11 +7,14 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
 
 namespace orvane::linuxbackend {
+
+class KWinLoop;
 
 // KWin reached through Orvane's KWin script: the link loads the script over
 // org.kde.kwin.Scripting when KWin is (or comes back) on the session bus, takes the state the
@@ -30,6 +33,8 @@ public:
     // KWin waits for an answer.
     static constexpr std::uint64_t pollHoldMicroseconds = 20'000'000;
     static constexpr std::chrono::milliseconds commandTimeout{1000};
+    // The component Orvane's global shortcuts are listed under in KDE's settings.
+    static constexpr const char* shortcutComponent = "net.orvane.Orvane";
 
     // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
     // event.
@@ -48,6 +53,15 @@ public:
     bool watchInput(unsigned milliseconds) override;
     bool waitUntilSettled(std::chrono::milliseconds timeout) const override;
 
+    // Main thread: asks KWin's global shortcuts (kglobalaccel, inside KWin) for `qtKeys` (a Qt
+    // key code with its modifier bits) as Orvane's action `action`, shown as `text` in KDE's
+    // shortcut settings. The keys it gave (0: none, they are another's); nullopt when KWin did
+    // not answer, and then they are asked for once its shortcuts are there. Asked again each
+    // time KWin's shortcuts come back; a press is an acceleratorActivated event naming
+    // `action`.
+    std::optional<int> bindShortcut(const std::string& action, const std::string& text, int qtKeys);
+    void unbindShortcut(const std::string& action);
+
     // Any thread: whether KWin runs our script now, and why not when it does not.
     bool scriptLoaded() const;
     std::string problem() const;
@@ -56,6 +70,8 @@ private:
     friend class KWinLoop;
 
     void run();
+    // Runs `task` on the worker; false when there is no worker to run it.
+    bool onWorker(std::function<void(KWinLoop&)> task);
     void post(CompositorEvent event);
     void markSettled();
     std::shared_ptr<MainQueue> queue() const;
@@ -74,6 +90,7 @@ private:
     CompositorSnapshot snapshot_;
     KWinWindowIds ids_;
     std::deque<std::string> commands_;
+    std::deque<std::function<void(KWinLoop&)>> tasks_;
     std::map<std::uint64_t, KWinScriptDone> done_;
     std::uint64_t nextSerial_ = 1;
     unsigned inputInterval_ = 0;

@@ -1,0 +1,244 @@
+#!/usr/bin/python3
+# `orvane` on a headless KWin (scripts/kwin-desktop.sh), a recorded head turn as its camera:
+# focus goes left, right, left, right between a GTK window and a Qt program's window on the
+# left output and that Qt program's other window on the right one, as KWin itself reports it
+# to a script of the test's own. The pause chord, pressed as KDE's shortcut settings press
+# it, holds focus. Prints how long each switch took from its start in orvane to KWin's
+# activation, and what tracking cost orvane.
+#   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gnome"))
+from shell_bus import CLIENTS, bus, report, stop, wait_until  # noqa: E402
+from gi.repository import Gio, GLib  # noqa: E402
+
+FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
+HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen within them
+STOP_SECONDS = 15
+MEASURE_SECONDS = 10
+WATCH = ("net.orvane.TestFocus", "/net/orvane/TestFocus", "net.orvane.TestFocus")
+# Shift+Super+G as Qt numbers it, which names orvane's shortcut in kglobalaccel.
+PAUSE_ACTION = "hot-key-%d" % (0x47 | 0x02000000 | 0x10000000)
+
+failures = []
+
+
+class FocusWatch:
+    """Every window KWin activates (by caption), with the monotonic time KWin's call came, and
+    the captions of the windows KWin has."""
+
+    def __init__(self):
+        self.changes = []
+        self.listed = set()
+        info = Gio.DBusNodeInfo.new_for_xml(
+            f"<node><interface name='{WATCH[2]}'>"
+            "<method name='Focused'><arg type='s' direction='in'/></method>"
+            "<method name='Listed'><arg type='s' direction='in'/></method>"
+            "</interface></node>")
+
+        def called(_connection, _sender, _path, _interface, method, parameters, invocation):
+            if method == "Focused":
+                self.changes.append((time.monotonic(), parameters.unpack()[0]))
+            else:
+                self.listed = set(parameters.unpack()[0].split("\n"))
+            invocation.return_value(None)
+
+        bus.register_object(WATCH[1], info.interfaces[0], called, None, None)
+        owned = bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                              "org.freedesktop.DBus", "RequestName",
+                              GLib.Variant("(su)", (WATCH[0], 4)), None,
+                              Gio.DBusCallFlags.NONE, 10000, None).unpack()[0]
+        if owned != 1:
+            sys.exit(f"FAIL: cannot own {WATCH[0]}")
+        load_script("focus-watch", f"""
+function told(w) {{
+    callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Focused", w ? String(w.caption) : "");
+}}
+function list() {{
+    var l = typeof workspace.windowList === 'function' ? workspace.windowList()
+                                                       : workspace.clientList();
+    var captions = [];
+    for (var i = 0; i < l.length; ++i) {{ captions.push(String(l[i].caption)); }}
+    callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Listed", captions.join("\\n"));
+}}
+if (workspace.windowActivated) {{
+    workspace.windowActivated.connect(told);
+    workspace.windowAdded.connect(list);
+}} else {{
+    workspace.clientActivated.connect(told);
+    workspace.clientAdded.connect(list);
+}}
+list();
+""")
+
+    def since(self, index):
+        windows = []
+        for _, window in self.changes[index:]:
+            if not windows or windows[-1] != window:
+                windows.append(window)
+        return windows
+
+
+scripts = 0
+
+
+def load_script(name, text):
+    """Runs `text` in KWin as a script of the test's own (under /tmp, which KWin 6 sees)."""
+    global scripts
+    scripts += 1
+    path = os.path.join(os.environ["XDG_RUNTIME_DIR"], f"test-{name}-{scripts}.js")
+    with open(path, "w") as f:
+        f.write(text)
+    bus.call_sync("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
+                  GLib.Variant("(ss)", (path, f"orvane-test-{name}-{scripts}")), None,
+                  Gio.DBusCallFlags.NONE, 10000, None)
+    bus.call_sync("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start", None, None,
+                  Gio.DBusCallFlags.NONE, 10000, None)
+
+
+def place(places):
+    """Moves the windows named by caption (a client may not place itself on Wayland)."""
+    moves = "".join(
+        f"if (w.caption === '{caption}') {{ var g = w.frameGeometry; w.frameGeometry = "
+        f"{{x: {x}, y: {y}, width: g.width, height: g.height}}; }}\n"
+        for caption, (x, y) in places.items())
+    load_script("place", "var list = typeof workspace.windowList === 'function' ? "
+                "workspace.windowList() : workspace.clientList();\n"
+                f"for (var i = 0; i < list.length; ++i) {{ var w = list[i];\n{moves}}}\n")
+
+
+def press_pause_shortcut():
+    """Presses orvane's pause shortcut through kglobalaccel, as KDE's settings do."""
+    path = bus.call_sync("org.kde.kglobalaccel", "/kglobalaccel", "org.kde.KGlobalAccel",
+                         "getComponent", GLib.Variant("(s)", ("net.orvane.Orvane",)),
+                         GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 10000,
+                         None).unpack()[0]
+    bus.call_sync("org.kde.kglobalaccel", path, "org.kde.kglobalaccel.Component",
+                  "invokeShortcut", GLib.Variant("(s)", (PAUSE_ACTION,)), None,
+                  Gio.DBusCallFlags.NONE, 10000, None)
+
+
+def alternated(windows, left, right):
+    """Focus went to a window of `left`, then of `right`, and so again (others ignored)."""
+    seen = []
+    for window in windows:
+        side = "L" if window in left else "R" if window in right else None
+        if side and (not seen or seen[-1] != side):
+            seen.append(side)
+    return "LRLR" in "".join(seen)
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_share(pid, seconds):
+    before, started = cpu_seconds(pid), time.monotonic()
+    wait_until(lambda: False, seconds)
+    return (cpu_seconds(pid) - before) / (time.monotonic() - started)
+
+
+def main():
+    orvane, make_clip, calibrate = sys.argv[1:4]
+    home = os.environ["HOME"]
+    version = os.environ.get("ORVANE_COMPOSITOR_VERSION", "?")
+    clip = os.path.join(home, "head-turn.avi")
+    subprocess.run([make_clip, clip, "60", "15"], check=True)
+    subprocess.run([calibrate], check=True)
+
+    watch = FocusWatch()
+    clients = [
+        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"),
+                          "kwin-gtk", "0", "0"], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL),
+        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "qt-two-windows.py"),
+                          "kwin-qt", "0", "0", "0"], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)]
+    left, right = {"kwin-gtk", "kwin-qt-left"}, {"kwin-qt-right"}
+    if not wait_until(lambda: left | right <= watch.listed, 20):
+        sys.exit(f"FAIL: the windows did not appear: {watch.listed}")
+    place({"kwin-gtk": (200, 200), "kwin-qt-left": (800, 400), "kwin-qt-right": (2300, 200)})
+
+    log_path = os.path.join(home, "orvane.log")
+    log = open(log_path, "w")
+    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
+                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def log_text():
+        with open(log_path, errors="replace") as f:
+            return f.read()
+
+    # --- Focus follows the head -----------------------------------------------------------------
+    started, mark = time.monotonic(), len(watch.changes)
+    if wait_until(lambda: alternated(watch.since(mark), left, right)
+                  or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
+            alternated(watch.since(mark), left, right):
+        print(f"KWin {version}, GTK and Qt: focus went left, right, left, right in "
+              f"{time.monotonic() - started:.0f} s")
+    else:
+        failures.append("focus did not go left, right, left, right; it went to: "
+                        f"{watch.since(mark)}")
+
+    # From each switch's start in orvane to KWin's next activation within a second, both on
+    # the monotonic clock.
+    starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
+                                           log_text())]
+    focused_at = [t for t, window in watch.changes[mark:] if window in left | right]
+    times = []
+    for start in starts:
+        after = [t for t in focused_at if 0 <= t - start < 1]
+        if after:
+            times.append((after[0] - start) * 1000)
+    if times:
+        print(f"KWin {version}: start of switch to KWin's activation, median "
+              f"{statistics.median(times):.1f} ms, max {max(times):.1f} ms, {len(times)} switches")
+    else:
+        failures.append(f"no switch was timed: starts {starts}, activations {focused_at}")
+    if process.poll() is None:
+        print(f"KWin {version}: while tracking, orvane used "
+              f"{cpu_share(process.pid, MEASURE_SECONDS):.1%} of a core")
+
+    # --- The pause shortcut holds focus, pressed again it lets go -------------------------------
+    logged = len(log_text())
+    press_pause_shortcut()
+    if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
+        failures.append('orvane did not say "paused" for its KDE shortcut')
+    mark = len(watch.changes)
+    wait_until(lambda: False, HOLD_SECONDS)
+    moved = [w for w in watch.since(mark) if w in left | right]
+    if moved:
+        failures.append(f"focus moved to {moved} while paused")
+    else:
+        print(f"KWin {version}: the pause shortcut held focus for {HOLD_SECONDS} s")
+    press_pause_shortcut()
+    mark = len(watch.changes)
+    if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
+                      HOLD_SECONDS * 2):
+        failures.append("focus did not move again once the pause shortcut was pressed again")
+
+    # --- Stop ------------------------------------------------------------------------------------
+    stop(process, STOP_SECONDS, failures)
+    for child in clients:
+        child.terminate()
+    text = log_text()
+    if "Orvane stopped" not in text:
+        failures.append('"Orvane stopped" was not logged')
+
+    # --- --diagnose names KWin, the script and the guards it cannot give ------------------------
+    diagnosis = subprocess.run([orvane, "--diagnose"], capture_output=True, text=True,
+                               timeout=60).stdout
+    for wanted in ("KWin", "KWin script", "REDUCED"):
+        if wanted not in diagnosis:
+            failures.append(f"--diagnose did not say {wanted!r}:\n{diagnosis}")
+    return report(text, failures)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
