@@ -11,14 +11,15 @@
 # maximum.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import os
-import re
-import statistics
 import subprocess
 import sys
 import time
 
 from shell_bus import (BRIDGE, CLIENTS, INDICATOR, TEST_SHELL, Gio, GLib, bridge_property, bus,
                        call, menu_labels, report, stop, wait_until)
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from focus_checks import alternated, cpu_share, describe_times, switch_times  # noqa: E402
 
 DISPLAY_CONFIG = ("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
                   "org.gnome.Mutter.DisplayConfig")
@@ -113,15 +114,6 @@ class FocusWatch:
         return windows
 
 
-def alternated(windows, left, right):
-    """Focus went to a window of `left`, then of `right`, and so again (others ignored)."""
-    seen = []
-    for window in windows:
-        side = "L" if window in left else "R" if window in right else None
-        if side and (not seen or seen[-1] != side):
-            seen.append(side)
-    return "LRLR" in "".join(seen)
-
 
 def start_window(command, title, x, y, **environment):
     process = subprocess.Popen(command, env=dict(os.environ, **environment),
@@ -152,22 +144,6 @@ def place_window(title, x, y):
     if not wait_until(placed, 10):
         sys.exit(f"FAIL: the window {title} could not be moved to {x},{y}")
     return found["id"]
-
-
-def cpu_seconds(pid):
-    """User and system time of the process so far."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def cpu_share(pids, seconds):
-    """The share of one core each process used over the next `seconds`, the loop running."""
-    before = [cpu_seconds(pid) for pid in pids]
-    started = time.monotonic()
-    wait_until(lambda: False, seconds)
-    elapsed = time.monotonic() - started
-    return [(cpu_seconds(pid) - b) / elapsed for pid, b in zip(pids, before)]
 
 
 def calibration_samples():
@@ -220,20 +196,13 @@ def main():
         failures.append("focus did not go left, right, left, right; it went to: "
                         f"{watch.since(0)} (left {left}, right {right})")
 
-    # From each switch's start in orvane to the shell's next focus change within a second, as
-    # the shell's own clock (CLOCK_MONOTONIC, as orvane's) saw it.
-    starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
-                                           log_text())]
-    focused_at = [t / 1e6 for t, window in call(TEST_SHELL, "FocusChanges", reply="(a(tt))")[0]
-                  if window in left | right]
-    times = []
-    for start in starts:
-        after = [t for t in focused_at if 0 <= t - start < 1]
-        if after:
-            times.append((after[0] - start) * 1000)
+    # From each switch's start in orvane to the shell's next focus change, as the shell's own
+    # clock (CLOCK_MONOTONIC, as orvane's) saw it.
+    times = switch_times(log_text(), [
+        t / 1e6 for t, window in call(TEST_SHELL, "FocusChanges", reply="(a(tt))")[0]
+        if window in left | right])
     if times:
-        print(f"GNOME: start of switch to window focused, median {statistics.median(times):.1f}"
-              f" ms, max {max(times):.1f} ms, {len(times)} switches")
+        print(f"GNOME: start of switch to window focused, {describe_times(times)}")
     orvane_busy, shell_busy = cpu_share([process.pid, shell], MEASURE_SECONDS)
     print(f"GNOME: while tracking, orvane used {orvane_busy:.1%} of a core, the shell "
           f"{shell_busy:.1%} ({shell_idle:.1%} before orvane started)")

@@ -7,14 +7,14 @@
 # activation, and what tracking cost orvane.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import os
-import re
-import statistics
 import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gnome"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, bus, report, stop, wait_until  # noqa: E402
+from focus_checks import alternated, cpu_share, describe_times, switch_times  # noqa: E402
 from gi.repository import Gio, GLib  # noqa: E402
 
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
@@ -123,27 +123,6 @@ def press_pause_shortcut():
                   Gio.DBusCallFlags.NONE, 10000, None)
 
 
-def alternated(windows, left, right):
-    """Focus went to a window of `left`, then of `right`, and so again (others ignored)."""
-    seen = []
-    for window in windows:
-        side = "L" if window in left else "R" if window in right else None
-        if side and (not seen or seen[-1] != side):
-            seen.append(side)
-    return "LRLR" in "".join(seen)
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def cpu_share(pid, seconds):
-    before, started = cpu_seconds(pid), time.monotonic()
-    wait_until(lambda: False, seconds)
-    return (cpu_seconds(pid) - before) / (time.monotonic() - started)
-
 
 def main():
     orvane, make_clip, calibrate = sys.argv[1:4]
@@ -186,24 +165,16 @@ def main():
         failures.append("focus did not go left, right, left, right; it went to: "
                         f"{watch.since(mark)}")
 
-    # From each switch's start in orvane to KWin's next activation within a second, both on
-    # the monotonic clock.
-    starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
-                                           log_text())]
-    focused_at = [t for t, window in watch.changes[mark:] if window in left | right]
-    times = []
-    for start in starts:
-        after = [t for t in focused_at if 0 <= t - start < 1]
-        if after:
-            times.append((after[0] - start) * 1000)
+    # From each switch's start in orvane to KWin's next activation, both on the monotonic clock.
+    times = switch_times(log_text(),
+                         [t for t, window in watch.changes[mark:] if window in left | right])
     if times:
-        print(f"KWin {version}: start of switch to KWin's activation, median "
-              f"{statistics.median(times):.1f} ms, max {max(times):.1f} ms, {len(times)} switches")
+        print(f"KWin {version}: start of switch to KWin's activation, {describe_times(times)}")
     else:
-        failures.append(f"no switch was timed: starts {starts}, activations {focused_at}")
+        failures.append(f"no switch was timed; activations {watch.changes[mark:]}")
     if process.poll() is None:
         print(f"KWin {version}: while tracking, orvane used "
-              f"{cpu_share(process.pid, MEASURE_SECONDS):.1%} of a core")
+              f"{cpu_share([process.pid], MEASURE_SECONDS)[0]:.1%} of a core")
 
     # --- The pause shortcut holds focus, pressed again it lets go -------------------------------
     logged = len(log_text())

@@ -10,15 +10,16 @@ import json
 import os
 import re
 import socket
-import statistics
 import struct
 import subprocess
 import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gnome"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, report, stop, wait_until  # noqa: E402
+from focus_checks import alternated, cpu_share, describe_times, switch_times  # noqa: E402
 
 SUBSCRIBE, GET_TREE, WINDOW_EVENT = 2, 4, 0x80000003
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
@@ -101,27 +102,6 @@ def views():
     return found
 
 
-def alternated(windows, left, right):
-    """Focus went to a window of `left`, then of `right`, and so again (others ignored)."""
-    seen = []
-    for window in windows:
-        side = "L" if window in left else "R" if window in right else None
-        if side and (not seen or seen[-1] != side):
-            seen.append(side)
-    return "LRLR" in "".join(seen)
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def cpu_share(pid, seconds):
-    before, started = cpu_seconds(pid), time.monotonic()
-    wait_until(lambda: False, seconds)
-    return (cpu_seconds(pid) - before) / (time.monotonic() - started)
-
 
 def main():
     orvane, make_clip, calibrate = sys.argv[1:4]
@@ -168,24 +148,16 @@ def main():
         failures.append("focus did not go left, right, left, right; it went to: "
                         f"{watch.since(0)} (left {left}, right {right})")
 
-    # From each switch's start in orvane to sway's next focus event within a second, both on
-    # the monotonic clock.
-    starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s",
-                                           log_text())]
-    focused_at = [t for t, window in watch.changes if window in left | right]
-    times = []
-    for start in starts:
-        after = [t for t in focused_at if 0 <= t - start < 1]
-        if after:
-            times.append((after[0] - start) * 1000)
+    # From each switch's start in orvane to sway's next focus event, both on the monotonic
+    # clock.
+    times = switch_times(log_text(), [t for t, window in watch.changes if window in left | right])
     if times:
-        print(f"sway {version}: start of switch to sway's focus event, median "
-              f"{statistics.median(times):.1f} ms, max {max(times):.1f} ms, {len(times)} switches")
+        print(f"sway {version}: start of switch to sway's focus event, {describe_times(times)}")
     else:
-        failures.append(f"no switch was timed: starts {starts}, focus events {focused_at}")
+        failures.append(f"no switch was timed; focus events {watch.changes}")
     if process.poll() is None:
         print(f"sway {version}: while tracking, orvane used "
-              f"{cpu_share(process.pid, MEASURE_SECONDS):.1%} of a core")
+              f"{cpu_share([process.pid], MEASURE_SECONDS)[0]:.1%} of a core")
 
     # --- The pause chord holds focus, pressed again it lets go ----------------------------------
     logged = len(log_text())
@@ -206,7 +178,6 @@ def main():
         failures.append("focus did not move again once the pause chord was pressed again")
 
     # --- Typing holds focus: sway's idle timer tells orvane that there was input ---------------
-    logged = len(log_text())
     typed_until = time.monotonic() + HOLD_SECONDS + TYPING_LEAD_SECONDS
     mark = None
     while time.monotonic() < typed_until:
@@ -216,10 +187,11 @@ def main():
         if mark is None and time.monotonic() > typed_until - HOLD_SECONDS:
             mark = len(watch.changes)
     moved = [w for w in watch.since(mark) if w in left | right]
+    statuses = re.findall(r"status: (.*)\n", log_text())
     if moved:
         failures.append(f"focus moved to {moved} while typing")
-    elif "status: waiting: typing\n" not in log_text()[logged:]:
-        failures.append('orvane did not say "waiting: typing" while keys were typed')
+    elif not statuses or statuses[-1] != "waiting: typing":
+        failures.append(f'orvane did not say "waiting: typing" while keys were typed: {statuses}')
     else:
         print(f"sway {version}: typing held focus for {HOLD_SECONDS} s")
 

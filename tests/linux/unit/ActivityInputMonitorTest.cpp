@@ -1,5 +1,6 @@
 #include "backends/linux/wayland/ActivityInputMonitor.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/PostedKeys.hpp"
 #include "backends/sim/ManualMainQueue.hpp"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,24 @@ TEST_F(ActivityInputMonitorTest, OurPostedKeysAreNotTheUsers) {
     posting = false;
     queue_->advance(ActivityInputMonitor::tickSeconds);
     EXPECT_EQ(seen_, oneKey);
+}
+
+// Our warp resets the idle timer as a key does, but is no key of ours: the GNOME shell's exact
+// modifier state must not be ignored after one.
+TEST(PostedKeys, KeysAndWarpsAreOursForAMoment) {
+    auto now = PostedKeys::Clock::time_point{} + std::chrono::hours(1);
+    PostedKeys posted([&now] { return now; });
+    EXPECT_FALSE(posted.isRecentInput());
+    posted.warped();
+    EXPECT_FALSE(posted.isRecent());
+    EXPECT_TRUE(posted.isRecentInput());
+    now += PostedKeys::window + std::chrono::milliseconds(1);
+    EXPECT_FALSE(posted.isRecentInput());
+    posted.posted();
+    EXPECT_TRUE(posted.isRecent());
+    EXPECT_TRUE(posted.isRecentInput());
+    now -= std::chrono::seconds(1); // a clock gone back proves nothing
+    EXPECT_FALSE(posted.isRecent());
 }
 
 } // namespace

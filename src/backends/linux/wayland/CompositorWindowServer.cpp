@@ -129,6 +129,10 @@ void CompositorWindowServer::warpPointer(plinth::Point point) {
     const auto stage = X11Displays::rootFromGlobal(point, *primary);
     const int x = static_cast<int>(std::lround(stage.x));
     const int y = static_cast<int>(std::lround(stage.y));
+    // The compositor's idle timer takes our warp for input, as it does our keys.
+    if (posted_) {
+        posted_->warped();
+    }
     link_->warpPointer(x, y);
 }
 

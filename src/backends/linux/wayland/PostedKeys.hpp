@@ -7,9 +7,9 @@
 
 namespace orvane::linuxbackend {
 
-// When this process last posted a key through the shell. The shell reports keyboard activity
-// only as its idle time, which our own keys reset like the user's: activity that soon after a
-// posted key is taken for ours. Any thread.
+// When this process last posted a key or moved the pointer through the compositor. The
+// compositor reports activity only as its idle time, which our own input resets like the
+// user's: activity that soon after is taken for ours. Any thread.
 class PostedKeys {
 public:
     using Clock = std::chrono::steady_clock;
@@ -20,12 +20,19 @@ public:
     explicit PostedKeys(std::function<Clock::time_point()> now = &Clock::now)
         : now_(std::move(now)) {}
 
-    // Called before each key event is posted.
+    // Called before each key event is posted, and before the pointer is warped.
     void posted() { last_.store(now_().time_since_epoch().count()); }
+    void warped() { lastWarp_.store(now_().time_since_epoch().count()); }
 
     // Whether keyboard activity seen now may be a key we posted.
-    bool isRecent() const {
-        const auto last = last_.load();
+    bool isRecent() const { return recent(last_.load()); }
+    // Whether activity of any device seen now may be ours (a key, or the pointer warped).
+    bool isRecentInput() const { return isRecent() || recent(lastWarp_.load()); }
+
+private:
+    static constexpr Clock::rep never = std::numeric_limits<Clock::rep>::min();
+
+    bool recent(Clock::rep last) const {
         if (last == never) {
             return false;
         }
@@ -33,10 +40,9 @@ public:
         return since >= Clock::duration::zero() && since <= window;
     }
 
-private:
-    static constexpr Clock::rep never = std::numeric_limits<Clock::rep>::min();
     std::function<Clock::time_point()> now_;
     std::atomic<Clock::rep> last_{never};
+    std::atomic<Clock::rep> lastWarp_{never};
 };
 
 } // namespace orvane::linuxbackend

@@ -2,12 +2,14 @@
 
 #include "backends/linux/wayland/ActivityInputMonitor.hpp"
 #include "backends/linux/wayland/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/PostedKeys.hpp"
 #include "backends/linux/wayland/WaylandActivity.hpp"
 #include "backends/linux/wayland/WaylandClient.hpp"
 
 namespace orvane::linuxbackend {
 
 WaylandClientServices WaylandClientServices::open(const std::shared_ptr<CompositorLink>& link,
+                                                  std::shared_ptr<const PostedKeys> posted,
                                                   std::shared_ptr<MainQueue> mainQueue,
                                                   std::shared_ptr<Clock> clock,
                                                   bool pointerFromLink) {
@@ -21,8 +23,15 @@ WaylandClientServices WaylandClientServices::open(const std::shared_ptr<Composit
     services.client = std::make_shared<WaylandClient>(mainQueue);
     services.activity = std::make_shared<WaylandActivity>(
         services.client, WaylandActivity::defaultTimeoutMilliseconds, mainQueue);
+    std::function<bool()> ours;
+    if (posted) {
+        ours = [posted] {
+            return posted->isRecentInput();
+        };
+    }
     services.inputMonitor = std::make_shared<ActivityInputMonitor>(
-        services.activity, link, nullptr, std::move(mainQueue), std::move(clock), pointerFromLink);
+        services.activity, link, std::move(ours), std::move(mainQueue), std::move(clock),
+        pointerFromLink);
     services.gazeDot = std::make_shared<LayerShellGazeDot>(services.client);
     return services;
 }

@@ -9,6 +9,7 @@ namespace orvane::linuxbackend {
 class ActivityInputMonitor;
 class CompositorLink;
 class LayerShellGazeDot;
+class PostedKeys;
 class WaylandActivity;
 class WaylandClient;
 
@@ -21,9 +22,11 @@ struct WaylandClientServices {
     std::shared_ptr<ActivityInputMonitor> inputMonitor;
     std::shared_ptr<LayerShellGazeDot> gazeDot;
 
-    // `link` gives the focused window, and the pointer where `pointerFromLink`. The queue and
-    // clock null: the installed platform's.
+    // `link` gives the focused window, and the pointer where `pointerFromLink`; activity just
+    // after input of ours (`posted`, may be null) is not the user's. The queue and clock null:
+    // the installed platform's.
     static WaylandClientServices open(const std::shared_ptr<CompositorLink>& link,
+                                      std::shared_ptr<const PostedKeys> posted,
                                       std::shared_ptr<MainQueue> mainQueue,
                                       std::shared_ptr<Clock> clock, bool pointerFromLink);
 

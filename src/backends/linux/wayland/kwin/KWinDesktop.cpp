@@ -56,7 +56,8 @@ std::shared_ptr<KWinDesktop> KWinDesktop::open(Options options) {
         std::make_shared<CompositorSecureInput>(link, desktop->services_.focusWatch);
     desktop->hotKeys_ = std::make_shared<KWinHotKeys>(link);
     // The script tells the cursor; the idle timer that there was input.
-    desktop->client_ = WaylandClientServices::open(link, options.mainQueue, options.clock, true);
+    desktop->client_ = WaylandClientServices::open(link, desktop->services_.posted,
+                                                   options.mainQueue, options.clock, true);
     desktop->bridge_ = std::make_shared<KWinDesktopBridge>(link);
     return desktop;
 }

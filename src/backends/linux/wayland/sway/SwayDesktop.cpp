@@ -26,7 +26,8 @@ std::shared_ptr<SwayDesktop> SwayDesktop::open(Options options) {
         std::make_shared<CompositorSecureInput>(link, desktop->services_.focusWatch);
     desktop->hotKeys_ = std::make_shared<SwayHotKeys>(link);
     // sway's IPC tells nothing of input: the idle timer tells that there was some.
-    desktop->client_ = WaylandClientServices::open(link, options.mainQueue, options.clock, false);
+    desktop->client_ = WaylandClientServices::open(link, desktop->services_.posted,
+                                                   options.mainQueue, options.clock, false);
     desktop->bridge_ = std::make_shared<SwayDesktopBridge>(link);
     return desktop;
 }
