@@ -3,7 +3,7 @@
 # focus goes left, right, left, right between a GTK window and a Qt program's window on the
 # left output and that Qt program's other window on the right one, as KWin itself reports it
 # to a script of the test's own. The pause chord, pressed as KDE's shortcut settings press
-# it, holds focus. Prints how long each switch took from its start in orvane to KWin's
+# it, and KWin's overview hold focus. Prints how long each switch took from its start in orvane to KWin's
 # activation, and what tracking cost orvane.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import os
@@ -112,16 +112,19 @@ def place(places):
                 f"for (var i = 0; i < list.length; ++i) {{ var w = list[i];\n{moves}}}\n")
 
 
-def press_pause_shortcut():
-    """Presses orvane's pause shortcut through kglobalaccel, as KDE's settings do."""
+def invoke_shortcut(component, action):
+    """Presses a global shortcut through kglobalaccel, as KDE's settings do."""
     path = bus.call_sync("org.kde.kglobalaccel", "/kglobalaccel", "org.kde.KGlobalAccel",
-                         "getComponent", GLib.Variant("(s)", ("net.orvane.Orvane",)),
+                         "getComponent", GLib.Variant("(s)", (component,)),
                          GLib.VariantType("(o)"), Gio.DBusCallFlags.NONE, 10000,
                          None).unpack()[0]
     bus.call_sync("org.kde.kglobalaccel", path, "org.kde.kglobalaccel.Component",
-                  "invokeShortcut", GLib.Variant("(s)", (PAUSE_ACTION,)), None,
+                  "invokeShortcut", GLib.Variant("(s)", (action,)), None,
                   Gio.DBusCallFlags.NONE, 10000, None)
 
+
+def press_pause_shortcut():
+    invoke_shortcut("net.orvane.Orvane", PAUSE_ACTION)
 
 
 def main():
@@ -193,6 +196,30 @@ def main():
     if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
                       HOLD_SECONDS * 2):
         failures.append("focus did not move again once the pause shortcut was pressed again")
+
+    # --- KWin's overview holds focus (where this KWin renders it) ---------------------------------
+    loaded = bus.call_sync("org.kde.KWin", "/Effects", "org.freedesktop.DBus.Properties", "Get",
+                           GLib.Variant("(ss)", ("org.kde.kwin.Effects", "loadedEffects")),
+                           GLib.VariantType("(v)"), Gio.DBusCallFlags.NONE, 10000,
+                           None).unpack()[0]
+    if "overview" not in loaded:
+        # KWin 6 renders its overview with OpenGL only; a virtual KWin without it has none.
+        print(f"KWin {version}: no overview effect loaded ({loaded}): its hold not checked")
+    else:
+        logged = len(log_text())
+        invoke_shortcut("kwin", "Overview")
+        if not wait_until(lambda: "status: waiting: desktop overview\n" in log_text()[logged:],
+                          10):
+            failures.append('orvane did not say "waiting: desktop overview" under the overview')
+        else:
+            mark = len(watch.changes)
+            wait_until(lambda: False, HOLD_SECONDS)
+            moved = [w for w in watch.since(mark) if w in left | right]
+            if moved:
+                failures.append(f"focus moved to {moved} under the overview")
+            else:
+                print(f"KWin {version}: the overview held focus for {HOLD_SECONDS} s")
+        invoke_shortcut("kwin", "Overview")
 
     # --- Stop ------------------------------------------------------------------------------------
     stop(process, STOP_SECONDS, failures)
