@@ -122,6 +122,11 @@ done
 [[ -n "$display" ]] || fail "sway made no Wayland socket in $XDG_RUNTIME_DIR"
 export WAYLAND_DISPLAY="$display"
 kill -0 "$sway_pid" 2>/dev/null || fail "sway ended"
+# A headless sway's seat has no keyboard, and without one no window ever has keyboard focus
+# (nor tells the accessibility bus what has): an idle virtual keyboard stands in for the one a
+# real session has, for as long as the session.
+"${desktop_user[@]}" wtype -s 86400000 &
+started_pids+=($!)
 
 export ORVANE_TEST_DESKTOP=1
 "${desktop_user[@]}" "$@"

@@ -14,7 +14,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, bus, report, stop, wait_until  # noqa: E402
-from focus_checks import alternated, cpu_share, describe_times, switch_times  # noqa: E402
+from focus_checks import (alternated, cpu_share, describe_times, moves_during,  # noqa: E402
+                          switch_times)
 from gi.repository import Gio, GLib  # noqa: E402
 
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
@@ -220,6 +221,22 @@ def main():
             else:
                 print(f"KWin {version}: the overview held focus for {HOLD_SECONDS} s")
         invoke_shortcut("kwin", "Overview")
+
+    # --- A focused password entry holds focus -------------------------------------------------
+    logged = len(log_text())
+    form = subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk3-password-form.py"),
+                             "kwin-password", "password"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 20):
+        failures.append('orvane did not say "waiting: secure input" for a password entry')
+    else:
+        moved = moves_during(watch, left | right, HOLD_SECONDS)
+        if moved:
+            failures.append(f"focus moved to {moved} from a password entry")
+        else:
+            print(f"KWin {version}: a GTK password entry held focus for {HOLD_SECONDS} s")
+    form.terminate()
+    form.wait()
 
     # --- Stop ------------------------------------------------------------------------------------
     stop(process, STOP_SECONDS, failures)

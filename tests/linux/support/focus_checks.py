@@ -49,3 +49,11 @@ def cpu_share(pids, seconds):
     wait_until(lambda: False, seconds)
     elapsed = time.monotonic() - started
     return [(cpu_seconds(pid) - b) / elapsed for pid, b in zip(pids, before)]
+
+
+def moves_during(watch, windows, seconds):
+    """The windows of `windows` focus went to over the next `seconds` (the loop running), as
+    `watch.since` lists them."""
+    mark = len(watch.changes)
+    wait_until(lambda: False, seconds)
+    return [w for w in watch.since(mark) if w in windows]
