@@ -34,7 +34,7 @@ static void initialiseTrayIcons() {
 namespace orvane::ui {
 namespace {
 
-constexpr std::uint64_t pauseChord = ModifierFlag::shift | ModifierFlag::command;
+constexpr std::uint64_t pauseChord = PauseHotKey::modifiers;
 
 // Menus read '&' as a mnemonic marker: a display or reason with one must show it as it is.
 QString menuText(const std::string& text) {
@@ -438,13 +438,14 @@ void MenuBarController::registerHotKey() {
         return;
     }
     QPointer<MenuBarController> self(this);
-    hotKey_ = services.hotKeys->registerHotKey(KeyCode::g, pauseChord, [self] {
+    hotKey_ = services.hotKeys->registerHotKey(PauseHotKey::keyCode, pauseChord, [self] {
         if (self) {
             self->togglePause();
         }
     });
     if (!hotKey_) {
-        Log::error("the pause hot key " + services.hotKeys->describe(KeyCode::g, pauseChord) +
+        Log::error("the pause hot key " +
+                   services.hotKeys->describe(PauseHotKey::keyCode, pauseChord) +
                    " could not be registered (another application may use it): pause and "
                    "resume from the tray menu");
     }

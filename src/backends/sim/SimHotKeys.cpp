@@ -62,4 +62,8 @@ bool SimHotKeys::isRegistered(std::uint16_t keyCode, std::uint64_t modifiers) co
     return false;
 }
 
+std::string SimHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const {
+    return taken_.contains({keyCode, modifiers}) ? "another application" : std::string();
+}
+
 } // namespace orvane::sim

@@ -21,6 +21,8 @@ public:
     void unregisterHotKey(HotKeyToken token) override;
     // "Shift+Super+G", as on the Linux desktop.
     std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    // "another application" once one holds the chord.
+    std::string takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const override;
 
     // The user presses the chord; false when no registration matches.
     bool press(std::uint16_t keyCode, std::uint64_t modifiers);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "orvane/platform/WindowServer.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -24,6 +26,16 @@ public:
 
     // How the platform writes a chord for people ("⇧⌘G", "Shift+Super+G").
     virtual std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const = 0;
+
+    // Who has the chord already, as people name it, where the desktop tells (for
+    // --diagnose); empty when nobody does or the desktop cannot say.
+    virtual std::string takenBy(std::uint16_t, std::uint64_t) const { return {}; }
 };
+
+// The chord that pauses and resumes Orvane from anywhere: Shift+Command+G (Shift+Super+G).
+namespace PauseHotKey {
+inline constexpr std::uint16_t keyCode = KeyCode::g;
+inline constexpr std::uint64_t modifiers = ModifierFlag::shift | ModifierFlag::command;
+} // namespace PauseHotKey
 
 } // namespace orvane

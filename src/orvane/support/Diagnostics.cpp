@@ -5,6 +5,7 @@
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/guards/SystemGuards.hpp"
+#include "orvane/platform/HotKeys.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/DesktopBridgeText.hpp"
 #include "orvane/support/Prefs.hpp"
@@ -202,6 +203,16 @@ void run(std::ostream& out) {
         if (const auto reduced = monitor->reducedGuards(); !reduced.empty()) {
             print(out, "guards:        REDUCED");
             print(out, "  " + reduced);
+        }
+    }
+    // Where the chord is the desktop's to give (its shortcuts, its config), and wherever it is
+    // another program's.
+    if (const auto& hotKeys = platform().hotKeys) {
+        const auto taken = hotKeys->takenBy(PauseHotKey::keyCode, PauseHotKey::modifiers);
+        if (platform().desktopBridge || !taken.empty()) {
+            print(out, "pause hot key: " +
+                           hotKeys->describe(PauseHotKey::keyCode, PauseHotKey::modifiers) +
+                           (taken.empty() ? std::string() : "  TAKEN by " + taken));
         }
     }
     print(out, std::string(unsupported.empty() && !platform().desktopBridge ? "\n" : "") +

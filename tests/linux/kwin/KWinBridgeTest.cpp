@@ -4,6 +4,9 @@
 // and removes it when it ends.
 #include "unit/SessionBusTestSupport.hpp"
 
+#include "backends/linux/wayland/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/WaylandActivity.hpp"
+#include "backends/linux/wayland/WaylandClient.hpp"
 #include "backends/linux/wayland/kwin/KWinHotKeys.hpp"
 #include "backends/linux/wayland/kwin/KWinLink.hpp"
 #include "orvane/platform/WindowServer.hpp"
@@ -149,6 +152,40 @@ protected:
     sd_bus* bus_ = nullptr;
 };
 
+// Orvane's own Wayland connection to KWin: the idle timer the guards hear input by, and the gaze
+// dot as a layer surface on the output under its point (KWin has no screen copy for clients
+// to look at it with: what KWin told of the surface is checked).
+TEST_F(KWinBridge, GivesActivityAndTheGazeDotAsALayerSurface) {
+    auto client = std::make_shared<WaylandClient>(queue_);
+    ASSERT_TRUE(until([&] { return client->state().outputs.size() == 2; }));
+    WaylandActivity activity(client, WaylandActivity::defaultTimeoutMilliseconds, queue_);
+    ASSERT_TRUE(until([&] { return activity.available(); })) << "no idle timer on KWin";
+    EXPECT_EQ(activity.protocol(), "ext-idle-notify-v1");
+
+    LayerShellGazeDot dot(client);
+    std::string right;
+    for (const auto& output : client->state().outputs) {
+        if (output.logical.x == 1920) {
+            right = output.name;
+        }
+    }
+    ASSERT_FALSE(right.empty());
+    dot.show({2320, 300}, 40);
+    ASSERT_TRUE(until([&] {
+        const auto state = dot.surfaceState();
+        return state.mapped && state.outputName == right;
+    })) << dot.surfaceState().outputName;
+    EXPECT_EQ(dot.surfaceState().placement.left, 380);
+    EXPECT_EQ(dot.surfaceState().placement.top, 280);
+    dot.show({500, 500}, 40);
+    ASSERT_TRUE(until([&] {
+        const auto state = dot.surfaceState();
+        return state.mapped && !state.outputName.empty() && state.outputName != right;
+    }));
+    dot.hide();
+    EXPECT_TRUE(until([&] { return !dot.surfaceState().mapped; }));
+}
+
 TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     const std::string clients = ORVANE_TEST_CLIENTS;
     Child gtk{spawn({"/usr/bin/python3", clients + "/gtk-window-at.py", "kwin-gtk", "0", "0"})};
@@ -223,6 +260,9 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     ASSERT_TRUE(hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++pressed; }));
     EXPECT_FALSE(hotKeys->registerHotKey(KeyCode::g, chord, [] {}));         // registered already
     EXPECT_FALSE(hotKeys->registerHotKey(tab, ModifierFlag::option, [] {})); // KWin's window switch
+    EXPECT_NE(hotKeys->takenBy(tab, ModifierFlag::option).find("KWin: "), std::string::npos)
+        << hotKeys->takenBy(tab, ModifierFlag::option);
+    EXPECT_EQ(hotKeys->takenBy(KeyCode::g, chord), ""); // ours is nobody else's
     const std::string action =
         "hot-key-" + std::to_string(KWinHotKeys::qtKeys(KeyCode::g, chord).value_or(0));
     ASSERT_TRUE(invokeShortcut(bus_, action));

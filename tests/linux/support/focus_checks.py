@@ -20,11 +20,12 @@ def alternated(windows, left, right):
 
 def switch_times(log, focused_at):
     """From each switch's start in orvane's log to the desktop's next focus change within a
-    second (both on the monotonic clock), in milliseconds."""
+    second and before the next switch began (both on the monotonic clock), in milliseconds. A
+    switch to the window focused already changes nothing, and is not timed."""
     starts = [float(m) for m in re.findall(r"focus switch to .* started at ([0-9.]+) s", log)]
     times = []
-    for start in starts:
-        after = [t for t in focused_at if 0 <= t - start < 1]
+    for start, following in zip(starts, starts[1:] + [float("inf")]):
+        after = [t for t in focused_at if start <= t < min(start + 1, following)]
         if after:
             times.append((after[0] - start) * 1000)
     return times

@@ -219,6 +219,13 @@ def main():
     text = log_text()
     if "Orvane stopped" not in text:
         failures.append('"Orvane stopped" was not logged')
+
+    # --- --diagnose names sway and the guards its idle timer cannot give -----------------------
+    diagnosis = subprocess.run([orvane, "--diagnose"], capture_output=True, text=True,
+                               timeout=60).stdout
+    for wanted in ("sway", "REDUCED", "only that there was input"):
+        if wanted not in diagnosis:
+            failures.append(f"--diagnose did not say {wanted!r}:\n{diagnosis}")
     return report(text, failures)
 
 

@@ -267,6 +267,14 @@ public:
     bool enabled() const override { return false; }
 };
 
+TEST_F(DiagnosticsTest, APauseHotKeyAnotherProgramHasIsNamed) {
+    desktop.hotKeys->takeByAnotherApplication(PauseHotKey::keyCode, PauseHotKey::modifiers);
+    const auto lines = report();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "pause hot key: Shift+Super+G  TAKEN by another application"),
+              lines.end());
+}
+
 TEST_F(DiagnosticsTest, WhereTheDevicesAreOfferedTheReportSaysWhetherTheyCanBeRead) {
     const auto line = [this] {
         const auto lines = report();

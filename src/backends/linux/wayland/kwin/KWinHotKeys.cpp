@@ -136,6 +136,15 @@ void KWinHotKeys::handle(const CompositorEvent& event) {
     }
 }
 
+std::string KWinHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const {
+    const auto keys = qtKeys(keyCode, modifiers);
+    std::string owners;
+    for (const auto& owner : keys ? link_->shortcutOwners(*keys) : std::vector<std::string>{}) {
+        owners += (owners.empty() ? "" : ", ") + owner;
+    }
+    return owners;
+}
+
 std::string KWinHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
     return posix::chordText(keyCode, modifiers);
 }

@@ -25,6 +25,7 @@ public:
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
     std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const override;
 
     // The chord as Qt writes a key with its modifiers in one number, as kglobalaccel takes
     // it; nullopt for a key with no name.

@@ -213,6 +213,33 @@ public:
         }
     }
 
+    std::vector<std::string> shortcutOwners(int keys) {
+        std::vector<std::string> owners;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(bus_, accelService, "/kglobalaccel", accelInterface,
+                               "getGlobalShortcutsByKey", nullptr, &reply, "i", keys) < 0) {
+            return owners;
+        }
+        // KGlobalShortcutInfo: context, its name, component, its name, action, its name, keys,
+        // default keys.
+        if (sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "(ssssssaiai)") > 0) {
+            while (sd_bus_message_enter_container(reply, SD_BUS_TYPE_STRUCT, "ssssssaiai") > 0) {
+                const char* fields[6] = {};
+                if (sd_bus_message_read(reply, "ssssss", &fields[0], &fields[1], &fields[2],
+                                        &fields[3], &fields[4], &fields[5]) < 0) {
+                    break;
+                }
+                if (std::strcmp(fields[2], KWinLink::shortcutComponent) != 0) {
+                    owners.push_back(std::string(fields[3]) + ": " + fields[5]);
+                }
+                sd_bus_message_skip(reply, "aiai");
+                sd_bus_message_exit_container(reply);
+            }
+        }
+        sd_bus_message_unref(reply);
+        return owners;
+    }
+
 private:
     struct Shortcut {
         std::string text;
@@ -1005,6 +1032,17 @@ std::optional<int> KWinLink::bindShortcut(const std::string& action, const std::
         }) ||
         future.wait_for(shortcutTimeout) != std::future_status::ready) {
         return std::nullopt;
+    }
+    return future.get();
+}
+
+std::vector<std::string> KWinLink::shortcutOwners(int qtKeys) {
+    auto answer = std::make_shared<std::promise<std::vector<std::string>>>();
+    auto future = answer->get_future();
+    if (!onWorker(
+            [answer, qtKeys](KWinLoop& loop) { answer->set_value(loop.shortcutOwners(qtKeys)); }) ||
+        future.wait_for(shortcutTimeout) != std::future_status::ready) {
+        return {};
     }
     return future.get();
 }

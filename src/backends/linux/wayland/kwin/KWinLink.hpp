@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace orvane::linuxbackend {
 
@@ -61,6 +62,9 @@ public:
     // `action`.
     std::optional<int> bindShortcut(const std::string& action, const std::string& text, int qtKeys);
     void unbindShortcut(const std::string& action);
+    // Any thread but the worker's: the programs other than Orvane whose global shortcuts have
+    // `qtKeys`, as "Program: action"; empty when none, or KWin does not answer.
+    std::vector<std::string> shortcutOwners(int qtKeys);
 
     // Any thread: whether KWin runs our script now, and why not when it does not.
     bool scriptLoaded() const;

@@ -198,6 +198,15 @@ void SwayHotKeys::unregisterHotKey(HotKeyToken token) {
     bindings_.erase(found);
 }
 
+std::string SwayHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const {
+    const auto chord = swayChord(keyCode, modifiers);
+    const auto config = chord ? link_->loadedConfig() : std::nullopt;
+    if (config && configBinds(*config, *chord)) {
+        return "a bindsym of your sway config (Orvane's binding would replace it)";
+    }
+    return {};
+}
+
 std::string SwayHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
     return posix::chordText(keyCode, modifiers);
 }

@@ -25,6 +25,7 @@ public:
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
     std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const override;
 
     // The chord in sway's words ("Mod4+Shift+g"); nullopt for a key with no name.
     static std::optional<std::string> swayChord(std::uint16_t keyCode, std::uint64_t modifiers);
