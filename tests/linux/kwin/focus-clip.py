@@ -13,8 +13,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
-from shell_bus import CLIENTS, bus, report, stop, wait_until  # noqa: E402
-from focus_checks import (alternated, cpu_share, describe_times, moves_during,  # noqa: E402
+from shell_bus import bus, report, wait_until  # noqa: E402
+from focus_checks import (alternated, cpu_share, describe_times, finish,  # noqa: E402
+                          moves_during, password_entry_holds, start_client, start_orvane,
                           switch_times)
 from gi.repository import Gio, GLib  # noqa: E402
 
@@ -138,25 +139,14 @@ def main():
 
     watch = FocusWatch()
     clients = [
-        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"),
-                          "kwin-gtk", "0", "0"], stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL),
-        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "qt-two-windows.py"),
-                          "kwin-qt", "0", "0", "0"], stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)]
+        start_client("gtk-window-at.py", "kwin-gtk", "0", "0"),
+        start_client("qt-two-windows.py", "kwin-qt", "0", "0", "0")]
     left, right = {"kwin-gtk", "kwin-qt-left"}, {"kwin-qt-right"}
     if not wait_until(lambda: left | right <= watch.listed, 20):
         sys.exit(f"FAIL: the windows did not appear: {watch.listed}")
     place({"kwin-gtk": (200, 200), "kwin-qt-left": (800, 400), "kwin-qt-right": (2300, 200)})
 
-    log_path = os.path.join(home, "orvane.log")
-    log = open(log_path, "w")
-    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
-                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def log_text():
-        with open(log_path, errors="replace") as f:
-            return f.read()
+    process, log_text = start_orvane(orvane, home, clip)
 
     # --- Focus follows the head -----------------------------------------------------------------
     started, mark = time.monotonic(), len(watch.changes)
@@ -185,9 +175,7 @@ def main():
     press_pause_shortcut()
     if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
         failures.append('orvane did not say "paused" for its KDE shortcut')
-    mark = len(watch.changes)
-    wait_until(lambda: False, HOLD_SECONDS)
-    moved = [w for w in watch.since(mark) if w in left | right]
+    moved = moves_during(watch, left | right, HOLD_SECONDS)
     if moved:
         failures.append(f"focus moved to {moved} while paused")
     else:
@@ -213,9 +201,7 @@ def main():
                           10):
             failures.append('orvane did not say "waiting: desktop overview" under the overview')
         else:
-            mark = len(watch.changes)
-            wait_until(lambda: False, HOLD_SECONDS)
-            moved = [w for w in watch.since(mark) if w in left | right]
+            moved = moves_during(watch, left | right, HOLD_SECONDS)
             if moved:
                 failures.append(f"focus moved to {moved} under the overview")
             else:
@@ -223,35 +209,11 @@ def main():
         invoke_shortcut("kwin", "Overview")
 
     # --- A focused password entry holds focus -------------------------------------------------
-    logged = len(log_text())
-    form = subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk3-password-form.py"),
-                             "kwin-password", "password"], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 20):
-        failures.append('orvane did not say "waiting: secure input" for a password entry')
-    else:
-        moved = moves_during(watch, left | right, HOLD_SECONDS)
-        if moved:
-            failures.append(f"focus moved to {moved} from a password entry")
-        else:
-            print(f"KWin {version}: a GTK password entry held focus for {HOLD_SECONDS} s")
-    form.terminate()
-    form.wait()
+    password_entry_holds(f"KWin {version}", "kwin-password", log_text, watch, left | right,
+                         HOLD_SECONDS, failures)
 
-    # --- Stop ------------------------------------------------------------------------------------
-    stop(process, STOP_SECONDS, failures)
-    for child in clients:
-        child.terminate()
-    text = log_text()
-    if "Orvane stopped" not in text:
-        failures.append('"Orvane stopped" was not logged')
-
-    # --- --diagnose names KWin, the script and the guards it cannot give ------------------------
-    diagnosis = subprocess.run([orvane, "--diagnose"], capture_output=True, text=True,
-                               timeout=60).stdout
-    for wanted in ("KWin", "KWin script", "REDUCED"):
-        if wanted not in diagnosis:
-            failures.append(f"--diagnose did not say {wanted!r}:\n{diagnosis}")
+    # --- Stop; --diagnose names KWin and the guards it cannot give -----------------------------
+    text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ('KWin', 'KWin script', 'REDUCED'))
     return report(text, failures)
 
 

@@ -3,9 +3,10 @@ the two sides, how long orvane's switches took to reach the desktop, and what pr
 import os
 import re
 import statistics
+import subprocess
 import time
 
-from shell_bus import wait_until
+from shell_bus import CLIENTS, stop, wait_until
 
 
 def alternated(windows, left, right):
@@ -58,3 +59,58 @@ def moves_during(watch, windows, seconds):
     mark = len(watch.changes)
     wait_until(lambda: False, seconds)
     return [w for w in watch.since(mark) if w in windows]
+
+
+def start_client(script, *arguments):
+    """One of the test clients, quiet."""
+    return subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, script), *arguments],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def start_orvane(orvane, home, clip):
+    """orvane with the clip as its camera, its output in HOME/orvane.log: the process and a
+    function that reads the log so far."""
+    path = os.path.join(home, "orvane.log")
+    log = open(path, "w")
+    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
+                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def log_text():
+        with open(path, errors="replace") as f:
+            return f.read()
+
+    return process, log_text
+
+
+def password_entry_holds(desktop, title, log_text, watch, windows, seconds, failures):
+    """A GTK window whose password entry has focus comes up: orvane says "secure input" and
+    focus stays off `windows` for `seconds`."""
+    logged = len(log_text())
+    form = start_client("gtk3-password-form.py", title, "password")
+    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 20):
+        failures.append('orvane did not say "waiting: secure input" for a password entry')
+    else:
+        moved = moves_during(watch, windows, seconds)
+        if moved:
+            failures.append(f"focus moved to {moved} from a password entry")
+        else:
+            print(f"{desktop}: a GTK password entry held focus for {seconds} s")
+    form.terminate()
+    form.wait()
+
+
+def finish(orvane, process, clients, log_text, seconds, failures, diagnosis_words):
+    """Ends orvane and the clients, then checks that orvane said it stopped and that
+    `orvane --diagnose` says each of `diagnosis_words`; orvane's log."""
+    stop(process, seconds, failures)
+    for child in clients:
+        child.terminate()
+    text = log_text()
+    if "Orvane stopped" not in text:
+        failures.append('"Orvane stopped" was not logged')
+    diagnosis = subprocess.run([orvane, "--diagnose"], capture_output=True, text=True,
+                               timeout=60).stdout
+    for wanted in diagnosis_words:
+        if wanted not in diagnosis:
+            failures.append(f"--diagnose did not say {wanted!r}:\n{diagnosis}")
+    return text

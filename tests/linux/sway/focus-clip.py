@@ -18,8 +18,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
-from shell_bus import CLIENTS, report, stop, wait_until  # noqa: E402
-from focus_checks import (alternated, cpu_share, describe_times, moves_during,  # noqa: E402
+from shell_bus import report, wait_until  # noqa: E402
+from focus_checks import (alternated, cpu_share, describe_times, finish,  # noqa: E402
+                          moves_during, password_entry_holds, start_client, start_orvane,
                           switch_times)
 
 SUBSCRIBE, GET_TREE, WINDOW_EVENT = 2, 4, 0x80000003
@@ -113,12 +114,8 @@ def main():
     subprocess.run([calibrate], check=True)
 
     clients = [
-        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk-window-at.py"),
-                          "sway-gtk", "0", "0"], stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL),
-        subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "qt-two-windows.py"),
-                          "sway-qt", "0", "0", "0"], stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)]
+        start_client("gtk-window-at.py", "sway-gtk", "0", "0"),
+        start_client("qt-two-windows.py", "sway-qt", "0", "0", "0")]
     titles = ("sway-gtk", "sway-qt-left", "sway-qt-right")
     if not wait_until(lambda: all(t in views() for t in titles), 20):
         sys.exit(f"FAIL: the windows did not appear: {list(views())}")
@@ -129,14 +126,7 @@ def main():
     left, right = {ids["sway-gtk"], ids["sway-qt-left"]}, {ids["sway-qt-right"]}
 
     watch = FocusWatch()
-    log_path = os.path.join(home, "orvane.log")
-    log = open(log_path, "w")
-    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
-                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def log_text():
-        with open(log_path, errors="replace") as f:
-            return f.read()
+    process, log_text = start_orvane(orvane, home, clip)
 
     # --- Focus follows the head -----------------------------------------------------------------
     started = time.monotonic()
@@ -165,9 +155,7 @@ def main():
     subprocess.run(PAUSE_CHORD, check=True)
     if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
         failures.append('orvane did not say "paused" for the pause chord')
-    mark = len(watch.changes)
-    wait_until(lambda: False, HOLD_SECONDS)
-    moved = [w for w in watch.since(mark) if w in left | right]
+    moved = moves_during(watch, left | right, HOLD_SECONDS)
     if moved:
         failures.append(f"focus moved to {moved} while paused")
     else:
@@ -197,35 +185,11 @@ def main():
         print(f"sway {version}: typing held focus for {HOLD_SECONDS} s")
 
     # --- A focused password entry holds focus -------------------------------------------------
-    logged = len(log_text())
-    form = subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, "gtk3-password-form.py"),
-                             "sway-password", "password"], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 20):
-        failures.append('orvane did not say "waiting: secure input" for a password entry')
-    else:
-        moved = moves_during(watch, left | right, HOLD_SECONDS)
-        if moved:
-            failures.append(f"focus moved to {moved} from a password entry")
-        else:
-            print(f"sway {version}: a GTK password entry held focus for {HOLD_SECONDS} s")
-    form.terminate()
-    form.wait()
+    password_entry_holds(f"sway {version}", "sway-password", log_text, watch, left | right,
+                         HOLD_SECONDS, failures)
 
-    # --- Stop ------------------------------------------------------------------------------------
-    stop(process, STOP_SECONDS, failures)
-    for child in clients:
-        child.terminate()
-    text = log_text()
-    if "Orvane stopped" not in text:
-        failures.append('"Orvane stopped" was not logged')
-
-    # --- --diagnose names sway and the guards its idle timer cannot give -----------------------
-    diagnosis = subprocess.run([orvane, "--diagnose"], capture_output=True, text=True,
-                               timeout=60).stdout
-    for wanted in ("sway", "REDUCED", "only that there was input"):
-        if wanted not in diagnosis:
-            failures.append(f"--diagnose did not say {wanted!r}:\n{diagnosis}")
+    # --- Stop; --diagnose names sway and the guards it cannot give -----------------------------
+    text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ('sway', 'REDUCED', 'only that there was input'))
     return report(text, failures)
 
 
