@@ -19,7 +19,8 @@ from shell_bus import (BRIDGE, CLIENTS, INDICATOR, TEST_SHELL, Gio, GLib, bridge
                        call, menu_labels, report, stop, wait_until)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from focus_checks import alternated, cpu_share, describe_times, switch_times  # noqa: E402
+from focus_checks import (alternated, cpu_share, describe_times, start_orvane,  # noqa: E402
+                          switch_times)
 
 DISPLAY_CONFIG = ("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
                   "org.gnome.Mutter.DisplayConfig")
@@ -176,14 +177,7 @@ def main():
     shell_idle = cpu_share([shell], MEASURE_SECONDS)[0]
 
     watch = FocusWatch()
-    log_path = os.path.join(home, "orvane.log")
-    log = open(log_path, "w")
-    process = subprocess.Popen([orvane], env=dict(os.environ, ORVANE_CAMERA_FILES=clip),
-                               stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def log_text():
-        with open(log_path, errors="replace") as f:
-            return f.read()
+    process, log_text = start_orvane(orvane, home, clip)
 
     # --- Focus follows the head -----------------------------------------------------------------
     started = time.monotonic()
