@@ -14,9 +14,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import bus, report, wait_until  # noqa: E402
-from focus_checks import (alternated, cpu_share, describe_times, finish,  # noqa: E402
-                          moves_during, password_entry_holds, start_client, start_orvane,
-                          switch_times)
+from focus_checks import (finish, focus_follows, moves_during,  # noqa: E402
+                          password_entry_holds, pause_holds, start_client, start_orvane)
 from gi.repository import Gio, GLib  # noqa: E402
 
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
@@ -149,42 +148,12 @@ def main():
     process, log_text = start_orvane(orvane, home, clip)
 
     # --- Focus follows the head -----------------------------------------------------------------
-    started, mark = time.monotonic(), len(watch.changes)
-    if wait_until(lambda: alternated(watch.since(mark), left, right)
-                  or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
-            alternated(watch.since(mark), left, right):
-        print(f"KWin {version}, GTK and Qt: focus went left, right, left, right in "
-              f"{time.monotonic() - started:.0f} s")
-    else:
-        failures.append("focus did not go left, right, left, right; it went to: "
-                        f"{watch.since(mark)}")
+    focus_follows(f"KWin {version}", process, log_text, watch, left, right,
+                  FIRST_ALTERNATION_SECONDS, MEASURE_SECONDS, failures, "KWin's activation")
 
-    # From each switch's start in orvane to KWin's next activation, both on the monotonic clock.
-    times = switch_times(log_text(),
-                         [t for t, window in watch.changes[mark:] if window in left | right])
-    if times:
-        print(f"KWin {version}: start of switch to KWin's activation, {describe_times(times)}")
-    else:
-        failures.append(f"no switch was timed; activations {watch.changes[mark:]}")
-    if process.poll() is None:
-        print(f"KWin {version}: while tracking, orvane used "
-              f"{cpu_share([process.pid], MEASURE_SECONDS)[0]:.1%} of a core")
-
-    # --- The pause shortcut holds focus, pressed again it lets go -------------------------------
-    logged = len(log_text())
-    press_pause_shortcut()
-    if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
-        failures.append('orvane did not say "paused" for its KDE shortcut')
-    moved = moves_during(watch, left | right, HOLD_SECONDS)
-    if moved:
-        failures.append(f"focus moved to {moved} while paused")
-    else:
-        print(f"KWin {version}: the pause shortcut held focus for {HOLD_SECONDS} s")
-    press_pause_shortcut()
-    mark = len(watch.changes)
-    if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
-                      HOLD_SECONDS * 2):
-        failures.append("focus did not move again once the pause shortcut was pressed again")
+    # --- The pause hot key holds focus, pressed again it lets go --------------------------------
+    pause_holds(f"KWin {version}", press_pause_shortcut, log_text, watch, left | right, HOLD_SECONDS,
+                failures)
 
     # --- KWin's overview holds focus (where this KWin renders it) ---------------------------------
     loaded = bus.call_sync("org.kde.KWin", "/Effects", "org.freedesktop.DBus.Properties", "Get",

@@ -114,3 +114,46 @@ def finish(orvane, process, clients, log_text, seconds, failures, diagnosis_word
         if wanted not in diagnosis:
             failures.append(f"--diagnose did not say {wanted!r}:\n{diagnosis}")
     return text
+
+
+def focus_follows(desktop, process, log_text, watch, left, right, first_seconds, seconds,
+                  failures, where):
+    """Focus goes left, right, left, right within `first_seconds` as the desktop's `watch`
+    reports it; prints how long orvane's switches took to reach the desktop and what tracking
+    cost orvane over `seconds`. `where` names the desktop's focus change in the timing line."""
+    started, mark = time.monotonic(), len(watch.changes)
+    if wait_until(lambda: alternated(watch.since(mark), left, right)
+                  or process.poll() is not None, first_seconds) and \
+            alternated(watch.since(mark), left, right):
+        print(f"{desktop}, GTK and Qt: focus went left, right, left, right in "
+              f"{time.monotonic() - started:.0f} s")
+    else:
+        failures.append("focus did not go left, right, left, right; it went to: "
+                        f"{watch.since(mark)} (left {left}, right {right})")
+    changes = watch.changes[mark:]
+    times = switch_times(log_text(), [t for t, window in changes if window in left | right])
+    if times:
+        print(f"{desktop}: start of switch to {where}, {describe_times(times)}")
+    else:
+        failures.append(f"no switch was timed; focus changes {changes}")
+    if process.poll() is None:
+        print(f"{desktop}: while tracking, orvane used "
+              f"{cpu_share([process.pid], seconds)[0]:.1%} of a core")
+
+
+def pause_holds(desktop, press, log_text, watch, windows, seconds, failures):
+    """`press` pauses orvane: it says "paused", focus stays off `windows` for `seconds`, and
+    pressed again focus moves again."""
+    logged = len(log_text())
+    press()
+    if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
+        failures.append('orvane did not say "paused" for its pause hot key')
+    moved = moves_during(watch, windows, seconds)
+    if moved:
+        failures.append(f"focus moved to {moved} while paused")
+    else:
+        print(f"{desktop}: the pause hot key held focus for {seconds} s")
+    press()
+    mark = len(watch.changes)
+    if not wait_until(lambda: any(w in windows for w in watch.since(mark)), seconds * 2):
+        failures.append("focus did not move again once the pause hot key was pressed again")

@@ -19,9 +19,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import report, wait_until  # noqa: E402
-from focus_checks import (alternated, cpu_share, describe_times, finish,  # noqa: E402
-                          moves_during, password_entry_holds, start_client, start_orvane,
-                          switch_times)
+from focus_checks import (finish, focus_follows,  # noqa: E402
+                          password_entry_holds, pause_holds, start_client, start_orvane)
 
 SUBSCRIBE, GET_TREE, WINDOW_EVENT = 2, 4, 0x80000003
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
@@ -129,42 +128,12 @@ def main():
     process, log_text = start_orvane(orvane, home, clip)
 
     # --- Focus follows the head -----------------------------------------------------------------
-    started = time.monotonic()
-    if wait_until(lambda: alternated(watch.since(0), left, right)
-                  or process.poll() is not None, FIRST_ALTERNATION_SECONDS) and \
-            alternated(watch.since(0), left, right):
-        print(f"sway {version}, GTK and Qt: focus went left, right, left, right in "
-              f"{time.monotonic() - started:.0f} s")
-    else:
-        failures.append("focus did not go left, right, left, right; it went to: "
-                        f"{watch.since(0)} (left {left}, right {right})")
+    focus_follows(f"sway {version}", process, log_text, watch, left, right,
+                  FIRST_ALTERNATION_SECONDS, MEASURE_SECONDS, failures, "sway's focus event")
 
-    # From each switch's start in orvane to sway's next focus event, both on the monotonic
-    # clock.
-    times = switch_times(log_text(), [t for t, window in watch.changes if window in left | right])
-    if times:
-        print(f"sway {version}: start of switch to sway's focus event, {describe_times(times)}")
-    else:
-        failures.append(f"no switch was timed; focus events {watch.changes}")
-    if process.poll() is None:
-        print(f"sway {version}: while tracking, orvane used "
-              f"{cpu_share([process.pid], MEASURE_SECONDS)[0]:.1%} of a core")
-
-    # --- The pause chord holds focus, pressed again it lets go ----------------------------------
-    logged = len(log_text())
-    subprocess.run(PAUSE_CHORD, check=True)
-    if not wait_until(lambda: "status: paused\n" in log_text()[logged:], 10):
-        failures.append('orvane did not say "paused" for the pause chord')
-    moved = moves_during(watch, left | right, HOLD_SECONDS)
-    if moved:
-        failures.append(f"focus moved to {moved} while paused")
-    else:
-        print(f"sway {version}: the pause chord held focus for {HOLD_SECONDS} s")
-    subprocess.run(PAUSE_CHORD, check=True)
-    mark = len(watch.changes)
-    if not wait_until(lambda: any(w in left | right for w in watch.since(mark)),
-                      HOLD_SECONDS * 2):
-        failures.append("focus did not move again once the pause chord was pressed again")
+    # --- The pause hot key holds focus, pressed again it lets go --------------------------------
+    pause_holds(f"sway {version}", lambda: subprocess.run(PAUSE_CHORD, check=True), log_text, watch, left | right, HOLD_SECONDS,
+                failures)
 
     # --- Typing holds focus: sway's idle timer tells orvane that there was input ---------------
     typed_until = time.monotonic() + HOLD_SECONDS + TYPING_LEAD_SECONDS
