@@ -10,6 +10,7 @@
 #include "orvane/support/CameraProbe.hpp"
 #include "orvane/support/Diagnostics.hpp"
 #include "orvane/support/GazeReport.hpp"
+#include "orvane/support/InstanceHolder.hpp"
 #include "orvane/support/LaunchArguments.hpp"
 #include "orvane/support/Log.hpp"
 #include "orvane/support/Relaunch.hpp"
@@ -302,6 +303,12 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         return 0;
     case orvane::ui::SingleInstance::Claim::unanswered:
         std::fprintf(stderr, "Orvane is already running but does not answer.\n");
+        return 1;
+    case orvane::ui::SingleInstance::Claim::heldByOther:
+        std::fprintf(stderr, "%s\n",
+                     orvane::InstanceHolder::heldByAnotherProgram(instance->holder(),
+                                                                  instance->holderExecutable())
+                         .c_str());
         return 1;
     case orvane::ui::SingleInstance::Claim::noSessionBus:
         std::fprintf(stderr, "There is no session bus: Orvane cannot tell whether it is "

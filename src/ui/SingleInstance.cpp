@@ -1,12 +1,14 @@
 #include "ui/SingleInstance.hpp"
 
 #include "orvane/platform/Platform.hpp"
+#include "orvane/support/InstanceHolder.hpp"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
 namespace orvane::ui {
@@ -52,6 +54,18 @@ SingleInstance::Claim SingleInstance::claim() {
         if (bus.registerService(serviceName)) {
             registered_ = true;
             return Claim::first;
+        }
+        // Only an Orvane is asked to show itself: a squatter on the name would otherwise end
+        // every start in silence.
+        if (const auto owner = bus.interface()->servicePid(serviceName); owner.isValid()) {
+            holder_ = static_cast<pid_t>(owner.value());
+            const QString exe =
+                QFileInfo(QStringLiteral("/proc/%1/exe").arg(holder_)).symLinkTarget();
+            holderExecutable_ = exe.isEmpty() ? std::nullopt : std::optional(exe.toStdString());
+            if (holderExecutable_ && !InstanceHolder::isOrvane(*holderExecutable_)) {
+                bus.unregisterObject(objectPath);
+                return Claim::heldByOther;
+            }
         }
         const auto call = QDBusMessage::createMethodCall(serviceName, objectPath, serviceName,
                                                          QStringLiteral("Activate"));

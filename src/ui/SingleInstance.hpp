@@ -2,6 +2,9 @@
 
 #include <QObject>
 #include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
 
 namespace orvane::ui {
 
@@ -19,8 +22,11 @@ public:
         first,
         // Another Orvane runs and was asked to show itself.
         handedOver,
-        // Another process holds the name and did not answer.
+        // Another Orvane holds the name and did not answer.
         unanswered,
+        // A program that is not Orvane holds the name (`holder()` says which): it is not asked
+        // anything, and we do not start beside it.
+        heldByOther,
         // There is no session bus: nothing can be checked.
         noSessionBus,
     };
@@ -34,6 +40,10 @@ public:
     // Claims the name, or hands over to its owner. Blocks for at most a few seconds.
     Claim claim();
 
+    // The process that held the name at the last claim, and its executable where readable.
+    pid_t holder() const { return holder_; }
+    const std::optional<std::string>& holderExecutable() const { return holderExecutable_; }
+
 public slots:
     // Called over the bus by a later start.
     Q_SCRIPTABLE void Activate();
@@ -41,6 +51,8 @@ public slots:
 private:
     std::function<void()> onActivate_;
     bool registered_ = false;
+    pid_t holder_ = 0;
+    std::optional<std::string> holderExecutable_;
 };
 
 } // namespace orvane::ui

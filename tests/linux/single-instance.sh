@@ -78,6 +78,48 @@ stop_orvane() {
     echo "---"
 }
 
+# --- A program that is not Orvane holds the name: a start says who, and asks it nothing ------
+squatter_log="$HOME/squatter.log"
+/usr/bin/python3 - "$name" >"$squatter_log" 2>&1 <<'PY' &
+import sys
+from gi.repository import Gio, GLib
+
+name = sys.argv[1]
+loop = GLib.MainLoop()
+node = Gio.DBusNodeInfo.new_for_xml(
+    "<node><interface name='net.orvane.Orvane'><method name='Activate'/></interface></node>")
+
+def call(connection, sender, path, interface, method, parameters, invocation):
+    print("asked:", method, flush=True)
+    invocation.return_value(None)
+
+def acquired(connection, _):
+    connection.register_object("/net/orvane/Orvane", node.interfaces[0], call, None, None)
+    print("owned", flush=True)
+
+Gio.bus_own_name(Gio.BusType.SESSION, name, Gio.BusNameOwnerFlags.NONE, None, acquired,
+                 lambda *_: loop.quit())
+loop.run()
+PY
+squatter=$!
+poll 10 grep -q owned "$squatter_log" || fail "the squatter did not take the name $name"
+"$orvane" >"$HOME/squatted.log" 2>&1 </dev/null &
+squatted=$!
+if poll "$start_seconds" dead "$squatted"; then
+    wait "$squatted"
+    status=$?
+    [[ $status -eq 1 ]] || fail "a start beside the squatter exited with status $status, not 1"
+    grep -q "is held by .*python.* (pid $squatter), which is not Orvane" "$HOME/squatted.log" ||
+        fail "a start beside the squatter did not say who holds the name: $(cat "$HOME/squatted.log")"
+else
+    fail "a start beside the squatter did not end"
+    kill -KILL "$squatted" 2>/dev/null
+fi
+grep -q asked "$squatter_log" && fail "the squatter was asked: $(grep asked "$squatter_log")"
+kill "$squatter" 2>/dev/null
+wait "$squatter" 2>/dev/null
+poll 10 eval '[[ -z "$(owner)" ]]' || fail "the squatter's name was not released"
+
 # --- The first Orvane: not set up, so it opens its set-up window -----------------------
 start_orvane "$HOME/first.log" || fail "the first orvane did not start"
 first=$started_pid

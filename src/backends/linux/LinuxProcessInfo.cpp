@@ -5,11 +5,13 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
@@ -58,6 +60,27 @@ std::optional<std::string> LinuxProcessInfo::executablePath(pid_t pid) const {
         return std::nullopt;
     }
     return readLink("/proc/" + std::to_string(pid) + "/exe");
+}
+
+std::optional<pid_t> LinuxProcessInfo::instanceNameOwner() const {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0) {
+        return std::nullopt;
+    }
+    // A bus that does not answer must not hold up the report that asks.
+    sd_bus_set_method_call_timeout(bus, 500'000);
+    sd_bus_message* reply = nullptr;
+    std::uint32_t pid = 0;
+    const int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "GetConnectionUnixProcessID", nullptr,
+                                     &reply, "s", kApplicationIdentifier);
+    const bool read = r >= 0 && sd_bus_message_read(reply, "u", &pid) > 0;
+    sd_bus_message_unref(reply);
+    sd_bus_flush_close_unref(bus);
+    if (!read || pid == 0) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(pid);
 }
 
 bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv, std::string* failure) {

@@ -13,6 +13,8 @@ public:
     pid_t processID() const override;
     pid_t parentProcessID() const override;
     std::optional<std::string> executablePath(pid_t pid) const override;
+    // Asked of the session bus, within half a second.
+    std::optional<pid_t> instanceNameOwner() const override;
     // Double fork: the command is adopted by init and never becomes our zombie.
     bool spawnDetached(const std::vector<std::string>& argv,
                        std::string* failure = nullptr) override;

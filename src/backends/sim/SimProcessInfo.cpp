@@ -32,6 +32,19 @@ std::optional<std::string> SimProcessInfo::executablePath(pid_t pid) const {
     return found->second;
 }
 
+std::optional<pid_t> SimProcessInfo::instanceNameOwner() const {
+    std::lock_guard lock(mutex_);
+    return instanceNameOwner_;
+}
+
+void SimProcessInfo::setInstanceNameOwner(std::optional<pid_t> pid, std::string executable) {
+    std::lock_guard lock(mutex_);
+    instanceNameOwner_ = pid;
+    if (pid) {
+        executables_[*pid] = std::move(executable);
+    }
+}
+
 bool SimProcessInfo::spawnDetached(const std::vector<std::string>& argv, std::string* failure) {
     std::lock_guard lock(mutex_);
     if (argv.empty() || spawnFailure_) {

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -67,6 +68,9 @@ struct Platform {
     std::shared_ptr<DesktopBridge> desktopBridge;
     std::shared_ptr<GazeDotSurface> gazeDot;
     std::shared_ptr<StatusIndicator> statusIndicator;
+    // What the backend adds to the desktop for Orvane (an extension, a script, a key binding, a
+    // permission) and who else may use it, one sentence each, for the diagnostics report.
+    std::vector<std::string> exposure;
     // Set when this desktop session keeps Orvane from moving focus between other programs'
     // windows at all: one sentence that says so and what to do instead. Empty where it can.
     std::string unsupportedSession;

@@ -23,6 +23,10 @@ public:
     // The executable of a process; nullopt when it is gone or not ours to inspect.
     virtual std::optional<std::string> executablePath(pid_t pid) const = 0;
 
+    // The process that owns the application's single-instance name (`kApplicationIdentifier`
+    // on the session bus), asked afresh; nullopt when nobody owns it or nobody can be asked.
+    virtual std::optional<pid_t> instanceNameOwner() const = 0;
+
     // Starts `argv` detached from this process (it outlives us). Each argument reaches the
     // program as it stands: no shell ever reads it. False when it could not start, with the
     // reason in `failure` when one is given.

@@ -8,6 +8,7 @@
 #include "orvane/platform/HotKeys.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/DesktopBridgeText.hpp"
+#include "orvane/support/InstanceHolder.hpp"
 #include "orvane/support/Prefs.hpp"
 #include "plinth/Numeric.hpp"
 
@@ -151,6 +152,24 @@ void printGuards(std::ostream& out) {
     print(out, guardLabel("blocking reason") + Guards::now().blockingReason());
 }
 
+// Everything Orvane adds to the desktop can be used by someone: say by whom, and who holds the
+// name that stands for Orvane, so that nothing takes it over unnoticed.
+void printExposure(std::ostream& out) {
+    std::vector<std::string> lines{"", "added to this desktop, and who may use it:"};
+    std::string holder = "unknown";
+    if (const auto& processInfo = platform().processInfo) {
+        const auto owner = processInfo->instanceNameOwner();
+        holder = InstanceHolder::describe(owner, owner ? processInfo->executablePath(*owner)
+                                                       : std::nullopt);
+    }
+    lines.push_back(std::string("  ") + kApplicationIdentifier + " on the session bus: " + holder);
+    lines.push_back("    any program of yours may ask it to show Orvane's window, nothing else");
+    for (const auto& line : platform().exposure) {
+        lines.push_back("  " + line);
+    }
+    printBlock(out, lines);
+}
+
 } // namespace
 
 bool isLaunchedFromTerminal() {
@@ -236,6 +255,8 @@ void run(std::ostream& out) {
         !advice.empty()) {
         print(out, "  " + advice);
     }
+
+    printExposure(out);
 
     print(out, "\ncameras found:");
     for (const auto& camera : CameraCapture::availableCameras()) {

@@ -100,6 +100,11 @@ TEST_F(DiagnosticsTest, AHealthyDesktopStartedByTheLaunchService) {
                               "camera:        authorized",
                               "accessibility: trusted",
                               "",
+                              "added to this desktop, and who may use it:",
+                              "  net.orvane.Orvane on the session bus: free (no Orvane runs)",
+                              "    any program of yours may ask it to show Orvane's window, "
+                              "nothing else",
+                              "",
                               "cameras found:",
                               "  Simulated Camera  [sim-camera-0]",
                               "  HD Webcam C270  [usb-046d:0825]",
@@ -141,7 +146,7 @@ TEST_F(DiagnosticsTest, TheCalibrationFileIsReadOnlyAfterTheReportSaysSo) {
     EXPECT_TRUE(lineSeen);
     EXPECT_FALSE(readBeforeTheLine);
     EXPECT_TRUE(std::filesystem::exists(file.string() + ".bad"));
-    EXPECT_THAT(std::vector<std::string>(lines.begin() + 16, lines.begin() + 21),
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 20, lines.begin() + 25),
                 ElementsAre("", "calibration: not calibrated", "  samples: 0", layoutNow, ""));
 }
 
@@ -157,7 +162,7 @@ TEST_F(DiagnosticsTest, AStaleCalibrationStillShowsItsStoredData) {
     });
 
     const auto lines = report();
-    EXPECT_THAT(std::vector<std::string>(lines.begin() + 16, lines.begin() + 22),
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 20, lines.begin() + 26),
                 ElementsAre("", "calibration: not calibrated", "  samples: 7",
                             "  mean error: " + std::to_string(static_cast<int>(error)) + " pt",
                             layoutNow, ""));
@@ -210,7 +215,7 @@ TEST_F(DiagnosticsTest, MissingPermissionsAreSpelledOutAndNoTrustAddsAdvice) {
 
     const auto lines = report();
     EXPECT_EQ(lines[6], "accessibility: NOT TRUSTED");
-    EXPECT_THAT(std::vector<std::string>(lines.begin() + 7, lines.begin() + 11),
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 11, lines.begin() + 15),
                 ElementsAre("", "cameras found:", "", "screens:"));
     EXPECT_THAT(std::vector<std::string>(lines.end() - 4, lines.end()),
                 ElementsAre("  blocking reason: none — safe to switch", "", "Accessibility is off.",
@@ -273,6 +278,31 @@ TEST_F(DiagnosticsTest, APauseHotKeyAnotherProgramHasIsNamed) {
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "pause hot key: Shift+Super+G  TAKEN by another application"),
               lines.end());
+}
+
+TEST_F(DiagnosticsTest, WhoHoldsOrvanesNameAndWhatTheDesktopWasGivenAreSaid) {
+    const auto exposure = [this] {
+        const auto lines = report();
+        const auto heading =
+            std::find(lines.begin(), lines.end(), "added to this desktop, and who may use it:");
+        const auto end = std::find(heading, lines.end(), "");
+        return std::vector<std::string>(heading + 1, end);
+    };
+    desktop.processInfo->setInstanceNameOwner(31, "/usr/local/bin/orvane");
+    EXPECT_EQ(exposure()[0], "  net.orvane.Orvane on the session bus: held by Orvane (pid 31)");
+    // An Orvane upgraded while it runs is still Orvane.
+    desktop.processInfo->setInstanceNameOwner(32, "/usr/bin/orvane (deleted)");
+    EXPECT_EQ(exposure()[0], "  net.orvane.Orvane on the session bus: held by Orvane (pid 32)");
+    // Only the file name counts, and all of it.
+    desktop.processInfo->setInstanceNameOwner(33, "/home/me/orvane/bin/orvane-helper");
+    EXPECT_EQ(exposure()[0], "  net.orvane.Orvane on the session bus: HELD BY "
+                             "/home/me/orvane/bin/orvane-helper (pid 33), which is not Orvane");
+    desktop.processInfo->setInstanceNameOwner(34, "");
+    EXPECT_EQ(exposure()[0], "  net.orvane.Orvane on the session bus: HELD BY a program (pid 34), "
+                             "which is not Orvane");
+
+    desktop.services->exposure = {"an extension of the desktop's, for Orvane alone"};
+    EXPECT_EQ(exposure().back(), "  an extension of the desktop's, for Orvane alone");
 }
 
 TEST_F(DiagnosticsTest, WhereTheDevicesAreOfferedTheReportSaysWhetherTheyCanBeRead) {

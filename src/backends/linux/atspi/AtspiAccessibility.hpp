@@ -21,6 +21,12 @@ struct AtspiTopLevel;
 // (300 ms), so a hung application answers `cannotComplete`. Extents are screen coordinates
 // shifted into the global top-left space where the window system has usable ones (X11), else
 // relative to the element's window and placed by that window's frame (Wayland). Main thread.
+// What switching the accessibility bus on means for the desktop, for the diagnostics report.
+inline constexpr const char* kAccessibilityBusExposure =
+    "the accessibility bus, switched on for your session as a screen reader would: any program "
+    "of yours may read other programs' windows and text through it; Orvane reads it and moves "
+    "focus through it, and offers nothing on it but its own windows";
+
 class AtspiAccessibility : public AccessibilityService {
 public:
     explicit AtspiAccessibility(std::shared_ptr<AtspiWindowSystem> windows);

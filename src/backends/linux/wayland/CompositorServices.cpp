@@ -80,6 +80,7 @@ void CompositorServices::fill(Platform& platform) const {
     platform.windowServer = windowServer;
     platform.workspace = workspace;
     platform.accessibility = accessibility;
+    platform.exposure.push_back(kAccessibilityBusExposure);
     platform.desktopConventions =
         std::make_shared<const DesktopConventions>(X11Identifiers::desktopConventions());
 }

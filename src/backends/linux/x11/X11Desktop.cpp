@@ -84,6 +84,10 @@ void X11Desktop::fill(Platform& platform) const {
     platform.hotKeys = hotKeys_;
     platform.desktopConventions =
         std::make_shared<const DesktopConventions>(X11Identifiers::desktopConventions());
+    platform.exposure.push_back(kAccessibilityBusExposure);
+    platform.exposure.push_back(
+        "X11 shows every program of yours every window and every key already; Orvane adds one "
+        "key grab, the pause chord, and nothing else");
 }
 
 bool installX11Desktop(Platform& platform, std::string* error) {

@@ -41,6 +41,10 @@ void GnomeDesktop::fill(Platform& platform) const {
     platform.desktopBridge = extension_;
     platform.gazeDot = gazeDot_;
     platform.statusIndicator = indicator_;
+    platform.exposure.push_back(
+        "Orvane's GNOME Shell extension (net.orvane.Bridge): the shell answers only the installed "
+        "Orvane, run outside any sandbox and calling that name, and tells only it what it sees; "
+        "every other program, sandboxed or not, is refused");
 }
 
 bool installGnomeDesktop(Platform& platform, std::string* error) {

@@ -68,6 +68,10 @@ void KWinDesktop::fill(Platform& platform) const {
     platform.secureInput = secureInput_;
     platform.hotKeys = hotKeys_;
     platform.desktopBridge = bridge_;
+    platform.exposure.push_back(
+        "Orvane's KWin script, loaded while Orvane runs: it answers only this Orvane's own bus "
+        "connection, with a secret made for this run, stops when that connection ends and is "
+        "removed when Orvane quits");
 }
 
 void KWinDesktop::waitUntilSettled(std::chrono::milliseconds timeout) const {

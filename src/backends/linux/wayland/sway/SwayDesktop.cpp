@@ -38,6 +38,9 @@ void SwayDesktop::fill(Platform& platform) const {
     platform.hotKeys = hotKeys_;
     client_.fill(platform);
     platform.desktopBridge = bridge_;
+    platform.exposure.push_back(
+        "sway's IPC socket is sway's own and open to every program of yours; Orvane adds the pause "
+        "chord's key binding while it runs, and nothing else");
 }
 
 void SwayDesktop::waitUntilSettled(std::chrono::milliseconds timeout) const {
