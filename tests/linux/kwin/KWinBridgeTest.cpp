@@ -406,6 +406,17 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
         },
         10s));
 
+    // A script KWin dropped (as one that took Orvane for gone drops itself) falls silent,
+    // and the link loads it again.
+    sd_bus_message* reply = nullptr;
+    ASSERT_GE(sd_bus_call_method(bus_, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
+                                 "unloadScript", nullptr, &reply, "s", plugin.c_str()),
+              0);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "stopped asking for commands", 40s));
+    EXPECT_TRUE(until([&] { return link->snapshot().ready; }, 30s)) << link->problem();
+    EXPECT_TRUE(scriptLoadedInKWin(bus_, plugin));
+
     // Ending the link takes the script out of KWin, and its file and folder away.
     watch.reset();
     events.reset();

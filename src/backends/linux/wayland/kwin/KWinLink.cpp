@@ -76,6 +76,8 @@ public:
         shortcutSlot_ = sd_bus_slot_unref(shortcutSlot_);
         unload();
         releasePoll();
+        // A call still on its way holds the connection: it would never be freed.
+        effectsSlot_ = sd_bus_slot_unref(effectsSlot_);
         effectsTimer_ = sd_event_source_unref(effectsTimer_);
         pollTimer_ = sd_event_source_unref(pollTimer_);
         retryTimer_ = sd_event_source_unref(retryTimer_);
