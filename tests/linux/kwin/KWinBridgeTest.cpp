@@ -1,7 +1,8 @@
 // KWinLink against a real KWin (scripts/kwin-desktop.sh: two 1920x1080 outputs side by side):
 // it lists a GTK and a Qt window, one per output, activates each exactly, answers where the
-// cursor is, refuses state from anyone but KWin, loads the script again after KWin restarts
-// and removes it when it ends.
+// cursor is, refuses state from anyone but its own script in KWin, loads the script again
+// after KWin restarts and removes it when it ends; a script left by an Orvane that died serves
+// nobody who takes Orvane's bus name after it.
 #include "unit/SessionBusTestSupport.hpp"
 
 #include "backends/linux/wayland/LayerShellGazeDot.hpp"
@@ -9,14 +10,21 @@
 #include "backends/linux/wayland/WaylandClient.hpp"
 #include "backends/linux/wayland/kwin/KWinHotKeys.hpp"
 #include "backends/linux/wayland/kwin/KWinLink.hpp"
+#include "orvane/platform/Platform.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <regex>
 #include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,17 +63,50 @@ sd_bus* sessionBus() {
     return sd_bus_open_user(&bus) >= 0 ? bus : nullptr;
 }
 
-// Asks KWin whether our script is loaded.
-bool scriptLoadedInKWin(sd_bus* bus) {
+// Asks KWin whether the script it knows as `plugin` is loaded.
+bool scriptLoadedInKWin(sd_bus* bus, const std::string& plugin) {
     sd_bus_message* reply = nullptr;
     int loaded = 0;
     const int r = sd_bus_call_method(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
-                                     "isScriptLoaded", nullptr, &reply, "s", KWinLink::pluginName);
+                                     "isScriptLoaded", nullptr, &reply, "s", plugin.c_str());
     if (r >= 0) {
         sd_bus_message_read(reply, "b", &loaded);
     }
     sd_bus_message_unref(reply);
     return loaded != 0;
+}
+
+std::string uniqueNameOf(sd_bus* bus, const char* name) {
+    sd_bus_message* reply = nullptr;
+    const char* owner = nullptr;
+    std::string unique;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
+                           name) >= 0 &&
+        sd_bus_message_read(reply, "s", &owner) >= 0 && owner) {
+        unique = owner;
+    }
+    sd_bus_message_unref(reply);
+    return unique;
+}
+
+// Runs `script` in KWin, as a script of the test's own.
+void runInKWin(sd_bus* bus, const std::string& script) {
+    static int count = 0;
+    const std::string path =
+        std::string(env("XDG_RUNTIME_DIR")) + "/place-" + std::to_string(++count) + ".js";
+    std::ofstream(path) << script;
+    const std::string plugin = "orvane-test-script-" + std::to_string(count);
+    sd_bus_message* reply = nullptr;
+    ASSERT_GE(sd_bus_call_method(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
+                                 "loadScript", nullptr, &reply, "ss", path.c_str(), plugin.c_str()),
+              0);
+    sd_bus_message_unref(reply);
+    reply = nullptr;
+    ASSERT_GE(sd_bus_call_method(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
+                                 "start", nullptr, &reply, ""),
+              0);
+    sd_bus_message_unref(reply);
 }
 
 // Moves the windows named by caption through a script of the test's own (a client may not
@@ -81,21 +122,43 @@ void placeWindows(sd_bus* bus, const std::vector<std::pair<std::string, plinth::
             ", y: " + std::to_string(int(at.y)) + ", width: g.width, height: g.height}; }\n";
     }
     script += "}\n";
-    static int count = 0;
-    const std::string path =
-        std::string(env("XDG_RUNTIME_DIR")) + "/place-" + std::to_string(++count) + ".js";
-    std::ofstream(path) << script;
-    const std::string plugin = "orvane-test-place-" + std::to_string(count);
+    runInKWin(bus, script);
+}
+
+// Calls the link's object as `bus`, with these string arguments; the error's name, empty when
+// the call was taken.
+std::string callLink(sd_bus* bus, const char* member, const std::vector<std::string>& arguments) {
+    sd_bus_message* call = nullptr;
     sd_bus_message* reply = nullptr;
-    ASSERT_GE(sd_bus_call_method(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
-                                 "loadScript", nullptr, &reply, "ss", path.c_str(), plugin.c_str()),
-              0);
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    int r = sd_bus_message_new_method_call(bus, &call, KWinLink::busName, KWinLink::objectPath,
+                                           KWinLink::interfaceName, member);
+    for (const auto& argument : arguments) {
+        r = r >= 0 ? sd_bus_message_append(call, "s", argument.c_str()) : r;
+    }
+    r = r >= 0 ? sd_bus_call(bus, call, 2'000'000, &error, &reply) : r;
+    const std::string name = r >= 0 ? "" : error.name ? error.name : "failed";
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(call);
     sd_bus_message_unref(reply);
-    reply = nullptr;
-    ASSERT_GE(sd_bus_call_method(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
-                                 "start", nullptr, &reply, ""),
-              0);
-    sd_bus_message_unref(reply);
+    return name;
+}
+
+// The key written into the script KWin reads.
+std::string keyIn(const std::string& scriptFile) {
+    std::stringstream text;
+    text << std::ifstream(scriptFile).rdbuf();
+    std::smatch found;
+    const std::string script = text.str();
+    return std::regex_search(script, found, std::regex("var KEY = \"([0-9a-f]+)\";"))
+               ? found[1].str()
+               : "";
+}
+
+struct stat statOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info;
 }
 
 // Presses Orvane's shortcut `action` as KDE's shortcut settings do, through kglobalaccel.
@@ -187,6 +250,20 @@ TEST_F(KWinBridge, GivesActivityAndTheGazeDotAsALayerSurface) {
 }
 
 TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
+    auto sink = std::make_shared<RecordingLogSink>();
+    auto services = std::make_shared<Platform>();
+    services->logSink = sink;
+    PlatformInstallation installation(services);
+    // Where an earlier Orvane wrote its script, by a name anyone could foresee: links planted
+    // there must lead nowhere.
+    const std::string runtime = env("XDG_RUNTIME_DIR");
+    const std::string planted = runtime + "/planted-target";
+    for (const std::string suffix : {".js", ".js.new"}) {
+        const std::string foreseen =
+            runtime + "/orvane-kwin-bridge-" + std::to_string(::getpid()) + suffix;
+        ASSERT_EQ(::symlink(planted.c_str(), foreseen.c_str()), 0) << foreseen;
+    }
+
     const std::string clients = ORVANE_TEST_CLIENTS;
     Child gtk{spawn({"/usr/bin/python3", clients + "/gtk-window-at.py", "kwin-gtk", "0", "0"})};
     Child qt{spawn({"/usr/bin/python3", clients + "/qt-two-windows.py", "kwin-qt", "0", "0", "0"})};
@@ -197,7 +274,37 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
         return s.ready && byTitle(s, "kwin-gtk") && byTitle(s, "kwin-qt-right");
     })) << link->problem();
     EXPECT_TRUE(link->scriptLoaded());
-    EXPECT_TRUE(scriptLoadedInKWin(bus_));
+    const std::string plugin = link->pluginName();
+    EXPECT_TRUE(scriptLoadedInKWin(bus_, plugin));
+
+    // The script KWin reads is the user's alone, in a folder of its own made for this run.
+    const std::string scriptFile = link->scriptFile();
+    const std::string folder = std::filesystem::path(scriptFile).parent_path();
+    EXPECT_EQ(std::filesystem::path(folder).parent_path(), std::filesystem::path(runtime));
+    EXPECT_TRUE(S_ISDIR(statOf(folder).st_mode));
+    EXPECT_EQ(statOf(folder).st_mode & 07777, 0700u);
+    EXPECT_EQ(statOf(folder).st_uid, ::getuid());
+    EXPECT_TRUE(S_ISREG(statOf(scriptFile).st_mode)); // not a link
+    EXPECT_EQ(statOf(scriptFile).st_mode & 07777, 0600u);
+    EXPECT_FALSE(std::filesystem::exists(planted));
+    const std::string key = keyIn(scriptFile);
+    EXPECT_GE(key.size(), 32u); // 128 bits at least
+
+    // Another script in KWin (its calls come from KWin too) without the key is refused, and
+    // said so once, naming KWin's connection.
+    const std::string orvane = uniqueNameOf(bus_, KWinLink::busName);
+    ASSERT_FALSE(orvane.empty());
+    const std::string intruder =
+        R"([{"id":"{intruder}","caption":"intruder","frame":{"x":0,"y":0,"width":9,"height":9}}])";
+    runInKWin(bus_, "callDBus('" + orvane + "', '" + KWinLink::objectPath + "', '" +
+                        KWinLink::interfaceName + "', 'Windows', '" + std::string(64, '0') +
+                        "', '" + intruder + "');\ncallDBus('" + orvane + "', '" +
+                        KWinLink::objectPath + "', '" + KWinLink::interfaceName +
+                        "', 'Windows', '" + intruder + "');\n");
+    const std::string kwinName = uniqueNameOf(bus_, "org.kde.KWin");
+    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "refused a call to Orvane's KWin bridge from " +
+                                                      kwinName + ": it lacks this run's key"));
+    EXPECT_FALSE(byTitle(link->snapshot(), "intruder"));
     {
         const auto s = link->snapshot();
         ASSERT_TRUE(s.monitors);
@@ -241,16 +348,21 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     ASSERT_TRUE(pointer);
     EXPECT_TRUE(pointer->x >= 0 && pointer->x < 3840 && pointer->y >= 0 && pointer->y < 1080);
 
-    // Nobody but KWin may tell the link what is on screen.
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    EXPECT_LT(sd_bus_call_method(bus_, KWinLink::busName, KWinLink::objectPath,
-                                 KWinLink::interfaceName, "Windows", &error, &reply, "s", "[]"),
-              0);
-    EXPECT_TRUE(sd_bus_error_has_name(&error, SD_BUS_ERROR_ACCESS_DENIED)) << error.name;
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
+    // Nobody but the script in KWin may tell the link what is on screen or take its
+    // commands: not without the key, not with a wrong one, and not with the right one from
+    // outside KWin.
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"[]"}, {std::string(64, 'f'), "[]"}, {key.substr(0, 8), "[]"}, {key, "[]"}}) {
+        EXPECT_EQ(callLink(bus_, "Windows", arguments), SD_BUS_ERROR_ACCESS_DENIED) << arguments[0];
+    }
+    EXPECT_EQ(callLink(bus_, "NextCommand", {key}), SD_BUS_ERROR_ACCESS_DENIED);
+    EXPECT_EQ(callLink(bus_, "NextCommand", {}), SD_BUS_ERROR_ACCESS_DENIED);
     EXPECT_TRUE(byTitle(link->snapshot(), "kwin-gtk"));
+    std::size_t refusals = 0;
+    for (const auto& line : sink->lines(LogLevel::info)) {
+        refusals += line.find("refused a call") != std::string::npos;
+    }
+    EXPECT_EQ(refusals, 1u);
 
     // The pause chord is a KDE global shortcut of Orvane's; one KWin has itself is refused.
     constexpr std::uint16_t tab = 48;
@@ -281,7 +393,7 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     ASSERT_NE(started, nullptr);
     ::pclose(started);
     ASSERT_TRUE(until([&] { return link->snapshot().ready; }, 30s)) << link->problem();
-    EXPECT_TRUE(scriptLoadedInKWin(bus_));
+    EXPECT_TRUE(scriptLoadedInKWin(bus_, plugin));
     // The new KWin's shortcuts know nothing of ours until they are asked again; pressed
     // before that, the press is not ours to hear, so it is pressed again now and then.
     int polls = 0;
@@ -294,12 +406,138 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
         },
         10s));
 
-    // Ending the link takes the script out of KWin.
+    // A script KWin dropped (as one that took Orvane for gone drops itself) falls silent,
+    // and the link loads it again.
+    sd_bus_message* reply = nullptr;
+    ASSERT_GE(sd_bus_call_method(bus_, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
+                                 "unloadScript", nullptr, &reply, "s", plugin.c_str()),
+              0);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "stopped asking for commands", 40s));
+    EXPECT_TRUE(until([&] { return link->snapshot().ready; }, 30s)) << link->problem();
+    EXPECT_TRUE(scriptLoadedInKWin(bus_, plugin));
+
+    // Ending the link takes the script out of KWin, and its file and folder away.
     watch.reset();
     events.reset();
     hotKeys.reset();
     link.reset();
-    EXPECT_FALSE(scriptLoadedInKWin(bus_));
+    EXPECT_FALSE(scriptLoadedInKWin(bus_, plugin));
+    EXPECT_FALSE(std::filesystem::exists(scriptFile));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_FALSE(std::filesystem::exists(planted));
+}
+
+// Run by the next test in a process of its own, which it then kills: holds a link until then.
+TEST(KWinLinkHolder, HoldsALinkUntilKilled) {
+    if (!std::getenv("ORVANE_KWIN_HOLD_LINK")) {
+        GTEST_SKIP() << "started by ScriptLeftByAnOrvaneThatDiedServesNobody";
+    }
+    auto queue = std::make_shared<SignallingMainQueue>();
+    KWinLink link(queue);
+    ASSERT_TRUE(queue->runTasksUntil([&] { return link.snapshot().ready; }, 20s));
+    std::printf("ready %s %s\n", link.pluginName().c_str(), link.scriptFile().c_str());
+    std::fflush(stdout);
+    char byte = 0;
+    [[maybe_unused]] auto n = ::read(STDIN_FILENO, &byte, 1); // until killed
+}
+
+// An Orvane killed outright cannot unload its script. The script called that Orvane's own
+// connection, whose name the bus never gives again: one who takes Orvane's well-known name
+// afterwards hears nothing from it, so cannot answer its standing call with commands, and the
+// script, its call unanswered, stops and has KWin unload it.
+TEST_F(KWinBridge, ScriptLeftByAnOrvaneThatDiedServesNobody) {
+    const std::string clients = ORVANE_TEST_CLIENTS;
+    Child gtk{spawn({"/usr/bin/python3", clients + "/gtk-window-at.py", "kwin-left", "0", "0"})};
+    int toHolder[2] = {-1, -1};
+    int fromHolder[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(toHolder, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fromHolder, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toHolder[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromHolder[1], STDOUT_FILENO);
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        environment.emplace_back(*entry);
+    }
+    environment.emplace_back("ORVANE_KWIN_HOLD_LINK=1");
+    std::vector<char*> envp;
+    for (auto& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    std::string filter = "--gtest_filter=KWinLinkHolder.*";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    Child holder;
+    ASSERT_EQ(posix_spawn(&holder.pid, self.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toHolder[0]);
+    ::close(fromHolder[1]);
+
+    // The holder's test output comes first on the same pipe.
+    std::string said;
+    std::smatch found;
+    const std::regex ready("ready (\\S+) (\\S+)\n");
+    pollfd readable{fromHolder[0], POLLIN, 0};
+    while (!std::regex_search(said, found, ready) && ::poll(&readable, 1, 30'000) > 0) {
+        char chunk[512];
+        const ssize_t n = ::read(fromHolder[0], chunk, sizeof chunk);
+        if (n <= 0) {
+            break;
+        }
+        said.append(chunk, static_cast<std::size_t>(n));
+    }
+    ASSERT_TRUE(std::regex_search(said, found, ready)) << said;
+    const std::string plugin = found[1].str();
+    const std::string leftFolder = std::filesystem::path(found[2].str()).parent_path();
+    ASSERT_TRUE(scriptLoadedInKWin(bus_, plugin));
+
+    ::kill(holder.pid, SIGKILL);
+    ::waitpid(holder.pid, nullptr, 0);
+    holder.pid = -1;
+    ::close(toHolder[1]);
+    ::close(fromHolder[0]);
+
+    // The squatter takes Orvane's name as soon as the bus lets it go, and keeps every call.
+    BusClient squatter(env("DBUS_SESSION_BUS_ADDRESS"));
+    ASSERT_TRUE(squatter.isConnected());
+    std::vector<std::string> heard;
+    sd_bus_slot* slot = nullptr;
+    ASSERT_GE(
+        sd_bus_add_object(
+            squatter.bus(), &slot, KWinLink::objectPath,
+            [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+                const char* member = sd_bus_message_get_member(m);
+                static_cast<std::vector<std::string>*>(userdata)->push_back(member ? member : "?");
+                // Were this a poll, it would be answered with a command.
+                return sd_bus_reply_method_return(m, "s",
+                                                  R"({"op":"activate","id":"{any}","serial":1})");
+            },
+            &heard),
+        0);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!squatter.own(KWinLink::busName) && std::chrono::steady_clock::now() < deadline) {
+        squatter.serveUntil([] { return false; }, 100ms);
+    }
+    const char* squatterName = nullptr;
+    ASSERT_GE(sd_bus_get_unique_name(squatter.bus(), &squatterName), 0);
+    ASSERT_EQ(uniqueNameOf(bus_, KWinLink::busName), squatterName);
+
+    // Windows change under the script; it tells nobody, and is gone within its watchdog.
+    placeWindows(bus_, {{"kwin-left", {300, 300}}});
+    bool gone = false;
+    const auto giveUp = std::chrono::steady_clock::now() + 45s;
+    while (!gone && std::chrono::steady_clock::now() < giveUp) {
+        squatter.serveUntil([] { return false; }, 500ms);
+        gone = !scriptLoadedInKWin(bus_, plugin);
+    }
+    EXPECT_TRUE(gone) << "the script of an Orvane that died is still loaded";
+    squatter.serveUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(heard.empty()) << "the squatter heard " << heard.front();
+    sd_bus_slot_unref(slot);
+    std::filesystem::remove_all(leftFolder); // what a killed Orvane leaves
 }
 
 } // namespace

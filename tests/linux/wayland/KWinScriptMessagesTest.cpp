@@ -2,10 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 namespace orvane::linuxbackend::test {
 namespace {
 
 namespace M = KWinScriptMessages;
+
+nlohmann::json window(const std::string& id) {
+    return {
+        {"id", id}, {"caption", "w"}, {"frame", {{"x", 0}, {"y", 0}, {"width", 9}, {"height", 9}}}};
+}
+
+std::string windowList(std::size_t count) {
+    auto list = nlohmann::json::array();
+    for (std::size_t i = 0; i < count; ++i) {
+        list.push_back(window("{" + std::to_string(i) + "}"));
+    }
+    return list.dump();
+}
 
 TEST(KWinScriptMessages, OutputsKeepKWinsOrderAndNameTheUnnamed) {
     const auto outputs = M::parseOutputs(
@@ -72,6 +87,69 @@ TEST(KWinScriptMessages, WindowsComeFrontToBackWithOnlySoundValues) {
     EXPECT_EQ(back.pid, 41u);
     EXPECT_EQ(back.caption, "Back");
     EXPECT_EQ(back.buffer.width, 300); // no buffer: the frame
+}
+
+TEST(KWinScriptMessages, MessagesPastTheirBoundsAreDroppedWholeAndSaySo) {
+    std::string problem;
+    ASSERT_TRUE(M::parseWindows(windowList(M::maximumWindows)));
+    EXPECT_EQ(M::parseWindows(windowList(M::maximumWindows))->size(), M::maximumWindows);
+    EXPECT_FALSE(M::parseWindows(windowList(M::maximumWindows + 1), &problem));
+    EXPECT_NE(problem.find("2049 entries"), std::string::npos) << problem;
+
+    // Size, nesting and a single string, each before anything is kept.
+    auto big = nlohmann::json::array({window("{a}")});
+    big[0]["padding"] = std::string(M::windowsMessageBytes, 'x');
+    problem.clear();
+    EXPECT_FALSE(M::parseWindows(big.dump(), &problem));
+    EXPECT_NE(problem.find("bytes"), std::string::npos) << problem;
+    auto longText = nlohmann::json::array({window("{a}")});
+    longText[0]["caption"] = std::string(20'000, 'x');
+    EXPECT_FALSE(M::parseWindows(longText.dump(), &problem));
+    EXPECT_NE(problem.find("string"), std::string::npos) << problem;
+    const std::string deep = "[" + std::string(100'000, '[') + std::string(100'001, ']');
+    EXPECT_FALSE(M::parseWindows(deep, &problem));
+    EXPECT_NE(problem.find("deeper"), std::string::npos) << problem;
+    EXPECT_FALSE(M::parseOutputs(deep));
+    EXPECT_FALSE(M::parseHello(deep));
+
+    // The small messages have a small bound; a list of outputs a small count.
+    const std::string padded =
+        R"({"version":2,"pad":")" + std::string(M::messageBytes, ' ') + R"("})";
+    EXPECT_FALSE(M::parseHello(padded, &problem));
+    EXPECT_FALSE(M::parseDone(padded));
+    EXPECT_FALSE(M::parseCursor(padded));
+    auto outputs = nlohmann::json::array();
+    for (int i = 0; i < 65; ++i) {
+        outputs.push_back({{"geometry", {{"x", i * 10}, {"y", 0}, {"width", 10}, {"height", 10}}}});
+    }
+    EXPECT_FALSE(M::parseOutputs(outputs.dump()));
+    outputs.erase(outputs.begin());
+    EXPECT_EQ(M::parseOutputs(outputs.dump())->size(), 64u);
+}
+
+TEST(KWinScriptMessages, TextsAreKeptCutBetweenCharactersAndIdsOnlyWhole) {
+    std::string accents;
+    for (int i = 0; i < 3000; ++i) {
+        accents += "\u00e9"; // two bytes each in UTF-8
+    }
+    const std::string longId(M::idBytes + 1, 'i');
+    const auto windows = M::parseWindows(R"([{"id":"{a}","caption":")" + accents +
+                                         R"(","resourceClass":")" + std::string(300, 'k') +
+                                         R"(","frame":{"x":0,"y":0,"width":9,"height":9},
+            "flags":["dialog","madeUp","dialog","dialog"]},
+           {"id":")" + longId + R"(","frame":{"x":0,"y":0,"width":9,"height":9}}])");
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 1u); // the one with an id no window of KWin's has is left out
+    const auto& kept = (*windows)[0];
+    EXPECT_EQ(kept.caption.size(), M::captionBytes); // 2048 whole characters
+    EXPECT_EQ(kept.caption.substr(0, 2), "\u00e9");
+    EXPECT_EQ(kept.resourceClass.size(), M::classBytes);
+    EXPECT_EQ(kept.flags, (std::vector<std::string>{"dialog", "dialog", "dialog"}));
+
+    EXPECT_EQ(M::parseActive(std::string(M::idBytes, 'i')), std::string(M::idBytes, 'i'));
+    EXPECT_EQ(M::parseActive(""), "");
+    EXPECT_FALSE(M::parseActive(longId));
+    EXPECT_FALSE(M::parseDone(R"({"serial":1,"active":")" + longId + R"("})"));
 }
 
 TEST(KWinScriptMessages, WindowTypesTakeTheMostSpecificFlag) {

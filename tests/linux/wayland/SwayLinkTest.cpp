@@ -1,6 +1,8 @@
 #include "SwayFakeIpc.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
+#include "orvane/platform/Platform.hpp"
+
 #include "backends/linux/wayland/sway/SwayHotKeys.hpp"
 #include "backends/linux/wayland/sway/SwayIpc.hpp"
 #include "backends/linux/wayland/sway/SwayJson.hpp"
@@ -59,6 +61,26 @@ constexpr const char* tree = R"({"id":1,"type":"root","nodes":[
        "deco_rect":{"x":0,"y":0,"width":0,"height":0},
        "window_rect":{"x":0,"y":0,"width":1920,"height":1080}}]}]}]})";
 
+// A tree of `views` windows on one workspace of HEADLESS-1, the first titled `title`.
+std::string treeOf(std::size_t views, const std::string& title = "w") {
+    std::string nodes;
+    for (std::size_t i = 0; i < views; ++i) {
+        nodes += (i ? "," : "") + std::string(R"({"id":)") + std::to_string(100 + i) +
+                 R"(,"type":"con","pid":5,"app_id":"a","name":")" + (i ? "w" : title) +
+                 R"(","rect":{"x":0,"y":0,"width":10,"height":10}})";
+    }
+    return R"({"id":1,"type":"root","nodes":[{"id":3,"type":"output","name":"HEADLESS-1",
+             "nodes":[{"id":4,"type":"workspace","name":"1","nodes":[)" +
+           nodes + "]}]}]}";
+}
+
+// A frame header announcing `length` bytes of payload.
+std::string headerFor(std::uint32_t length) {
+    std::string header = SwayIpc::encode(SwayIpc::getTree, "");
+    std::memcpy(header.data() + 6, &length, sizeof length);
+    return header;
+}
+
 const CompositorWindow* byId(const std::vector<CompositorWindow>& windows, std::uint64_t id) {
     const auto found = std::find_if(windows.begin(), windows.end(),
                                     [id](const CompositorWindow& w) { return w.id == id; });
@@ -93,13 +115,22 @@ TEST(SwayIpc, FramesRoundTripAcrossSplitReadsAndRefuseGarbage) {
     wrongMagic.feed(first.data(), first.size());
     EXPECT_FALSE(wrongMagic.next());
 
+    EXPECT_NE(wrongMagic.problem().find("not framed"), std::string::npos);
+
+    // A declared length is believed only up to the bound, before a byte of it is read.
     SwayIpc::FrameReader huge;
-    std::string header = SwayIpc::encode(SwayIpc::getTree, "");
-    const std::uint32_t length = 0xfffffff0u;
-    std::memcpy(header.data() + 6, &length, sizeof length);
-    huge.feed(header.data(), header.size());
+    const std::string tooLong = headerFor(SwayIpc::maximumPayload + 1);
+    huge.feed(tooLong.data(), tooLong.size());
     EXPECT_FALSE(huge.next());
     EXPECT_TRUE(huge.broken());
+    EXPECT_NE(huge.problem().find(std::to_string(SwayIpc::maximumPayload + 1) + " bytes"),
+              std::string::npos)
+        << huge.problem();
+    SwayIpc::FrameReader longest;
+    const std::string atTheBound = headerFor(SwayIpc::maximumPayload);
+    longest.feed(atTheBound.data(), atTheBound.size());
+    EXPECT_FALSE(longest.next()); // waits for the rest
+    EXPECT_FALSE(longest.broken());
 }
 
 TEST(SwayJson, OutputsAreTheActiveOnesWithTheOneAtTheOriginFirst) {
@@ -166,6 +197,48 @@ TEST(SwayJson, TreeGivesViewsFrontToBackWithFramesMonitorsAndHiddenOnesMinimised
     ASSERT_TRUE(odd);
     ASSERT_EQ(odd->windows.size(), 1u);
     EXPECT_EQ(odd->windows[0].pid, 0u);
+}
+
+TEST(SwayJson, TreesOutputsAndEventsPastTheirBoundsAreDroppedWholeOrCut) {
+    const auto monitors = *SwayJson::monitors(outputs);
+    std::string problem;
+    const auto most = SwayJson::windows(treeOf(SwayJson::maximumWindows), monitors, &problem);
+    ASSERT_TRUE(most) << problem;
+    EXPECT_EQ(most->windows.size(), SwayJson::maximumWindows);
+    EXPECT_FALSE(SwayJson::windows(treeOf(SwayJson::maximumWindows + 1), monitors, &problem));
+    EXPECT_NE(problem.find("more than 2048 windows"), std::string::npos) << problem;
+
+    // Containers in containers as deep as the text goes: refused at the bound, no recursion.
+    std::string deep;
+    for (int i = 0; i < 100'000; ++i) {
+        deep += R"({"type":"con","nodes":[)";
+    }
+    EXPECT_FALSE(SwayJson::windows(deep, monitors, &problem));
+    EXPECT_NE(problem.find("deeper"), std::string::npos) << problem;
+    EXPECT_FALSE(SwayJson::change(deep));
+
+    // A long title is kept cut, between characters.
+    std::string title;
+    for (int i = 0; i < 3000; ++i) {
+        title += "\u00e9";
+    }
+    const auto cut = SwayJson::windows(treeOf(1, title), monitors);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->windows[0].title.size(), SwayJson::titleBytes);
+    EXPECT_EQ(cut->windows[0].title.substr(0, 2), "\u00e9");
+
+    std::string many = "[";
+    for (std::size_t i = 0; i <= SwayJson::maximumOutputs; ++i) {
+        many += (i ? "," : "") + std::string(R"({"name":"O)") + std::to_string(i) +
+                R"(","active":true,"rect":{"x":0,"y":0,"width":9,"height":9}})";
+    }
+    EXPECT_FALSE(SwayJson::monitors(many + "]", &problem));
+    EXPECT_NE(problem.find("65 outputs"), std::string::npos) << problem;
+
+    const auto command = SwayJson::bindingCommand(R"({"change":"run","binding":{"command":")" +
+                                                  std::string(10'000, 'x') + R"("}})");
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->size(), SwayJson::commandBytes);
 }
 
 TEST(SwayJson, RepliesAndEvents) {
@@ -360,6 +433,41 @@ TEST_F(SwayLinkTest, RepliesThatNeverComeOrMakeNoSenseAreBounded) {
     const auto before = fake_->commands().size();
     EXPECT_TRUE(link_->warpPointer(1, 1));
     EXPECT_EQ(fake_->commands().size(), before + 2);
+}
+
+TEST_F(SwayLinkTest, ATreeItCannotUseIsDroppedAndAFrameTooLongEndsOnlyItsConnection) {
+    auto sink = std::make_shared<test::RecordingLogSink>();
+    auto services = std::make_shared<Platform>();
+    services->logSink = sink;
+    PlatformInstallation installation(services);
+    open();
+    ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
+    heard_.clear();
+
+    // Dropped with one line; what was known stays, and sway is still followed.
+    fake_->answer(SwayIpc::getTree, treeOf(SwayJson::maximumWindows + 1));
+    fake_->sendEvent(SwayIpc::windowEvent, R"({"change":"new"})");
+    ASSERT_TRUE(sink->waitForLine(LogLevel::info, "dropped sway's tree: more than 2048 windows"));
+    EXPECT_EQ(sink->lines(LogLevel::info).size(), 1u);
+    EXPECT_TRUE(link_->snapshot().ready);
+    EXPECT_EQ(link_->snapshot().windows->size(), 6u);
+    fake_->answer(SwayIpc::getTree, treeOf(2));
+    fake_->sendEvent(SwayIpc::windowEvent, R"({"change":"close"})");
+    ASSERT_TRUE(heard(CompositorEvent::Kind::windowsChanged));
+    EXPECT_EQ(link_->snapshot().windows->size(), 2u);
+    EXPECT_EQ(std::count(heard_.begin(), heard_.end(), CompositorEvent::Kind::vanished), 0);
+
+    // A frame announcing more than sway sends is not read: that connection is dropped, said
+    // so, and a new one made.
+    fake_->answerNextWithBytes(headerFor(SwayIpc::maximumPayload + 1));
+    fake_->sendEvent(SwayIpc::windowEvent, R"({"change":"title"})");
+    ASSERT_TRUE(heard(CompositorEvent::Kind::vanished));
+    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "sway sent a message of " +
+                                                      std::to_string(SwayIpc::maximumPayload + 1) +
+                                                      " bytes"));
+    heard_.clear();
+    ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
+    EXPECT_EQ(link_->snapshot().windows->size(), 2u);
 }
 
 TEST_F(SwayLinkTest, SettlesWithoutSwayAndFindsOneThatStartsLater) {

@@ -21,7 +21,10 @@ public:
         DesktopBridgeState state;
         state.sessionKind = "Wayland";
         state.bridgeName = "Orvane's KWin script";
-        state.bridgeId = KWinLink::pluginName;
+        state.bridgeId = link_->pluginName();
+        if (state.bridgeId.empty()) {
+            state.bridgeId = KWinLink::pluginStem;
+        }
         const auto snapshot = link_->snapshot();
         state.desktop = snapshot.compositorVersion.empty()
                             ? "KDE Plasma (KWin)"

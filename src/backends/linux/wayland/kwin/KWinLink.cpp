@@ -2,6 +2,7 @@
 
 #include "backends/linux/WorkerWakeUp.hpp"
 #include "backends/linux/wayland/kwin/KWinBridgeScript.hpp"
+#include "backends/linux/wayland/kwin/KWinScriptFile.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <systemd/sd-bus.h>
@@ -34,6 +35,13 @@ constexpr std::uint64_t kwinCallTimeout = 2'000'000;
 constexpr std::uint64_t effectsInterval = 1'000'000;
 constexpr std::uint64_t loadRetryInterval = 100'000;
 constexpr int maxLoadAttempts = 200;
+// The script asks again at once after each answer; this long without a question, it is gone
+// (KWin dropped it, or it took Orvane for gone) and is loaded again.
+constexpr std::uint64_t scriptSilence = KWinLink::pollHoldMicroseconds + 5'000'000;
+// Dropped messages logged, at most: a script gone wrong must not fill the log.
+constexpr unsigned droppedLogLimit = 10;
+// What an earlier Orvane called its script, which served whoever owned Orvane's bus name.
+constexpr const char* unkeyedPluginName = "orvane-bridge";
 // The effects that show every window to pick one from: a switch under them would be lost.
 const std::set<std::string> overviewEffects = {"overview", "windowview", "desktopgrid",
                                                "presentwindows", "expo"};
@@ -48,45 +56,6 @@ double nowMilliseconds() {
     return std::chrono::duration<double, std::milli>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// Writes the script where KWin (the same user) can read it: the runtime folder, else a
-// private folder of our own under /tmp.
-std::optional<std::string> writeScript(std::string* problem) {
-    std::string folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        folder = runtime;
-    } else {
-        char pattern[] = "/tmp/orvane-kwin.XXXXXX";
-        if (!::mkdtemp(pattern)) {
-            *problem =
-                std::string("cannot make a folder for the KWin script: ") + std::strerror(errno);
-            return std::nullopt;
-        }
-        folder = pattern;
-    }
-    const std::string path = folder + "/orvane-kwin-bridge-" + std::to_string(::getpid()) + ".js";
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool written = fd >= 0;
-    const std::string_view text = kwinBridgeScript;
-    for (std::size_t done = 0; written && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        written = n > 0;
-        done += written ? static_cast<std::size_t>(n) : 0;
-    }
-    if (fd >= 0) {
-        written = ::close(fd) == 0 && written;
-    }
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        *problem = "cannot write the KWin script to " + path + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return std::nullopt;
-    }
-    return path;
 }
 
 } // namespace
@@ -107,6 +76,8 @@ public:
         shortcutSlot_ = sd_bus_slot_unref(shortcutSlot_);
         unload();
         releasePoll();
+        // A call still on its way holds the connection: it would never be freed.
+        effectsSlot_ = sd_bus_slot_unref(effectsSlot_);
         effectsTimer_ = sd_event_source_unref(effectsTimer_);
         pollTimer_ = sd_event_source_unref(pollTimer_);
         retryTimer_ = sd_event_source_unref(retryTimer_);
@@ -117,11 +88,6 @@ public:
     KWinLoop& operator=(const KWinLoop&) = delete;
 
     bool start() {
-        std::string problem;
-        scriptPath_ = writeScript(&problem).value_or("");
-        if (scriptPath_.empty()) {
-            return fail(problem);
-        }
         int r = sd_bus_open_user(&bus_);
         if (r >= 0) {
             r = sd_bus_set_close_on_exit(bus_, 0);
@@ -130,8 +96,13 @@ public:
             r = sd_bus_attach_event(bus_, event_, SD_EVENT_PRIORITY_NORMAL);
         }
         if (r >= 0) {
-            r = sd_bus_add_object_vtable(bus_, &objectSlot_, KWinLink::objectPath,
-                                         KWinLink::interfaceName, vtable, this);
+            // Every call to the object passes one gate: KWin, with this run's key.
+            r = sd_bus_add_object(bus_, &objectSlot_, KWinLink::objectPath, &KWinLoop::onCall,
+                                  this);
+        }
+        const char* unique = nullptr;
+        if (r >= 0) {
+            r = sd_bus_get_unique_name(bus_, &unique);
         }
         if (r < 0) {
             return fail(std::string("the session bus is unavailable (") + std::strerror(-r) + ")");
@@ -140,6 +111,28 @@ public:
         if (r < 0) {
             return fail(std::string("cannot own ") + KWinLink::busName + " (" + std::strerror(-r) +
                         "): is another Orvane running?");
+        }
+        const auto key = randomKey();
+        if (!key) {
+            return fail("no random numbers for the KWin script's key");
+        }
+        key_ = *key;
+        std::string plugin = std::string(KWinLink::pluginStem) + "-" + unique;
+        std::erase(plugin, ':');
+        const auto script = kwinScriptFor(kwinBridgeScript, unique, key_, plugin);
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        std::string problem = "the KWin script has no place for Orvane's connection";
+        if (script) {
+            file_ = KWinScriptFile::create(*script, runtime ? runtime : "", &problem);
+        }
+        if (!file_) {
+            return fail(problem);
+        }
+        pluginName_ = plugin;
+        {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.pluginName_ = plugin;
+            owner_.scriptFile_ = file_->path();
         }
         sd_bus_match_signal(bus_, nullptr, "org.freedesktop.DBus.Local",
                             "/org/freedesktop/DBus/Local", "org.freedesktop.DBus.Local",
@@ -365,7 +358,8 @@ private:
         return r >= 0 ? reply : nullptr;
     }
 
-    // Loads the script into KWin (a copy of ours left by an Orvane that crashed goes first).
+    // Loads the script into KWin (an earlier copy of this run's goes first, and one an earlier
+    // Orvane left that served whoever owned its bus name).
     void attach(const std::string& kwinOwner) {
         kwinOwner_ = kwinOwner;
         helloSeen_ = outputsSeen_ = windowsSeen_ = false;
@@ -376,15 +370,17 @@ private:
             owner_.scriptLoaded_ = false;
             owner_.ids_.clear();
         }
-        sd_bus_message_unref(callKWin("/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s",
-                                      KWinLink::pluginName));
+        for (const char* name : {pluginName_.c_str(), unkeyedPluginName}) {
+            sd_bus_message_unref(
+                callKWin("/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s", name));
+        }
         sd_bus_message* reply = nullptr;
         sd_bus_message* call = nullptr;
         int id = -1;
         int r = sd_bus_message_new_method_call(bus_, &call, kwinService, "/Scripting",
                                                "org.kde.kwin.Scripting", "loadScript");
         if (r >= 0) {
-            r = sd_bus_message_append(call, "ss", scriptPath_.c_str(), KWinLink::pluginName);
+            r = sd_bus_message_append(call, "ss", file_->path().c_str(), pluginName_.c_str());
         }
         if (r >= 0) {
             r = sd_bus_call(bus_, call, kwinCallTimeout, nullptr, &reply);
@@ -400,8 +396,8 @@ private:
                 retryLoad();
                 return;
             }
-            setProblem("KWin did not load Orvane's script (" + scriptPath_ + ")");
-            logInfo("KWin did not load Orvane's script " + scriptPath_);
+            setProblem("KWin did not load Orvane's script (" + file_->path() + ")");
+            logInfo("KWin did not load Orvane's script " + file_->path());
             owner_.markSettled();
             return;
         }
@@ -418,6 +414,7 @@ private:
             owner_.problem_.clear();
         }
         loaded_ = true;
+        sd_event_now(event_, CLOCK_MONOTONIC, &lastAnswer_);
         // Asked at once, so that the version is known by the time the script's state is.
         if (sd_bus_message* info =
                 callKWin("/KWin", "org.kde.KWin", "supportInformation", nullptr, nullptr)) {
@@ -472,12 +469,10 @@ private:
     void unload() {
         if (loaded_ && bus_ && sd_bus_is_open(bus_) > 0) {
             sd_bus_message_unref(callKWin("/Scripting", "org.kde.kwin.Scripting", "unloadScript",
-                                          "s", KWinLink::pluginName));
+                                          "s", pluginName_.c_str()));
         }
         loaded_ = false;
-        if (!scriptPath_.empty()) {
-            ::unlink(scriptPath_.c_str());
-        }
+        file_.reset();
     }
 
     static int onEffectsTimer(sd_event_source* source, std::uint64_t, void* userdata) {
@@ -485,6 +480,13 @@ private:
         std::uint64_t now = 0;
         sd_event_now(loop.event_, CLOCK_MONOTONIC, &now);
         sd_event_source_set_time(source, now + effectsInterval);
+        if (loop.loaded_ && !loop.poll_ && now > loop.lastAnswer_ + scriptSilence) {
+            logInfo("Orvane's KWin script stopped asking for commands: it is loaded again");
+            const std::string kwin = loop.kwinOwner_;
+            loop.detach();
+            loop.attach(kwin);
+            return 0;
+        }
         if (!loop.effectsSlot_) {
             sd_bus_call_method_async(loop.bus_, &loop.effectsSlot_, kwinService, "/Effects",
                                      "org.freedesktop.DBus.Properties", "Get", &KWinLoop::onEffects,
@@ -534,6 +536,7 @@ private:
             return;
         }
         sd_bus_reply_method_return(poll_, "s", command.c_str());
+        sd_event_now(event_, CLOCK_MONOTONIC, &lastAnswer_);
         releasePoll();
     }
 
@@ -542,14 +545,69 @@ private:
         return 0;
     }
 
-    // Whether a call comes from the KWin whose script we loaded; nobody else may feed us.
-    bool fromKWin(sd_bus_message* m, sd_bus_error* error) const {
+    // Whether a call comes from the KWin whose script we loaded and carries this run's key
+    // (read off the call): nobody else may feed us. The first refusal is logged.
+    bool admits(sd_bus_message* m) {
         const char* sender = sd_bus_message_get_sender(m);
-        if (!sender || kwinOwner_.empty() || kwinOwner_ != sender) {
-            sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "only KWin may call this");
-            return false;
+        const char* signature = sd_bus_message_get_signature(m, 1);
+        const char* key = nullptr;
+        const bool fromKWin = sender && !kwinOwner_.empty() && kwinOwner_ == sender;
+        const bool keyed = signature && signature[0] == 's' &&
+                           sd_bus_message_read(m, "s", &key) >= 0 && key && sameKey(key, key_);
+        if (fromKWin && keyed) {
+            return true;
         }
-        return true;
+        if (!refusalLogged_) {
+            refusalLogged_ = true;
+            logInfo(std::string("refused a call to Orvane's KWin bridge from ") +
+                    (sender ? sender : "nobody") +
+                    (fromKWin ? ": it lacks this run's key" : ": it is not KWin") +
+                    " (further refusals are not logged)");
+        }
+        return false;
+    }
+
+    // A message of the script's that cannot be used is dropped, and said so.
+    void dropped(const char* member, const std::string& problem) {
+        if (droppedLogged_ >= droppedLogLimit) {
+            return;
+        }
+        ++droppedLogged_;
+        logInfo(std::string("dropped KWin's ") + member + " message: " + problem +
+                (droppedLogged_ == droppedLogLimit ? " (further ones are not logged)" : ""));
+    }
+
+    using Handler = int (*)(sd_bus_message*, void*, sd_bus_error*);
+    struct Method {
+        const char* member;
+        const char* signature; // the key first
+        Handler handler;
+    };
+    static const Method methods[7];
+
+    static int onCall(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        if (!sd_bus_message_is_method_call(m, nullptr, nullptr)) {
+            return 0;
+        }
+        KWinLoop& loop = of(userdata);
+        if (!loop.admits(m)) {
+            return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED,
+                                    "only Orvane's KWin script may call this");
+        }
+        const char* interface = sd_bus_message_get_interface(m);
+        const char* member = sd_bus_message_get_member(m);
+        const char* signature = sd_bus_message_get_signature(m, 1);
+        for (const auto& method : methods) {
+            if (interface && member && std::strcmp(interface, KWinLink::interfaceName) == 0 &&
+                std::strcmp(member, method.member) == 0) {
+                if (!signature || std::strcmp(signature, method.signature) != 0) {
+                    return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS,
+                                            "not the arguments of this method");
+                }
+                return method.handler(m, userdata, error);
+            }
+        }
+        return sd_bus_error_set(error, SD_BUS_ERROR_UNKNOWN_METHOD, "no such method");
     }
 
     static const char* argument(sd_bus_message* m) {
@@ -576,13 +634,14 @@ private:
         owner_.markSettled();
     }
 
-    static int onHello(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onHello(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         const char* text = argument(m);
-        const auto hello = text ? KWinScriptMessages::parseHello(text) : std::nullopt;
+        std::string problem = "no text";
+        const auto hello = text ? KWinScriptMessages::parseHello(text, &problem) : std::nullopt;
+        if (!hello) {
+            loop.dropped("Hello", problem);
+        }
         const bool wasReady = loop.owner_.snapshot().ready;
         loop.helloSeen_ = loop.outputsSeen_ = loop.windowsSeen_ = false;
         loop.releasePoll();
@@ -615,13 +674,14 @@ private:
 
     bool accepting() const { return helloSeen_; }
 
-    static int onOutputs(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onOutputs(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         const char* text = argument(m);
-        auto outputs = text ? KWinScriptMessages::parseOutputs(text) : std::nullopt;
+        std::string problem = "no text";
+        auto outputs = text ? KWinScriptMessages::parseOutputs(text, &problem) : std::nullopt;
+        if (!outputs) {
+            loop.dropped("Outputs", problem);
+        }
         if (loop.accepting() && outputs) {
             auto shared =
                 std::make_shared<const std::vector<CompositorMonitor>>(std::move(*outputs));
@@ -638,13 +698,14 @@ private:
         return sd_bus_reply_method_return(m, "");
     }
 
-    static int onWindows(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onWindows(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         const char* text = argument(m);
-        auto windows = text ? KWinScriptMessages::parseWindows(text) : std::nullopt;
+        std::string problem = "no text";
+        auto windows = text ? KWinScriptMessages::parseWindows(text, &problem) : std::nullopt;
+        if (!windows) {
+            loop.dropped("Windows", problem);
+        }
         if (loop.accepting() && windows) {
             std::vector<CompositorWindow> list;
             std::vector<std::string> live;
@@ -687,17 +748,18 @@ private:
         return uuid.empty() ? 0 : owner_.ids_.idFor(uuid);
     }
 
-    static int onActive(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onActive(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         const char* text = argument(m);
-        if (loop.accepting() && text && std::strlen(text) <= 128) {
+        const auto active = text ? KWinScriptMessages::parseActive(text) : std::nullopt;
+        if (!active) {
+            loop.dropped("Active", "not a window id");
+        }
+        if (loop.accepting() && active) {
             bool changed = false;
             {
                 std::lock_guard lock(loop.owner_.mutex_);
-                const auto id = loop.idOfLocked(text);
+                const auto id = loop.idOfLocked(*active);
                 changed = loop.owner_.snapshot_.focusWindow != id;
                 loop.owner_.snapshot_.focusWindow = id;
             }
@@ -708,13 +770,14 @@ private:
         return sd_bus_reply_method_return(m, "");
     }
 
-    static int onCursor(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onCursor(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         const char* text = argument(m);
-        const auto point = text ? KWinScriptMessages::parseCursor(text) : std::nullopt;
+        std::string problem = "no text";
+        const auto point = text ? KWinScriptMessages::parseCursor(text, &problem) : std::nullopt;
+        if (!point) {
+            loop.dropped("Cursor", problem);
+        }
         if (loop.accepting() && point) {
             CompositorEvent event{CompositorEvent::Kind::input};
             event.input.x = static_cast<int>(point->x);
@@ -732,13 +795,14 @@ private:
         return sd_bus_reply_method_return(m, "");
     }
 
-    static int onDone(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onDone(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         const char* text = argument(m);
-        const auto done = text ? KWinScriptMessages::parseDone(text) : std::nullopt;
+        std::string problem = "no text";
+        const auto done = text ? KWinScriptMessages::parseDone(text, &problem) : std::nullopt;
+        if (!done) {
+            loop.dropped("Done", problem);
+        }
         if (done) {
             bool focusChanged = false;
             {
@@ -765,11 +829,8 @@ private:
         return sd_bus_reply_method_return(m, "");
     }
 
-    static int onNextCommand(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+    static int onNextCommand(sd_bus_message* m, void* userdata, sd_bus_error*) {
         KWinLoop& loop = of(userdata);
-        if (!loop.fromKWin(m, error)) {
-            return -EACCES;
-        }
         loop.answerPoll(KWinScriptMessages::noCommand()); // a script poll is never held twice
         loop.poll_ = sd_bus_message_ref(m);
         std::uint64_t now = 0;
@@ -822,8 +883,6 @@ private:
         return 0;
     }
 
-    static const sd_bus_vtable vtable[];
-
     KWinLink& owner_;
     sd_event* event_;
     sd_bus* bus_ = nullptr;
@@ -836,7 +895,12 @@ private:
     sd_bus_message* poll_ = nullptr; // the script's standing NextCommand call
     sd_bus_slot* shortcutSlot_ = nullptr;
     std::map<std::string, Shortcut> shortcuts_;
-    std::string scriptPath_;
+    std::unique_ptr<KWinScriptFile> file_;
+    std::string pluginName_;
+    std::string key_; // this run's, which every call of the script carries
+    std::uint64_t lastAnswer_ = 0;
+    bool refusalLogged_ = false;
+    unsigned droppedLogged_ = 0;
     std::string kwinOwner_; // the unique name of the KWin we loaded the script into
     bool loaded_ = false;
     bool helloSeen_ = false;
@@ -844,16 +908,14 @@ private:
     bool windowsSeen_ = false;
 };
 
-const sd_bus_vtable KWinLoop::vtable[] = {
-    SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Hello", "s", "", &KWinLoop::onHello, 0),
-    SD_BUS_METHOD("Outputs", "s", "", &KWinLoop::onOutputs, 0),
-    SD_BUS_METHOD("Windows", "s", "", &KWinLoop::onWindows, 0),
-    SD_BUS_METHOD("Active", "s", "", &KWinLoop::onActive, 0),
-    SD_BUS_METHOD("Cursor", "s", "", &KWinLoop::onCursor, 0),
-    SD_BUS_METHOD("Done", "s", "", &KWinLoop::onDone, 0),
-    SD_BUS_METHOD("NextCommand", "", "s", &KWinLoop::onNextCommand, 0),
-    SD_BUS_VTABLE_END,
+const KWinLoop::Method KWinLoop::methods[7] = {
+    {"Hello", "ss", &KWinLoop::onHello},
+    {"Outputs", "ss", &KWinLoop::onOutputs},
+    {"Windows", "ss", &KWinLoop::onWindows},
+    {"Active", "ss", &KWinLoop::onActive},
+    {"Cursor", "ss", &KWinLoop::onCursor},
+    {"Done", "ss", &KWinLoop::onDone},
+    {"NextCommand", "s", &KWinLoop::onNextCommand},
 };
 
 namespace {
@@ -922,6 +984,16 @@ void KWinLink::run() {
 CompositorSnapshot KWinLink::snapshot() const {
     std::lock_guard lock(mutex_);
     return snapshot_;
+}
+
+std::string KWinLink::pluginName() const {
+    std::lock_guard lock(mutex_);
+    return pluginName_;
+}
+
+std::string KWinLink::scriptFile() const {
+    std::lock_guard lock(mutex_);
+    return scriptFile_;
 }
 
 bool KWinLink::scriptLoaded() const {

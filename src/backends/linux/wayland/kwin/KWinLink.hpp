@@ -19,20 +19,26 @@ class KWinLoop;
 
 // KWin reached through Orvane's KWin script: the link loads the script over
 // org.kde.kwin.Scripting when KWin is (or comes back) on the session bus, takes the state the
-// script pushes to its own bus object (net.orvane.KWinBridge, on a connection of its own on a
-// worker thread), and hands the script its commands as the answer to the call the script
-// keeps waiting on us, since a KWin script cannot be called. It unloads the script when it
-// ends. Only calls from the current owner of org.kde.KWin are heard.
+// script pushes to its own bus object (on a connection of its own on a worker thread), and
+// hands the script its commands as the answer to the call the script keeps waiting on us,
+// since a KWin script cannot be called. It unloads the script when it ends.
+//
+// The script serves this link alone: it calls the link's connection by its unique name, which
+// the bus never gives again, so that nobody who later takes a name of Orvane's hears it; and
+// each of its calls carries a key made for this run and written only into the copy KWin
+// loads. A call not from the current owner of org.kde.KWin with that key is refused.
 class KWinLink : public CompositorLink {
 public:
+    // Owned while the link runs, so that a second Orvane says so; the script does not use it.
     static constexpr const char* busName = "net.orvane.KWinBridge";
     static constexpr const char* objectPath = "/net/orvane/KWinBridge";
     static constexpr const char* interfaceName = "net.orvane.KWinBridge1";
-    static constexpr const char* pluginName = "orvane-bridge";
-    static constexpr unsigned version = 1;
+    // KWin knows each run's script by this and the connection's unique name.
+    static constexpr const char* pluginStem = "orvane-bridge";
+    static constexpr unsigned version = 2;
     // How long the script's standing call is held before it is told "nothing"; under the 25 s
-    // KWin waits for an answer.
-    static constexpr std::uint64_t pollHoldMicroseconds = 20'000'000;
+    // KWin waits for an answer, and the 15 s after which the script takes Orvane for gone.
+    static constexpr std::uint64_t pollHoldMicroseconds = 10'000'000;
     static constexpr std::chrono::milliseconds commandTimeout{1000};
     // The component Orvane's global shortcuts are listed under in KDE's settings.
     static constexpr const char* shortcutComponent = "net.orvane.Orvane";
@@ -69,6 +75,10 @@ public:
     // Any thread: whether KWin runs our script now, and why not when it does not.
     bool scriptLoaded() const;
     std::string problem() const;
+    // Any thread: the name KWin knows this run's script by, and the file it reads it from;
+    // empty before the link has a connection.
+    std::string pluginName() const;
+    std::string scriptFile() const;
 
 private:
     friend class KWinLoop;
@@ -91,6 +101,8 @@ private:
     bool settled_ = false;
     bool scriptLoaded_ = false;
     std::string problem_;
+    std::string pluginName_;
+    std::string scriptFile_;
     CompositorSnapshot snapshot_;
     KWinWindowIds ids_;
     std::deque<std::string> commands_;

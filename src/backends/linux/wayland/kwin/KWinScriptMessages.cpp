@@ -1,6 +1,6 @@
 #include "backends/linux/wayland/kwin/KWinScriptMessages.hpp"
 
-#include <nlohmann/json.hpp>
+#include "backends/linux/wayland/BoundedJson.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -13,15 +13,44 @@ using nlohmann::json;
 
 // Far beyond any desktop, near enough that the components' sums stay exact.
 constexpr double coordinateLimit = 1'000'000;
-constexpr std::size_t textLimit = 4096;
-constexpr std::size_t listLimit = 10'000;
+constexpr std::size_t outputNameBytes = 64;
+constexpr std::size_t maximumOutputs = 64;
+// A window's entry is some 60 values; the script clips every text to a few kilobytes.
+constexpr JsonLimits windowsLimits{KWinScriptMessages::windowsMessageBytes,
+                                   KWinScriptMessages::maximumWindows * 80, 8, 16u << 10};
+constexpr JsonLimits messageLimits{KWinScriptMessages::messageBytes, 4096, 8, 4096};
 
-std::optional<json> parse(std::string_view text) {
-    json value = json::parse(text, nullptr, false);
-    if (value.is_discarded()) {
-        return std::nullopt;
+// The property names of KWin's window types the script sends; nothing else is kept.
+const std::set<std::string, std::less<>> knownFlags = {"normalWindow",
+                                                       "dialog",
+                                                       "dock",
+                                                       "desktopWindow",
+                                                       "toolbar",
+                                                       "menu",
+                                                       "dropdownMenu",
+                                                       "popupMenu",
+                                                       "comboBox",
+                                                       "utility",
+                                                       "splash",
+                                                       "notification",
+                                                       "criticalNotification",
+                                                       "onScreenDisplay",
+                                                       "tooltip",
+                                                       "dndIcon",
+                                                       "specialWindow",
+                                                       "popupWindow",
+                                                       "skipTaskbar",
+                                                       "fullScreen",
+                                                       "deleted"};
+
+std::optional<json> parse(std::string_view text, const JsonLimits& limits, std::string* problem) {
+    return parseBoundedJson(text, limits, problem);
+}
+
+void say(std::string* problem, std::string text) {
+    if (problem) {
+        *problem = std::move(text);
     }
-    return value;
 }
 
 std::optional<double> number(const json& object, const char* key) {
@@ -36,16 +65,22 @@ std::optional<double> number(const json& object, const char* key) {
     return value;
 }
 
-std::string text(const json& object, const char* key) {
+std::string text(const json& object, const char* key, std::size_t limit) {
     const auto found = object.find(key);
     if (found == object.end() || !found->is_string()) {
         return {};
     }
-    std::string value = found->get<std::string>();
-    if (value.size() > textLimit) {
-        value.resize(textLimit);
+    return truncateUtf8(found->get<std::string>(), limit);
+}
+
+// A text kept only whole: nullopt when it is longer than `limit`.
+std::optional<std::string> wholeText(const json& object, const char* key, std::size_t limit) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) {
+        return std::string();
     }
-    return value;
+    const auto& value = found->get_ref<const std::string&>();
+    return value.size() <= limit ? std::optional(value) : std::nullopt;
 }
 
 bool flag(const json& object, const char* key) {
@@ -66,9 +101,27 @@ std::optional<plinth::Rect> rect(const json& object, const char* key) {
     return plinth::Rect{*x, *y, *width, *height};
 }
 
-std::optional<json> list(std::string_view message) {
-    auto value = parse(message);
-    if (!value || !value->is_array() || value->size() > listLimit) {
+std::optional<json> list(std::string_view message, const JsonLimits& limits, std::size_t most,
+                         std::string* problem) {
+    auto value = parse(message, limits, problem);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (!value->is_array()) {
+        say(problem, "not a list");
+        return std::nullopt;
+    }
+    if (value->size() > most) {
+        say(problem, std::to_string(value->size()) + " entries, over " + std::to_string(most));
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<json> object(std::string_view message, std::string* problem) {
+    auto value = parse(message, messageLimits, problem);
+    if (value && !value->is_object()) {
+        say(problem, "not an object");
         return std::nullopt;
     }
     return value;
@@ -78,44 +131,48 @@ std::optional<json> list(std::string_view message) {
 
 namespace KWinScriptMessages {
 
-std::optional<KWinScriptHello> parseHello(std::string_view message) {
-    const auto value = parse(message);
-    if (!value || !value->is_object()) {
+std::optional<KWinScriptHello> parseHello(std::string_view message, std::string* problem) {
+    const auto value = object(message, problem);
+    if (!value) {
         return std::nullopt;
     }
     const auto version = number(*value, "version");
     const auto api = number(*value, "api");
     if (!version || *version < 0 || std::floor(*version) != *version) {
+        say(problem, "no version");
         return std::nullopt;
     }
     return KWinScriptHello{static_cast<unsigned>(*version),
                            api && (*api == 5 || *api == 6) ? static_cast<int>(*api) : 0};
 }
 
-std::optional<plinth::Point> parseCursor(std::string_view message) {
-    const auto value = parse(message);
-    if (!value || !value->is_object()) {
+std::optional<plinth::Point> parseCursor(std::string_view message, std::string* problem) {
+    const auto value = object(message, problem);
+    if (!value) {
         return std::nullopt;
     }
     const auto x = number(*value, "x"), y = number(*value, "y");
     if (!x || !y) {
+        say(problem, "no point");
         return std::nullopt;
     }
     return plinth::Point{std::round(*x), std::round(*y)};
 }
 
-std::optional<KWinScriptDone> parseDone(std::string_view message) {
-    const auto value = parse(message);
-    if (!value || !value->is_object()) {
+std::optional<KWinScriptDone> parseDone(std::string_view message, std::string* problem) {
+    const auto value = object(message, problem);
+    if (!value) {
         return std::nullopt;
     }
     const auto serial = value->find("serial");
-    if (serial == value->end() || !serial->is_number_unsigned()) {
+    const auto active = wholeText(*value, "active", KWinScriptMessages::idBytes);
+    if (serial == value->end() || !serial->is_number_unsigned() || !active) {
+        say(problem, "no serial or a window id too long");
         return std::nullopt;
     }
     KWinScriptDone done;
     done.serial = serial->get<std::uint64_t>();
-    done.active = text(*value, "active");
+    done.active = *active;
     const auto x = number(*value, "x"), y = number(*value, "y");
     if (x && y) {
         done.x = static_cast<int>(std::lround(*x));
@@ -124,8 +181,9 @@ std::optional<KWinScriptDone> parseDone(std::string_view message) {
     return done;
 }
 
-std::optional<std::vector<CompositorMonitor>> parseOutputs(std::string_view message) {
-    const auto outputs = list(message);
+std::optional<std::vector<CompositorMonitor>> parseOutputs(std::string_view message,
+                                                           std::string* problem) {
+    const auto outputs = list(message, messageLimits, maximumOutputs, problem);
     if (!outputs) {
         return std::nullopt;
     }
@@ -140,7 +198,7 @@ std::optional<std::vector<CompositorMonitor>> parseOutputs(std::string_view mess
         }
         CompositorMonitor monitor;
         monitor.stageFrame = *geometry;
-        monitor.connector = text(output, "name");
+        monitor.connector = text(output, "name", outputNameBytes);
         if (monitor.connector.empty()) {
             monitor.connector = "Display " + std::to_string(monitors.size() + 1);
         }
@@ -150,8 +208,9 @@ std::optional<std::vector<CompositorMonitor>> parseOutputs(std::string_view mess
     return monitors;
 }
 
-std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view message) {
-    const auto entries = list(message);
+std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view message,
+                                                          std::string* problem) {
+    const auto entries = list(message, windowsLimits, KWinScriptMessages::maximumWindows, problem);
     if (!entries) {
         return std::nullopt;
     }
@@ -162,7 +221,7 @@ std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view messa
             continue;
         }
         KWinScriptWindow window;
-        window.id = text(entry, "id");
+        window.id = wholeText(entry, "id", KWinScriptMessages::idBytes).value_or("");
         const auto frame = rect(entry, "frame");
         if (window.id.empty() || !frame || !seen.insert(window.id).second) {
             continue;
@@ -174,8 +233,8 @@ std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view messa
         if (pid && *pid > 0 && *pid < 4'194'305 && std::floor(*pid) == *pid) {
             window.pid = static_cast<std::uint32_t>(*pid);
         }
-        window.caption = text(entry, "caption");
-        window.resourceClass = text(entry, "resourceClass");
+        window.caption = text(entry, "caption", KWinScriptMessages::captionBytes);
+        window.resourceClass = text(entry, "resourceClass", KWinScriptMessages::classBytes);
         const auto output = number(entry, "output");
         window.output = output && *output >= 0 && *output < 1024 ? static_cast<int>(*output) : -1;
         window.stacking = number(entry, "stacking").value_or(0);
@@ -183,7 +242,8 @@ std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view messa
         window.minimized = flag(entry, "minimized");
         if (const auto flags = entry.find("flags"); flags != entry.end() && flags->is_array()) {
             for (const auto& name : *flags) {
-                if (name.is_string() && window.flags.size() < 64) {
+                if (name.is_string() && knownFlags.contains(name.get_ref<const std::string&>()) &&
+                    window.flags.size() < knownFlags.size()) {
                     window.flags.push_back(name.get<std::string>());
                 }
             }
@@ -199,6 +259,13 @@ std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view messa
                          return a.stacking > b.stacking;
                      });
     return windows;
+}
+
+std::optional<std::string> parseActive(std::string_view text) {
+    if (text.size() > KWinScriptMessages::idBytes) {
+        return std::nullopt;
+    }
+    return std::string(text);
 }
 
 std::string windowType(const std::vector<std::string>& flags) {

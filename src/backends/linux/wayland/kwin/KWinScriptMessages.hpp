@@ -41,21 +41,38 @@ struct KWinScriptDone {
 };
 
 // What the script sends is another process's word: these check every value and give nullopt
-// (or drop the one bad entry of a list) instead of trusting it.
+// (or drop the one bad entry of a list) instead of trusting it. A message past the bounds
+// below is dropped whole before it is kept; `problem`, when given, then says why.
 namespace KWinScriptMessages {
 
-std::optional<KWinScriptHello> parseHello(std::string_view json);
-std::optional<KWinScriptDone> parseDone(std::string_view json);
+// Far more windows than a desktop has; the script's list is every window KWin manages.
+inline constexpr std::size_t maximumWindows = 2048;
+inline constexpr std::size_t windowsMessageBytes = 4u << 20;
+// Every message but the window list.
+inline constexpr std::size_t messageBytes = 64u << 10;
+// KWin's window ids are UUIDs ("{8c1d…}", 38 bytes).
+inline constexpr std::size_t idBytes = 64;
+// What is kept of a caption and of a window class (the script clips them before this too).
+inline constexpr std::size_t captionBytes = 4096;
+inline constexpr std::size_t classBytes = 256;
+
+std::optional<KWinScriptHello> parseHello(std::string_view json, std::string* problem = nullptr);
+std::optional<KWinScriptDone> parseDone(std::string_view json, std::string* problem = nullptr);
 // The cursor's stage position.
-std::optional<plinth::Point> parseCursor(std::string_view json);
+std::optional<plinth::Point> parseCursor(std::string_view json, std::string* problem = nullptr);
 
 // The outputs, in KWin's order (the first is the primary); unnamed ones (Plasma 5.27 gives no
 // names to scripts) are called "Display N".
-std::optional<std::vector<CompositorMonitor>> parseOutputs(std::string_view json);
+std::optional<std::vector<CompositorMonitor>> parseOutputs(std::string_view json,
+                                                           std::string* problem = nullptr);
 
 // The windows front to back; entries without an id or a usable frame are left out, and so
 // are windows already closed.
-std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view json);
+std::optional<std::vector<KWinScriptWindow>> parseWindows(std::string_view json,
+                                                          std::string* problem = nullptr);
+
+// The window id of an Active message ("" for none); nullopt for one no window of KWin's has.
+std::optional<std::string> parseActive(std::string_view text);
 
 // The window type the shared services know ("normal", "dialog", "popup_menu", "dock"...) for
 // KWin's window-type properties.

@@ -23,24 +23,31 @@ std::uint32_t readWord(const char* bytes) {
 } // namespace
 
 void SwayIpc::FrameReader::feed(const char* data, std::size_t size) {
-    if (!broken_) {
+    if (!broken()) {
         buffer_.append(data, size);
     }
 }
 
 std::optional<SwayIpc::Message> SwayIpc::FrameReader::next() {
-    if (broken_ || buffer_.size() - start_ < headerSize) {
+    if (broken() || buffer_.size() - start_ < headerSize) {
         return std::nullopt;
     }
     const char* header = buffer_.data() + start_;
     const std::uint32_t length = readWord(header + sizeof magic);
-    if (std::memcmp(header, magic, sizeof magic) != 0 || length > maximumPayload) {
-        broken_ = true;
+    if (std::memcmp(header, magic, sizeof magic) != 0) {
+        problem_ = "a message not framed as sway's";
+    } else if (length > maximumPayload) {
+        problem_ = "a message of " + std::to_string(length) + " bytes, over " +
+                   std::to_string(maximumPayload);
+    }
+    if (broken()) {
         buffer_.clear();
+        buffer_.shrink_to_fit();
         start_ = 0;
         return std::nullopt;
     }
     if (buffer_.size() - start_ < headerSize + length) {
+        buffer_.reserve(start_ + headerSize + length); // grown once, not doubled past it
         return std::nullopt;
     }
     Message message{readWord(header + sizeof magic + 4),

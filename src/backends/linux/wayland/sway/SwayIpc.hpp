@@ -30,8 +30,9 @@ public:
     static constexpr std::uint32_t bindingEvent = eventBit | 5;
     static constexpr std::uint32_t shutdownEvent = eventBit | 6;
 
-    // A tree of a few thousand windows is a few megabytes; a length beyond this is not sway.
-    static constexpr std::size_t maximumPayload = 64u << 20;
+    // A tree of a couple of thousand windows is a few megabytes; a length beyond this is not
+    // sway, and is refused before any of it is read.
+    static constexpr std::size_t maximumPayload = 16u << 20;
     static constexpr std::size_t headerSize = 14;
 
     struct Message {
@@ -46,12 +47,14 @@ public:
         void feed(const char* data, std::size_t size);
         // The next whole message; nullopt while more bytes are needed or once broken.
         std::optional<Message> next();
-        bool broken() const { return broken_; }
+        bool broken() const { return !problem_.empty(); }
+        // Why the stream broke; empty while it has not.
+        const std::string& problem() const { return problem_; }
 
     private:
         std::string buffer_;
         std::size_t start_ = 0;
-        bool broken_ = false;
+        std::string problem_;
     };
 
     static std::string encode(std::uint32_t type, std::string_view payload);
@@ -65,6 +68,9 @@ public:
     SwayIpc& operator=(const SwayIpc&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    // Why the connection was closed for what came on it (not sway's framing, a frame too
+    // long); empty when it was not.
+    const std::string& problem() const { return reader_.problem(); }
 
     bool send(std::uint32_t type, std::string_view payload);
 

@@ -1,6 +1,7 @@
 #include "backends/linux/wayland/sway/SwayJson.hpp"
 
-#include <nlohmann/json.hpp>
+#include "backends/linux/wayland/BoundedJson.hpp"
+#include "backends/linux/wayland/sway/SwayIpc.hpp"
 
 #include <algorithm>
 
@@ -9,12 +10,26 @@ namespace {
 
 using nlohmann::json;
 
-std::optional<json> parse(const std::string& text) {
-    auto value = json::parse(text, nullptr, false);
-    if (value.is_discarded()) {
-        return std::nullopt;
+// The tree (and the workspace events, which hold a workspace's): some 100 values a view, a
+// split container, workspace or output nested two levels a step. A title may be long on X11;
+// what is kept of it is cut.
+constexpr JsonLimits treeLimits{SwayIpc::maximumPayload, maximumWindows * 160, 128, 1u << 20};
+// get_outputs lists every mode of every output.
+constexpr JsonLimits outputLimits{1u << 20, 65'536, 16, 4096};
+// Versions, seats, command results, binding events.
+constexpr JsonLimits replyLimits{1u << 20, 65'536, 16, 65'536};
+// The config is one string.
+constexpr JsonLimits configLimits{SwayIpc::maximumPayload, 4096, 8, SwayIpc::maximumPayload};
+
+std::optional<json> parse(const std::string& text, const JsonLimits& limits = replyLimits,
+                          std::string* problem = nullptr) {
+    return parseBoundedJson(text, limits, problem);
+}
+
+void say(std::string* problem, std::string text) {
+    if (problem) {
+        *problem = std::move(text);
     }
-    return value;
 }
 
 double number(const json& object, const char* key) {
@@ -22,9 +37,11 @@ double number(const json& object, const char* key) {
     return found != object.end() && found->is_number() ? found->get<double>() : 0.0;
 }
 
-std::string text(const json& object, const char* key) {
+std::string text(const json& object, const char* key, std::size_t limit = 4096) {
     const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+    return found != object.end() && found->is_string()
+               ? truncateUtf8(found->get<std::string>(), limit)
+               : std::string();
 }
 
 bool flag(const json& object, const char* key, bool absent) {
@@ -51,13 +68,15 @@ struct Found {
     int rank = 0; // front to back: fullscreen, floating, tiled, not shown
 };
 
+// Its depth is the document's, which the parse bounded.
 struct Walk {
     const std::vector<CompositorMonitor>& monitors;
     std::vector<Found> found;
     std::uint64_t focus = 0;
+    bool tooMany = false;
 
     void node(const json& node, int monitor, bool scratchpad, bool floating) {
-        if (!node.is_object()) {
+        if (!node.is_object() || tooMany) {
             return;
         }
         const std::string type = text(node, "type");
@@ -91,18 +110,22 @@ struct Walk {
     }
 
     void view(const json& node, int monitor, bool scratchpad, bool floating) {
+        if (found.size() >= maximumWindows) {
+            tooMany = true;
+            return;
+        }
         CompositorWindow window;
         window.id = node["id"].get<std::uint64_t>();
         const double pid = number(node, "pid");
         window.pid = pid > 0 && pid < 4294967296.0 ? static_cast<std::uint32_t>(pid) : 0;
-        window.applicationId = text(node, "app_id");
+        window.applicationId = text(node, "app_id", appIdBytes);
         const auto properties = node.find("window_properties");
         const bool hasProperties = properties != node.end() && properties->is_object();
         if (window.applicationId.empty() && hasProperties) {
-            window.applicationId = text(*properties, "class");
+            window.applicationId = text(*properties, "class", appIdBytes);
         }
-        window.title = text(node, "name");
-        const std::string windowType = hasProperties ? text(*properties, "window_type") : "";
+        window.title = text(node, "name", titleBytes);
+        const std::string windowType = hasProperties ? text(*properties, "window_type", 64) : "";
         window.type = windowType.empty() || windowType == "unknown" ? "normal" : windowType;
         // The rectangle holds the borders; the title bar sits above it.
         const plinth::Rect content = rect(node, "rect");
@@ -133,9 +156,15 @@ struct Walk {
 
 } // namespace
 
-std::optional<std::vector<CompositorMonitor>> monitors(const std::string& outputs) {
-    const auto value = parse(outputs);
-    if (!value || !value->is_array()) {
+std::optional<std::vector<CompositorMonitor>> monitors(const std::string& outputs,
+                                                       std::string* problem) {
+    const auto value = parse(outputs, outputLimits, problem);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (!value->is_array() || value->size() > maximumOutputs) {
+        say(problem, value->is_array() ? std::to_string(value->size()) + " outputs"
+                                       : "not a list of outputs");
         return std::nullopt;
     }
     std::vector<CompositorMonitor> list;
@@ -145,9 +174,9 @@ std::optional<std::vector<CompositorMonitor>> monitors(const std::string& output
         }
         CompositorMonitor monitor;
         monitor.stageFrame = rect(output, "rect");
-        monitor.connector = text(output, "name");
-        std::string name = text(output, "make");
-        const std::string model = text(output, "model");
+        monitor.connector = text(output, "name", 64);
+        std::string name = text(output, "make", 128);
+        const std::string model = text(output, "model", 128);
         if (name == "Unknown") {
             name.clear();
         }
@@ -172,13 +201,22 @@ std::optional<std::vector<CompositorMonitor>> monitors(const std::string& output
 }
 
 std::optional<Windows> windows(const std::string& tree,
-                               const std::vector<CompositorMonitor>& monitors) {
-    const auto value = parse(tree);
-    if (!value || !value->is_object()) {
+                               const std::vector<CompositorMonitor>& monitors,
+                               std::string* problem) {
+    const auto value = parse(tree, treeLimits, problem);
+    if (!value) {
         return std::nullopt;
     }
-    Walk walk{monitors, {}, 0};
+    if (!value->is_object()) {
+        say(problem, "not a tree");
+        return std::nullopt;
+    }
+    Walk walk{monitors, {}, 0, false};
     walk.node(*value, -1, false, false);
+    if (walk.tooMany) {
+        say(problem, "more than " + std::to_string(maximumWindows) + " windows");
+        return std::nullopt;
+    }
     std::stable_sort(walk.found.begin(), walk.found.end(),
                      [](const Found& a, const Found& b) { return a.rank < b.rank; });
     Windows result;
@@ -244,11 +282,11 @@ std::optional<std::string> bindingCommand(const std::string& event) {
     if (binding == value->end() || !binding->is_object()) {
         return std::nullopt;
     }
-    return text(*binding, "command");
+    return text(*binding, "command", commandBytes);
 }
 
 std::optional<std::string> change(const std::string& event) {
-    const auto value = parse(event);
+    const auto value = parse(event, treeLimits);
     if (!value || !value->is_object()) {
         return std::nullopt;
     }
@@ -256,7 +294,7 @@ std::optional<std::string> change(const std::string& event) {
 }
 
 std::optional<std::string> configText(const std::string& reply) {
-    const auto value = parse(reply);
+    const auto value = parse(reply, configLimits);
     if (!value || !value->is_object() || !value->contains("config") ||
         !value->at("config").is_string()) {
         return std::nullopt;
@@ -267,9 +305,9 @@ std::optional<std::string> configText(const std::string& reply) {
         included != value->end() && included->is_array()) {
         for (const auto& file : *included) {
             if (file.is_object() && file.contains("variable_replaced_config")) {
-                config += "\n" + text(file, "variable_replaced_config");
+                config += "\n" + text(file, "variable_replaced_config", SwayIpc::maximumPayload);
             } else if (file.is_object()) {
-                config += "\n" + text(file, "raw_contents");
+                config += "\n" + text(file, "raw_contents", SwayIpc::maximumPayload);
             }
         }
     }

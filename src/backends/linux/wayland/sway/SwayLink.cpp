@@ -18,6 +18,8 @@ using namespace std::chrono_literals;
 constexpr const char* subscription = R"(["window","workspace","binding","shutdown"])";
 // Output events came with sway 1.8; before, the outputs are read again with every event.
 constexpr const char* outputSubscription = R"(["output"])";
+// Dropped messages logged, at most: a sway gone wrong must not fill the log.
+constexpr unsigned droppedLogLimit = 10;
 
 void logInfo(const std::string& text) {
     if (auto sink = currentLogSink()) {
@@ -166,7 +168,10 @@ void SwayLink::run() {
                 snapshot_ = CompositorSnapshot{};
                 snapshot_.compositorVersion = version;
             }
-            logInfo("sway's IPC socket closed");
+            const std::string& problem =
+                events->problem().empty() ? queries->problem() : events->problem();
+            logInfo(problem.empty() ? "sway's IPC socket closed"
+                                    : "sway sent " + problem + ": its IPC connection is closed");
             post({CompositorEvent::Kind::vanished});
         } else if (!reported) {
             reported = true;
@@ -208,26 +213,41 @@ bool SwayLink::attach(SwayIpc& events, SwayIpc& queries) {
 
 bool SwayLink::refresh(SwayIpc& queries, bool outputs) {
     std::shared_ptr<const std::vector<CompositorMonitor>> monitors;
+    bool haveWindows = false;
     {
         std::lock_guard lock(mutex_);
         monitors = snapshot_.monitors;
+        haveWindows = snapshot_.windows != nullptr;
     }
+    // A reply that cannot be used is dropped and what was known kept; only with nothing known
+    // yet is it a failure.
     bool monitorsChanged = false;
+    std::string problem;
     if (outputs || !monitors) {
         const auto reply = queries.request(SwayIpc::getOutputs, "", replyTimeout);
-        auto read = reply ? SwayJson::monitors(*reply) : std::nullopt;
-        if (!read) {
+        if (!reply) {
             return false;
         }
-        monitorsChanged = !sameMonitors(monitors.get(), *read);
-        if (monitorsChanged) {
-            monitors = std::make_shared<const std::vector<CompositorMonitor>>(std::move(*read));
+        if (auto read = SwayJson::monitors(*reply, &problem)) {
+            monitorsChanged = !sameMonitors(monitors.get(), *read);
+            if (monitorsChanged) {
+                monitors = std::make_shared<const std::vector<CompositorMonitor>>(std::move(*read));
+            }
+        } else {
+            dropped("outputs", problem);
+            if (!monitors) {
+                return false;
+            }
         }
     }
     const auto tree = queries.request(SwayIpc::getTree, "", replyTimeout);
-    auto windows = tree ? SwayJson::windows(*tree, *monitors) : std::nullopt;
-    if (!windows) {
+    if (!tree) {
         return false;
+    }
+    auto windows = SwayJson::windows(*tree, *monitors, &problem);
+    if (!windows) {
+        dropped("tree", problem);
+        return haveWindows;
     }
     bool windowsChanged = false;
     bool focusChanged = false;
@@ -279,6 +299,14 @@ Subscription SwayLink::listen(std::function<void(const CompositorEvent&)> listen
     return listeners_.add(std::move(listener));
 }
 
+void SwayLink::dropped(const std::string& what, const std::string& problem) {
+    const unsigned count = ++droppedLogged_;
+    if (count <= droppedLogLimit) {
+        logInfo("dropped sway's " + what + ": " + problem +
+                (count == droppedLogLimit ? " (further ones are not logged)" : ""));
+    }
+}
+
 void SwayLink::markSettled() {
     {
         std::lock_guard lock(mutex_);
@@ -312,6 +340,9 @@ std::optional<std::string> SwayLink::ask(std::uint32_t type, const std::string& 
         const auto started = std::chrono::steady_clock::now();
         if (auto reply = commands_->request(type, payload, replyTimeout)) {
             return reply;
+        }
+        if (!commands_->problem().empty()) {
+            dropped("reply", commands_->problem());
         }
         if (std::chrono::steady_clock::now() - started > 100ms) {
             return std::nullopt;
@@ -347,10 +378,13 @@ std::optional<std::uint64_t> SwayLink::activateWindow(std::uint64_t id) {
         std::lock_guard lock(mutex_);
         monitors = snapshot_.monitors;
     }
+    std::string problem = "no answer";
     const auto windows =
-        tree ? SwayJson::windows(*tree, monitors ? *monitors : std::vector<CompositorMonitor>{})
+        tree ? SwayJson::windows(*tree, monitors ? *monitors : std::vector<CompositorMonitor>{},
+                                 &problem)
              : std::nullopt;
     if (!windows) {
+        dropped("tree", problem);
         return std::nullopt;
     }
     return windows->focus;

@@ -5,6 +5,7 @@
 #include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -61,6 +62,8 @@ private:
     void markSettled();
     std::optional<std::string> ask(std::uint32_t type, const std::string& payload);
     std::shared_ptr<MainQueue> queue() const;
+    // Logs a message of sway's dropped for `problem`, the first few times only.
+    void dropped(const std::string& what, const std::string& problem);
 
     std::shared_ptr<MainQueue> mainQueue_;
     EnvironmentLookup environment_;
@@ -72,6 +75,7 @@ private:
     std::string seat_;                  // guarded by mutex_
     bool outputEvents_ = false;         // worker thread
     std::unique_ptr<SwayIpc> commands_; // main thread
+    std::atomic<unsigned> droppedLogged_{0};
     int wakeFd_ = -1;
     std::thread thread_; // last: ends before the rest goes
 };

@@ -1,14 +1,25 @@
 // Orvane's bridge inside KWin: pushes KWin's outputs, windows, active window and cursor to
 // Orvane over the session bus and carries out the commands Orvane answers its standing
 // NextCommand call with. It decides nothing; Orvane validates all it sends. Runs on Plasma
-// 5.27 (clients) and Plasma 6 (windows). Every argument is one string (JSON where it is more
+// 5.27 (clients) and Plasma 6 (windows). Every argument is a string (JSON where it is more
 // than a word), so that how KWin turns script values into D-Bus types does not matter.
-var SERVICE = "net.orvane.KWinBridge";
+//
+// It serves the one Orvane that loaded it: Orvane writes its own connection's unique name
+// (never given to another) and a key of this run into the copy KWin loads, the script calls
+// only that connection, and every call carries the key. Once Orvane's connection is gone the
+// script stops and asks KWin to unload it.
+var SERVICE = "@ORVANE_SERVICE@";
+var KEY = "@ORVANE_KEY@";
+var PLUGIN = "@ORVANE_PLUGIN@";
 var PATH = "/net/orvane/KWinBridge";
 var INTERFACE = "net.orvane.KWinBridge1";
-var VERSION = 1;
-// Longer than Orvane holds a poll: a poll that failed (Orvane gone) is tried again then.
-var POLL_WATCHDOG_MS = 30000;
+var VERSION = 2;
+// Longer than Orvane holds a poll. KWin calls back only on success, so a poll unanswered by
+// then failed: Orvane's connection is gone.
+var POLL_WATCHDOG_MS = 15000;
+// What is sent of a caption and a window class, in UTF-16 units.
+var CAPTION_LIMIT = 1024;
+var CLASS_LIMIT = 128;
 
 var plasma6 = typeof workspace.windowList === "function";
 var FLAGS = ["normalWindow", "dialog", "dock", "desktopWindow", "toolbar", "menu",
@@ -19,12 +30,38 @@ var WINDOW_SIGNALS = ["captionChanged", "frameGeometryChanged", "minimizedChange
     "keepAboveChanged", "outputChanged", "screenChanged", "stackingOrderChanged",
     "clientMinimized", "clientUnminimized", "windowClassChanged"];
 
+var stopped = false;
+// Every handler the script connected, to disconnect them all when it stops.
+var connections = [];
+
+function connect(signal, handler) {
+    signal.connect(handler);
+    connections.push([signal, handler]);
+}
+
 function send(method) {
-    var args = [SERVICE, PATH, INTERFACE, method];
+    if (stopped) {
+        return;
+    }
+    var args = [SERVICE, PATH, INTERFACE, method, KEY];
     for (var i = 1; i < arguments.length; ++i) {
         args.push(arguments[i]);
     }
     callDBus.apply(null, args);
+}
+
+// Cut to `limit` UTF-16 units, never between the halves of a surrogate pair.
+function clip(value, limit) {
+    var text = String(value);
+    if (text.length <= limit) {
+        return text;
+    }
+    var end = limit;
+    var last = text.charCodeAt(end - 1);
+    if (last >= 0xD800 && last <= 0xDBFF) {
+        --end;
+    }
+    return text.substring(0, end);
 }
 
 function allWindows() {
@@ -82,8 +119,8 @@ function describe(window) {
     return {
         id: idOf(window),
         pid: window.pid,
-        caption: String(window.caption),
-        resourceClass: String(window.resourceClass),
+        caption: clip(window.caption, CAPTION_LIMIT),
+        resourceClass: clip(window.resourceClass, CLASS_LIMIT),
         frame: rect(window.frameGeometry),
         buffer: rect(window.bufferGeometry),
         output: outputIndex(window),
@@ -101,7 +138,7 @@ function later(action) {
     timer.singleShot = true;
     timer.interval = 0;
     var pending = false;
-    timer.timeout.connect(function () {
+    connect(timer.timeout, function () {
         pending = false;
         action();
     });
@@ -135,7 +172,7 @@ var cursorInterval = 0;
 var cursorMoved = false;
 var cursorTimer = new QTimer();
 cursorTimer.singleShot = true;
-cursorTimer.timeout.connect(function () {
+connect(cursorTimer.timeout, function () {
     if (cursorMoved && cursorInterval > 0) {
         cursorMoved = false;
         var p = workspace.cursorPos;
@@ -152,11 +189,21 @@ function onCursor() {
     }
 }
 
-function watch(window) {
+// A window's signals go with the window; those still there are let go of when the script
+// stops.
+function watch(window, on) {
     for (var i = 0; i < WINDOW_SIGNALS.length; ++i) {
         var signal = window[WINDOW_SIGNALS[i]];
         if (signal && typeof signal.connect === "function") {
-            signal.connect(sendWindows);
+            if (on) {
+                signal.connect(sendWindows);
+            } else {
+                try {
+                    signal.disconnect(sendWindows);
+                } catch (e) {
+                    // Never watched: it came after the script stopped listening.
+                }
+            }
         }
     }
 }
@@ -192,13 +239,38 @@ function perform(command) {
     }
 }
 
+// Orvane is gone: nothing more goes out, nothing more is heard, and KWin drops the script.
+function stop() {
+    if (stopped) {
+        return;
+    }
+    stopped = true;
+    watchdog.stop();
+    cursorTimer.stop();
+    for (var i = 0; i < connections.length; ++i) {
+        connections[i][0].disconnect(connections[i][1]);
+    }
+    connections = [];
+    var windows = allWindows();
+    for (var j = 0; j < windows.length; ++j) {
+        watch(windows[j], false);
+    }
+    callDBus("org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "unloadScript", PLUGIN);
+}
+
 var watchdog = new QTimer();
 watchdog.singleShot = true;
 watchdog.interval = POLL_WATCHDOG_MS;
-watchdog.timeout.connect(poll);
+connect(watchdog.timeout, stop);
 function poll() {
+    if (stopped) {
+        return;
+    }
     watchdog.start();
     send("NextCommand", function (text) {
+        if (stopped) {
+            return;
+        }
         var command = null;
         try {
             command = JSON.parse(text);
@@ -214,25 +286,25 @@ function poll() {
 
 var windows = allWindows();
 for (var w = 0; w < windows.length; ++w) {
-    watch(windows[w]);
+    watch(windows[w], true);
 }
 function onAdded(window) {
-    watch(window);
+    watch(window, true);
     sendWindows();
 }
 if (plasma6) {
-    workspace.windowAdded.connect(onAdded);
-    workspace.windowRemoved.connect(sendWindows);
-    workspace.windowActivated.connect(sendActive);
-    workspace.screensChanged.connect(sendOutputs);
+    connect(workspace.windowAdded, onAdded);
+    connect(workspace.windowRemoved, sendWindows);
+    connect(workspace.windowActivated, sendActive);
+    connect(workspace.screensChanged, sendOutputs);
 } else {
-    workspace.clientAdded.connect(onAdded);
-    workspace.clientRemoved.connect(sendWindows);
-    workspace.clientActivated.connect(sendActive);
-    workspace.numberScreensChanged.connect(sendOutputs);
+    connect(workspace.clientAdded, onAdded);
+    connect(workspace.clientRemoved, sendWindows);
+    connect(workspace.clientActivated, sendActive);
+    connect(workspace.numberScreensChanged, sendOutputs);
 }
-workspace.virtualScreenGeometryChanged.connect(sendOutputs);
-workspace.cursorPosChanged.connect(onCursor);
+connect(workspace.virtualScreenGeometryChanged, sendOutputs);
+connect(workspace.cursorPosChanged, onCursor);
 
 // Hello first: Orvane takes what follows as the state of this script's KWin.
 send("Hello", JSON.stringify({ version: VERSION, api: plasma6 ? 6 : 5 }));
