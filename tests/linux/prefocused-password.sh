@@ -62,7 +62,7 @@ clip="$HOME/head-turn.avi"
 # Starts the form titled $1 with $2 focused in the middle monitor, active; sets $form_pid and
 # $form_window.
 start_form() {
-    python3 "$form" "$1" "$2" >/dev/null 2>&1 &
+    /usr/bin/python3 "$form" "$1" "$2" >/dev/null 2>&1 &
     form_pid=$!
     form_window=$(window_on "$1" MID 1500 300) || return 1
     xdotool windowactivate --sync "$form_window" >/dev/null 2>&1
@@ -72,7 +72,7 @@ start_form() {
 # The form's application is on the accessibility bus with its focused element: it is asked
 # directly, as a screen reader would, before orvane starts.
 focused_role() {
-    python3 - "$1" <<'PY'
+    /usr/bin/python3 - "$1" <<'PY'
 import sys
 import gi
 gi.require_version("Atspi", "2.0")
