@@ -134,7 +134,7 @@ else
     echo "password: the $toolkit password entry held focus for $((SECONDS - started)) s"
 fi
 logged 'secure input' || fail "password: orvane never said it waits for secure input"
-logged 'focused ' && fail "password: orvane logged a focus switch"
+logged 'focused XTerm' && fail "password: orvane logged a focus switch to another window"
 stop_orvane "password"
 stop_form
 

@@ -116,8 +116,12 @@ TEST_F(X11_accessibility, takesTheShadowOffTheListedFrameAndTheAccessibleWindowA
         WindowFinder::windowAt({outer->x + 5, outer->y + 100}).value_or(ScreenWindow{}).windowID,
         factory.window);
 
-    auto element = WindowFinder::axWindow(*listed);
-    ASSERT_TRUE(element);
+    // The toolkit reads the new margins a little after the window list does.
+    std::optional<AXElementRef> element;
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        element = WindowFinder::axWindow(*listed);
+        return element.has_value();
+    }));
     auto position = (*service)->copyAttribute(*element, AXAttribute::position);
     auto size = (*service)->copyAttribute(*element, AXAttribute::size);
     ASSERT_TRUE(position.ok() && size.ok());

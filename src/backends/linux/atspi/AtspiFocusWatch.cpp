@@ -80,11 +80,16 @@ struct AtspiFocusWatch::Core {
         publish(0, false);
     }
 
+    // What was published stays until the new element's role is read: a moment's "no
+    // password" between two password entries would let focus go.
     void take(AtspiAccessible* element) {
         if (element == focused) {
             return;
         }
-        forget();
+        if (focused) {
+            g_object_unref(focused);
+        }
+        roleKnown = false;
         focused = static_cast<AtspiAccessible*>(g_object_ref(element));
         GError* error = nullptr;
         const guint pid = atspi_accessible_get_process_id(element, &error); // the bus answers

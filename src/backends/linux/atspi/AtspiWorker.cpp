@@ -10,8 +10,19 @@ struct Posted {
     std::function<bool()> task; // true: again
 };
 
+std::atomic<double>* taskStart = nullptr;
+
 gboolean runPosted(gpointer data) {
-    return static_cast<Posted*>(data)->task() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    // Tasks may nest (libatspi dispatches while it waits): the outermost one is timed.
+    const bool outermost = *taskStart == 0;
+    if (outermost) {
+        *taskStart = AtspiWorker::monotonic();
+    }
+    const bool again = static_cast<Posted*>(data)->task();
+    if (outermost) {
+        *taskStart = 0;
+    }
+    return again ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 void deletePosted(gpointer data) {
@@ -27,6 +38,7 @@ AtspiWorker& AtspiWorker::shared() {
 }
 
 AtspiWorker::AtspiWorker() : context_(g_main_context_new()) {
+    taskStart = &taskStart_;
     std::mutex started;
     std::condition_variable ready;
     bool running = false;
@@ -49,6 +61,11 @@ void AtspiWorker::run() {
     for (;;) {
         g_main_context_iteration(context_, TRUE);
     }
+}
+
+double AtspiWorker::busyFor() const {
+    const double start = taskStart_;
+    return start == 0 ? 0 : monotonic() - start;
 }
 
 bool AtspiWorker::isWorkerThread() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -44,6 +45,11 @@ public:
         if (isWorkerThread()) {
             return {Outcome::done, task()};
         }
+        // Stuck on something longer than a budget already (a program libatspi still waits
+        // for): the next questions are not worth a wait each.
+        if (busyFor() > std::chrono::duration<double>(budget).count()) {
+            return {Outcome::queued, std::nullopt};
+        }
         struct State {
             std::mutex mutex;
             std::condition_variable done;
@@ -73,6 +79,8 @@ public:
     }
 
     bool isWorkerThread() const;
+    // How long the task under way has run, in seconds; 0 between tasks.
+    double busyFor() const;
     GMainContext* context() const { return context_; }
 
     // Drops one reference to a libatspi object on the worker (at once when called there).
@@ -87,6 +95,7 @@ private:
     void run();
 
     GMainContext* context_;
+    std::atomic<double> taskStart_{0}; // monotonic seconds; 0: idle
     std::thread thread_;
     std::thread::id id_;
 };
