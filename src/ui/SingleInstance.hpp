@@ -47,6 +47,8 @@ public:
 public slots:
     // Called over the bus by a later start.
     Q_SCRIPTABLE void Activate();
+    // Answers at once, from the main thread: whether that thread is free to answer.
+    Q_SCRIPTABLE void Ping() {}
 
 private:
     std::function<void()> onActivate_;

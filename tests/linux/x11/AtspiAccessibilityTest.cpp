@@ -56,8 +56,13 @@ TEST_F(X11_accessibility, isTrustedWhileTheBusIsOn) {
 }
 
 TEST_F(X11_accessibility, listsTheWindowWithItsFrameInTheGlobalSpace) {
-    auto windows = (*service)->copyAttribute(application(), AXAttribute::windows);
-    ASSERT_TRUE(windows.ok());
+    // The main thread waits a few milliseconds only: on a loaded machine an answer may come
+    // too late once.
+    AXResult windows;
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        windows = (*service)->copyAttribute(application(), AXAttribute::windows);
+        return windows.ok();
+    }));
     const auto& list = std::get<std::vector<AXElementRef>>(windows.value);
     ASSERT_EQ(list.size(), 1u);
     auto position = (*service)->copyAttribute(list[0], AXAttribute::position);
@@ -111,8 +116,12 @@ TEST_F(X11_accessibility, takesTheShadowOffTheListedFrameAndTheAccessibleWindowA
         WindowFinder::windowAt({outer->x + 5, outer->y + 100}).value_or(ScreenWindow{}).windowID,
         factory.window);
 
-    auto element = WindowFinder::axWindow(*listed);
-    ASSERT_TRUE(element);
+    // The toolkit reads the new margins a little after the window list does.
+    std::optional<AXElementRef> element;
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        element = WindowFinder::axWindow(*listed);
+        return element.has_value();
+    }));
     auto position = (*service)->copyAttribute(*element, AXAttribute::position);
     auto size = (*service)->copyAttribute(*element, AXAttribute::size);
     ASSERT_TRUE(position.ok() && size.ok());

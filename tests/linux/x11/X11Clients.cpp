@@ -1,5 +1,8 @@
 #include "linux/x11/X11Clients.hpp"
 
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
+
 #include <atspi/atspi.h>
 
 #include <deque>
@@ -12,6 +15,8 @@ namespace {
 void settleFocus(TestDesktop& desktop, unsigned long window) {
     desktop.waiter().until([&] { return desktop.activeWindow() == window; }, 2s);
 }
+
+std::optional<plinth::Point> findShowingEntryOnWorker(pid_t pid);
 
 } // namespace
 
@@ -42,8 +47,18 @@ RunningClient startWidgetFactory(TestDesktop& desktop, int x, int y) {
 
 // The centre of the first showing single-line text entry of the application, in root
 // coordinates, found by walking its accessibility tree directly.
+// On the AT-SPI worker, which alone may use libatspi in this process.
 std::optional<plinth::Point> findShowingEntry(pid_t pid) {
-    atspi_init();
+    using Found = std::optional<plinth::Point>;
+    return AtspiWorker::shared()
+        .call<Found>(std::chrono::seconds(20), [pid] { return findShowingEntryOnWorker(pid); })
+        .value.value_or(std::nullopt);
+}
+
+namespace {
+
+std::optional<plinth::Point> findShowingEntryOnWorker(pid_t pid) {
+    AtspiAccessibility::initializeOnWorker();
     std::optional<plinth::Point> found;
     AtspiAccessible* desktop = atspi_get_desktop(0);
     const int apps = atspi_accessible_get_child_count(desktop, nullptr);
@@ -93,5 +108,7 @@ std::optional<plinth::Point> findShowingEntry(pid_t pid) {
     }
     return found;
 }
+
+} // namespace
 
 } // namespace orvane::linuxbackend::test

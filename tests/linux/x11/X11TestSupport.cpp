@@ -1,5 +1,6 @@
 #include "linux/x11/X11TestSupport.hpp"
 
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
 
@@ -146,6 +147,10 @@ TestDesktop::TestDesktop()
     : clock_(std::make_shared<sim::SimClock>()),
       mainQueue_(std::make_shared<sim::ManualMainQueue>(clock_)),
       preferences_(std::make_shared<sim::InMemoryPreferences>()) {
+    // The component tests here check what the calls answer, not how fast, on a machine that
+    // runs them under the sanitizers beside other work: the main thread may wait long. The
+    // shell tests run orvane with its own budget.
+    AtspiAccessibility::setAnswerBudget(std::chrono::seconds(2));
     std::string error;
     desktop_ = X11Desktop::open(mainQueue_, &error);
     auto services = std::make_shared<Platform>();

@@ -4,6 +4,7 @@
 #include "backends/linux/atspi/AtspiElement.hpp"
 #include "backends/linux/atspi/AtspiRoles.hpp"
 #include "backends/linux/atspi/AtspiWindowSystem.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -164,146 +166,79 @@ std::shared_ptr<AtspiElement> wrap(AtspiAccessible* accessible, pid_t pid) {
     return std::make_shared<AtspiElement>(accessible, pid, false);
 }
 
-} // namespace
+// What the worker needs of the window system, read on the main thread before handing over:
+// the windows of the one program asked about and how screen coordinates relate to the global
+// space (a shift).
+struct WindowView {
+    std::optional<std::vector<AtspiTopLevel>> windows;
+    bool screenUsable = false;
+    plinth::Point shift; // screen = global + shift
 
-AtspiAccessibility::AtspiAccessibility(std::shared_ptr<AtspiWindowSystem> windows)
-    : windows_(std::move(windows)), status_(std::make_unique<AtspiBusStatus>()) {}
-
-AtspiAccessibility::~AtspiAccessibility() {
-    if (atspiBus_) {
-        dbus_connection_unref(atspiBus_);
+    plinth::Point screenFromGlobal(plinth::Point global) const {
+        return {global.x + shift.x, global.y + shift.y};
     }
+    plinth::Point globalFromScreen(plinth::Point screen) const {
+        return {screen.x - shift.x, screen.y - shift.y};
+    }
+};
+
+WindowView viewOf(AtspiWindowSystem& windows, pid_t pid) {
+    WindowView view;
+    view.windows = windows.windowsOf(pid);
+    view.screenUsable = windows.screenCoordinatesUsable();
+    view.shift = windows.screenFromGlobal({0, 0});
+    return view;
 }
 
-bool AtspiAccessibility::ensureInitialized() {
-    if (initialized_) {
-        return true;
-    }
-    if (initFailed_) {
-        return false;
-    }
-    // Has the launcher start the bus if it is not running and publish its address where
-    // libatspi reads it, instead of libatspi trying an address left by a bus that ended.
-    status_->address();
-    const int result = atspi_init();
-    if (result != 0 && result != 1) {
-        initFailed_ = true;
-        return false;
-    }
-    // Right after a successful start this is the connection libatspi works on.
-    if (DBusConnection* bus = atspi_get_a11y_bus()) {
-        atspiBus_ = dbus_connection_ref(bus);
-    }
-    // A stopped application would otherwise block the first call for many seconds.
-    atspi_set_timeout(callTimeoutMilliseconds, callTimeoutMilliseconds);
-    initialized_ = true;
-    return true;
-}
-
-bool AtspiAccessibility::isProcessTrusted() const {
-    watchBus();
-    return status_->isEnabled();
-}
-
-void AtspiAccessibility::watchBus() const {
-    if (!atspiBus_ || busReplaced_ || dbus_connection_get_is_connected(atspiBus_)) {
-        return;
-    }
-    const auto tell = [this](BusChange change) {
-        if (busWatch_) {
-            busWatch_(change);
-        }
-    };
-    if (!busLost_) {
-        busLost_ = true;
-        tell(BusChange::lost);
-    }
-    if (!status_->address().empty()) {
-        busReplaced_ = true;
-        tell(BusChange::replaced);
-    }
-}
-
-void AtspiAccessibility::promptForTrust() {
-    status_->setEnabled(true);
-}
-
-AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
-    AtspiAccessible* found = nullptr;
-    if (ensureInitialized()) {
-        AtspiAccessible* desktop = atspi_get_desktop(0);
-        if (desktop) {
-            GError* error = nullptr;
-            const gint count = atspi_accessible_get_child_count(desktop, &error);
-            g_clear_error(&error);
-            for (gint i = 0; i < count && !found; ++i) {
-                AtspiAccessible* child = atspi_accessible_get_child_at_index(desktop, i, &error);
-                g_clear_error(&error);
-                if (!child) {
-                    continue;
-                }
-                const guint childPid = atspi_accessible_get_process_id(child, &error);
-                g_clear_error(&error);
-                if (static_cast<pid_t>(childPid) == pid) {
-                    found = child;
-                } else {
-                    g_object_unref(child);
-                }
-            }
-            g_object_unref(desktop);
-        }
-    }
-    return std::make_shared<AtspiElement>(found, pid, true);
-}
-
-std::optional<std::vector<pid_t>> AtspiAccessibility::registeredProcesses() {
-    if (!isProcessTrusted() || !ensureInitialized()) {
+// Which of `windows` shows this window element: the one of the same frame within a few
+// points in screen coordinates; else the one of its title, or the frontmost.
+std::optional<std::size_t> matchWindow(AtspiAccessible* window,
+                                       const std::vector<AtspiTopLevel>& windows,
+                                       const WindowView& view) {
+    if (windows.empty()) {
         return std::nullopt;
     }
-    AtspiAccessible* desktop = atspi_get_desktop(0);
-    if (!desktop) {
-        return std::nullopt;
-    }
-    GError* error = nullptr;
-    const gint count = atspi_accessible_get_child_count(desktop, &error);
-    if (count < 0 || error) {
-        g_clear_error(&error);
-        g_object_unref(desktop);
-        return std::nullopt;
-    }
-    std::vector<pid_t> pids;
-    for (gint i = 0; i < count; ++i) {
-        AtspiAccessible* child = atspi_accessible_get_child_at_index(desktop, i, &error);
-        g_clear_error(&error);
-        if (!child) {
-            continue;
-        }
-        const guint pid = atspi_accessible_get_process_id(child, &error);
-        g_clear_error(&error);
-        if (pid > 0) {
-            pids.push_back(static_cast<pid_t>(pid));
-        }
-        g_object_unref(child);
-    }
-    g_object_unref(desktop);
-    return pids;
-}
-
-bool AtspiAccessibility::speaksAccessibility(pid_t pid) const {
-    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        for (const char* library :
-             {"/libgtk-3.so", "/libgtk-4.so", "/libQt6Gui.so", "/libQt5Gui.so"}) {
-            if (line.find(library) != std::string::npos) {
-                return true;
+    if (!view.screenUsable) {
+        // Nothing but the title tells the windows of one program apart.
+        const std::string title = nameOf(window);
+        for (std::size_t index = 0; index < windows.size(); ++index) {
+            if (!title.empty() && windows[index].title == title) {
+                return index;
             }
         }
+        return 0;
     }
-    return false;
+    AXError error = AXError::success;
+    auto screen = extentsIn(window, ATSPI_COORD_TYPE_SCREEN, error);
+    if (!screen) {
+        return std::nullopt;
+    }
+    const auto origin = view.globalFromScreen({screen->x, screen->y});
+    const plinth::Rect extents{origin.x, origin.y, screen->width, screen->height};
+    std::optional<std::size_t> best;
+    double bestScore = windowMatchTolerance;
+    for (std::size_t index = 0; index < windows.size(); ++index) {
+        const double score = windowScore(extents, windows[index]);
+        if (score < bestScore) {
+            bestScore = score;
+            best = index;
+        }
+    }
+    return best;
 }
 
-AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
+std::optional<AtspiTopLevel> topLevelFor(AtspiAccessible* window, const WindowView& view) {
+    if (!view.windows) {
+        return std::nullopt;
+    }
+    auto index = matchWindow(window, *view.windows, view);
+    if (!index) {
+        return std::nullopt;
+    }
+    return (*view.windows)[*index];
+}
+
+AXResult windowsOf(const AtspiElement& application, const WindowView& view) {
     AtspiAccessible* app = application.accessible();
     GError* error = nullptr;
     const gint count = atspi_accessible_get_child_count(app, &error);
@@ -340,17 +275,15 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
 
     // Front to back as the window system stacks them; windows without a match keep their
     // order behind the others.
-    if (candidates.size() > 1) {
-        if (auto windows = windows_->windowsOf(application.pid())) {
-            for (auto& candidate : candidates) {
-                if (auto index = matchWindow(candidate.element->accessible(), *windows)) {
-                    candidate.stackIndex = *index;
-                }
+    if (candidates.size() > 1 && view.windows) {
+        for (auto& candidate : candidates) {
+            if (auto index = matchWindow(candidate.element->accessible(), *view.windows, view)) {
+                candidate.stackIndex = *index;
             }
-            std::stable_sort(
-                candidates.begin(), candidates.end(),
-                [](const Candidate& a, const Candidate& b) { return a.stackIndex < b.stackIndex; });
         }
+        std::stable_sort(
+            candidates.begin(), candidates.end(),
+            [](const Candidate& a, const Candidate& b) { return a.stackIndex < b.stackIndex; });
     }
     std::vector<AXElementRef> elements;
     elements.reserve(candidates.size());
@@ -360,64 +293,18 @@ AXResult AtspiAccessibility::windowsOf(const AtspiElement& application) {
     return {AXError::success, std::move(elements)};
 }
 
-plinth::Rect AtspiAccessibility::withoutShadow(const plinth::Rect& extents, pid_t pid) {
-    auto windows = windows_->windowsOf(pid);
-    if (!windows) {
+// A window element's extents as the user sees the window: a client window's invisible
+// shadow taken off. Any other extents unchanged.
+plinth::Rect withoutShadow(const plinth::Rect& extents, const WindowView& view) {
+    if (!view.windows) {
         return extents;
     }
-    for (const auto& window : *windows) {
+    for (const auto& window : *view.windows) {
         if (window.surface != window.content && matchScore(extents, window.surface) < 1.0) {
             return window.content;
         }
     }
     return extents;
-}
-
-std::optional<std::size_t>
-AtspiAccessibility::matchWindow(AtspiAccessible* window,
-                                const std::vector<AtspiTopLevel>& windows) {
-    if (windows.empty()) {
-        return std::nullopt;
-    }
-    if (!windows_->screenCoordinatesUsable()) {
-        // Nothing but the title tells the windows of one program apart.
-        const std::string title = nameOf(window);
-        for (std::size_t index = 0; index < windows.size(); ++index) {
-            if (!title.empty() && windows[index].title == title) {
-                return index;
-            }
-        }
-        return 0;
-    }
-    AXError error = AXError::success;
-    auto screen = extentsIn(window, ATSPI_COORD_TYPE_SCREEN, error);
-    if (!screen) {
-        return std::nullopt;
-    }
-    const auto origin = windows_->globalFromScreen({screen->x, screen->y});
-    const plinth::Rect extents{origin.x, origin.y, screen->width, screen->height};
-    std::optional<std::size_t> best;
-    double bestScore = windowMatchTolerance;
-    for (std::size_t index = 0; index < windows.size(); ++index) {
-        const double score = windowScore(extents, windows[index]);
-        if (score < bestScore) {
-            bestScore = score;
-            best = index;
-        }
-    }
-    return best;
-}
-
-std::optional<AtspiTopLevel> AtspiAccessibility::topLevelFor(const AtspiElement& window) {
-    auto windows = windows_->windowsOf(window.pid());
-    if (!windows) {
-        return std::nullopt;
-    }
-    auto index = matchWindow(window.accessible(), *windows);
-    if (!index) {
-        return std::nullopt;
-    }
-    return (*windows)[*index];
 }
 
 // Where window-relative coordinates count from differs by toolkit (read from their sources):
@@ -426,9 +313,8 @@ std::optional<AtspiTopLevel> AtspiAccessibility::topLevelFor(const AtspiElement&
 // its content inside the decorations it draws itself. The window element's own extents say
 // which: its size is that of the surface, the frame or the content, and its position is the
 // window's top-left in its own coordinates.
-std::optional<plinth::Point> AtspiAccessibility::windowOrigin(AtspiAccessible* window,
-                                                              const AtspiTopLevel& shown,
-                                                              AXError& error) {
+std::optional<plinth::Point> windowOrigin(AtspiAccessible* window, const AtspiTopLevel& shown,
+                                          AXError& error) {
     auto own = extentsIn(window, ATSPI_COORD_TYPE_WINDOW, error);
     if (!own) {
         return std::nullopt;
@@ -447,14 +333,15 @@ std::optional<plinth::Point> AtspiAccessibility::windowOrigin(AtspiAccessible* w
     return plinth::Point{corner.x - own->x, corner.y - own->y};
 }
 
-std::optional<plinth::Rect> AtspiAccessibility::globalExtents(AtspiAccessible* accessible,
-                                                              pid_t pid, AXError& error) {
-    if (windows_->screenCoordinatesUsable()) {
+// Extents in the global space.
+std::optional<plinth::Rect> globalExtents(AtspiAccessible* accessible, const WindowView& view,
+                                          AXError& error) {
+    if (view.screenUsable) {
         auto screen = extentsIn(accessible, ATSPI_COORD_TYPE_SCREEN, error);
         if (!screen) {
             return std::nullopt;
         }
-        const auto origin = windows_->globalFromScreen({screen->x, screen->y});
+        const auto origin = view.globalFromScreen({screen->x, screen->y});
         return plinth::Rect{origin.x, origin.y, screen->width, screen->height};
     }
     auto local = extentsIn(accessible, ATSPI_COORD_TYPE_WINDOW, error);
@@ -465,8 +352,11 @@ std::optional<plinth::Rect> AtspiAccessibility::globalExtents(AtspiAccessible* a
     if (!windowElement) {
         return std::nullopt;
     }
-    AtspiElement window(windowElement, pid, false);
-    auto shown = topLevelFor(window);
+    struct Unref {
+        AtspiAccessible* held;
+        ~Unref() { g_object_unref(held); }
+    } unref{windowElement};
+    auto shown = topLevelFor(windowElement, view);
     if (!shown) {
         error = AXError::failure;
         return std::nullopt;
@@ -478,25 +368,22 @@ std::optional<plinth::Rect> AtspiAccessibility::globalExtents(AtspiAccessible* a
     return plinth::Rect{origin->x + local->x, origin->y + local->y, local->width, local->height};
 }
 
-AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
-    auto* atspi = dynamic_cast<AtspiElement*>(element.get());
-    if (!atspi || !atspi->accessible()) {
-        return {AXError::invalidElement, {}};
-    }
-    AtspiAccessible* accessible = atspi->accessible();
+AXResult copyOnWorker(const AtspiElement& element, const std::string& name,
+                      const WindowView& view) {
+    AtspiAccessible* accessible = element.accessible();
     if (name == AXAttribute::windows) {
-        if (!atspi->isApplication()) {
+        if (!element.isApplication()) {
             return {AXError::attributeUnsupported, {}};
         }
-        return windowsOf(*atspi);
+        return windowsOf(element, view);
     }
     if (name == AXAttribute::position || name == AXAttribute::size) {
         AXError error = AXError::success;
-        auto extents = globalExtents(accessible, atspi->pid(), error);
+        auto extents = globalExtents(accessible, view, error);
         if (!extents) {
             return {error, {}};
         }
-        extents = withoutShadow(*extents, atspi->pid());
+        extents = withoutShadow(*extents, view);
         if (name == AXAttribute::size) {
             return {AXError::success, AXSize{extents->width, extents->height}};
         }
@@ -527,80 +414,27 @@ AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const st
         if (!parent) {
             return {AXError::noValue, {}};
         }
-        return {AXError::success, AXElementRef(wrap(parent, atspi->pid()))};
+        return {AXError::success, AXElementRef(wrap(parent, element.pid()))};
     }
     return {AXError::attributeUnsupported, {}};
 }
 
-AXError AtspiAccessibility::setAttribute(const AXElementRef& element, const std::string& name,
-                                         bool value) {
-    auto* atspi = dynamic_cast<AtspiElement*>(element.get());
-    if (!atspi || !atspi->accessible()) {
-        return AXError::invalidElement;
-    }
-    if (!value) {
-        // Nothing on X takes focus or main-ness away on request.
-        return AXError::attributeUnsupported;
-    }
-    if (name == AXAttribute::focused) {
-        ComponentRef ref(atspi->accessible());
-        if (!ref.component) {
-            return AXError::attributeUnsupported;
-        }
-        GError* error = nullptr;
-        const gboolean done = atspi_component_grab_focus(ref.component, &error);
-        if (error) {
-            return takeError(error);
-        }
-        return done ? AXError::success : AXError::failure;
-    }
-    if (name == AXAttribute::main) {
-        auto window = topLevelFor(*atspi);
-        if (!window) {
-            return AXError::failure;
-        }
-        windows_->remember(atspi->pid(), window->id);
-        return AXError::success;
-    }
-    return AXError::attributeUnsupported;
-}
-
-AXError AtspiAccessibility::performAction(const AXElementRef& element, const std::string& action) {
-    auto* atspi = dynamic_cast<AtspiElement*>(element.get());
-    if (!atspi || !atspi->accessible()) {
-        return AXError::invalidElement;
-    }
-    if (action != AXAction::raise) {
-        return AXError::actionUnsupported;
-    }
-    auto window = topLevelFor(*atspi);
-    if (!window) {
-        return AXError::failure;
-    }
-    windows_->remember(atspi->pid(), window->id);
-    return windows_->raise(window->id) ? AXError::success : AXError::invalidElement;
-}
-
-AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
-    auto* atspi = dynamic_cast<AtspiElement*>(application.get());
-    if (!atspi || !atspi->accessible()) {
-        return {AXError::invalidElement, {}};
-    }
-    auto windows = windowsOf(*atspi);
+AXResult elementAtOnWorker(const AtspiElement& application, const WindowView& view, float x,
+                           float y) {
+    auto windows = windowsOf(application, view);
     if (!windows.ok()) {
         return windows;
     }
-    const bool screenUsable = windows_->screenCoordinatesUsable();
     const AtspiCoordType coordType =
-        screenUsable ? ATSPI_COORD_TYPE_SCREEN : ATSPI_COORD_TYPE_WINDOW;
-    const auto screen = windows_->screenFromGlobal({x, y});
+        view.screenUsable ? ATSPI_COORD_TYPE_SCREEN : ATSPI_COORD_TYPE_WINDOW;
+    const auto screen = view.screenFromGlobal({x, y});
 
     for (const auto& windowRef : std::get<std::vector<AXElementRef>>(windows.value)) {
         auto* window = static_cast<AtspiElement*>(windowRef.get());
         gint askX = static_cast<gint>(std::floor(screen.x));
         gint askY = static_cast<gint>(std::floor(screen.y));
         GError* error = nullptr;
-        if (screenUsable) {
+        if (view.screenUsable) {
             bool inside = false;
             {
                 ComponentRef ref(window->accessible());
@@ -623,7 +457,7 @@ AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, 
         } else {
             // The frame decides, not the toolkit: the window's extents may take in its shadow,
             // and not every toolkit answers `contains` in window coordinates right.
-            auto shown = topLevelFor(*window);
+            auto shown = topLevelFor(window->accessible(), view);
             if (!shown || !isInside(shown->frame, x, y)) {
                 continue;
             }
@@ -659,9 +493,417 @@ AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, 
             g_object_unref(current);
             current = child;
         }
-        return {AXError::success, AXElementRef(wrap(current, atspi->pid()))};
+        return {AXError::success, AXElementRef(wrap(current, application.pid()))};
     }
     return {AXError::noValue, {}};
+}
+
+// Whether an answer means the program did not answer in time (or went away mid-call).
+bool missedAnswer(const AXResult& result) {
+    return result.error == AXError::cannotComplete;
+}
+bool missedAnswer(const std::shared_ptr<AtspiElement>&) {
+    return false; // found through the bus, not the application
+}
+bool missedAnswer(AXError error) {
+    return error == AXError::cannotComplete;
+}
+// The window an element shows, for the main thread to raise or remember.
+struct WindowPick {
+    AXError error = AXError::success;
+    std::uint64_t window = 0;
+};
+bool missedAnswer(const WindowPick& pick) {
+    return pick.error == AXError::cannotComplete;
+}
+
+// A raw question to the application's own loop, which libatspi might answer from its cache:
+// any answer, even an error, says the program is back.
+bool probeAnswers(AtspiAccessible* application) {
+    AtspiObject* object = ATSPI_OBJECT(application);
+    if (!object->app || !object->app->bus || !object->app->bus_name || !object->path) {
+        return false;
+    }
+    DBusMessage* message = dbus_message_new_method_call(object->app->bus_name, object->path,
+                                                        DBUS_INTERFACE_PROPERTIES, "Get");
+    if (!message) {
+        return false;
+    }
+    const char* interface = "org.a11y.atspi.Accessible";
+    const char* property = "ChildCount";
+    dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                             DBUS_TYPE_INVALID);
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(object->app->bus, message,
+                                                                   callTimeoutMilliseconds, &error);
+    dbus_message_unref(message);
+    const bool answered =
+        reply || (dbus_error_is_set(&error) && !dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) &&
+                  !dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT));
+    dbus_error_free(&error);
+    if (reply) {
+        dbus_message_unref(reply);
+    }
+    return answered;
+}
+
+const pid_t ownPid = getpid();
+
+std::atomic<std::chrono::milliseconds::rep> answerBudget{
+    AtspiAccessibility::defaultAnswerBudget.count()};
+
+std::chrono::milliseconds budget() {
+    return std::chrono::milliseconds(answerBudget.load());
+}
+
+} // namespace
+
+// The worker's side: touched on the worker only, but for the atomics and the status, which
+// are thread-safe.
+struct AtspiAccessibility::Shared {
+    AtspiBusStatus status;
+    AtspiResponsiveness responsiveness;
+    std::atomic<bool> trusted{false};
+    std::atomic<bool> busLost{false};
+    std::atomic<bool> busReplaced{false};
+    std::mutex listingMutex;
+    std::optional<std::vector<pid_t>> listing;
+
+    void refreshTrust() {
+        trusted = status.isEnabled();
+        DBusConnection* bus = initialized() ? connection() : nullptr;
+        if (bus && !busReplaced && !dbus_connection_get_is_connected(bus)) {
+            busLost = true;
+            if (!status.address().empty()) {
+                busReplaced = true;
+            }
+        }
+    }
+
+    static bool& initialized() {
+        static bool done = false;
+        return done;
+    }
+    // libatspi's own connection, held from the start to see it end.
+    static DBusConnection*& connection() {
+        static DBusConnection* held = nullptr;
+        return held;
+    }
+};
+
+bool AtspiAccessibility::initializeOnWorker() {
+    static bool failed = false;
+    bool& done = Shared::initialized();
+    if (done || failed) {
+        return done;
+    }
+    // Has the launcher start the bus if it is not running and publish its address where
+    // libatspi reads it, instead of libatspi trying an address left by a bus that ended.
+    AtspiBusStatus().address();
+    const int result = atspi_init();
+    if (result != 0 && result != 1) {
+        failed = true;
+        return false;
+    }
+    // Right after a successful start this is the connection libatspi works on.
+    if (DBusConnection* bus = atspi_get_a11y_bus()) {
+        Shared::connection() = dbus_connection_ref(bus);
+    }
+    // Its connection and events move to the worker's own context: Qt's main loop iterates the
+    // default one. Moved after libatspi has started: moved before, it never sees an event.
+    atspi_set_main_context(AtspiWorker::shared().context());
+    // A stopped application would otherwise block the first call for many seconds.
+    atspi_set_timeout(callTimeoutMilliseconds, callTimeoutMilliseconds);
+    done = true;
+    return true;
+}
+
+AtspiAccessible* AtspiAccessibility::findApplicationOnWorker(pid_t pid,
+                                                             const AtspiResponsiveness& skip) {
+    if (pid <= 0 || pid == ownPid || skip.isSkipped(pid) || !initializeOnWorker()) {
+        return nullptr;
+    }
+    AtspiAccessible* found = nullptr;
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    if (!desktop) {
+        return nullptr;
+    }
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(desktop, &error);
+    g_clear_error(&error);
+    for (gint i = 0; i < count && !found; ++i) {
+        AtspiAccessible* child = atspi_accessible_get_child_at_index(desktop, i, &error);
+        g_clear_error(&error);
+        if (!child) {
+            continue;
+        }
+        // The bus itself answers this, not the application.
+        const guint childPid = atspi_accessible_get_process_id(child, &error);
+        g_clear_error(&error);
+        if (static_cast<pid_t>(childPid) == pid) {
+            found = child;
+        } else {
+            g_object_unref(child);
+        }
+    }
+    g_object_unref(desktop);
+    return found;
+}
+
+AtspiAccessibility::AtspiAccessibility(std::shared_ptr<AtspiWindowSystem> windows)
+    : windows_(std::move(windows)), shared_(std::make_shared<Shared>()) {
+    // Known from the start, so that nothing takes this process for untrusted meanwhile: the
+    // bus's own launcher answers, bounded in time.
+    shared_->trusted = shared_->status.isEnabled();
+    auto& worker = AtspiWorker::shared();
+    std::weak_ptr<Shared> weak = shared_;
+    worker.post([weak] {
+        if (auto shared = weak.lock()) {
+            initializeOnWorker();
+            shared->refreshTrust();
+        }
+    });
+    worker.every(std::chrono::milliseconds(1000), [weak] {
+        auto shared = weak.lock();
+        if (shared) {
+            shared->refreshTrust();
+        }
+        return shared != nullptr;
+    });
+    // Programs that stopped answering are asked again now and then, cheaply: a property of
+    // their application object, which only their own (possibly hung) loop can answer.
+    worker.every(std::chrono::milliseconds(250), [weak] {
+        auto shared = weak.lock();
+        if (!shared) {
+            return false;
+        }
+        for (pid_t pid : shared->responsiveness.dueForProbe(AtspiWorker::monotonic())) {
+            AtspiAccessible* app = findApplicationOnWorker(pid, AtspiResponsiveness());
+            if (!app) {
+                shared->responsiveness.forget(pid); // gone from the bus
+                continue;
+            }
+            if (probeAnswers(app)) {
+                shared->responsiveness.answered(pid);
+            }
+            g_object_unref(app);
+        }
+        return true;
+    });
+}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+void AtspiAccessibility::setAnswerBudget(std::chrono::milliseconds wait) {
+    answerBudget = wait.count();
+}
+
+std::shared_ptr<AtspiResponsiveness> AtspiAccessibility::responsiveness() {
+    return {shared_, &shared_->responsiveness};
+}
+
+template <typename T> T AtspiAccessibility::ask(pid_t pid, T fallback, std::function<T()> task) {
+    if (pid == ownPid || shared_->responsiveness.isSkipped(pid)) {
+        return fallback;
+    }
+    auto answer = AtspiWorker::shared().call<T>(
+        budget(), [shared = shared_, pid, fallback, task = std::move(task)]() -> T {
+            if (shared->responsiveness.isSkipped(pid) || !initializeOnWorker()) {
+                return fallback;
+            }
+            T value = task();
+            // Slow is not hung: only a call libatspi gave up on has the program skipped.
+            if (missedAnswer(value)) {
+                shared->responsiveness.missed(pid, AtspiWorker::monotonic());
+            }
+            return value;
+        });
+    return answer.value ? std::move(*answer.value) : fallback;
+}
+
+bool AtspiAccessibility::isProcessTrusted() const {
+    watchBus();
+    return shared_->trusted;
+}
+
+void AtspiAccessibility::watchBus() const {
+    const auto tell = [this](BusChange change) {
+        if (busWatch_) {
+            busWatch_(change);
+        }
+    };
+    if (shared_->busLost && !busLost_) {
+        busLost_ = true;
+        tell(BusChange::lost);
+    }
+    if (shared_->busReplaced && !busReplaced_) {
+        busReplaced_ = true;
+        tell(BusChange::replaced);
+    }
+}
+
+void AtspiAccessibility::promptForTrust() {
+    AtspiWorker::shared().post([shared = shared_] {
+        if (shared->status.setEnabled(true)) {
+            shared->refreshTrust();
+        }
+    });
+}
+
+AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
+    auto found = ask<std::shared_ptr<AtspiElement>>(
+        pid, nullptr, [shared = shared_, pid]() -> std::shared_ptr<AtspiElement> {
+            return std::make_shared<AtspiElement>(
+                findApplicationOnWorker(pid, shared->responsiveness), pid, true);
+        });
+    return found ? found : std::make_shared<AtspiElement>(nullptr, pid, true);
+}
+
+std::optional<std::vector<pid_t>> AtspiAccessibility::registeredProcesses() {
+    if (!isProcessTrusted()) {
+        return std::nullopt;
+    }
+    using Listing = std::optional<std::vector<pid_t>>;
+    auto answer = AtspiWorker::shared().call<Listing>(budget(), [shared = shared_]() -> Listing {
+        if (!initializeOnWorker()) {
+            return std::nullopt;
+        }
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        if (!desktop) {
+            return std::nullopt;
+        }
+        GError* error = nullptr;
+        const gint count = atspi_accessible_get_child_count(desktop, &error);
+        if (count < 0 || error) {
+            g_clear_error(&error);
+            g_object_unref(desktop);
+            return std::nullopt;
+        }
+        std::vector<pid_t> pids;
+        for (gint i = 0; i < count; ++i) {
+            AtspiAccessible* child = atspi_accessible_get_child_at_index(desktop, i, &error);
+            g_clear_error(&error);
+            if (!child) {
+                continue;
+            }
+            const guint pid = atspi_accessible_get_process_id(child, &error);
+            g_clear_error(&error);
+            if (pid > 0) {
+                pids.push_back(static_cast<pid_t>(pid));
+            }
+            g_object_unref(child);
+        }
+        g_object_unref(desktop);
+        std::lock_guard lock(shared->listingMutex);
+        shared->listing = pids;
+        return pids;
+    });
+    if (answer.value) {
+        return *answer.value;
+    }
+    std::lock_guard lock(shared_->listingMutex);
+    return shared_->listing;
+}
+
+bool AtspiAccessibility::speaksAccessibility(pid_t pid) const {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        for (const char* library :
+             {"/libgtk-3.so", "/libgtk-4.so", "/libQt6Gui.so", "/libQt5Gui.so"}) {
+            if (line.find(library) != std::string::npos) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
+    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
+    if (!atspi || !atspi->accessible()) {
+        return {AXError::invalidElement, {}};
+    }
+    WindowView view;
+    if (name == AXAttribute::windows || name == AXAttribute::position ||
+        name == AXAttribute::size) {
+        view = viewOf(*windows_, atspi->pid());
+    }
+    return ask<AXResult>(atspi->pid(), {AXError::cannotComplete, {}},
+                         [atspi, name, view] { return copyOnWorker(*atspi, name, view); });
+}
+
+AXError AtspiAccessibility::setAttribute(const AXElementRef& element, const std::string& name,
+                                         bool value) {
+    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
+    if (!atspi || !atspi->accessible()) {
+        return AXError::invalidElement;
+    }
+    if (!value) {
+        // Nothing on X takes focus or main-ness away on request.
+        return AXError::attributeUnsupported;
+    }
+    if (name == AXAttribute::focused) {
+        return ask<AXError>(atspi->pid(), AXError::cannotComplete, [atspi] {
+            ComponentRef ref(atspi->accessible());
+            if (!ref.component) {
+                return AXError::attributeUnsupported;
+            }
+            GError* error = nullptr;
+            const gboolean done = atspi_component_grab_focus(ref.component, &error);
+            if (error) {
+                return takeError(error);
+            }
+            return done ? AXError::success : AXError::failure;
+        });
+    }
+    if (name == AXAttribute::main) {
+        const WindowView view = viewOf(*windows_, atspi->pid());
+        const auto pick =
+            ask<WindowPick>(atspi->pid(), {AXError::cannotComplete, 0}, [atspi, view] {
+                auto window = topLevelFor(atspi->accessible(), view);
+                return window ? WindowPick{AXError::success, window->id}
+                              : WindowPick{AXError::failure, 0};
+            });
+        if (pick.error != AXError::success) {
+            return pick.error == AXError::cannotComplete ? AXError::cannotComplete
+                                                         : AXError::failure;
+        }
+        windows_->remember(atspi->pid(), pick.window);
+        return AXError::success;
+    }
+    return AXError::attributeUnsupported;
+}
+
+AXError AtspiAccessibility::performAction(const AXElementRef& element, const std::string& action) {
+    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
+    if (!atspi || !atspi->accessible()) {
+        return AXError::invalidElement;
+    }
+    if (action != AXAction::raise) {
+        return AXError::actionUnsupported;
+    }
+    const WindowView view = viewOf(*windows_, atspi->pid());
+    const auto pick = ask<WindowPick>(atspi->pid(), {AXError::cannotComplete, 0}, [atspi, view] {
+        auto window = topLevelFor(atspi->accessible(), view);
+        return window ? WindowPick{AXError::success, window->id} : WindowPick{AXError::failure, 0};
+    });
+    if (pick.error != AXError::success) {
+        return pick.error;
+    }
+    windows_->remember(atspi->pid(), pick.window);
+    return windows_->raise(pick.window) ? AXError::success : AXError::invalidElement;
+}
+
+AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
+    auto atspi = std::dynamic_pointer_cast<AtspiElement>(application);
+    if (!atspi || !atspi->accessible()) {
+        return {AXError::invalidElement, {}};
+    }
+    const WindowView view = viewOf(*windows_, atspi->pid());
+    return ask<AXResult>(atspi->pid(), {AXError::cannotComplete, {}},
+                         [atspi, view, x, y] { return elementAtOnWorker(*atspi, view, x, y); });
 }
 
 } // namespace orvane::linuxbackend

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "backends/linux/atspi/AtspiResponsiveness.hpp"
 #include "orvane/platform/AccessibilityService.hpp"
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 typedef struct _AtspiAccessible AtspiAccessible;
-struct DBusConnection;
 
 namespace orvane::linuxbackend {
 
@@ -17,21 +20,31 @@ class AtspiElement;
 class AtspiWindowSystem;
 struct AtspiTopLevel;
 
-// Other applications' widgets through AT-SPI. Every call into an application is bounded
-// (300 ms), so a hung application answers `cannotComplete`. Extents are screen coordinates
-// shifted into the global top-left space where the window system has usable ones (X11), else
-// relative to the element's window and placed by that window's frame (Wayland). Main thread.
 // What switching the accessibility bus on means for the desktop, for the diagnostics report.
 inline constexpr const char* kAccessibilityBusExposure =
     "the accessibility bus, switched on for your session as a screen reader would: any program "
     "of yours may read other programs' windows and text through it; Orvane reads it and moves "
     "focus through it, and offers nothing on it but its own windows";
 
+// Other applications' widgets through AT-SPI. Every call runs on the AT-SPI worker thread
+// (AtspiWorker); the main thread waits for it at most 30 ms and then answers
+// `cannotComplete`. A program whose answer libatspi gave up on (300 ms) is skipped until a
+// probe in the background sees it answer again (one merely slow under load is not), and this
+// process's own accessibility tree, which only the (then waiting) main thread could answer, is
+// never asked.
+// Extents are screen coordinates shifted into the global top-left space where the window
+// system has usable ones (X11), else relative to the element's window and placed by that
+// window's frame (Wayland). The window system is asked on the main thread only. Main thread.
 class AtspiAccessibility : public AccessibilityService {
 public:
+    static constexpr std::chrono::milliseconds defaultAnswerBudget{30};
+    // How long the main thread waits for the worker, for every service of the process.
+    static void setAnswerBudget(std::chrono::milliseconds wait);
+
     explicit AtspiAccessibility(std::shared_ptr<AtspiWindowSystem> windows);
     ~AtspiAccessibility() override;
 
+    // Kept up to date by the worker (every second, and at once after `promptForTrust`).
     bool isProcessTrusted() const override;
     // Switches the accessibility bus on: toolkits that watch it start exposing their widgets
     // (applications already running may need a restart). Nothing is shown to the user.
@@ -41,6 +54,7 @@ public:
     AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
     AXError performAction(const AXElementRef& element, const std::string& action) override;
     AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+    // The worker's latest listing when it cannot answer in time.
     std::optional<std::vector<pid_t>> registeredProcesses() override;
     // GTK 3 and 4 and Qt 5 and 6 programs, judged by the libraries they have loaded: xterm and
     // the like have no accessibility support, and restarting them would not help.
@@ -53,32 +67,25 @@ public:
     enum class BusChange { lost, replaced };
     void setBusWatch(std::function<void(BusChange)> watch) { busWatch_ = std::move(watch); }
 
-    // Connects libatspi to the accessibility bus once; false when that is not possible.
-    bool ensureInitialized();
+    // Who answers and who is skipped; shared with the focus watch and the popover check.
+    std::shared_ptr<AtspiResponsiveness> responsiveness();
+
+    // On the worker: connects libatspi to the accessibility bus once (its events then arrive
+    // on the worker's context); false when that is not possible.
+    static bool initializeOnWorker();
+    // On the worker: the application of `pid` on the bus, a new reference; null when it is not
+    // there, is this process, or is skipped.
+    static AtspiAccessible* findApplicationOnWorker(pid_t pid, const AtspiResponsiveness& skip);
+
+    // The state the worker keeps for this service (trust, the bus, the listing).
+    struct Shared;
 
 private:
     void watchBus() const;
-    AXResult windowsOf(const AtspiElement& application);
-    // Extents in the global space.
-    std::optional<plinth::Rect> globalExtents(AtspiAccessible* accessible, pid_t pid,
-                                              AXError& error);
-    // A window element's extents as the user sees the window: a client window's invisible
-    // shadow taken off. Any other extents unchanged.
-    plinth::Rect withoutShadow(const plinth::Rect& extents, pid_t pid);
-    // Which of `windows` shows this window element: the one of the same frame within a few
-    // points in screen coordinates; else the one of its title, or the frontmost.
-    std::optional<std::size_t> matchWindow(AtspiAccessible* window,
-                                           const std::vector<AtspiTopLevel>& windows);
-    std::optional<AtspiTopLevel> topLevelFor(const AtspiElement& window);
-    // Where the window-relative coordinates of this window element start, globally.
-    std::optional<plinth::Point> windowOrigin(AtspiAccessible* window, const AtspiTopLevel& shown,
-                                              AXError& error);
+    template <typename T> T ask(pid_t pid, T fallback, std::function<T()> task);
 
     std::shared_ptr<AtspiWindowSystem> windows_;
-    std::unique_ptr<AtspiBusStatus> status_;
-    bool initialized_ = false;
-    bool initFailed_ = false;
-    DBusConnection* atspiBus_ = nullptr; // libatspi's own connection, held to see it end
+    std::shared_ptr<Shared> shared_;
     std::function<void(BusChange)> busWatch_;
     mutable bool busLost_ = false;
     mutable bool busReplaced_ = false;

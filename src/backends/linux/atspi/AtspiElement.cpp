@@ -1,6 +1,6 @@
 #include "backends/linux/atspi/AtspiElement.hpp"
 
-#include <atspi/atspi.h>
+#include "backends/linux/atspi/AtspiWorker.hpp"
 
 namespace orvane::linuxbackend {
 
@@ -8,9 +8,7 @@ AtspiElement::AtspiElement(AtspiAccessible* accessible, pid_t pid, bool isApplic
     : accessible_(accessible), pid_(pid), isApplication_(isApplication) {}
 
 AtspiElement::~AtspiElement() {
-    if (accessible_) {
-        g_object_unref(accessible_);
-    }
+    AtspiWorker::release(accessible_); // libatspi's objects live on its thread
 }
 
 } // namespace orvane::linuxbackend

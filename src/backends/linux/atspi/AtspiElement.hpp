@@ -8,7 +8,8 @@ typedef struct _AtspiAccessible AtspiAccessible;
 
 namespace orvane::linuxbackend {
 
-// An AT-SPI object behind the opaque element. Owns one reference, released with the element.
+// An AT-SPI object behind the opaque element. Owns one reference, released with the element on
+// the AT-SPI worker; only the worker uses the object itself.
 class AtspiElement : public AXElement {
 public:
     // Takes over one reference to `accessible` (may be null: an application that was not found).

@@ -1,11 +1,14 @@
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 
 #include <atspi/atspi.h>
 
 #include <cstring>
-#include <limits>
+#include <deque>
+#include <mutex>
+#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -13,135 +16,324 @@ namespace {
 constexpr const char* focusEvent = "object:state-changed:focused";
 // An entry whose text is shown or hidden changes role without losing focus.
 constexpr const char* roleEvent = "object:property-change:accessible-role";
+// How much of a window's tree the first look for the focused element walks at most.
+constexpr int maxFocusSearch = 4000;
 
-// libatspi keeps one main context for the whole process; moved once, kept for good.
-GMainContext* eventContext() {
-    static GMainContext* context = [] {
-        GMainContext* own = g_main_context_new();
-        atspi_set_main_context(own);
-        return own;
-    }();
-    return context;
+bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
+    if (!states) {
+        return false;
+    }
+    const bool result = atspi_state_set_contains(states, state);
+    g_object_unref(states);
+    return result;
+}
+
+bool timedOut(GError* error) {
+    return error && (std::strstr(error->message, "NoReply") != nullptr ||
+                     std::strstr(error->message, "imeout") != nullptr ||
+                     std::strstr(error->message, "did not receive a reply") != nullptr);
 }
 
 } // namespace
 
-AtspiFocusWatch::AtspiFocusWatch(std::shared_ptr<AtspiAccessibility> accessibility)
-    : accessibility_(std::move(accessibility)) {}
+// Lives on the worker; the main thread reads `seen` only.
+struct AtspiFocusWatch::Core {
+    std::shared_ptr<AtspiResponsiveness> responsiveness;
+    AtspiEventListener* listener = nullptr;
+    std::atomic<bool> listening{false};
+    bool listenFailed = false;
+    // The last element that took focus and has not lost it; one reference held.
+    AtspiAccessible* focused = nullptr;
+    pid_t focusedPid = 0;
+    bool roleKnown = false;
 
-AtspiFocusWatch::~AtspiFocusWatch() {
-    if (listener_) {
-        atspi_event_listener_deregister(listener_, focusEvent, nullptr);
-        atspi_event_listener_deregister(listener_, roleEvent, nullptr);
-        g_object_unref(listener_);
-    }
-    forget();
-}
+    struct Seen {
+        pid_t pid = 0;
+        bool isPassword = false;
+    };
+    std::mutex seenMutex;
+    Seen seen;
+    std::atomic<pid_t> hint{0}; // the process the main thread last asked about
 
-bool AtspiFocusWatch::listen() {
-    if (listener_) {
-        return true;
+    ~Core() {
+        if (listener) {
+            atspi_event_listener_deregister(listener, focusEvent, nullptr);
+            atspi_event_listener_deregister(listener, roleEvent, nullptr);
+            g_object_unref(listener);
+        }
+        forget();
     }
-    if (listenFailed_ || !accessibility_ || !accessibility_->ensureInitialized()) {
-        return false;
-    }
-    // Moved after libatspi has started: moved before, it never sees an event.
-    eventContext();
-    listener_ = atspi_event_listener_new(&AtspiFocusWatch::onEvent, this, nullptr);
-    GError* error = nullptr;
-    const bool focus = atspi_event_listener_register(listener_, focusEvent, &error);
-    g_clear_error(&error);
-    atspi_event_listener_register(listener_, roleEvent, &error);
-    g_clear_error(&error);
-    if (!focus) {
-        g_object_unref(listener_);
-        listener_ = nullptr;
-        listenFailed_ = true;
-        return false;
-    }
-    return true;
-}
 
-void AtspiFocusWatch::onEvent(AtspiEvent* event, void* self) {
-    if (event) {
-        static_cast<AtspiFocusWatch*>(self)->note(*event);
+    void publish(pid_t pid, bool isPassword) {
+        std::lock_guard lock(seenMutex);
+        seen = {pid, isPassword};
+    }
+
+    void forget() {
+        if (focused) {
+            g_object_unref(focused);
+            focused = nullptr;
+        }
+        focusedPid = 0;
+        roleKnown = false;
+        publish(0, false);
+    }
+
+    // What was published stays until the new element's role is read: a moment's "no
+    // password" between two password entries would let focus go.
+    void take(AtspiAccessible* element) {
+        if (element == focused) {
+            return;
+        }
+        if (focused) {
+            g_object_unref(focused);
+        }
+        roleKnown = false;
+        focused = static_cast<AtspiAccessible*>(g_object_ref(element));
+        GError* error = nullptr;
+        const guint pid = atspi_accessible_get_process_id(element, &error); // the bus answers
+        focusedPid = error ? 0 : static_cast<pid_t>(pid);
+        g_clear_error(&error);
+    }
+
+    // Reads the focused element's role, unless its program is this one or skipped.
+    void readRole() {
+        if (!focused || focusedPid <= 0 || focusedPid == getpid() ||
+            (responsiveness && responsiveness->isSkipped(focusedPid))) {
+            publish(focusedPid, false);
+            return;
+        }
+        AtspiAccessible* element = static_cast<AtspiAccessible*>(g_object_ref(focused));
+        GError* error = nullptr;
+        const AtspiRole role = atspi_accessible_get_role(element, &error);
+        const bool current = element == focused; // events may come in during the call
+        if (timedOut(error) && responsiveness) {
+            responsiveness->missed(focusedPid, AtspiWorker::monotonic());
+        }
+        if (current) {
+            roleKnown = !error;
+            publish(focusedPid, !error && role == ATSPI_ROLE_PASSWORD_TEXT);
+        }
+        g_clear_error(&error);
+        g_object_unref(element);
+    }
+
+    static void onEvent(AtspiEvent* event, void* data) {
+        if (!event) {
+            return;
+        }
+        if (auto core = static_cast<std::weak_ptr<Core>*>(data)->lock()) {
+            core->note(*event);
+        }
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
-}
 
-void AtspiFocusWatch::note(const AtspiEvent& event) {
-    if (!event.type || !event.source) {
-        return;
-    }
-    if (std::strcmp(event.type, focusEvent) == 0) {
-        if (event.detail1 != 0) {
-            if (event.source != focused_) {
-                forget();
-                focused_ = static_cast<AtspiAccessible*>(g_object_ref(event.source));
-            }
-        } else if (event.source == focused_) {
-            forget();
+    // Events may come in the middle of another call on the worker: only noted here, and the
+    // focused element asked about afterwards.
+    void note(const AtspiEvent& event) {
+        if (!event.type || !event.source) {
+            return;
         }
-    } else if (event.source == focused_) {
-        isPassword_.reset();
+        if (std::strcmp(event.type, focusEvent) == 0) {
+            if (event.detail1 != 0) {
+                if (event.source != focused) {
+                    take(event.source);
+                    askRoleSoon();
+                }
+            } else if (event.source == focused) {
+                forget();
+            }
+        } else if (event.source == focused) {
+            roleKnown = false;
+            askRoleSoon();
+        }
     }
+
+    std::weak_ptr<Core> self;
+    void askRoleSoon() {
+        AtspiWorker::shared().post([weak = self] {
+            if (auto core = weak.lock()) {
+                core->readRole();
+            }
+        });
+    }
+
+    bool listen() {
+        if (listener) {
+            return true;
+        }
+        if (listenFailed || !AtspiAccessibility::initializeOnWorker()) {
+            return false;
+        }
+        listener = atspi_event_listener_new(
+            &Core::onEvent, new std::weak_ptr<Core>(self),
+            [](gpointer data) { delete static_cast<std::weak_ptr<Core>*>(data); });
+        GError* error = nullptr;
+        const bool focus = atspi_event_listener_register(listener, focusEvent, &error);
+        g_clear_error(&error);
+        atspi_event_listener_register(listener, roleEvent, &error);
+        g_clear_error(&error);
+        if (!focus) {
+            g_object_unref(listener);
+            listener = nullptr;
+            listenFailed = true;
+            return false;
+        }
+        listening = true;
+        return true;
+    }
+
+    // The element focused before anyone listened: the focused descendant of the active window
+    // of some application on the bus, the one the main thread asked about first. Skips this
+    // process and programs that do not answer; the walk is bounded.
+    void findFocused() {
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        if (!desktop) {
+            return;
+        }
+        GError* error = nullptr;
+        const gint count = atspi_accessible_get_child_count(desktop, &error);
+        g_clear_error(&error);
+        std::deque<std::pair<AtspiAccessible*, pid_t>> applications;
+        for (gint i = 0; i < count; ++i) {
+            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, &error);
+            g_clear_error(&error);
+            if (!app) {
+                continue;
+            }
+            const auto pid = static_cast<pid_t>(atspi_accessible_get_process_id(app, &error));
+            g_clear_error(&error);
+            if (pid <= 0 || pid == getpid() || (responsiveness && responsiveness->isSkipped(pid))) {
+                g_object_unref(app);
+            } else if (pid == hint) {
+                applications.emplace_front(app, pid);
+            } else {
+                applications.emplace_back(app, pid);
+            }
+        }
+        g_object_unref(desktop);
+        AtspiAccessible* found = nullptr;
+        for (auto& [app, pid] : applications) {
+            if (!found && !focused) {
+                found = focusedIn(app, pid);
+            }
+            g_object_unref(app);
+        }
+        if (found) {
+            if (!focused) { // an event told of a newer one meanwhile
+                take(found);
+                readRole();
+            }
+            g_object_unref(found);
+        }
+    }
+
+    // A new reference to the focused element under an active window of `app`, or null.
+    AtspiAccessible* focusedIn(AtspiAccessible* app, pid_t pid) {
+        GError* error = nullptr;
+        const gint windows = atspi_accessible_get_child_count(app, &error);
+        if (timedOut(error) && responsiveness) {
+            responsiveness->missed(pid, AtspiWorker::monotonic());
+        }
+        if (error) {
+            g_clear_error(&error);
+            return nullptr;
+        }
+        std::deque<AtspiAccessible*> queue;
+        for (gint i = 0; i < windows; ++i) {
+            AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, &error);
+            g_clear_error(&error);
+            if (window && hasState(window, ATSPI_STATE_ACTIVE)) {
+                queue.push_back(window);
+            } else if (window) {
+                g_object_unref(window);
+            }
+        }
+        AtspiAccessible* found = nullptr;
+        int visited = 0;
+        while (!queue.empty()) {
+            AtspiAccessible* node = queue.front();
+            queue.pop_front();
+            if (!found && ++visited <= maxFocusSearch) {
+                AtspiStateSet* states = atspi_accessible_get_state_set(node);
+                const bool isFocused =
+                    states && atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
+                const bool showing =
+                    states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+                if (states) {
+                    g_object_unref(states);
+                }
+                if (isFocused) {
+                    found = static_cast<AtspiAccessible*>(g_object_ref(node));
+                } else if (showing || visited == 1) {
+                    const gint children = atspi_accessible_get_child_count(node, &error);
+                    const bool hung = timedOut(error);
+                    g_clear_error(&error);
+                    if (hung) {
+                        if (responsiveness) {
+                            responsiveness->missed(pid, AtspiWorker::monotonic());
+                        }
+                        visited = maxFocusSearch; // stop here
+                    }
+                    for (gint i = 0; i < children && !hung; ++i) {
+                        if (auto* child = atspi_accessible_get_child_at_index(node, i, &error)) {
+                            queue.push_back(child);
+                        }
+                        g_clear_error(&error);
+                    }
+                }
+            }
+            g_object_unref(node);
+        }
+        return found;
+    }
+};
+
+AtspiFocusWatch::AtspiFocusWatch(std::shared_ptr<AtspiAccessibility> accessibility)
+    : accessibility_(std::move(accessibility)), core_(std::make_shared<Core>()) {
+    core_->self = core_;
+    core_->responsiveness = accessibility_ ? accessibility_->responsiveness() : nullptr;
+    // From the start: the element focused now is known by the first question.
+    follow();
 }
 
-void AtspiFocusWatch::forget() {
-    if (focused_) {
-        g_object_unref(focused_);
-        focused_ = nullptr;
-    }
-    pid_.reset();
-    isPassword_.reset();
-    sinceRole_ = 0;
+AtspiFocusWatch::~AtspiFocusWatch() {
+    // Ends on the worker, where its events come.
+    AtspiWorker::shared().post([core = std::move(core_)]() mutable { core.reset(); });
 }
 
 bool AtspiFocusWatch::follow() {
-    if (!listen()) {
+    if (!accessibility_) {
         return false;
     }
-    while (g_main_context_iteration(eventContext(), FALSE)) {
+    if (!started_) {
+        started_ = true;
+        auto& worker = AtspiWorker::shared();
+        std::weak_ptr<Core> weak = core_;
+        worker.post([weak] {
+            if (auto core = weak.lock(); core && core->listen()) {
+                core->findFocused();
+            }
+        });
+        worker.every(std::chrono::milliseconds(roleRecheckMilliseconds), [weak] {
+            auto core = weak.lock();
+            if (core && core->focused) {
+                core->readRole();
+            }
+            return core != nullptr;
+        });
     }
-    return true;
+    return core_->listening;
 }
 
 bool AtspiFocusWatch::isPasswordFocusedIn(pid_t pid) {
-    if (!follow() || !focused_) {
+    core_->hint = pid;
+    if (!follow()) {
         return false;
     }
-    // Qt tells nobody when a line edit starts or stops hiding its text: the role is asked
-    // again every so often while the element keeps focus.
-    if (++sinceRole_ >= roleRecheckEvery) {
-        isPassword_.reset();
-    }
-    // Events may arrive while the application is asked below: keep this element alive and
-    // keep the answers only if it still has focus afterwards.
-    AtspiAccessible* element = static_cast<AtspiAccessible*>(g_object_ref(focused_));
-    std::optional<pid_t> owner = pid_;
-    std::optional<bool> isPassword = isPassword_;
-    GError* error = nullptr;
-    if (!owner) {
-        const guint id = atspi_accessible_get_process_id(element, &error);
-        owner = error ? 0 : static_cast<pid_t>(id); // 0 matches no window
-        g_clear_error(&error);
-    }
-    if (owner && *owner == pid && !isPassword) {
-        // An application that does not answer in time is not asked again for this element:
-        // it would cost the timeout on every question.
-        const AtspiRole role = atspi_accessible_get_role(element, &error);
-        isPassword = !error && role == ATSPI_ROLE_PASSWORD_TEXT;
-        sinceRole_ = error ? std::numeric_limits<int>::min() : 0;
-        g_clear_error(&error);
-    }
-    const bool current = element == focused_;
-    g_object_unref(element);
-    if (!current) {
-        return false; // focus moved meanwhile; the next question reads the new element
-    }
-    pid_ = owner;
-    isPassword_ = isPassword;
-    return owner && *owner == pid && isPassword.value_or(false);
+    std::lock_guard lock(core_->seenMutex);
+    return core_->seen.pid == pid && core_->seen.isPassword;
 }
 
 } // namespace orvane::linuxbackend

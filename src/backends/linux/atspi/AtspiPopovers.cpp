@@ -1,11 +1,12 @@
 #include "backends/linux/atspi/AtspiPopovers.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
-#include "backends/linux/atspi/AtspiElement.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 
 #include <atspi/atspi.h>
 
 #include <optional>
+#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -64,7 +65,7 @@ bool popoverUnder(AtspiAccessible* window) {
     return false;
 }
 
-// nullopt: the application is gone from the bus (or never was on it).
+// nullopt: the application did not answer (or is gone from the bus).
 std::optional<bool> showsPopover(AtspiAccessible* application) {
     GError* error = nullptr;
     const gint count = atspi_accessible_get_child_count(application, &error);
@@ -93,29 +94,35 @@ std::optional<bool> showsPopover(AtspiAccessible* application) {
 } // namespace
 
 AtspiPopovers::AtspiPopovers(std::shared_ptr<AtspiAccessibility> accessibility)
-    : accessibility_(std::move(accessibility)) {}
+    : accessibility_(std::move(accessibility)),
+      answers_(std::make_shared<AtspiAnswerCache<pid_t, bool>>(maxAgeSeconds)) {}
 
 AtspiPopovers::~AtspiPopovers() = default;
 
 bool AtspiPopovers::isShowing(pid_t pid) {
-    if (pid <= 0 || !accessibility_->isProcessTrusted()) {
+    if (pid <= 0 || pid == getpid() || !accessibility_->isProcessTrusted()) {
         return false;
     }
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!application_ || application_->pid() != pid) {
-            application_ =
-                std::dynamic_pointer_cast<AtspiElement>(accessibility_->applicationElement(pid));
-        }
-        if (!application_ || !application_->accessible()) {
-            application_.reset(); // not on the bus yet: look again next time
-            return false;
-        }
-        if (auto answer = showsPopover(application_->accessible())) {
-            return *answer;
-        }
-        application_.reset(); // a stale element: find the application afresh, once
+    const auto read = answers_->read(pid, AtspiWorker::monotonic());
+    if (read.refresh) {
+        AtspiWorker::shared().post(
+            [answers = answers_, skip = accessibility_->responsiveness(), pid] {
+                std::optional<bool> answer;
+                if (!skip->isSkipped(pid)) {
+                    AtspiAccessible* application =
+                        AtspiAccessibility::findApplicationOnWorker(pid, *skip);
+                    answer = application ? showsPopover(application) : std::optional(false);
+                    if (!answer) {
+                        skip->missed(pid, AtspiWorker::monotonic());
+                    }
+                    if (application) {
+                        g_object_unref(application);
+                    }
+                }
+                answers->store(pid, answer, AtspiWorker::monotonic());
+            });
     }
-    return false;
+    return read.value.value_or(false);
 }
 
 } // namespace orvane::linuxbackend
