@@ -99,7 +99,8 @@ use_private_home() {
     export GSETTINGS_BACKEND=keyfile
     export GTK_USE_PORTAL=0
     export GIO_USE_VFS=local
-    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    # Toolkits find out from the accessibility bus switch alone, as in a user's session.
+    unset QT_LINUX_ACCESSIBILITY_ALWAYS_ON QT_ACCESSIBILITY GNOME_ACCESSIBILITY ACCESSIBILITY_ENABLED
     unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER
     unset XAUTHORITY DISPLAY
 }
@@ -117,7 +118,11 @@ start_bus() {
     printf -v "$variable" '%s' "$(head -n1 "$workdir/$name.address")"
 }
 
-# The accessibility bus, started and switched on, on the session bus already exported.
+# The accessibility bus, started and switched on, on the session bus already exported: the
+# session of a user who has let Orvane switch it on (its set-up does, through this same
+# org.a11y.Status IsEnabled property, which the launcher also keeps in the
+# toolkit-accessibility setting). Switched on before any client starts, because Qt, Chromium
+# and Firefox read the switch when they start, and do not expose their widgets without it.
 start_accessibility_bus() {
     "${desktop_user[@]}" /usr/libexec/at-spi-bus-launcher --launch-immediately >"$workdir/atspi.log" 2>&1 &
     started_pids+=($!)

@@ -20,13 +20,13 @@ packages=(
     xvfb x11-xserver-utils x11-utils openbox trayer xcompmgr xterm gtk-3-examples xdotool dbus dbus-x11 at-spi2-core
     libglib2.0-bin gsettings-desktop-schemas util-linux procps git
     # real GTK 3, GTK 4 and Qt 6 programs the X11 tests drive (tests/linux/clients), the
-    # launchers the launcher guard must name, and a browser's password field
+    # launchers the launcher guard must name, and browsers' password fields
     python3-gi gir1.2-gtk-3.0 gir1.2-gtk-4.0 gir1.2-atspi-2.0 python3-pyqt6 rofi suckless-tools
-    chromium
+    chromium firefox-esr
     # the window managers the test desktop can run instead of openbox (ORVANE_DESKTOP_WM)
     mutter kwin-x11 i3-wm fluxbox icewm
-    # terminals with split panes
-    konsole terminator
+    # terminals with split panes, and the terminals whose password prompts must hold focus
+    konsole terminator foot gnome-terminal
     # checking and packaging the desktop files and the Debian package
     desktop-file-utils appstream file
     # the GNOME tests: Qt on Wayland, a parser for the generated shell extensions, and the

@@ -2,6 +2,8 @@
 
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
+#include "orvane/focus/PasswordPrompts.hpp"
+#include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
 #include "orvane/support/Prefs.hpp"
@@ -18,11 +20,14 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStringList>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace orvane::ui {
 namespace {
@@ -272,6 +277,10 @@ void SettingsView::buildStayingOut(QVBoxLayout* into) {
     addCaption(into, "Focus never moves mid-keystroke, nor for this long after you stop.", false);
     addToggle(into, "Stand down while the mouse is in use", PrefKey::respectMouse,
               "respectMouseToggle");
+    // Password entries always hold focus; what Orvane cannot see of them is said here.
+    passwordNotes_ = addCaption(into, QString(), false);
+    passwordNotes_->setObjectName("passwordPromptNotes");
+    passwordNotes_->hide();
     if (platform().inputDevices) {
         buildInputDevices(into);
     }
@@ -287,8 +296,13 @@ void SettingsView::buildInputDevices(QVBoxLayout* into) {
                "so focus may move while you type and clicks cannot improve accuracy. Turned on, "
                "Orvane reads your keyboards and mice itself: it sees every key pressed anywhere "
                "on the system, uses keys only to tell typing from shortcuts, and never keeps or "
-               "records which keys were pressed. To undo it, turn this off; to take the access "
-               "away, leave the input group (or remove the udev rule that gave it).",
+               "records which keys were pressed. The access comes from Orvane's udev rule "
+               "(70-orvane-input.rules): while you sit at this computer, the programs you run "
+               "may read its keyboards and mice; once you log out or another user's session "
+               "takes the screen, that ends. To undo it, turn this off; to take the access away "
+               "from every program, uninstall Orvane or put an empty file of that name in "
+               "/etc/udev/rules.d. Joining the input group is not needed, and would let every "
+               "program of yours read every keyboard, at any seat, for good.",
                true)
         ->setObjectName("inputDevicesCaption");
     inputDevicesProblem_ = addCaption(into, QString(), true);
@@ -429,8 +443,26 @@ void SettingsView::refresh() {
     }
     showStartAtLogin();
     showInputDevices();
+    showPasswordNotes();
     reloadCameras();
     renderStatus();
+}
+
+void SettingsView::showPasswordNotes() {
+    std::vector<std::string> notes;
+    if (auto advice = UnreachablePrograms::restartAdvice(UnreachablePrograms::list());
+        !advice.empty()) {
+        notes.push_back(std::move(advice) + ".");
+    }
+    for (auto& sentence : PasswordPrompts::limits()) {
+        notes.push_back(std::move(sentence));
+    }
+    QStringList lines;
+    for (const auto& note : notes) {
+        lines << QString::fromStdString(note);
+    }
+    passwordNotes_->setText(lines.join("\n"));
+    passwordNotes_->setVisible(!lines.isEmpty());
 }
 
 void SettingsView::reloadCameras() {

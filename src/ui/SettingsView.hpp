@@ -68,6 +68,7 @@ private:
     void buildInputDevices(QVBoxLayout* into);
     void changeInputDevices(bool on);
     void showInputDevices(const QString& failure = QString());
+    void showPasswordNotes();
     void buildAccuracy(QVBoxLayout* into);
     void buildCamera(QVBoxLayout* into);
     void reloadCameras();
@@ -101,6 +102,9 @@ private:
     // Null where the desktop shows Orvane every program's input itself.
     QCheckBox* inputDevices_ = nullptr;
     QLabel* inputDevicesProblem_ = nullptr;
+    // Programs to restart before their password fields can be seen; terminals' prompts that
+    // cannot be told apart.
+    QLabel* passwordNotes_ = nullptr;
 
     std::vector<Subscription> subscriptions_;
 };

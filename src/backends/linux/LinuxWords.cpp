@@ -18,14 +18,17 @@ PlatformWords linuxWords() {
                          "-aG video $USER, then log in again) or allow the camera in your "
                          "desktop's privacy settings.";
     words.accessibilityBody =
-        "Moving keyboard focus between windows is something only the accessibility bus can do. "
-        "Switch on assistive technologies in your desktop's accessibility settings, then come "
-        "back here.";
+        "Moving keyboard focus between windows is something only the accessibility bus can do, "
+        "and through it Orvane sees where a password is being typed, in browsers too, so that "
+        "focus never leaves it. Switch on assistive technologies in your desktop's "
+        "accessibility settings, then come back here.";
     words.openAccessibilitySettings = "Turn On Accessibility…";
     // Empty: the backend's trust prompt switches the bus on (org.a11y.Status IsEnabled).
     words.accessibilitySettingsURL = "";
     words.relaunchHint = "Applications that were already running when the accessibility bus was "
-                         "switched on often don't notice it. Relaunching fixes it.";
+                         "switched on often don't notice it (Chromium and the browsers built on "
+                         "it among them; Firefox does), and until then Orvane cannot see their "
+                         "password fields. Relaunching fixes it.";
     // Orvane sees the bus switched on at once; the programs started before it are the ones
     // that do not (the set-up names them).
     words.relaunchNoticesGrant = false;
@@ -44,7 +47,9 @@ PlatformWords linuxWords() {
         "Fix: switch on assistive technologies in your desktop's accessibility",
         "settings, or run:",
         "    gsettings set org.gnome.desktop.interface toolkit-accessibility true",
-        "Applications started before that need a restart before Orvane can reach them.",
+        "Applications started before that need a restart before Orvane can reach them",
+        "or see their password fields (Chromium-based browsers too; Firefox follows the",
+        "switch at once).",
     };
     return words;
 }

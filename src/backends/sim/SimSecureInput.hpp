@@ -3,6 +3,7 @@
 #include "orvane/platform/SecureInput.hpp"
 
 #include <atomic>
+#include <map>
 
 namespace orvane::sim {
 
@@ -12,7 +13,15 @@ public:
     bool isSecureEventInputEnabled() const override { return enabled_.load(); }
     void setEnabled(bool enabled) { enabled_.store(enabled); }
 
+    std::size_t terminalSessions(pid_t pid) const override {
+        const auto found = sessions_.find(pid);
+        return found == sessions_.end() ? 0 : found->second;
+    }
+    // Process `pid` is a terminal running `count` sessions. Test thread only.
+    void setTerminalSessions(pid_t pid, std::size_t count) { sessions_[pid] = count; }
+
 private:
+    std::map<pid_t, std::size_t> sessions_;
     std::atomic<bool> enabled_{false};
 };
 

@@ -43,7 +43,8 @@ std::string restartAdvice(const std::vector<std::string>& names) {
     if (names.empty()) {
         return {};
     }
-    std::string advice = "Restart these programs so Orvane can see their windows: ";
+    std::string advice =
+        "Restart these programs so Orvane can see their windows and password fields: ";
     for (std::size_t i = 0; i < names.size(); ++i) {
         advice += (i == 0 ? "" : ", ") + names[i];
     }

@@ -14,7 +14,8 @@ namespace UnreachablePrograms {
 // is not trusted (then nothing is reachable yet, whatever is restarted) or cannot be asked.
 std::vector<std::string> list();
 
-// "Restart these programs so Orvane can see their windows: gedit, Files". Empty for none.
+// "Restart these programs so Orvane can see their windows and password fields: gedit, Files"
+// (browsers read the accessibility switch only when they start). Empty for none.
 std::string restartAdvice(const std::vector<std::string>& names);
 
 } // namespace UnreachablePrograms

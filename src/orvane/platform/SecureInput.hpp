@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <sys/types.h>
+
 namespace orvane {
 
 class SecureInput {
@@ -9,6 +12,14 @@ public:
     // True while some application has claimed the keyboard for itself (a password prompt,
     // a lock screen): synthetic focus changes must not interfere then.
     virtual bool isSecureEventInputEnabled() const = 0;
+
+    // How many terminal sessions (tabs, panes, windows) process `pid` runs, each of which may
+    // ask for a password; 0 for a process that is no terminal. Where a process runs several,
+    // which one the user sees cannot be known, and a prompt in any of them holds focus.
+    virtual std::size_t terminalSessions(pid_t pid) const {
+        (void)pid;
+        return 0;
+    }
 };
 
 } // namespace orvane

@@ -3,6 +3,7 @@
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
 #include "orvane/focus/FocusSwitcher.hpp"
+#include "orvane/focus/PasswordPrompts.hpp"
 #include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/guards/SystemGuards.hpp"
 #include "orvane/platform/HotKeys.hpp"
@@ -254,6 +255,13 @@ void run(std::ostream& out) {
     if (const auto advice = UnreachablePrograms::restartAdvice(UnreachablePrograms::list());
         !advice.empty()) {
         print(out, "  " + advice);
+    }
+    // What the secure-input guard cannot tell, rather than a hold the user would trust blindly.
+    if (const auto limits = PasswordPrompts::limits(); !limits.empty()) {
+        print(out, "password prompts:");
+        for (const auto& sentence : limits) {
+            print(out, "  " + sentence);
+        }
     }
 
     printExposure(out);

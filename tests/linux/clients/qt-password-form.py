@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 # A Qt 6 window with a plain line edit above a password line edit, for the secure-input tests.
 # Usage: qt-password-form.py TITLE password|plain (the edit that has focus first). Tab moves
-# focus between the two; F2 shows or hides the password (as an eye button would). Run with
-# QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 to reach AT-SPI.
+# focus between the two; F2 shows or hides the password (as an eye button would). It reaches
+# AT-SPI when the accessibility bus is switched on before it starts.
 import sys
 
 from PyQt6.QtCore import Qt

@@ -85,8 +85,9 @@ TEST_F(X11Ui_InputDevices, OfferedOffAndExplainedOnlyWhereThePlatformHasThem) {
     EXPECT_TRUE(box()->isEnabled());
     EXPECT_FALSE(problem()->isVisible());
     const QString caption = view->findChild<QLabel*>("inputDevicesCaption")->text();
-    for (const char* words : {"every key pressed", "never keeps or records", "turn this off",
-                              "leave the input group", "udev rule"}) {
+    for (const char* words :
+         {"every key pressed", "never keeps or records", "turn this off", "udev rule",
+          "while you sit at this computer", "/etc/udev/rules.d", "input group is not needed"}) {
         EXPECT_TRUE(caption.contains(words)) << words;
     }
     EXPECT_FALSE(devices->enabled()) << "showing turns nothing on";

@@ -184,7 +184,7 @@ TEST_F(X11Ui_Onboarding, NamesTheProgramsToRestartInsteadOfOfferingARelaunch) {
     desktop.run(1.0);
     ASSERT_TRUE(shows("restartCallout"));
     EXPECT_EQ(find<QLabel>("restartPrograms")->text(),
-              "Restart these programs so Orvane can see their windows: Files");
+              "Restart these programs so Orvane can see their windows and password fields: Files");
     EXPECT_TRUE(button()->isEnabled());
 
     desktop.accessibility->addApplication(602); // restarted

@@ -14,6 +14,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -220,29 +222,45 @@ TEST(EvdevAccess, SaysWhyNoKeyboardCanBeReadAndHowToAllowIt) {
     const InputNodeFacts readableMouse{"/dev/input/event5", false, true, 0, "input"};
     const InputNodeFacts lockedKeyboard{"/dev/input/event3", true, false, EACCES, "input"};
     const InputNodeFacts readableKeyboard{"/dev/input/event4", true, true, 0, "input"};
-    const UserGroupFacts outside{{"alice", "audio"}, {"alice", "audio"}};
-    const UserGroupFacts addedLater{{"alice"}, {"alice", "input"}};
+    const SeatFacts noRule{false, true};
+    const SeatFacts atSeat{true, true};
 
-    EXPECT_TRUE(assessInputAccess({lockedKeyboard, readableKeyboard}, outside).keyboardReadable);
+    EXPECT_TRUE(assessInputAccess({lockedKeyboard, readableKeyboard}, noRule).keyboardReadable);
 
-    const auto notInGroup = assessInputAccess({readableMouse, lockedKeyboard}, outside);
-    EXPECT_FALSE(notInGroup.keyboardReadable);
-    EXPECT_NE(notInGroup.reason.find("not in the input group"), std::string::npos);
-    EXPECT_NE(notInGroup.reason.find("usermod -aG input"), std::string::npos);
+    // Never the input group, which would give every program every key of every seat for good.
+    const auto withoutRule = assessInputAccess({readableMouse, lockedKeyboard}, noRule);
+    EXPECT_FALSE(withoutRule.keyboardReadable);
+    EXPECT_NE(withoutRule.reason.find("70-orvane-input.rules"), std::string::npos);
+    EXPECT_EQ(withoutRule.reason.find("usermod"), std::string::npos);
+    EXPECT_EQ(withoutRule.reason.find("input group"), std::string::npos);
 
-    EXPECT_NE(assessInputAccess({lockedKeyboard}, addedLater).reason.find("log out and back in"),
+    EXPECT_NE(assessInputAccess({lockedKeyboard}, atSeat).reason.find("udevadm trigger"),
+              std::string::npos);
+    EXPECT_NE(assessInputAccess({lockedKeyboard}, {true, false}).reason.find("remote session"),
+              std::string::npos);
+    // logind could not tell: the rule's own step is the likelier fault.
+    EXPECT_NE(assessInputAccess({lockedKeyboard}, {true, std::nullopt}).reason.find("udevadm"),
               std::string::npos);
 
-    auto otherGroup = lockedKeyboard;
-    otherGroup.group = "root";
-    EXPECT_NE(assessInputAccess({otherGroup}, outside).reason.find("udev rule"), std::string::npos);
     auto gone = lockedKeyboard;
     gone.error = ENODEV;
-    EXPECT_NE(assessInputAccess({gone}, outside).reason.find("cannot be read"), std::string::npos);
+    EXPECT_NE(assessInputAccess({gone}, atSeat).reason.find("cannot be read"), std::string::npos);
 
-    EXPECT_NE(assessInputAccess({readableMouse}, outside).reason.find("No keyboard"),
+    EXPECT_NE(assessInputAccess({readableMouse}, atSeat).reason.find("No keyboard"),
               std::string::npos);
-    EXPECT_NE(assessInputAccess({}, outside).reason.find("No input devices"), std::string::npos);
+    EXPECT_NE(assessInputAccess({}, atSeat).reason.find("No input devices"), std::string::npos);
+
+    // The rule counts where udev reads it, and not when /etc masks it with an empty file.
+    const std::string folder = ::testing::TempDir() + "/orvane-rules";
+    const std::string masking = folder + "/etc", packaged = folder + "/usr";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(masking);
+    std::filesystem::create_directories(packaged);
+    EXPECT_FALSE(seatFacts({masking, packaged}).ruleInstalled);
+    std::ofstream(packaged + "/" + inputRuleName) << "TAG+=\"uaccess\"\n";
+    EXPECT_TRUE(seatFacts({masking, packaged}).ruleInstalled);
+    std::ofstream(masking + "/" + inputRuleName).flush();
+    EXPECT_FALSE(seatFacts({masking, packaged}).ruleInstalled);
 
     // This system's facts read without failing, whatever they are (no /dev/input here).
     const auto here = checkInputAccess();

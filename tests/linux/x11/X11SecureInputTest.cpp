@@ -262,17 +262,17 @@ TEST(X11_secure_input_terminal, isOffAtAShellPrompt) {
     EXPECT_TRUE(settlesAt(desktop, true)) << "read -s";
 }
 
-// A browser's password field reports itself the same way. Its own sandbox needs privileges
-// the throw-away desktop does not give; the page runs nothing.
+// A browser's password field reports itself the same way, once asked as a screen reader
+// would ask: nothing but the accessibility bus switch turns its pages' accessibility on. Its
+// own sandbox needs privileges the throw-away desktop does not give; the page runs nothing.
 TEST(X11_secure_input_browser, chromium) {
     REQUIRE_TEST_DESKTOP();
     TestDesktop desktop;
     EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
     const std::string profile = std::string(std::getenv("HOME")) + "/chromium";
-    auto browser = startFocused(
-        desktop, {"chromium", "--no-sandbox", "--no-first-run", "--password-store=basic",
-                  "--force-renderer-accessibility", "--user-data-dir=" + profile,
-                  "file://" + clientProgram("password-page.html")});
+    auto browser = startFocused(desktop, {"chromium", "--no-sandbox", "--no-first-run",
+                                          "--password-store=basic", "--user-data-dir=" + profile,
+                                          "file://" + clientProgram("password-page.html")});
     ASSERT_NE(browser.window, 0u);
     EXPECT_TRUE(settlesAt(desktop, true)) << "password field focused";
     ASSERT_TRUE(type({"shift+Tab"}));

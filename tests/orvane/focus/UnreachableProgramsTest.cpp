@@ -37,8 +37,9 @@ TEST_F(UnreachableProgramsTest, NamesProgramsWithWindowsButNotOnTheInterfaceFron
 
     const auto names = UnreachablePrograms::list();
     EXPECT_THAT(names, ElementsAre("Files", "gedit"));
-    EXPECT_EQ(UnreachablePrograms::restartAdvice(names),
-              "Restart these programs so Orvane can see their windows: Files, gedit");
+    EXPECT_EQ(
+        UnreachablePrograms::restartAdvice(names),
+        "Restart these programs so Orvane can see their windows and password fields: Files, gedit");
 
     // Restarted, it joins the interface.
     desktop.accessibility->addApplication(502);

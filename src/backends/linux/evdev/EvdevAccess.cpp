@@ -4,26 +4,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
 #include <linux/input.h>
-#include <pwd.h>
 #include <sys/stat.h>
+#include <systemd/sd-login.h>
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
-
-constexpr const char* inputGroup = "input";
-constexpr const char* addToGroup =
-    "To allow it, run \"sudo usermod -aG input $USER\", then log out and back in.";
-
-bool contains(const std::vector<std::string>& names, const std::string& name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
 
 std::string readLine(const std::string& path) {
     std::ifstream in(path);
@@ -44,8 +37,7 @@ std::string groupName(gid_t gid) {
 
 } // namespace
 
-InputAccess assessInputAccess(const std::vector<InputNodeFacts>& nodes,
-                              const UserGroupFacts& groups) {
+InputAccess assessInputAccess(const std::vector<InputNodeFacts>& nodes, const SeatFacts& seat) {
     if (nodes.empty()) {
         return {false, "No input devices are visible to Orvane here (/dev/input is empty or "
                        "missing, as in a sandbox)."};
@@ -67,21 +59,20 @@ InputAccess assessInputAccess(const std::vector<InputNodeFacts>& nodes,
         return {false,
                 "The keyboards cannot be read: " + std::string(std::strerror(first.error)) + "."};
     }
-    const std::string& owner = first.group;
-    if (owner == inputGroup) {
-        if (contains(groups.account, owner) && !contains(groups.session, owner)) {
-            return {false, "You were added to the input group after this session began: log "
-                           "out and back in to allow it."};
-        }
-        if (!contains(groups.session, owner)) {
-            return {false, std::string("You are not in the input group, which may read the "
-                                       "keyboards. ") +
-                               addToGroup};
-        }
+    if (!seat.ruleInstalled) {
+        return {false, std::string("Orvane's udev rule (") + inputRuleName +
+                           ", which its package puts in /usr/lib/udev/rules.d) is not installed. "
+                           "It lets the programs of whoever sits at this computer read its "
+                           "keyboards and mice while they sit there."};
     }
-    return {false, "The keyboards belong to the group \"" + owner +
-                       "\" and this session may not read them; a udev rule that gives you read "
-                       "access to them would allow it."};
+    if (seat.activeAtSeat == false) {
+        return {false, "This session is not the one at this computer's screen and keyboard (a "
+                       "remote session, or one switched away from): only that one may read "
+                       "them."};
+    }
+    return {false, "Orvane's udev rule is installed but has not reached the devices yet: restart "
+                   "the computer, or run \"sudo udevadm trigger --subsystem-match=input "
+                   "--action=change\"."};
 }
 
 std::vector<InputNodeFacts> inputNodeFacts(const std::string& devices, const std::string& sysfs) {
@@ -129,35 +120,34 @@ std::vector<InputNodeFacts> inputNodeFacts(const std::string& devices, const std
     return facts;
 }
 
-UserGroupFacts userGroupFacts() {
-    UserGroupFacts facts;
-    std::vector<gid_t> session(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
-    const int count = ::getgroups(static_cast<int>(session.size()), session.data());
-    session.resize(static_cast<std::size_t>(std::max(0, count)));
-    session.push_back(::getegid());
-    for (const gid_t gid : session) {
-        facts.session.push_back(groupName(gid));
-    }
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* user = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &user) == 0 && user) {
-        int size = 64;
-        std::vector<gid_t> account(static_cast<std::size_t>(size));
-        if (::getgrouplist(user->pw_name, user->pw_gid, account.data(), &size) < 0) {
-            account.resize(static_cast<std::size_t>(size));
-            ::getgrouplist(user->pw_name, user->pw_gid, account.data(), &size);
-        }
-        account.resize(static_cast<std::size_t>(std::max(0, size)));
-        for (const gid_t gid : account) {
-            facts.account.push_back(groupName(gid));
+SeatFacts seatFacts(const std::vector<std::string>& ruleFolders) {
+    SeatFacts facts;
+    for (const auto& folder : ruleFolders) {
+        // A rule of the same name in /etc masks the package's; an empty one (or a link to
+        // /dev/null) is how udev is told to ignore it.
+        struct stat status {};
+        const std::string path = folder + "/" + inputRuleName;
+        if (::stat(path.c_str(), &status) == 0) {
+            facts.ruleInstalled = S_ISREG(status.st_mode) && status.st_size > 0;
+            break;
         }
     }
+    char* session = nullptr;
+    if (sd_pid_get_session(0, &session) >= 0 && session) {
+        const int active = sd_session_is_active(session);
+        char* seat = nullptr;
+        const bool seated = sd_session_get_seat(session, &seat) >= 0 && seat;
+        std::free(seat);
+        if (active >= 0) {
+            facts.activeAtSeat = active > 0 && seated;
+        }
+    }
+    std::free(session);
     return facts;
 }
 
 InputAccess checkInputAccess() {
-    return assessInputAccess(inputNodeFacts(), userGroupFacts());
+    return assessInputAccess(inputNodeFacts(), seatFacts());
 }
 
 } // namespace orvane::linuxbackend

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,19 @@ struct InputNodeFacts {
     std::string group;     // the node's group
 };
 
-// Which groups the user is in: this session's (fixed at login) and the account's now.
-struct UserGroupFacts {
-    std::vector<std::string> session;
-    std::vector<std::string> account;
+// What decides whether the person at the seat may read the devices: Orvane's udev rule tags
+// keyboards and pointers "uaccess", and logind then gives the user of the session active at
+// that seat read access to them, for as long as it stays the active one.
+struct SeatFacts {
+    bool ruleInstalled = false; // the rule lies in a folder udev reads
+    // This session is the active one at a seat; unknown where logind cannot tell.
+    std::optional<bool> activeAtSeat;
 };
+
+// Where the package puts the rule, and the folders udev reads rules from.
+inline constexpr const char* inputRuleName = "70-orvane-input.rules";
+inline constexpr const char* inputRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
+                                                   "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 
 struct InputAccess {
     bool keyboardReadable = false;
@@ -27,14 +37,15 @@ struct InputAccess {
 };
 
 // Whether any keyboard is readable and, when not, why.
-InputAccess assessInputAccess(const std::vector<InputNodeFacts>& nodes,
-                              const UserGroupFacts& groups);
+InputAccess assessInputAccess(const std::vector<InputNodeFacts>& nodes, const SeatFacts& seat);
 
 // The facts of this system: every event node in `devices` with its capabilities from `sysfs`
-// (/sys/class/input), and this process's and its user's groups.
+// (/sys/class/input); whether the rule is installed (in `ruleFolders`, udev's by default) and
+// this session is the seat's active one (logind).
 std::vector<InputNodeFacts> inputNodeFacts(const std::string& devices = "/dev/input",
                                            const std::string& sysfs = "/sys/class/input");
-UserGroupFacts userGroupFacts();
+SeatFacts seatFacts(const std::vector<std::string>& ruleFolders = {std::begin(inputRuleFolders),
+                                                                   std::end(inputRuleFolders)});
 
 // Both together, for Settings and --diagnose.
 InputAccess checkInputAccess();

@@ -2,6 +2,7 @@
 
 #include "backends/linux/TerminalEcho.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
+#include "backends/linux/atspi/AtspiOnDemandTrees.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 
 namespace orvane::linuxbackend {
@@ -9,7 +10,8 @@ namespace orvane::linuxbackend {
 CompositorSecureInput::CompositorSecureInput(std::shared_ptr<CompositorLink> link,
                                              std::shared_ptr<AtspiFocusWatch> focus)
     : link_(std::move(link)), focus_(std::move(focus)),
-      terminals_(std::make_unique<TerminalEcho>()) {}
+      terminals_(std::make_unique<TerminalEcho>()), trees_(std::make_unique<AtspiOnDemandTrees>()) {
+}
 
 CompositorSecureInput::~CompositorSecureInput() = default;
 
@@ -19,9 +21,8 @@ bool CompositorSecureInput::isSecureEventInputEnabled() const {
     if (modal == "password" || modal == "dialog" || modal == "locked") {
         return true;
     }
-    if (focus_) {
-        focus_->follow(); // even while no window has focus, so that the next one is seen
-    }
+    // Even while no window has focus, so that the next one is seen.
+    const bool following = focus_ && focus_->follow();
     if (snapshot.focusWindow == 0 || !snapshot.windows) {
         return false;
     }
@@ -30,12 +31,19 @@ bool CompositorSecureInput::isSecureEventInputEnabled() const {
             continue;
         }
         const auto pid = static_cast<pid_t>(window.pid);
-        if (focus_ && focus_->isPasswordFocusedIn(pid)) {
-            return true;
+        if (following) {
+            trees_->wake(pid);
+            if (focus_->isPasswordFocusedIn(pid)) {
+                return true;
+            }
         }
         return terminals_->isReadingPassword(window.id, pid);
     }
     return false;
+}
+
+std::size_t CompositorSecureInput::terminalSessions(pid_t pid) const {
+    return pid > 0 ? terminals_->ptysOf(pid).size() : 0;
 }
 
 } // namespace orvane::linuxbackend

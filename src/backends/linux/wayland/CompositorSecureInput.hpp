@@ -7,6 +7,7 @@
 namespace orvane::linuxbackend {
 
 class AtspiFocusWatch;
+class AtspiOnDemandTrees;
 class CompositorLink;
 class TerminalEcho;
 
@@ -22,11 +23,14 @@ public:
                           std::shared_ptr<AtspiFocusWatch> focus);
     ~CompositorSecureInput() override;
     bool isSecureEventInputEnabled() const override;
+    // The ptys whose master side the process holds.
+    std::size_t terminalSessions(pid_t pid) const override;
 
 private:
     std::shared_ptr<CompositorLink> link_;
     std::shared_ptr<AtspiFocusWatch> focus_;
     std::unique_ptr<TerminalEcho> terminals_;
+    std::unique_ptr<AtspiOnDemandTrees> trees_;
 };
 
 } // namespace orvane::linuxbackend

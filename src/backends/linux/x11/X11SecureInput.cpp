@@ -2,6 +2,7 @@
 
 #include "backends/linux/TerminalEcho.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
+#include "backends/linux/atspi/AtspiOnDemandTrees.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
@@ -12,7 +13,8 @@ X11SecureInput::X11SecureInput(std::shared_ptr<X11Connection> connection,
                                std::shared_ptr<X11WindowCache> cache,
                                std::shared_ptr<AtspiFocusWatch> focus)
     : connection_(std::move(connection)), cache_(std::move(cache)), focus_(std::move(focus)),
-      terminals_(std::make_unique<TerminalEcho>()) {}
+      terminals_(std::make_unique<TerminalEcho>()), trees_(std::make_unique<AtspiOnDemandTrees>()) {
+}
 
 X11SecureInput::~X11SecureInput() = default;
 
@@ -24,9 +26,8 @@ bool X11SecureInput::isSecureEventInputEnabled() const {
 }
 
 bool X11SecureInput::isPasswordFocused() const {
-    if (focus_) {
-        focus_->follow(); // even while no window has focus, so that the next one is seen
-    }
+    // Even while no window has focus, so that the next one is seen.
+    const bool following = focus_ && focus_->follow();
     const Window active =
         cache_ ? cache_->activeWindow() : X11WindowList::activeWindow(*connection_);
     if (active == None) {
@@ -50,8 +51,11 @@ bool X11SecureInput::isPasswordFocused() const {
     if (!pid) {
         return false;
     }
-    if (focus_ && focus_->isPasswordFocusedIn(*pid)) {
-        return true;
+    if (following) {
+        trees_->wake(*pid);
+        if (focus_->isPasswordFocusedIn(*pid)) {
+            return true;
+        }
     }
     return terminals_->isReadingPassword(active, *pid);
 }
@@ -84,6 +88,10 @@ bool X11SecureInput::isKeyboardGrabbedByAnother() const {
         }
     }
     return true;
+}
+
+std::size_t X11SecureInput::terminalSessions(pid_t pid) const {
+    return pid > 0 ? terminals_->ptysOf(pid).size() : 0;
 }
 
 } // namespace orvane::linuxbackend

@@ -8,6 +8,7 @@
 namespace orvane::linuxbackend {
 
 class AtspiFocusWatch;
+class AtspiOnDemandTrees;
 class TerminalEcho;
 class X11Connection;
 class X11WindowCache;
@@ -29,6 +30,8 @@ public:
                    std::shared_ptr<AtspiFocusWatch> focus);
     ~X11SecureInput() override;
     bool isSecureEventInputEnabled() const override;
+    // The ptys whose master side the process holds.
+    std::size_t terminalSessions(pid_t pid) const override;
 
     // The two checks of the focused window alone, without the grab.
     bool isPasswordFocused() const;
@@ -44,6 +47,7 @@ private:
     std::shared_ptr<X11WindowCache> cache_;
     std::shared_ptr<AtspiFocusWatch> focus_;
     std::unique_ptr<TerminalEcho> terminals_;
+    std::unique_ptr<AtspiOnDemandTrees> trees_;
     std::function<bool(const X11WindowInfo&)> isLauncher_;
 };
 

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <sys/types.h>
+
+namespace orvane::linuxbackend {
+
+// Chromium (and the browsers and apps built on it) joins the accessibility bus when the bus is
+// switched on, but builds its pages' accessible trees only once an assistive program asks one
+// of its objects for its attributes or relations, as screen readers do first; until then a
+// focused password field on a page is invisible. Asking its application object once, when
+// one of its windows takes focus, makes it build them as it would for a screen reader.
+// libatspi must already be started (AtspiFocusWatch::follow). Main thread.
+class AtspiOnDemandTrees {
+public:
+    // For the process `pid` whose window has focus. Costs nothing for a process already seen;
+    // a process not on the bus yet (just started) is looked for again every so often.
+    void wake(pid_t pid);
+
+    // The toolkit name such programs give their application object.
+    static constexpr const char* toolkit = "Chromium";
+    static constexpr int recheckEvery = 30;
+    static constexpr int looksAtMost = 10;
+    static constexpr std::size_t maxSeen = 512;
+
+private:
+    struct Seen {
+        bool done = false;
+        int looks = 0;
+        int sinceLook = 0;
+    };
+    std::map<pid_t, Seen> seen_;
+};
+
+} // namespace orvane::linuxbackend

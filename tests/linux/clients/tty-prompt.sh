@@ -1,0 +1,10 @@
+#!/bin/bash
+# Run in a terminal: waits at a prompt that reads a line with echo on, as at any question,
+# until the file $1 appears; then asks for a password with echo off, as sudo or ssh do,
+# through Python's getpass, until it is ended.
+#   tty-prompt.sh FLAG_FILE
+printf 'Name: '
+until [[ -e $1 ]]; do
+    read -r -t 0.2 _
+done
+exec /usr/bin/python3 -c 'import getpass; getpass.getpass("Password: ")'

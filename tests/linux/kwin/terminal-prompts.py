@@ -1,0 +1,102 @@
+#!/usr/bin/python3
+# `orvane` on a headless KWin (scripts/kwin-desktop.sh), a recorded head turn as its camera, a
+# GTK window on the right output and on the left a Konsole whose program first reads a line
+# with echo on (focus follows the head away from it), then asks for a password with echo off
+# (Python's getpass: orvane says "secure input" and focus stays). The terminal's process comes
+# from KWin's window record.
+#   terminal-prompts.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+import importlib.util
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
+from shell_bus import CLIENTS, report, wait_until  # noqa: E402
+from focus_checks import finish, start_client, start_orvane  # noqa: E402
+from terminal_checks import prompt_holds  # noqa: E402
+
+# KWin's activations (by caption) and window placing, as the clip test does them.
+spec = importlib.util.spec_from_file_location("kwin_clip", os.path.join(HERE, "focus-clip.py"))
+kwin_clip = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(kwin_clip)
+
+FIRST_LEAVE_SECONDS = 180  # the face model loads slowly under the sanitizers
+LEAVE_SECONDS = 60
+STOP_SECONDS = 15
+
+failures = []
+
+
+class ByName:
+    """KWin's activations with each caption cut to the terminal's name it starts with: a
+    terminal's caption follows the program it runs."""
+
+    def __init__(self, watch, names):
+        self._watch, self._names = watch, names
+
+    @property
+    def changes(self):
+        return self._watch.changes
+
+    def _name(self, caption):
+        return next((n for n in self._names if caption.startswith(n)), caption)
+
+    def since(self, index):
+        windows = []
+        for window in self._watch.since(index):
+            name = self._name(window)
+            if not windows or windows[-1] != name:
+                windows.append(name)
+        return windows
+
+
+def main():
+    orvane, make_clip, calibrate = sys.argv[1:4]
+    home = os.environ["HOME"]
+    desktop = f"KWin {os.environ.get('ORVANE_COMPOSITOR_VERSION', '?')}"
+    clip = os.path.join(home, "head-turn.avi")
+    subprocess.run([make_clip, clip, "90", "15"], check=True)
+    subprocess.run([calibrate], check=True)
+
+    raw = kwin_clip.FocusWatch()
+    # foot (1.13) ends on a division by zero on this virtual KWin's outputs, which have no
+    # physical size; its prompts are proven on sway and GNOME.
+    terminals = {"Konsole": ("holds-konsole", ["konsole", "--separate", "-p",
+                                               "tabtitle=holds-konsole", "-e"])}
+    watch = ByName(raw, [caption for caption, _ in terminals.values()])
+    clients = [start_client("gtk-window-at.py", "kwin-gtk", "0", "0")]
+    if not wait_until(lambda: "kwin-gtk" in raw.listed, 20):
+        sys.exit(f"FAIL: the GTK window did not appear: {raw.listed}")
+    kwin_clip.place({"kwin-gtk": (2300, 200)})
+    process, log_text = start_orvane(orvane, home, clip)
+
+    first = True
+    for name, (caption, command) in terminals.items():
+        flag = os.path.join(home, f"ask-password-{caption}")
+        terminal = subprocess.Popen(command + [os.path.join(CLIENTS, "tty-prompt.sh"), flag],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        clients.append(terminal)
+        shown = {}
+
+        def listed():
+            shown["caption"] = next((c for c in raw.listed if c.startswith(caption)), None)
+            return shown["caption"] is not None
+
+        if not wait_until(listed, 30):
+            failures.append(f"{name}: its window did not appear: {raw.listed}")
+            continue
+        kwin_clip.place({shown["caption"]: (100, 100)})
+        prompt_holds(f"{desktop}, {name}", log_text, watch, caption, {"kwin-gtk"},
+                     lambda: open(flag, "w").close(),
+                     FIRST_LEAVE_SECONDS if first else LEAVE_SECONDS, failures)
+        first = False
+        terminal.terminate()
+        terminal.wait(20)
+
+    text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ("KWin",))
+    return report(text, failures)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
