@@ -121,6 +121,12 @@ protected:
         ASSERT_TRUE(bridge_->isReady());
         if (version == BridgeConnection::version) {
             ASSERT_TRUE(waitUntil([&] { return snapshot().ready; }));
+            // Following and reading the bridge are not what the tests look at.
+            bridge_->run([](FakeBridge& b) {
+                std::erase_if(b.calls, [](const std::string& call) {
+                    return call == "Follow" || call == "GetVersion";
+                });
+            });
         } else {
             ASSERT_TRUE(waitUntil([&] { return snapshot().version.has_value(); }));
         }
@@ -452,11 +458,13 @@ TEST_F(GnomeDesktopTest, WhatTheBridgeListsIsBounded) {
             b.monitors = twoMonitors();
             b.monitors[0].name = std::string(5000, 'm');
             FakeWindow window = someWindows()[1];
-            // Cut inside the last character kept.
-            window.title = std::string(1023, 't') + "\xc3\xa9" + std::string(4000, 't');
             for (int i = 0; i < 3000; ++i) {
                 window.id = baseId + 100 + i;
                 b.windows.push_back(window);
+            }
+            // Cut inside the last character kept.
+            for (int i : {0, 1}) {
+                b.windows[i].title = std::string(1023, 't') + "\xc3\xa9" + std::string(4000, 't');
             }
         });
     ASSERT_TRUE(waitUntil([&] { return snapshot().ready; }));
