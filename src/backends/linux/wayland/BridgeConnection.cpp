@@ -228,6 +228,7 @@ private:
             *slot = sd_bus_slot_unref(*slot);
         }
         monitorsDirty_ = windowsDirty_ = false;
+        monitorsRetries_ = windowsRetries_ = 0;
     }
 
     // The bridge is believed only as GNOME Shell's own: its name and the shell's owned by one
@@ -415,7 +416,12 @@ private:
                 std::make_shared<const std::vector<CompositorMonitor>>(std::move(*monitors));
             loop.owner_.update([&](CompositorSnapshot& s) { s.monitors = shared; });
         }
-        if (std::exchange(loop.monitorsDirty_, false)) {
+        // An answer lost (a busy shell answers late) is asked for again, a few times: without
+        // it the bridge would count as read with nothing in it until the next change.
+        const bool retry =
+            !monitors && !loop.trusted_.empty() && loop.monitorsRetries_ < maxRetries;
+        loop.monitorsRetries_ = monitors ? 0 : loop.monitorsRetries_ + 1;
+        if (std::exchange(loop.monitorsDirty_, false) || retry) {
             loop.askMonitors();
         } else if (monitors && loop.isReady()) {
             loop.owner_.post({CompositorEvent::Kind::monitorsChanged});
@@ -433,7 +439,9 @@ private:
                 std::make_shared<const std::vector<CompositorWindow>>(std::move(*windows));
             loop.owner_.update([&](CompositorSnapshot& s) { s.windows = shared; });
         }
-        if (std::exchange(loop.windowsDirty_, false)) {
+        const bool retry = !windows && !loop.trusted_.empty() && loop.windowsRetries_ < maxRetries;
+        loop.windowsRetries_ = windows ? 0 : loop.windowsRetries_ + 1;
+        if (std::exchange(loop.windowsDirty_, false) || retry) {
             loop.askWindows();
         } else if (windows && loop.isReady()) {
             loop.owner_.post({CompositorEvent::Kind::windowsChanged});
@@ -550,7 +558,10 @@ private:
     sd_bus_slot* windowsSlot_ = nullptr;
     bool monitorsDirty_ = false;
     bool windowsDirty_ = false;
-    bool attaching_ = false;  // the current owner's state is being read
+    bool attaching_ = false; // the current owner's state is being read
+    static constexpr int maxRetries = 3;
+    int monitorsRetries_ = 0; // lost answers in a row
+    int windowsRetries_ = 0;
     int ownersAnswered_ = 0;  // of the two first GetNameOwner calls
     std::string bridgeOwner_; // unique names; empty: nobody
     std::string shellOwner_;
