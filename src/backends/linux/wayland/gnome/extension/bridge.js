@@ -341,32 +341,45 @@ class Bridge {
     // --- Who is served ------------------------------------------------------------------
 
     // A call reaches this object by any name the shell's connection owns; only those sent to
-    // the bridge's own name, by Orvane, are answered.
-    async _serve(name, signature, params, invocation) {
+    // the bridge's own name, by Orvane, are answered. A caller already checked is answered
+    // at once, without waiting for a turn of the main loop.
+    _serve(name, signature, params, invocation) {
         const sender = invocation.get_sender();
+        if (!this._impl) {
+            accessDenied(invocation, `${name}: the bridge is off`);
+            return;
+        }
         if (invocation.get_message().get_destination() !== BUS_NAME) {
             accessDenied(invocation, `${name} is only answered at ${BUS_NAME}`);
             return;
         }
         const caller = this._caller(sender);
-        if (!caller || !await caller.trusted) {
+        if (caller && caller.verdict === null) {
+            caller.trusted.then(() => this._serve(name, signature, params, invocation));
+            return;
+        }
+        if (!caller || !caller.verdict) {
             accessDenied(invocation, `${name} is for Orvane alone`);
             return;
         }
-        if (!this._impl || this._callers.get(sender) !== caller) {
-            accessDenied(invocation, `${name}: the caller left or the bridge is off`);
-            return;
-        }
-        try {
-            const result = await this[`_${name}`](params, sender, caller);
-            invocation.return_value(signature === '()' ? null : new GLib.Variant(signature, result));
-        } catch (e) {
+        const fail = e => {
             if (e.dbusError) {
                 invocation.return_dbus_error(e.dbusError, e.message);
             } else {
                 logError(e, `Orvane bridge: ${name} failed`);
                 invocation.return_dbus_error('org.freedesktop.DBus.Error.Failed', String(e));
             }
+        };
+        const answer = result => invocation.return_value(
+            signature === '()' ? null : new GLib.Variant(signature, result));
+        try {
+            const result = this[`_${name}`](params, sender, caller);
+            if (result instanceof Promise)
+                result.then(answer, fail);
+            else
+                answer(result);
+        } catch (e) {
+            fail(e);
         }
     }
 
