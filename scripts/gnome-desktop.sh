@@ -131,26 +131,19 @@ for uuid in "${uuids[@]}"; do
 done
 
 # The session starts in the overview, shown once the start-up is complete (which the shell
-# logs): close it then, through whichever of ours is loaded.
+# logs): close it then, through the test shell when it is loaded. The bridge answers Orvane
+# alone, so with the bridge only (the package's check) the overview stays; nothing there needs
+# it closed.
 wait_for 30 grep -q "GNOME Shell started at" "$shell_log" || fail "the shell's start-up did not complete"
 name_owned() {
     gdbus call --session --timeout 5 -d org.freedesktop.DBus -o /org/freedesktop/DBus \
         -m org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
 }
-overview_closed() {
-    gdbus call --session --timeout 5 -d net.orvane.Bridge -o /net/orvane/Bridge \
-        -m org.freedesktop.DBus.Properties.Get net.orvane.Bridge1 OverviewActive |
-        grep -q false
-}
 if [[ ${#uuids[@]} -gt 0 ]]; then
     wait_for 10 sh -c "$(declare -f name_owned); name_owned net.orvane.Bridge ||
         name_owned net.orvane.TestShell" || fail "neither the bridge nor the test shell is on the bus"
-    if name_owned net.orvane.Bridge; then
-        gdbus call --session -d net.orvane.Bridge -o /net/orvane/Bridge \
-            -m org.freedesktop.DBus.Properties.Set net.orvane.Bridge1 OverviewActive '<false>' \
-            >/dev/null || fail "could not close the overview"
-        wait_for 10 overview_closed || fail "the overview did not close"
-    else
+    if [[ " ${uuids[*]} " == *" test-input"* ]]; then
+        wait_for 10 name_owned net.orvane.TestShell || fail "the test shell is not on the bus"
         gdbus call --session -d net.orvane.TestShell -o /net/orvane/TestShell \
             -m net.orvane.TestShell.Overview false >/dev/null || fail "could not close the overview"
     fi

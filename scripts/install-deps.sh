@@ -40,6 +40,9 @@ packages=(
     grim
     # a virtual keyboard for the sway tests, which press the pause chord as a keyboard would
     wtype
+    # the bus filter Flatpak puts between a sandbox and the session bus (the GNOME bridge's
+    # hostile-peer test)
+    xdg-dbus-proxy
 )
 
 if [[ $(id -u) -ne 0 ]]; then

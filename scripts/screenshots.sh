@@ -23,10 +23,11 @@ mkdir -p "$out"
 
 if $gnome; then
     cmake --build "$build" --target orvane orvane_head_turn_clip orvane_calibrate_for_clip \
-        orvane_gnome_extension
+        orvane_gnome_watched_bridge
     build="$(realpath "$build")"
+    # The bridge's copy that lets the script (Python) read its windows beside orvane.
     ASAN_OPTIONS=detect_leaks=0 \
-        ORVANE_GNOME_EXTENSIONS="$build/gnome-shell-extensions/bridge@orvane.net:$root/tests/linux/gnome/test-input@orvane.net" \
+        ORVANE_GNOME_EXTENSIONS="$build/tests/linux/gnome-watched-bridge/bridge@orvane.net:$root/tests/linux/gnome/test-input@orvane.net" \
         "$root/scripts/gnome-desktop.sh" /usr/bin/python3 "$root/tests/linux/gnome/screenshots.py" \
         "$build/src/orvane" "$build/demo/orvane_head_turn_clip" \
         "$build/demo/orvane_calibrate_for_clip" "$out"

@@ -112,7 +112,7 @@ protected:
     }
 
     // Starts a bridge and waits until the desktop has read it.
-    void startBridge(unsigned version = 1) {
+    void startBridge(unsigned version = BridgeConnection::version) {
         bridge_ = std::make_unique<FakeBridge>(bus_.address(), version, [](FakeBridge& b) {
             b.monitors = twoMonitors();
             b.windows = someWindows();
@@ -121,6 +121,12 @@ protected:
         ASSERT_TRUE(bridge_->isReady());
         if (version == BridgeConnection::version) {
             ASSERT_TRUE(waitUntil([&] { return snapshot().ready; }));
+            // Following and reading the bridge are not what the tests look at.
+            bridge_->run([](FakeBridge& b) {
+                std::erase_if(b.calls, [](const std::string& call) {
+                    return call == "Follow" || call == "GetVersion";
+                });
+            });
         } else {
             ASSERT_TRUE(waitUntil([&] { return snapshot().version.has_value(); }));
         }
@@ -351,12 +357,12 @@ TEST_F(GnomeDesktopTest, ShellDialogsMenusAndOverviewAreTold) {
 }
 
 TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFollowed) {
-    startBridge(2);
+    startBridge(1);
     EXPECT_FALSE(snapshot().ready);
     EXPECT_TRUE(platform_.displays->screens().empty());
     auto state = platform_.desktopBridge->state();
     EXPECT_EQ(state.status, Status::otherVersion);
-    EXPECT_EQ(state.bridgeVersion, 2u);
+    EXPECT_EQ(state.bridgeVersion, 1u);
 
     // A hot key asked for before the bridge is there is grabbed when it comes.
     int presses = 0;
@@ -366,7 +372,7 @@ TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFoll
     EXPECT_EQ(platform_.hotKeys->describe(KeyCode::g, ModifierFlag::shift | ModifierFlag::command),
               "Shift+Super+G");
     stopBridge();
-    startBridge(1);
+    startBridge();
     EXPECT_EQ(platform_.desktopBridge->state().status, Status::ready);
     ASSERT_TRUE(waitUntil([&] { return !callsOf("GrabAccelerator <Shift><Super>g").empty(); }));
     bridge_->run([](FakeBridge& b) { b.emitActivated("AcceleratorActivated", 7, nullptr); });
@@ -381,7 +387,7 @@ TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFoll
     stopBridge();
     ASSERT_TRUE(waitUntil([&] { return vanished; }));
     EXPECT_EQ(platform_.windowServer->onScreenWindows(), std::nullopt);
-    startBridge(1);
+    startBridge();
     EXPECT_EQ(platform_.windowServer->onScreenWindows()->size(), 4u);
 }
 
@@ -399,8 +405,17 @@ TEST_F(GnomeDesktopTest, TheDotAndTheStatusIconAreTheShells) {
     platform_.statusIndicator->onOpening = [&] {
         ++openings;
     };
+    // The shell is handed the image, not a path it would read.
+    const auto icon = std::filesystem::temp_directory_path() /
+                      ("orvane-icon-" + std::to_string(::getpid()) + ".svg");
+    std::ofstream(icon) << "<svg/>";
     ASSERT_TRUE(platform_.statusIndicator->show(
-        "/icon.svg", "Orvane", {{"pause", "Pause", true, false}, {"", "", true, {}}}));
+        icon.string(), "Orvane", {{"pause", "Pause", true, false}, {"", "", true, {}}}));
+    EXPECT_FALSE(platform_.statusIndicator->show("/nonexistent.svg", "Orvane", {}));
+    std::filesystem::resize_file(icon, 256 * 1024 + 1);
+    EXPECT_FALSE(platform_.statusIndicator->show(icon.string(), "Orvane", {}));
+    std::filesystem::remove(icon);
+    EXPECT_EQ(callsOf("SetIndicator"), (std::vector<std::string>{"SetIndicator 6"}));
     bridge_->run([](FakeBridge& b) {
         EXPECT_EQ(b.indicatorItems.size(), 2u);
         EXPECT_EQ(std::get<3>(b.indicatorItems[0]), 0);
@@ -411,6 +426,63 @@ TEST_F(GnomeDesktopTest, TheDotAndTheStatusIconAreTheShells) {
     ASSERT_TRUE(waitUntil([&] { return chosen.size() == 1; }));
     EXPECT_EQ(chosen[0], "pause");
     EXPECT_EQ(openings, 1);
+}
+
+// Another program that takes the bridge's name (as any may while the extension is off, behind
+// every screen lock) is neither believed nor sent anything, and the state says so.
+TEST_F(GnomeDesktopTest, ABridgeNotOnTheShellsConnectionIsNotBelievedNorCalled) {
+    auto shell = std::make_unique<FakeShellExtensions>(bus_.address(), "46.2");
+    ASSERT_TRUE(shell->isReady());
+    bridge_ = std::make_unique<FakeBridge>(
+        bus_.address(), BridgeConnection::version, [](FakeBridge& b) { b.windows = someWindows(); },
+        false);
+    ASSERT_TRUE(bridge_->isReady());
+    ASSERT_TRUE(waitUntil([&] { return !desktop_->bridge()->impostor().empty(); }));
+    const auto state = platform_.desktopBridge->state();
+    EXPECT_EQ(state.status, Status::failed);
+    EXPECT_NE(state.detail.find("Another program"), std::string::npos) << state.detail;
+    EXPECT_FALSE(snapshot().present);
+    EXPECT_EQ(platform_.windowServer->onScreenWindows(), std::nullopt);
+    // Waits for a bridge to come, asking the squatter nothing.
+    EXPECT_TRUE(platform_.hotKeys->registerHotKey(KeyCode::g, ModifierFlag::command, [] {}));
+    platform_.gazeDot->show({100, 50}, 24);
+    EXPECT_EQ(desktop_->bridge()->postKey(0x78, true), false);
+    EXPECT_EQ(callsOf(""), std::vector<std::string>{});
+}
+
+// A bridge that lists more than any desktop has, or texts longer than anyone reads, costs
+// Orvane a bounded amount.
+TEST_F(GnomeDesktopTest, WhatTheBridgeListsIsBounded) {
+    bridge_ =
+        std::make_unique<FakeBridge>(bus_.address(), BridgeConnection::version, [](FakeBridge& b) {
+            b.monitors = twoMonitors();
+            b.monitors[0].name = std::string(5000, 'm');
+            FakeWindow window = someWindows()[1];
+            for (int i = 0; i < 3000; ++i) {
+                window.id = baseId + 100 + i;
+                b.windows.push_back(window);
+            }
+            // Cut inside the last character kept.
+            for (int i : {0, 1}) {
+                b.windows[i].title = std::string(1023, 't') + "\xc3\xa9" + std::string(4000, 't');
+            }
+        });
+    ASSERT_TRUE(waitUntil([&] { return snapshot().ready; }));
+    const auto s = snapshot();
+    EXPECT_EQ(s.windows->size(), 1024u);
+    EXPECT_EQ(s.windows->front().id, baseId + 100); // the front-most kept
+    EXPECT_EQ(s.windows->front().title, std::string(1023, 't'));
+    EXPECT_EQ(s.monitors->front().name.size(), 1024u);
+    // Too many monitors for any desktop: the list is not believed at all.
+    bridge_->run([](FakeBridge& b) {
+        b.monitors.resize(65, b.monitors.front());
+        b.windows.erase(b.windows.begin());
+        b.emit("MonitorsChanged");
+        b.emit("WindowsChanged");
+    });
+    // The windows are answered after the monitors.
+    ASSERT_TRUE(waitUntil([&] { return snapshot().windows->front().id == baseId + 101; }));
+    EXPECT_EQ(snapshot().monitors->size(), 2u);
 }
 
 TEST_F(GnomeDesktopTest, WithoutItsBridgeTheShellSaysWhatIsWrongWithTheExtension) {

@@ -75,22 +75,17 @@ int replyBool(sd_bus_message* m, bool value) {
 } // namespace
 
 FakeBridge::FakeBridge(const std::string& address, unsigned bridgeVersion,
-                       const std::function<void(FakeBridge&)>& setup)
+                       const std::function<void(FakeBridge&)>& setup, bool asShell)
     : version(bridgeVersion), thread_(address) {
     if (setup) {
         setup(*this);
     }
     static const sd_bus_vtable vtable[] = {
         SD_BUS_VTABLE_START(0),
-        SD_BUS_PROPERTY("Version", "u", &FakeBridge::property, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("ShellVersion", "s", &FakeBridge::property, 0,
-                        SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("FocusWindow", "t", &FakeBridge::property, 0,
-                        SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
-        SD_BUS_PROPERTY("OverviewActive", "b", &FakeBridge::property, 0,
-                        SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
-        SD_BUS_PROPERTY("ShellModal", "s", &FakeBridge::property, 0,
-                        SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
+        SD_BUS_METHOD("Follow", "", "", &FakeBridge::method, 0),
+        SD_BUS_METHOD("GetVersion", "", "u", &FakeBridge::method, 0),
+        SD_BUS_METHOD("GetState", "", "a{sv}", &FakeBridge::method, 0),
+        SD_BUS_METHOD("SetOverviewActive", "b", "", &FakeBridge::method, 0),
         SD_BUS_METHOD("GetMonitors", "", "a(iiiissb)", &FakeBridge::method, 0),
         SD_BUS_METHOD("GetWindows", "", "a(tusss(iiii)(iiii)ibb)", &FakeBridge::method, 0),
         SD_BUS_METHOD("ActivateWindow", "t", "b", &FakeBridge::method, 0),
@@ -102,7 +97,7 @@ FakeBridge::FakeBridge(const std::string& address, unsigned bridgeVersion,
         SD_BUS_METHOD("UngrabAccelerator", "u", "b", &FakeBridge::method, 0),
         SD_BUS_METHOD("ShowDot", "iii", "", &FakeBridge::method, 0),
         SD_BUS_METHOD("HideDot", "", "", &FakeBridge::method, 0),
-        SD_BUS_METHOD("SetIndicator", "ssa(ssbi)", "", &FakeBridge::method, 0),
+        SD_BUS_METHOD("SetIndicator", "aysa(ssbi)", "", &FakeBridge::method, 0),
         SD_BUS_METHOD("ClearIndicator", "", "", &FakeBridge::method, 0),
         SD_BUS_VTABLE_END,
     };
@@ -112,6 +107,7 @@ FakeBridge::FakeBridge(const std::string& address, unsigned bridgeVersion,
     thread_.run([&] {
         ready_ = sd_bus_add_object_vtable(thread_.bus(), &slot_, bridgePath, bridgeInterface,
                                           vtable, this) >= 0 &&
+                 (!asShell || sd_bus_request_name(thread_.bus(), "org.gnome.Shell", 0) >= 0) &&
                  sd_bus_request_name(thread_.bus(), "net.orvane.Bridge", 0) >= 0;
     });
 }
@@ -120,27 +116,42 @@ FakeBridge::~FakeBridge() {
     thread_.run([this] { slot_ = sd_bus_slot_unref(slot_); });
 }
 
-int FakeBridge::property(sd_bus*, const char*, const char*, const char* name, sd_bus_message* reply,
-                         void* self, sd_bus_error*) {
-    auto& fake = *static_cast<FakeBridge*>(self);
-    if (std::strcmp(name, "Version") == 0) {
-        return sd_bus_message_append(reply, "u", fake.version);
+// The state as GetState answers it, or only the entry `only` as StateChanged tells it.
+void FakeBridge::appendState(sd_bus_message* m, const char* only) const {
+    sd_bus_message_open_container(m, 'a', "{sv}");
+    const auto wanted = [only](const char* name) {
+        return !only || std::strcmp(only, name) == 0;
+    };
+    if (wanted("FocusWindow")) {
+        sd_bus_message_append(m, "{sv}", "FocusWindow", "t", focus);
     }
-    if (std::strcmp(name, "ShellVersion") == 0) {
-        return sd_bus_message_append(reply, "s", "46.2");
+    if (wanted("OverviewActive")) {
+        sd_bus_message_append(m, "{sv}", "OverviewActive", "b", int(overview));
     }
-    if (std::strcmp(name, "FocusWindow") == 0) {
-        return sd_bus_message_append(reply, "t", fake.focus);
+    if (wanted("ShellModal")) {
+        sd_bus_message_append(m, "{sv}", "ShellModal", "s", modal.c_str());
     }
-    if (std::strcmp(name, "OverviewActive") == 0) {
-        return sd_bus_message_append(reply, "b", int(fake.overview));
+    if (!only) {
+        sd_bus_message_append(m, "{sv}", "ShellVersion", "s", "46.2");
     }
-    return sd_bus_message_append(reply, "s", fake.modal.c_str());
+    sd_bus_message_close_container(m);
 }
 
 int FakeBridge::method(sd_bus_message* m, void* self, sd_bus_error*) {
     auto& fake = *static_cast<FakeBridge*>(self);
     const std::string member = sd_bus_message_get_member(m);
+    if (member == "GetVersion") {
+        fake.calls.push_back(member);
+        return sd_bus_reply_method_return(m, "u", fake.version);
+    }
+    if (member == "GetState") {
+        sd_bus_message* reply = nullptr;
+        sd_bus_message_new_method_return(m, &reply);
+        fake.appendState(reply, nullptr);
+        const int r = sd_bus_send(nullptr, reply, nullptr);
+        sd_bus_message_unref(reply);
+        return r;
+    }
     if (member == "GetMonitors" || member == "GetWindows") {
         sd_bus_message* reply = nullptr;
         sd_bus_message_new_method_return(m, &reply);
@@ -204,9 +215,11 @@ int FakeBridge::method(sd_bus_message* m, void* self, sd_bus_error*) {
         return sd_bus_reply_method_return(m, "");
     }
     if (member == "SetIndicator") {
-        const char* icon = nullptr;
+        const void* icon = nullptr;
+        std::size_t iconSize = 0;
         const char* tooltip = nullptr;
-        sd_bus_message_read(m, "ss", &icon, &tooltip);
+        sd_bus_message_read_array(m, 'y', &icon, &iconSize);
+        sd_bus_message_read(m, "s", &tooltip);
         fake.indicatorItems.clear();
         sd_bus_message_enter_container(m, 'a', "(ssbi)");
         const char* id = nullptr;
@@ -215,7 +228,7 @@ int FakeBridge::method(sd_bus_message* m, void* self, sd_bus_error*) {
         while (sd_bus_message_read(m, "(ssbi)", &id, &label, &enabled, &checked) > 0) {
             fake.indicatorItems.emplace_back(id, label, enabled, checked);
         }
-        fake.calls.push_back(std::string("SetIndicator ") + icon);
+        fake.calls.push_back("SetIndicator " + std::to_string(iconSize));
         return sd_bus_reply_method_return(m, "");
     }
     fake.calls.push_back(member);
@@ -232,7 +245,11 @@ void FakeBridge::emitInput(int x, int y, std::uint32_t state, std::uint32_t idle
 }
 
 void FakeBridge::emitProperty(const char* name) {
-    sd_bus_emit_properties_changed(thread_.bus(), bridgePath, bridgeInterface, name, nullptr);
+    sd_bus_message* signal = nullptr;
+    sd_bus_message_new_signal(thread_.bus(), &signal, bridgePath, bridgeInterface, "StateChanged");
+    appendState(signal, name);
+    sd_bus_send(thread_.bus(), signal, nullptr);
+    sd_bus_message_unref(signal);
 }
 
 void FakeBridge::emitActivated(const char* member, std::uint32_t action, const char* id) {

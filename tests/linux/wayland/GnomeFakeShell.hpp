@@ -57,12 +57,13 @@ struct FakeMonitor {
 };
 
 // Plays the shell's bridge at net.orvane.Bridge with canned, mutable state. State is read and
-// changed through `run`.
+// changed through `run`. As the shell's own, its connection owns org.gnome.Shell too; as a
+// squatter, it does not.
 class FakeBridge {
 public:
-    // `setup` fills the state before the name is taken.
+    // `setup` fills the state before the names are taken.
     FakeBridge(const std::string& address, unsigned version,
-               const std::function<void(FakeBridge&)>& setup = {});
+               const std::function<void(FakeBridge&)>& setup = {}, bool asShell = true);
     ~FakeBridge();
 
     bool isReady() const { return ready_; }
@@ -84,13 +85,12 @@ public:
     // ActivateWindow: what it answers, and the focus it leaves (0: the asked window).
     bool activateAnswer = true;
     std::uint64_t focusAfterActivate = 0;
-    std::vector<std::string> calls; // "PostKey 65507 1", "WatchInput 66", ...
+    std::vector<std::string> calls; // "PostKey 65507 1", "WatchInput 66", "Follow", ...
     std::vector<std::tuple<std::string, std::string, int, int>> indicatorItems;
 
 private:
     static int method(sd_bus_message* m, void* self, sd_bus_error* error);
-    static int property(sd_bus*, const char*, const char*, const char* name, sd_bus_message* reply,
-                        void* self, sd_bus_error*);
+    void appendState(sd_bus_message* m, const char* only) const;
 
     BusThread thread_;
     sd_bus_slot* slot_ = nullptr;

@@ -6,6 +6,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
@@ -16,8 +17,6 @@
 namespace orvane::linuxbackend {
 namespace {
 
-constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
-
 void logInfo(const std::string& text) {
     if (auto sink = currentLogSink()) {
         sink->write(LogLevel::info, kApplicationIdentifier, "core", text);
@@ -26,6 +25,31 @@ void logInfo(const std::string& text) {
 
 bool isError(sd_bus_message* m) {
     return sd_bus_message_is_method_error(m, nullptr) != 0;
+}
+
+// What is kept of the bridge's lists: far above any real desktop, bounded against one that
+// is not.
+constexpr std::size_t maxMonitors = 64;
+constexpr std::size_t maxWindows = 1024;
+constexpr std::size_t maxTextLength = 1024;
+constexpr std::size_t maxWordLength = 64; // window types, shell modal, versions
+
+std::string bounded(const char* text, std::size_t limit) {
+    if (!text) {
+        return {};
+    }
+    const std::size_t length = strnlen(text, limit + 1);
+    std::string kept(text, std::min(length, limit));
+    if (length > limit) {
+        // Not in the middle of a UTF-8 sequence.
+        while (!kept.empty() && (static_cast<unsigned char>(kept.back()) & 0xC0) == 0x80) {
+            kept.pop_back();
+        }
+        if (!kept.empty() && (static_cast<unsigned char>(kept.back()) & 0x80) != 0) {
+            kept.pop_back();
+        }
+    }
+    return kept;
 }
 
 std::optional<std::vector<CompositorMonitor>> readMonitors(sd_bus_message* m) {
@@ -39,8 +63,13 @@ std::optional<std::vector<CompositorMonitor>> readMonitors(sd_bus_message* m) {
     int r = 0;
     while ((r = sd_bus_message_read(m, "(iiiissb)", &x, &y, &width, &height, &connector, &name,
                                     &primary)) > 0) {
-        monitors.push_back(
-            {{double(x), double(y), double(width), double(height)}, connector, name, primary != 0});
+        if (monitors.size() == maxMonitors) {
+            return std::nullopt;
+        }
+        monitors.push_back({{double(x), double(y), double(width), double(height)},
+                            bounded(connector, maxTextLength),
+                            bounded(name, maxTextLength),
+                            primary != 0});
     }
     if (r < 0) {
         return std::nullopt;
@@ -64,11 +93,14 @@ std::optional<std::vector<CompositorWindow>> readWindows(sd_bus_message* m) {
     while ((r = sd_bus_message_read(m, "(tusss(iiii)(iiii)ibb)", &id, &pid, &application, &title,
                                     &type, &f[0], &f[1], &f[2], &f[3], &b[0], &b[1], &b[2], &b[3],
                                     &monitor, &above, &minimized)) > 0) {
+        if (windows.size() == maxWindows) {
+            break; // the front-most ones are kept
+        }
         windows.push_back({id,
                            pid,
-                           application,
-                           title,
-                           type,
+                           bounded(application, maxTextLength),
+                           bounded(title, maxTextLength),
+                           bounded(type, maxWordLength),
                            {double(f[0]), double(f[1]), double(f[2]), double(f[3])},
                            {double(b[0]), double(b[1]), double(b[2]), double(b[3])},
                            monitor,
@@ -79,6 +111,30 @@ std::optional<std::vector<CompositorWindow>> readWindows(sd_bus_message* m) {
         return std::nullopt;
     }
     return windows;
+}
+
+// FocusWindow of a GetState answer.
+std::optional<std::uint64_t> readFocus(sd_bus_message* m) {
+    if (sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "{sv}") <= 0) {
+        return std::nullopt;
+    }
+    while (sd_bus_message_enter_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(m, "s", &name) < 0) {
+            return std::nullopt;
+        }
+        if (std::strcmp(name, "FocusWindow") == 0) {
+            std::uint64_t focus = 0;
+            if (sd_bus_message_read(m, "v", "t", &focus) < 0) {
+                return std::nullopt;
+            }
+            return focus;
+        }
+        if (sd_bus_message_skip(m, "v") < 0 || sd_bus_message_exit_container(m) < 0) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -117,23 +173,25 @@ public:
             owner_.markSettled();
             return false;
         }
-        // The daemon takes requests in order: the matches are in place before the owner is
+        // The daemon takes requests in order: the matches are in place before the owners are
         // answered, so nothing the bridge says after that is missed.
-        const std::string name = BridgeConnection::busName;
-        addMatch("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
-                 "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
-                     name + "'",
-                 &BridgeLoop::onNameOwnerChanged);
-        addMatch("type='signal',sender='" + name + "',path='" + BridgeConnection::objectPath +
+        for (const char* name : {BridgeConnection::busName, BridgeConnection::shellName}) {
+            addMatch(std::string("type='signal',sender='org.freedesktop.DBus',path='/org/"
+                                 "freedesktop/DBus',interface='org.freedesktop.DBus',member='"
+                                 "NameOwnerChanged',arg0='") +
+                         name + "'",
+                     &BridgeLoop::onNameOwnerChanged);
+        }
+        // The bridge sends to us alone; whoever else sends on its interface is not heard (the
+        // sender is checked against the bridge's owner).
+        addMatch(std::string("type='signal',path='") + BridgeConnection::objectPath +
                      "',interface='" + BridgeConnection::interfaceName + "'",
                  &BridgeLoop::onSignal);
-        addMatch("type='signal',sender='" + name + "',path='" + BridgeConnection::objectPath +
-                     "',interface='" + propertiesInterface + "',member='PropertiesChanged',arg0='" +
-                     BridgeConnection::interfaceName + "'",
-                 &BridgeLoop::onProperties);
-        sd_bus_call_method_async(bus_, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                 "org.freedesktop.DBus", "GetNameOwner", &BridgeLoop::onOwner, this,
-                                 "s", BridgeConnection::busName);
+        for (const char* name : {BridgeConnection::busName, BridgeConnection::shellName}) {
+            sd_bus_call_method_async(bus_, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "GetNameOwner", &BridgeLoop::onOwner,
+                                     this, "s", name);
+        }
         return true;
     }
 
@@ -148,47 +206,87 @@ private:
     }
 
     // Calls of the bridge whose answers belong to its current owner; dropped when it goes.
-    sd_bus_slot** callBridge(sd_bus_slot** slot, const char* interface, const char* member,
-                             sd_bus_message_handler_t handler, const char* property = nullptr) {
+    sd_bus_slot** callBridge(sd_bus_slot** slot, const char* member,
+                             sd_bus_message_handler_t handler) {
         sd_bus_slot_unref(*slot);
         *slot = nullptr;
-        sd_bus_message* call = nullptr;
-        int r = sd_bus_message_new_method_call(bus_, &call, BridgeConnection::busName,
-                                               BridgeConnection::objectPath, interface, member);
-        if (r >= 0 && property) {
-            r = sd_bus_message_append(call, "ss", BridgeConnection::interfaceName, property);
-        } else if (r >= 0 && std::strcmp(member, "GetAll") == 0) {
-            r = sd_bus_message_append(call, "s", BridgeConnection::interfaceName);
-        }
-        if (r >= 0) {
-            r = sd_bus_call_async(bus_, slot, call, handler, this,
-                                  BridgeConnection::callTimeoutMicroseconds);
-        }
-        sd_bus_message_unref(call);
+        const int r = sd_bus_call_method_async(
+            bus_, slot, BridgeConnection::busName, BridgeConnection::objectPath,
+            BridgeConnection::interfaceName, member, handler, this, "");
         return r >= 0 ? slot : nullptr;
     }
 
+    // An answer or a signal of the bridge we believe, not of whoever had its name before.
+    bool fromBridge(sd_bus_message* m) const {
+        const char* sender = sd_bus_message_get_sender(m);
+        return sender && !trusted_.empty() && trusted_ == sender;
+    }
+
     void forgetCalls() {
-        for (sd_bus_slot** slot : {&versionSlot_, &allSlot_, &monitorsSlot_, &windowsSlot_}) {
+        for (sd_bus_slot** slot :
+             {&followSlot_, &versionSlot_, &allSlot_, &monitorsSlot_, &windowsSlot_}) {
             *slot = sd_bus_slot_unref(*slot);
         }
         monitorsDirty_ = windowsDirty_ = false;
+        monitorsRetries_ = windowsRetries_ = 0;
     }
 
-    void attach() {
+    // The bridge is believed only as GNOME Shell's own: its name and the shell's owned by one
+    // connection. Another program that takes the name (while the extension is off, as it is
+    // behind every screen lock) is told nothing and not listened to.
+    void reconsider() {
+        if (ownersAnswered_ < 2) {
+            return;
+        }
+        const bool shells = !bridgeOwner_.empty() && bridgeOwner_ == shellOwner_;
+        const std::string wanted = shells ? bridgeOwner_ : std::string();
+        const std::string impostor =
+            !bridgeOwner_.empty() && !shells ? bridgeOwner_ : std::string();
+        if (impostor != owner_.impostor()) {
+            if (!impostor.empty()) {
+                logInfo("net.orvane.Bridge is held by " + impostor + ", not by GNOME Shell (" +
+                        (shellOwner_.empty() ? std::string("not on the bus") : shellOwner_) +
+                        "): it is not believed, and nothing is sent to it");
+            }
+            owner_.setImpostor(impostor);
+        }
+        if (wanted == trusted_) {
+            if (wanted.empty()) {
+                owner_.markSettled();
+            }
+            return;
+        }
+        if (!trusted_.empty()) {
+            detach();
+        }
+        if (wanted.empty()) {
+            owner_.markSettled();
+            return;
+        }
+        attach(wanted);
+    }
+
+    void attach(const std::string& unique) {
         forgetCalls();
+        trusted_ = unique;
+        owner_.setTrustedOwner(unique);
         attaching_ = true;
         owner_.update([](CompositorSnapshot& s) {
             s = CompositorSnapshot{};
             s.present = true;
         });
-        callBridge(&versionSlot_, propertiesInterface, "Get", &BridgeLoop::onVersion, "Version");
+        // Signals come to followers only; asked first, so that none after the state is read
+        // is missed.
+        callBridge(&followSlot_, "Follow", &BridgeLoop::onFollow);
+        callBridge(&versionSlot_, "GetVersion", &BridgeLoop::onVersion);
     }
 
     void detach() {
         const bool wasReady = owner_.snapshot().ready;
         forgetCalls();
         attaching_ = false;
+        trusted_.clear();
+        owner_.setTrustedOwner({});
         owner_.update([](CompositorSnapshot& s) { s = CompositorSnapshot{}; });
         if (wasReady) {
             owner_.post({CompositorEvent::Kind::vanished});
@@ -211,8 +309,7 @@ private:
             monitorsDirty_ = true; // asked again once this answer is in
             return;
         }
-        callBridge(&monitorsSlot_, BridgeConnection::interfaceName, "GetMonitors",
-                   &BridgeLoop::onMonitors);
+        callBridge(&monitorsSlot_, "GetMonitors", &BridgeLoop::onMonitors);
     }
 
     void askWindows() {
@@ -220,16 +317,21 @@ private:
             windowsDirty_ = true;
             return;
         }
-        callBridge(&windowsSlot_, BridgeConnection::interfaceName, "GetWindows",
-                   &BridgeLoop::onWindows);
+        callBridge(&windowsSlot_, "GetWindows", &BridgeLoop::onWindows);
     }
 
+    // The first answers of who owns the bridge's name and the shell's.
     static int onOwner(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        if (!isError(m)) {
-            of(userdata).attach();
-        } else {
-            of(userdata).owner_.markSettled(); // no bridge on the bus
+        BridgeLoop& loop = of(userdata);
+        const char* unique = nullptr;
+        if (!isError(m) && sd_bus_message_read(m, "s", &unique) < 0) {
+            unique = nullptr;
         }
+        // Asked in this order, and the daemon answers in order.
+        std::string& known = loop.ownersAnswered_ == 0 ? loop.bridgeOwner_ : loop.shellOwner_;
+        known = unique ? unique : "";
+        ++loop.ownersAnswered_;
+        loop.reconsider();
         return 0;
     }
 
@@ -237,16 +339,34 @@ private:
         const char* name = nullptr;
         const char* before = nullptr;
         const char* after = nullptr;
-        if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0 ||
-            std::strcmp(name, BridgeConnection::busName) != 0) {
+        if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0) {
             return 0;
         }
         BridgeLoop& loop = of(userdata);
-        if (before && *before) {
+        std::string* known = nullptr;
+        if (std::strcmp(name, BridgeConnection::busName) == 0) {
+            known = &loop.bridgeOwner_;
+        } else if (std::strcmp(name, BridgeConnection::shellName) == 0) {
+            known = &loop.shellOwner_;
+        } else {
+            return 0;
+        }
+        *known = after ? after : "";
+        // A new owner is a new bridge, even if the same connection took the name again.
+        if (known == &loop.bridgeOwner_ && !loop.trusted_.empty()) {
             loop.detach();
         }
-        if (after && *after) {
-            loop.attach();
+        loop.reconsider();
+        return 0;
+    }
+
+    static int onFollow(sd_bus_message* m, void* userdata, sd_bus_error*) {
+        BridgeLoop& loop = of(userdata);
+        loop.followSlot_ = sd_bus_slot_unref(loop.followSlot_);
+        if (isError(m) || !loop.fromBridge(m)) {
+            const sd_bus_error* error = sd_bus_message_get_error(m);
+            logInfo(std::string("the desktop's bridge does not let Orvane follow it: ") +
+                    (error && error->message ? error->message : "no answer"));
         }
         return 0;
     }
@@ -255,7 +375,7 @@ private:
         BridgeLoop& loop = of(userdata);
         loop.versionSlot_ = sd_bus_slot_unref(loop.versionSlot_);
         unsigned version = 0;
-        if (isError(m) || sd_bus_message_read(m, "v", "u", &version) < 0) {
+        if (isError(m) || !loop.fromBridge(m) || sd_bus_message_read(m, "u", &version) < 0) {
             loop.attaching_ = false;
             loop.owner_.markSettled();
             logInfo("the desktop's bridge does not say its version: it is not used");
@@ -271,16 +391,16 @@ private:
             loop.owner_.markSettled();
             return 0;
         }
-        loop.callBridge(&loop.allSlot_, propertiesInterface, "GetAll", &BridgeLoop::onAll);
+        loop.callBridge(&loop.allSlot_, "GetState", &BridgeLoop::onState);
         loop.askMonitors();
         loop.askWindows();
         return 0;
     }
 
-    static int onAll(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    static int onState(sd_bus_message* m, void* userdata, sd_bus_error*) {
         BridgeLoop& loop = of(userdata);
         loop.allSlot_ = sd_bus_slot_unref(loop.allSlot_);
-        if (!isError(m)) {
+        if (!isError(m) && loop.fromBridge(m)) {
             loop.readProperties(m, false);
         }
         loop.finishAttaching();
@@ -290,13 +410,18 @@ private:
     static int onMonitors(sd_bus_message* m, void* userdata, sd_bus_error*) {
         BridgeLoop& loop = of(userdata);
         loop.monitorsSlot_ = sd_bus_slot_unref(loop.monitorsSlot_);
-        auto monitors = isError(m) ? std::nullopt : readMonitors(m);
+        auto monitors = isError(m) || !loop.fromBridge(m) ? std::nullopt : readMonitors(m);
         if (monitors) {
             auto shared =
                 std::make_shared<const std::vector<CompositorMonitor>>(std::move(*monitors));
             loop.owner_.update([&](CompositorSnapshot& s) { s.monitors = shared; });
         }
-        if (std::exchange(loop.monitorsDirty_, false)) {
+        // An answer lost (a busy shell answers late) is asked for again, a few times: without
+        // it the bridge would count as read with nothing in it until the next change.
+        const bool retry =
+            !monitors && !loop.trusted_.empty() && loop.monitorsRetries_ < maxRetries;
+        loop.monitorsRetries_ = monitors ? 0 : loop.monitorsRetries_ + 1;
+        if (std::exchange(loop.monitorsDirty_, false) || retry) {
             loop.askMonitors();
         } else if (monitors && loop.isReady()) {
             loop.owner_.post({CompositorEvent::Kind::monitorsChanged});
@@ -308,13 +433,15 @@ private:
     static int onWindows(sd_bus_message* m, void* userdata, sd_bus_error*) {
         BridgeLoop& loop = of(userdata);
         loop.windowsSlot_ = sd_bus_slot_unref(loop.windowsSlot_);
-        auto windows = isError(m) ? std::nullopt : readWindows(m);
+        auto windows = isError(m) || !loop.fromBridge(m) ? std::nullopt : readWindows(m);
         if (windows) {
             auto shared =
                 std::make_shared<const std::vector<CompositorWindow>>(std::move(*windows));
             loop.owner_.update([&](CompositorSnapshot& s) { s.windows = shared; });
         }
-        if (std::exchange(loop.windowsDirty_, false)) {
+        const bool retry = !windows && !loop.trusted_.empty() && loop.windowsRetries_ < maxRetries;
+        loop.windowsRetries_ = windows ? 0 : loop.windowsRetries_ + 1;
+        if (std::exchange(loop.windowsDirty_, false) || retry) {
             loop.askWindows();
         } else if (windows && loop.isReady()) {
             loop.owner_.post({CompositorEvent::Kind::windowsChanged});
@@ -348,13 +475,13 @@ private:
             } else if (std::strcmp(name, "ShellModal") == 0) {
                 const char* modal = nullptr;
                 r = sd_bus_message_read(m, "v", "s", &modal);
-                const std::string text = r >= 0 && modal ? modal : "";
+                const std::string text = r >= 0 ? bounded(modal, maxWordLength) : "";
                 owner_.update([&text](CompositorSnapshot& s) { s.shellModal = text; });
                 changes.push_back(CompositorEvent::Kind::shellModalChanged);
             } else if (std::strcmp(name, "ShellVersion") == 0) {
                 const char* shell = nullptr;
                 r = sd_bus_message_read(m, "v", "s", &shell);
-                const std::string text = r >= 0 && shell ? shell : "";
+                const std::string text = r >= 0 ? bounded(shell, maxWordLength) : "";
                 owner_.update([&text](CompositorSnapshot& s) { s.compositorVersion = text; });
             } else {
                 r = sd_bus_message_skip(m, "v");
@@ -371,44 +498,15 @@ private:
         }
     }
 
-    static int onProperties(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        const char* interface = nullptr;
-        if (!loop.isReady() || sd_bus_message_read(m, "s", &interface) < 0) {
-            return 0;
-        }
-        loop.readProperties(m, true);
-        char** invalidated = nullptr;
-        if (sd_bus_message_read_strv(m, &invalidated) >= 0) {
-            const bool any = invalidated && *invalidated;
-            for (char** name = invalidated; name && *name; ++name) {
-                std::free(*name);
-            }
-            std::free(invalidated);
-            if (any) { // changed without the values: read them all again
-                loop.callBridge(&loop.allSlot_, propertiesInterface, "GetAll",
-                                &BridgeLoop::onLateAll);
-            }
-        }
-        return 0;
-    }
-
-    static int onLateAll(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        loop.allSlot_ = sd_bus_slot_unref(loop.allSlot_);
-        if (!isError(m)) {
-            loop.readProperties(m, true);
-        }
-        return 0;
-    }
-
     static int onSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
         BridgeLoop& loop = of(userdata);
-        if (!loop.isReady()) {
-            return 0; // the state being read now covers it
+        if (!loop.fromBridge(m) || !loop.isReady()) {
+            return 0; // another program's, or the state being read now covers it
         }
         const char* member = sd_bus_message_get_member(m);
-        if (std::strcmp(member, "MonitorsChanged") == 0) {
+        if (std::strcmp(member, "StateChanged") == 0) {
+            loop.readProperties(m, true);
+        } else if (std::strcmp(member, "MonitorsChanged") == 0) {
             loop.askMonitors();
         } else if (std::strcmp(member, "WindowsChanged") == 0) {
             loop.askWindows();
@@ -433,7 +531,7 @@ private:
             const char* id = nullptr;
             if (sd_bus_message_read(m, "s", &id) >= 0 && id) {
                 CompositorEvent event{CompositorEvent::Kind::indicatorActivated};
-                event.id = id;
+                event.id = bounded(id, maxTextLength);
                 loop.owner_.post(std::move(event));
             }
         } else if (std::strcmp(member, "IndicatorOpening") == 0) {
@@ -453,6 +551,7 @@ private:
     BridgeConnection& owner_;
     sd_event* event_;
     sd_bus* bus_ = nullptr;
+    sd_bus_slot* followSlot_ = nullptr;
     sd_bus_slot* versionSlot_ = nullptr;
     sd_bus_slot* allSlot_ = nullptr;
     sd_bus_slot* monitorsSlot_ = nullptr;
@@ -460,6 +559,13 @@ private:
     bool monitorsDirty_ = false;
     bool windowsDirty_ = false;
     bool attaching_ = false; // the current owner's state is being read
+    static constexpr int maxRetries = 3;
+    int monitorsRetries_ = 0; // lost answers in a row
+    int windowsRetries_ = 0;
+    int ownersAnswered_ = 0;  // of the two first GetNameOwner calls
+    std::string bridgeOwner_; // unique names; empty: nobody
+    std::string shellOwner_;
+    std::string trusted_; // the bridge believed: the shell's connection
 };
 
 namespace {
@@ -536,14 +642,9 @@ std::optional<std::uint64_t> BridgeConnection::activateWindow(std::uint64_t id) 
         return std::nullopt;
     }
     // Asked now rather than taken from the cache, which hears of the change a moment later.
-    reply = callService(busName, objectPath, propertiesInterface, "Get", "ss", interfaceName,
-                        "FocusWindow");
-    std::uint64_t focus = 0;
-    const bool read = reply && sd_bus_message_read(reply, "v", "t", &focus) >= 0;
+    reply = call("GetState", "");
+    std::optional<std::uint64_t> focus = reply ? readFocus(reply) : std::nullopt;
     sd_bus_message_unref(reply);
-    if (!read) {
-        return std::nullopt;
-    }
     return focus;
 }
 
@@ -631,13 +732,46 @@ sd_bus* BridgeConnection::callBus() {
     return callBus_;
 }
 
+void BridgeConnection::setTrustedOwner(std::string unique) {
+    std::lock_guard lock(mutex_);
+    trustedOwner_ = std::move(unique);
+}
+
+void BridgeConnection::setImpostor(std::string unique) {
+    std::lock_guard lock(mutex_);
+    impostor_ = std::move(unique);
+}
+
+std::string BridgeConnection::impostor() const {
+    std::lock_guard lock(mutex_);
+    return impostor_;
+}
+
+std::string BridgeConnection::trustedOwner() const {
+    std::lock_guard lock(mutex_);
+    return trustedOwner_;
+}
+
+sd_bus_message* BridgeConnection::fromTrustedOwner(sd_bus_message* reply) const {
+    const char* sender = reply ? sd_bus_message_get_sender(reply) : nullptr;
+    if (!sender || trustedOwner() != sender) {
+        sd_bus_message_unref(reply);
+        return nullptr;
+    }
+    return reply;
+}
+
 sd_bus_message* BridgeConnection::call(const char* member, const char* types, ...) {
+    // Nothing goes to a bridge not believed to be the shell's.
+    if (trustedOwner().empty()) {
+        return nullptr;
+    }
     va_list arguments;
     va_start(arguments, types);
     sd_bus_message* reply =
         callWith(callBus(), busName, objectPath, interfaceName, member, types, arguments);
     va_end(arguments);
-    return reply;
+    return fromTrustedOwner(reply);
 }
 
 sd_bus_message* BridgeConnection::callService(const char* service, const char* path,
@@ -664,11 +798,15 @@ sd_bus_message* BridgeConnection::send(sd_bus_message* call) {
     if (!call) {
         return nullptr;
     }
+    if (trustedOwner().empty()) {
+        sd_bus_message_unref(call);
+        return nullptr;
+    }
     sd_bus_message* reply = nullptr;
     const int r =
         sd_bus_call(sd_bus_message_get_bus(call), call, callTimeoutMicroseconds, nullptr, &reply);
     sd_bus_message_unref(call);
-    return r >= 0 ? reply : nullptr;
+    return r >= 0 ? fromTrustedOwner(reply) : nullptr;
 }
 
 bool BridgeConnection::watchInput(unsigned milliseconds) {

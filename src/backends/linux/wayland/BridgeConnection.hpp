@@ -34,7 +34,9 @@ public:
     static constexpr const char* busName = "net.orvane.Bridge";
     static constexpr const char* objectPath = "/net/orvane/Bridge";
     static constexpr const char* interfaceName = "net.orvane.Bridge1";
-    static constexpr unsigned version = 1;
+    // Only the bridge on the same connection as the shell's own name is believed.
+    static constexpr const char* shellName = "org.gnome.Shell";
+    static constexpr unsigned version = 2;
     static constexpr std::uint64_t callTimeoutMicroseconds = 1'000'000;
 
     // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
@@ -55,7 +57,8 @@ public:
     bool postKey(std::uint32_t keysym, bool press) override;
 
     // Main thread. A method of the bridge with `types`/arguments as sd-bus writes them; the
-    // reply (to unref) or null when the bridge did not answer in time or refused.
+    // reply (to unref) or null when the bridge did not answer in time, refused, or is not
+    // the shell's own (then nothing is sent).
     sd_bus_message* call(const char* member, const char* types, ...);
     // Any service: the same over the main thread's connection.
     sd_bus_message* callService(const char* service, const char* path, const char* interface,
@@ -73,6 +76,10 @@ public:
     // Asked again whenever the bridge comes back.
     bool watchInput(unsigned milliseconds) override;
 
+    // The unique name of a program that holds the bridge's name but is not GNOME Shell;
+    // empty when there is none.
+    std::string impostor() const;
+
 private:
     friend class BridgeLoop;
 
@@ -83,6 +90,11 @@ private:
     void updateAndPost(const std::function<void(CompositorSnapshot&)>& change,
                        CompositorEvent event);
     std::shared_ptr<MainQueue> queue() const;
+    void setTrustedOwner(std::string unique);
+    void setImpostor(std::string unique);
+    std::string trustedOwner() const;
+    // The reply when it came from the bridge believed; else null (and the reply unref'd).
+    sd_bus_message* fromTrustedOwner(sd_bus_message* reply) const;
 
     std::shared_ptr<MainQueue> mainQueue_;
     ListenerSet<CompositorEvent> listeners_;
@@ -90,6 +102,8 @@ private:
     mutable std::condition_variable settledChanged_;
     bool settled_ = false; // guarded by mutex_
     CompositorSnapshot snapshot_;
+    std::string trustedOwner_; // guarded by mutex_: the shell's connection, when believed
+    std::string impostor_;     // guarded by mutex_
     Subscription rewatch_;
     unsigned inputInterval_ = 0; // main thread
     sd_bus* callBus_ = nullptr;  // main thread

@@ -81,6 +81,11 @@ const TEST_SHELL_XML = `
       <arg name="path" type="s" direction="in"/>
       <arg name="written" type="b" direction="out"/>
     </method>
+    <!-- The id of the frontmost window with this title (as the bridge's); 0 when none. -->
+    <method name="WindowId">
+      <arg name="title" type="s" direction="in"/>
+      <arg name="id" type="t" direction="out"/>
+    </method>
     <!-- The frame of the frontmost window with this title; empty when there is none. -->
     <method name="WindowFrame">
       <arg name="title" type="s" direction="in"/>
@@ -270,6 +275,12 @@ class TestShell {
             stream.close(null);
             invocation.return_value(new GLib.Variant('(b)', [written]));
         });
+    }
+
+    WindowId(title) {
+        const windows = global.get_window_actors().map(a => a.meta_window)
+            .filter(w => w.get_title() === title);
+        return windows.length ? global.display.sort_windows_by_stacking(windows).pop().get_id() : 0;
     }
 
     WindowFrame(title) {

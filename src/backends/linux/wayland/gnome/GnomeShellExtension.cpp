@@ -122,6 +122,13 @@ DesktopBridgeState GnomeShellExtension::state() const {
         return state;
     }
     const auto version = shellVersion();
+    if (const auto impostor = bridge_->impostor(); !impostor.empty()) {
+        state.desktop = "GNOME Shell" + (version ? " " + *version : std::string());
+        state.status = DesktopBridgeStatus::failed;
+        state.detail = "Another program (" + impostor +
+                       ") holds the bridge's bus name, not GNOME Shell: Orvane does not use it.";
+        return state;
+    }
     if (!version) {
         state.desktop = "GNOME Shell";
         state.status = DesktopBridgeStatus::unreachable;

@@ -7,8 +7,16 @@
 #include <systemd/sd-bus.h>
 
 #include <cmath>
+#include <fstream>
+#include <vector>
 
 namespace orvane::linuxbackend {
+namespace {
+
+// As much as the bridge takes.
+constexpr std::size_t maxIconBytes = 256 * 1024;
+
+} // namespace
 
 void GnomeGazeDot::show(plinth::Point center, int diameter) {
     const auto primary = CompositorDisplays::primaryStage(bridge_->snapshot());
@@ -37,8 +45,19 @@ GnomeIndicator::GnomeIndicator(std::shared_ptr<BridgeConnection> bridge)
 
 bool GnomeIndicator::show(const std::string& iconPath, const std::string& tooltip,
                           const std::vector<IndicatorItem>& items) {
+    // The shell takes the image itself, not a path to read.
+    std::ifstream file(iconPath, std::ios::binary);
+    std::vector<char> icon(maxIconBytes + 1);
+    file.read(icon.data(), std::streamsize(icon.size()));
+    icon.resize(std::size_t(file.gcount()));
+    if (icon.empty() || icon.size() > maxIconBytes) {
+        return false;
+    }
     sd_bus_message* call = bridge_->newCall("SetIndicator");
-    int r = call ? sd_bus_message_append(call, "ss", iconPath.c_str(), tooltip.c_str()) : -1;
+    int r = call ? sd_bus_message_append_array(call, 'y', icon.data(), icon.size()) : -1;
+    if (r >= 0) {
+        r = sd_bus_message_append(call, "s", tooltip.c_str());
+    }
     if (r >= 0) {
         r = sd_bus_message_open_container(call, SD_BUS_TYPE_ARRAY, "(ssbi)");
     }

@@ -1,6 +1,7 @@
 # Writes one form of a shell extension from its single source (cmake -P):
 #   -DSOURCE=bridge.js -DMETADATA=metadata.json.in [-DXML=net.orvane.Bridge1.xml]
 #   -DFORM=legacy|modules -DUUID=... -DSHELL_VERSIONS="\"43\", \"44\"" -DOUTPUT_DIR=...
+#   [-DEXECUTABLES=/usr/bin/orvane[:...]]   the programs the bridge serves, in place of its marker
 # A block from a line `//#if FORM` to a line `//#endif` is kept for that form only, without
 # its marker lines. Plain string searches: CMake lists would mangle brackets and semicolons.
 cmake_minimum_required(VERSION 3.25)
@@ -47,6 +48,23 @@ if(DEFINED XML)
     string(REPLACE "\${" "\\\${" xml "${xml}")
     string(REPLACE "@BRIDGE_XML@" "${xml}" body "${body}")
 endif()
+string(FIND "${body}" "@ORVANE_EXECUTABLES@" marker)
+if(NOT marker EQUAL -1)
+    if(NOT EXECUTABLES)
+        message(FATAL_ERROR "${SOURCE} serves a program: name it with -DEXECUTABLES")
+    endif()
+    string(REPLACE ":" ";" paths "${EXECUTABLES}")
+    set(array "")
+    foreach(path IN LISTS paths)
+        if(NOT path MATCHES "^/[A-Za-z0-9_./+@-]+$")
+            message(FATAL_ERROR "not a plain absolute path: '${path}'")
+        endif()
+        list(APPEND array "'${path}'")
+    endforeach()
+    list(JOIN array ", " array)
+    string(REPLACE "@ORVANE_EXECUTABLES@" "[${array}]" body "${body}")
+endif()
+file(MAKE_DIRECTORY ${OUTPUT_DIR})
 file(WRITE ${OUTPUT_DIR}/extension.js "${body}")
 
 set(ORVANE_EXTENSION_UUID ${UUID})
