@@ -61,7 +61,7 @@ for file in /usr/share/applications/net.orvane.Orvane.desktop \
     /usr/share/metainfo/net.orvane.Orvane.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/net.orvane.Orvane.svg \
     /usr/share/doc/orvane/LICENSE /usr/share/doc/orvane/THIRD-PARTY \
-    /usr/lib/udev/rules.d/70-orvane-input.rules; do
+    /usr/share/orvane/70-orvane-input.rules; do
     check "$file is installed" test -s "$file"
     check "$file belongs to the package" bash -c 'dpkg -S "$1" >/dev/null' - "$file"
 done
@@ -76,10 +76,13 @@ done
 # The input rule tags keyboards and pointers for the seat's user, never a group; before
 # 73-seat-late.rules, which applies the tag.
 check "the input rule grants through uaccess alone" bash -c \
-    'rule=/usr/lib/udev/rules.d/70-orvane-input.rules; grep -q "TAG+=\"uaccess\"" "$rule" &&
+    'rule=/usr/share/orvane/70-orvane-input.rules; grep -q "TAG+=\"uaccess\"" "$rule" &&
      ! grep -Eq "GROUP|MODE|OWNER" "$rule"'
-check "the package runs its udev step where udev runs" bash -c \
-    'dpkg-deb --ctrl-tarfile "$1" | tar -t | grep -q postinst' - "$package"
+# Installing Orvane switches nothing on: the rule waits for an administrator's link.
+check "the input rule is not switched on by the package" bash -c \
+    '! dpkg -L orvane | grep -q "udev/rules.d"'
+check "the package takes a rule it was given away with it" bash -c \
+    'dpkg-deb --ctrl-tarfile "$1" | tar -t | grep -q postrm' - "$package"
 check "the desktop entry is valid" desktop-file-validate \
     /usr/share/applications/net.orvane.Orvane.desktop
 check "the metainfo is valid" appstreamcli validate --no-net \

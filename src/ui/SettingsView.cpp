@@ -297,12 +297,12 @@ void SettingsView::buildInputDevices(QVBoxLayout* into) {
                "Orvane reads your keyboards and mice itself: it sees every key pressed anywhere "
                "on the system, uses keys only to tell typing from shortcuts, and never keeps or "
                "records which keys were pressed. The access comes from Orvane's udev rule "
-               "(70-orvane-input.rules): while you sit at this computer, the programs you run "
-               "may read its keyboards and mice; once you log out or another user's session "
-               "takes the screen, that ends. To undo it, turn this off; to take the access away "
-               "from every program, uninstall Orvane or put an empty file of that name in "
-               "/etc/udev/rules.d. Joining the input group is not needed, and would let every "
-               "program of yours read every keyboard, at any seat, for good.",
+               "(70-orvane-input.rules), which an administrator switches on by linking it into "
+               "/etc/udev/rules.d: while you sit at this computer, the programs you run may then "
+               "read its keyboards and mice; once you log out or another user's session takes "
+               "the screen, that ends. To undo it, turn this off; to take the access away from "
+               "every program, remove that link. Joining the input group is not needed, and "
+               "would let every program of yours read every keyboard, at any seat, for good.",
                true)
         ->setObjectName("inputDevicesCaption");
     inputDevicesProblem_ = addCaption(into, QString(), true);

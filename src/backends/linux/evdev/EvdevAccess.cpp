@@ -61,9 +61,12 @@ InputAccess assessInputAccess(const std::vector<InputNodeFacts>& nodes, const Se
     }
     if (!seat.ruleInstalled) {
         return {false, std::string("Orvane's udev rule (") + inputRuleName +
-                           ", which its package puts in /usr/lib/udev/rules.d) is not installed. "
-                           "It lets the programs of whoever sits at this computer read its "
-                           "keyboards and mice while they sit there."};
+                           ") is not switched on. It lets the programs of whoever sits at this "
+                           "computer read its keyboards and mice while they sit there. To switch "
+                           "it on: sudo ln -s " +
+                           shippedInputRule +
+                           " /etc/udev/rules.d/ && sudo udevadm trigger "
+                           "--subsystem-match=input --action=change"};
     }
     if (seat.activeAtSeat == false) {
         return {false, "This session is not the one at this computer's screen and keyboard (a "

@@ -25,8 +25,13 @@ struct SeatFacts {
     std::optional<bool> activeAtSeat;
 };
 
-// Where the package puts the rule, and the folders udev reads rules from.
+// The rule, where the package puts it (switched off), and the folders udev reads rules from.
 inline constexpr const char* inputRuleName = "70-orvane-input.rules";
+#ifdef ORVANE_SHIPPED_INPUT_RULE
+inline constexpr const char* shippedInputRule = ORVANE_SHIPPED_INPUT_RULE;
+#else
+inline constexpr const char* shippedInputRule = "/usr/share/orvane/70-orvane-input.rules";
+#endif
 inline constexpr const char* inputRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
                                                    "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 

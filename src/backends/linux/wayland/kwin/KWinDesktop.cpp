@@ -72,9 +72,9 @@ void KWinDesktop::fill(Platform& platform) const {
     platform.hotKeys = hotKeys_;
     platform.desktopBridge = bridge_;
     platform.exposure.push_back(
-        "Orvane's KWin script, loaded while Orvane runs: it answers only this Orvane's own bus "
-        "connection, with a secret made for this run, stops when that connection ends and is "
-        "removed when Orvane quits");
+        "Orvane's KWin script, loaded while Orvane runs: it calls only this Orvane's own bus "
+        "connection, with a key made for this run, which takes calls only from KWin with that "
+        "key; it unloads itself within seconds once that connection is gone");
 }
 
 void KWinDesktop::waitUntilSettled(std::chrono::milliseconds timeout) const {
