@@ -129,7 +129,7 @@ if root="$(scripts/debian13-root.sh)"; then
     cat "$report"
     check "the report names GNOME Shell 48" grep -q '^session: *Wayland, GNOME Shell 48\.' "$report"
     check "the report names the modules bridge as ready" \
-        grep -q '^bridge: *ready (version 1, bridge-modules@orvane.net)' "$report"
+        grep -q '^bridge: *ready (version 2, bridge-modules@orvane.net)' "$report"
 elif [[ $? -eq 77 ]]; then
     echo "skipped: orvane --diagnose on GNOME Shell 48 (no root: scripts/debian13-root.sh)"
 else
