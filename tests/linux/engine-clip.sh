@@ -32,18 +32,7 @@ stop_seconds=15
 source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 
 # --- The windows to focus, one on the left and one on the right monitor -----------------
-open_window() {
-    xterm -title "$1" -geometry "$2" >/dev/null 2>&1 &
-    window_titled "$1"
-}
-left_window=$(open_window orvane-left 80x24+200+200) || {
-    echo "FAIL: the left window did not appear" >&2
-    exit 1
-}
-right_window=$(open_window orvane-right 80x24+2800+200) || {
-    echo "FAIL: the right window did not appear" >&2
-    exit 1
-}
+open_side_windows
 [[ $(monitor_of "$left_window") == LEFT ]] || fail "the left window is not on LEFT"
 [[ $(monitor_of "$right_window") == RIGHT ]] || fail "the right window is not on RIGHT"
 

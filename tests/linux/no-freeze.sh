@@ -86,18 +86,7 @@ second_start() {
 settings_window() { xdotool search --onlyvisible --name '^Orvane Settings$' 2>/dev/null | head -n1; }
 
 # --- The windows to focus, one on the left and one on the right monitor -----------------
-open_window() {
-    xterm -title "$1" -geometry "$2" >/dev/null 2>&1 &
-    window_titled "$1"
-}
-left_window=$(open_window orvane-left 80x24+200+200) || {
-    echo "FAIL: the left window did not appear" >&2
-    exit 1
-}
-right_window=$(open_window orvane-right 80x24+2800+200) || {
-    echo "FAIL: the right window did not appear" >&2
-    exit 1
-}
+open_side_windows
 
 clip="$HOME/head-turn.avi"
 "$make_clip" "$clip" 90 15 || exit 1

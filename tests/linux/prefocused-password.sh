@@ -43,18 +43,7 @@ stop_seconds=15
 # shellcheck source=script-support.sh
 source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 
-open_window() {
-    xterm -title "$1" -geometry "$2" >/dev/null 2>&1 &
-    window_titled "$1"
-}
-left_window=$(open_window orvane-left 80x24+200+200) || {
-    echo "FAIL: the left window did not appear" >&2
-    exit 1
-}
-right_window=$(open_window orvane-right 80x24+2800+200) || {
-    echo "FAIL: the right window did not appear" >&2
-    exit 1
-}
+open_side_windows
 clip="$HOME/head-turn.avi"
 "$make_clip" "$clip" 90 15 || exit 1
 "$calibrate" || exit 1

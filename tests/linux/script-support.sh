@@ -126,3 +126,22 @@ ended_well() {
     tr -d '\r' <"$log"
     echo "---"
 }
+
+# An xterm titled $1 at the X geometry $2; prints its window once it shows.
+open_window() {
+    xterm -title "$1" -geometry "$2" >/dev/null 2>&1 &
+    window_titled "$1"
+}
+
+# The two windows a head turn moves focus between, one on LEFT and one on RIGHT: sets
+# $left_window and $right_window, or ends the test when either does not show.
+open_side_windows() {
+    left_window=$(open_window orvane-left 80x24+200+200) || {
+        echo "FAIL: the left window did not appear" >&2
+        exit 1
+    }
+    right_window=$(open_window orvane-right 80x24+2800+200) || {
+        echo "FAIL: the right window did not appear" >&2
+        exit 1
+    }
+}
