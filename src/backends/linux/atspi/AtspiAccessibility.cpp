@@ -85,16 +85,6 @@ bool isWindowRole(AtspiRole role) {
            role == ATSPI_ROLE_COLOR_CHOOSER;
 }
 
-bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
-    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
-    if (!states) {
-        return false;
-    }
-    const bool result = atspi_state_set_contains(states, state);
-    g_object_unref(states);
-    return result;
-}
-
 double matchScore(const plinth::Rect& a, const plinth::Rect& b) {
     return std::hypot(a.x - b.x, a.y - b.y) + std::abs(a.width - b.width) +
            std::abs(a.height - b.height);
@@ -268,7 +258,7 @@ AXResult windowsOf(const AtspiElement& application, const WindowView& view) {
             }
             continue;
         }
-        if (isWindowRole(role) && hasState(child, ATSPI_STATE_VISIBLE)) {
+        if (isWindowRole(role) && AtspiRoles::hasState(child, ATSPI_STATE_VISIBLE)) {
             candidates.push_back({std::move(element), std::numeric_limits<std::size_t>::max()});
         }
     }
@@ -397,8 +387,8 @@ AXResult copyOnWorker(const AtspiElement& element, const std::string& name,
         }
         bool multiLine = false, singleLine = false;
         if (role == ATSPI_ROLE_TEXT) {
-            multiLine = hasState(accessible, ATSPI_STATE_MULTI_LINE);
-            singleLine = hasState(accessible, ATSPI_STATE_SINGLE_LINE);
+            multiLine = AtspiRoles::hasState(accessible, ATSPI_STATE_MULTI_LINE);
+            singleLine = AtspiRoles::hasState(accessible, ATSPI_STATE_SINGLE_LINE);
         }
         return {AXError::success, AtspiRoles::roleName(role, multiLine, singleLine)};
     }

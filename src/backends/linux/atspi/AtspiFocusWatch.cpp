@@ -1,6 +1,7 @@
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiRoles.hpp"
 #include "backends/linux/atspi/AtspiWorker.hpp"
 
 #include <atspi/atspi.h>
@@ -18,16 +19,6 @@ constexpr const char* focusEvent = "object:state-changed:focused";
 constexpr const char* roleEvent = "object:property-change:accessible-role";
 // How much of a window's tree the first look for the focused element walks at most.
 constexpr int maxFocusSearch = 4000;
-
-bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
-    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
-    if (!states) {
-        return false;
-    }
-    const bool result = atspi_state_set_contains(states, state);
-    g_object_unref(states);
-    return result;
-}
 
 bool timedOut(GError* error) {
     return error && (std::strstr(error->message, "NoReply") != nullptr ||
@@ -244,7 +235,7 @@ struct AtspiFocusWatch::Core {
         for (gint i = 0; i < windows; ++i) {
             AtspiAccessible* window = atspi_accessible_get_child_at_index(app, i, &error);
             g_clear_error(&error);
-            if (window && hasState(window, ATSPI_STATE_ACTIVE)) {
+            if (window && AtspiRoles::hasState(window, ATSPI_STATE_ACTIVE)) {
                 queue.push_back(window);
             } else if (window) {
                 g_object_unref(window);

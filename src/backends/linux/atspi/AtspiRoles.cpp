@@ -111,4 +111,14 @@ std::string roleName(int atspiRole, bool multiLine, bool singleLine) {
     }
 }
 
+bool hasState(AtspiAccessible* accessible, int state) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
+    if (!states) {
+        return false;
+    }
+    const bool result = atspi_state_set_contains(states, static_cast<AtspiStateType>(state));
+    g_object_unref(states);
+    return result;
+}
+
 } // namespace orvane::linuxbackend::AtspiRoles
