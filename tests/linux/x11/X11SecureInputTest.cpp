@@ -10,6 +10,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -156,6 +157,24 @@ void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
     EXPECT_TRUE(settlesAt(desktop, false)) << "another window focused";
     desktop.desktop().workspace()->activateWindow(form.window);
     EXPECT_TRUE(settlesAt(desktop, true)) << "the form focused again";
+
+    // The form stops answering (a loaded machine, a program stopped): its entry is still the
+    // focused password entry, so the hold stays while it is skipped and after it answers again.
+    const auto& atspi = desktop.desktop().accessibility();
+    const pid_t formPid = form.process->pid();
+    ASSERT_EQ(kill(formPid, SIGSTOP), 0);
+    const bool skipped = desktop.waiter().until(
+        [&] { return atspi->responsiveness()->isSkipped(formPid); }, 20s);
+    const bool heldWhileStopped = desktop.desktop().secureInput()->isSecureEventInputEnabled();
+    kill(formPid, SIGCONT);
+    ASSERT_TRUE(skipped) << "the stopped form was never found silent";
+    EXPECT_TRUE(heldWhileStopped) << "secure input let go while the form did not answer";
+    EXPECT_TRUE(desktop.waiter().until(
+        [&] { return !atspi->responsiveness()->isSkipped(formPid); }, 30s));
+    EXPECT_TRUE(desktop.desktop().secureInput()->isSecureEventInputEnabled())
+        << "secure input let go once the form answered again";
+    ASSERT_TRUE(type({"Tab"}));
+    EXPECT_TRUE(settlesAt(desktop, false)) << "plain entry focused after the stop";
 
     // Following focus moved libatspi's events onto a context of its own: the accessibility
     // service still reaches the application.

@@ -88,22 +88,28 @@ struct AtspiFocusWatch::Core {
         g_clear_error(&error);
     }
 
-    // Reads the focused element's role, unless its program is this one or skipped.
+    // Reads the focused element's role, unless its program is this one or skipped. A program
+    // that is slow to answer (a loaded machine) or skipped for not answering keeps what it last
+    // said: slowness is no reason to let focus leave a password entry.
     void readRole() {
-        if (!focused || focusedPid <= 0 || focusedPid == getpid() ||
-            (responsiveness && responsiveness->isSkipped(focusedPid))) {
+        if (!focused || focusedPid <= 0 || focusedPid == getpid()) {
             publish(focusedPid, false);
+            return;
+        }
+        if (responsiveness && responsiveness->isSkipped(focusedPid)) {
             return;
         }
         AtspiAccessible* element = static_cast<AtspiAccessible*>(g_object_ref(focused));
         GError* error = nullptr;
         const AtspiRole role = atspi_accessible_get_role(element, &error);
         const bool current = element == focused; // events may come in during the call
-        if (timedOut(error) && responsiveness) {
+        const bool late = timedOut(error);
+        if (late && responsiveness) {
             responsiveness->missed(focusedPid, AtspiWorker::monotonic());
         }
-        if (current) {
+        if (current && !late) {
             roleKnown = !error;
+            // Any other error: the element is gone.
             publish(focusedPid, !error && role == ATSPI_ROLE_PASSWORD_TEXT);
         }
         g_clear_error(&error);
