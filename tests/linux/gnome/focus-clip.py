@@ -134,12 +134,17 @@ def place_window(title, x, y):
 
     if not wait_until(listed, 20):
         sys.exit(f"FAIL: the window {title} did not appear")
-    call(TEST_SHELL, "MoveWindow", "(tii)", (found["id"], x, y))
+    moved = [0.0]
 
+    # A window that places itself once it is shown (a terminal restoring its size) may undo
+    # the first move: it is moved again until it stays.
     def placed():
         for row in call(BRIDGE, "GetWindows", reply="(a(tusss(iiii)(iiii)ibb))")[0]:
-            if row[0] == found["id"]:
-                return row[5][0] == x and row[5][1] == y
+            if row[0] == found["id"] and row[5][0] == x and row[5][1] == y:
+                return True
+        if time.monotonic() - moved[0] >= 0.5:
+            call(TEST_SHELL, "MoveWindow", "(tii)", (found["id"], x, y))
+            moved[0] = time.monotonic()
         return False
 
     if not wait_until(placed, 10):

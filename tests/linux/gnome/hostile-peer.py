@@ -230,8 +230,18 @@ def place(title, x, y):
     if not wait_until(lambda: frame(title)[2] > 0, 20):
         sys.exit(f"FAIL: the window {title} did not appear")
     window = call(TEST_SHELL, "WindowId", "(s)", (title,), "(t)")[0]
-    call(TEST_SHELL, "MoveWindow", "(tii)", (window, x, y))
-    if not wait_until(lambda: tuple(frame(title)[:2]) == (x, y), 10):
+    moved = [0.0]
+
+    # Moved again until it stays: a window may place itself once it is shown.
+    def placed():
+        if tuple(frame(title)[:2]) == (x, y):
+            return True
+        if time.monotonic() - moved[0] >= 0.5:
+            call(TEST_SHELL, "MoveWindow", "(tii)", (window, x, y))
+            moved[0] = time.monotonic()
+        return False
+
+    if not wait_until(placed, 10):
         sys.exit(f"FAIL: the window {title} could not be moved to {x},{y}")
     return window
 
