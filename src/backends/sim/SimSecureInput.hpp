@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 
 namespace orvane::sim {
 
@@ -20,8 +21,13 @@ public:
     // Process `pid` is a terminal running `count` sessions. Test thread only.
     void setTerminalSessions(pid_t pid, std::size_t count) { sessions_[pid] = count; }
 
+    bool hidesPasswordFields(pid_t pid) const override { return hiding_.contains(pid); }
+    // Process `pid` keeps its password fields from Orvane. Test thread only.
+    void setHidesPasswordFields(pid_t pid) { hiding_.insert(pid); }
+
 private:
     std::map<pid_t, std::size_t> sessions_;
+    std::set<pid_t> hiding_;
     std::atomic<bool> enabled_{false};
 };
 

@@ -10,8 +10,8 @@ namespace orvane {
 namespace PasswordPrompts {
 
 // One sentence each: the terminals on screen whose sessions share one process (a prompt in
-// any of them holds focus in all), and, when a terminal is on screen, the prompts no terminal
-// shows to Orvane. Empty when no terminal is on screen.
+// any of them holds focus in all); the programs on screen that keep their password fields from
+// Orvane; and, when a terminal is on screen, the prompts no terminal shows to Orvane.
 std::vector<std::string> limits();
 
 } // namespace PasswordPrompts

@@ -20,6 +20,13 @@ public:
         (void)pid;
         return 0;
     }
+
+    // True while process `pid` keeps its password fields from Orvane (its toolkit shows them
+    // only while a screen reader runs): focus may leave them, so Settings and --diagnose name it.
+    virtual bool hidesPasswordFields(pid_t pid) const {
+        (void)pid;
+        return false;
+    }
 };
 
 } // namespace orvane

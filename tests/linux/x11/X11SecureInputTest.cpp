@@ -163,14 +163,14 @@ void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
     const auto& atspi = desktop.desktop().accessibility();
     const pid_t formPid = form.process->pid();
     ASSERT_EQ(kill(formPid, SIGSTOP), 0);
-    const bool skipped = desktop.waiter().until(
-        [&] { return atspi->responsiveness()->isSkipped(formPid); }, 20s);
+    const bool skipped =
+        desktop.waiter().until([&] { return atspi->responsiveness()->isSkipped(formPid); }, 20s);
     const bool heldWhileStopped = desktop.desktop().secureInput()->isSecureEventInputEnabled();
     kill(formPid, SIGCONT);
     ASSERT_TRUE(skipped) << "the stopped form was never found silent";
     EXPECT_TRUE(heldWhileStopped) << "secure input let go while the form did not answer";
-    EXPECT_TRUE(desktop.waiter().until(
-        [&] { return !atspi->responsiveness()->isSkipped(formPid); }, 30s));
+    EXPECT_TRUE(
+        desktop.waiter().until([&] { return !atspi->responsiveness()->isSkipped(formPid); }, 30s));
     EXPECT_TRUE(desktop.desktop().secureInput()->isSecureEventInputEnabled())
         << "secure input let go once the form answered again";
     ASSERT_TRUE(type({"Tab"}));
@@ -228,6 +228,36 @@ void checkFocusedBeforeAsking(const std::string& program) {
             EXPECT_TRUE(settlesAt(desktop, true)) << "then the password entry";
         }
     }
+}
+
+// Qt decides from the bus's screen-reader switch alone: while it is off, a Qt program keeps its
+// password fields from Orvane, and is named for it; GTK is not, nor Qt forced on by its
+// environment.
+TEST(X11_secure_input_hidden_fields, qtWhileNoScreenReaderRuns) {
+    REQUIRE_TEST_DESKTOP();
+    const auto screenReader = [](bool on) {
+        return run({"gdbus", "call", "--session", "-d", "org.a11y.Bus", "-o", "/org/a11y/bus", "-m",
+                    "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "ScreenReaderEnabled",
+                    on ? "<true>" : "<false>"});
+    };
+    ASSERT_TRUE(screenReader(false));
+    TestDesktop desktop;
+    auto qt =
+        startFocused(desktop, {"env", "-u", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON",
+                               clientProgram("qt-password-form.py"), "hidden qt", "password"});
+    auto forced =
+        startFocused(desktop, {"env", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1",
+                               clientProgram("qt-password-form.py"), "forced qt", "password"});
+    auto gtk = startFocused(desktop, {clientProgram("gtk3-password-form.py"), "gtk", "password"});
+    ASSERT_NE(qt.window, 0u);
+    ASSERT_NE(forced.window, 0u);
+    ASSERT_NE(gtk.window, 0u);
+    const auto& secure = *desktop.desktop().secureInput();
+    EXPECT_TRUE(secure.hidesPasswordFields(qt.process->pid()));
+    EXPECT_FALSE(secure.hidesPasswordFields(forced.process->pid()));
+    EXPECT_FALSE(secure.hidesPasswordFields(gtk.process->pid()));
+    ASSERT_TRUE(screenReader(true));
+    EXPECT_FALSE(secure.hidesPasswordFields(qt.process->pid()));
 }
 
 TEST(X11_secure_input_focused_before, gtk3) {

@@ -13,6 +13,7 @@ constexpr const char* busPath = "/org/a11y/bus";
 constexpr const char* busInterface = "org.a11y.Bus";
 constexpr const char* statusInterface = "org.a11y.Status";
 constexpr const char* enabledProperty = "IsEnabled";
+constexpr const char* screenReaderProperty = "ScreenReaderEnabled";
 
 // Sends `message` (taken) and waits for its answer: the reply, or null on an error or timeout.
 DBusMessage* call(DBusConnection* bus, DBusMessage* message, int timeout = timeoutMilliseconds) {
@@ -55,6 +56,14 @@ DBusConnection* AtspiBusStatus::connection() {
 }
 
 bool AtspiBusStatus::isEnabled() {
+    return readSwitch(enabledProperty);
+}
+
+bool AtspiBusStatus::isScreenReaderEnabled() {
+    return readSwitch(screenReaderProperty);
+}
+
+bool AtspiBusStatus::readSwitch(const char* name) {
     std::lock_guard lock(mutex_);
     DBusConnection* bus = connection();
     if (!bus) {
@@ -64,7 +73,7 @@ bool AtspiBusStatus::isEnabled() {
         dbus_message_new_method_call(busName, busPath, DBUS_INTERFACE_PROPERTIES, "Get");
     if (message) {
         const char* interface = statusInterface;
-        const char* property = enabledProperty;
+        const char* property = name;
         dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
                                  DBUS_TYPE_INVALID);
     }

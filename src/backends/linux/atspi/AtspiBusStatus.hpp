@@ -20,6 +20,10 @@ public:
     // False when the property is off, or there is no session bus or no accessibility bus.
     bool isEnabled();
 
+    // Whether the desktop says a screen reader runs (ScreenReaderEnabled): some toolkits (Qt)
+    // expose their widgets only then. False when unknown.
+    bool isScreenReaderEnabled();
+
     // Switches it on (or off). False when the bus did not accept it.
     bool setEnabled(bool enabled);
 
@@ -29,6 +33,7 @@ public:
 
 private:
     DBusConnection* connection();
+    bool readSwitch(const char* property);
 
     std::mutex mutex_;
     DBusConnection* connection_ = nullptr;

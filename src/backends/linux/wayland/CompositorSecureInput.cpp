@@ -3,6 +3,7 @@
 #include "backends/linux/TerminalEcho.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
 #include "backends/linux/atspi/AtspiOnDemandTrees.hpp"
+#include "backends/linux/atspi/ScreenReaderToolkits.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 
 namespace orvane::linuxbackend {
@@ -10,8 +11,8 @@ namespace orvane::linuxbackend {
 CompositorSecureInput::CompositorSecureInput(std::shared_ptr<CompositorLink> link,
                                              std::shared_ptr<AtspiFocusWatch> focus)
     : link_(std::move(link)), focus_(std::move(focus)),
-      terminals_(std::make_unique<TerminalEcho>()), trees_(std::make_unique<AtspiOnDemandTrees>()) {
-}
+      terminals_(std::make_unique<TerminalEcho>()), trees_(std::make_unique<AtspiOnDemandTrees>()),
+      toolkits_(std::make_unique<ScreenReaderToolkits>()) {}
 
 CompositorSecureInput::~CompositorSecureInput() = default;
 
@@ -44,6 +45,10 @@ bool CompositorSecureInput::isSecureEventInputEnabled() const {
 
 std::size_t CompositorSecureInput::terminalSessions(pid_t pid) const {
     return pid > 0 ? terminals_->ptysOf(pid).size() : 0;
+}
+
+bool CompositorSecureInput::hidesPasswordFields(pid_t pid) const {
+    return focus_ && toolkits_->hidesFields(pid);
 }
 
 } // namespace orvane::linuxbackend

@@ -8,6 +8,7 @@ namespace orvane::linuxbackend {
 
 class AtspiFocusWatch;
 class AtspiOnDemandTrees;
+class ScreenReaderToolkits;
 class CompositorLink;
 class TerminalEcho;
 
@@ -25,12 +26,14 @@ public:
     bool isSecureEventInputEnabled() const override;
     // The ptys whose master side the process holds.
     std::size_t terminalSessions(pid_t pid) const override;
+    bool hidesPasswordFields(pid_t pid) const override;
 
 private:
     std::shared_ptr<CompositorLink> link_;
     std::shared_ptr<AtspiFocusWatch> focus_;
     std::unique_ptr<TerminalEcho> terminals_;
     std::unique_ptr<AtspiOnDemandTrees> trees_;
+    std::unique_ptr<ScreenReaderToolkits> toolkits_;
 };
 
 } // namespace orvane::linuxbackend

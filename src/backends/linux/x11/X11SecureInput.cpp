@@ -3,6 +3,7 @@
 #include "backends/linux/TerminalEcho.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
 #include "backends/linux/atspi/AtspiOnDemandTrees.hpp"
+#include "backends/linux/atspi/ScreenReaderToolkits.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
@@ -13,8 +14,8 @@ X11SecureInput::X11SecureInput(std::shared_ptr<X11Connection> connection,
                                std::shared_ptr<X11WindowCache> cache,
                                std::shared_ptr<AtspiFocusWatch> focus)
     : connection_(std::move(connection)), cache_(std::move(cache)), focus_(std::move(focus)),
-      terminals_(std::make_unique<TerminalEcho>()), trees_(std::make_unique<AtspiOnDemandTrees>()) {
-}
+      terminals_(std::make_unique<TerminalEcho>()), trees_(std::make_unique<AtspiOnDemandTrees>()),
+      toolkits_(std::make_unique<ScreenReaderToolkits>()) {}
 
 X11SecureInput::~X11SecureInput() = default;
 
@@ -92,6 +93,10 @@ bool X11SecureInput::isKeyboardGrabbedByAnother() const {
 
 std::size_t X11SecureInput::terminalSessions(pid_t pid) const {
     return pid > 0 ? terminals_->ptysOf(pid).size() : 0;
+}
+
+bool X11SecureInput::hidesPasswordFields(pid_t pid) const {
+    return focus_ && toolkits_->hidesFields(pid);
 }
 
 } // namespace orvane::linuxbackend

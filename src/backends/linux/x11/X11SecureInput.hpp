@@ -9,6 +9,7 @@ namespace orvane::linuxbackend {
 
 class AtspiFocusWatch;
 class AtspiOnDemandTrees;
+class ScreenReaderToolkits;
 class TerminalEcho;
 class X11Connection;
 class X11WindowCache;
@@ -32,6 +33,7 @@ public:
     bool isSecureEventInputEnabled() const override;
     // The ptys whose master side the process holds.
     std::size_t terminalSessions(pid_t pid) const override;
+    bool hidesPasswordFields(pid_t pid) const override;
 
     // The two checks of the focused window alone, without the grab.
     bool isPasswordFocused() const;
@@ -48,6 +50,7 @@ private:
     std::shared_ptr<AtspiFocusWatch> focus_;
     std::unique_ptr<TerminalEcho> terminals_;
     std::unique_ptr<AtspiOnDemandTrees> trees_;
+    std::unique_ptr<ScreenReaderToolkits> toolkits_;
     std::function<bool(const X11WindowInfo&)> isLauncher_;
 };
 
