@@ -4,9 +4,11 @@
 # from by chroot (scripts/gnome-desktop.sh with ORVANE_GNOME_ROOT=DIR, and so on). Prints the
 # root's folder. A finished root is reused; one made from another package list is replaced.
 # The root is made in a temporary folder beside it and renamed at the end, so an interrupted
-# run leaves no half root behind. Needs root and the network (the first time).
+# run leaves no half root behind. Needs root and the network (the first time). Packages named
+# after DIR make a root of those instead (a program the tests need in its Debian 13 release),
+# which lives beside the compositors' root without replacing it.
 #
-#   scripts/debian13-root.sh [DIR]     (default: /var/cache/orvane/debian13-root)
+#   scripts/debian13-root.sh [DIR [PACKAGE...]]     (default: /var/cache/orvane/debian13-root)
 #
 # Exit status 77 when the root is missing and the Debian mirror cannot be reached: the tests
 # that need it skip rather than fail.
@@ -19,6 +21,7 @@ mirror="${ORVANE_DEBIAN13_MIRROR:-http://deb.debian.org/debian}"
 # (for the icons Orvane gives the top bar) are named here.
 packages=(gnome-shell kwin-wayland sway libgl1-mesa-dri libegl-mesa0 fonts-cantarell
     librsvg2-common)
+[[ $# -gt 1 ]] && packages=("${@:2}")
 stamp_name=.orvane-root
 stamp="$suite ${packages[*]}"
 

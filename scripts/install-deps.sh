@@ -30,7 +30,8 @@ packages=(
     # checking and packaging the desktop files and the Debian package
     desktop-file-utils appstream file
     # the GNOME tests: Qt on Wayland, a parser for the generated shell extensions, and the
-    # maker of the Debian 13 root their GNOME 48 shell runs from (scripts/debian13-root.sh)
+    # maker of the Debian 13 roots the newer compositors and foot run from
+    # (scripts/debian13-root.sh)
     qt6-wayland nodejs mmdebstrap
     # the KWin and sway backends' Wayland protocols (activity, the dot's layer surface; KDE's
     # idle protocol for sway 1.7), the opt-in input devices, and the compositors their tests

@@ -1,10 +1,15 @@
 #!/usr/bin/python3
 # `orvane` on a headless KWin (scripts/kwin-desktop.sh), a recorded head turn as its camera, a
-# GTK window on the right output and on the left a Konsole whose program first reads a line
-# with echo on (focus follows the head away from it), then asks for a password with echo off
-# (Python's getpass: orvane says "secure input" and focus stays). The terminal's process comes
-# from KWin's window record.
+# GTK window on the right output and on the left, one after the other, a Konsole and a foot
+# terminal whose program first reads a line with echo on (focus follows the head away from it),
+# then asks for a password with echo off (Python's getpass: orvane says "secure input" and focus
+# stays). The terminal's process comes from KWin's window record.
 #   terminal-prompts.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+#
+# ORVANE_FOOT_ROOT: a Debian 13 root holding foot (scripts/debian13-root.sh DIR foot). foot
+# 1.13, Debian 12's, divides by zero on an output without a physical size, which every KWin
+# output has but a real monitor's (virtual and nested alike, KWin 5.27 and 6); foot 1.21 from
+# Debian 13 takes such an output, so it runs here, unchanged, from its root's libraries.
 import importlib.util
 import os
 import subprocess
@@ -51,6 +56,17 @@ class ByName:
         return windows
 
 
+def debian13_foot():
+    """The command that runs the root's foot with the root's own loader and libraries (its
+    programs, the prompt included, are this system's); None without such a root."""
+    root = os.environ.get("ORVANE_FOOT_ROOT", "")
+    loader = os.path.join(root, "usr/lib64/ld-linux-x86-64.so.2")
+    foot = os.path.join(root, "usr/bin/foot")
+    if not root or not os.path.exists(loader) or not os.path.exists(foot):
+        return None
+    return [loader, "--library-path", os.path.join(root, "usr/lib/x86_64-linux-gnu"), foot]
+
+
 def main():
     orvane, make_clip, calibrate = sys.argv[1:4]
     home = os.environ["HOME"]
@@ -60,10 +76,14 @@ def main():
     subprocess.run([calibrate], check=True)
 
     raw = kwin_clip.FocusWatch()
-    # foot (1.13) ends on a division by zero on this virtual KWin's outputs, which have no
-    # physical size; its prompts are proven on sway and GNOME.
     terminals = {"Konsole": ("holds-konsole", ["konsole", "--separate", "-p",
                                                "tabtitle=holds-konsole", "-e"])}
+    foot = debian13_foot()
+    if foot:
+        terminals["foot"] = ("holds-foot", foot + ["--title", "holds-foot"])
+    else:
+        # As the Debian 13 tests skip when its root cannot be made (debian13.foot_root says so).
+        print("foot: SKIPPED: no Debian 13 root holding it in ORVANE_FOOT_ROOT")
     watch = ByName(raw, [caption for caption, _ in terminals.values()])
     clients = [start_client("gtk-window-at.py", "kwin-gtk", "0", "0")]
     if not wait_until(lambda: "kwin-gtk" in raw.listed, 20):
