@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes what Orvane reads from disk and from KWin's script and sway's IPC socket: builds the libFuzzer targets in fuzz/ with clang,
-# AddressSanitizer and UndefinedBehaviorSanitizer, and runs each from its corpus in
-# fuzz/corpus/<target>. Fails on any crash, leak, sanitizer report, failed check or slow input.
+# Fuzzes what Orvane reads from disk, from KWin's script, sway's IPC socket and the GNOME Shell
+# bridge's answers: builds the libFuzzer targets in fuzz/ with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each from its corpus in fuzz/corpus/<target>. Fails on
+# any crash, leak, sanitizer report, failed check or slow input.
 #
 #   scripts/ci-fuzz.sh              100 s of fuzzing in all, split between the targets
 #   FUZZ_SECONDS=600 scripts/ci-fuzz.sh
@@ -15,7 +16,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-100}
-targets=(calibration_file preferences settings_file kwin_script_messages sway_ipc)
+targets=(calibration_file preferences settings_file kwin_script_messages sway_ipc
+    gnome_bridge_replies)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_FUZZ=ON -DORVANE_BUILD_TESTS=OFF \
