@@ -91,6 +91,18 @@ measure() {
     wait "$reference" || true
     check_sanitizers "$log"
     check_sanitizers "$HOME/reference-$name.log"
+    # A reference that fell far behind the clip's rate, or an "away" that found someone, would
+    # make the ratio meaningless.
+    if ! awk '/^decoded/ { exit !($2 >= 7.5 * $5) } END { if (NR == 0) exit 1 }' \
+        "$HOME/reference-$name.log"; then
+        echo "FAIL: the decode reference did not keep up with the clip:" \
+            "$(cat "$HOME/reference-$name.log")" >&2
+        exit 1
+    fi
+    if [[ $name == away ]] && grep -q 'status: tracking' "$log"; then
+        echo "FAIL: orvane tracked a face in the empty clip" >&2
+        exit 1
+    fi
     local clip_name=face
     [[ $name == away ]] && clip_name=empty
     awk -v name="$name" -v clip="$clip_name" -v t0="$t0" -v t1="$t1" -v o0="$o0" -v o1="$o1" \
