@@ -1,7 +1,8 @@
 // The face detector on a 1280 x 720 frame of a real face: a frame that follows the face found
 // in the frame before (mirror, gray, detection in a crop, landmarks, head pose) and a frame
-// that searches the whole image. Run a Release build:
-//   build-rel/bench/orvane_face_bench --benchmark_repetitions=5
+// that searches the whole image, with a face and with nobody (what every frame costs while the
+// user is away). Decoding is left out (see CameraDecodeBench). Run a Release build:
+//   build-release/bench/orvane_face_bench --benchmark_repetitions=5
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include "linux/support/FacePhotos.hpp"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -86,8 +88,9 @@ BENCHMARK(BM_FollowedFrame)
     ->ComputeStatistics("min", fastest)
     ->Unit(benchmark::kMillisecond);
 
+// In the camera's grey, and in colour as before the camera path decoded to grey.
 void BM_SearchFrame(benchmark::State& state) {
-    const auto image = frameIn(PixelFormat::bgra32);
+    const auto image = frameIn(static_cast<PixelFormat>(state.range(0)));
     const auto frame = test::pixelBuffer(image);
     auto& faces = detector();
     requireOneFace(state, faces.detect(frame, mirrored));
@@ -96,7 +99,36 @@ void BM_SearchFrame(benchmark::State& state) {
         benchmark::DoNotOptimize(faces.detect(frame, mirrored));
     }
 }
-BENCHMARK(BM_SearchFrame)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchFrame)
+    ->Arg(static_cast<int>(PixelFormat::bgra32))
+    ->Arg(static_cast<int>(PixelFormat::gray8))
+    ->ComputeStatistics("min", fastest)
+    ->Unit(benchmark::kMillisecond);
+
+// A room with nobody in it, in grey as the camera delivers it: the search finds nothing, and
+// the next frame searches again.
+void BM_SearchNoFace(benchmark::State& state) {
+    std::string problem;
+    const auto room = test::loadPhoto(test::Photo::coffee, &problem);
+    if (room.empty()) {
+        state.SkipWithError(problem.c_str());
+        return;
+    }
+    cv::Mat frame;
+    cv::resize(room, frame, cv::Size(1280, 720));
+    cv::cvtColor(frame, frame, cv::COLOR_BGR2GRAY);
+    const auto buffer = test::pixelBuffer(frame);
+    auto& faces = detector();
+    faces.forgetFaces();
+    if (const auto result = faces.detect(buffer, mirrored); result.error || !result.faces.empty()) {
+        state.SkipWithError(result.error ? result.error->c_str() : "a face in the empty room");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(faces.detect(buffer, mirrored));
+    }
+}
+BENCHMARK(BM_SearchNoFace)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
 
 // Frame after frame as the camera delivers them: following, with a full search now and then.
 void BM_SteadyStream(benchmark::State& state) {

@@ -13,17 +13,37 @@ if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
 fi
 build="$(realpath "${1:?usage: $0 BUILD_DIR [RUNS]}")"
 runs="${2:-5}"
+missing=()
 clip="$HOME/head-turn.avi"
 
 # shellcheck source=../tests/linux/script-support.sh
 source "$(dirname "$0")/../tests/linux/script-support.sh"
 
+# A fresh machine may lack the tray host or the X tools, or hold a build of `orvane` alone:
+# say what is missing instead of waiting for a tray that never comes.
+for tool in trayer:trayer xdotool:xdotool xwininfo:x11-utils; do
+    command -v "${tool%%:*}" >/dev/null ||
+        missing+=("${tool%%:*} (Debian package ${tool#*:}, see scripts/install-deps.sh)")
+done
+for program in src/orvane demo/orvane_head_turn_clip demo/orvane_calibrate_for_clip; do
+    [[ -x "$build/$program" ]] || missing+=("$build/$program (build the target ${program##*/})")
+done
+if [[ -n "${missing[*]:-}" ]]; then
+    printf 'FAIL: missing %s\n' "${missing[@]}" >&2
+    exit 1
+fi
+
 "$build/demo/orvane_head_turn_clip" "$clip" 90 15 >/dev/null
 "$build/demo/orvane_calibrate_for_clip" >/dev/null
 
-trayer --expand false --widthtype request --align left >/dev/null 2>&1 &
+trayer --expand false --widthtype request --align left >"$HOME/trayer.log" 2>&1 &
 tray=$!
-until xwininfo -root -tree 2>/dev/null | grep -q '"trayer"'; do sleep 0.02; done
+tray_up() { xwininfo -root -tree 2>/dev/null | grep -q '"trayer"'; }
+poll 20 tray_up || {
+    echo "FAIL: trayer showed no window within 20 s" >&2
+    cat "$HOME/trayer.log" >&2
+    exit 1
+}
 
 # The icon is in the tray once trayer has adopted a window of ours: its parent is no longer the
 # root window.
@@ -45,7 +65,7 @@ for ((run = 1; run <= runs; run++)); do
     deadline=$((SECONDS + 30))
     until embedded; do
         if [[ $SECONDS -ge $deadline ]] || ! kill -0 "$pid" 2>/dev/null; then
-            echo "run $run: no tray icon within 30 s" >&2
+            echo "FAIL: run $run: no tray icon within 30 s" >&2
             cat "$HOME/orvane-$run.log" >&2
             exit 1
         fi

@@ -1,58 +1,122 @@
 #!/usr/bin/env bash
-# Measures `orvane` tracking a recorded head-turn clip on the throw-away test desktop: CPU
-# share of one core and resident memory over a run of SECONDS (default 60).
+# Measures what `orvane` costs against the least a camera stream can cost, on the throw-away
+# test desktop, over SECONDS (default 60) for each of two clips that look like a webcam's
+# stream (1280x720 Motion-JPEG at 15 fps, every frame shaken and noisy, see
+# demo/WebcamClip.cpp):
+#   - the face clip: orvane tracking a head turning right and left;
+#   - the empty clip: the same room with nobody in it, orvane "away".
+# For each, the reference is orvane_decode_reference playing the same clip at its own rate and
+# decoding every frame to grey as orvane's clip path does, and nothing more. It runs alongside
+# orvane over the same wall-clock window: other work on the machine slows both alike, so the
+# ratio of their CPU shares holds on a busy machine where either share alone does not.
+# Also: orvane's peak resident memory (VmHWM, since its start) and its focus changes.
 #
 #   bench/measure-tracking.sh BUILD_DIR [SECONDS]
 #
-# BUILD_DIR is a Release build (its demo/ holds the clip and calibration tools); a few
-# SECONDS try the script out on any build.
+# BUILD_DIR is a Release build (its demo/ and bench/ hold the clip, calibration and reference
+# tools); a few SECONDS try the script out on any build.
 set -euo pipefail
 if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
     exec "$(dirname "$0")/../scripts/test-desktop.sh" "$BASH" "$0" "$@"
 fi
 build="$(realpath "${1:?usage: $0 BUILD_DIR [SECONDS]}")"
 seconds="${2:-60}"
-clip="$HOME/head-turn.avi"
+# Kept in the build: the clips are the same every time, and take a while to make.
+face_clip="$build/demo/webcam-face.avi"
+empty_clip="$build/demo/webcam-empty.avi"
 
 # shellcheck source=../tests/linux/script-support.sh
 source "$(dirname "$0")/../tests/linux/script-support.sh"
 
-"$build/demo/orvane_head_turn_clip" "$clip" 90 15
-"$build/demo/orvane_calibrate_for_clip"
+if [[ ! "$face_clip" -nt "$build/demo/orvane_webcam_clip" || ! -s "$empty_clip" ]]; then
+    "$build/demo/orvane_webcam_clip" "${face_clip%.avi}-partial.avi" "$empty_clip" 90
+    # Moved last, so that a clip cut short is never taken for a made one.
+    mv "${face_clip%.avi}-partial.avi" "$face_clip"
+fi
+"$build/demo/orvane_calibrate_for_clip" >/dev/null
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+peak_kb() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
 
-ORVANE_CAMERA_FILES="$clip" "$build/src/orvane" 2>"$HOME/orvane.log" &
-pid=$!
-# Measured from the first face tracked: the face model loads in the background at start-up.
-poll 60 grep -q 'status: tracking' "$HOME/orvane.log" || {
-    echo "no face tracked within 60 s" >&2
-    cat "$HOME/orvane.log" >&2
-    kill -TERM "$pid"
-    exit 1
+check_sanitizers() {
+    if grep -E -q 'ERROR: (Address|Leak|Thread)Sanitizer|runtime error:' "$1"; then
+        echo "a sanitizer reported a fault" >&2
+        cat "$1" >&2
+        exit 1
+    fi
 }
-start_ticks=$(cpu_ticks "$pid")
-start_time=$(date +%s.%N)
-peak_rss=0
-for ((i = 0; i < seconds; i++)); do
-    sleep 1
-    rss=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
-    ((rss > peak_rss)) && peak_rss=$rss
-done
-end_ticks=$(cpu_ticks "$pid")
-end_time=$(date +%s.%N)
-kill -TERM "$pid"
-wait "$pid" || true
 
-awk -v t0="$start_time" -v t1="$end_time" -v c0="$start_ticks" -v c1="$end_ticks" \
-    -v hz="$ticks" -v rss="$peak_rss" 'BEGIN {
-        printf "tracked for %.1f s: CPU %.1f %% of one core, peak resident memory %.0f MB\n",
-               t1 - t0, 100 * (c1 - c0) / hz / (t1 - t0), rss / 1024 }'
-echo "focus changes: $(grep -c 'focused ' "$HOME/orvane.log" || true)"
-grep -E 'status:|focused|error' "$HOME/orvane.log" | tail -n 5
-if grep -E -q 'ERROR: (Address|Leak|Thread)Sanitizer|runtime error:' "$HOME/orvane.log"; then
-    echo "a sanitizer reported a fault" >&2
-    cat "$HOME/orvane.log" >&2
-    exit 1
-fi
+peak=0
+ready_after=0
+figures="$HOME/figures"
+: >"$figures"
+# measure NAME CLIP: orvane and the reference on CLIP, measured over the same window; adds the
+# line of figures to $figures. The window opens once orvane has read its face model: at the first
+# tracked face on the face clip, and as long after the start on the empty clip.
+measure() {
+    local name="$1" clip="$2" log="$HOME/orvane-$1.log" started orvane reference
+    started=$(date +%s.%N)
+    ORVANE_CAMERA_FILES="$clip" "$build/src/orvane" 2>"$log" &
+    orvane=$!
+    "$build/bench/orvane_decode_reference" "$clip" >"$HOME/reference-$name.log" &
+    reference=$!
+    if [[ $name == tracking ]]; then
+        poll 60 grep -q 'status: tracking' "$log" || {
+            echo "no face tracked within 60 s" >&2
+            cat "$log" >&2
+            kill -TERM "$orvane" "$reference"
+            exit 1
+        }
+        ready_after=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
+    else
+        poll 60 grep -q 'status: no face' "$log" || {
+            echo "orvane never looked for a face" >&2
+            cat "$log" >&2
+            kill -TERM "$orvane" "$reference"
+            exit 1
+        }
+        sleep "$(awk -v a="$started" -v r="$ready_after" -v now="$(date +%s.%N)" \
+            'BEGIN { s = a + r + 1 - now; print (s > 0 ? s : 0) }')"
+    fi
+    local o0 r0 t0 o1 r1 t1
+    o0=$(cpu_ticks "$orvane") r0=$(cpu_ticks "$reference") t0=$(date +%s.%N)
+    sleep "$seconds"
+    o1=$(cpu_ticks "$orvane") r1=$(cpu_ticks "$reference") t1=$(date +%s.%N)
+    local kb
+    kb=$(peak_kb "$orvane")
+    ((kb > peak)) && peak=$kb
+    kill -TERM "$orvane" "$reference"
+    wait "$orvane" || true
+    wait "$reference" || true
+    check_sanitizers "$log"
+    check_sanitizers "$HOME/reference-$name.log"
+    # A reference that fell far behind the clip's rate, or an "away" that found someone, would
+    # make the ratio meaningless.
+    if ! awk '/^decoded/ { exit !($2 >= 7.5 * $5) } END { if (NR == 0) exit 1 }' \
+        "$HOME/reference-$name.log"; then
+        echo "FAIL: the decode reference did not keep up with the clip:" \
+            "$(cat "$HOME/reference-$name.log")" >&2
+        exit 1
+    fi
+    if [[ $name == away ]] && grep -q 'status: tracking' "$log"; then
+        echo "FAIL: orvane tracked a face in the empty clip" >&2
+        exit 1
+    fi
+    local clip_name=face
+    [[ $name == away ]] && clip_name=empty
+    awk -v name="$name" -v clip="$clip_name" -v t0="$t0" -v t1="$t1" -v o0="$o0" -v o1="$o1" \
+        -v r0="$r0" -v r1="$r1" -v hz="$ticks" 'BEGIN {
+            span = t1 - t0; decode = 100 * (r1 - r0) / hz / span; own = 100 * (o1 - o0) / hz / span
+            printf "%s clip (%s), %.1f s: decode %.1f %%, orvane %.1f %% of one core: ", clip, name, span, decode, own
+            if (decode > 0) printf "%.2fx the decode\n", own / decode; else print "no decode measured" }' \
+        >>"$figures"
+}
+
+measure tracking "$face_clip"
+measure away "$empty_clip"
+cat "$figures"
+echo "peak resident memory: $((peak / 1024)) MB"
+echo "focus changes: $(grep -c 'focused ' "$HOME/orvane-tracking.log" || true)"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+grep -E 'status:|focused|error' "$HOME/orvane-tracking.log" | tail -n 5

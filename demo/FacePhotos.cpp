@@ -4,6 +4,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <glob.h>
@@ -58,6 +59,62 @@ cv::Matx33d rotationZ(double angle) {
 }
 
 const cv::Scalar canvasGray(128, 128, 128);
+
+constexpr double webcamFramesPerSecond = 15;
+constexpr double maximumShake = 3;  // pixels, either way on each axis
+constexpr double sensorNoise = 3.5; // standard deviation of a grey level, per channel
+constexpr int jpegQuality = 85;     // what webcams commonly send
+
+// A room behind the user: a photo with no face filling the frame, out of focus as the
+// background of a webcam picture is. A plain grey one when the photo is not installed.
+cv::Mat room(cv::Size size) {
+    const auto photo = loadPhoto(Photo::coffee);
+    if (photo.empty()) {
+        return cv::Mat(size, CV_8UC3, cv::Scalar(128, 128, 128));
+    }
+    const double scale = std::max(static_cast<double>(size.width) / photo.cols,
+                                  static_cast<double>(size.height) / photo.rows);
+    cv::Mat scaled;
+    cv::resize(photo, scaled, cv::Size(), scale, scale, cv::INTER_LINEAR);
+    const cv::Rect middle((scaled.cols - size.width) / 2, (scaled.rows - size.height) / 2,
+                          size.width, size.height);
+    cv::Mat blurred;
+    cv::GaussianBlur(scaled(middle), blurred, cv::Size(0, 0), 3);
+    return blurred;
+}
+
+// The frame as one from a slightly shaking, noisy camera.
+cv::Mat asCameraSees(const cv::Mat& frame, cv::RNG& random) {
+    const cv::Matx23d shift(1, 0, random.uniform(-maximumShake, maximumShake), 0, 1,
+                            random.uniform(-maximumShake, maximumShake));
+    cv::Mat moved;
+    cv::warpAffine(frame, moved, shift, frame.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+    cv::Mat noise(frame.size(), CV_16SC3);
+    random.fill(noise, cv::RNG::NORMAL, 0, sensorNoise);
+    cv::Mat noisy;
+    moved.convertTo(noisy, CV_16SC3);
+    noisy += noise;
+    noisy.convertTo(moved, CV_8UC3); // saturates
+    return moved;
+}
+
+std::optional<std::string> writeShakenClip(const std::string& path, const cv::Mat& scene,
+                                           int frames, bool turnsHead, std::uint64_t seed) {
+    cv::VideoWriter writer(path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                           webcamFramesPerSecond, scene.size());
+    if (!writer.isOpened()) {
+        return "cannot write a video to " + path;
+    }
+    writer.set(cv::VIDEOWRITER_PROP_QUALITY, jpegQuality);
+    cv::RNG random(seed);
+    for (int i = 0; i < frames; ++i) {
+        const cv::Mat posed =
+            turnsHead ? headTurned(scene, headTurnYaw(i, frames, 20 * CV_PI / 180), 0, 0) : scene;
+        writer.write(asCameraSees(posed, random));
+    }
+    writer.release();
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -170,6 +227,30 @@ std::optional<std::string> writeHeadTurnClip(const std::string& path, const cv::
     }
     writer.release();
     return std::nullopt;
+}
+
+std::optional<std::string> writeWebcamClips(const std::string& facePath,
+                                            const std::string& emptyPath, int frameCount) {
+    std::string problem;
+    const auto face = loadPhoto(Photo::graceHopper, &problem);
+    if (face.empty()) {
+        return problem;
+    }
+    const cv::Size size(1280, 720);
+    const cv::Mat empty = room(size);
+    // The user as large as in the head-turn clip, seated in front of the same room.
+    cv::Mat user;
+    cv::resize(face, user, cv::Size(), 1.1, 1.1, cv::INTER_LINEAR);
+    if (user.cols > size.width || user.rows > size.height) {
+        return "the face photo is larger than the frame";
+    }
+    cv::Mat withFace = empty.clone();
+    user.copyTo(withFace(cv::Rect((size.width - user.cols) / 2, (size.height - user.rows) / 2,
+                                  user.cols, user.rows)));
+    if (auto failure = writeShakenClip(facePath, withFace, frameCount, true, 1)) {
+        return failure;
+    }
+    return writeShakenClip(emptyPath, empty, frameCount, false, 2);
 }
 
 } // namespace orvane::demo

@@ -69,4 +69,12 @@ std::optional<std::string> writeHeadTurnClip(const std::string& path, const cv::
                                              int frameCount = 60, double fps = 15,
                                              double amplitude = 20 * CV_PI / 180);
 
+// Writes two clips that look as a webcam's stream does, 1280 x 720 MJPG AVI at 15 frames a
+// second, `frameCount` frames long: at `facePath` the head of `standardFaceFrame` turns by
+// `headTurnYaw` in front of a room, at `emptyPath` the same room has nobody in it. No two
+// frames are alike: each is moved by up to 3 pixels and carries fresh sensor noise. On
+// failure: why.
+std::optional<std::string> writeWebcamClips(const std::string& facePath,
+                                            const std::string& emptyPath, int frameCount = 90);
+
 } // namespace orvane::demo
