@@ -21,6 +21,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from shell_bus import (BRIDGE, CLIENTS, TEST_SHELL, Gio, GLib, bus, call, report,  # noqa: E402
                        wait_until)
 from focus_checks import finish, moves_during, start_orvane  # noqa: E402
+from firefox_profile import firefox_command, page  # noqa: E402
 from terminal_checks import HOLD_SECONDS, prompt_holds  # noqa: E402
 
 # The shell's focus events and window placing, as the clip test does them.
@@ -32,7 +33,7 @@ FIRST_LEAVE_SECONDS = 180  # the face model loads slowly under the sanitizers
 LEAVE_SECONDS = 60
 STOP_SECONDS = 15
 KEY_SHIFT, KEY_TAB = 0xffe1, 0xff09
-PAGE = "file://" + os.path.join(os.path.abspath(CLIENTS), "password-page.html")
+PAGE = page("password-page.html")
 
 failures = []
 
@@ -100,21 +101,8 @@ def firefox_fields(gtk_window, watch, log_text):
     if not wait_until(lambda: "] focused " in log_text()[mark:], LEAVE_SECONDS):
         failures.append("Firefox: orvane did not switch again after the terminals closed")
         return None
-    profile = os.path.join(os.environ["HOME"], "firefox")
-    os.makedirs(profile, exist_ok=True)
-    # A profile past its first-run pages, as a profile in use is, and with the window size of
-    # one that was used (a first window is maximized).
-    with open(os.path.join(profile, "xulstore.json"), "w") as f:
-        f.write('{"chrome://browser/content/browser.xhtml": {"main-window": {"screenX": "100", '
-                '"screenY": "100", "width": "900", "height": "600", "sizemode": "normal"}}}\n')
-    with open(os.path.join(profile, "user.js"), "w") as f:
-        f.write('user_pref("browser.aboutwelcome.enabled", false);\n'
-                'user_pref("browser.shell.checkDefaultBrowser", false);\n'
-                'user_pref("browser.startup.homepage_override.mstone", "ignore");\n'
-                'user_pref("datareporting.policy.dataSubmissionEnabled", false);\n'
-                'user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);\n')
     logged = len(log_text())
-    process = subprocess.Popen(["firefox-esr", "--profile", profile, "--no-remote", PAGE],
+    process = subprocess.Popen(firefox_command(os.environ["HOME"], PAGE),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     window = window_titled("password page", 90)
     if window is None:
