@@ -3,7 +3,9 @@
 # GTK window on the right output and on the left a Konsole whose program first reads a line
 # with echo on (focus follows the head away from it), then asks for a password with echo off
 # (Python's getpass: orvane says "secure input" and focus stays). The terminal's process comes
-# from KWin's window record.
+# from KWin's window record. Then Firefox ESR as people run it (the accessibility bus switched
+# on before anything started): a page that focuses its password field holds focus, one that
+# focuses its user-name field lets it go. Nothing here can type, so each page focuses its own.
 #   terminal-prompts.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import importlib.util
 import os
@@ -13,8 +15,9 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, report, wait_until  # noqa: E402
-from focus_checks import finish, start_client, start_orvane  # noqa: E402
-from terminal_checks import prompt_holds  # noqa: E402
+from focus_checks import finish, moves_during, start_client, start_orvane  # noqa: E402
+from firefox_profile import firefox_command, page  # noqa: E402
+from terminal_checks import HOLD_SECONDS, prompt_holds, went  # noqa: E402
 
 # KWin's activations (by caption) and window placing, as the clip test does them.
 spec = importlib.util.spec_from_file_location("kwin_clip", os.path.join(HERE, "focus-clip.py"))
@@ -51,6 +54,65 @@ class ByName:
         return windows
 
 
+def firefox_page(raw, title):
+    """Firefox showing the client page titled `title` (its file named so, with dashes), its
+    window moved to the left output: the process and the window's caption, or None for a
+    window that did not appear."""
+    process = subprocess.Popen(firefox_command(os.environ["HOME"],
+                                               page(title.replace(" ", "-") + ".html")),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    shown = {}
+
+    def listed():
+        shown["caption"] = next((c for c in raw.listed if c.startswith(title)), None)
+        return shown["caption"] is not None
+
+    if not wait_until(listed, 90):
+        failures.append(f"Firefox: its window for {title} did not appear: {raw.listed}")
+        return process, None
+    kwin_clip.place({shown["caption"]: (100, 100)})
+    return process, shown["caption"]
+
+
+def close(process):
+    process.terminate()
+    try:
+        process.wait(20)
+    except subprocess.TimeoutExpired:
+        process.kill()
+
+
+def firefox_fields(desktop, raw, watch, log_text):
+    # orvane's status stays "secure input" from the terminal's prompt until it switches again:
+    # only a switch since tells that the browser's hold is the browser's own.
+    mark = len(log_text())
+    if not wait_until(lambda: "] focused " in log_text()[mark:], LEAVE_SECONDS):
+        failures.append("Firefox: orvane did not switch again after the terminal closed")
+        return
+    logged = len(log_text())
+    process, caption = firefox_page(raw, "password page")
+    if caption is not None:
+        if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 90):
+            failures.append('Firefox: orvane did not say "waiting: secure input" for its '
+                            "password field")
+        else:
+            moved = moves_during(watch, {"kwin-gtk"}, HOLD_SECONDS)
+            if moved:
+                failures.append(f"Firefox: focus moved to {moved} from its password field")
+            else:
+                print(f"{desktop}, Firefox: its password field held focus for {HOLD_SECONDS} s")
+    close(process)
+    mark = len(watch.changes)
+    process, caption = firefox_page(raw, "user-name page")
+    if caption is not None:
+        if wait_until(lambda: went(watch, mark, "user-name page", "kwin-gtk"), LEAVE_SECONDS):
+            print(f"{desktop}, Firefox: focus left the browser from its user-name field")
+        else:
+            failures.append(f"Firefox: focus did not go to its user-name field and leave it: "
+                            f"{watch.since(mark)}")
+    close(process)
+
+
 def main():
     orvane, make_clip, calibrate = sys.argv[1:4]
     home = os.environ["HOME"]
@@ -64,7 +126,8 @@ def main():
     # physical size; its prompts are proven on sway and GNOME.
     terminals = {"Konsole": ("holds-konsole", ["konsole", "--separate", "-p",
                                                "tabtitle=holds-konsole", "-e"])}
-    watch = ByName(raw, [caption for caption, _ in terminals.values()])
+    watch = ByName(raw, [caption for caption, _ in terminals.values()] +
+                   ["password page", "user-name page"])
     clients = [start_client("gtk-window-at.py", "kwin-gtk", "0", "0")]
     if not wait_until(lambda: "kwin-gtk" in raw.listed, 20):
         sys.exit(f"FAIL: the GTK window did not appear: {raw.listed}")
@@ -93,6 +156,7 @@ def main():
         first = False
         terminal.terminate()
         terminal.wait(20)
+    firefox_fields(desktop, raw, watch, log_text)
 
     text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ("KWin",))
     return report(text, failures)
