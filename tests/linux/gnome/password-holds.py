@@ -99,7 +99,7 @@ def firefox_fields(gtk_window, watch, log_text):
     # only a switch since tells that the browser's hold is the browser's own.
     mark = len(log_text())
     if not wait_until(lambda: "] focused " in log_text()[mark:], LEAVE_SECONDS):
-        failures.append("Firefox: orvane did not switch again after the terminals closed")
+        failures.append("Firefox: orvane did not switch again after the terminal closed")
         return None
     logged = len(log_text())
     process = subprocess.Popen(firefox_command(os.environ["HOME"], PAGE),
