@@ -3,9 +3,10 @@
 # GTK window on the right output and on the left a Konsole whose program first reads a line
 # with echo on (focus follows the head away from it), then asks for a password with echo off
 # (Python's getpass: orvane says "secure input" and focus stays). The terminal's process comes
-# from KWin's window record. Then Firefox ESR as people run it (the accessibility bus switched
-# on before anything started): a page that focuses its password field holds focus, one that
-# focuses its user-name field lets it go. Nothing here can type, so each page focuses its own.
+# from KWin's window record. Then Firefox ESR and Chromium as people run them (the accessibility
+# bus switched on before anything started): a page that focuses its password field holds focus,
+# one that focuses its user-name field lets it go. Nothing here can type, so each page focuses
+# its own.
 #   terminal-prompts.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import importlib.util
 import os
@@ -54,21 +55,22 @@ class ByName:
         return windows
 
 
-def firefox_page(raw, title):
-    """Firefox showing the client page titled `title` (its file named so, with dashes), its
-    window moved to the left output: the process and the window's caption, or None for a
-    window that did not appear."""
-    process = subprocess.Popen(firefox_command(os.environ["HOME"],
-                                               page(title.replace(" ", "-") + ".html")),
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def browser_page(raw, name, command, title):
+    """The browser `name` started by `command(url)` on the client page titled `title` (its file
+    named so, with dashes), its window moved to the left output: the process and the window's
+    caption (which names the browser), or None for a window that did not appear."""
+    url = page(title.replace(" ", "-") + ".html")
+    process = subprocess.Popen(command(url), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
     shown = {}
 
     def listed():
-        shown["caption"] = next((c for c in raw.listed if c.startswith(title)), None)
+        shown["caption"] = next((c for c in raw.listed if c.startswith(title) and name in c),
+                                None)
         return shown["caption"] is not None
 
     if not wait_until(listed, 90):
-        failures.append(f"Firefox: its window for {title} did not appear: {raw.listed}")
+        failures.append(f"{name}: its window for {title} did not appear: {raw.listed}")
         return process, None
     kwin_clip.place({shown["caption"]: (100, 100)})
     return process, shown["caption"]
@@ -82,35 +84,48 @@ def close(process):
         process.kill()
 
 
-def firefox_fields(desktop, raw, watch, log_text):
-    # orvane's status stays "secure input" from the terminal's prompt until it switches again:
-    # only a switch since tells that the browser's hold is the browser's own.
-    mark = len(log_text())
-    if not wait_until(lambda: "] focused " in log_text()[mark:], LEAVE_SECONDS):
-        failures.append("Firefox: orvane did not switch again after the terminal closed")
+def browser_fields(desktop, name, command, raw, watch, log_text):
+    # orvane's status stays "secure input" after a hold ends until it switches again: only a
+    # status other than that since tells that the browser's hold is the browser's own.
+    def held():
+        text = log_text()
+        last = text.rfind("status: ")
+        return text[last:].startswith("status: waiting: secure input\n")
+
+    if not wait_until(lambda: not held(), LEAVE_SECONDS):
+        failures.append(f"{name}: orvane still held focus from the hold before")
         return
     logged = len(log_text())
-    process, caption = firefox_page(raw, "password page")
+    process, caption = browser_page(raw, name, command, "password page")
     if caption is not None:
         if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 90):
-            failures.append('Firefox: orvane did not say "waiting: secure input" for its '
+            failures.append(f'{name}: orvane did not say "waiting: secure input" for its '
                             "password field")
         else:
             moved = moves_during(watch, {"kwin-gtk"}, HOLD_SECONDS)
             if moved:
-                failures.append(f"Firefox: focus moved to {moved} from its password field")
+                failures.append(f"{name}: focus moved to {moved} from its password field")
             else:
-                print(f"{desktop}, Firefox: its password field held focus for {HOLD_SECONDS} s")
+                print(f"{desktop}, {name}: its password field held focus for {HOLD_SECONDS} s")
     close(process)
     mark = len(watch.changes)
-    process, caption = firefox_page(raw, "user-name page")
+    process, caption = browser_page(raw, name, command, "user-name page")
     if caption is not None:
         if wait_until(lambda: went(watch, mark, "user-name page", "kwin-gtk"), LEAVE_SECONDS):
-            print(f"{desktop}, Firefox: focus left the browser from its user-name field")
+            print(f"{desktop}, {name}: focus left the browser from its user-name field")
         else:
-            failures.append(f"Firefox: focus did not go to its user-name field and leave it: "
+            failures.append(f"{name}: focus did not go to its user-name field and leave it: "
                             f"{watch.since(mark)}")
     close(process)
+
+
+def chromium_command(url):
+    # As root it has no sandbox; the other flags skip its first-run questions and the keyring,
+    # as a profile in use does, and give it the size of a window that was used. None of them
+    # touches accessibility.
+    return ["chromium", "--no-sandbox", "--no-first-run", "--password-store=basic",
+            "--window-size=900,600",
+            "--user-data-dir=" + os.path.join(os.environ["HOME"], "chromium"), url]
 
 
 def main():
@@ -156,7 +171,9 @@ def main():
         first = False
         terminal.terminate()
         terminal.wait(20)
-    firefox_fields(desktop, raw, watch, log_text)
+    browser_fields(desktop, "Firefox", lambda url: firefox_command(home, url), raw, watch,
+                   log_text)
+    browser_fields(desktop, "Chromium", chromium_command, raw, watch, log_text)
 
     text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ("KWin",))
     return report(text, failures)
