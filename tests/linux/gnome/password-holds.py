@@ -1,10 +1,14 @@
 #!/usr/bin/python3
 # `orvane` on a headless GNOME Shell (scripts/gnome-desktop.sh with the bridge and the test
 # shell loaded), a recorded head turn as its camera, a GTK window on the right monitor and on
-# the left, one after the other, a GNOME Terminal and a foot terminal whose program first
-# reads a line with echo on (focus follows the head away from it), then asks for a password
-# with echo off (Python's getpass: orvane says "secure input" and focus stays). GNOME
-# Terminal's windows and tabs all belong to one gnome-terminal-server, whose ptys orvane reads.
+# the left, one after the other:
+#  - a GNOME Terminal and a foot terminal whose program first reads a line with echo on (focus
+#    follows the head away from it), then asks for a password with echo off (Python's getpass:
+#    orvane says "secure input" and focus stays). GNOME Terminal's windows and tabs all belong
+#    to one gnome-terminal-server, whose ptys orvane reads;
+#  - Firefox ESR, then Chromium, as people run them, on a sign-in page: its password field
+#    holds focus, its user-name field lets it go. The desktop switched the accessibility bus on
+#    before anything started, as a user's session does once Orvane's set-up has.
 #   password-holds.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import importlib.util
 import os
@@ -14,9 +18,11 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from shell_bus import BRIDGE, CLIENTS, Gio, GLib, bus, call, report, wait_until  # noqa: E402
-from focus_checks import finish, start_orvane  # noqa: E402
-from terminal_checks import prompt_holds  # noqa: E402
+from shell_bus import (BRIDGE, CLIENTS, TEST_SHELL, Gio, GLib, bus, call, report,  # noqa: E402
+                       wait_until)
+from focus_checks import finish, moves_during, start_orvane  # noqa: E402
+from firefox_profile import firefox_command, page  # noqa: E402
+from terminal_checks import HOLD_SECONDS, prompt_holds  # noqa: E402
 
 # The shell's focus events and window placing, as the clip test does them.
 spec = importlib.util.spec_from_file_location("gnome_clip", os.path.join(HERE, "focus-clip.py"))
@@ -26,6 +32,8 @@ spec.loader.exec_module(gnome_clip)
 FIRST_LEAVE_SECONDS = 180  # the face model loads slowly under the sanitizers
 LEAVE_SECONDS = 60
 STOP_SECONDS = 15
+KEY_SHIFT, KEY_TAB = 0xffe1, 0xff09
+PAGE = page("password-page.html")
 
 failures = []
 
@@ -50,13 +58,15 @@ def window_titled(prefix, seconds=60):
     return gnome_clip.place_window(found["title"], 100, 100)
 
 
-def close(process, flag, title):
-    """Ends the terminal's program, then the command that opened the terminal, and waits
-    until the window is gone. GNOME Terminal's window belongs to its server and outlives the
-    command: left open, its password prompt would go on holding focus on that monitor."""
+def close(process, flag=None, title=None):
+    """Ends the terminal's program (with `flag`), then the command that opened the window, and
+    waits until the window titled `title` is gone. GNOME Terminal's window belongs to its server
+    and outlives the command: left open, its password prompt would go on holding focus on that
+    monitor."""
     try:
-        with open(flag + ".pid") as f:
-            os.kill(int(f.read()), signal.SIGHUP)
+        if flag:
+            with open(flag + ".pid") as f:
+                os.kill(int(f.read()), signal.SIGHUP)
     except (OSError, ValueError):
         pass
     process.terminate()
@@ -64,7 +74,7 @@ def close(process, flag, title):
         process.wait(20)
     except subprocess.TimeoutExpired:
         process.kill()
-    if not wait_until(lambda: not any(row[3].startswith(title) for row in windows()), 20):
+    if title and not wait_until(lambda: not any(row[3].startswith(title) for row in windows()), 20):
         failures.append(f"the window {title} stayed open after its program ended: {windows()}")
 
 
@@ -83,6 +93,63 @@ def terminal_prompt(name, command, title, gtk_window, watch, log_text, first_sec
             print(f"{name} is window {window}; the shell lists (id, pid, app, title, type, "
                   f"frame, buffer, monitor, above, minimized): {windows()}")
     close(process, flag, title)
+    return process
+
+
+def keys(*keyvals, shift=False):
+    if shift:
+        call(TEST_SHELL, "KeyPress", "(u)", (KEY_SHIFT,))
+    for keyval in keyvals:
+        call(TEST_SHELL, "KeyTap", "(u)", (keyval,))
+    if shift:
+        call(TEST_SHELL, "KeyRelease", "(u)", (KEY_SHIFT,))
+
+
+def browser_fields(name, command, gtk_window, watch, log_text):
+    # orvane's status stays "secure input" after a hold ends until it switches again: only a
+    # status other than that since tells that the browser's hold is the browser's own.
+    def held():
+        text = log_text()
+        last = text.rfind("status: ")
+        return text[last:].startswith("status: waiting: secure input\n")
+
+    if not wait_until(lambda: not held(), LEAVE_SECONDS):
+        failures.append(f"{name}: orvane still held focus from the hold before")
+        return None
+    logged = len(log_text())
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    window = window_titled("password page", 90)
+    if window is None:
+        failures.append(f"{name}: its window did not appear")
+        close(process)
+        return process
+
+    # The page focuses its password field as it loads, and a new window has focus: it holds.
+    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 90):
+        failures.append(f'{name}: orvane did not say "waiting: secure input" for its password '
+                        "field")
+        return close_browser(name, process, window)
+    moved = moves_during(watch, {gtk_window}, HOLD_SECONDS)
+    if moved:
+        failures.append(f"{name}: focus moved to {moved} from its password field")
+    else:
+        print(f"GNOME, {name}: its password field held focus for {HOLD_SECONDS} s")
+    # Shift+Tab to the user-name field, in the window the hold kept focused: focus goes.
+    mark = len(watch.changes)
+    keys(KEY_TAB, shift=True)
+    if wait_until(lambda: gtk_window in watch.since(mark), LEAVE_SECONDS):
+        print(f"GNOME, {name}: focus left the browser from its user-name field")
+    else:
+        failures.append(f"{name}: focus stayed in its user-name field: {watch.since(mark)}")
+    return close_browser(name, process, window)
+
+
+def close_browser(name, process, window):
+    """Ends the browser and waits for its window to go, before the next one comes with the
+    same page; the process."""
+    close(process)
+    if not wait_until(lambda: all(row[0] != window for row in windows()), 30):
+        failures.append(f"{name}: its window stayed after it ended")
     return process
 
 
@@ -115,6 +182,15 @@ def main():
         "holds-gnome-terminal", gtk_window, watch, log_text, FIRST_LEAVE_SECONDS))
     clients.append(terminal_prompt("foot", ["foot", "--title", "holds-foot"], "holds-foot",
                                    gtk_window, watch, log_text, LEAVE_SECONDS))
+    # Chromium: as root it has no sandbox; the other flags skip its first-run questions and
+    # the keyring, as a profile in use does, and give it the size of a window that was used.
+    # None of them touches accessibility.
+    chromium = ["chromium", "--no-sandbox", "--no-first-run", "--password-store=basic",
+                "--window-size=900,600", "--user-data-dir=" + os.path.join(home, "chromium"), PAGE]
+    for name, command in (("Firefox", firefox_command(home, PAGE)), ("Chromium", chromium)):
+        browser = browser_fields(name, command, gtk_window, watch, log_text)
+        if browser is not None:
+            clients.append(browser)
 
     text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ("GNOME",))
     return report(text, failures)

@@ -67,12 +67,17 @@ function list() {{
     for (var i = 0; i < l.length; ++i) {{ captions.push(String(l[i].caption)); }}
     callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Listed", captions.join("\\n"));
 }}
+// A browser's caption comes with its page, after the window.
+function added(w) {{
+    w.captionChanged.connect(list);
+    list();
+}}
 if (workspace.windowActivated) {{
     workspace.windowActivated.connect(told);
-    workspace.windowAdded.connect(list);
+    workspace.windowAdded.connect(added);
 }} else {{
     workspace.clientActivated.connect(told);
-    workspace.clientAdded.connect(list);
+    workspace.clientAdded.connect(added);
 }}
 list();
 """)

@@ -3,7 +3,10 @@
 # GTK window on the right output and on the left, one after the other, a Konsole and a foot
 # terminal whose program first reads a line with echo on (focus follows the head away from it),
 # then asks for a password with echo off (Python's getpass: orvane says "secure input" and focus
-# stays). The terminal's process comes from KWin's window record.
+# stays). The terminal's process comes from KWin's window record. Then Firefox ESR and Chromium
+# as people run them (the accessibility bus switched on before anything started): a page that
+# focuses its password field holds focus, one that focuses its user-name field lets it go.
+# Nothing here can type, so each page focuses its own.
 #   terminal-prompts.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 #
 # ORVANE_FOOT_ROOT: a Debian 13 root holding foot (scripts/debian13-root.sh DIR foot). foot
@@ -18,8 +21,9 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, report, wait_until  # noqa: E402
-from focus_checks import finish, start_client, start_orvane  # noqa: E402
-from terminal_checks import prompt_holds  # noqa: E402
+from focus_checks import finish, moves_during, start_client, start_orvane  # noqa: E402
+from firefox_profile import firefox_command, page  # noqa: E402
+from terminal_checks import HOLD_SECONDS, prompt_holds, went  # noqa: E402
 
 # KWin's activations (by caption) and window placing, as the clip test does them.
 spec = importlib.util.spec_from_file_location("kwin_clip", os.path.join(HERE, "focus-clip.py"))
@@ -67,6 +71,79 @@ def debian13_foot():
     return [loader, "--library-path", os.path.join(root, "usr/lib/x86_64-linux-gnu"), foot]
 
 
+def browser_page(raw, name, command, title):
+    """The browser `name` started by `command(url)` on the client page titled `title` (its file
+    named so, with dashes), its window moved to the left output: the process and the window's
+    caption (which names the browser), or None for a window that did not appear."""
+    url = page(title.replace(" ", "-") + ".html")
+    process = subprocess.Popen(command(url), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    shown = {}
+
+    def listed():
+        shown["caption"] = next((c for c in raw.listed if c.startswith(title) and name in c),
+                                None)
+        return shown["caption"] is not None
+
+    if not wait_until(listed, 90):
+        failures.append(f"{name}: its window for {title} did not appear: {raw.listed}")
+        return process, None
+    kwin_clip.place({shown["caption"]: (100, 100)})
+    return process, shown["caption"]
+
+
+def close(process):
+    process.terminate()
+    try:
+        process.wait(20)
+    except subprocess.TimeoutExpired:
+        process.kill()
+
+
+def browser_fields(desktop, name, command, raw, watch, log_text):
+    # orvane's status stays "secure input" after a hold ends until it switches again: only a
+    # status other than that since tells that the browser's hold is the browser's own.
+    def held():
+        text = log_text()
+        last = text.rfind("status: ")
+        return text[last:].startswith("status: waiting: secure input\n")
+
+    if not wait_until(lambda: not held(), LEAVE_SECONDS):
+        failures.append(f"{name}: orvane still held focus from the hold before")
+        return
+    logged = len(log_text())
+    process, caption = browser_page(raw, name, command, "password page")
+    if caption is not None:
+        if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 90):
+            failures.append(f'{name}: orvane did not say "waiting: secure input" for its '
+                            "password field")
+        else:
+            moved = moves_during(watch, {"kwin-gtk"}, HOLD_SECONDS)
+            if moved:
+                failures.append(f"{name}: focus moved to {moved} from its password field")
+            else:
+                print(f"{desktop}, {name}: its password field held focus for {HOLD_SECONDS} s")
+    close(process)
+    mark = len(watch.changes)
+    process, caption = browser_page(raw, name, command, "user-name page")
+    if caption is not None:
+        if wait_until(lambda: went(watch, mark, "user-name page", "kwin-gtk"), LEAVE_SECONDS):
+            print(f"{desktop}, {name}: focus left the browser from its user-name field")
+        else:
+            failures.append(f"{name}: focus did not go to its user-name field and leave it: "
+                            f"{watch.since(mark)}")
+    close(process)
+
+
+def chromium_command(url):
+    # As root it has no sandbox; the other flags skip its first-run questions and the keyring,
+    # as a profile in use does, and give it the size of a window that was used. None of them
+    # touches accessibility.
+    return ["chromium", "--no-sandbox", "--no-first-run", "--password-store=basic",
+            "--window-size=900,600",
+            "--user-data-dir=" + os.path.join(os.environ["HOME"], "chromium"), url]
+
+
 def main():
     orvane, make_clip, calibrate = sys.argv[1:4]
     home = os.environ["HOME"]
@@ -84,7 +161,8 @@ def main():
     else:
         # As the Debian 13 tests skip when its root cannot be made (debian13.foot_root says so).
         print("foot: SKIPPED: no Debian 13 root holding it in ORVANE_FOOT_ROOT")
-    watch = ByName(raw, [caption for caption, _ in terminals.values()])
+    watch = ByName(raw, [caption for caption, _ in terminals.values()] +
+                   ["password page", "user-name page"])
     clients = [start_client("gtk-window-at.py", "kwin-gtk", "0", "0")]
     if not wait_until(lambda: "kwin-gtk" in raw.listed, 20):
         sys.exit(f"FAIL: the GTK window did not appear: {raw.listed}")
@@ -113,6 +191,9 @@ def main():
         first = False
         terminal.terminate()
         terminal.wait(20)
+    browser_fields(desktop, "Firefox", lambda url: firefox_command(home, url), raw, watch,
+                   log_text)
+    browser_fields(desktop, "Chromium", chromium_command, raw, watch, log_text)
 
     text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ("KWin",))
     return report(text, failures)

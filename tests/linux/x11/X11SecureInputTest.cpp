@@ -3,6 +3,7 @@
 #include "linux/x11/X11TestSupport.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11SecureInput.hpp"
 #include "backends/linux/x11/X11Workspace.hpp"
@@ -175,6 +176,13 @@ void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
         << "secure input let go once the form answered again";
     ASSERT_TRUE(type({"Tab"}));
     EXPECT_TRUE(settlesAt(desktop, false)) << "plain entry focused after the stop";
+
+    // A program found silent is probed only now and then (here: not for an hour), but one that
+    // tells of a focus change is answering: its password entry holds at once.
+    atspi->responsiveness()->missed(formPid, AtspiWorker::monotonic() + 3600);
+    ASSERT_TRUE(type({"Tab"}));
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password entry focused while its program was skipped";
+    EXPECT_FALSE(atspi->responsiveness()->isSkipped(formPid));
 
     // Following focus moved libatspi's events onto a context of its own: the accessibility
     // service still reaches the application.

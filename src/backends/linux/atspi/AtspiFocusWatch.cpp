@@ -90,13 +90,15 @@ struct AtspiFocusWatch::Core {
 
     // Reads the focused element's role, unless its program is this one or skipped. A program
     // that is slow to answer (a loaded machine) or skipped for not answering keeps what it last
-    // said: slowness is no reason to let focus leave a password entry.
-    void readRole() {
+    // said: slowness is no reason to let focus leave a password entry. One that has just told of
+    // the element (`heard`) is running, skipped or not: it is asked, rather than waiting for its
+    // next probe, which may be seconds away while the user types a password.
+    void readRole(bool heard) {
         if (!focused || focusedPid <= 0 || focusedPid == getpid()) {
             publish(focusedPid, false);
             return;
         }
-        if (responsiveness && responsiveness->isSkipped(focusedPid)) {
+        if (!heard && responsiveness && responsiveness->isSkipped(focusedPid)) {
             return;
         }
         AtspiAccessible* element = static_cast<AtspiAccessible*>(g_object_ref(focused));
@@ -104,8 +106,12 @@ struct AtspiFocusWatch::Core {
         const AtspiRole role = atspi_accessible_get_role(element, &error);
         const bool current = element == focused; // events may come in during the call
         const bool late = timedOut(error);
-        if (late && responsiveness) {
-            responsiveness->missed(focusedPid, AtspiWorker::monotonic());
+        if (responsiveness) {
+            if (late) {
+                responsiveness->missed(focusedPid, AtspiWorker::monotonic());
+            } else if (heard) {
+                responsiveness->answered(focusedPid);
+            }
         }
         if (current && !late) {
             roleKnown = !error;
@@ -151,7 +157,7 @@ struct AtspiFocusWatch::Core {
     void askRoleSoon() {
         AtspiWorker::shared().post([weak = self] {
             if (auto core = weak.lock()) {
-                core->readRole();
+                core->readRole(true);
             }
         });
     }
@@ -220,7 +226,7 @@ struct AtspiFocusWatch::Core {
         if (found) {
             if (!focused) { // an event told of a newer one meanwhile
                 take(found);
-                readRole();
+                readRole(false);
             }
             g_object_unref(found);
         }
@@ -316,7 +322,7 @@ bool AtspiFocusWatch::follow() {
         worker.every(std::chrono::milliseconds(roleRecheckMilliseconds), [weak] {
             auto core = weak.lock();
             if (core && core->focused) {
-                core->readRole();
+                core->readRole(false);
             }
             return core != nullptr;
         });
