@@ -2,27 +2,26 @@
 # `orvane` on a headless GNOME Shell (scripts/gnome-desktop.sh with the bridge and the test
 # shell loaded), a recorded head turn as its camera, a GTK window on the right monitor and on
 # the left, one after the other:
-#  - a GNOME Terminal and a foot terminal whose program first reads a line with echo on (focus
-#    follows the head away from it), then asks for a password with echo off (Python's getpass:
-#    orvane says "secure input" and focus stays). GNOME Terminal's windows and tabs all belong
-#    to one gnome-terminal-server, whose ptys orvane reads;
+#  - a GNOME Terminal, a foot and a Konsole terminal whose program first reads a line with echo
+#    on (focus follows the head away from it), then asks for a password with echo off (Python's
+#    getpass: orvane says "secure input" and focus stays). GNOME Terminal's windows and tabs all
+#    belong to one gnome-terminal-server, whose ptys orvane reads;
 #  - Firefox ESR, then Chromium, as people run them, on a sign-in page: its password field
 #    holds focus, its user-name field lets it go. The desktop switched the accessibility bus on
 #    before anything started, as a user's session does once Orvane's set-up has.
 #   password-holds.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 import importlib.util
 import os
-import signal
 import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from shell_bus import (BRIDGE, CLIENTS, TEST_SHELL, Gio, GLib, bus, call, report,  # noqa: E402
-                       wait_until)
+from shell_bus import BRIDGE, CLIENTS, TEST_SHELL, call, report, wait_until  # noqa: E402
 from focus_checks import finish, moves_during, start_orvane  # noqa: E402
 from firefox_profile import firefox_command, page  # noqa: E402
-from terminal_checks import HOLD_SECONDS, prompt_holds  # noqa: E402
+from terminal_checks import (HOLD_SECONDS, end_prompt, prompt_holds,  # noqa: E402
+                             tell_session_bus, terminal_command)
 
 # The shell's focus events and window placing, as the clip test does them.
 spec = importlib.util.spec_from_file_location("gnome_clip", os.path.join(HERE, "focus-clip.py"))
@@ -63,12 +62,8 @@ def close(process, flag=None, title=None):
     waits until the window titled `title` is gone. GNOME Terminal's window belongs to its server
     and outlives the command: left open, its password prompt would go on holding focus on that
     monitor."""
-    try:
-        if flag:
-            with open(flag + ".pid") as f:
-                os.kill(int(f.read()), signal.SIGHUP)
-    except (OSError, ValueError):
-        pass
+    if flag:
+        end_prompt(flag)
     process.terminate()
     try:
         process.wait(20)
@@ -167,21 +162,12 @@ def main():
     watch = gnome_clip.FocusWatch()
     process, log_text = start_orvane(orvane, home, clip)
 
-    # GNOME Terminal refuses a locale that is not UTF-8. Its server is started by the session
-    # bus, which learns the display and the session's folders as a desktop session tells it.
-    os.environ.setdefault("LANG", "C.UTF-8")
-    told = {k: v for k, v in os.environ.items()
-            if k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                     "XDG_CACHE_HOME", "HOME", "GDK_BACKEND", "LANG", "GSETTINGS_BACKEND",
-                     "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP")}
-    bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                  "UpdateActivationEnvironment", GLib.Variant("(a{ss})", (told,)), None,
-                  Gio.DBusCallFlags.NONE, 10000, None)
-    clients.append(terminal_prompt(
-        "GNOME Terminal", ["gnome-terminal", "--wait", "--title", "holds-gnome-terminal", "--"],
-        "holds-gnome-terminal", gtk_window, watch, log_text, FIRST_LEAVE_SECONDS))
-    clients.append(terminal_prompt("foot", ["foot", "--title", "holds-foot"], "holds-foot",
-                                   gtk_window, watch, log_text, LEAVE_SECONDS))
+    tell_session_bus()
+    for number, name in enumerate(("GNOME Terminal", "foot", "Konsole")):
+        title = "holds-" + name.lower().replace(" ", "-")
+        clients.append(terminal_prompt(name, terminal_command(name, title), title, gtk_window,
+                                       watch, log_text,
+                                       FIRST_LEAVE_SECONDS if number == 0 else LEAVE_SECONDS))
     # Chromium: as root it has no sandbox; the other flags skip its first-run questions and
     # the keyring, as a profile in use does, and give it the size of a window that was used.
     # None of them touches accessibility.
