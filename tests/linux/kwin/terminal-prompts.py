@@ -21,7 +21,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, report, wait_until  # noqa: E402
-from focus_checks import finish, moves_during, start_client, start_orvane  # noqa: E402
+from focus_checks import finish, hold_over, moves_during, start_client, start_orvane  # noqa: E402
 from firefox_profile import firefox_command, page  # noqa: E402
 from terminal_checks import HOLD_SECONDS, prompt_holds, went  # noqa: E402
 
@@ -101,14 +101,7 @@ def close(process):
 
 
 def browser_fields(desktop, name, command, raw, watch, log_text):
-    # orvane's status stays "secure input" after a hold ends until it switches again: only a
-    # status other than that since tells that the browser's hold is the browser's own.
-    def held():
-        text = log_text()
-        last = text.rfind("status: ")
-        return text[last:].startswith("status: waiting: secure input\n")
-
-    if not wait_until(lambda: not held(), LEAVE_SECONDS):
+    if not wait_until(lambda: hold_over(log_text), LEAVE_SECONDS):
         failures.append(f"{name}: orvane still held focus from the hold before")
         return
     logged = len(log_text())

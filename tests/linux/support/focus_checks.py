@@ -61,6 +61,14 @@ def moves_during(watch, windows, seconds):
     return [w for w in watch.since(mark) if w in windows]
 
 
+def hold_over(log_text):
+    """Whether orvane's last status is something other than a secure-input hold. Its status
+    stays "secure input" after a hold ends until it switches again, so only another status
+    since tells that a next hold is the next program's own."""
+    text = log_text()
+    return not text[text.rfind("status: "):].startswith("status: waiting: secure input\n")
+
+
 def start_client(script, *arguments):
     """One of the test clients, quiet."""
     return subprocess.Popen(["/usr/bin/python3", os.path.join(CLIENTS, script), *arguments],
