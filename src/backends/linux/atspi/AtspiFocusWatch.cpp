@@ -37,7 +37,6 @@ struct AtspiFocusWatch::Core {
     // The last element that took focus and has not lost it; one reference held.
     AtspiAccessible* focused = nullptr;
     pid_t focusedPid = 0;
-    bool roleKnown = false;
 
     struct Seen {
         pid_t pid = 0;
@@ -67,7 +66,6 @@ struct AtspiFocusWatch::Core {
             focused = nullptr;
         }
         focusedPid = 0;
-        roleKnown = false;
         publish(0, false);
     }
 
@@ -80,7 +78,6 @@ struct AtspiFocusWatch::Core {
         if (focused) {
             g_object_unref(focused);
         }
-        roleKnown = false;
         focused = static_cast<AtspiAccessible*>(g_object_ref(element));
         GError* error = nullptr;
         const guint pid = atspi_accessible_get_process_id(element, &error); // the bus answers
@@ -114,7 +111,6 @@ struct AtspiFocusWatch::Core {
             }
         }
         if (current && !late) {
-            roleKnown = !error;
             // Any other error: the element is gone.
             publish(focusedPid, !error && role == ATSPI_ROLE_PASSWORD_TEXT);
         }
@@ -148,7 +144,6 @@ struct AtspiFocusWatch::Core {
                 forget();
             }
         } else if (event.source == focused) {
-            roleKnown = false;
             askRoleSoon();
         }
     }
