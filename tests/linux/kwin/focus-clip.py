@@ -6,6 +6,7 @@
 # it, and KWin's overview hold focus. Prints how long each switch took from its start in orvane to KWin's
 # activation, and what tracking cost orvane.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+import json
 import os
 import subprocess
 import sys
@@ -31,11 +32,12 @@ failures = []
 
 class FocusWatch:
     """Every window KWin activates (by caption), with the monotonic time KWin's call came, and
-    the captions of the windows KWin has."""
+    the captions of the windows KWin has, with where each one's frame is."""
 
     def __init__(self):
         self.changes = []
         self.listed = set()
+        self.frames = {}  # caption: (x, y)
         info = Gio.DBusNodeInfo.new_for_xml(
             f"<node><interface name='{WATCH[2]}'>"
             "<method name='Focused'><arg type='s' direction='in'/></method>"
@@ -46,7 +48,9 @@ class FocusWatch:
             if method == "Focused":
                 self.changes.append((time.monotonic(), parameters.unpack()[0]))
             else:
-                self.listed = set(parameters.unpack()[0].split("\n"))
+                self.frames = {caption: (x, y)
+                               for caption, x, y in json.loads(parameters.unpack()[0])}
+                self.listed = set(self.frames)
             invocation.return_value(None)
 
         bus.register_object(WATCH[1], info.interfaces[0], called, None, None)
@@ -60,26 +64,36 @@ class FocusWatch:
 function told(w) {{
     callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Focused", w ? String(w.caption) : "");
 }}
-function list() {{
+// `gone` is left out: it may still be listed while KWin tells of its removal.
+function list(gone) {{
     var l = typeof workspace.windowList === 'function' ? workspace.windowList()
                                                        : workspace.clientList();
-    var captions = [];
-    for (var i = 0; i < l.length; ++i) {{ captions.push(String(l[i].caption)); }}
-    callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Listed", captions.join("\\n"));
+    var windows = [];
+    for (var i = 0; i < l.length; ++i) {{
+        if (l[i] !== gone) {{
+            var g = l[i].frameGeometry;
+            windows.push([String(l[i].caption), g.x, g.y]);
+        }}
+    }}
+    callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Listed", JSON.stringify(windows));
 }}
-// A browser's caption comes with its page, after the window.
+// A browser's caption comes with its page, after the window; a window may still be placed
+// after it is shown.
 function added(w) {{
-    w.captionChanged.connect(list);
-    list();
+    w.captionChanged.connect(function () {{ list(null); }});
+    w.frameGeometryChanged.connect(function () {{ list(null); }});
+    list(null);
 }}
 if (workspace.windowActivated) {{
     workspace.windowActivated.connect(told);
     workspace.windowAdded.connect(added);
+    workspace.windowRemoved.connect(list);
 }} else {{
     workspace.clientActivated.connect(told);
     workspace.clientAdded.connect(added);
+    workspace.clientRemoved.connect(list);
 }}
-list();
+list(null);
 """)
 
     def since(self, index):

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 # `orvane` on a headless KWin (scripts/kwin-desktop.sh), a recorded head turn as its camera, a
-# GTK window on the right output and on the left, one after the other, a Konsole and a foot
-# terminal whose program first reads a line with echo on (focus follows the head away from it),
-# then asks for a password with echo off (Python's getpass: orvane says "secure input" and focus
-# stays). The terminal's process comes from KWin's window record. Then Firefox ESR and Chromium
-# as people run them (the accessibility bus switched on before anything started): a page that
-# focuses its password field holds focus, one that focuses its user-name field lets it go.
-# Nothing here can type, so each page focuses its own.
+# GTK window on the right output and on the left, one after the other, a Konsole, a GNOME
+# Terminal and a foot terminal whose program first reads a line with echo on (focus follows the
+# head away from it), then asks for a password with echo off (Python's getpass: orvane says
+# "secure input" and focus stays); each terminal's window goes with its program before the next
+# one opens. The terminal's process comes from KWin's window record (GNOME Terminal's is its
+# server, started by the session bus, which holds the ptys of all its windows). Then Firefox ESR
+# and Chromium as people run them (the accessibility bus switched on before anything started): a
+# page that focuses its password field holds focus, one that focuses its user-name field lets it
+# go. Nothing here can type, so each page focuses its own.
 #   terminal-prompts.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 #
 # ORVANE_FOOT_ROOT: a Debian 13 root holding foot (scripts/debian13-root.sh DIR foot). foot
@@ -17,13 +19,15 @@ import importlib.util
 import os
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
 from shell_bus import CLIENTS, report, wait_until  # noqa: E402
 from focus_checks import finish, hold_over, moves_during, start_client, start_orvane  # noqa: E402
 from firefox_profile import firefox_command, page  # noqa: E402
-from terminal_checks import HOLD_SECONDS, prompt_holds, went  # noqa: E402
+from terminal_checks import (HOLD_SECONDS, end_prompt, prompt_holds,  # noqa: E402
+                             tell_session_bus, terminal_command, went)
 
 # KWin's activations (by caption) and window placing, as the clip test does them.
 spec = importlib.util.spec_from_file_location("kwin_clip", os.path.join(HERE, "focus-clip.py"))
@@ -71,6 +75,22 @@ def debian13_foot():
     return [loader, "--library-path", os.path.join(root, "usr/lib/x86_64-linux-gnu"), foot]
 
 
+def place(raw, prefix, x, y):
+    """Moves the window whose caption starts with `prefix` to (x, y), again while KWin has it
+    elsewhere (a program may still place a window it has shown); whether KWin has it there."""
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        caption = next((c for c in raw.listed if c.startswith(prefix)), None)
+        if caption is not None:
+            kwin_clip.place({caption: (x, y)})
+            if wait_until(lambda: any(c.startswith(prefix) and frame == (x, y)
+                                      for c, frame in raw.frames.items()), 0.5):
+                return True
+        else:
+            wait_until(lambda: False, 0.5)
+    return False
+
+
 def browser_page(raw, name, command, title):
     """The browser `name` started by `command(url)` on the client page titled `title` (its file
     named so, with dashes), its window moved to the left output: the process and the window's
@@ -88,7 +108,7 @@ def browser_page(raw, name, command, title):
     if not wait_until(listed, 90):
         failures.append(f"{name}: its window for {title} did not appear: {raw.listed}")
         return process, None
-    kwin_clip.place({shown["caption"]: (100, 100)})
+    place(raw, shown["caption"], 100, 100)
     return process, shown["caption"]
 
 
@@ -146,8 +166,9 @@ def main():
     subprocess.run([calibrate], check=True)
 
     raw = kwin_clip.FocusWatch()
-    terminals = {"Konsole": ("holds-konsole", ["konsole", "--separate", "-p",
-                                               "tabtitle=holds-konsole", "-e"])}
+    terminals = {name: (title, terminal_command(name, title))
+                 for name, title in (("Konsole", "holds-konsole"),
+                                     ("GNOME Terminal", "holds-gnome-terminal"))}
     foot = debian13_foot()
     if foot:
         terminals["foot"] = ("holds-foot", foot + ["--title", "holds-foot"])
@@ -159,8 +180,10 @@ def main():
     clients = [start_client("gtk-window-at.py", "kwin-gtk", "0", "0")]
     if not wait_until(lambda: "kwin-gtk" in raw.listed, 20):
         sys.exit(f"FAIL: the GTK window did not appear: {raw.listed}")
-    kwin_clip.place({"kwin-gtk": (2300, 200)})
+    if not place(raw, "kwin-gtk", 2300, 200):
+        sys.exit(f"FAIL: the GTK window did not go to the right output: {raw.frames}")
     process, log_text = start_orvane(orvane, home, clip)
+    tell_session_bus()
 
     first = True
     for name, (caption, command) in terminals.items():
@@ -168,22 +191,24 @@ def main():
         terminal = subprocess.Popen(command + [os.path.join(CLIENTS, "tty-prompt.sh"), flag],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         clients.append(terminal)
-        shown = {}
-
-        def listed():
-            shown["caption"] = next((c for c in raw.listed if c.startswith(caption)), None)
-            return shown["caption"] is not None
-
-        if not wait_until(listed, 30):
+        if not wait_until(lambda: any(c.startswith(caption) for c in raw.listed), 60):
             failures.append(f"{name}: its window did not appear: {raw.listed}")
-            continue
-        kwin_clip.place({shown["caption"]: (100, 100)})
-        prompt_holds(f"{desktop}, {name}", log_text, watch, caption, {"kwin-gtk"},
-                     lambda: open(flag, "w").close(),
-                     FIRST_LEAVE_SECONDS if first else LEAVE_SECONDS, failures)
-        first = False
-        terminal.terminate()
-        terminal.wait(20)
+        elif not place(raw, caption, 100, 100):
+            failures.append(f"{name}: its window did not go to the left output: {raw.frames}")
+        else:
+            failed = len(failures)
+            prompt_holds(f"{desktop}, {name}", log_text, watch, caption, {"kwin-gtk"},
+                         lambda: open(flag, "w").close(),
+                         FIRST_LEAVE_SECONDS if first else LEAVE_SECONDS, failures)
+            if len(failures) > failed:
+                print(f"{name}: KWin has the windows (caption: frame) {raw.frames}")
+            first = False
+        # GNOME Terminal's window belongs to its server, which outlives the command that
+        # opened it: the window goes when its program ends.
+        end_prompt(flag)
+        close(terminal)
+        if not wait_until(lambda: not any(c.startswith(caption) for c in raw.listed), 30):
+            failures.append(f"{name}: its window stayed after its program ended: {raw.listed}")
     browser_fields(desktop, "Firefox", lambda url: firefox_command(home, url), raw, watch,
                    log_text)
     browser_fields(desktop, "Chromium", chromium_command, raw, watch, log_text)
