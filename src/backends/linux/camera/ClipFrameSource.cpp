@@ -4,16 +4,19 @@
 
 #include <cerrno>
 #include <cmath>
+#include <dlfcn.h>
 #include <filesystem>
 #include <opencv2/imgproc.hpp>
 #include <string_view>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
+#include <libavutil/macros.h>
 #include <libswscale/swscale.h>
 }
 
@@ -29,18 +32,101 @@ cv::Mat inFormat(cv::Mat image, PixelFormat format) {
     return gray;
 }
 
-// FFmpeg's notes on files it reads anyway would flood the log; its errors still show.
-void quietenFfmpeg() {
-    static const bool done = [] {
-        av_log_set_level(AV_LOG_ERROR);
-        return true;
-    }();
-    (void)done;
+// FFmpeg's libraries, opened at the first clip rather than linked: with what they link in turn
+// they are some 130 libraries, which a webcam never needs and which would otherwise all be
+// mapped and linked before Orvane's first line runs. The names are those of the headers built
+// against, so a library of another major version is never taken for them.
+#define ORVANE_FFMPEG_FUNCTIONS(X)                                                                 \
+    X(av_log_set_level)                                                                            \
+    X(av_dict_set)                                                                                 \
+    X(av_dict_free)                                                                                \
+    X(av_frame_alloc)                                                                              \
+    X(av_frame_free)                                                                               \
+    X(av_frame_unref)                                                                              \
+    X(av_packet_alloc)                                                                             \
+    X(av_packet_free)                                                                              \
+    X(av_packet_unref)                                                                             \
+    X(avcodec_alloc_context3)                                                                      \
+    X(avcodec_free_context)                                                                        \
+    X(avcodec_parameters_to_context)                                                               \
+    X(avcodec_open2)                                                                               \
+    X(avcodec_send_packet)                                                                         \
+    X(avcodec_receive_frame)                                                                       \
+    X(avformat_open_input)                                                                         \
+    X(avformat_find_stream_info)                                                                   \
+    X(avformat_close_input)                                                                        \
+    X(av_find_best_stream)                                                                         \
+    X(av_read_frame)                                                                               \
+    X(sws_getCachedContext)                                                                        \
+    X(sws_scale)                                                                                   \
+    X(sws_freeContext)
+
+struct Ffmpeg {
+#define ORVANE_FFMPEG_POINTER(name) decltype(&::name) name = nullptr;
+    ORVANE_FFMPEG_FUNCTIONS(ORVANE_FFMPEG_POINTER)
+#undef ORVANE_FFMPEG_POINTER
+};
+
+constexpr const char* ffmpegLibraries[] = {
+    "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
+    "libswscale.so." AV_STRINGIFY(LIBSWSCALE_VERSION_MAJOR),
+    "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+    "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
+};
+
+struct LoadedFfmpeg {
+    Ffmpeg functions;
+    std::string problem; // empty once loaded
+};
+
+LoadedFfmpeg loadFfmpeg() {
+    LoadedFfmpeg loaded;
+    std::vector<void*> handles;
+    for (const char* name : ffmpegLibraries) {
+        void* handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char* why = ::dlerror();
+            loaded.problem = why != nullptr ? why : name;
+            return loaded; // the ones already open stay: dlclose of FFmpeg is not safe
+        }
+        handles.push_back(handle);
+    }
+    const auto find = [&handles](const char* name) -> void* {
+        for (void* handle : handles) {
+            if (void* found = ::dlsym(handle, name)) {
+                return found;
+            }
+        }
+        return nullptr;
+    };
+#define ORVANE_FFMPEG_FIND(name)                                                                   \
+    loaded.functions.name = reinterpret_cast<decltype(&::name)>(find(#name));                      \
+    if (loaded.functions.name == nullptr) {                                                        \
+        loaded.problem = "no " #name " in FFmpeg's libraries";                                     \
+        return loaded;                                                                             \
+    }
+    ORVANE_FFMPEG_FUNCTIONS(ORVANE_FFMPEG_FIND)
+#undef ORVANE_FFMPEG_FIND
+    // FFmpeg's notes on files it reads anyway would flood the log; its errors still show.
+    loaded.functions.av_log_set_level(AV_LOG_ERROR);
+    return loaded;
+}
+
+// FFmpeg, loaded at the first call; nullptr, and why, when it cannot be.
+const Ffmpeg* ffmpeg(std::string* problem) {
+    static const LoadedFfmpeg loaded = loadFfmpeg();
+    if (!loaded.problem.empty()) {
+        *problem = "FFmpeg's libraries, which play recorded clips, cannot be loaded (" +
+                   loaded.problem + ")";
+        return nullptr;
+    }
+    return &loaded.functions;
 }
 
 } // namespace
 
 struct ClipFrameSource::Video {
+    const Ffmpeg& av;
     AVFormatContext* container = nullptr;
     AVCodecContext* decoder = nullptr;
     SwsContext* converter = nullptr;
@@ -51,45 +137,46 @@ struct ClipFrameSource::Video {
     double rate = 0;          // frames a second; 0 when the file does not say
     bool jpegPackets = false; // decoded here, not by FFmpeg
 
-    Video() = default;
+    explicit Video(const Ffmpeg& functions) : av(functions) {}
     Video(const Video&) = delete;
     Video& operator=(const Video&) = delete;
     ~Video() {
-        sws_freeContext(converter);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&decoder);
-        avformat_close_input(&container);
+        av.sws_freeContext(converter);
+        av.av_frame_free(&frame);
+        av.av_packet_free(&packet);
+        av.avcodec_free_context(&decoder);
+        av.avformat_close_input(&container);
     }
 
     // The file as a video or an image; nullptr when it is neither.
-    static std::unique_ptr<Video> open(const std::string& path, PixelFormat format) {
-        quietenFfmpeg();
-        auto video = std::make_unique<Video>();
+    static std::unique_ptr<Video> open(const Ffmpeg& av, const std::string& path,
+                                       PixelFormat format) {
+        auto video = std::make_unique<Video>(av);
         AVDictionary* options = nullptr;
         // A clip is one local file: a playlist inside it may name no other file or address,
         // and a '%' in its name is no numbered sequence.
-        av_dict_set(&options, "protocol_whitelist", "file", 0);
-        av_dict_set(&options, "pattern_type", "none", 0);
+        av.av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av.av_dict_set(&options, "pattern_type", "none", 0);
         const std::string url = "file:" + path;
-        const int opened = avformat_open_input(&video->container, url.c_str(), nullptr, &options);
-        av_dict_free(&options);
-        if (opened < 0 || avformat_find_stream_info(video->container, nullptr) < 0) {
+        const int opened =
+            av.avformat_open_input(&video->container, url.c_str(), nullptr, &options);
+        av.av_dict_free(&options);
+        if (opened < 0 || av.avformat_find_stream_info(video->container, nullptr) < 0) {
             return nullptr;
         }
         const AVCodec* codec = nullptr;
         video->stream =
-            av_find_best_stream(video->container, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+            av.av_find_best_stream(video->container, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
         if (video->stream < 0 || codec == nullptr) {
             return nullptr;
         }
         const AVStream* stream = video->container->streams[video->stream];
-        video->decoder = avcodec_alloc_context3(codec);
-        video->packet = av_packet_alloc();
-        video->frame = av_frame_alloc();
+        video->decoder = av.avcodec_alloc_context3(codec);
+        video->packet = av.av_packet_alloc();
+        video->frame = av.av_frame_alloc();
         if (video->decoder == nullptr || video->packet == nullptr || video->frame == nullptr ||
-            avcodec_parameters_to_context(video->decoder, stream->codecpar) < 0 ||
-            avcodec_open2(video->decoder, codec, nullptr) < 0) {
+            av.avcodec_parameters_to_context(video->decoder, stream->codecpar) < 0 ||
+            av.avcodec_open2(video->decoder, codec, nullptr) < 0) {
             return nullptr;
         }
         const std::string_view demuxer = video->container->iformat->name;
@@ -107,30 +194,30 @@ struct ClipFrameSource::Video {
     // The next frame in `format`, or an empty matrix at the end or on a failure.
     cv::Mat read(PixelFormat format) {
         for (;;) {
-            const int received = avcodec_receive_frame(decoder, frame);
+            const int received = av.avcodec_receive_frame(decoder, frame);
             if (received == 0) {
                 auto image = inFormat(toBgr(), format);
-                av_frame_unref(frame);
+                av.av_frame_unref(frame);
                 return image;
             }
             if (received != AVERROR(EAGAIN)) {
                 return {}; // the end, or a decoder that gave up
             }
-            if (av_read_frame(container, packet) < 0) {
+            if (av.av_read_frame(container, packet) < 0) {
                 // What the decoder still holds comes out before its end.
-                if (avcodec_send_packet(decoder, nullptr) < 0) {
+                if (av.avcodec_send_packet(decoder, nullptr) < 0) {
                     return {};
                 }
                 continue;
             }
             if (packet->stream_index != stream) {
-                av_packet_unref(packet);
+                av.av_packet_unref(packet);
                 continue;
             }
             if (jpegPackets) {
                 auto decoded = decodeJpeg(packet->data, static_cast<std::size_t>(packet->size));
                 if (!decoded.empty()) {
-                    av_packet_unref(packet);
+                    av.av_packet_unref(packet);
                     return decoded;
                 }
                 // Packets that are no JPEG of their own (some cameras leave out the Huffman
@@ -138,8 +225,8 @@ struct ClipFrameSource::Video {
                 jpegPackets = false;
             }
             // A damaged packet is skipped: the next may decode.
-            avcodec_send_packet(decoder, packet);
-            av_packet_unref(packet);
+            av.avcodec_send_packet(decoder, packet);
+            av.av_packet_unref(packet);
         }
     }
 
@@ -158,7 +245,7 @@ private:
 
     // Colour as OpenCV's reader gave it: FFmpeg's converter with its flags.
     cv::Mat toBgr() {
-        converter = sws_getCachedContext(
+        converter = av.sws_getCachedContext(
             converter, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
             frame->width, frame->height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (converter == nullptr) {
@@ -167,7 +254,7 @@ private:
         cv::Mat image(frame->height, frame->width, CV_8UC3);
         std::uint8_t* planes[4] = {image.data, nullptr, nullptr, nullptr};
         int strides[4] = {static_cast<int>(image.step[0]), 0, 0, 0};
-        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        av.sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
         return image;
     }
 };
@@ -188,8 +275,13 @@ std::optional<std::string> ClipFrameSource::load() {
     if (::access(path_.c_str(), R_OK) != 0) {
         return named(std::system_category().message(errno));
     }
+    std::string unavailable;
+    const Ffmpeg* av = ffmpeg(&unavailable);
+    if (av == nullptr) {
+        return named(unavailable);
+    }
     try {
-        auto video = Video::open(path_, format_);
+        auto video = Video::open(*av, path_, format_);
         if (video && video->still) {
             still_ = video->read(format_);
             if (still_.empty()) {
@@ -239,7 +331,7 @@ cv::Mat ClipFrameSource::nextImage() {
             return image;
         }
         // At the end: start over. Reopening works for every container, seeking does not.
-        if (auto reopened = Video::open(path_, format_)) {
+        if (auto reopened = Video::open(video_->av, path_, format_)) {
             video_ = std::move(reopened);
             return video_->read(format_);
         }
