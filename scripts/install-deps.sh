@@ -12,6 +12,7 @@ packages=(
     nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-svg-dev libsystemd-dev
     libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libxcb1-dev
     libatspi2.0-dev libglib2.0-dev libopencv-dev libdlib-dev libturbojpeg0-dev
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
     # the face landmark model
     libdlib-data
     # photos of faces (and of no face) for the face and camera tests

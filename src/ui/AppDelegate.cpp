@@ -19,6 +19,11 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+    showInTray();
+    startEngine();
+}
+
+void AppDelegate::showInTray() {
     engine = GazeEngine::make();
     calibration = CalibrationController::make();
     // The calibration draws its full-screen windows through the toolkit of the platform.
@@ -27,6 +32,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     coordinator = std::make_shared<CalibrationCoordinator>(engine, calibration);
     menuBar = std::make_unique<MenuBarController>(engine, calibration, coordinator);
     menuBar->setRelaunch([] { Relaunch::now(); });
+}
+
+void AppDelegate::startEngine() {
     // Turned on in an earlier session; the preference stays as the user left it even when the
     // devices cannot be read now, and Settings says why.
     if (const auto& devices = platform().inputDevices;

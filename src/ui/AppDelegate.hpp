@@ -25,10 +25,15 @@ public:
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
-    // Builds the engine, the calibration controller (and the toolkit that draws its windows),
-    // the coordinator and the tray menu, in that order; starts the engine; opens the set-up
-    // window when a permission or the calibration is missing.
+    // `showInTray`, then `startEngine`.
     void applicationDidFinishLaunching();
+
+    // Builds the engine, the calibration controller (and the toolkit that draws its windows),
+    // the coordinator and the tray menu, in that order. Nothing is started yet.
+    void showInTray();
+    // Starts the engine (the camera, the guards, the face model's loading) and opens the
+    // set-up window when a permission or the calibration is missing. After `showInTray`.
+    void startEngine();
 
     // Stops the engine (once, and only if there is one) and cancels a calibration in progress.
     void applicationWillTerminate();

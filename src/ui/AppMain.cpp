@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -337,7 +338,7 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         orvane::ui::AppDelegate appDelegate;
         delegate = &appDelegate;
         orvane::Relaunch::setTerminate([] { QCoreApplication::quit(); });
-        appDelegate.applicationDidFinishLaunching();
+        appDelegate.showInTray();
         const auto busWatch =
             watchAccessibilityBus(desktop.services->accessibility, appDelegate.coordinator);
         if (const auto elapsed = secondsSinceProcessStart()) {
@@ -345,22 +346,28 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
             std::snprintf(text, sizeof text, "in the tray %.2f s after start", *elapsed);
             orvane::Log::info(text);
         }
-        // Watched from here on: the status an engine has before it starts says nothing yet.
         std::optional<orvane::GazeStatus> shown;
-        auto statusLog =
-            appDelegate.engine->status.subscribe([&shown](const orvane::GazeStatus& status) {
-                if (shown != status) {
-                    shown = status;
-                    orvane::Log::info("status: " + orvane::describe(status));
-                }
-            });
-
+        orvane::Subscription statusLog;
         std::unique_ptr<orvane::GazeReport> report;
-        if (mode.reportsGaze) {
-            report = std::make_unique<orvane::GazeReport>(
-                appDelegate.engine,
-                [](const std::string& line) { std::cout << line << std::endl; });
-        }
+        // The engine starts from the event loop, once the icon has been handed to the tray:
+        // opening the camera (a clip loads FFmpeg's libraries) takes as long again as
+        // everything before it.
+        QTimer::singleShot(0, &application, [&] {
+            appDelegate.startEngine();
+            // Watched from here on: the status an engine has before it starts says nothing yet.
+            statusLog =
+                appDelegate.engine->status.subscribe([&shown](const orvane::GazeStatus& status) {
+                    if (shown != status) {
+                        shown = status;
+                        orvane::Log::info("status: " + orvane::describe(status));
+                    }
+                });
+            if (mode.reportsGaze) {
+                report = std::make_unique<orvane::GazeReport>(
+                    appDelegate.engine,
+                    [](const std::string& line) { std::cout << line << std::endl; });
+            }
+        });
 
         ExitWhileRunning exitWhileRunning([&appDelegate] {
             // Qt's answer to a broken display connection: exit(1) from inside the event loop.

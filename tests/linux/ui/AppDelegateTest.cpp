@@ -123,6 +123,35 @@ TEST_F(X11Ui_AppDelegate, WhenSetUpIsCompleteNoWindowOpensAndAnotherStartShowsTh
     EXPECT_FALSE(isShown(delegate.menuBar->settingsWindow()));
 }
 
+// The tray icon comes first, alone: the camera, the guards and the set-up window wait for the
+// engine's start, which a quit before it leaves undone.
+TEST_F(X11Ui_AppDelegate, TheTrayIconShowsBeforeAnythingStarts) {
+    calibrate();
+    delegate.showInTray();
+    ASSERT_TRUE(delegate.engine && delegate.calibration && delegate.coordinator &&
+                delegate.menuBar);
+    desktop.run(1.0);
+    EXPECT_TRUE(desktop.camera->streamingDevices().empty());
+    EXPECT_EQ(desktop.inputMonitor->monitorCount(), 0u);
+    EXPECT_EQ(watcher->setUpShownAtStart, std::nullopt); // "Orvane started" not logged yet
+
+    delegate.startEngine();
+    desktop.run(1.0);
+    EXPECT_FALSE(desktop.camera->streamingDevices().empty());
+    EXPECT_GT(desktop.inputMonitor->monitorCount(), 0u);
+    EXPECT_EQ(watcher->setUpShownAtStart, false);
+}
+
+TEST_F(X11Ui_AppDelegate, QuittingBeforeTheStartStopsNothingThatRuns) {
+    calibrate();
+    delegate.showInTray();
+    delegate.applicationWillTerminate();
+    desktop.settle();
+    EXPECT_TRUE(desktop.camera->streamingDevices().empty());
+    EXPECT_EQ(desktop.inputMonitor->monitorCount(), 0u);
+    EXPECT_EQ(pendingOnCameraQueues(), 0u);
+}
+
 TEST_F(X11Ui_AppDelegate, QuittingStopsTheEngineOnceAndOnlyIfThereIsOne) {
     delegate.applicationWillTerminate(); // before launching: nothing to stop
     EXPECT_EQ(delegate.engine, nullptr);

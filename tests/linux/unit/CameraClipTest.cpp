@@ -2,11 +2,17 @@
 #include "backends/linux/camera/SystemV4l2Io.hpp"
 #include "backends/linux/camera/V4l2CameraService.hpp"
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -166,6 +172,54 @@ TEST(CameraClips, AFileThatIsNoClipFailsToOpenSayingWhy) {
     EXPECT_EQ(session->open(devices[2]).description,
               directory.path().string() + ": Is a directory");
     EXPECT_EQ(session->firstFrameRateRange(), std::nullopt);
+}
+
+// A playlist is a file that FFmpeg would follow elsewhere: a clip reaches no address. The
+// playlist names a listener on this machine, which must never be called.
+TEST(CameraClips, APlaylistNamingAnAddressIsRefusedWithoutReachingIt) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    // Whoever calls is hung up on at once, so a reader that does call fails rather than waits.
+    std::atomic<int> calls = 0;
+    std::jthread answering([&](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            pollfd ready{listener, POLLIN, 0};
+            if (::poll(&ready, 1, 20) == 1) {
+                const int call = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (call >= 0) {
+                    ++calls;
+                    ::close(call);
+                }
+            }
+        }
+    });
+
+    CameraTestDirectory directory;
+    const auto video =
+        writeClip(directory.path(), "inner.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+    const auto playlist = (directory.path() / "remote.m3u8").string();
+    std::ofstream{playlist} << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nhttp://127.0.0.1:"
+                            << ntohs(address.sin_port) << "/segment.ts\n#EXT-X-ENDLIST\n";
+    auto service = clipService(directory, {playlist, video});
+    const auto devices = service->devices();
+    ASSERT_EQ(devices.size(), 2u);
+    auto session = service->makeSession();
+    const auto opened = session->open(devices[0]);
+    EXPECT_EQ(opened.status, CameraSession::OpenStatus::failed);
+    EXPECT_EQ(opened.description, playlist + ": neither a video nor an image that can be decoded");
+    // The control: the same reader plays the clip itself.
+    EXPECT_EQ(session->open(devices[1]).status, CameraSession::OpenStatus::opened);
+    answering.request_stop();
+    answering.join();
+    ::close(listener);
+    EXPECT_EQ(calls.load(), 0);
 }
 
 } // namespace

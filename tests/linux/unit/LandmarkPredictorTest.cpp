@@ -11,7 +11,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
@@ -72,6 +74,153 @@ TEST(LandmarkPredictor, RefusesFilesThatAreNotALandmarkModel) {
     EXPECT_NE(predictor.load(write("truncated.dat", start)), std::nullopt);
     EXPECT_FALSE(predictor.loaded());
     std::filesystem::remove_all(directory);
+}
+
+// A small model in dlib's format, written with dlib's own writers: two cascades of two trees
+// of one split, two features each. The cases below damage one part at a time.
+struct Parts {
+    dlib::matrix<float, 0, 1> mean;
+    std::vector<std::vector<dlib::impl::regression_tree>> forests;
+    std::vector<std::vector<unsigned long>> anchors{{3, 40}, {8, 57}};
+    std::vector<std::vector<dlib::vector<float, 2>>> deltas{{{0.01f, 0.02f}, {-0.03f, 0.0f}},
+                                                            {{0.0f, -0.02f}, {0.04f, 0.01f}}};
+
+    Parts() {
+        mean.set_size(136);
+        for (long i = 0; i < mean.size(); ++i) {
+            mean(i) = 0.2f + 0.0045f * static_cast<float>(i);
+        }
+        dlib::impl::regression_tree tree;
+        tree.splits = {{0, 1, 2.5f}};
+        tree.leaf_values.assign(2, dlib::zeros_matrix<float>(136, 1));
+        tree.leaf_values[1] = dlib::ones_matrix<float>(136, 1) * 0.01f;
+        tree.leaf_values[0](7) = -0.02f;
+        forests.assign(2, {tree, tree});
+    }
+
+    std::string bytes() const {
+        std::ostringstream out;
+        dlib::serialize(1, out);
+        dlib::serialize(mean, out);
+        dlib::serialize(forests, out);
+        dlib::serialize(anchors, out);
+        dlib::serialize(deltas, out);
+        return out.str();
+    }
+};
+
+// dlib's integers and numbers, for files that no dlib writer would make.
+std::string unsignedNumber(unsigned long value) {
+    std::ostringstream out;
+    dlib::serialize(value, out);
+    return out.str();
+}
+
+std::string signedNumber(long value) {
+    std::ostringstream out;
+    dlib::serialize(value, out);
+    return out.str();
+}
+
+std::optional<std::string> loadBytes(LandmarkPredictor& predictor, const std::string& bytes) {
+    std::istringstream in(bytes);
+    return predictor.load(in);
+}
+
+TEST(LandmarkPredictor, ReadsAModelOfAnySizeAsDlibDoes) {
+    const Parts parts;
+    LandmarkPredictor ours;
+    ASSERT_EQ(loadBytes(ours, parts.bytes()), std::nullopt);
+    dlib::shape_predictor theirs;
+    std::istringstream in(parts.bytes());
+    dlib::deserialize(theirs, in);
+
+    std::string problem;
+    const auto grace = test::loadPhoto(test::Photo::graceHopper, &problem);
+    ASSERT_FALSE(grace.empty()) << problem;
+    cv::Mat gray;
+    cv::cvtColor(grace, gray, cv::COLOR_BGR2GRAY);
+    const cv::Rect box(146, 160, 190, 190);
+    const auto points = ours.predict(gray, box);
+    const auto reference =
+        theirs(dlib::cv_image<unsigned char>(gray),
+               dlib::rectangle(box.x, box.y, box.x + box.width - 1, box.y + box.height - 1));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        EXPECT_NEAR(points[i].x, reference.part(i).x(), 0.51) << "point " << i;
+        EXPECT_NEAR(points[i].y, reference.part(i).y(), 0.51) << "point " << i;
+    }
+}
+
+// Each of these would have dlib's readers ask for terabytes, or read outside the model when
+// it predicts: refused, with the predictor left unloaded, and no more memory asked for than
+// the file could fill.
+TEST(LandmarkPredictor, RefusesHostileModelsBeforeAllocatingForThem) {
+    const std::string good = Parts().bytes();
+    std::string head; // the version and the mean shape
+    std::string forests;
+    {
+        std::ostringstream out;
+        dlib::serialize(1, out);
+        dlib::serialize(Parts().mean, out);
+        head = out.str();
+        std::ostringstream trees;
+        dlib::serialize(Parts().forests, trees);
+        forests = trees.str();
+    }
+    const auto damaged = [](const std::function<void(Parts&)>& damage) {
+        Parts parts;
+        damage(parts);
+        return parts.bytes();
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    };
+    const std::string padding(4096, '\x01');
+    const Case cases[] = {
+        {"a count of cascades in the quintillions", head + unsignedNumber(1ul << 60) + padding,
+         "too many cascades"},
+        {"the largest model allowed, in a small file",
+         head + unsignedNumber(1000) + unsignedNumber(100000) + unsignedNumber(1023) + padding,
+         "more trees than the file holds"},
+        {"a leaf of 2^62 landmarks",
+         head + unsignedNumber(1) + unsignedNumber(1) + unsignedNumber(0) + unsignedNumber(1) +
+             signedNumber(-(1l << 62)) + signedNumber(-1) + padding,
+         "landmarks of the wrong number"},
+        {"features in the trillions",
+         head + forests + unsignedNumber(2) + unsignedNumber(1ul << 40) + padding,
+         "too many features"},
+        {"a leaf that is not a number", damaged([](Parts& parts) {
+             parts.forests[1][0].leaf_values[0](3) = std::numeric_limits<float>::quiet_NaN();
+         }),
+         "leaves that are not numbers"},
+        {"a feature anchored past the last landmark",
+         damaged([](Parts& parts) { parts.anchors[1][0] = 68; }), "anchored to no landmark"},
+        {"a split on a feature the cascade lacks",
+         damaged([](Parts& parts) { parts.forests[0][1].splits[0].idx2 = 2; }),
+         "a split on a feature that does not exist"},
+        {"offsets for fewer features than anchors",
+         damaged([](Parts& parts) { parts.deltas[0].pop_back(); }), "features without offsets"},
+        {"trees of different depths", damaged([](Parts& parts) {
+             parts.forests[1][1].splits.push_back({0, 1, 0.0f});
+             parts.forests[1][1].leaf_values.push_back(dlib::zeros_matrix<float>(136, 1));
+         }),
+         "trees of different sizes"},
+        {"an offset that is infinite", damaged([](Parts& parts) {
+             parts.deltas[1][1].x() = std::numeric_limits<float>::infinity();
+         }),
+         "not numbers"},
+        {"the model cut short", good.substr(0, good.size() - 3), "cut short"},
+    };
+    for (const auto& [name, bytes, says] : cases) {
+        SCOPED_TRACE(name);
+        LandmarkPredictor predictor;
+        const auto problem = loadBytes(predictor, bytes);
+        ASSERT_NE(problem, std::nullopt);
+        EXPECT_NE(problem->find(says), std::string::npos) << *problem;
+        EXPECT_FALSE(predictor.loaded());
+    }
 }
 
 } // namespace

@@ -4,17 +4,21 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
-#include <opencv2/videoio.hpp>
+#include <opencv2/core.hpp>
 #include <string>
 
 namespace orvane::linuxbackend {
 
 // A recorded clip standing in for a camera: a video plays at its own rate and starts over at
 // its end; a still image is delivered again and again. Nothing is held exclusively, so any
-// number of sessions may play one file.
+// number of sessions may play one file. Read with FFmpeg's own libraries: OpenCV's video and
+// image readers bring some two hundred further libraries into the process, half its resident
+// memory and most of its start-up, for clips that only tests and demonstrations play.
 class ClipFrameSource : public FrameSource {
 public:
+    ~ClipFrameSource() override;
     static constexpr double stillFramesPerSecond = 30;
     // For videos that do not say their rate.
     static constexpr double fallbackFramesPerSecond = 30;
@@ -36,22 +40,15 @@ public:
     void stopStreaming() override {}
 
 private:
+    struct Video; // the file's demuxer and decoder
+
     cv::Mat nextImage();
-    cv::Mat inOutputFormat(cv::Mat image) const;
-    // The next frame of the video, or an empty matrix at its end or on a failure.
-    cv::Mat readVideo();
-    // Whether the video's packets are JPEG images this source may decode itself.
-    bool decodesPacketsItself();
 
     std::string path_;
     PixelFormat format_;
     double framesPerSecond_ = stillFramesPerSecond;
     cv::Mat still_;
-    cv::VideoCapture video_;
-    int backend_ = cv::CAP_ANY;
-    // Motion-JPEG wanted in grey is decoded from its packets: no chroma planes and no colour
-    // conversion, a fraction of the work of FFmpeg decoding it to colour.
-    bool rawPackets_ = false;
+    std::unique_ptr<Video> video_;
     cv::Mat firstFrame_; // read by `load` to prove the video plays
     std::chrono::steady_clock::time_point nextDue_;
     std::mutex waitMutex_;

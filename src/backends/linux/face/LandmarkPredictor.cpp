@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
+#include <stdexcept>
 #include <vector>
 
 namespace orvane::linuxbackend {
@@ -22,12 +24,6 @@ struct Split {
     std::uint32_t second;
     float threshold;
 };
-
-// Far beyond any real model (15 cascades of 500 trees): a damaged file is refused before it
-// asks for absurd amounts of memory.
-constexpr std::size_t maximumCascades = 1000;
-constexpr std::size_t maximumTrees = 100000;
-constexpr std::size_t maximumSplits = 1023;
 
 } // namespace
 
@@ -48,17 +44,274 @@ struct LandmarkPredictor::Model {
 
 namespace {
 
-void appendQuantised(const dlib::matrix<float, 0, 1>& leaf, std::vector<std::int16_t>& steps,
+// Why a model file is refused, in words for the user.
+struct Refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// dlib's serialisation format, read with every count checked against what is left of the file
+// before anything is allocated for it: a damaged or hostile file is refused, and never makes
+// us ask for more memory than its own size. (dlib's own readers take any count at its word.)
+class ModelReader {
+public:
+    // The smallest each item can take in the file: an integer is a length byte and at least
+    // one byte; a number is two integers.
+    static constexpr std::uint64_t integerBytes = 2;
+    static constexpr std::uint64_t numberBytes = 2 * integerBytes;
+
+    ModelReader(std::istream& in, std::uint64_t size) : in_(*in.rdbuf()), left_(size) {}
+
+    std::uint64_t left() const { return left_; }
+
+    std::uint64_t unsignedInteger() {
+        // The three bits dlib reserves are ignored, as dlib does.
+        const int size = byte() & 0x8F;
+        if (size == 0 || size > 8) {
+            throw Refused("a damaged number");
+        }
+        return packed(size);
+    }
+
+    // A signed integer of `bytes` bytes at most, built and negated in a type of that width as
+    // dlib does, so that it wraps the same way.
+    std::int64_t signedInteger(int bytes) {
+        const int control = byte();
+        const int size = control & 0x0F;
+        if (size == 0 || size > bytes) {
+            throw Refused("a damaged number");
+        }
+        std::uint64_t value = wrap(packed(size), bytes);
+        if ((control & 0x80) != 0) {
+            value = wrap(0 - value, bytes);
+        }
+        return static_cast<std::int64_t>(value);
+    }
+
+    // dlib's floating point: a mantissa and a power of two, turned into a float as dlib does.
+    float number() {
+        const int first = in_.sgetc();
+        if (first == std::char_traits<char>::eof()) {
+            throw Refused("a model cut short");
+        }
+        if ((first & 0x70) != 0) {
+            throw Refused("numbers in dlib's old text format");
+        }
+        const std::int64_t mantissa = signedInteger(8);
+        const auto exponent = static_cast<std::int16_t>(signedInteger(2));
+        constexpr std::int16_t infinite = 32000;
+        constexpr std::int16_t negativeInfinite = 32001;
+        if (exponent < infinite) {
+            return std::ldexp(static_cast<float>(mantissa), exponent);
+        }
+        if (exponent == infinite) {
+            return std::numeric_limits<float>::infinity();
+        }
+        return exponent == negativeInfinite ? -std::numeric_limits<float>::infinity()
+                                            : std::numeric_limits<float>::quiet_NaN();
+    }
+
+    // A count of items of at least `bytesEach` bytes each, at most `maximum` of them.
+    std::size_t count(std::uint64_t maximum, std::uint64_t bytesEach, const char* what) {
+        const std::uint64_t value = unsignedInteger();
+        if (value > maximum) {
+            throw Refused(std::string("too many ") + what);
+        }
+        if (value * bytesEach > left_) {
+            throw Refused(std::string("more ") + what + " than the file holds");
+        }
+        return static_cast<std::size_t>(value);
+    }
+
+    // A column of `rows` numbers (dlib's matrix<float, 0, 1>), of which the file says the size.
+    void column(long rows, float* into) {
+        const std::int64_t declaredRows = signedInteger(8);
+        const std::int64_t declaredColumns = signedInteger(8);
+        // dlib's newer format writes the size negated.
+        const std::int64_t sign = declaredRows < 0 || declaredColumns < 0 ? -1 : 1;
+        if (declaredRows != sign * rows || declaredColumns != sign) {
+            throw Refused("landmarks of the wrong number");
+        }
+        for (long i = 0; i < rows; ++i) {
+            into[i] = number();
+        }
+    }
+
+private:
+    // `value` as a signed integer of `bytes` bytes, sign-extended.
+    static std::uint64_t wrap(std::uint64_t value, int bytes) {
+        if (bytes >= 8) {
+            return value;
+        }
+        const std::uint64_t bits = 8 * static_cast<std::uint64_t>(bytes);
+        value &= (std::uint64_t{1} << bits) - 1;
+        return (value >> (bits - 1)) != 0 ? value | (~std::uint64_t{0} << bits) : value;
+    }
+
+    int byte() {
+        const int value = in_.sbumpc();
+        if (value == std::char_traits<char>::eof() || left_ == 0) {
+            throw Refused("a model cut short");
+        }
+        --left_;
+        return value;
+    }
+
+    // `size` little-endian bytes.
+    std::uint64_t packed(int size) {
+        unsigned char bytes[8];
+        if (static_cast<std::uint64_t>(size) > left_ ||
+            in_.sgetn(reinterpret_cast<char*>(bytes), size) != size) {
+            throw Refused("a model cut short");
+        }
+        left_ -= static_cast<std::uint64_t>(size);
+        std::uint64_t value = 0;
+        for (int i = size - 1; i >= 0; --i) {
+            value = value << 8 | bytes[i];
+        }
+        return value;
+    }
+
+    std::streambuf& in_;
+    std::uint64_t left_;
+};
+
+// Far beyond any real model (15 cascades of 500 trees of 15 splits, 500 features): a damaged
+// file is refused before it asks for absurd amounts of memory.
+constexpr std::uint64_t maximumCascades = 1000;
+constexpr std::uint64_t maximumTrees = 100000;
+constexpr std::uint64_t maximumSplits = 1023;
+constexpr std::uint64_t maximumFeatures = 100000;
+// What a split and a leaf take in the file at the least.
+constexpr std::uint64_t splitBytes = 2 * ModelReader::integerBytes + ModelReader::numberBytes;
+constexpr std::uint64_t leafBytes =
+    2 * ModelReader::integerBytes + shapeSize * ModelReader::numberBytes;
+
+void appendQuantised(const float* leaf, std::vector<std::int16_t>& steps,
                      std::vector<float>& scales) {
     float largest = 0;
-    for (const float value : leaf) {
-        largest = std::max(largest, std::abs(value));
+    for (int i = 0; i < shapeSize; ++i) {
+        largest = std::max(largest, std::abs(leaf[i]));
     }
     const float scale = largest > 0 ? largest / 32767.0f : 0.0f;
     scales.push_back(scale);
-    for (const float value : leaf) {
-        steps.push_back(scale > 0 ? static_cast<std::int16_t>(std::lround(value / scale))
+    for (int i = 0; i < shapeSize; ++i) {
+        steps.push_back(scale > 0 ? static_cast<std::int16_t>(std::lround(leaf[i] / scale))
                                   : std::int16_t{0});
+    }
+}
+
+bool allFinite(const float* values, std::size_t count) {
+    return std::all_of(values, values + count, [](float value) { return std::isfinite(value); });
+}
+
+// The model in the order dlib::shape_predictor writes it, straight into the dense copy: the
+// version, the mean shape, the cascades of trees (each tree its splits, then its leaves), the
+// landmark each cascade's features are anchored to, and their offsets.
+void readModel(ModelReader& reader, LandmarkPredictor::Model& model) {
+    const auto version = reader.signedInteger(4);
+    if (version != 1) {
+        throw Refused("unknown model version " + std::to_string(version));
+    }
+    model.meanShape.set_size(shapeSize);
+    reader.column(shapeSize, &model.meanShape(0));
+    if (!allFinite(&model.meanShape(0), shapeSize)) {
+        throw Refused("a mean shape that is not numbers");
+    }
+    const std::size_t cascades =
+        reader.count(maximumCascades, ModelReader::integerBytes, "cascades");
+    if (cascades == 0) {
+        throw Refused("a model of 0 cascades");
+    }
+    float leaf[shapeSize];
+    for (std::size_t cascade = 0; cascade < cascades; ++cascade) {
+        const std::size_t trees =
+            reader.count(maximumTrees, 2 * ModelReader::integerBytes, "trees");
+        if (trees == 0 || (cascade > 0 && trees != model.treesPerCascade)) {
+            throw Refused("cascades of different sizes");
+        }
+        model.treesPerCascade = trees;
+        for (std::size_t tree = 0; tree < trees; ++tree) {
+            const std::size_t splits = reader.count(maximumSplits, splitBytes, "splits");
+            if (cascade == 0 && tree == 0) {
+                // Every tree as big as the first: the whole model must fit in what is left of
+                // the file before its room is taken.
+                model.splitsPerTree = splits;
+                model.leavesPerTree = splits + 1;
+                const std::uint64_t allTrees = std::uint64_t{cascades} * trees;
+                if (allTrees * (splits * splitBytes + model.leavesPerTree * leafBytes) >
+                    reader.left()) {
+                    throw Refused("more trees than the file holds");
+                }
+                model.splits.reserve(allTrees * splits);
+                model.leaves.reserve(allTrees * model.leavesPerTree * shapeSize);
+                model.leafScales.reserve(allTrees * model.leavesPerTree);
+            }
+            if (splits != model.splitsPerTree) {
+                throw Refused("trees of different sizes");
+            }
+            for (std::size_t i = 0; i < splits; ++i) {
+                const std::uint64_t first = reader.unsignedInteger();
+                const std::uint64_t second = reader.unsignedInteger();
+                const float threshold = reader.number();
+                if (first >= maximumFeatures || second >= maximumFeatures) {
+                    throw Refused("a split on a feature that does not exist");
+                }
+                model.splits.push_back({static_cast<std::uint32_t>(first),
+                                        static_cast<std::uint32_t>(second), threshold});
+            }
+            if (reader.count(maximumSplits + 1, leafBytes, "leaves") != model.leavesPerTree) {
+                throw Refused("trees that are not complete");
+            }
+            for (std::size_t i = 0; i < model.leavesPerTree; ++i) {
+                reader.column(shapeSize, leaf);
+                if (!allFinite(leaf, shapeSize)) {
+                    throw Refused("leaves that are not numbers");
+                }
+                appendQuantised(leaf, model.leaves, model.leafScales);
+            }
+        }
+    }
+    if (reader.count(maximumCascades, ModelReader::integerBytes, "cascades") != cascades) {
+        throw Refused("an incomplete model");
+    }
+    model.anchors.resize(cascades);
+    for (auto& anchors : model.anchors) {
+        anchors.resize(reader.count(maximumFeatures, ModelReader::integerBytes, "features"));
+        for (auto& anchor : anchors) {
+            anchor = static_cast<unsigned long>(reader.unsignedInteger());
+            if (anchor >= static_cast<unsigned long>(LandmarkPredictor::pointCount)) {
+                throw Refused("a feature anchored to no landmark");
+            }
+        }
+    }
+    if (reader.count(maximumCascades, ModelReader::integerBytes, "cascades") != cascades) {
+        throw Refused("an incomplete model");
+    }
+    model.deltas.resize(cascades);
+    for (std::size_t cascade = 0; cascade < cascades; ++cascade) {
+        auto& deltas = model.deltas[cascade];
+        deltas.resize(reader.count(maximumFeatures, 2 * ModelReader::numberBytes, "features"));
+        if (deltas.size() != model.anchors[cascade].size()) {
+            throw Refused("features without offsets");
+        }
+        for (auto& delta : deltas) {
+            delta.x() = reader.number();
+            delta.y() = reader.number();
+            if (!std::isfinite(delta.x()) || !std::isfinite(delta.y())) {
+                throw Refused("feature offsets that are not numbers");
+            }
+        }
+    }
+    // Every comparison must read features its cascade has.
+    const Split* split = model.splits.data();
+    for (std::size_t cascade = 0; cascade < cascades; ++cascade) {
+        const auto featureCount = model.anchors[cascade].size();
+        const std::size_t splits = model.treesPerCascade * model.splitsPerTree;
+        for (std::size_t i = 0; i < splits; ++i, ++split) {
+            if (split->first >= featureCount || split->second >= featureCount) {
+                throw Refused("a split on a feature that does not exist");
+            }
+        }
     }
 }
 
@@ -74,115 +327,34 @@ bool LandmarkPredictor::loaded() const {
 }
 
 std::optional<std::string> LandmarkPredictor::load(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return std::string("it is a folder");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::string("cannot open it");
     }
+    return load(in);
+}
+
+std::optional<std::string> LandmarkPredictor::load(std::istream& in) {
+    // What is left of the stream bounds every count in it.
+    const auto start = in.tellg();
+    in.seekg(0, std::ios::end);
+    const auto end = in.tellg();
+    in.seekg(start);
+    if (!in || start < 0 || end < start) {
+        return std::string("cannot tell its size");
+    }
     auto model = std::make_unique<Model>();
-    std::size_t cascades = 0;
     try {
-        // dlib's own format, read with dlib's own readers in the order dlib::shape_predictor
-        // reads it; but tree by tree straight into the dense copy, so that the parsed trees,
-        // each leaf a block of its own, never pile up.
-        int version = 0;
-        dlib::deserialize(version, in);
-        if (version != 1) {
-            return "unknown model version " + std::to_string(version);
-        }
-        dlib::deserialize(model->meanShape, in);
-        if (model->meanShape.size() != shapeSize) {
-            return "a model of " + std::to_string(model->meanShape.size() / 2) +
-                   " landmarks, not " + std::to_string(pointCount);
-        }
-        unsigned long count = 0;
-        dlib::deserialize(count, in);
-        cascades = count;
-        if (cascades == 0 || cascades > maximumCascades) {
-            return "a model of " + std::to_string(cascades) + " cascades";
-        }
-        // Copies one parsed tree into the dense arrays. On failure: what is wrong with it.
-        const auto append =
-            [&](const dlib::impl::regression_tree& tree) -> std::optional<std::string> {
-            if (model->splits.empty()) {
-                model->splitsPerTree = tree.splits.size();
-                model->leavesPerTree = tree.leaf_values.size();
-                if (model->splitsPerTree > maximumSplits ||
-                    model->leavesPerTree != model->splitsPerTree + 1) {
-                    return std::string("trees that are not complete");
-                }
-                const std::size_t trees = cascades * model->treesPerCascade;
-                model->splits.reserve(trees * model->splitsPerTree);
-                model->leaves.reserve(trees * model->leavesPerTree * shapeSize);
-                model->leafScales.reserve(trees * model->leavesPerTree);
-            }
-            if (tree.splits.size() != model->splitsPerTree ||
-                tree.leaf_values.size() != model->leavesPerTree) {
-                return std::string("trees of different sizes");
-            }
-            for (const auto& split : tree.splits) {
-                if (split.idx1 > std::numeric_limits<std::uint32_t>::max() ||
-                    split.idx2 > std::numeric_limits<std::uint32_t>::max()) {
-                    return std::string("a split on a feature that does not exist");
-                }
-                model->splits.push_back({static_cast<std::uint32_t>(split.idx1),
-                                         static_cast<std::uint32_t>(split.idx2), split.thresh});
-            }
-            for (const auto& leaf : tree.leaf_values) {
-                if (leaf.size() != shapeSize) {
-                    return std::string("leaves of the wrong size");
-                }
-                if (!std::all_of(leaf.begin(), leaf.end(),
-                                 [](float value) { return std::isfinite(value); })) {
-                    return std::string("leaves that are not numbers");
-                }
-                appendQuantised(leaf, model->leaves, model->leafScales);
-            }
-            return std::nullopt;
-        };
-        dlib::impl::regression_tree tree;
-        for (std::size_t cascade = 0; cascade < cascades; ++cascade) {
-            dlib::deserialize(count, in);
-            if (count == 0 || count > maximumTrees ||
-                (cascade > 0 && count != model->treesPerCascade)) {
-                return std::string("cascades of different sizes");
-            }
-            model->treesPerCascade = count;
-            for (std::size_t i = 0; i < model->treesPerCascade; ++i) {
-                using dlib::deserialize;
-                deserialize(tree, in); // found by argument-dependent lookup
-                if (auto problem = append(tree)) {
-                    return problem;
-                }
-            }
-        }
-        dlib::deserialize(model->anchors, in);
-        dlib::deserialize(model->deltas, in);
-    } catch (const std::exception& error) {
-        std::string reason = error.what();
-        reason.erase(std::find(reason.begin(), reason.end(), '\n'), reason.end());
-        return reason;
-    }
-    if (model->anchors.size() != cascades || model->deltas.size() != cascades) {
-        return std::string("an incomplete model");
-    }
-    // Every comparison must read features the cascade has, anchored to landmarks that exist.
-    const Split* split = model->splits.data();
-    for (std::size_t cascade = 0; cascade < cascades; ++cascade) {
-        const auto featureCount = model->anchors[cascade].size();
-        if (model->deltas[cascade].size() != featureCount) {
-            return std::string("features without offsets");
-        }
-        for (const auto anchor : model->anchors[cascade]) {
-            if (anchor >= static_cast<unsigned long>(pointCount)) {
-                return std::string("a feature anchored to no landmark");
-            }
-        }
-        const std::size_t splits = model->treesPerCascade * model->splitsPerTree;
-        for (std::size_t i = 0; i < splits; ++i, ++split) {
-            if (split->first >= featureCount || split->second >= featureCount) {
-                return std::string("a split on a feature that does not exist");
-            }
-        }
+        ModelReader reader(in, static_cast<std::uint64_t>(end - start));
+        readModel(reader, *model);
+    } catch (const Refused& refused) {
+        return std::string(refused.what());
+    } catch (const std::bad_alloc&) {
+        return std::string("too large to hold in memory");
     }
     model_ = std::move(model);
     return std::nullopt;

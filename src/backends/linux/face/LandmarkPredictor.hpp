@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,14 +28,17 @@ public:
 
     // Reads a model file. On failure: why, and the predictor stays as it was.
     std::optional<std::string> load(const std::string& path);
+    // The same from a stream that can tell its size (a file's or a string's).
+    std::optional<std::string> load(std::istream& in);
     bool loaded() const;
 
     // The landmarks of the face that a face detector found in `box` (in pixels of `gray`,
     // an 8-bit single-channel image). Requires `loaded()`.
     Points predict(const cv::Mat& gray, const cv::Rect& box) const;
 
+    struct Model; // the trees, dense
+
 private:
-    struct Model;
     std::unique_ptr<const Model> model_;
 };
 
