@@ -34,6 +34,7 @@ std::optional<std::string> ClipFrameSource::load() {
                 return named("the image cannot be decoded");
             }
             framesPerSecond_ = stillFramesPerSecond;
+            size_ = still_.size();
             return std::nullopt;
         }
         // FFmpeg reads every common container; OpenCV's own reader covers Motion-JPEG AVI
@@ -48,6 +49,7 @@ std::optional<std::string> ClipFrameSource::load() {
         if (firstFrame_.empty()) {
             return named("neither a video nor an image that can be decoded");
         }
+        size_ = firstFrame_.size();
         rawPackets_ = decodesPacketsItself();
         const double reported = video_.get(cv::CAP_PROP_FPS);
         framesPerSecond_ = std::isfinite(reported) && reported > 0 && reported <= 1000
@@ -81,7 +83,7 @@ cv::Mat ClipFrameSource::inOutputFormat(cv::Mat image) const {
     return gray;
 }
 
-cv::Mat ClipFrameSource::nextImage() {
+cv::Mat ClipFrameSource::nextImage(std::optional<int> scale) {
     if (!still_.empty()) {
         return still_; // shared, never written: consumers see it read-only
     }
@@ -89,7 +91,7 @@ cv::Mat ClipFrameSource::nextImage() {
         return inOutputFormat(std::exchange(firstFrame_, cv::Mat()));
     }
     try {
-        if (auto image = readVideo(); !image.empty()) {
+        if (auto image = readVideo(scale); !image.empty()) {
             return image;
         }
         // At the end: start over. Reopening works for every container, seeking does not.
@@ -97,7 +99,7 @@ cv::Mat ClipFrameSource::nextImage() {
             if (rawPackets_ && !video_.set(cv::CAP_PROP_FORMAT, -1)) {
                 rawPackets_ = false;
             }
-            return readVideo();
+            return readVideo(scale);
         }
     } catch (const cv::Exception&) {
     }
@@ -111,7 +113,11 @@ bool ClipFrameSource::decodesPacketsItself() {
            video_.set(cv::CAP_PROP_FORMAT, -1);
 }
 
-cv::Mat ClipFrameSource::readVideo() {
+cv::Mat ClipFrameSource::readVideo(std::optional<int> scale) {
+    if (!scale) {
+        // Only the packet is read. The result just has to say the video goes on.
+        return video_.grab() ? cv::Mat(1, 1, CV_8UC1, cv::Scalar(0)) : cv::Mat();
+    }
     // A fresh matrix every time: the last one may still be waiting on the queue.
     cv::Mat image;
     if (!video_.read(image) || image.empty()) {
@@ -130,18 +136,18 @@ cv::Mat ClipFrameSource::readVideo() {
             break;
         }
     }
-    auto decoded = FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8);
+    auto decoded = FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8, *scale);
     if (decoded.empty()) {
         // Packets that are no JPEG of their own (some cameras leave out the Huffman tables):
         // FFmpeg decodes them from here on, starting with the same frame next time round.
         rawPackets_ = false;
         video_.open(path_, backend_);
-        return readVideo();
+        return readVideo(scale);
     }
     return decoded;
 }
 
-FrameRead ClipFrameSource::readFrame(const std::stop_token& stop) {
+FrameRead ClipFrameSource::readFrame(const std::stop_token& stop, FramePacer& pacer) {
     {
         std::unique_lock lock(waitMutex_);
         wake_.wait_until(lock, stop, nextDue_, [] { return false; });
@@ -156,9 +162,17 @@ FrameRead ClipFrameSource::readFrame(const std::stop_token& stop) {
     if (nextDue_ <= now) {
         nextDue_ = now + period;
     }
-    cv::Mat image = nextImage();
+    // Only packets this source decodes itself are decoded smaller; the rest come whole.
+    auto scale = pacer.admit(now, size_.width, size_.height);
+    if (scale && (!rawPackets_ || !still_.empty())) {
+        scale = 1;
+    }
+    cv::Mat image = nextImage(scale);
     if (image.empty()) {
         return {std::nullopt, true}; // the file went away or broke while playing
+    }
+    if (!scale) {
+        return {};
     }
     return {CameraFrame{std::move(image), format_}, false};
 }
