@@ -88,7 +88,15 @@ cv::Mat ClipFrameSource::nextImage(std::optional<int> scale) {
         return still_; // shared, never written: consumers see it read-only
     }
     if (!firstFrame_.empty()) {
-        return inOutputFormat(std::exchange(firstFrame_, cv::Mat()));
+        auto image = inOutputFormat(std::exchange(firstFrame_, cv::Mat()));
+        if (scale && *scale > 1 && rawPackets_) {
+            // Read whole by `load`: sized as the packets after it will be.
+            cv::resize(
+                image, image,
+                cv::Size((image.cols + *scale - 1) / *scale, (image.rows + *scale - 1) / *scale), 0,
+                0, cv::INTER_AREA);
+        }
+        return image;
     }
     try {
         if (auto image = readVideo(scale); !image.empty()) {
