@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
                                  std::chrono::duration<double>(seconds));
     long frames = 0;
     int status = 0;
+    orvane::linuxbackend::FramePacer everyFrame;
     while (!stop.stop_requested() && (seconds == 0 || std::chrono::steady_clock::now() < end)) {
-        const auto read = clip.readFrame(stop.get_token());
+        const auto read = clip.readFrame(stop.get_token(), everyFrame);
         if (read.ended) {
             std::fprintf(stderr, "%s: the clip broke off\n", argv[1]);
             status = 1;

@@ -116,6 +116,13 @@ public:
             std::make_shared<const std::function<void(const PixelBuffer&)>>(std::move(handler));
     }
 
+    void setFrameDemand(const FrameDemand& demand) override {
+        if (auto camera = camera_.lock()) {
+            std::lock_guard lock(camera->mutex_);
+            camera->calls_.demands.push_back(demand);
+        }
+    }
+
     void startRunning() override {
         auto camera = camera_.lock();
         if (!camera) {

@@ -80,6 +80,9 @@ public:
         int frameHandlers = 0; // `setFrameHandler` calls
         std::vector<std::string> openedIDs;
         std::optional<double> lastFrameDuration; // seconds, as set
+        // Every demand a session was given, in order. Sessions take note and deliver as
+        // before: the capture's throttle alone thins their frames.
+        std::vector<FrameDemand> demands;
     };
     Calls calls() const;
     // The devices of the running sessions that still stream (their device plugged in and a

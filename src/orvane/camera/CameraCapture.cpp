@@ -63,7 +63,9 @@ void CameraCapture::start(const std::optional<std::string>& deviceID) {
     const CameraDevice& device = chosen != cameras.end() ? *chosen : cameras.front();
 
     if (!session_) {
-        session_ = platform().camera->makeSession();
+        auto session = platform().camera->makeSession();
+        std::lock_guard lock(demandMutex_);
+        session_ = std::move(session);
     }
     const auto opened = session_->open(device);
     switch (opened.status) {
@@ -86,6 +88,7 @@ void CameraCapture::start(const std::optional<std::string>& deviceID) {
         handlerInstalled_ = true;
     }
     capFrameRate();
+    setDemand(FrameDemand{});
 
     std::weak_ptr<CameraCapture> weak = self_;
     queue_->async([weak] {
@@ -107,7 +110,33 @@ void CameraCapture::stop() {
             self->session_->stopRunning();
         }
     });
+    setDemand(FrameDemand{});
     isRunning_ = false;
+}
+
+void CameraCapture::setDemand(const FrameDemand& demand) {
+    std::lock_guard lock(demandMutex_);
+    if (demand == demand_) {
+        return;
+    }
+    demand_ = demand;
+    spacing_.store(spacingFor(demand));
+    if (session_) {
+        session_->setFrameDemand(demand);
+    }
+}
+
+FrameDemand CameraCapture::demand() const {
+    std::lock_guard lock(demandMutex_);
+    return demand_;
+}
+
+double CameraCapture::spacingFor(const FrameDemand& demand) {
+    if (!(demand.framesPerSecond > 0) || demand.framesPerSecond >= targetFPS ||
+        !std::isfinite(demand.framesPerSecond)) {
+        return minimumSpacing;
+    }
+    return demandedSpacing / demand.framesPerSecond;
 }
 
 void CameraCapture::setOnFrame(FrameHandler handler) {
@@ -148,7 +177,7 @@ void CameraCapture::frameArrived(const PixelBuffer& frame) {
     }
     ++framesReceived_;
     const double now = platform().clock->monotonic();
-    if (now - lastDelivered_.load() < minimumSpacing) {
+    if (now - lastDelivered_.load() < spacing_.load()) {
         return;
     }
     lastDelivered_.store(now);

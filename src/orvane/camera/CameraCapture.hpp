@@ -22,6 +22,10 @@ public:
     static constexpr double targetFPS = 15;
     // 0.97 x 1/15 s: a steady 15 fps passes whole, anything faster is thinned.
     static constexpr double minimumSpacing = 0.97 / targetFPS;
+    // Under a demand for fewer frames, the throttle's spacing is this fraction of the demanded
+    // period: looser than the session's own, so that a frame the session kept is not dropped
+    // here for coming a little early.
+    static constexpr double demandedSpacing = 0.9;
 
     using FrameHandler = std::function<void(const PixelBuffer&)>;
     using ErrorHandler = std::function<void(const std::string&)>;
@@ -44,6 +48,12 @@ public:
     std::int64_t framesReceived() const { return framesReceived_.load(); }
     std::int64_t framesDelivered() const { return framesDelivered_.load(); }
 
+    // What the consumer needs of the frames to come: the throttle passes no more than it asks
+    // for, and the session is told, so that it need not decode the rest. Every frame at full
+    // size again at each `start` and `stop`. Any thread.
+    void setDemand(const FrameDemand& demand);
+    FrameDemand demand() const;
+
     // The consumer of throttled frames, called on `queue()`. Safe to set from any thread.
     void setOnFrame(FrameHandler handler);
     // Called synchronously inside `start` with one of the set-up messages.
@@ -63,6 +73,7 @@ private:
     void frameArrived(const PixelBuffer& frame);
     void capFrameRate();
     void reportError(const std::string& message);
+    static double spacingFor(const FrameDemand& demand);
 
     std::shared_ptr<CameraSession> session_;
     std::shared_ptr<SerialQueue> queue_;
@@ -71,6 +82,9 @@ private:
     bool handlerInstalled_ = false;
     bool startScheduled_ = false;       // the session may run: it must be stopped at the end
     std::atomic<double> lastDelivered_; // monotonic seconds
+    std::atomic<double> spacing_{minimumSpacing};
+    mutable std::mutex demandMutex_; // also orders `session_`'s creation before its use
+    FrameDemand demand_;
     std::atomic<std::int64_t> framesReceived_{0};
     std::atomic<std::int64_t> framesDelivered_{0};
     mutable std::mutex handlersMutex_;

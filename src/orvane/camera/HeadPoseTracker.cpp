@@ -49,8 +49,10 @@ void HeadPoseTracker::process(const PixelBuffer& frame) {
     const auto& clock = *clock_;
 
     bool deliver = false;
+    bool away = false;
     std::optional<plinth::HeadPose> pose;
     std::shared_ptr<const PoseHandler> handler;
+    std::shared_ptr<const DemandHandler> demandHandler;
     {
         std::lock_guard lock(mutex_);
         detectionError_.reset();
@@ -77,13 +79,22 @@ void HeadPoseTracker::process(const PixelBuffer& frame) {
             } else {
                 smoothed_.reset();
                 deliver = true;
+                away = true;
             }
         }
         handler = onPose_;
+        demandHandler = onDemand_;
     }
     if (deliver && handler) {
         (*handler)(pose);
     }
+    if (demandHandler) {
+        (*demandHandler)(away ? awayDemand() : FrameDemand{});
+    }
+}
+
+FrameDemand HeadPoseTracker::awayDemand() const {
+    return {awayFramesPerSecond, detector_->searchFrameSide()};
 }
 
 void HeadPoseTracker::reset() {
@@ -97,6 +108,12 @@ void HeadPoseTracker::setOnPose(PoseHandler handler) {
     auto shared = handler ? std::make_shared<const PoseHandler>(std::move(handler)) : nullptr;
     std::lock_guard lock(mutex_);
     onPose_ = std::move(shared);
+}
+
+void HeadPoseTracker::setOnDemand(DemandHandler handler) {
+    auto shared = handler ? std::make_shared<const DemandHandler>(std::move(handler)) : nullptr;
+    std::lock_guard lock(mutex_);
+    onDemand_ = std::move(shared);
 }
 
 std::optional<plinth::HeadPose> HeadPoseTracker::smoothed() const {

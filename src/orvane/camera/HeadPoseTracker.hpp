@@ -18,14 +18,22 @@ namespace orvane {
 // re-delivering the last pose for a short grace period after the face is lost, then reports
 // no face on every faceless frame. `process` runs on the camera queue; `reset` may run on any
 // thread.
+//
+// Once the grace period is over with nobody in view, it asks the camera for fewer and smaller
+// frames (`awayDemand`), enough to notice someone sitting down; the first frame with a face
+// asks for every frame at full size again.
 class HeadPoseTracker {
 public:
     static constexpr double smoothing = 0.35;
     static constexpr double poseGraceSeconds = 1.8;
+    // Frames a second while nobody is in view. The detector searches a still view at least
+    // every few frames (DlibFaceDetector::idleSearchInterval): about once a second at this rate.
+    static constexpr double awayFramesPerSecond = 5;
     // The orientation the detector reads frames in: mirrored, as people see themselves.
     static constexpr int frameOrientation = 5;
 
     using PoseHandler = std::function<void(const std::optional<plinth::HeadPose>&)>;
+    using DemandHandler = std::function<void(const FrameDemand&)>;
 
     HeadPoseTracker();
 
@@ -36,6 +44,13 @@ public:
 
     // Safe to set from any thread.
     void setOnPose(PoseHandler handler);
+    // Told after every processed frame what the frames to come need to be, on the camera
+    // queue: the owner passes it to the capture, which ignores a demand it already has.
+    // Safe to set from any thread.
+    void setOnDemand(DemandHandler handler);
+
+    // What a camera need deliver while nobody is in view.
+    FrameDemand awayDemand() const;
 
     std::optional<plinth::HeadPose> smoothed() const;
     std::int64_t missingFrames() const;
@@ -62,6 +77,7 @@ private:
     // detection succeeds again. Camera queue only.
     std::optional<std::string> loggedError_;
     std::shared_ptr<const PoseHandler> onPose_;
+    std::shared_ptr<const DemandHandler> onDemand_;
 };
 
 } // namespace orvane

@@ -163,6 +163,13 @@ void GazeEngine::startPipeline() {
             alive->process(frame);
         }
     });
+    // Nobody in view: the camera need only give enough to notice someone coming back.
+    std::weak_ptr<CameraCapture> camera = camera_;
+    tracker_->setOnDemand([camera](const FrameDemand& demand) {
+        if (auto alive = camera.lock()) {
+            alive->setDemand(demand);
+        }
+    });
     std::shared_ptr<MainQueue> mainQueue = platform().mainQueue;
     tracker_->setOnPose([weak, mainQueue](const std::optional<plinth::HeadPose>& pose) {
         mainQueue->post([weak, pose] {

@@ -42,6 +42,18 @@ struct FrameRateRange {
     double maxFrameDuration = 0;
 };
 
+// What the consumer needs of the frames to come. A session may deliver fewer and smaller frames
+// than its camera gives, and should then not decode the rest; one that cannot is still right.
+struct FrameDemand {
+    // At most this many frames a second; 0: every frame that comes.
+    double framesPerSecond = 0;
+    // Frames may be scaled down so long as their longer side keeps at least this many pixels;
+    // 0: full size.
+    int minimumSide = 0;
+
+    bool operator==(const FrameDemand&) const = default;
+};
+
 // A capture session for one camera at a time. Configuration happens on the main thread;
 // `startRunning`/`stopRunning` block and are called on the session's serial queue.
 class CameraSession {
@@ -67,6 +79,9 @@ public:
     // Frames arrive on `queue`, late ones dropped rather than queued.
     virtual void setFrameHandler(std::shared_ptr<SerialQueue> queue,
                                  std::function<void(const PixelBuffer&)> handler) = 0;
+
+    // Applies to the frames after the one being delivered. Any thread.
+    virtual void setFrameDemand(const FrameDemand&) {}
 
     virtual void startRunning() = 0;
     virtual void stopRunning() = 0;

@@ -33,6 +33,10 @@ public:
     // and rotated, the front camera's view).
     virtual FaceDetectionResult detect(const PixelBuffer& frame, int orientation) = 0;
 
+    // The longer side beyond which a frame adds nothing to a search for faces not yet being
+    // followed; 0: the whole frame is always used.
+    virtual int searchFrameSide() const { return 0; }
+
     // True while the detector is still reading what it needs and answers every frame with no
     // faces and no error. Any thread.
     virtual bool isLoading() const { return false; }

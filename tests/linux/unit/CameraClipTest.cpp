@@ -1,4 +1,5 @@
 #include "CameraTestSupport.hpp"
+#include "backends/linux/camera/LinuxCameraSession.hpp"
 #include "backends/linux/camera/SystemV4l2Io.hpp"
 #include "backends/linux/camera/V4l2CameraService.hpp"
 
@@ -119,6 +120,46 @@ TEST(CameraClips, AVideoPlaysAtItsOwnRateAndStartsOverAtItsEnd) {
                       static_cast<double>(wanted - 1) / clipRate - 0.02);
         }
     }
+}
+
+TEST(CameraClips, UnderADemandForLessFramesArePassedOverUndecodedAndTheRestDecodedSmaller) {
+    CameraTestDirectory directory;
+    const auto clip =
+        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+    auto service = clipService(directory, {clip}, PixelFormat::gray8);
+    auto session = service->makeSession();
+    ASSERT_EQ(session->open(service->devices().front()).status, CameraSession::OpenStatus::opened);
+    auto* linuxSession = dynamic_cast<LinuxCameraSession*>(session.get());
+    ASSERT_NE(linuxSession, nullptr);
+    auto queue = std::make_shared<CountingQueue>();
+    FrameCollector collector;
+    session->setFrameHandler(queue, collector.handler());
+    constexpr double rate = 5;
+    session->setFrameDemand({rate, 40});
+    session->startRunning();
+    constexpr std::size_t away = 6;
+    ASSERT_TRUE(collector.waitFor(away));
+
+    session->setFrameDemand({});
+    const auto skipped = linuxSession->framesSkipped();
+    ASSERT_TRUE(collector.waitFor(away + clipFrames + 1));
+    session->stopRunning();
+    EXPECT_EQ(linuxSession->framesSkipped(), skipped) << "every frame once asked for every frame";
+
+    const auto frames = collector.frames();
+    for (std::size_t i = 0; i < away; ++i) {
+        // A quarter of 160 x 120 keeps the 40 pixels asked for.
+        EXPECT_EQ(frames[i].width, 40) << i;
+        EXPECT_EQ(frames[i].height, 30) << i;
+    }
+    EXPECT_GE(secondsBetween(frames.front(), frames[away - 1]),
+              static_cast<double>(away - 1) * FramePacer::spacingFactor / rate - 0.05);
+    // The clip plays at 20 fps; at 5 fps about three of every four frames are passed over,
+    // and the place in the clip moves on through them.
+    EXPECT_GE(skipped, static_cast<std::int64_t>(away - 1) * 2);
+    const auto& last = frames.back();
+    EXPECT_EQ(last.width, 160);
+    EXPECT_EQ(last.height, 120);
 }
 
 TEST(CameraClips, AStillImageArrivesThirtyTimesASecondToEverySessionThatOpensIt) {

@@ -115,19 +115,39 @@ TEST_F(DlibFaceDetectorTest, FindsTheFaceInEachPortraitAndNoneInACupOfCoffee) {
     EXPECT_TRUE(faces(photo(test::Photo::coffee)).empty());
 }
 
-TEST_F(DlibFaceDetectorTest, AnEmptyViewIsSearchedEveryFewFramesUntilSomeoneAppears) {
+TEST_F(DlibFaceDetectorTest, AnEmptyViewIsSearchedNowAndThenAndSomeoneComingInAtOnce) {
     const auto empty = test::composed({1280, 720}, {});
     const auto someone =
         test::composed({1280, 720}, {{photo(test::Photo::graceHopper), 1.1, {0.5, 0.5}}});
     shared->forgetFaces();
-    EXPECT_TRUE(faces(empty).empty());
-    int unsearched = 0;
-    while (faces(someone).empty() && ++unsearched < 10) {
+    const auto before = shared->fullSearches();
+    for (int frame = 0; frame < 2 * DlibFaceDetector::idleSearchInterval; ++frame) {
+        EXPECT_TRUE(faces(empty).empty());
     }
-    EXPECT_EQ(unsearched, DlibFaceDetector::idleSearchInterval - 1);
+    EXPECT_EQ(shared->fullSearches() - before, 2) << "the first frame, and one interval later";
+    EXPECT_EQ(faces(someone).size(), 1u) << "someone coming in changes the view";
     // Forgetting the faces searches the next frame at once.
     shared->forgetFaces();
     EXPECT_EQ(faces(someone).size(), 1u);
+}
+
+TEST_F(DlibFaceDetectorTest, SomeoneTooFaintToChangeTheViewIsFoundWithinTheIdleInterval) {
+    // A face at a tenth of its contrast on the empty view: plain to the detector, hardly a
+    // change to the view, as a person who sat down still in a dim room.
+    const auto empty = test::composed({1280, 720}, {});
+    const auto someone =
+        test::composed({1280, 720}, {{photo(test::Photo::graceHopper), 1.1, {0.5, 0.5}}});
+    cv::Mat faint;
+    cv::addWeighted(empty, 0.9, someone, 0.1, 0, faint);
+    shared->forgetFaces();
+    ASSERT_EQ(faces(faint).size(), 1u) << "the faint face must be one the detector finds";
+
+    shared->forgetFaces();
+    EXPECT_TRUE(faces(empty).empty());
+    int unsearched = 0;
+    while (faces(faint).empty() && ++unsearched < 3 * DlibFaceDetector::idleSearchInterval) {
+    }
+    EXPECT_EQ(unsearched, DlibFaceDetector::idleSearchInterval - 1);
 }
 
 TEST_F(DlibFaceDetectorTest, BoxesCountFromTheLowerLeftOfTheMirroredImage) {

@@ -1,6 +1,7 @@
 #include "backends/linux/camera/V4l2CameraService.hpp"
 #include "CameraTestSupport.hpp"
 #include "FakeV4l2Driver.hpp"
+#include "backends/linux/camera/LinuxCameraSession.hpp"
 #include "backends/linux/camera/V4l2Discovery.hpp"
 #include "backends/linux/camera/V4l2FrameSource.hpp"
 
@@ -10,6 +11,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <opencv2/imgcodecs.hpp>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -457,6 +459,48 @@ TEST_F(StreamingCamera, ASecondSessionGivesUpAfterTheBoundAndADestroyedSessionLe
 
 // Unplugged mid-stream: the session says so, lets go when stopped, fails to open while the
 // node is gone and streams again once it is back.
+TEST_F(StreamingCamera, UnderADemandForLessBuffersGoBackUndecodedAndMotionJpegComesSmaller) {
+    const auto mjpeg =
+        tree.add(1, camera("Camera", {format(V4L2_PIX_FMT_MJPEG, {{320, 240}})}), "usb-mjpeg");
+    auto service = tree.service();
+    FrameCollector collector;
+    auto session = service->makeSession();
+    ASSERT_EQ(session->open(deviceNamed(*service, "usb-mjpeg")).status,
+              CameraSession::OpenStatus::opened);
+    auto* linuxSession = dynamic_cast<LinuxCameraSession*>(session.get());
+    ASSERT_NE(linuxSession, nullptr);
+    session->setFrameHandler(queue, collector.handler());
+    // One frame every two seconds: far more than the test takes between its frames.
+    session->setFrameDemand({0.5, 80});
+    session->startRunning();
+    std::vector<std::uint8_t> jpeg;
+    ASSERT_TRUE(cv::imencode(".jpg", cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(150)), jpeg));
+    const auto push = [&] {
+        ASSERT_TRUE(tree.driver->pushFrame(mjpeg, jpeg));
+        ASSERT_TRUE(tree.driver->waitUntilDrained(mjpeg, 5s));
+    };
+    push();
+    ASSERT_TRUE(collector.waitFor(1));
+    // More than the driver has buffers: each passed over went back to it.
+    for (std::uint32_t i = 0; i <= V4l2FrameSource::bufferCount; ++i) {
+        push();
+    }
+    ASSERT_TRUE(queue->drain());
+    EXPECT_EQ(collector.frames().size(), 1u);
+    EXPECT_EQ(linuxSession->framesSkipped(), V4l2FrameSource::bufferCount + 1);
+    // A quarter of 320 x 240 keeps the 80 pixels asked for.
+    EXPECT_EQ(collector.frames().front().width, 80);
+    EXPECT_EQ(collector.frames().front().height, 60);
+    EXPECT_NEAR(collector.frames().front().centre, 150, 4);
+
+    session->setFrameDemand({});
+    push();
+    ASSERT_TRUE(collector.waitFor(2));
+    EXPECT_EQ(collector.frames().back().width, 320);
+    EXPECT_EQ(collector.frames().back().height, 240);
+    session->stopRunning();
+}
+
 TEST_F(StreamingCamera, ANodeThatFailsMidStreamIsReportedReleasedAndOpensAgainOnceBack) {
     auto service = tree.service();
     FrameCollector collector;

@@ -106,5 +106,29 @@ TEST_F(WebcamClips, TheFaceClipShowsTheFaceAndTheEmptyOneNobody) {
     }
 }
 
+TEST_F(WebcamClips, AnEmptyRoomIsSearchedOnlyNowAndThenAndSomeoneComingInAtOnce) {
+    // A webcam's noise and shake are no one coming in; the room seen at the half size the
+    // camera gives while nobody is there reads the same.
+    for (const int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        DlibFaceDetector detector;
+        const auto sized = [scale](const cv::Mat& frame) {
+            cv::Mat smaller;
+            cv::resize(frame, smaller, frame.size() / scale, 0, 0, cv::INTER_AREA);
+            return smaller;
+        };
+        const int frames = 4 * DlibFaceDetector::idleSearchInterval;
+        for (int index = 0; index < frames; ++index) {
+            const auto frame = sized(empty.frames[index % empty.frames.size()]);
+            const auto result = detector.detect(test::pixelBuffer(frame), mirrored);
+            ASSERT_EQ(result.error, std::nullopt);
+            EXPECT_TRUE(result.faces.empty());
+        }
+        EXPECT_EQ(detector.fullSearches(), frames / DlibFaceDetector::idleSearchInterval);
+        const auto frame = sized(face.frames.front());
+        EXPECT_EQ(detector.detect(test::pixelBuffer(frame), mirrored).faces.size(), 1u);
+    }
+}
+
 } // namespace
 } // namespace orvane::linuxbackend

@@ -1,6 +1,7 @@
 #include "orvane/camera/CameraCapture.hpp"
 #include "backends/sim/SimDesktop.hpp"
 
+#include <cmath>
 #include <deque>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -148,6 +149,57 @@ TEST_F(CameraCaptureTest, WithoutACapTheSoftwareThrottleThinsAFastCamera) {
     desktop.run(1.99);
     EXPECT_EQ(capture->framesReceived(), 119 + 59);
     EXPECT_EQ(capture->framesDelivered(), 59 + 30);
+}
+
+TEST_F(CameraCaptureTest, ADemandForFewerFramesThinsTheStreamAtOnceAndTellsTheSession) {
+    desktop.camera->setDevices({device("rangeless", 30)}); // no cap: the throttle does it all
+    capture->start(std::nullopt);
+    desktop.run(1.0);
+    const FrameDemand away{5, 640};
+    capture->setDemand(away);
+    frameTimes.clear();
+    desktop.run(2.0);
+    ASSERT_EQ(frameTimes.size(), 10u);
+    for (std::size_t i = 1; i < frameTimes.size(); ++i) {
+        EXPECT_NEAR(frameTimes[i] - frameTimes[i - 1], 0.2, 1e-9);
+    }
+    EXPECT_EQ(desktop.camera->calls().demands.back(), away);
+
+    // Asking for every frame again takes effect at the next frame that keeps the usual spacing.
+    const double askedAt = desktop.clock->monotonic();
+    capture->setDemand({});
+    frameTimes.clear();
+    desktop.run(1.0);
+    ASSERT_FALSE(frameTimes.empty());
+    EXPECT_LE(frameTimes.front() - askedAt, 1.0 / 15 + 1e-9);
+    EXPECT_EQ(frameTimes.size(), 15u);
+    EXPECT_EQ(desktop.camera->calls().demands.back(), FrameDemand{});
+
+    // A demand that makes no sense is no reason to pass fewer frames than every frame allows.
+    for (const double nonsense : {-1.0, std::nan(""), 1e9}) {
+        capture->setDemand({nonsense, 0});
+        frameTimes.clear();
+        desktop.run(1.0);
+        EXPECT_EQ(frameTimes.size(), 15u) << nonsense;
+    }
+}
+
+TEST_F(CameraCaptureTest, StopAndStartGoBackToEveryFrameAtFullSize) {
+    capture->start(std::nullopt);
+    capture->setDemand({5, 640});
+    const auto told = desktop.camera->calls().demands.size();
+    capture->setDemand({5, 640});
+    EXPECT_EQ(desktop.camera->calls().demands.size(), told) << "an unchanged demand is not sent";
+
+    capture->stop();
+    EXPECT_EQ(capture->demand(), FrameDemand{});
+    capture->setDemand({5, 640}); // a frame still in flight asked for less
+    capture->start(std::nullopt);
+    EXPECT_EQ(capture->demand(), FrameDemand{});
+    EXPECT_EQ(desktop.camera->calls().demands.back(), FrameDemand{});
+    frameTimes.clear();
+    desktop.run(1.0);
+    EXPECT_EQ(frameTimes.size(), 15u);
 }
 
 TEST_F(CameraCaptureTest, ASteadyFifteenFramesASecondPassesWholeWhateverTheWallClockDoes) {

@@ -214,6 +214,33 @@ TEST_F(HeadPoseTrackerTest, MissingAnglesCountAsZero) {
     EXPECT_DOUBLE_EQ((*pose)->area, 0.04);
 }
 
+TEST_F(HeadPoseTrackerTest, AsksForFewerFramesOnlyOnceTheGracePeriodIsOverAndForAllAtOnceAgain) {
+    std::vector<FrameDemand> demands;
+    tracker.setOnDemand([&](const FrameDemand& demand) { demands.push_back(demand); });
+    const FrameDemand away = tracker.awayDemand();
+    EXPECT_EQ(away.framesPerSecond, HeadPoseTracker::awayFramesPerSecond);
+
+    frameAfter(0);
+    desktop.head->setVisible(false);
+    frameAfter(1.0);
+    frameAfter(0.8); // still within the grace period: the face may be found again any moment
+    frameAfter(0.001);
+    frameAfter(0.2);
+    EXPECT_THAT(demands, ElementsAre(FrameDemand{}, FrameDemand{}, FrameDemand{}, away, away))
+        << "one demand after every frame";
+
+    desktop.head->setVisible(true);
+    const auto* pose = frameAfter(0.2);
+    ASSERT_TRUE(pose && *pose);
+    EXPECT_EQ(demands.back(), FrameDemand{}) << "with the very frame that found the face";
+
+    // Nobody from the start: there is no grace period to wait for.
+    tracker.reset();
+    desktop.head->setVisible(false);
+    frameAfter(0.2);
+    EXPECT_EQ(demands.back(), away);
+}
+
 TEST_F(HeadPoseTrackerTest, ResetStartsColdWithoutCallingBack) {
     frameAfter(0);
     desktop.head->setVisible(false);

@@ -191,12 +191,14 @@ struct ClipFrameSource::Video {
         return video;
     }
 
-    // The next frame in `format`, or an empty matrix at the end or on a failure.
-    cv::Mat read(PixelFormat format) {
+    // The next frame in `format`, or an empty matrix at the end or on a failure. JPEG packets
+    // decoded here come at 1/`scale` of their size, and with no scale are not decoded at all:
+    // the result then only says that the video goes on.
+    cv::Mat read(PixelFormat format, std::optional<int> scale = 1) {
         for (;;) {
             const int received = av.avcodec_receive_frame(decoder, frame);
             if (received == 0) {
-                auto image = inFormat(toBgr(), format);
+                auto image = scale ? inFormat(toBgr(), format) : passedOver();
                 av.av_frame_unref(frame);
                 return image;
             }
@@ -214,8 +216,13 @@ struct ClipFrameSource::Video {
                 av.av_packet_unref(packet);
                 continue;
             }
+            if (jpegPackets && !scale) {
+                av.av_packet_unref(packet);
+                return passedOver();
+            }
             if (jpegPackets) {
-                auto decoded = decodeJpeg(packet->data, static_cast<std::size_t>(packet->size));
+                auto decoded =
+                    decodeJpeg(packet->data, static_cast<std::size_t>(packet->size), *scale);
                 if (!decoded.empty()) {
                     av.av_packet_unref(packet);
                     return decoded;
@@ -231,7 +238,9 @@ struct ClipFrameSource::Video {
     }
 
 private:
-    static cv::Mat decodeJpeg(const std::uint8_t* data, std::size_t size) {
+    static cv::Mat passedOver() { return cv::Mat(1, 1, CV_8UC1, cv::Scalar(0)); }
+
+    static cv::Mat decodeJpeg(const std::uint8_t* data, std::size_t size, int scale) {
         // Containers pad their packets: the JPEG ends at its end-of-image marker, and the
         // decoder warns on stderr about any bytes after it.
         for (std::size_t end = size; end >= 2 && size - end < 16; --end) {
@@ -240,7 +249,7 @@ private:
                 break;
             }
         }
-        return FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8);
+        return FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8, scale);
     }
 
     // Colour as OpenCV's reader gave it: FFmpeg's converter with its flags.
@@ -288,6 +297,7 @@ std::optional<std::string> ClipFrameSource::load() {
                 return named("the image cannot be decoded");
             }
             framesPerSecond_ = stillFramesPerSecond;
+            size_ = still_.size();
             return std::nullopt;
         }
         if (video) {
@@ -299,6 +309,7 @@ std::optional<std::string> ClipFrameSource::load() {
         framesPerSecond_ = std::isfinite(video->rate) && video->rate > 0 && video->rate <= 1000
                                ? video->rate
                                : fallbackFramesPerSecond;
+        size_ = firstFrame_.size();
         video_ = std::move(video);
     } catch (const std::exception& exception) {
         return named(exception.what());
@@ -319,28 +330,36 @@ std::optional<std::string> ClipFrameSource::startStreaming() {
     return std::nullopt;
 }
 
-cv::Mat ClipFrameSource::nextImage() {
+cv::Mat ClipFrameSource::nextImage(std::optional<int> scale) {
     if (!still_.empty()) {
         return still_; // shared, never written: consumers see it read-only
     }
     if (!firstFrame_.empty()) {
-        return std::exchange(firstFrame_, cv::Mat());
+        auto image = std::exchange(firstFrame_, cv::Mat());
+        if (scale && *scale > 1) {
+            // Read whole by `load`: sized as the packets after it will be.
+            cv::resize(
+                image, image,
+                cv::Size((image.cols + *scale - 1) / *scale, (image.rows + *scale - 1) / *scale), 0,
+                0, cv::INTER_AREA);
+        }
+        return image;
     }
     try {
-        if (auto image = video_->read(format_); !image.empty()) {
+        if (auto image = video_->read(format_, scale); !image.empty()) {
             return image;
         }
         // At the end: start over. Reopening works for every container, seeking does not.
         if (auto reopened = Video::open(video_->av, path_, format_)) {
             video_ = std::move(reopened);
-            return video_->read(format_);
+            return video_->read(format_, scale);
         }
     } catch (const std::exception&) {
     }
     return {};
 }
 
-FrameRead ClipFrameSource::readFrame(const std::stop_token& stop) {
+FrameRead ClipFrameSource::readFrame(const std::stop_token& stop, FramePacer& pacer) {
     {
         std::unique_lock lock(waitMutex_);
         wake_.wait_until(lock, stop, nextDue_, [] { return false; });
@@ -355,9 +374,17 @@ FrameRead ClipFrameSource::readFrame(const std::stop_token& stop) {
     if (nextDue_ <= now) {
         nextDue_ = now + period;
     }
-    cv::Mat image = nextImage();
+    // Only packets this source decodes itself are decoded smaller; the rest come whole.
+    auto scale = pacer.admit(now, size_.width, size_.height);
+    if (scale && (!video_ || !video_->jpegPackets)) {
+        scale = 1;
+    }
+    cv::Mat image = nextImage(scale);
     if (image.empty()) {
         return {std::nullopt, true}; // the file went away or broke while playing
+    }
+    if (!scale) {
+        return {};
     }
     return {CameraFrame{std::move(image), format_}, false};
 }

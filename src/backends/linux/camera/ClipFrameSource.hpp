@@ -34,15 +34,19 @@ public:
     // Accepted, and the clip keeps its own rate: its range offers no other.
     std::optional<std::string> setFrameDuration(double seconds) override;
     std::optional<std::string> startStreaming() override;
-    // Paced on the steady clock; a consumer that falls behind gets no burst to catch up.
-    FrameRead readFrame(const std::stop_token& stop) override;
+    // Paced on the steady clock; a consumer that falls behind gets no burst to catch up. A
+    // Motion-JPEG video decoded from its packets decodes only the frames `pacer` keeps, at its
+    // scale; other clips are decoded whole, and the frames passed over are not delivered.
+    FrameRead readFrame(const std::stop_token& stop, FramePacer& pacer) override;
     // Keeps the place in the video: a restart goes on from there.
     void stopStreaming() override {}
 
 private:
     struct Video; // the file's demuxer and decoder
 
-    cv::Mat nextImage();
+    // The next frame at 1/`scale` of its size where that is cheap, else whole; with no scale,
+    // the place in the clip moves on without a decode where it can. Empty at a failure.
+    cv::Mat nextImage(std::optional<int> scale);
 
     std::string path_;
     PixelFormat format_;
@@ -50,6 +54,7 @@ private:
     cv::Mat still_;
     std::unique_ptr<Video> video_;
     cv::Mat firstFrame_; // read by `load` to prove the video plays
+    cv::Size size_;      // of the clip's frames, whole
     std::chrono::steady_clock::time_point nextDue_;
     std::mutex waitMutex_;
     std::condition_variable_any wake_;

@@ -27,8 +27,9 @@ struct Decompressor {
 
 } // namespace
 
-cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format) {
-    if (data == nullptr || size == 0 || size > ULONG_MAX) {
+cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format, int scale) {
+    if (data == nullptr || size == 0 || size > ULONG_MAX ||
+        (scale != 1 && scale != 2 && scale != 4 && scale != 8)) {
         return {};
     }
     thread_local Decompressor decompressor;
@@ -47,6 +48,11 @@ cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat form
     // that precision. Warnings (a few stray bytes, a segment ending early) still give a usable
     // frame, and unlike libjpeg's default handler TurboJPEG does not print them on stderr at
     // every frame.
+    // A scaled decode works out only the coarser frequencies of each block: the inverse DCT,
+    // upsampling and colour work shrink with the image.
+    const tjscalingfactor factor{1, scale};
+    width = TJSCALED(width, factor);
+    height = TJSCALED(height, factor);
     const bool gray = format == PixelFormat::gray8;
     cv::Mat image(height, width, gray ? CV_8UC1 : CV_8UC3);
     if (tjDecompress2(handle, data, static_cast<unsigned long>(size), image.data, width,

@@ -8,8 +8,9 @@
 
 namespace orvane::linuxbackend::FrameDecoding {
 
-// A Motion-JPEG frame as `format` (bgr24 or gray8); empty when the bytes are no JPEG.
-cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format);
+// A Motion-JPEG frame as `format` (bgr24 or gray8), its sides divided by `scale` (1, 2, 4 or
+// 8; rounded up); empty when the bytes are no JPEG.
+cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format, int scale = 1);
 
 // A packed YUV 4:2:2 frame as `format` (bgr24 or gray8); empty when `size` bytes cannot hold
 // `height` lines of `bytesPerLine`.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/camera/FramePacer.hpp"
 #include "orvane/platform/CameraService.hpp"
 
 #include <opencv2/core.hpp>
@@ -33,8 +34,9 @@ public:
     // Takes hold of the device again if a stop let go of it, and starts it delivering.
     virtual std::optional<std::string> startStreaming() = 0;
     // Waits for the next frame, briefly: returns without one now and then so that the caller
-    // can see `stop`.
-    virtual FrameRead readFrame(const std::stop_token& stop) = 0;
+    // can see `stop`. A frame `pacer` passes over is not decoded, and one it keeps may be
+    // decoded at the scale it gives, where that saves work.
+    virtual FrameRead readFrame(const std::stop_token& stop, FramePacer& pacer) = 0;
     // Stops delivering and lets go of the device, so that another session may open it.
     virtual void stopStreaming() = 0;
 };

@@ -55,6 +55,10 @@ void LinuxCameraSession::setFrameHandler(std::shared_ptr<SerialQueue> queue,
     poster_.setTarget(std::move(queue), std::move(handler));
 }
 
+void LinuxCameraSession::setFrameDemand(const FrameDemand& demand) {
+    pacer_.setDemand(demand);
+}
+
 void LinuxCameraSession::startRunning() {
     std::lock_guard lock(mutex_);
     if (!source_ || streamer_.joinable()) {
@@ -66,22 +70,23 @@ void LinuxCameraSession::startRunning() {
         }
         return;
     }
-    streamer_ = std::jthread(
-        [source = source_.get(), poster = &poster_, report = reportProblem_](std::stop_token stop) {
-            pthread_setname_np(pthread_self(), "camera-stream");
-            while (!stop.stop_requested()) {
-                auto read = source->readFrame(stop);
-                if (read.ended) {
-                    if (report) {
-                        report("camera stopped delivering frames");
-                    }
-                    return;
+    pacer_.restart();
+    streamer_ = std::jthread([source = source_.get(), poster = &poster_, pacer = &pacer_,
+                              report = reportProblem_](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), "camera-stream");
+        while (!stop.stop_requested()) {
+            auto read = source->readFrame(stop, *pacer);
+            if (read.ended) {
+                if (report) {
+                    report("camera stopped delivering frames");
                 }
-                if (read.frame) {
-                    poster->post(std::move(*read.frame));
-                }
+                return;
             }
-        });
+            if (read.frame) {
+                poster->post(std::move(*read.frame));
+            }
+        }
+    });
 }
 
 void LinuxCameraSession::stopRunning() {

@@ -32,9 +32,13 @@ public:
     std::optional<std::string> setFrameDuration(double seconds) override;
     void setFrameHandler(std::shared_ptr<SerialQueue> queue,
                          std::function<void(const PixelBuffer&)> handler) override;
+    void setFrameDemand(const FrameDemand& demand) override;
     void startRunning() override;
     // Returns once the streaming thread has ended and the device is free for another session.
     void stopRunning() override;
+
+    // Frames the demand let go undecoded. Any thread.
+    std::int64_t framesSkipped() const { return pacer_.framesSkipped(); }
 
 private:
     void stopStreamingLocked();
@@ -44,6 +48,7 @@ private:
     ProblemReporter reportProblem_;
     std::unique_ptr<FrameSource> source_;
     NewestFramePoster poster_;
+    FramePacer pacer_;
     std::jthread streamer_;
 };
 

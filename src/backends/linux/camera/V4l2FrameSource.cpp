@@ -283,7 +283,7 @@ std::optional<std::string> V4l2FrameSource::startStreaming() {
     return std::nullopt;
 }
 
-FrameRead V4l2FrameSource::readFrame(const std::stop_token&) {
+FrameRead V4l2FrameSource::readFrame(const std::stop_token&, FramePacer& pacer) {
     if (!streaming_) {
         return {std::nullopt, true};
     }
@@ -305,13 +305,16 @@ FrameRead V4l2FrameSource::readFrame(const std::stop_token&) {
         return {std::nullopt, true};
     }
     FrameRead read;
-    if ((buffer.flags & V4L2_BUF_FLAG_ERROR) == 0 && buffer.bytesused > 0) {
+    const bool intact = (buffer.flags & V4L2_BUF_FLAG_ERROR) == 0 && buffer.bytesused > 0;
+    const auto scale =
+        intact ? pacer.admit(std::chrono::steady_clock::now(), width_, height_) : std::nullopt;
+    if (scale) {
         // Decoded straight from the driver's buffer; it goes back right after.
         const auto& mapped = buffers_[buffer.index];
         const auto* data = static_cast<const std::uint8_t*>(mapped.start);
         const auto size = std::min<std::size_t>(buffer.bytesused, mapped.length);
         cv::Mat image = pixelFormat_ == V4L2_PIX_FMT_MJPEG
-                            ? FrameDecoding::decodeMjpeg(data, size, outputFormat_)
+                            ? FrameDecoding::decodeMjpeg(data, size, outputFormat_, *scale)
                             : FrameDecoding::decodeYuyv(data, size, width_, height_, bytesPerLine_,
                                                         outputFormat_);
         if (!image.empty()) {

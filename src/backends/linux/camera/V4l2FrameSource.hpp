@@ -31,7 +31,9 @@ public:
     std::optional<FrameRateRange> frameRateRange() const override { return range_; }
     std::optional<std::string> setFrameDuration(double seconds) override;
     std::optional<std::string> startStreaming() override;
-    FrameRead readFrame(const std::stop_token& stop) override;
+    // A buffer `pacer` passes over goes back to the driver undecoded. Motion-JPEG is decoded at
+    // the pacer's scale; YUYV, cheap to read at any size, whole.
+    FrameRead readFrame(const std::stop_token& stop, FramePacer& pacer) override;
     void stopStreaming() override;
 
     // The negotiated format: a V4L2 fourcc and size.

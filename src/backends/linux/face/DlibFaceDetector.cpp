@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -246,6 +247,8 @@ public:
         return loading_;
     }
 
+    std::int64_t fullSearches() const { return fullSearches_.load(); }
+
 private:
     // No face followed any more: the next frame searches the whole image. Holds `mutex_`.
     void forget() {
@@ -327,8 +330,13 @@ private:
     FaceDetectionResult findFaces(const cv::Mat& image) {
         std::vector<Detection> found;
         ++framesSinceSearch_;
-        if (followed_.empty() && framesSinceSearch_ < idleSearchInterval) {
-            return {}; // nobody in view at the last search
+        if (followed_.empty()) {
+            // Nobody in view at the last search.
+            thumbnailOf(image, thumbnail_);
+            if (framesSinceSearch_ < idleSearchInterval && !viewChanged()) {
+                return {};
+            }
+            std::swap(searchedView_, thumbnail_);
         }
         if (!followed_.empty() && framesSinceSearch_ < searchInterval) {
             found = follow(image);
@@ -377,6 +385,31 @@ private:
         return result;
     }
 
+    static void thumbnailOf(const cv::Mat& image, cv::Mat& thumbnail) {
+        const double scale =
+            presenceThumbnailSide / static_cast<double>(std::max(image.cols, image.rows));
+        const cv::Size size(std::max(1, static_cast<int>(std::lround(image.cols * scale))),
+                            std::max(1, static_cast<int>(std::lround(image.rows * scale))));
+        cv::resize(image, thumbnail, size, 0, 0, cv::INTER_AREA);
+    }
+
+    // Whether `thumbnail_` differs from the view last searched by more than noise.
+    bool viewChanged() const {
+        if (searchedView_.size() != thumbnail_.size()) {
+            return true;
+        }
+        const double shift = cv::mean(thumbnail_)[0] - cv::mean(searchedView_)[0];
+        double sum = 0;
+        for (int row = 0; row < thumbnail_.rows; ++row) {
+            const auto* now = thumbnail_.ptr<std::uint8_t>(row);
+            const auto* then = searchedView_.ptr<std::uint8_t>(row);
+            for (int column = 0; column < thumbnail_.cols; ++column) {
+                sum += std::abs(static_cast<double>(now[column]) - then[column] - shift);
+            }
+        }
+        return sum / static_cast<double>(thumbnail_.total()) > presenceChange;
+    }
+
     static double searchScale(const cv::Mat& image) {
         return std::min(1.0, searchSide / static_cast<double>(std::max(image.cols, image.rows)));
     }
@@ -392,6 +425,7 @@ private:
     }
 
     std::vector<Detection> search(const cv::Mat& image) {
+        ++fullSearches_;
         const double scale = searchScale(image);
         const cv::Mat* searched = &image;
         if (scale < 1.0) {
@@ -471,6 +505,10 @@ private:
     cv::Size lastSize_;
     int lastOrientation_ = 0;
     std::vector<FollowedFace> followed_;
+    // While nobody is in view: the thumbnail of the frame at hand and of the last one searched.
+    cv::Mat thumbnail_;
+    cv::Mat searchedView_;
+    std::atomic<std::int64_t> fullSearches_{0};
     // Starts at the interval, so that the first frame (and the first after forgetting) is
     // searched.
     int framesSinceSearch_ = searchInterval;
@@ -491,6 +529,14 @@ void DlibFaceDetector::loadInBackground() {
 
 bool DlibFaceDetector::isLoading() const {
     return impl_->isLoading();
+}
+
+int DlibFaceDetector::searchFrameSide() const {
+    return static_cast<int>(searchSide);
+}
+
+std::int64_t DlibFaceDetector::fullSearches() const {
+    return impl_->fullSearches();
 }
 
 void DlibFaceDetector::forgetFaces() {

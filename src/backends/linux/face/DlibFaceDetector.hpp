@@ -2,6 +2,7 @@
 
 #include "orvane/platform/FaceDetector.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,9 +23,16 @@ public:
     // Frames between full searches while faces are being followed (two seconds at 15 fps):
     // a search costs several frames' work, and a lost face is searched for at once anyway.
     static constexpr int searchInterval = 30;
-    // Frames between full searches while nobody is in view: someone sitting down is noticed
-    // a fraction of a second later, and an empty room costs a third as much.
-    static constexpr int idleSearchInterval = 3;
+    // While nobody is in view, a frame is searched when the view has changed since the last
+    // search (someone coming in), and otherwise after this many frames, for someone who sat
+    // down too still to change it: about a second at the rate the tracker asks for then
+    // (HeadPoseTracker::awayFramesPerSecond).
+    static constexpr int idleSearchInterval = 5;
+    // The view is compared as a thumbnail this many pixels on its longer side; it has changed
+    // when the thumbnails differ by more than this many grey levels on average, beyond a
+    // change of brightness overall. A camera's noise and shake stay well below.
+    static constexpr int presenceThumbnailSide = 48;
+    static constexpr double presenceChange = 4;
 
     explicit DlibFaceDetector(std::string modelPath = defaultModelPath);
     ~DlibFaceDetector() override;
@@ -42,6 +50,11 @@ public:
     // read is reported by `detect` as without this.
     void loadInBackground();
     bool isLoading() const override;
+    // The side full searches scale frames down to.
+    int searchFrameSide() const override;
+
+    // Searches of the whole image so far. Any thread.
+    std::int64_t fullSearches() const;
 
     // Forgets the faces being followed: the next frame searches the whole image.
     void forgetFaces();
