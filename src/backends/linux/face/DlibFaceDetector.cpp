@@ -1,13 +1,13 @@
 // Includes dlib's HOG face detector, template code that is 45 times slower unoptimised: the
-// build compiles this file with -O2 in every configuration.
+// build compiles this file with -O3 in every configuration.
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include "backends/linux/face/HeadPoseSolver.hpp"
+#include "backends/linux/face/HogFaceScanner.hpp"
 #include "backends/linux/face/LandmarkPredictor.hpp"
 #include "backends/linux/face/OrientedGray.hpp"
 
 #include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/opencv/cv_image.h>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -24,8 +24,6 @@
 namespace orvane::linuxbackend {
 namespace {
 
-using HogDetector = dlib::frontal_face_detector;
-
 // Full searches run on an image scaled to at most this width (half of a 1280 x 720 frame),
 // which finds faces from about 160 pixels of the frame up.
 constexpr double searchSide = 640;
@@ -37,6 +35,8 @@ constexpr double searchSide = 640;
 constexpr double cropFactor = 1.6;
 constexpr double followedFaceSide = 90;
 constexpr unsigned long followPyramidLevels = 3;
+// Each level of the detector's pyramid is this much smaller than the one before.
+constexpr double searchPyramidStep = 6.0 / 5.0;
 // Below this the detector's window and its border no longer fit in a crop.
 constexpr int minimumCropSide = 96;
 // No face the detector finds is smaller.
@@ -182,8 +182,7 @@ std::string firstLine(const char* text) {
 
 // Everything read from the model file, made ready away from the detector's lock.
 struct Models {
-    HogDetector searcher;
-    HogDetector follower;
+    HogFaceScanner faces;
     LandmarkPredictor landmarks;
 };
 
@@ -292,8 +291,7 @@ private:
         if (problem_) {
             return;
         }
-        searcher_ = std::move(models.searcher);
-        follower_ = std::move(models.follower);
+        faces_ = std::move(models.faces);
         landmarks_ = std::move(models.landmarks);
     }
 
@@ -308,19 +306,10 @@ private:
                    "); reinstall the libdlib-data package";
         }
         try {
-            models.searcher = dlib::get_frontal_face_detector();
+            models.faces = HogFaceScanner(dlib::get_frontal_face_detector());
         } catch (const std::exception& error) {
             return "face detector unusable: " + firstLine(error.what());
         }
-        // Following a face needs only the pyramid levels near its size.
-        HogDetector::image_scanner_type scanner;
-        scanner.copy_configuration(models.searcher.get_scanner());
-        scanner.set_max_pyramid_levels(followPyramidLevels);
-        std::vector<HogDetector::feature_vector_type> weights;
-        for (unsigned long i = 0; i < models.searcher.num_detectors(); ++i) {
-            weights.push_back(models.searcher.get_w(i));
-        }
-        models.follower = HogDetector(scanner, models.searcher.get_overlap_tester(), weights);
         return std::nullopt;
     }
 
@@ -387,8 +376,9 @@ private:
     // than drifting with the box of the frame before.
     static double followScale(const cv::Mat& image, double side) {
         const double base = searchScale(image);
-        const double steps = std::round(std::log(side * base / followedFaceSide) / std::log(1.2));
-        return base * std::pow(5.0 / 6.0, steps);
+        const double steps =
+            std::round(std::log(side * base / followedFaceSide) / std::log(searchPyramidStep));
+        return base * std::pow(1 / searchPyramidStep, steps);
     }
 
     std::vector<Detection> search(const cv::Mat& image) {
@@ -398,13 +388,11 @@ private:
             cv::resize(image, scaled_, cv::Size(), scale, scale, cv::INTER_AREA);
             searched = &scaled_;
         }
-        std::vector<dlib::rect_detection> detections;
-        searcher_(dlib::cv_image<unsigned char>(*searched), detections);
         std::vector<Detection> found;
         const double actualScale = static_cast<double>(searched->cols) / image.cols;
-        for (const auto& detection : detections) {
-            addDistinct(found, {imageBox(detection.rect, actualScale, {0, 0}),
-                                detection.detection_confidence});
+        for (const auto& detection : faces_.detect(*searched)) {
+            addDistinct(found,
+                        {imageBox(detection.rect, actualScale, {0, 0}), detection.confidence});
         }
         return found;
     }
@@ -429,12 +417,10 @@ private:
             }
             cv::resize(image(crop), scaled_, size, 0, 0,
                        scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
-            std::vector<dlib::rect_detection> detections;
-            follower_(dlib::cv_image<unsigned char>(scaled_), detections);
             const double actualScale = static_cast<double>(size.width) / crop.width;
-            for (const auto& detection : detections) {
+            for (const auto& detection : faces_.detect(scaled_, 0, followPyramidLevels)) {
                 addDistinct(found, {imageBox(detection.rect, actualScale, crop.tl()),
-                                    detection.detection_confidence});
+                                    detection.confidence});
             }
         }
         return found;
@@ -462,8 +448,7 @@ private:
     std::thread loader_;
     std::optional<std::string> problem_;
     FileIdentity failedIdentity_;
-    HogDetector searcher_;
-    HogDetector follower_;
+    HogFaceScanner faces_;
     LandmarkPredictor landmarks_;
 
     OrientedGray gray_;
