@@ -319,8 +319,23 @@ private:
         if (followed_.empty() && framesSinceSearch_ < idleSearchInterval) {
             return {}; // nobody in view at the last search
         }
-        if (!followed_.empty() && framesSinceSearch_ < searchInterval) {
+        if (!followed_.empty()) {
             found = follow(image);
+            // Now and then a look for a newcomer: only one at least as large as the largest
+            // face followed could be chosen over it, so smaller faces are not looked for.
+            if (framesSinceSearch_ >= searchInterval && found.size() >= followed_.size()) {
+                const auto followedCount = found.size();
+                for (const auto& detection : search(image, newcomerLevel(image))) {
+                    // A window of a coarser level may find a followed face in a larger box.
+                    const cv::Point centre = centreOf(detection.box);
+                    if (std::none_of(
+                            found.begin(), found.begin() + followedCount,
+                            [&](const Detection& face) { return face.box.contains(centre); })) {
+                        found.push_back(detection);
+                    }
+                }
+                framesSinceSearch_ = 0;
+            }
         }
         // Losing any face calls for a look at the whole image.
         if (found.empty() || found.size() < followed_.size()) {
@@ -381,7 +396,22 @@ private:
         return base * std::pow(1 / searchPyramidStep, steps);
     }
 
-    std::vector<Detection> search(const cv::Mat& image) {
+    // The first pyramid level of a full search whose window fits the largest followed face
+    // that has a pose, or a larger one.
+    unsigned long newcomerLevel(const cv::Mat& image) const {
+        int side = 0;
+        for (const auto& face : followed_) {
+            if (face.pose) {
+                side = std::max({side, face.box.width, face.box.height});
+            }
+        }
+        const double level =
+            std::log(side * searchScale(image) / faces_.windowSide()) / std::log(searchPyramidStep);
+        return level > 0 ? static_cast<unsigned long>(level) : 0;
+    }
+
+    // Faces in the whole image, from pyramid level `firstLevel` up.
+    std::vector<Detection> search(const cv::Mat& image, unsigned long firstLevel = 0) {
         const double scale = searchScale(image);
         const cv::Mat* searched = &image;
         if (scale < 1.0) {
@@ -390,7 +420,7 @@ private:
         }
         std::vector<Detection> found;
         const double actualScale = static_cast<double>(searched->cols) / image.cols;
-        for (const auto& detection : faces_.detect(*searched)) {
+        for (const auto& detection : faces_.detect(*searched, firstLevel)) {
             addDistinct(found,
                         {imageBox(detection.rect, actualScale, {0, 0}), detection.confidence});
         }
