@@ -291,7 +291,9 @@ private:
         if (problem_) {
             return;
         }
-        faces_ = std::move(models.faces);
+        // One each for the whole image and the crops: each keeps buffers of its own sizes.
+        searcher_ = models.faces;
+        follower_ = std::move(models.faces);
         landmarks_ = std::move(models.landmarks);
     }
 
@@ -405,8 +407,8 @@ private:
                 side = std::max({side, face.box.width, face.box.height});
             }
         }
-        const double level =
-            std::log(side * searchScale(image) / faces_.windowSide()) / std::log(searchPyramidStep);
+        const double level = std::log(side * searchScale(image) / searcher_.windowSide()) /
+                             std::log(searchPyramidStep);
         return level > 0 ? static_cast<unsigned long>(level) : 0;
     }
 
@@ -420,7 +422,7 @@ private:
         }
         std::vector<Detection> found;
         const double actualScale = static_cast<double>(searched->cols) / image.cols;
-        for (const auto& detection : faces_.detect(*searched, firstLevel)) {
+        for (const auto& detection : searcher_.detect(*searched, firstLevel)) {
             addDistinct(found,
                         {imageBox(detection.rect, actualScale, {0, 0}), detection.confidence});
         }
@@ -448,7 +450,7 @@ private:
             cv::resize(image(crop), scaled_, size, 0, 0,
                        scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
             const double actualScale = static_cast<double>(size.width) / crop.width;
-            for (const auto& detection : faces_.detect(scaled_, 0, followPyramidLevels)) {
+            for (const auto& detection : follower_.detect(scaled_, 0, followPyramidLevels)) {
                 addDistinct(found, {imageBox(detection.rect, actualScale, crop.tl()),
                                     detection.confidence});
             }
@@ -478,7 +480,8 @@ private:
     std::thread loader_;
     std::optional<std::string> problem_;
     FileIdentity failedIdentity_;
-    HogFaceScanner faces_;
+    HogFaceScanner searcher_;
+    HogFaceScanner follower_;
     LandmarkPredictor landmarks_;
 
     OrientedGray gray_;

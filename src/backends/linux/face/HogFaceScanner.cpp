@@ -95,8 +95,6 @@ void filterPlanes(const float* planes, std::size_t planeStride, const PlaneFilte
     }
 }
 
-using Features = dlib::array<dlib::array2d<float>>;
-
 } // namespace
 
 HogFaceScanner::HogFaceScanner(const dlib::frontal_face_detector& detector) {
@@ -163,10 +161,11 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
     const long boxRows = filterRows_ - 2 * padding_;
     const long boxColumns = filterColumns_ - 2 * padding_;
     std::vector<std::pair<double, std::pair<unsigned long, dlib::rectangle>>> candidates;
-    dlib::array2d<unsigned char> finer, coarser;
-    Features features;
-    std::vector<float> planes, scratch;
-    std::vector<std::vector<float>> saliency(thresholds_.size());
+    auto& [finer, coarser, pyramidFeatures, planes, scratch, saliency] = workspace_;
+    saliency.resize(thresholds_.size());
+    while (pyramidFeatures.size() < levels) {
+        pyramidFeatures.push_back(std::make_unique<dlib::array<dlib::array2d<float>>>());
+    }
     for (unsigned long level = 0; level < levels; ++level) {
         if (level == 1) {
             pyramid(dlib::cv_image<unsigned char>(image), coarser);
@@ -179,6 +178,7 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
         if (level < firstLevel) {
             continue;
         }
+        auto& features = *pyramidFeatures[level];
         if (level == 0) {
             dlib::extract_fhog_features(dlib::cv_image<unsigned char>(image), features, cellSize_,
                                         filterRows_, filterColumns_);

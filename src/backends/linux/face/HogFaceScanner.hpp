@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <memory>
 #include <vector>
 
 namespace orvane::linuxbackend {
@@ -28,6 +29,7 @@ public:
     // Faces in `image` (8-bit gray) seen at pyramid levels `firstLevel` up to, not including,
     // `levelLimit`; best first, none overlapping another. Level 0 is the image itself and each
     // level is 5/6 of the one before, down to the detector's smallest layer.
+    // Keeps its buffers for the next call: not for two threads at once.
     std::vector<Detection> detect(const cv::Mat& image, unsigned long firstLevel = 0,
                                   unsigned long levelLimit = ~0UL) const;
 
@@ -49,6 +51,20 @@ private:
     long windowSide_ = 80;
     unsigned long minimumLayerWidth_ = 64, minimumLayerHeight_ = 64;
     unsigned long maximumLevels_ = 1000;
+
+    // Kept from call to call: a search or a follower sees images of the same size each time.
+    struct Workspace {
+        Workspace() = default;
+        // A copy starts with buffers of its own.
+        Workspace(const Workspace&) {}
+        Workspace& operator=(const Workspace&) { return *this; }
+
+        dlib::array2d<unsigned char> finer, coarser;
+        std::vector<std::unique_ptr<dlib::array<dlib::array2d<float>>>> features; // per level
+        std::vector<float> planes, scratch;
+        std::vector<std::vector<float>> saliency;
+    };
+    mutable Workspace workspace_;
 };
 
 } // namespace orvane::linuxbackend
