@@ -11,7 +11,7 @@
 namespace orvane::linuxbackend {
 namespace {
 
-// The filtering is nearly all the arithmetic of a search. Built twice on x86-64, for the
+// Filtering is the larger part of a search's arithmetic. Built twice on x86-64, for the
 // baseline and for AVX2 with FMA, the loader picking one by the processor: nothing here is
 // inline or a template that another file could share, so no code built for AVX2 can leak
 // into a caller on an older processor.
@@ -119,10 +119,10 @@ HogFaceScanner::HogFaceScanner(const dlib::frontal_face_detector& detector) {
                 if (row.size() != filterColumns_ || column.size() != filterRows_) {
                     throw std::runtime_error("face detector filter of an unexpected size");
                 }
-                auto& bank = planes_[plane];
-                bank.rows.insert(bank.rows.end(), row.begin(), row.end());
-                bank.columns.insert(bank.columns.end(), column.begin(), column.end());
-                bank.detectors.push_back(d);
+                auto& parts = planes_[plane];
+                parts.rows.insert(parts.rows.end(), row.begin(), row.end());
+                parts.columns.insert(parts.columns.end(), column.begin(), column.end());
+                parts.detectors.push_back(d);
             }
         }
     }
