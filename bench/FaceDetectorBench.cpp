@@ -1,7 +1,8 @@
 // The face detector on a 1280 x 720 frame of a real face: a frame that follows the face found
-// in the frame before (mirror, gray, detection in a crop, landmarks, head pose) and a frame
-// that searches the whole image, with a face and with nobody (what every frame costs while the
-// user is away). Decoding is left out (see CameraDecodeBench). Run a Release build:
+// in the frame before (mirror, gray, detection in a crop, landmarks, head pose), the regular
+// search while following, and a frame that searches the whole image, with a face and with
+// nobody (what every frame costs while the user is away). Decoding is left out (see
+// CameraDecodeBench). Run a Release build:
 //   build-release/bench/orvane_face_bench --benchmark_repetitions=5
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
@@ -130,9 +131,29 @@ void BM_SearchNoFace(benchmark::State& state) {
 }
 BENCHMARK(BM_SearchNoFace)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
 
-// Frame after frame as the camera delivers them: following, with a full search now and then.
+// The frame of the regular search while a face is followed: the face followed, and a look for
+// a newcomer as large or larger.
+void BM_NewcomerSearch(benchmark::State& state) {
+    const auto image = frameIn(PixelFormat::gray8);
+    const auto frame = test::pixelBuffer(image);
+    auto& faces = detector();
+    faces.forgetFaces();
+    requireOneFace(state, faces.detect(frame, mirrored));
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 1; i < DlibFaceDetector::searchInterval; ++i) {
+            faces.detect(frame, mirrored);
+        }
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(faces.detect(frame, mirrored));
+    }
+}
+BENCHMARK(BM_NewcomerSearch)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
+
+// Frame after frame as the camera delivers them (grey, and colour as before the camera path
+// decoded to grey): following, with a search now and then.
 void BM_SteadyStream(benchmark::State& state) {
-    const auto image = frameIn(PixelFormat::bgra32);
+    const auto image = frameIn(static_cast<PixelFormat>(state.range(0)));
     const auto frame = test::pixelBuffer(image);
     auto& faces = detector();
     faces.forgetFaces();
@@ -141,7 +162,11 @@ void BM_SteadyStream(benchmark::State& state) {
         benchmark::DoNotOptimize(faces.detect(frame, mirrored));
     }
 }
-BENCHMARK(BM_SteadyStream)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SteadyStream)
+    ->Arg(static_cast<int>(PixelFormat::gray8))
+    ->Arg(static_cast<int>(PixelFormat::bgra32))
+    ->ComputeStatistics("min", fastest)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

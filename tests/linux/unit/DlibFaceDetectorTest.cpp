@@ -299,6 +299,42 @@ TEST_F(DlibFaceDetectorTest, ReportsEveryFaceWithItsOwnBox) {
     EXPECT_EQ(most, 2u);
 }
 
+// While a face is followed, the regular search looks only for faces that could outweigh it:
+// a larger newcomer is noticed within the search interval, a smaller one not until the
+// followed face leaves, and then in the same frame.
+TEST_F(DlibFaceDetectorTest, WhileFollowingOnlyALargerNewcomerIsLookedFor) {
+    std::string problem;
+    const auto grace = test::headOf(test::Photo::graceHopper, &problem);
+    const auto astronaut = test::headOf(test::Photo::astronaut, &problem);
+    ASSERT_FALSE(grace.empty() || astronaut.empty()) << problem;
+    // Faces of about 300 and 190 pixels.
+    const auto large = test::Placement{grace, 1.6, {0.27, 0.5}};
+    const auto small = test::Placement{astronaut, 2.0, {0.75, 0.5}};
+    const auto both = test::composed({1280, 720}, {large, small});
+    const auto smallAlone = test::composed({1280, 720}, {small});
+    const auto largeAlone = test::composed({1280, 720}, {large});
+
+    // Both are found by a search from scratch.
+    ASSERT_EQ(faces(both).size(), 2u);
+
+    shared->forgetFaces();
+    ASSERT_EQ(faces(largeAlone).size(), 1u);
+    for (int i = 0; i < 2 * DlibFaceDetector::searchInterval; ++i) {
+        ASSERT_EQ(faces(both).size(), 1u) << "frame " << i;
+    }
+    const auto left = faces(smallAlone);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_GT(centerX(left.front()), 0.1); // mirrored: the newcomer, on the left
+    EXPECT_LT(centerX(left.front()), 0.4);
+
+    // Following the small face, the large one arriving is noticed.
+    std::size_t most = 0;
+    for (int i = 0; i < DlibFaceDetector::searchInterval; ++i) {
+        most = std::max(most, faces(both).size());
+    }
+    EXPECT_EQ(most, 2u);
+}
+
 TEST_F(DlibFaceDetectorTest, AFaceThatJumpsAwayIsFoundAgainInTheSameFrame) {
     const auto grace = photo(test::Photo::graceHopper);
     const auto left = test::composed({1280, 720}, {{grace, 1.1, {0.25, 0.5}}});

@@ -1,13 +1,13 @@
 // Includes dlib's HOG face detector, template code that is 45 times slower unoptimised: the
-// build compiles this file with -O2 in every configuration.
+// build compiles this file with -O3 in every configuration.
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include "backends/linux/face/HeadPoseSolver.hpp"
+#include "backends/linux/face/HogFaceScanner.hpp"
 #include "backends/linux/face/LandmarkPredictor.hpp"
 #include "backends/linux/face/OrientedGray.hpp"
 
 #include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/opencv/cv_image.h>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -25,8 +25,6 @@
 namespace orvane::linuxbackend {
 namespace {
 
-using HogDetector = dlib::frontal_face_detector;
-
 // Full searches run on an image scaled to at most this width (half of a 1280 x 720 frame),
 // which finds faces from about 160 pixels of the frame up.
 constexpr double searchSide = 640;
@@ -38,6 +36,8 @@ constexpr double searchSide = 640;
 constexpr double cropFactor = 1.6;
 constexpr double followedFaceSide = 90;
 constexpr unsigned long followPyramidLevels = 3;
+// Each level of the detector's pyramid is this much smaller than the one before.
+constexpr double searchPyramidStep = 6.0 / 5.0;
 // Below this the detector's window and its border no longer fit in a crop.
 constexpr int minimumCropSide = 96;
 // No face the detector finds is smaller.
@@ -183,8 +183,7 @@ std::string firstLine(const char* text) {
 
 // Everything read from the model file, made ready away from the detector's lock.
 struct Models {
-    HogDetector searcher;
-    HogDetector follower;
+    HogFaceScanner faces;
     LandmarkPredictor landmarks;
 };
 
@@ -295,8 +294,9 @@ private:
         if (problem_) {
             return;
         }
-        searcher_ = std::move(models.searcher);
-        follower_ = std::move(models.follower);
+        // One each for the whole image and the crops: each keeps buffers of its own sizes.
+        searcher_ = models.faces;
+        follower_ = std::move(models.faces);
         landmarks_ = std::move(models.landmarks);
     }
 
@@ -311,19 +311,10 @@ private:
                    "); reinstall the libdlib-data package";
         }
         try {
-            models.searcher = dlib::get_frontal_face_detector();
+            models.faces = HogFaceScanner(dlib::get_frontal_face_detector());
         } catch (const std::exception& error) {
             return "face detector unusable: " + firstLine(error.what());
         }
-        // Following a face needs only the pyramid levels near its size.
-        HogDetector::image_scanner_type scanner;
-        scanner.copy_configuration(models.searcher.get_scanner());
-        scanner.set_max_pyramid_levels(followPyramidLevels);
-        std::vector<HogDetector::feature_vector_type> weights;
-        for (unsigned long i = 0; i < models.searcher.num_detectors(); ++i) {
-            weights.push_back(models.searcher.get_w(i));
-        }
-        models.follower = HogDetector(scanner, models.searcher.get_overlap_tester(), weights);
         return std::nullopt;
     }
 
@@ -338,8 +329,23 @@ private:
             }
             std::swap(searchedView_, thumbnail_);
         }
-        if (!followed_.empty() && framesSinceSearch_ < searchInterval) {
+        if (!followed_.empty()) {
             found = follow(image);
+            // Now and then a look for a newcomer: only one at least as large as the largest
+            // face followed could be chosen over it, so smaller faces are not looked for.
+            if (framesSinceSearch_ >= searchInterval && found.size() >= followed_.size()) {
+                const auto followedCount = found.size();
+                for (const auto& detection : search(image, newcomerLevel(image))) {
+                    // A window of a coarser level may find a followed face in a larger box.
+                    const cv::Point centre = centreOf(detection.box);
+                    if (std::none_of(
+                            found.begin(), found.begin() + followedCount,
+                            [&](const Detection& face) { return face.box.contains(centre); })) {
+                        found.push_back(detection);
+                    }
+                }
+                framesSinceSearch_ = 0;
+            }
         }
         // Losing any face calls for a look at the whole image.
         if (found.empty() || found.size() < followed_.size()) {
@@ -420,11 +426,27 @@ private:
     // than drifting with the box of the frame before.
     static double followScale(const cv::Mat& image, double side) {
         const double base = searchScale(image);
-        const double steps = std::round(std::log(side * base / followedFaceSide) / std::log(1.2));
-        return base * std::pow(5.0 / 6.0, steps);
+        const double steps =
+            std::round(std::log(side * base / followedFaceSide) / std::log(searchPyramidStep));
+        return base * std::pow(1 / searchPyramidStep, steps);
     }
 
-    std::vector<Detection> search(const cv::Mat& image) {
+    // The first pyramid level of a full search whose window fits the largest followed face
+    // that has a pose, or a larger one.
+    unsigned long newcomerLevel(const cv::Mat& image) const {
+        int side = 0;
+        for (const auto& face : followed_) {
+            if (face.pose) {
+                side = std::max({side, face.box.width, face.box.height});
+            }
+        }
+        const double level = std::log(side * searchScale(image) / searcher_.windowSide()) /
+                             std::log(searchPyramidStep);
+        return level > 0 ? static_cast<unsigned long>(level) : 0;
+    }
+
+    // Faces in the whole image, from pyramid level `firstLevel` up.
+    std::vector<Detection> search(const cv::Mat& image, unsigned long firstLevel = 0) {
         ++fullSearches_;
         const double scale = searchScale(image);
         const cv::Mat* searched = &image;
@@ -432,13 +454,11 @@ private:
             cv::resize(image, scaled_, cv::Size(), scale, scale, cv::INTER_AREA);
             searched = &scaled_;
         }
-        std::vector<dlib::rect_detection> detections;
-        searcher_(dlib::cv_image<unsigned char>(*searched), detections);
         std::vector<Detection> found;
         const double actualScale = static_cast<double>(searched->cols) / image.cols;
-        for (const auto& detection : detections) {
-            addDistinct(found, {imageBox(detection.rect, actualScale, {0, 0}),
-                                detection.detection_confidence});
+        for (const auto& detection : searcher_.detect(*searched, firstLevel)) {
+            addDistinct(found,
+                        {imageBox(detection.rect, actualScale, {0, 0}), detection.confidence});
         }
         return found;
     }
@@ -463,12 +483,10 @@ private:
             }
             cv::resize(image(crop), scaled_, size, 0, 0,
                        scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
-            std::vector<dlib::rect_detection> detections;
-            follower_(dlib::cv_image<unsigned char>(scaled_), detections);
             const double actualScale = static_cast<double>(size.width) / crop.width;
-            for (const auto& detection : detections) {
+            for (const auto& detection : follower_.detect(scaled_, 0, followPyramidLevels)) {
                 addDistinct(found, {imageBox(detection.rect, actualScale, crop.tl()),
-                                    detection.detection_confidence});
+                                    detection.confidence});
             }
         }
         return found;
@@ -496,8 +514,8 @@ private:
     std::thread loader_;
     std::optional<std::string> problem_;
     FileIdentity failedIdentity_;
-    HogDetector searcher_;
-    HogDetector follower_;
+    HogFaceScanner searcher_;
+    HogFaceScanner follower_;
     LandmarkPredictor landmarks_;
 
     OrientedGray gray_;

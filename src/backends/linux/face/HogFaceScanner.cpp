@@ -1,0 +1,249 @@
+// dlib's feature pyramid and HOG template code run 45 times slower unoptimised: the build
+// compiles this file with -O3 in every configuration.
+#include "backends/linux/face/HogFaceScanner.hpp"
+
+#include <dlib/image_transforms/fhog.h>
+#include <dlib/opencv/cv_image.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace orvane::linuxbackend {
+namespace {
+
+// Filtering is the larger part of a search's arithmetic. Built twice on x86-64, for the
+// baseline and for AVX2 with FMA, the loader picking one by the processor: nothing here is
+// inline or a template that another file could share, so no code built for AVX2 can leak
+// into a caller on an older processor.
+#if defined(__x86_64__) && !defined(__clang__)
+#define ORVANE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define ORVANE_VECTOR_CLONES
+#endif
+
+using Lanes = float __attribute__((vector_size(32)));
+constexpr int laneCount = 8;
+
+// By reference: a vector passed by value would take a different calling convention in the
+// AVX2 build.
+void load(Lanes& lanes, const float* from) {
+    __builtin_memcpy(&lanes, from, sizeof lanes);
+}
+
+void store(float* to, const Lanes& lanes) {
+    __builtin_memcpy(to, &lanes, sizeof lanes);
+}
+
+struct PlaneFilters {
+    const float* rows;    // taps of each filter's row part, one after another
+    const float* columns; // and of its column part
+    const unsigned long* detectors;
+    std::size_t count;
+};
+
+// The frontal face detector's filters are 10 x 10 cells; a constant lets the compiler keep
+// every tap in a register.
+constexpr long taps = 10;
+
+// Adds every filter of every plane, correlated with that plane, to its detector's saliency
+// image. The planes are `rows` rows of `stride` floats, zero beyond their columns; the
+// saliency images and `scratch` have rows of `outStride` floats, a whole number of vectors,
+// and `stride` is at least `outStride` + taps - 1, so that no vector reads out of bounds.
+ORVANE_VECTOR_CLONES
+void filterPlanes(const float* planes, std::size_t planeStride, const PlaneFilters* filters,
+                  std::size_t planeCount, long rows, long stride, long outStride, float* scratch,
+                  float* const* saliency) {
+    const long outRows = rows - taps + 1;
+    for (std::size_t plane = 0; plane < planeCount; ++plane) {
+        const float* in = planes + plane * planeStride;
+        const auto& bank = filters[plane];
+        for (std::size_t f = 0; f < bank.count; ++f) {
+            Lanes tap[taps];
+            for (long n = 0; n < taps; ++n) {
+                tap[n] = Lanes{} + bank.rows[f * taps + n];
+            }
+            for (long r = 0; r < rows; ++r) {
+                const float* from = in + r * stride;
+                float* to = scratch + r * outStride;
+                for (long c = 0; c < outStride; c += laneCount) {
+                    Lanes sum{}, value;
+                    for (long n = 0; n < taps; ++n) {
+                        load(value, from + c + n);
+                        sum += value * tap[n];
+                    }
+                    store(to + c, sum);
+                }
+            }
+            for (long m = 0; m < taps; ++m) {
+                tap[m] = Lanes{} + bank.columns[f * taps + m];
+            }
+            float* out = saliency[bank.detectors[f]];
+            for (long r = 0; r < outRows; ++r) {
+                const float* from = scratch + r * outStride;
+                float* to = out + r * outStride;
+                for (long c = 0; c < outStride; c += laneCount) {
+                    Lanes sum{}, value;
+                    for (long m = 0; m < taps; ++m) {
+                        load(value, from + m * outStride + c);
+                        sum += value * tap[m];
+                    }
+                    load(value, to + c);
+                    store(to + c, value + sum);
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+HogFaceScanner::HogFaceScanner(const dlib::frontal_face_detector& detector) {
+    const auto& scanner = detector.get_scanner();
+    cellSize_ = static_cast<long>(scanner.get_cell_size());
+    minimumLayerWidth_ = scanner.get_min_pyramid_layer_width();
+    minimumLayerHeight_ = scanner.get_min_pyramid_layer_height();
+    maximumLevels_ = scanner.get_max_pyramid_levels();
+    overlapTester_ = detector.get_overlap_tester();
+    padding_ = static_cast<long>(scanner.get_padding());
+    // dlib's own split of each filter into separable parts, as its scanner uses them.
+    for (unsigned long d = 0; d < detector.num_detectors(); ++d) {
+        const auto bank = scanner.build_fhog_filterbank(detector.get_w(d));
+        thresholds_.push_back(detector.get_w(d)(scanner.get_num_dimensions()));
+        planes_.resize(bank.row_filters.size());
+        for (std::size_t plane = 0; plane < bank.row_filters.size(); ++plane) {
+            filterRows_ = bank.filters[plane].nr();
+            filterColumns_ = bank.filters[plane].nc();
+            for (std::size_t j = 0; j < bank.row_filters[plane].size(); ++j) {
+                const auto& row = bank.row_filters[plane][j];
+                const auto& column = bank.col_filters[plane][j];
+                if (row.size() != filterColumns_ || column.size() != filterRows_) {
+                    throw std::runtime_error("face detector filter of an unexpected size");
+                }
+                auto& parts = planes_[plane];
+                parts.rows.insert(parts.rows.end(), row.begin(), row.end());
+                parts.columns.insert(parts.columns.end(), column.begin(), column.end());
+                parts.detectors.push_back(d);
+            }
+        }
+    }
+    if (planes_.size() != 31 || filterRows_ != taps || filterColumns_ != taps ||
+        filterRows_ - 2 * padding_ <= 0) {
+        throw std::runtime_error("face detector of an unexpected shape");
+    }
+    windowSide_ = (filterRows_ - 2 * padding_) * cellSize_;
+}
+
+std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& image,
+                                                              unsigned long firstLevel,
+                                                              unsigned long levelLimit) const {
+    std::vector<Detection> found;
+    if (planes_.empty() || image.empty()) {
+        return found;
+    }
+    // As many levels as dlib's scanner makes of this image.
+    dlib::pyramid_down<6> pyramid;
+    unsigned long levels = 0;
+    dlib::rectangle layer = dlib::get_rect(dlib::cv_image<unsigned char>(image));
+    do {
+        layer = pyramid.rect_down(layer);
+        ++levels;
+    } while (layer.width() >= minimumLayerWidth_ && layer.height() >= minimumLayerHeight_ &&
+             levels < maximumLevels_);
+    levels = std::min(levels, levelLimit);
+
+    std::vector<PlaneFilters> banks;
+    for (const auto& plane : planes_) {
+        banks.push_back({plane.rows.data(), plane.columns.data(), plane.detectors.data(),
+                         plane.detectors.size()});
+    }
+
+    // The window inside the filter's padding, in cells.
+    const long boxRows = filterRows_ - 2 * padding_;
+    const long boxColumns = filterColumns_ - 2 * padding_;
+    std::vector<std::pair<double, std::pair<unsigned long, dlib::rectangle>>> candidates;
+    auto& [finer, coarser, pyramidFeatures, planes, scratch, saliency] = workspace_;
+    saliency.resize(thresholds_.size());
+    while (pyramidFeatures.size() < levels) {
+        pyramidFeatures.push_back(std::make_unique<dlib::array<dlib::array2d<float>>>());
+    }
+    for (unsigned long level = 0; level < levels; ++level) {
+        if (level == 1) {
+            pyramid(dlib::cv_image<unsigned char>(image), coarser);
+        } else if (level > 1) {
+            pyramid(finer, coarser);
+        }
+        if (level > 0) {
+            finer.swap(coarser);
+        }
+        if (level < firstLevel) {
+            continue;
+        }
+        auto& features = *pyramidFeatures[level];
+        if (level == 0) {
+            dlib::extract_fhog_features(dlib::cv_image<unsigned char>(image), features, cellSize_,
+                                        filterRows_, filterColumns_);
+        } else {
+            dlib::extract_fhog_features(finer, features, cellSize_, filterRows_, filterColumns_);
+        }
+        const long rows = features[0].nr();
+        const long columns = features[0].nc();
+        if (rows < taps || columns < taps) {
+            continue;
+        }
+        const long outRows = rows - taps + 1;
+        const long outColumns = columns - taps + 1;
+        const long outStride = (outColumns + laneCount - 1) / laneCount * laneCount;
+        const long stride = outStride + taps - 1;
+        const auto planeStride = static_cast<std::size_t>(rows * stride);
+        planes.assign(planeStride * features.size(), 0.0f);
+        for (std::size_t plane = 0; plane < features.size(); ++plane) {
+            for (long r = 0; r < rows; ++r) {
+                const float* from = &features[plane][r][0];
+                std::copy(from, from + columns, planes.begin() + plane * planeStride + r * stride);
+            }
+        }
+        scratch.resize(static_cast<std::size_t>(rows * outStride));
+        std::vector<float*> outputs;
+        for (auto& image : saliency) {
+            image.assign(static_cast<std::size_t>(outRows * outStride), 0.0f);
+            outputs.push_back(image.data());
+        }
+        filterPlanes(planes.data(), planeStride, banks.data(), banks.size(), rows, stride,
+                     outStride, scratch.data(), outputs.data());
+
+        // Where dlib's filtering puts its first full window.
+        const long top = filterRows_ / 2;
+        const long left = filterColumns_ / 2;
+        for (std::size_t d = 0; d < saliency.size(); ++d) {
+            for (long r = 0; r < outRows; ++r) {
+                for (long c = 0; c < outColumns; ++c) {
+                    const float score = saliency[d][static_cast<std::size_t>(r * outStride + c)];
+                    if (score >= thresholds_[d]) {
+                        dlib::rectangle rect =
+                            dlib::fhog_to_image(dlib::centered_rect(dlib::point(c + left, r + top),
+                                                                    boxColumns, boxRows),
+                                                cellSize_, filterRows_, filterColumns_);
+                        rect = pyramid.rect_up(rect, level);
+                        candidates.push_back({score - thresholds_[d], {d, rect}});
+                    }
+                }
+            }
+        }
+    }
+
+    // Best first; a detection overlapping one already kept is the same face.
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [confidence, detection] : candidates) {
+        const auto& rect = detection.second;
+        const bool seen = std::any_of(found.begin(), found.end(), [&](const Detection& kept) {
+            return overlapTester_(kept.rect, rect);
+        });
+        if (!seen) {
+            found.push_back({rect, confidence});
+        }
+    }
+    return found;
+}
+
+} // namespace orvane::linuxbackend
