@@ -12,25 +12,25 @@ namespace orvane::linuxbackend {
 namespace {
 
 // Filtering is the larger part of a search's arithmetic. Built twice on x86-64, for the
-// baseline and for AVX2 with FMA, the loader picking one by the processor: nothing here is
-// inline or a template that another file could share, so no code built for AVX2 can leak
-// into a caller on an older processor.
+// baseline and for AVX2 with FMA, and chosen at the first search by the processor: nothing
+// built for AVX2 here is shared with another file, so none can leak into a caller on an older
+// processor. Chosen by a plain check rather than an ifunc, whose resolver runs before the
+// sanitizers' runtime is ready.
 #if defined(__x86_64__) && !defined(__clang__)
-#define ORVANE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define ORVANE_VECTOR_CLONES
+#define ORVANE_WIDE_VECTORS 1
 #endif
+#define ORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
 
 using Lanes = float __attribute__((vector_size(32)));
 constexpr int laneCount = 8;
 
 // By reference: a vector passed by value would take a different calling convention in the
 // AVX2 build.
-void load(Lanes& lanes, const float* from) {
+ORVANE_ALWAYS_INLINE void load(Lanes& lanes, const float* from) {
     __builtin_memcpy(&lanes, from, sizeof lanes);
 }
 
-void store(float* to, const Lanes& lanes) {
+ORVANE_ALWAYS_INLINE void store(float* to, const Lanes& lanes) {
     __builtin_memcpy(to, &lanes, sizeof lanes);
 }
 
@@ -49,10 +49,10 @@ constexpr long taps = 10;
 // image. The planes are `rows` rows of `stride` floats, zero beyond their columns; the
 // saliency images and `scratch` have rows of `outStride` floats, a whole number of vectors,
 // and `stride` is at least `outStride` + taps - 1, so that no vector reads out of bounds.
-ORVANE_VECTOR_CLONES
-void filterPlanes(const float* planes, std::size_t planeStride, const PlaneFilters* filters,
-                  std::size_t planeCount, long rows, long stride, long outStride, float* scratch,
-                  float* const* saliency) {
+ORVANE_ALWAYS_INLINE void filterPlanesBody(const float* planes, std::size_t planeStride,
+                                           const PlaneFilters* filters, std::size_t planeCount,
+                                           long rows, long stride, long outStride, float* scratch,
+                                           float* const* saliency) {
     const long outRows = rows - taps + 1;
     for (std::size_t plane = 0; plane < planeCount; ++plane) {
         const float* in = planes + plane * planeStride;
@@ -93,6 +93,43 @@ void filterPlanes(const float* planes, std::size_t planeStride, const PlaneFilte
             }
         }
     }
+}
+
+using FilterPlanes = void (*)(const float*, std::size_t, const PlaneFilters*, std::size_t, long,
+                              long, long, float*, float* const*);
+
+void filterPlanesBaseline(const float* planes, std::size_t planeStride, const PlaneFilters* filters,
+                          std::size_t planeCount, long rows, long stride, long outStride,
+                          float* scratch, float* const* saliency) {
+    filterPlanesBody(planes, planeStride, filters, planeCount, rows, stride, outStride, scratch,
+                     saliency);
+}
+
+#ifdef ORVANE_WIDE_VECTORS
+__attribute__((target("avx2,fma"))) void
+filterPlanesWide(const float* planes, std::size_t planeStride, const PlaneFilters* filters,
+                 std::size_t planeCount, long rows, long stride, long outStride, float* scratch,
+                 float* const* saliency) {
+    filterPlanesBody(planes, planeStride, filters, planeCount, rows, stride, outStride, scratch,
+                     saliency);
+}
+#endif
+
+FilterPlanes chooseFilterPlanes() {
+#ifdef ORVANE_WIDE_VECTORS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        return filterPlanesWide;
+    }
+#endif
+    return filterPlanesBaseline;
+}
+
+void filterPlanes(const float* planes, std::size_t planeStride, const PlaneFilters* filters,
+                  std::size_t planeCount, long rows, long stride, long outStride, float* scratch,
+                  float* const* saliency) {
+    static const FilterPlanes chosen = chooseFilterPlanes();
+    chosen(planes, planeStride, filters, planeCount, rows, stride, outStride, scratch, saliency);
 }
 
 } // namespace
