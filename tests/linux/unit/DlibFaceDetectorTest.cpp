@@ -358,10 +358,10 @@ TEST_F(DlibFaceDetectorTest, AnUnreadableFrameIsAnErrorAndTheNextFrameIsFine) {
 }
 
 // Detects until `done` says the answer is the awaited one, looking again every few milliseconds
-// for at most 30 s (reading the model takes seconds under the sanitizers).
+// for at most 90 s (reading the model takes seconds under the sanitizers, more on a busy machine).
 FaceDetectionResult detectUntil(DlibFaceDetector& detector, const cv::Mat& frame,
                                 const std::function<bool(const FaceDetectionResult&)>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     auto result = detector.detect(test::pixelBuffer(frame), mirrored);
     while (!done(result) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
