@@ -18,6 +18,19 @@ Rect flipToTopLeft(const Rect& rect, const Rect& primary) {
     return {rect.x, primary.maxY() - rect.maxY(), rect.width, rect.height};
 }
 
+Rect nativeFromScreen(const Rect& screen, const Rect& primary) {
+    return {screen.x - primary.x, (primary.y + primary.height) - (screen.y + screen.height),
+            screen.width, screen.height};
+}
+
+Point globalFromScreen(Point screen, const Rect& primary) {
+    return {screen.x - primary.x, screen.y - primary.y};
+}
+
+Point screenFromGlobal(Point global, const Rect& primary) {
+    return {global.x + primary.x, global.y + primary.y};
+}
+
 std::optional<std::size_t> frameContaining(Point point, const std::vector<Rect>& frames) {
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (contains(frames[i], point)) {

@@ -16,6 +16,12 @@ namespace ScreenGeometry {
 // top-left space (origin top-left of the primary display, y down). x is unchanged.
 Rect flipToTopLeft(const Rect& rect, const Rect& primary);
 
+// The screen space is the whole desktop's, origin at its top-left corner, y down: the X root
+// window's and every compositor's layout space. `primary` is the primary display's frame in it.
+Rect nativeFromScreen(const Rect& screen, const Rect& primary);
+Point globalFromScreen(Point screen, const Rect& primary);
+Point screenFromGlobal(Point global, const Rect& primary);
+
 // First frame holding the point, half-open: a point on a right or bottom edge belongs to the
 // neighbour across it.
 std::optional<std::size_t> frameContaining(Point point, const std::vector<Rect>& frames);

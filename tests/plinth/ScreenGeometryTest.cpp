@@ -103,5 +103,16 @@ TEST(ScreenGeometryEdge, OnlyLeftAndRightEdgesCountStrictly) {
     EXPECT_TRUE(isNearVerticalEdge({-5, 500}, frame, 0));
 }
 
+TEST(ScreenGeometry, convertsScreenSpaceRelativeToThePrimary) {
+    // A primary at (1920, 0) 2560x1440, with a 1920x1080 monitor to its left, bottom-aligned.
+    const Rect primary{1920, 0, 2560, 1440};
+    EXPECT_EQ(nativeFromScreen(primary, primary), (Rect{0, 0, 2560, 1440}));
+    EXPECT_EQ(nativeFromScreen({0, 360, 1920, 1080}, primary), (Rect{-1920, 0, 1920, 1080}));
+    // A monitor above the primary has a positive native y.
+    EXPECT_EQ(nativeFromScreen({1920, -1080, 1920, 1080}, primary), (Rect{0, 1440, 1920, 1080}));
+    EXPECT_EQ(globalFromScreen({100, 400}, primary), (Point{-1820, 400}));
+    EXPECT_EQ(screenFromGlobal({-1820, 400}, primary), (Point{100, 400}));
+}
+
 } // namespace
 } // namespace plinth

@@ -10,6 +10,7 @@
 #include "backends/linux/x11/X11Workspace.hpp"
 #include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/focus/WindowFinder.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -256,7 +257,8 @@ protected:
             }
             const auto primary = X11Displays::primaryRootFrame(desktop->connection());
             const auto global = [&](const plinth::Rect& root) {
-                const auto origin = X11Displays::globalFromRoot({root.x, root.y}, primary);
+                const auto origin =
+                    plinth::ScreenGeometry::globalFromScreen({root.x, root.y}, primary);
                 return plinth::Rect{origin.x, origin.y, root.width, root.height};
             };
             std::vector<BridgeWindowFrames::Window> frames;

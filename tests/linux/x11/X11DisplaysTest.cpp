@@ -28,18 +28,5 @@ TEST(X11_displays, listsTheMonitorsPrimaryFirstInTheNativeSpace) {
     EXPECT_NE(screens[1].id, screens[2].id);
 }
 
-TEST(X11_displays, convertsRootRectanglesRelativeToThePrimary) {
-    // A primary at (1920, 0) 2560x1440, with a 1920x1080 monitor to its left, bottom-aligned.
-    const plinth::Rect primary{1920, 0, 2560, 1440};
-    EXPECT_EQ(X11Displays::nativeFromRoot(primary, primary), (plinth::Rect{0, 0, 2560, 1440}));
-    EXPECT_EQ(X11Displays::nativeFromRoot({0, 360, 1920, 1080}, primary),
-              (plinth::Rect{-1920, 0, 1920, 1080}));
-    // A monitor above the primary has a positive native y.
-    EXPECT_EQ(X11Displays::nativeFromRoot({1920, -1080, 1920, 1080}, primary),
-              (plinth::Rect{0, 1440, 1920, 1080}));
-    EXPECT_EQ(X11Displays::globalFromRoot({100, 400}, primary), (plinth::Point{-1820, 400}));
-    EXPECT_EQ(X11Displays::rootFromGlobal({-1820, 400}, primary), (plinth::Point{100, 400}));
-}
-
 } // namespace
 } // namespace orvane::linuxbackend::test

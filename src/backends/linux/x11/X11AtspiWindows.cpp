@@ -5,12 +5,13 @@
 #include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 namespace orvane::linuxbackend {
 namespace {
 
 plinth::Rect globalRect(const plinth::Rect& root, const plinth::Rect& primary) {
-    const auto origin = X11Displays::globalFromRoot({root.x, root.y}, primary);
+    const auto origin = plinth::ScreenGeometry::globalFromScreen({root.x, root.y}, primary);
     return {origin.x, origin.y, root.width, root.height};
 }
 
@@ -50,11 +51,11 @@ std::optional<std::vector<AtspiTopLevel>> X11AtspiWindows::windowsOf(pid_t pid) 
 }
 
 plinth::Point X11AtspiWindows::screenFromGlobal(plinth::Point global) {
-    return X11Displays::rootFromGlobal(global, primary());
+    return plinth::ScreenGeometry::screenFromGlobal(global, primary());
 }
 
 plinth::Point X11AtspiWindows::globalFromScreen(plinth::Point screen) {
-    return X11Displays::globalFromRoot(screen, primary());
+    return plinth::ScreenGeometry::globalFromScreen(screen, primary());
 }
 
 void X11AtspiWindows::remember(pid_t pid, std::uint64_t window) {

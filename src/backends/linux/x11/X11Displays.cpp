@@ -3,6 +3,7 @@
 #include "backends/linux/x11/MonitorNaming.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
@@ -148,19 +149,6 @@ plinth::Rect X11Displays::primaryRootFrame(X11Connection& connection) {
             static_cast<double>(DisplayHeight(display, screen))};
 }
 
-plinth::Rect X11Displays::nativeFromRoot(const plinth::Rect& root, const plinth::Rect& primary) {
-    return {root.x - primary.x, (primary.y + primary.height) - (root.y + root.height), root.width,
-            root.height};
-}
-
-plinth::Point X11Displays::globalFromRoot(plinth::Point root, const plinth::Rect& primary) {
-    return {root.x - primary.x, root.y - primary.y};
-}
-
-plinth::Point X11Displays::rootFromGlobal(plinth::Point global, const plinth::Rect& primary) {
-    return {global.x + primary.x, global.y + primary.y};
-}
-
 void X11Displays::refreshIfStale() const {
     const auto now = std::chrono::steady_clock::now();
     if (!answer_ || now - answeredAt_ >= reuseFor || now < answeredAt_) {
@@ -200,7 +188,7 @@ std::vector<Display> X11Displays::screensOf(const std::vector<X11Monitor>& list)
         Display display;
         display.id = monitor.id;
         display.localizedName = monitor.name;
-        display.frame = nativeFromRoot(monitor.rootFrame, primary);
+        display.frame = plinth::ScreenGeometry::nativeFromScreen(monitor.rootFrame, primary);
         plinth::Rect visible = monitor.rootFrame;
         if (area) {
             const auto clipped = intersection(monitor.rootFrame, *area);
@@ -208,7 +196,7 @@ std::vector<Display> X11Displays::screensOf(const std::vector<X11Monitor>& list)
                 visible = clipped;
             }
         }
-        display.visibleFrame = nativeFromRoot(visible, primary);
+        display.visibleFrame = plinth::ScreenGeometry::nativeFromScreen(visible, primary);
         displays.push_back(std::move(display));
     }
     return displays;

@@ -39,11 +39,6 @@ public:
     // Every active monitor, primary first (the first one when none is marked primary).
     static std::vector<X11Monitor> monitors(X11Connection& connection);
 
-    // Conversions relative to `primary` (a root rectangle).
-    static plinth::Rect nativeFromRoot(const plinth::Rect& root, const plinth::Rect& primary);
-    static plinth::Point globalFromRoot(plinth::Point root, const plinth::Rect& primary);
-    static plinth::Point rootFromGlobal(plinth::Point global, const plinth::Rect& primary);
-
     // The primary monitor's root rectangle; the whole root window when XRandR lists nothing.
     static plinth::Rect primaryRootFrame(X11Connection& connection);
 

@@ -2,7 +2,7 @@
 
 #include "backends/linux/wayland/BridgeConnection.hpp"
 #include "backends/linux/wayland/CompositorDisplays.hpp"
-#include "backends/linux/x11/X11Displays.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <systemd/sd-bus.h>
 
@@ -23,7 +23,7 @@ void GnomeGazeDot::show(plinth::Point center, int diameter) {
     if (!primary) {
         return;
     }
-    const auto stage = X11Displays::rootFromGlobal(center, *primary);
+    const auto stage = plinth::ScreenGeometry::screenFromGlobal(center, *primary);
     sd_bus_message_unref(bridge_->call("ShowDot", "iii", static_cast<int>(std::lround(stage.x)),
                                        static_cast<int>(std::lround(stage.y)), diameter));
 }
