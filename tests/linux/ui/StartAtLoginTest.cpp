@@ -1,7 +1,7 @@
 // The settings window's "start when you log in" box, drawn by Qt on the test desktop: over the
 // simulated desktop's login items, and once over the real autostart directory.
 
-#include "backends/linux/XdgLoginItems.hpp"
+#include "backends/linux/freedesktop/XdgLoginItems.hpp"
 #include "orvane/engine/EngineFixture.hpp"
 #include "ui/SettingsView.hpp"
 #include "ui/WindowPresenter.hpp"

@@ -1,7 +1,7 @@
 // Starting at login through the user's XDG autostart directory, on a temporary configuration
 // directory.
 
-#include "backends/linux/XdgLoginItems.hpp"
+#include "backends/linux/freedesktop/XdgLoginItems.hpp"
 
 #include <gtest/gtest.h>
 

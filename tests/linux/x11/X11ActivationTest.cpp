@@ -2,8 +2,8 @@
 
 #include "linux/x11/X11Clients.hpp"
 
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
@@ -85,7 +85,7 @@ TEST_F(X11_activation, bringsBackARaisedWindowOnlyUntilTheUserMovesOnToAnother) 
     // Two windows of our own process, side by side (300x200 at x 200 and 700, y 500): the
     // accessibility path raises `first`, then the user clicks `second`.
     auto raised = std::make_shared<X11RaisedWindows>();
-    X11Workspace workspace(desktop->desktop().connection(), std::make_shared<X11DesktopEntries>(),
+    X11Workspace workspace(desktop->desktop().connection(), std::make_shared<DesktopEntries>(),
                            raised, nullptr);
     ::Display* display = desktop->connection().display();
     const Window first = createWindow(display, 200, 500, 300, 200, nullptr, false);

@@ -2,6 +2,7 @@
 
 #include "linux/x11/X11Clients.hpp"
 
+#include "backends/linux/freedesktop/EvdevKeys.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11InputMonitor.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
@@ -379,7 +380,7 @@ TEST(X11_input_keys, releasesWhatWentDownLastFirstWhenAPressFails) {
     const std::vector<unsigned int> chord{37, 50, 64, 38};
     for (std::size_t failing = 0; failing <= chord.size(); ++failing) {
         std::vector<unsigned int> pressed, released;
-        const bool down = X11Keys::pressAll(
+        const bool down = EvdevKeys::pressAll(
             chord,
             [&](unsigned int key) {
                 if (pressed.size() == failing) {

@@ -1,13 +1,10 @@
 #include "backends/linux/evdev/EvdevEvents.hpp"
 
-#include "backends/linux/x11/X11Keys.hpp"
+#include "backends/linux/freedesktop/EvdevKeys.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 namespace orvane::linuxbackend {
 namespace {
-
-// X keycodes are evdev codes shifted by 8: the X backend's table serves both.
-constexpr unsigned int xKeycodeOffset = 8;
 
 std::uint64_t modifierOf(std::uint16_t code) {
     switch (code) {
@@ -129,7 +126,7 @@ std::vector<InputEvent> EvdevEvents::feed(int id, const input_event& record) {
             }
         } else if (isModifierKey(record.code)) {
             noteFlagsChange(before, events);
-        } else if (const auto key = X11Keys::systemKeyFromX(record.code + xKeycodeOffset)) {
+        } else if (const auto key = EvdevKeys::systemKeyFromEvdev(record.code)) {
             events.push_back({InputEventType::keyDown, before, *key});
         }
         break;
@@ -189,7 +186,7 @@ std::vector<InputEvent> EvdevEvents::resync(int id, const DeviceState& state, bo
             events.push_back({InputEventType::rightMouseDown, now, 0});
         } else if (isModifierKey(code) || isMouseButton(code)) {
             continue;
-        } else if (const auto key = X11Keys::systemKeyFromX(code + xKeycodeOffset)) {
+        } else if (const auto key = EvdevKeys::systemKeyFromEvdev(code)) {
             events.push_back({InputEventType::keyDown, now, *key});
         }
     }

@@ -2,15 +2,15 @@
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/freedesktop/LinuxConventions.hpp"
 #include "backends/linux/wayland/BridgeWindowFrames.hpp"
 #include "backends/linux/wayland/CompositorDisplays.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/CompositorWindowServer.hpp"
 #include "backends/linux/wayland/CompositorWorkspace.hpp"
 #include "backends/linux/wayland/PostedKeys.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
-#include "backends/linux/x11/X11Displays.hpp"
-#include "backends/linux/x11/X11Identifiers.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <algorithm>
 
@@ -32,7 +32,8 @@ std::shared_ptr<BridgeWindowFrames> framesOf(const std::shared_ptr<CompositorLin
             return std::nullopt;
         }
         const auto global = [&](const plinth::Rect& stage) {
-            const auto origin = X11Displays::globalFromRoot({stage.x, stage.y}, *primary);
+            const auto origin =
+                plinth::ScreenGeometry::globalFromScreen({stage.x, stage.y}, *primary);
             return plinth::Rect{origin.x, origin.y, stage.width, stage.height};
         };
         std::vector<BridgeWindowFrames::Window> windows;
@@ -62,7 +63,7 @@ CompositorServices CompositorServices::open(const std::shared_ptr<CompositorLink
                                             std::shared_ptr<MainQueue> mainQueue,
                                             std::shared_ptr<AtspiFocusWatch> focusWatch) {
     CompositorServices services;
-    auto entries = std::make_shared<X11DesktopEntries>();
+    auto entries = std::make_shared<DesktopEntries>();
     // The keys the window server posts (pane shortcuts) are not the user's typing.
     services.posted = std::make_shared<PostedKeys>();
     services.displays = std::make_shared<CompositorDisplays>(link);
@@ -82,7 +83,7 @@ void CompositorServices::fill(Platform& platform) const {
     platform.accessibility = accessibility;
     platform.exposure.push_back(kAccessibilityBusExposure);
     platform.desktopConventions =
-        std::make_shared<const DesktopConventions>(X11Identifiers::desktopConventions());
+        std::make_shared<const DesktopConventions>(LinuxConventions::desktopConventions());
 }
 
 } // namespace orvane::linuxbackend

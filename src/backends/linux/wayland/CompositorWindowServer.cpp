@@ -1,12 +1,12 @@
 #include "backends/linux/wayland/CompositorWindowServer.hpp"
 
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/freedesktop/EvdevKeys.hpp"
 #include "backends/linux/wayland/CompositorDisplays.hpp"
 #include "backends/linux/wayland/CompositorKeys.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/PostedKeys.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
-#include "backends/linux/x11/X11Displays.hpp"
-#include "backends/linux/x11/X11Keys.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +23,7 @@ bool isOneOf(const std::string& type, std::initializer_list<std::string_view> ty
 } // namespace
 
 CompositorWindowServer::CompositorWindowServer(std::shared_ptr<CompositorLink> link,
-                                               std::shared_ptr<const X11DesktopEntries> entries,
+                                               std::shared_ptr<const DesktopEntries> entries,
                                                std::shared_ptr<PostedKeys> posted)
     : link_(std::move(link)), entries_(std::move(entries)), posted_(std::move(posted)) {}
 
@@ -82,8 +82,8 @@ CompositorWindowServer::entriesOf(const std::vector<CompositorWindow>& windows,
             entry[WindowKey::ownerPID] = static_cast<std::int64_t>(window.pid);
         }
         entry[WindowKey::number] = static_cast<std::int64_t>(numberOf(window.id));
-        const auto origin =
-            X11Displays::globalFromRoot({window.frame.x, window.frame.y}, primaryStage);
+        const auto origin = plinth::ScreenGeometry::globalFromScreen(
+            {window.frame.x, window.frame.y}, primaryStage);
         entry[WindowKey::bounds] =
             plinth::Rect{origin.x, origin.y, window.frame.width, window.frame.height};
         // No content rectangle: the buffer holds the shadows of client-side decorations, and
@@ -117,7 +117,8 @@ plinth::Point CompositorWindowServer::pointerLocation() const {
     } else if (const auto asked = link_->queryPointer()) {
         stage = *asked;
     }
-    const auto native = X11Displays::nativeFromRoot({stage.x, stage.y, 0, 0}, *primary);
+    const auto native =
+        plinth::ScreenGeometry::nativeFromScreen({stage.x, stage.y, 0, 0}, *primary);
     return {native.x, native.y};
 }
 
@@ -126,7 +127,7 @@ void CompositorWindowServer::warpPointer(plinth::Point point) {
     if (!primary) {
         return;
     }
-    const auto stage = X11Displays::rootFromGlobal(point, *primary);
+    const auto stage = plinth::ScreenGeometry::screenFromGlobal(point, *primary);
     const int x = static_cast<int>(std::lround(stage.x));
     const int y = static_cast<int>(std::lround(stage.y));
     // The compositor's idle timer takes our warp for input, as it does our keys.
@@ -168,7 +169,7 @@ bool CompositorWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t f
     const std::uint64_t missing = flags & ~held & ~ModifierFlag::capsLock;
     auto keys = CompositorKeys::modifierKeyvals(missing);
     keys.push_back(*keyval);
-    const bool down = X11Keys::pressAll(
+    const bool down = EvdevKeys::pressAll(
         keys, [this](unsigned int key) { return postKey(key, true); },
         [this](unsigned int key) { postKey(key, false); });
     if (down) {

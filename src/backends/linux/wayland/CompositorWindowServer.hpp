@@ -9,7 +9,7 @@ namespace orvane::linuxbackend {
 
 class CompositorLink;
 class PostedKeys;
-class X11DesktopEntries;
+class DesktopEntries;
 struct CompositorMonitor;
 struct CompositorWindow;
 
@@ -24,7 +24,7 @@ public:
     static constexpr std::int64_t popUpMenuLayer = 101;
 
     CompositorWindowServer(std::shared_ptr<CompositorLink> link,
-                           std::shared_ptr<const X11DesktopEntries> entries,
+                           std::shared_ptr<const DesktopEntries> entries,
                            std::shared_ptr<PostedKeys> posted);
 
     // Front to back; minimized windows, windows not yet placed and the desktop left out.
@@ -52,7 +52,7 @@ private:
     void releasePressedModifiers();
 
     std::shared_ptr<CompositorLink> link_;
-    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<const DesktopEntries> entries_;
     std::shared_ptr<PostedKeys> posted_;
     std::uint64_t pressedModifiers_ = 0;
     // The last list made, and the link's lists it was made from (kept, so never reused).

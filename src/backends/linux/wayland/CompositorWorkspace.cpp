@@ -2,10 +2,10 @@
 
 #include "backends/linux/DesktopProcesses.hpp"
 #include "backends/linux/MainQueueObservers.hpp"
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/CompositorWindowServer.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "orvane/platform/Platform.hpp"
 
 namespace orvane::linuxbackend {
@@ -27,7 +27,7 @@ std::optional<CompositorWindow> windowWithId(const CompositorSnapshot& snapshot,
 } // namespace
 
 CompositorWorkspace::CompositorWorkspace(std::shared_ptr<CompositorLink> link,
-                                         std::shared_ptr<const X11DesktopEntries> entries,
+                                         std::shared_ptr<const DesktopEntries> entries,
                                          std::shared_ptr<MainQueue> mainQueue)
     : link_(std::move(link)), entries_(std::move(entries)), mainQueue_(std::move(mainQueue)) {}
 

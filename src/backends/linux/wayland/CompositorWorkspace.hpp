@@ -10,7 +10,7 @@ namespace orvane::linuxbackend {
 class CompositorLink;
 class MainQueueObservers;
 class SessionNotifier;
-class X11DesktopEntries;
+class DesktopEntries;
 struct CompositorWindow;
 
 // Applications, activation and the overview through the compositor's link; sleep, wake, lock
@@ -18,7 +18,7 @@ struct CompositorWindow;
 class CompositorWorkspace : public Workspace {
 public:
     CompositorWorkspace(std::shared_ptr<CompositorLink> link,
-                        std::shared_ptr<const X11DesktopEntries> entries,
+                        std::shared_ptr<const DesktopEntries> entries,
                         std::shared_ptr<MainQueue> mainQueue);
     ~CompositorWorkspace() override;
 
@@ -35,7 +35,7 @@ private:
     RunningApplication describe(const CompositorWindow& window) const;
 
     std::shared_ptr<CompositorLink> link_;
-    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<const DesktopEntries> entries_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::unique_ptr<MainQueueObservers> displayObservers_;
     Subscription monitorsChanged_;

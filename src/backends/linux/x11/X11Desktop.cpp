@@ -3,12 +3,12 @@
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/atspi/AtspiFocusWatch.hpp"
 #include "backends/linux/atspi/AtspiPopovers.hpp"
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/freedesktop/LinuxConventions.hpp"
 #include "backends/linux/x11/X11AtspiWindows.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11HotKeys.hpp"
-#include "backends/linux/x11/X11Identifiers.hpp"
 #include "backends/linux/x11/X11InputMonitor.hpp"
 #include "backends/linux/x11/X11PostedKeys.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
@@ -27,7 +27,7 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     }
     std::shared_ptr<X11Desktop> desktop(new X11Desktop());
     desktop->connection_ = connection;
-    desktop->entries_ = std::make_shared<X11DesktopEntries>();
+    desktop->entries_ = std::make_shared<DesktopEntries>();
     desktop->raised_ = std::make_shared<X11RaisedWindows>();
     desktop->displays_ = std::make_shared<X11Displays>(connection);
     desktop->windowServer_ = std::make_shared<X11WindowServer>(connection, desktop->entries_);
@@ -51,7 +51,7 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
         connection, desktop->windowCache_,
         std::make_shared<AtspiFocusWatch>(desktop->accessibility_));
     desktop->workspace_->setLauncherIdentifiers(
-        X11Identifiers::desktopConventions().launcherIdentifiers);
+        LinuxConventions::desktopConventions().launcherIdentifiers);
     desktop->secureInput_->setLauncherCheck(
         [workspace =
              std::weak_ptr<X11Workspace>(desktop->workspace_)](const X11WindowInfo& window) {
@@ -83,7 +83,7 @@ void X11Desktop::fill(Platform& platform) const {
     platform.accessibility = accessibility_;
     platform.hotKeys = hotKeys_;
     platform.desktopConventions =
-        std::make_shared<const DesktopConventions>(X11Identifiers::desktopConventions());
+        std::make_shared<const DesktopConventions>(LinuxConventions::desktopConventions());
     platform.exposure.push_back(kAccessibilityBusExposure);
     platform.exposure.push_back(
         "X11 shows every program of yours every window and every key already; Orvane adds one "

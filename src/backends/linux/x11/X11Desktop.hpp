@@ -9,7 +9,7 @@ namespace orvane::linuxbackend {
 
 class AtspiAccessibility;
 class X11Connection;
-class X11DesktopEntries;
+class DesktopEntries;
 class X11Displays;
 class X11HotKeys;
 class X11InputMonitor;
@@ -47,7 +47,7 @@ private:
     X11Desktop() = default;
 
     std::shared_ptr<X11Connection> connection_;
-    std::shared_ptr<X11DesktopEntries> entries_;
+    std::shared_ptr<DesktopEntries> entries_;
     std::shared_ptr<X11RaisedWindows> raised_;
     std::shared_ptr<X11Displays> displays_;
     std::shared_ptr<X11WindowCache> windowCache_;

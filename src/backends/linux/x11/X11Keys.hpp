@@ -1,16 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <vector>
 
 namespace orvane::linuxbackend {
 
-// The system's key numbers and modifier masks on X. Key numbers are keyboard positions, so the
-// mapping goes through the kernel's evdev codes (X keycode - 8 under the evdev keymap every
-// current X server uses), never through keysyms: a German or Dvorak layout moves letters, not
-// positions.
+// The system's key numbers and modifier masks on X. Key numbers go through the evdev codes
+// (X keycode - 8 under the evdev keymap every current X server uses).
 namespace X11Keys {
 
 // X keycode -> system key number; nullopt for keys the system has no number for.
@@ -28,13 +25,6 @@ unsigned int xStateFromSystem(std::uint64_t flags);
 // The X keycodes of the keys that produce the modifiers in `flags` (left-hand keys), in the order
 // they are pressed: Control, Option, Shift, Command. Caps Lock is not a held key and is ignored.
 std::vector<unsigned int> modifierKeycodes(std::uint64_t flags);
-
-// Presses `keycodes` in order through `press` (true when the key went down), stopping at the first
-// that does not go down; then releases every key that went down through `release`, last first,
-// so that a failed chord leaves nothing held. True when all went down (nothing is released).
-bool pressAll(const std::vector<unsigned int>& keycodes,
-              const std::function<bool(unsigned int)>& press,
-              const std::function<void(unsigned int)>& release);
 
 } // namespace X11Keys
 

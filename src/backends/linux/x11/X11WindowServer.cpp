@@ -1,12 +1,14 @@
 #include "backends/linux/x11/X11WindowServer.hpp"
 
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/freedesktop/EvdevKeys.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11Keys.hpp"
 #include "backends/linux/x11/X11PostedKeys.hpp"
 #include "backends/linux/x11/X11WindowCache.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
@@ -16,7 +18,7 @@
 namespace orvane::linuxbackend {
 
 X11WindowServer::X11WindowServer(std::shared_ptr<X11Connection> connection,
-                                 std::shared_ptr<const X11DesktopEntries> entries)
+                                 std::shared_ptr<const DesktopEntries> entries)
     : connection_(std::move(connection)), entries_(std::move(entries)) {}
 
 plinth::Rect X11WindowServer::primaryRoot() const {
@@ -48,13 +50,13 @@ std::vector<WindowEntry> X11WindowServer::entriesFor(const std::vector<X11Window
             entry[WindowKey::ownerPID] = static_cast<std::int64_t>(*window.pid);
         }
         entry[WindowKey::number] = static_cast<std::int64_t>(window.window);
-        const auto origin =
-            X11Displays::globalFromRoot({window.rootFrame.x, window.rootFrame.y}, primary);
+        const auto origin = plinth::ScreenGeometry::globalFromScreen(
+            {window.rootFrame.x, window.rootFrame.y}, primary);
         entry[WindowKey::bounds] =
             plinth::Rect{origin.x, origin.y, window.rootFrame.width, window.rootFrame.height};
         if (window.isClient) {
-            const auto content =
-                X11Displays::globalFromRoot({window.clientFrame.x, window.clientFrame.y}, primary);
+            const auto content = plinth::ScreenGeometry::globalFromScreen(
+                {window.clientFrame.x, window.clientFrame.y}, primary);
             entry[WindowKey::contentBounds] = plinth::Rect{
                 content.x, content.y, window.clientFrame.width, window.clientFrame.height};
         }
@@ -100,7 +102,7 @@ void X11WindowServer::warpPointer(plinth::Point point) {
     }
     X11Connection::ErrorTrap trap(*connection_);
     const plinth::Rect primary = primaryRoot();
-    const auto root = X11Displays::rootFromGlobal(point, primary);
+    const auto root = plinth::ScreenGeometry::screenFromGlobal(point, primary);
     XWarpPointer(connection_->display(), None, connection_->root(), 0, 0, 0, 0,
                  static_cast<int>(std::lround(root.x)), static_cast<int>(std::lround(root.y)));
     XFlush(connection_->display());
@@ -144,7 +146,7 @@ bool X11WindowServer::postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, 
     keys.push_back(xKeycode);
     // Each press is confirmed before the next, so that a refused one releases exactly the keys
     // that went down.
-    const bool down = X11Keys::pressAll(
+    const bool down = EvdevKeys::pressAll(
         keys,
         [&](unsigned int keycode) {
             X11Connection::ErrorTrap pressTrap(*connection_);

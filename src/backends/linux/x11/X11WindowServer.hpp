@@ -10,7 +10,7 @@
 namespace orvane::linuxbackend {
 
 class X11Connection;
-class X11DesktopEntries;
+class DesktopEntries;
 class X11PostedKeys;
 class X11WindowCache;
 
@@ -18,7 +18,7 @@ class X11WindowCache;
 class X11WindowServer : public WindowServer {
 public:
     X11WindowServer(std::shared_ptr<X11Connection> connection,
-                    std::shared_ptr<const X11DesktopEntries> entries);
+                    std::shared_ptr<const DesktopEntries> entries);
 
     std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override;
@@ -63,7 +63,7 @@ private:
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<const X11Displays> displays_;
-    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<const DesktopEntries> entries_;
     std::shared_ptr<X11WindowCache> cache_;
     std::function<bool()> insideWindowMenu_;
     std::shared_ptr<X11PostedKeys> posted_;

@@ -5,10 +5,10 @@
 
 #include "backends/linux/DesktopProcesses.hpp"
 #include "backends/linux/MainQueueObservers.hpp"
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
 #include "backends/linux/session/OverviewWatcher.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
-#include "backends/linux/x11/X11DesktopEntries.hpp"
 #include "backends/linux/x11/X11DisplayWatcher.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11RaisedWindows.hpp"
@@ -28,7 +28,7 @@ constexpr auto activationTimeout = std::chrono::milliseconds(200);
 } // namespace
 
 X11Workspace::X11Workspace(std::shared_ptr<X11Connection> connection,
-                           std::shared_ptr<const X11DesktopEntries> entries,
+                           std::shared_ptr<const DesktopEntries> entries,
                            std::shared_ptr<X11RaisedWindows> raised,
                            std::shared_ptr<MainQueue> mainQueue)
     : connection_(std::move(connection)), entries_(std::move(entries)), raised_(std::move(raised)),

@@ -14,7 +14,7 @@
 namespace orvane::linuxbackend {
 
 class X11Connection;
-class X11DesktopEntries;
+class DesktopEntries;
 class X11DisplayWatcher;
 class X11Displays;
 class X11RaisedWindows;
@@ -30,7 +30,7 @@ public:
     // `mainQueue` delivers observed events; when null, the installed platform's main queue is
     // used at the time of each event.
     X11Workspace(std::shared_ptr<X11Connection> connection,
-                 std::shared_ptr<const X11DesktopEntries> entries,
+                 std::shared_ptr<const DesktopEntries> entries,
                  std::shared_ptr<X11RaisedWindows> raised, std::shared_ptr<MainQueue> mainQueue);
     ~X11Workspace() override;
 
@@ -68,7 +68,7 @@ private:
     Window activeWindow() const;
 
     std::shared_ptr<X11Connection> connection_;
-    std::shared_ptr<const X11DesktopEntries> entries_;
+    std::shared_ptr<const DesktopEntries> entries_;
     std::shared_ptr<X11RaisedWindows> raised_;
     std::shared_ptr<X11WindowCache> cache_;
     std::shared_ptr<MainQueue> mainQueue_;

@@ -4,14 +4,14 @@
 
 namespace orvane::linuxbackend {
 
-// The X11 desktop's habits, under the application identifiers this backend reports (the
+// The Linux desktops' habits, under the application identifiers this backend reports (the
 // desktop-entry id, else the GTK application id, else the window class): launchers, terminals
 // with a default "focus the pane in that direction" chord on the arrow keys, and Control as the
 // copy modifier.
-namespace X11Identifiers {
+namespace LinuxConventions {
 
 DesktopConventions desktopConventions();
 
-} // namespace X11Identifiers
+} // namespace LinuxConventions
 
 } // namespace orvane::linuxbackend

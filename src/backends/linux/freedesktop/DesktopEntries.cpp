@@ -1,4 +1,4 @@
-#include "backends/linux/x11/X11DesktopEntries.hpp"
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -43,8 +43,7 @@ std::vector<std::filesystem::path> applicationDirectories() {
 
 } // namespace
 
-std::optional<DesktopEntry> X11DesktopEntries::parse(const std::string& id,
-                                                     const std::string& text) {
+std::optional<DesktopEntry> DesktopEntries::parse(const std::string& id, const std::string& text) {
     DesktopEntry entry;
     entry.id = id;
     bool inMainGroup = false;
@@ -105,7 +104,7 @@ std::optional<DesktopEntry> X11DesktopEntries::parse(const std::string& id,
     return entry;
 }
 
-void X11DesktopEntries::load() const {
+void DesktopEntries::load() const {
     std::set<std::string> seen;
     for (const auto& directory : applicationDirectories()) {
         std::error_code error;
@@ -139,9 +138,9 @@ void X11DesktopEntries::load() const {
     }
 }
 
-std::optional<DesktopEntry> X11DesktopEntries::match(const std::string& applicationId,
-                                                     const std::string& instanceName,
-                                                     const std::string& className) const {
+std::optional<DesktopEntry> DesktopEntries::match(const std::string& applicationId,
+                                                  const std::string& instanceName,
+                                                  const std::string& className) const {
     std::call_once(loaded_, [this] { load(); });
     if (!applicationId.empty()) {
         for (const auto& entry : entries_) {
@@ -183,9 +182,9 @@ std::optional<DesktopEntry> X11DesktopEntries::match(const std::string& applicat
     return std::nullopt;
 }
 
-std::string X11DesktopEntries::applicationName(const std::string& applicationId,
-                                               const std::string& instanceName,
-                                               const std::string& className) const {
+std::string DesktopEntries::applicationName(const std::string& applicationId,
+                                            const std::string& instanceName,
+                                            const std::string& className) const {
     if (auto entry = match(applicationId, instanceName, className)) {
         return entry->name;
     }
@@ -193,9 +192,9 @@ std::string X11DesktopEntries::applicationName(const std::string& applicationId,
 }
 
 std::optional<std::string>
-X11DesktopEntries::applicationIdentifier(const std::string& applicationId,
-                                         const std::string& instanceName,
-                                         const std::string& className) const {
+DesktopEntries::applicationIdentifier(const std::string& applicationId,
+                                      const std::string& instanceName,
+                                      const std::string& className) const {
     if (auto entry = match(applicationId, instanceName, className)) {
         return entry->id;
     }

@@ -18,7 +18,7 @@ struct DesktopEntry {
 // The desktop entries installed under $XDG_DATA_HOME and $XDG_DATA_DIRS, read once on first use
 // (an application installed later is named by its window class until the next start).
 // Thread-safe.
-class X11DesktopEntries {
+class DesktopEntries {
 public:
     // The entry for a window: by its GTK application id, else by WM_CLASS (StartupWMClass, the
     // entry id, the executable), exact matches before case-insensitive ones.

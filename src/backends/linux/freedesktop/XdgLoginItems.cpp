@@ -1,4 +1,4 @@
-#include "backends/linux/XdgLoginItems.hpp"
+#include "backends/linux/freedesktop/XdgLoginItems.hpp"
 
 #include "backends/linux/LinuxProcessInfo.hpp"
 #include "orvane/platform/Platform.hpp"

@@ -1,6 +1,6 @@
-#include "backends/linux/x11/X11Identifiers.hpp"
+#include "backends/linux/freedesktop/LinuxConventions.hpp"
 
-namespace orvane::linuxbackend::X11Identifiers {
+namespace orvane::linuxbackend::LinuxConventions {
 
 DesktopConventions desktopConventions() {
     DesktopConventions conventions;
@@ -38,4 +38,4 @@ DesktopConventions desktopConventions() {
     return conventions;
 }
 
-} // namespace orvane::linuxbackend::X11Identifiers
+} // namespace orvane::linuxbackend::LinuxConventions
