@@ -3,7 +3,7 @@
 #include "backends/linux/JournaldLogSink.hpp"
 #include "backends/linux/LinuxPlatform.hpp"
 #include "backends/linux/ProcessExit.hpp"
-#include "backends/linux/wayland/WaylandSession.hpp"
+#include "backends/linux/SessionChoice.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"

@@ -4,7 +4,7 @@
 #include "orvane/platform/Platform.hpp"
 #include "ui/AccentColor.hpp"
 #include "ui/ScreenSpace.hpp"
-#include "ui/X11WindowControl.hpp"
+#include "ui/x11/X11WindowControl.hpp"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -6,7 +6,7 @@
 #include "orvane/support/Log.hpp"
 #include "ui/CalibrationScreenView.hpp"
 #include "ui/ScreenSpace.hpp"
-#include "ui/X11WindowControl.hpp"
+#include "ui/x11/X11WindowControl.hpp"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -18,7 +18,7 @@
 #include "ui/OnboardingView.hpp"
 #include "ui/SettingsView.hpp"
 #include "ui/WindowPresenter.hpp"
-#include "ui/X11WindowControl.hpp"
+#include "ui/x11/X11WindowControl.hpp"
 
 #include <QApplication>
 #include <QDir>

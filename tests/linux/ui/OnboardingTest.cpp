@@ -2,7 +2,7 @@
 // accessibility: the permission poll runs on the simulation's virtual clock.
 
 #include "backends/linux/LinuxWords.hpp"
-#include "backends/linux/wayland/WaylandSession.hpp"
+#include "backends/linux/SessionChoice.hpp"
 #include "orvane/engine/EngineFixture.hpp"
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "ui/OnboardingView.hpp"

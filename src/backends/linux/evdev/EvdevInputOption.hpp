@@ -1,8 +1,8 @@
 #pragma once
 
+#include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/evdev/EvdevAccess.hpp"
 #include "backends/linux/evdev/EvdevInputMonitor.hpp"
-#include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/InputDeviceAccess.hpp"
 #include "orvane/platform/Platform.hpp"
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/wayland/CompositorServices.hpp"
-#include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <memory>

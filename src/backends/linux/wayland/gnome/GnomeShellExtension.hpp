@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backends/linux/wayland/WaylandSession.hpp"
+#include "backends/linux/SessionChoice.hpp"
 #include "orvane/platform/DesktopBridge.hpp"
 
 #include <memory>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/wayland/CompositorServices.hpp"
 #include "backends/linux/wayland/WaylandClientServices.hpp"
-#include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <chrono>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/ListenerSet.hpp"
-#include "backends/linux/wayland/WaylandSession.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
 #include <atomic>

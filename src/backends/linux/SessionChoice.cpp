@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/WaylandSession.hpp"
+#include "backends/linux/SessionChoice.hpp"
 
 #include <sstream>
 #include <strings.h>

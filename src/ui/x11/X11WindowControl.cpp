@@ -1,4 +1,4 @@
-#include "ui/X11WindowControl.hpp"
+#include "ui/x11/X11WindowControl.hpp"
 
 #include <QGuiApplication>
 

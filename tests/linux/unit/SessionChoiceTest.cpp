@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/WaylandSession.hpp"
+#include "backends/linux/SessionChoice.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ SessionChoice choiceIn(const std::map<std::string, std::string>& variables) {
     });
 }
 
-TEST(WaylandSession, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
+TEST(SessionChoice, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
     struct Case {
         std::map<std::string, std::string> variables;
         DesktopFamily family;
@@ -52,7 +52,7 @@ TEST(WaylandSession, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
     }
 }
 
-TEST(WaylandSession, OtherWaylandDesktopsAreNamedInOneSentence) {
+TEST(SessionChoice, OtherWaylandDesktopsAreNamedInOneSentence) {
     const auto other =
         choiceIn({{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "LXQt"}});
     EXPECT_EQ(other.family, DesktopFamily::unsupported);
