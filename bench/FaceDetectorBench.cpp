@@ -1,7 +1,8 @@
 // The face detector on a 1280 x 720 frame of a real face: a frame that follows the face found
-// in the frame before (mirror, gray, detection in a crop, landmarks, head pose), the regular
-// search while following, and a frame that searches the whole image, with a face and with
-// nobody (what every frame costs while the user is away). Decoding is left out (see
+// in the frame before (mirror, gray, detection in a crop, landmarks, head pose), the moving face
+// of the tracking clip followed frame after frame, the regular search while following, and a
+// frame that searches the whole image, with a face and with nobody (what every frame costs
+// while the user is away). Decoding is left out (see
 // CameraDecodeBench). Run a Release build:
 //   build-release/bench/orvane_face_bench --benchmark_repetitions=5
 #include "backends/linux/face/DlibFaceDetector.hpp"
@@ -10,11 +11,14 @@
 
 #include <benchmark/benchmark.h>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -88,6 +92,56 @@ BENCHMARK(BM_FollowedFrame)
     ->Arg(static_cast<int>(PixelFormat::gray8))
     ->ComputeStatistics("min", fastest)
     ->Unit(benchmark::kMillisecond);
+
+// The frames of the clip Orvane's tracking is measured on (bench/measure-tracking.sh): a head
+// turning right and left, every frame shaken and noisy, in grey as the camera path decodes it.
+const std::vector<cv::Mat>& webcamFaceFrames() {
+    static const std::vector<cv::Mat> frames = [] {
+        const auto directory = std::filesystem::temp_directory_path() /
+                               ("orvane-face-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(directory);
+        const auto face = (directory / "face.avi").string();
+        std::vector<cv::Mat> read;
+        if (const auto failure =
+                test::writeWebcamClips(face, (directory / "empty.avi").string(), 90)) {
+            std::fprintf(stderr, "%s\n", failure->c_str());
+        } else {
+            cv::VideoCapture video(face, cv::CAP_OPENCV_MJPEG);
+            for (cv::Mat frame; video.read(frame) && !frame.empty();) {
+                cv::Mat gray;
+                cv::cvtColor(frame, gray, cv::COLOR_BGR2GRAY);
+                read.push_back(gray);
+            }
+        }
+        std::filesystem::remove_all(directory);
+        return read;
+    }();
+    return frames;
+}
+
+// Following the clip's moving face frame after frame, the regular searches included: what
+// the face thread costs while tracking.
+void BM_FollowedClip(benchmark::State& state) {
+    const auto& frames = webcamFaceFrames();
+    if (frames.empty()) {
+        state.SkipWithError("no clip");
+        return;
+    }
+    auto& faces = detector();
+    requireOneFace(state, faces.detect(test::pixelBuffer(frames.front()), mirrored));
+    faces.forgetFaces();
+    std::size_t next = 0;
+    std::int64_t lost = 0;
+    for (auto _ : state) {
+        const auto result = faces.detect(test::pixelBuffer(frames[next]), mirrored);
+        lost += result.faces.size() != 1 ? 1 : 0;
+        next = (next + 1) % frames.size();
+    }
+    if (lost > 0) {
+        state.SkipWithError("the face was lost");
+    }
+}
+BENCHMARK(BM_FollowedClip)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
 
 // In the camera's grey, and in colour as before the camera path decoded to grey.
 void BM_SearchFrame(benchmark::State& state) {

@@ -54,6 +54,64 @@ TEST(LandmarkPredictor, FindsTheLandmarksOfDlibsShapePredictor) {
     }
 }
 
+// dlib's own evaluation of the model, before it rounds the points to whole pixels: ours keep
+// the leaves to 16 bits and work out the features' geometry in closed form, which must move
+// no point by more than a hundredth of a pixel, nor send any tree down another branch.
+TEST(LandmarkPredictor, MatchesDlibsUnroundedLandmarks) {
+    const std::string path = DlibFaceDetector::defaultModelPath;
+    LandmarkPredictor ours;
+    ASSERT_EQ(ours.load(path), std::nullopt);
+    std::ifstream in(path, std::ios::binary);
+    int version = 0;
+    dlib::matrix<float, 0, 1> mean;
+    std::vector<std::vector<dlib::impl::regression_tree>> forests;
+    std::vector<std::vector<unsigned long>> anchors;
+    std::vector<std::vector<dlib::vector<float, 2>>> deltas;
+    dlib::deserialize(version, in);
+    dlib::deserialize(mean, in);
+    dlib::deserialize(forests, in);
+    dlib::deserialize(anchors, in);
+    dlib::deserialize(deltas, in);
+
+    std::string problem;
+    const auto grace = test::loadPhoto(test::Photo::graceHopper, &problem);
+    const auto astronaut = test::loadPhoto(test::Photo::astronaut, &problem);
+    ASSERT_FALSE(grace.empty() || astronaut.empty()) << problem;
+    struct Case {
+        cv::Mat photo;
+        cv::Rect box;
+    };
+    // Boxes as the detector and the follower place them, off-centre, too big, too small,
+    // reaching out of the image on either side, and a degenerate one.
+    for (const auto& [photo, box] :
+         {Case{grace, {146, 160, 190, 190}}, Case{grace, {120, 140, 260, 240}},
+          Case{grace, {171, 185, 140, 140}}, Case{grace, {-60, 300, 200, 200}},
+          Case{astronaut, {170, 80, 110, 110}}, Case{astronaut, {440, -30, 120, 120}},
+          Case{astronaut, {200, 100, 2, 2}}}) {
+        cv::Mat gray;
+        cv::cvtColor(photo, gray, cv::COLOR_BGR2GRAY);
+        const auto points = ours.predict(gray, box);
+        const dlib::cv_image<unsigned char> image(gray);
+        const dlib::rectangle rect(box.x, box.y, box.x + box.width - 1, box.y + box.height - 1);
+        dlib::matrix<float, 0, 1> shape = mean;
+        std::vector<float> features;
+        for (std::size_t cascade = 0; cascade < forests.size(); ++cascade) {
+            dlib::impl::extract_feature_pixel_values(image, rect, shape, mean, anchors[cascade],
+                                                     deltas[cascade], features);
+            unsigned long leaf = 0;
+            for (const auto& tree : forests[cascade]) {
+                shape += tree(features, leaf);
+            }
+        }
+        const auto toImage = dlib::impl::unnormalizing_tform(rect);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const auto reference = toImage(dlib::impl::location(shape, i));
+            EXPECT_NEAR(points[i].x, reference.x(), 0.01) << "point " << i << " in " << box;
+            EXPECT_NEAR(points[i].y, reference.y(), 0.01) << "point " << i << " in " << box;
+        }
+    }
+}
+
 TEST(LandmarkPredictor, RefusesFilesThatAreNotALandmarkModel) {
     const auto directory =
         std::filesystem::temp_directory_path() / ("orvane-landmarks-" + std::to_string(::getpid()));

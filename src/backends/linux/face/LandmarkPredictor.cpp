@@ -2,22 +2,56 @@
 #include "backends/linux/face/LandmarkPredictor.hpp"
 
 #include <dlib/image_processing/shape_predictor.h>
-#include <dlib/opencv/cv_image.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace orvane::linuxbackend {
 namespace {
 
 // Two coordinates a point.
 constexpr int shapeSize = 2 * LandmarkPredictor::pointCount;
+
+// Memory for the leaves in pages of 2 MB where the system has them: each frame reads a few
+// thousand leaves scattered over tens of megabytes, and with small pages nearly every one of
+// them also misses the address translation cache.
+template <typename T> struct LargePageAllocator {
+    using value_type = T;
+
+    LargePageAllocator() = default;
+    template <typename U> LargePageAllocator(const LargePageAllocator<U>&) noexcept {}
+
+    static constexpr std::size_t pageBytes = std::size_t{2} << 20;
+
+    T* allocate(std::size_t count) {
+        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T) - pageBytes) {
+            throw std::bad_alloc();
+        }
+        const std::size_t bytes = (count * sizeof(T) + pageBytes - 1) / pageBytes * pageBytes;
+        void* memory = std::aligned_alloc(pageBytes, bytes);
+        if (memory == nullptr) {
+            throw std::bad_alloc();
+        }
+        // Only advice: without large pages the memory works all the same.
+        ::madvise(memory, bytes, MADV_HUGEPAGE);
+        return static_cast<T*>(memory);
+    }
+
+    void deallocate(T* memory, std::size_t) noexcept { std::free(memory); }
+
+    template <typename U> bool operator==(const LargePageAllocator<U>&) const noexcept {
+        return true;
+    }
+};
 
 struct Split {
     std::uint32_t first; // the two feature pixels compared
@@ -38,7 +72,7 @@ struct LandmarkPredictor::Model {
     // Each leaf as `shapeSize` 16-bit steps of its own scale, in the same order: half the
     // memory of floats (the model is most of our resident size, and colder caches cost time
     // at every frame), and a step is below a millionth of the face box.
-    std::vector<std::int16_t> leaves;
+    std::vector<std::int16_t, LargePageAllocator<std::int16_t>> leaves;
     std::vector<float> leafScales;
 };
 
@@ -186,7 +220,8 @@ constexpr std::uint64_t splitBytes = 2 * ModelReader::integerBytes + ModelReader
 constexpr std::uint64_t leafBytes =
     2 * ModelReader::integerBytes + shapeSize * ModelReader::numberBytes;
 
-void appendQuantised(const float* leaf, std::vector<std::int16_t>& steps,
+void appendQuantised(const float* leaf,
+                     std::vector<std::int16_t, LargePageAllocator<std::int16_t>>& steps,
                      std::vector<float>& scales) {
     float largest = 0;
     for (int i = 0; i < shapeSize; ++i) {
@@ -315,6 +350,76 @@ void readModel(ModelReader& reader, LandmarkPredictor::Model& model) {
     }
 }
 
+// The mapping from the model's unit square to the box: (0, 0) to its top-left pixel, (1, 1)
+// to its bottom-right one. dlib fits it to three corners by a pseudo-inverse (an SVD through
+// LAPACK, 15 times a reading); the fit is exact, so it is written down instead.
+struct BoxMapping {
+    double left, top, width, height;
+
+    explicit BoxMapping(const dlib::rectangle& rect)
+        : left(static_cast<double>(rect.left())), top(static_cast<double>(rect.top())),
+          width(static_cast<double>(rect.right() - rect.left())),
+          height(static_cast<double>(rect.bottom() - rect.top())) {}
+
+    double x(double u) const { return width * u + left; }
+    double y(double v) const { return height * v + top; }
+};
+
+// The rotation and scale that best take the mean shape onto `shape` (least squares, no
+// reflection), as dlib's find_similarity_transform works it out by an SVD of the 2 x 2
+// covariance; in two dimensions its result has this closed form.
+struct Similarity {
+    float a, b; // the matrix [a -b; b a]
+};
+
+Similarity similarity(const float* from, const float* to, int points) {
+    double fromX = 0, fromY = 0, toX = 0, toY = 0;
+    for (int i = 0; i < points; ++i) {
+        fromX += from[2 * i];
+        fromY += from[2 * i + 1];
+        toX += to[2 * i];
+        toY += to[2 * i + 1];
+    }
+    fromX /= points;
+    fromY /= points;
+    toX /= points;
+    toY /= points;
+    double spread = 0, dot = 0, cross = 0;
+    for (int i = 0; i < points; ++i) {
+        const double fx = from[2 * i] - fromX, fy = from[2 * i + 1] - fromY;
+        const double tx = to[2 * i] - toX, ty = to[2 * i + 1] - toY;
+        spread += fx * fx + fy * fy;
+        dot += tx * fx + ty * fy;
+        cross += ty * fx - tx * fy;
+    }
+    if (spread == 0) {
+        return {1, 0}; // all points at one place: dlib keeps the scale and turns nothing
+    }
+    return {static_cast<float>(dot / spread), static_cast<float>(cross / spread)};
+}
+
+// dlib's extract_feature_pixel_values: each feature is the pixel at an offset from its
+// anchor landmark, the offset turned and scaled as the shape is against the mean shape, or 0
+// outside the image.
+void featurePixels(const cv::Mat& gray, const BoxMapping& toImage, const float* shape,
+                   const float* meanShape, const std::vector<unsigned long>& anchors,
+                   const std::vector<dlib::vector<float, 2>>& deltas,
+                   std::vector<float>& features) {
+    const auto [a, b] = similarity(meanShape, shape, LandmarkPredictor::pointCount);
+    features.resize(deltas.size());
+    for (std::size_t i = 0; i < deltas.size(); ++i) {
+        const float* anchor = shape + 2 * anchors[i];
+        const float u = (a * deltas[i].x() + -b * deltas[i].y()) + anchor[0];
+        const float v = (b * deltas[i].x() + a * deltas[i].y()) + anchor[1];
+        // Rounded as dlib turns a point of doubles into one of whole pixels.
+        const double x = std::floor(toImage.x(u) + 0.5);
+        const double y = std::floor(toImage.y(v) + 0.5);
+        features[i] = x >= 0 && y >= 0 && x < gray.cols && y < gray.rows
+                          ? gray.at<std::uint8_t>(static_cast<int>(y), static_cast<int>(x))
+                          : 0.0f;
+    }
+}
+
 } // namespace
 
 LandmarkPredictor::LandmarkPredictor() = default;
@@ -363,10 +468,10 @@ std::optional<std::string> LandmarkPredictor::load(std::istream& in) {
 LandmarkPredictor::Points LandmarkPredictor::predict(const cv::Mat& gray,
                                                      const cv::Rect& box) const {
     const Model& model = *model_;
-    const dlib::cv_image<unsigned char> image(gray);
     // An empty box would make the mapping from the model's unit square singular.
     const dlib::rectangle rect(box.x, box.y, box.x + std::max(box.width, 2) - 1,
                                box.y + std::max(box.height, 2) - 1);
+    const BoxMapping toImage(rect);
     dlib::matrix<float, 0, 1> shape = model.meanShape;
     std::vector<float> features;
     struct Chosen {
@@ -380,9 +485,8 @@ LandmarkPredictor::Points LandmarkPredictor::predict(const cv::Mat& gray,
     const float* scales = model.leafScales.data();
     const std::size_t leafBlock = model.leavesPerTree * shapeSize;
     for (std::size_t cascade = 0; cascade < model.anchors.size(); ++cascade) {
-        dlib::impl::extract_feature_pixel_values(image, rect, shape, model.meanShape,
-                                                 model.anchors[cascade], model.deltas[cascade],
-                                                 features);
+        featurePixels(gray, toImage, &shape(0), &model.meanShape(0), model.anchors[cascade],
+                      model.deltas[cascade], features);
         // A local array the leaves cannot alias, of a fixed length: vectorised even at -O2.
         float sum[shapeSize];
         for (int i = 0; i < shapeSize; ++i) {
@@ -418,11 +522,9 @@ LandmarkPredictor::Points LandmarkPredictor::predict(const cv::Mat& gray,
             shape(i) = sum[i];
         }
     }
-    const auto toImage = dlib::impl::unnormalizing_tform(rect);
     Points points;
     for (int i = 0; i < pointCount; ++i) {
-        const dlib::dpoint point = toImage(dlib::impl::location(shape, i));
-        points[i] = cv::Point2d(point.x(), point.y());
+        points[i] = cv::Point2d(toImage.x(shape(2 * i)), toImage.y(shape(2 * i + 1)));
     }
     return points;
 }
