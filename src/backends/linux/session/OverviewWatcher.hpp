@@ -1,10 +1,11 @@
 #pragma once
 
+#include "backends/linux/dbus/BusWorker.hpp"
+
 #include <atomic>
 #include <functional>
 #include <set>
 #include <string>
-#include <thread>
 
 namespace orvane::linuxbackend {
 
@@ -35,15 +36,13 @@ public:
 
 private:
     friend class OverviewLoop;
-    void run();
     void set(std::atomic<bool>& flag, bool value);
 
     std::function<void(bool)> changed_;
     std::function<void()> watching_;
     std::atomic<bool> gnome_{false};
     std::atomic<bool> kwin_{false};
-    int wakeFd_ = -1; // written to stop the thread
-    std::thread thread_;
+    BusWorker worker_{"the desktop's overview is not watched"}; // last: ends before the rest
 };
 
 } // namespace orvane::linuxbackend
