@@ -36,6 +36,17 @@ void destroyHandler(void* userdata) {
 
 } // namespace
 
+std::string errorText(const sd_bus_error* error) {
+    if (error == nullptr || error->name == nullptr) {
+        return "no answer";
+    }
+    std::string text = error->name;
+    if (error->message != nullptr && *error->message != '\0') {
+        text.append(": ").append(error->message);
+    }
+    return text;
+}
+
 int openBus(BusKind kind, sd_bus** bus) {
     *bus = nullptr;
     int r = kind == BusKind::session ? sd_bus_open_user(bus) : sd_bus_open_system(bus);
@@ -175,9 +186,7 @@ bool BusConnection::addMatch(const std::string& rule, Handler signal,
     const auto onInstalled = [](sd_bus_message* m, void* userdata, sd_bus_error*) {
         if (sd_bus_message_is_method_error(m, nullptr) &&
             sd_bus_is_open(sd_bus_message_get_bus(m)) > 0) {
-            const sd_bus_error* error = sd_bus_message_get_error(m);
-            logInfo(std::string("a D-Bus match was refused (") +
-                    (error && error->name ? error->name : "no answer") + ")");
+            logInfo("a D-Bus match was refused (" + errorText(sd_bus_message_get_error(m)) + ")");
         }
         static_cast<Match*>(userdata)->installed();
         return 0;

@@ -19,6 +19,9 @@ enum class BusKind { session, system };
 // errno when there is none.
 int openBus(BusKind kind, sd_bus** bus);
 
+// An error's name and message, for the log; "no answer" when there is none.
+std::string errorText(const sd_bus_error* error);
+
 // The owner of a well-known name, as the bus tells it; empty strings: none.
 struct NameOwner {
     std::string name;
