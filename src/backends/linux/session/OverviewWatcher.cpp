@@ -2,6 +2,7 @@
 
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
+#include "backends/linux/wayland/kwin/KWinEffects.hpp"
 
 #include <systemd/sd-bus.h>
 
@@ -16,8 +17,6 @@ namespace {
 constexpr const char* shellName = "org.gnome.Shell";
 constexpr const char* shellPath = "/org/gnome/Shell";
 constexpr const char* kwinName = "org.kde.KWin";
-constexpr const char* kwinPath = "/Effects";
-constexpr const char* kwinInterface = "org.kde.kwin.Effects";
 constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
 // A shell that does not answer within this is taken to show nothing until it does.
 constexpr std::uint64_t callTimeoutMicroseconds = 1'000'000;
@@ -29,25 +28,6 @@ std::optional<bool> readBooleanVariant(sd_bus_message* m) {
         return std::nullopt;
     }
     return value != 0;
-}
-
-// Whether any name in the string array inside the variant at the read position is one of
-// KWin's overview effects; nullopt when the variant holds something else.
-std::optional<bool> readsOverviewEffect(sd_bus_message* m) {
-    if (sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, "as") <= 0) {
-        return std::nullopt;
-    }
-    char** names = nullptr;
-    if (sd_bus_message_read_strv(m, &names) < 0) {
-        return std::nullopt;
-    }
-    bool overview = false;
-    for (char** name = names; name && *name; ++name) {
-        overview = overview || OverviewWatcher::kwinOverviewEffects().contains(*name);
-        std::free(*name);
-    }
-    std::free(names);
-    return overview;
 }
 
 bool isError(sd_bus_message* m) {
@@ -62,7 +42,10 @@ class OverviewLoop {
 public:
     OverviewLoop(OverviewWatcher& watcher, BusLoop& loop)
         : watcher_(watcher), loop_(loop), bus_(loop, BusKind::session, [this] { lost(); }),
-          poll_(loop, [this] { askKWin(); }) {}
+          effects_(bus_, loop, [this](std::optional<bool> overview) {
+              // An answer that cannot be read shows nothing.
+              watcher_.set(watcher_.kwin_, overview.value_or(false));
+          }) {}
 
     OverviewLoop(const OverviewLoop&) = delete;
     OverviewLoop& operator=(const OverviewLoop&) = delete;
@@ -87,7 +70,6 @@ public:
         bus_.followOwners({shellName, kwinName},
                           [this](const NameOwner& owner) { onOwner(owner); });
         askShell(true);
-        poll_.every(std::uint64_t{OverviewWatcher::kwinPollMilliseconds} * 1000);
         setUp_ = true;
         announceIfSetUp();
         return true;
@@ -113,15 +95,6 @@ private:
         if (asked && step) {
             ++pending_;
         }
-    }
-
-    void askKWin() {
-        if (!kwinPresent_ || kwinAsked_) {
-            return;
-        }
-        kwinAsked_ = bus_.getProperty(kwinName, kwinPath, kwinInterface, "activeEffects",
-                                      callTimeoutMicroseconds,
-                                      [this](sd_bus_message* m) { onKWinAnswer(m); });
     }
 
     void finishStep() {
@@ -189,23 +162,15 @@ private:
                     askShell(false);
                 }
             }
+        } else if (owned) {
+            effects_.start();
         } else {
-            kwinPresent_ = owned;
-            if (!owned) {
-                watcher_.set(watcher_.kwin_, false);
-            }
-            askKWin();
+            effects_.stop(); // a read on its way would tell of the KWin that went
+            watcher_.set(watcher_.kwin_, false);
         }
         if (owner.first) {
             finishStep();
         }
-    }
-
-    void onKWinAnswer(sd_bus_message* m) {
-        kwinAsked_ = false;
-        const auto overview = isError(m) ? std::nullopt : readsOverviewEffect(m);
-        // KWin gone meanwhile is told by its name; an answer that cannot be read shows nothing.
-        watcher_.set(watcher_.kwin_, kwinPresent_ && overview.value_or(false));
     }
 
     void lost() {
@@ -218,20 +183,14 @@ private:
     OverviewWatcher& watcher_;
     BusLoop& loop_;
     BusConnection bus_;
-    BusTimer poll_;
+    KWinEffectsPoll effects_;
     int pending_ = 0; // set-up steps still waiting for an answer
     bool setUp_ = false;
     bool announced_ = false;
-    bool kwinPresent_ = false;
-    bool kwinAsked_ = false; // a read of KWin's effects is on its way
 };
 
 const std::set<std::string>& OverviewWatcher::kwinOverviewEffects() {
-    // Overview (with its grid), present windows (windowview, formerly presentwindows), and the
-    // older desktop grid.
-    static const std::set<std::string> names{"overview", "windowview", "presentwindows",
-                                             "desktopgrid"};
-    return names;
+    return linuxbackend::kwinOverviewEffects();
 }
 
 OverviewWatcher::OverviewWatcher(std::function<void(bool)> changed, std::function<void()> watching)

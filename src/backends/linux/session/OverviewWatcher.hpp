@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/dbus/BusWorker.hpp"
+#include "backends/linux/wayland/kwin/KWinEffects.hpp"
 
 #include <atomic>
 #include <functional>
@@ -29,10 +30,11 @@ public:
     // Any thread.
     bool isShowing() const { return gnome_.load() || kwin_.load(); }
 
-    // The KWin effects that are the overview (or present the windows the same way).
+    // The KWin effects that are the overview (or present the windows the same way), as on
+    // Wayland.
     static const std::set<std::string>& kwinOverviewEffects();
     // How often KWin's effects are read while KWin is on the bus.
-    static constexpr int kwinPollMilliseconds = 250;
+    static constexpr int kwinPollMilliseconds = int(kwinEffectsPollMicroseconds / 1000);
 
 private:
     friend class OverviewLoop;
