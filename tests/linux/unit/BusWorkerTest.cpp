@@ -1,6 +1,7 @@
 #include "SessionBusTestSupport.hpp"
 
 #include "backends/linux/dbus/BusConnection.hpp"
+#include "backends/linux/dbus/BusTimer.hpp"
 #include "backends/linux/dbus/BusWorker.hpp"
 
 #include "orvane/platform/Platform.hpp"

@@ -1,7 +1,7 @@
 #include "backends/linux/dbus/BusConnection.hpp"
 
 #include "backends/linux/BackendLog.hpp"
-#include "backends/linux/dbus/BusWorker.hpp"
+#include "backends/linux/dbus/BusLoop.hpp"
 
 #include <systemd/sd-bus.h>
 

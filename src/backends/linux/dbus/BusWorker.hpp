@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/dbus/BusLoop.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
 #include <atomic>
@@ -16,8 +17,6 @@ struct sd_event;
 struct sd_event_source;
 
 namespace orvane::linuxbackend {
-
-class BusLoop;
 
 // A thread of its own running an sd-event loop, for one D-Bus client: its connections, timers
 // and calls live there, so that nothing on the main thread ever waits for a peer. The client's
@@ -57,49 +56,6 @@ private:
     std::atomic<bool> stopping_{false};
     int wakeFd_ = -1; // an eventfd: a task came, or the loop is to end
     std::thread thread_;
-};
-
-// The worker's loop as its thread sees it; valid inside the worker's body only.
-class BusLoop {
-public:
-    explicit BusLoop(sd_event* event) : event_(event) {}
-    BusLoop(const BusLoop&) = delete;
-    BusLoop& operator=(const BusLoop&) = delete;
-
-    sd_event* event() const { return event_; }
-    // Runs until the worker stops or `exit` is called; a negative errno when the loop failed.
-    int run();
-    void exit();
-    // The loop's monotonic time, in microseconds.
-    std::uint64_t now() const;
-
-private:
-    sd_event* event_;
-};
-
-// A timer on a worker's loop, calling `fire` on its thread; off until armed.
-class BusTimer {
-public:
-    BusTimer(BusLoop& loop, std::function<void()> fire);
-    ~BusTimer();
-    BusTimer(const BusTimer&) = delete;
-    BusTimer& operator=(const BusTimer&) = delete;
-
-    // Fires once, `microseconds` from now, replacing an earlier arming.
-    void once(std::uint64_t microseconds);
-    // Fires every `microseconds`, the first time that long from now.
-    void every(std::uint64_t microseconds);
-    void cancel();
-    bool isArmed() const;
-
-private:
-    static int onTime(sd_event_source* source, std::uint64_t usec, void* userdata);
-    void arm(std::uint64_t microseconds, int mode);
-
-    BusLoop& loop_;
-    std::function<void()> fire_;
-    sd_event_source* source_ = nullptr;
-    std::uint64_t period_ = 0; // 0: once
 };
 
 // Where a worker's results go: the queue given, else the installed platform's at each post.

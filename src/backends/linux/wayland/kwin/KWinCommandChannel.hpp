@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backends/linux/dbus/BusConnection.hpp"
-#include "backends/linux/dbus/BusWorker.hpp"
+#include "backends/linux/dbus/BusTimer.hpp"
 #include "backends/linux/wayland/kwin/KWinLinkState.hpp"
 #include "backends/linux/wayland/kwin/KWinScriptHost.hpp"
 

@@ -2,8 +2,9 @@
 
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
+#include "backends/linux/dbus/BusTimer.hpp"
 #include "backends/linux/wayland/kwin/KWinCommandChannel.hpp"
-#include "backends/linux/wayland/kwin/KWinEffects.hpp"
+#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
 #include "backends/linux/wayland/kwin/KWinScriptHost.hpp"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/kwin/KWinEffects.hpp"
+#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
 
 #include <cstdlib>
 
