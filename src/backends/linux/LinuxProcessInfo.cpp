@@ -1,5 +1,6 @@
 #include "backends/linux/LinuxProcessInfo.hpp"
 
+#include "backends/linux/dbus/BusConnection.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <array>
@@ -64,7 +65,7 @@ std::optional<std::string> LinuxProcessInfo::executablePath(pid_t pid) const {
 
 std::optional<pid_t> LinuxProcessInfo::instanceNameOwner() const {
     sd_bus* bus = nullptr;
-    if (sd_bus_open_user(&bus) < 0) {
+    if (openBus(BusKind::session, &bus) < 0) {
         return std::nullopt;
     }
     // A bus that does not answer must not hold up the report that asks.

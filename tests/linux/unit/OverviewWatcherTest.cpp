@@ -194,7 +194,9 @@ TEST(OverviewWatcher, ReadsKWinsActiveEffectsForItsOverviewsWhileKWinIsThere) {
     ASSERT_TRUE(kwin->client().serveUntil([&] { return kwin->reads() >= 2; }));
     EXPECT_EQ(changes.count(), 0u);
 
-    for (const char* overview : {"overview", "windowview"}) {
+    // Every name that shows all windows to pick from, on X11 as on Wayland.
+    for (const char* overview :
+         {"overview", "windowview", "presentwindows", "desktopgrid", "expo"}) {
         SCOPED_TRACE(overview);
         const std::size_t before = changes.count();
         kwin->setActive({"blur", overview});
@@ -206,9 +208,10 @@ TEST(OverviewWatcher, ReadsKWinsActiveEffectsForItsOverviewsWhileKWinIsThere) {
     }
 
     kwin->setActive({"overview"});
-    ASSERT_TRUE(kwin->client().serveUntil([&] { return changes.count() == 5; }));
+    ASSERT_TRUE(kwin->client().serveUntil([&] { return changes.count() == 11; }));
     kwin.reset(); // KWin gone while its overview showed
-    EXPECT_EQ(changes.waitFor(6), (std::vector<bool>{true, false, true, false, true, false}));
+    EXPECT_EQ(changes.waitFor(12), (std::vector<bool>{true, false, true, false, true, false, true,
+                                                      false, true, false, true, false}));
     EXPECT_FALSE(watcher.isShowing());
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "backends/linux/dbus/BusWorker.hpp"
+#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
+
 #include <atomic>
 #include <functional>
 #include <set>
 #include <string>
-#include <thread>
 
 namespace orvane::linuxbackend {
 
@@ -28,22 +30,21 @@ public:
     // Any thread.
     bool isShowing() const { return gnome_.load() || kwin_.load(); }
 
-    // The KWin effects that are the overview (or present the windows the same way).
+    // The KWin effects that are the overview (or present the windows the same way), as on
+    // Wayland.
     static const std::set<std::string>& kwinOverviewEffects();
     // How often KWin's effects are read while KWin is on the bus.
-    static constexpr int kwinPollMilliseconds = 250;
+    static constexpr int kwinPollMilliseconds = int(kwinEffectsPollMicroseconds / 1000);
 
 private:
     friend class OverviewLoop;
-    void run();
     void set(std::atomic<bool>& flag, bool value);
 
     std::function<void(bool)> changed_;
     std::function<void()> watching_;
     std::atomic<bool> gnome_{false};
     std::atomic<bool> kwin_{false};
-    int wakeFd_ = -1; // written to stop the thread
-    std::thread thread_;
+    BusWorker worker_{"the desktop's overview is not watched"}; // last: ends before the rest
 };
 
 } // namespace orvane::linuxbackend

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "backends/linux/dbus/BusWorker.hpp"
 #include "orvane/platform/Workspace.hpp"
 
 #include <functional>
-#include <thread>
 
 namespace orvane::linuxbackend {
 
@@ -26,12 +26,9 @@ public:
     SessionWatcher& operator=(const SessionWatcher&) = delete;
 
 private:
-    void run();
-
     Report report_;
     std::function<void()> watching_;
-    int wakeFd_ = -1; // written to stop the thread
-    std::thread thread_;
+    BusWorker worker_{"sleep and screen lock are not watched"}; // last: ends before the rest
 };
 
 } // namespace orvane::linuxbackend

@@ -1,30 +1,22 @@
 #include "backends/linux/wayland/BridgeConnection.hpp"
 
-#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/BackendLog.hpp"
+#include "backends/linux/dbus/BusConnection.hpp"
 #include "backends/linux/wayland/BridgeReplies.hpp"
-#include "orvane/platform/Platform.hpp"
 
 #include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <sys/epoll.h>
 #include <utility>
 
 namespace orvane::linuxbackend {
 namespace {
 
 using namespace BridgeReplies;
-
-void logInfo(const std::string& text) {
-    if (auto sink = currentLogSink()) {
-        sink->write(LogLevel::info, kApplicationIdentifier, "core", text);
-    }
-}
 
 bool isError(sd_bus_message* m) {
     return sd_bus_message_is_method_error(m, nullptr) != 0;
@@ -36,77 +28,42 @@ bool isError(sd_bus_message* m) {
 // worker thread only.
 class BridgeLoop {
 public:
-    BridgeLoop(BridgeConnection& owner, sd_event* event) : owner_(owner), event_(event) {}
+    BridgeLoop(BridgeConnection& owner, BusLoop& loop)
+        : owner_(owner), loop_(loop), bus_(loop, BusKind::session, [this] { lost(); }) {}
 
-    ~BridgeLoop() {
-        forgetCalls();
-        bus_ = sd_bus_close_unref(bus_);
-    }
+    ~BridgeLoop() { forgetCalls(); }
 
     BridgeLoop(const BridgeLoop&) = delete;
     BridgeLoop& operator=(const BridgeLoop&) = delete;
 
     bool start() {
-        int r = sd_bus_open_user(&bus_);
-        if (r >= 0) {
-            r = sd_bus_set_close_on_exit(bus_, 0);
-        }
-        if (r >= 0) {
-            r = sd_bus_attach_event(bus_, event_, SD_EVENT_PRIORITY_NORMAL);
-        }
-        if (r >= 0) {
-            r = sd_bus_match_signal(bus_, nullptr, "org.freedesktop.DBus.Local",
-                                    "/org/freedesktop/DBus/Local", "org.freedesktop.DBus.Local",
-                                    "Disconnected", &BridgeLoop::onDisconnected, this);
-        }
-        if (r < 0) {
-            bus_ = sd_bus_close_unref(bus_);
-            logInfo(std::string("session bus unavailable (") + std::strerror(-r) +
+        if (!bus_.opened()) {
+            logInfo(std::string("session bus unavailable (") + std::strerror(-bus_.openError()) +
                     "): the desktop's bridge is not reached");
             owner_.markSettled();
             return false;
         }
         // The daemon takes requests in order: the matches are in place before the owners are
-        // answered, so nothing the bridge says after that is missed.
-        for (const char* name : {BridgeConnection::busName, BridgeConnection::shellName}) {
-            addMatch(std::string("type='signal',sender='org.freedesktop.DBus',path='/org/"
-                                 "freedesktop/DBus',interface='org.freedesktop.DBus',member='"
-                                 "NameOwnerChanged',arg0='") +
-                         name + "'",
-                     &BridgeLoop::onNameOwnerChanged);
-        }
-        // The bridge sends to us alone; whoever else sends on its interface is not heard (the
-        // sender is checked against the bridge's owner).
-        addMatch(std::string("type='signal',path='") + BridgeConnection::objectPath +
-                     "',interface='" + BridgeConnection::interfaceName + "'",
-                 &BridgeLoop::onSignal);
-        for (const char* name : {BridgeConnection::busName, BridgeConnection::shellName}) {
-            sd_bus_call_method_async(bus_, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus", "GetNameOwner", &BridgeLoop::onOwner,
-                                     this, "s", name);
-        }
+        // answered, so nothing the bridge says after that is missed. The bridge sends to us
+        // alone; whoever else sends on its interface is not heard (the sender is checked
+        // against the bridge's owner). A refused match ends the connection.
+        bus_.addMatch(std::string("type='signal',path='") + BridgeConnection::objectPath +
+                          "',interface='" + BridgeConnection::interfaceName + "'",
+                      [this](sd_bus_message* m) { onSignal(m); });
+        bus_.followOwners({BridgeConnection::busName, BridgeConnection::shellName},
+                          [this](const NameOwner& owner) { onOwner(owner); });
         return true;
     }
 
 private:
-    static BridgeLoop& of(void* userdata) { return *static_cast<BridgeLoop*>(userdata); }
-
-    void addMatch(const std::string& match, sd_bus_message_handler_t handler) {
-        const int r = sd_bus_add_match_async(bus_, nullptr, match.c_str(), handler, nullptr, this);
-        if (r < 0) {
-            logInfo("cannot watch " + match + " (" + std::strerror(-r) + ")");
-        }
-    }
-
     // Calls of the bridge whose answers belong to its current owner; dropped when it goes.
-    sd_bus_slot** callBridge(sd_bus_slot** slot, const char* member,
-                             sd_bus_message_handler_t handler) {
-        sd_bus_slot_unref(*slot);
-        *slot = nullptr;
-        const int r = sd_bus_call_method_async(
-            bus_, slot, BridgeConnection::busName, BridgeConnection::objectPath,
-            BridgeConnection::interfaceName, member, handler, this, "");
-        return r >= 0 ? slot : nullptr;
+    void callBridge(sd_bus_slot** slot, const char* member,
+                    void (BridgeLoop::*handler)(sd_bus_message*)) {
+        *slot = sd_bus_slot_unref(*slot);
+        bus_.callAsync(
+            bus_.newCall(BridgeConnection::busName, BridgeConnection::objectPath,
+                         BridgeConnection::interfaceName, member),
+            0, [this, handler](sd_bus_message* m) { (this->*handler)(m); }, slot);
     }
 
     // An answer or a signal of the bridge we believe, not of whoever had its name before.
@@ -213,134 +170,96 @@ private:
         callBridge(&windowsSlot_, "GetWindows", &BridgeLoop::onWindows);
     }
 
-    // The first answers of who owns the bridge's name and the shell's.
-    static int onOwner(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        const char* unique = nullptr;
-        if (!isError(m) && sd_bus_message_read(m, "s", &unique) < 0) {
-            unique = nullptr;
+    // Who owns the bridge's name and the shell's: first as the bus answers, then each change.
+    void onOwner(const NameOwner& owner) {
+        std::string& known = owner.name == BridgeConnection::busName ? bridgeOwner_ : shellOwner_;
+        known = owner.after;
+        if (owner.first) {
+            ++ownersAnswered_;
+        } else if (&known == &bridgeOwner_ && !trusted_.empty()) {
+            // A new owner is a new bridge, even if the same connection took the name again.
+            detach();
         }
-        // Asked in this order, and the daemon answers in order.
-        std::string& known = loop.ownersAnswered_ == 0 ? loop.bridgeOwner_ : loop.shellOwner_;
-        known = unique ? unique : "";
-        ++loop.ownersAnswered_;
-        loop.reconsider();
-        return 0;
+        reconsider();
     }
 
-    static int onNameOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        const char* name = nullptr;
-        const char* before = nullptr;
-        const char* after = nullptr;
-        if (sd_bus_message_read(m, "sss", &name, &before, &after) < 0) {
-            return 0;
-        }
-        BridgeLoop& loop = of(userdata);
-        std::string* known = nullptr;
-        if (std::strcmp(name, BridgeConnection::busName) == 0) {
-            known = &loop.bridgeOwner_;
-        } else if (std::strcmp(name, BridgeConnection::shellName) == 0) {
-            known = &loop.shellOwner_;
-        } else {
-            return 0;
-        }
-        *known = after ? after : "";
-        // A new owner is a new bridge, even if the same connection took the name again.
-        if (known == &loop.bridgeOwner_ && !loop.trusted_.empty()) {
-            loop.detach();
-        }
-        loop.reconsider();
-        return 0;
-    }
-
-    static int onFollow(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        loop.followSlot_ = sd_bus_slot_unref(loop.followSlot_);
-        if (isError(m) || !loop.fromBridge(m)) {
+    void onFollow(sd_bus_message* m) {
+        followSlot_ = sd_bus_slot_unref(followSlot_);
+        if (isError(m) || !fromBridge(m)) {
             const sd_bus_error* error = sd_bus_message_get_error(m);
             logInfo(std::string("the desktop's bridge does not let Orvane follow it: ") +
                     (error && error->message ? error->message : "no answer"));
         }
-        return 0;
     }
 
-    static int onVersion(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        loop.versionSlot_ = sd_bus_slot_unref(loop.versionSlot_);
+    void onVersion(sd_bus_message* m) {
+        versionSlot_ = sd_bus_slot_unref(versionSlot_);
         unsigned version = 0;
-        if (isError(m) || !loop.fromBridge(m) || sd_bus_message_read(m, "u", &version) < 0) {
-            loop.attaching_ = false;
-            loop.owner_.markSettled();
+        if (isError(m) || !fromBridge(m) || sd_bus_message_read(m, "u", &version) < 0) {
+            attaching_ = false;
+            owner_.markSettled();
             logInfo("the desktop's bridge does not say its version: it is not used");
-            return 0;
+            return;
         }
-        loop.owner_.update([version](CompositorSnapshot& s) { s.version = version; });
+        owner_.update([version](CompositorSnapshot& s) { s.version = version; });
         if (version != BridgeConnection::version) {
-            loop.attaching_ = false;
+            attaching_ = false;
             logInfo("the desktop's bridge speaks version " + std::to_string(version) +
                     ", and Orvane speaks " + std::to_string(BridgeConnection::version) +
                     ": it is not used");
-            loop.owner_.post({CompositorEvent::Kind::refused});
-            loop.owner_.markSettled();
-            return 0;
+            owner_.post({CompositorEvent::Kind::refused});
+            owner_.markSettled();
+            return;
         }
-        loop.callBridge(&loop.allSlot_, "GetState", &BridgeLoop::onState);
-        loop.askMonitors();
-        loop.askWindows();
-        return 0;
+        callBridge(&allSlot_, "GetState", &BridgeLoop::onState);
+        askMonitors();
+        askWindows();
     }
 
-    static int onState(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        loop.allSlot_ = sd_bus_slot_unref(loop.allSlot_);
-        if (!isError(m) && loop.fromBridge(m)) {
-            loop.readProperties(m, false);
+    void onState(sd_bus_message* m) {
+        allSlot_ = sd_bus_slot_unref(allSlot_);
+        if (!isError(m) && fromBridge(m)) {
+            readProperties(m, false);
         }
-        loop.finishAttaching();
-        return 0;
+        finishAttaching();
     }
 
-    static int onMonitors(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        loop.monitorsSlot_ = sd_bus_slot_unref(loop.monitorsSlot_);
-        auto monitors = isError(m) || !loop.fromBridge(m) ? std::nullopt : readMonitors(m);
+    void onMonitors(sd_bus_message* m) {
+        monitorsSlot_ = sd_bus_slot_unref(monitorsSlot_);
+        auto monitors = isError(m) || !fromBridge(m) ? std::nullopt : readMonitors(m);
         if (monitors) {
             auto shared =
                 std::make_shared<const std::vector<CompositorMonitor>>(std::move(*monitors));
-            loop.owner_.update([&](CompositorSnapshot& s) { s.monitors = shared; });
+            owner_.update([&](CompositorSnapshot& s) { s.monitors = shared; });
         }
         // An answer lost (a busy shell answers late) is asked for again, a few times: without
         // it the bridge would count as read with nothing in it until the next change.
-        const bool retry =
-            !monitors && !loop.trusted_.empty() && loop.monitorsRetries_ < maxRetries;
-        loop.monitorsRetries_ = monitors ? 0 : loop.monitorsRetries_ + 1;
-        if (std::exchange(loop.monitorsDirty_, false) || retry) {
-            loop.askMonitors();
-        } else if (monitors && loop.isReady()) {
-            loop.owner_.post({CompositorEvent::Kind::monitorsChanged});
+        const bool retry = !monitors && !trusted_.empty() && monitorsRetries_ < maxRetries;
+        monitorsRetries_ = monitors ? 0 : monitorsRetries_ + 1;
+        if (std::exchange(monitorsDirty_, false) || retry) {
+            askMonitors();
+        } else if (monitors && isReady()) {
+            owner_.post({CompositorEvent::Kind::monitorsChanged});
         }
-        loop.finishAttaching();
-        return 0;
+        finishAttaching();
     }
 
-    static int onWindows(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        loop.windowsSlot_ = sd_bus_slot_unref(loop.windowsSlot_);
-        auto windows = isError(m) || !loop.fromBridge(m) ? std::nullopt : readWindows(m);
+    void onWindows(sd_bus_message* m) {
+        windowsSlot_ = sd_bus_slot_unref(windowsSlot_);
+        auto windows = isError(m) || !fromBridge(m) ? std::nullopt : readWindows(m);
         if (windows) {
             auto shared =
                 std::make_shared<const std::vector<CompositorWindow>>(std::move(*windows));
-            loop.owner_.update([&](CompositorSnapshot& s) { s.windows = shared; });
+            owner_.update([&](CompositorSnapshot& s) { s.windows = shared; });
         }
-        const bool retry = !windows && !loop.trusted_.empty() && loop.windowsRetries_ < maxRetries;
-        loop.windowsRetries_ = windows ? 0 : loop.windowsRetries_ + 1;
-        if (std::exchange(loop.windowsDirty_, false) || retry) {
-            loop.askWindows();
-        } else if (windows && loop.isReady()) {
-            loop.owner_.post({CompositorEvent::Kind::windowsChanged});
+        const bool retry = !windows && !trusted_.empty() && windowsRetries_ < maxRetries;
+        windowsRetries_ = windows ? 0 : windowsRetries_ + 1;
+        if (std::exchange(windowsDirty_, false) || retry) {
+            askWindows();
+        } else if (windows && isReady()) {
+            owner_.post({CompositorEvent::Kind::windowsChanged});
         }
-        loop.finishAttaching();
-        return 0;
+        finishAttaching();
     }
 
     // Reads an a{sv} of the bridge's properties at the read position.
@@ -391,18 +310,17 @@ private:
         }
     }
 
-    static int onSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
-        if (!loop.fromBridge(m) || !loop.isReady()) {
-            return 0; // another program's, or the state being read now covers it
+    void onSignal(sd_bus_message* m) {
+        if (!fromBridge(m) || !isReady()) {
+            return; // another program's, or the state being read now covers it
         }
         const char* member = sd_bus_message_get_member(m);
         if (std::strcmp(member, "StateChanged") == 0) {
-            loop.readProperties(m, true);
+            readProperties(m, true);
         } else if (std::strcmp(member, "MonitorsChanged") == 0) {
-            loop.askMonitors();
+            askMonitors();
         } else if (std::strcmp(member, "WindowsChanged") == 0) {
-            loop.askWindows();
+            askWindows();
         } else if (std::strcmp(member, "Input") == 0) {
             CompositorInput input;
             input.receivedAtMilliseconds = std::chrono::duration<double, std::milli>(
@@ -412,38 +330,35 @@ private:
                                     &input.idleMilliseconds) >= 0) {
                 CompositorEvent event{CompositorEvent::Kind::input};
                 event.input = input;
-                loop.owner_.updateAndPost([&input](CompositorSnapshot& s) { s.input = input; },
-                                          std::move(event));
+                owner_.updateAndPost([&input](CompositorSnapshot& s) { s.input = input; },
+                                     std::move(event));
             }
         } else if (std::strcmp(member, "AcceleratorActivated") == 0) {
             CompositorEvent event{CompositorEvent::Kind::acceleratorActivated};
             if (sd_bus_message_read(m, "u", &event.action) >= 0) {
-                loop.owner_.post(std::move(event));
+                owner_.post(std::move(event));
             }
         } else if (std::strcmp(member, "IndicatorActivated") == 0) {
             const char* id = nullptr;
             if (sd_bus_message_read(m, "s", &id) >= 0 && id) {
                 CompositorEvent event{CompositorEvent::Kind::indicatorActivated};
                 event.id = bounded(id, maxTextLength);
-                loop.owner_.post(std::move(event));
+                owner_.post(std::move(event));
             }
         } else if (std::strcmp(member, "IndicatorOpening") == 0) {
-            loop.owner_.post({CompositorEvent::Kind::indicatorOpening});
+            owner_.post({CompositorEvent::Kind::indicatorOpening});
         }
-        return 0;
     }
 
-    static int onDisconnected(sd_bus_message*, void* userdata, sd_bus_error*) {
-        BridgeLoop& loop = of(userdata);
+    void lost() {
         logInfo("session bus connection lost: the desktop's bridge is no longer reached");
-        loop.detach();
-        sd_event_exit(loop.event_, 0);
-        return 0;
+        detach();
+        loop_.exit();
     }
 
     BridgeConnection& owner_;
-    sd_event* event_;
-    sd_bus* bus_ = nullptr;
+    BusLoop& loop_;
+    BusConnection bus_;
     sd_bus_slot* followSlot_ = nullptr;
     sd_bus_slot* versionSlot_ = nullptr;
     sd_bus_slot* allSlot_ = nullptr;
@@ -455,18 +370,13 @@ private:
     static constexpr int maxRetries = 3;
     int monitorsRetries_ = 0; // lost answers in a row
     int windowsRetries_ = 0;
-    int ownersAnswered_ = 0;  // of the two first GetNameOwner calls
+    int ownersAnswered_ = 0;  // of the two first questions
     std::string bridgeOwner_; // unique names; empty: nobody
     std::string shellOwner_;
     std::string trusted_; // the bridge believed: the shell's connection
 };
 
 namespace {
-
-int onWake(sd_event_source* source, int, std::uint32_t, void*) {
-    sd_event_exit(sd_event_source_get_event(source), 0);
-    return 0;
-}
 
 sd_bus_message* callWith(sd_bus* bus, const char* service, const char* path, const char* interface,
                          const char* member, const char* types, va_list arguments) {
@@ -498,13 +408,18 @@ BridgeConnection::BridgeConnection(std::shared_ptr<MainQueue> mainQueue)
             watchInput(inputInterval_);
         }
     });
-    if (auto problem = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
-        logInfo("the desktop's bridge is not reached: " + *problem);
-    }
+    worker_.start(
+        [this](BusLoop& loop) {
+            BridgeLoop bridge(*this, loop);
+            if (bridge.start()) {
+                loop.run();
+            }
+        },
+        [this](const std::string&) { markSettled(); });
 }
 
 BridgeConnection::~BridgeConnection() {
-    wakeJoinAndClose(thread_, wakeFd_);
+    worker_.stop();
     rewatch_.reset();
     callBus_ = sd_bus_flush_close_unref(callBus_);
 }
@@ -520,10 +435,7 @@ void BridgeConnection::update(const std::function<void(CompositorSnapshot&)>& ch
 }
 
 std::shared_ptr<MainQueue> BridgeConnection::queue() const {
-    if (mainQueue_) {
-        return mainQueue_;
-    }
-    return hasPlatform() ? platform().mainQueue : nullptr;
+    return resultQueue(mainQueue_);
 }
 
 std::optional<std::uint64_t> BridgeConnection::activateWindow(std::uint64_t id) {
@@ -616,10 +528,9 @@ sd_bus* BridgeConnection::callBus() {
     }
     if (!callBus_) {
         sd_bus* bus = nullptr;
-        if (sd_bus_open_user(&bus) < 0) {
+        if (openBus(BusKind::session, &bus) < 0) {
             return nullptr;
         }
-        sd_bus_set_close_on_exit(bus, 0);
         callBus_ = bus;
     }
     return callBus_;
@@ -708,26 +619,6 @@ bool BridgeConnection::watchInput(unsigned milliseconds) {
     const bool answered = reply != nullptr;
     sd_bus_message_unref(reply);
     return answered;
-}
-
-void BridgeConnection::run() {
-    sd_event* event = nullptr;
-    int r = sd_event_new(&event);
-    if (r >= 0) {
-        r = sd_event_add_io(event, nullptr, wakeFd_, EPOLLIN, &onWake, nullptr);
-    }
-    if (r < 0) {
-        logInfo(std::string("the desktop's bridge is not reached: ") + std::strerror(-r));
-        sd_event_unref(event);
-        return;
-    }
-    {
-        BridgeLoop loop(*this, event);
-        if (loop.start()) {
-            sd_event_loop(event);
-        }
-    }
-    sd_event_unref(event);
 }
 
 } // namespace orvane::linuxbackend

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/dbus/BusWorker.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/ListenerSet.hpp"
 #include "orvane/platform/MainQueue.hpp"
@@ -15,7 +16,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct sd_bus;
@@ -83,7 +83,6 @@ public:
 private:
     friend class BridgeLoop;
 
-    void run();
     void update(const std::function<void(CompositorSnapshot&)>& change);
     void post(CompositorEvent event);
     void markSettled();
@@ -105,10 +104,9 @@ private:
     std::string trustedOwner_; // guarded by mutex_: the shell's connection, when believed
     std::string impostor_;     // guarded by mutex_
     Subscription rewatch_;
-    unsigned inputInterval_ = 0; // main thread
-    sd_bus* callBus_ = nullptr;  // main thread
-    int wakeFd_ = -1;
-    std::thread thread_; // last: ends before the rest goes
+    unsigned inputInterval_ = 0;                              // main thread
+    sd_bus* callBus_ = nullptr;                               // main thread
+    BusWorker worker_{"the desktop's bridge is not reached"}; // last: ends before the rest goes
 };
 
 } // namespace orvane::linuxbackend

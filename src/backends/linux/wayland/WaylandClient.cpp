@@ -1,5 +1,6 @@
 #include "backends/linux/wayland/WaylandClient.hpp"
 
+#include "backends/linux/BackendLog.hpp"
 #include "backends/linux/WorkerWakeUp.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "plinth/ScreenGeometry.hpp"
@@ -19,15 +20,6 @@
 #include <utility>
 
 namespace orvane::linuxbackend {
-namespace {
-
-void logInfo(const std::string& text) {
-    if (auto sink = currentLogSink()) {
-        sink->write(LogLevel::info, kApplicationIdentifier, "core", text);
-    }
-}
-
-} // namespace
 
 const WaylandGlobals::Output* WaylandGlobals::outputAt(plinth::Point point) const {
     std::vector<plinth::Rect> frames;

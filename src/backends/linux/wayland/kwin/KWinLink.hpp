@@ -1,16 +1,15 @@
 #pragma once
 
+#include "backends/linux/dbus/BusWorker.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
-#include "backends/linux/wayland/ListenerSet.hpp"
-#include "backends/linux/wayland/kwin/KWinScriptMessages.hpp"
+#include "backends/linux/wayland/kwin/KWinLinkState.hpp"
+#include "backends/linux/wayland/kwin/KWinShortcuts.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
-#include <condition_variable>
-#include <deque>
+#include <chrono>
 #include <functional>
-#include <map>
-#include <mutex>
-#include <thread>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace orvane::linuxbackend {
@@ -41,7 +40,7 @@ public:
     static constexpr std::uint64_t pollHoldMicroseconds = 10'000'000;
     static constexpr std::chrono::milliseconds commandTimeout{1000};
     // The component Orvane's global shortcuts are listed under in KDE's settings.
-    static constexpr const char* shortcutComponent = "net.orvane.Orvane";
+    static constexpr const char* shortcutComponent = KWinShortcuts::component;
 
     // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
     // event.
@@ -83,37 +82,15 @@ public:
 private:
     friend class KWinLoop;
 
-    void run();
-    // Runs `task` on the worker; false when there is no worker to run it.
-    bool onWorker(std::function<void(KWinLoop&)> task);
-    void post(CompositorEvent event);
-    void markSettled();
-    std::shared_ptr<MainQueue> queue() const;
     // Queues a command for the script; with `wait`, its answer or nullopt after the timeout.
     std::optional<KWinScriptDone> command(const std::function<std::string(std::uint64_t)>& make,
                                           bool wait);
+    // Runs `task` on the worker while its loop runs; false when there is no worker.
+    bool onWorker(std::function<void(KWinLoop&)> task);
 
-    std::shared_ptr<MainQueue> mainQueue_;
-    ListenerSet<CompositorEvent> listeners_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    // Guarded by mutex_:
-    bool settled_ = false;
-    bool scriptLoaded_ = false;
-    std::string problem_;
-    std::string pluginName_;
-    std::string scriptFile_;
-    CompositorSnapshot snapshot_;
-    KWinWindowIds ids_;
-    std::deque<std::string> commands_;
-    std::deque<std::function<void(KWinLoop&)>> tasks_;
-    std::map<std::uint64_t, KWinScriptDone> done_;
-    std::uint64_t nextSerial_ = 1;
-    unsigned inputInterval_ = 0;
-    // Worker wake-ups: to end, and for a queued command.
-    int wakeFd_ = -1;
-    int commandFd_ = -1;
-    std::thread thread_; // last: ends before the rest goes
+    std::unique_ptr<KWinLinkState> state_;
+    KWinLoop* running_ = nullptr;             // the worker's thread only
+    BusWorker worker_{"KWin is not reached"}; // last: ends before the rest goes
 };
 
 } // namespace orvane::linuxbackend

@@ -1,5 +1,6 @@
 #include "backends/linux/wayland/sway/SwayLink.hpp"
 
+#include "backends/linux/BackendLog.hpp"
 #include "backends/linux/WorkerWakeUp.hpp"
 #include "backends/linux/wayland/sway/SwayIpc.hpp"
 #include "backends/linux/wayland/sway/SwayJson.hpp"
@@ -20,12 +21,6 @@ constexpr const char* subscription = R"(["window","workspace","binding","shutdow
 constexpr const char* outputSubscription = R"(["output"])";
 // Dropped messages logged, at most: a sway gone wrong must not fill the log.
 constexpr unsigned droppedLogLimit = 10;
-
-void logInfo(const std::string& text) {
-    if (auto sink = currentLogSink()) {
-        sink->write(LogLevel::info, kApplicationIdentifier, "core", text);
-    }
-}
 
 bool sameRect(const plinth::Rect& a, const plinth::Rect& b) {
     return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
