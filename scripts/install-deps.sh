@@ -14,6 +14,8 @@ packages=(
     libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libxcb1-dev
     libatspi2.0-dev libglib2.0-dev libopencv-dev libdlib-dev libturbojpeg0-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+    # dlib's CMake package links the BLAS and LAPACK development links, which it does not pull in
+    libblas-dev liblapack-dev
     # the KWin and sway backends' Wayland protocols (activity, the dot's layer surface; KDE's
     # idle protocol for sway 1.7) and the opt-in input devices
     libwayland-dev wayland-protocols plasma-wayland-protocols libevdev-dev
