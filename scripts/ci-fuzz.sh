@@ -7,6 +7,7 @@
 #   scripts/ci-fuzz.sh              100 s of fuzzing in all, split between the targets
 #   FUZZ_SECONDS=600 scripts/ci-fuzz.sh
 #   BUILD_DIR=/tmp/fuzz scripts/ci-fuzz.sh
+#   scripts/ci-fuzz.sh --build-only   builds the targets and stops
 #
 # Inputs found on the way are kept in the build directory, never in the tree; a failing input
 # is written to <build>/artifacts/. To grow the corpus in the tree, minimise into it:
@@ -23,6 +24,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_FUZZ=ON -DORVANE_BUILD_TESTS=OFF \
     -DORVANE_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_targets
+[[ ${1:-} == --build-only ]] && exit 0
 
 share=$((seconds / ${#targets[@]}))
 ((share > 0)) || share=1

@@ -7,6 +7,7 @@
 # package stays installed. Needs root, or sudo to become it.
 #
 #   scripts/ci-package.sh
+#   scripts/ci-package.sh --build-only   builds the application and stops
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +31,7 @@ build="$(realpath -m "${BUILD_DIR:-build}")"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
     -DORVANE_BUILD_BENCH=OFF
 cmake --build "$build" --parallel "$(nproc)"
+[[ ${1:-} == --build-only ]] && exit 0
 rm -f "$build"/orvane_*.deb
 (cd "$build" && cpack -G DEB)
 packages=("$build"/orvane_*.deb)

@@ -3,7 +3,8 @@
 # the camera probe (unit tests and `orvane --probe-camera` on recorded clips) and the Linux
 # camera backend with its worker threads. Any report fails the run.
 #
-#   scripts/ci-tsan.sh            (from a clean checkout, after scripts/install-deps.sh)
+#   scripts/ci-tsan.sh            (from a clean checkout, after scripts/install-test-deps.sh)
+#   scripts/ci-tsan.sh --build-only   builds what it runs and stops
 #
 # BUILD_DIR overrides the build directory (default build-tsan); JOBS the build's parallelism.
 set -euo pipefail
@@ -17,6 +18,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=threa
 # Only what these tests need: no UI tests, no X11 tests, no benchmarks.
 cmake --build "$build" --parallel "$jobs" --target orvane_tests orvane_linux_tests orvane \
     orvane_head_turn_clip
+[[ ${1:-} == --build-only ]] && exit 0
 
 # halt_on_error: the first report ends the process with a failing status, whoever runs it.
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=$root/tests/tsan.supp"

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds every test with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors,
 # and runs them all: unit tests on the simulated desktop, Linux backend tests, and the tests
-# on a real (throw-away) X desktop. Also checks the formatting.
+# on real (throw-away) X, GNOME Shell, KWin and sway desktops, two of them at a time. Also
+# checks the formatting. First installs what the tests drive (scripts/install-test-deps.sh),
+# which takes no time once it is there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-test-deps.sh
 
 sources=$(git ls-files '*.cpp' '*.hpp' 2>/dev/null || find src tests bench -name '*.[ch]pp')
 clang-format --dry-run --Werror $sources

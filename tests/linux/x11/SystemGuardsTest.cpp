@@ -116,7 +116,9 @@ TEST_F(X11_guards_menus, AGtk4PopoverIsAWindowAtTheMenuLevel) {
     EXPECT_FALSE(SystemGuards::isMenuOpen());
 
     ASSERT_TRUE(openMenu({area.x + area.width / 2, area.y + area.height / 2}, 1));
-    EXPECT_TRUE(listsMenuOf(program.pid()));
+    // The guard may see the menu first through the accessibility tree; the popover's window
+    // reaches the window list once the window manager has taken it in.
+    EXPECT_TRUE(desktop->waiter().until([&] { return listsMenuOf(program.pid()); }));
     EXPECT_FALSE(platform().secureInput->isSecureEventInputEnabled());
     ASSERT_TRUE(closeMenu());
 }
