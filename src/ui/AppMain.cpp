@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
@@ -339,6 +340,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         delegate = &appDelegate;
         orvane::Relaunch::setTerminate([] { QCoreApplication::quit(); });
         appDelegate.showInTray();
+        // The tray is asked to take the icon only once Qt's requests reach the display server,
+        // which the event loop would do after the engine's start, itself long.
+        QGuiApplication::sync();
         const auto busWatch =
             watchAccessibilityBus(desktop.services->accessibility, appDelegate.coordinator);
         if (const auto elapsed = secondsSinceProcessStart()) {

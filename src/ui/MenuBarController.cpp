@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIconEngine>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -25,6 +26,7 @@
 #include <array>
 #include <cstdlib>
 #include <map>
+#include <utility>
 
 // The icons live in a static library: nothing would pull their resource in otherwise.
 static void initialiseTrayIcons() {
@@ -58,6 +60,41 @@ void apply(QAction& action, const MenuItem& item) {
     action.setChecked(item.checked);
     action.setToolTip(QString::fromStdString(item.tooltip));
 }
+
+// One of our SVGs, drawn at the size asked for when it is asked for: a tray wants one size, and
+// drawing every usual size up front delayed the icon's first showing. Each size drawn is kept.
+class SvgIconEngine final : public QIconEngine {
+public:
+    explicit SvgIconEngine(QString path) : path_(std::move(path)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        if (size.isEmpty()) {
+            return {};
+        }
+        const auto key = std::make_pair(size.width(), size.height());
+        if (auto found = drawn_.find(key); found != drawn_.end()) {
+            return found->second;
+        }
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        QSvgRenderer(path_).render(&painter);
+        painter.end();
+        return drawn_.emplace(key, pixmap).first->second;
+    }
+
+    QIconEngine* clone() const override { return new SvgIconEngine(*this); }
+    QString key() const override { return QStringLiteral("orvane-svg"); }
+
+private:
+    QString path_;
+    std::map<std::pair<int, int>, QPixmap> drawn_;
+};
 
 bool sameShape(const std::vector<MenuItem>& a, const std::vector<MenuItem>& b) {
     if (a.size() != b.size()) {
@@ -164,17 +201,8 @@ QIcon MenuBarController::icon(StatusIcon which) {
         return found->second;
     }
     initialiseTrayIcons();
-    QSvgRenderer renderer(
-        QStringLiteral(":/icons/%1.svg").arg(QLatin1String(StatusPresentation::iconName(which))));
-    QIcon made;
-    for (int size : {16, 22, 24, 32, 48, 64, 96}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        painter.end();
-        made.addPixmap(pixmap);
-    }
+    const QIcon made(new SvgIconEngine(
+        QStringLiteral(":/icons/%1.svg").arg(QLatin1String(StatusPresentation::iconName(which)))));
     cache.emplace(which, made);
     return made;
 }

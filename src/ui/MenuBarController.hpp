@@ -52,7 +52,7 @@ public:
     void startCalibration();
     void toggleDot();
 
-    // The tray's picture for a status, drawn from our own SVGs at the usual tray sizes.
+    // The tray's picture for a status, drawn from our own SVGs at whatever size is asked for.
     static QIcon icon(StatusIcon which);
 
     QSystemTrayIcon& trayIcon() const { return *tray_; }

@@ -8,9 +8,8 @@
 #include "backends/linux/QtMainQueue.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/ThreadSerialQueue.hpp"
-#include "backends/linux/camera/V4l2CameraService.hpp"
+#include "backends/linux/VisionModule.hpp"
 #include "backends/linux/evdev/EvdevInputOption.hpp"
-#include "backends/linux/face/DlibFaceDetector.hpp"
 #include "backends/linux/freedesktop/XdgLoginItems.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 #include "backends/linux/wayland/kwin/KWinDesktop.hpp"
@@ -34,14 +33,16 @@ LinuxPlatformResult makeLinuxPlatform() {
     services->logSink = std::make_shared<JournaldLogSink>();
     services->processInfo = std::make_shared<LinuxProcessInfo>();
     services->loginItems = makeLinuxLoginItems();
-    // Cameras and the face pipeline need no display: the probe runs without one.
-    services->camera = makeLinuxCameraService([](const std::string& problem) {
+    // Cameras and the face pipeline need no display: the probe runs without one. Their module
+    // is opened at their first use, once the tray icon shows.
+    const VisionModule vision(VisionModule::defaultPaths(), [](const std::string& problem) {
         // A camera failing while it streams has no caller to tell: the log is told.
         if (auto sink = currentLogSink()) {
             sink->write(LogLevel::error, kApplicationIdentifier, "core", problem);
         }
     });
-    services->faceDetector = makeLinuxFaceDetector();
+    services->camera = vision.cameraService();
+    services->faceDetector = vision.faceDetector();
     services->words = std::make_shared<const PlatformWords>(linuxWords());
     const auto session = chooseSession([](const char* name) { return std::getenv(name); });
     services->unsupportedSession = session.reason;
