@@ -179,7 +179,7 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
     if (image.type() != CV_8UC1) {
         throw std::invalid_argument("the face scanner takes 8-bit grey images");
     }
-    // As many levels as dlib's scanner makes of this image.
+    // As many levels as dlib's scanner makes of this image, each 5/6 of the one before.
     dlib::pyramid_down<6> pyramid;
     unsigned long levels = 0;
     dlib::rectangle layer = dlib::get_rect(dlib::cv_image<unsigned char>(image));
@@ -200,8 +200,11 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
     const long boxRows = filterRows_ - 2 * padding_;
     const long boxColumns = filterColumns_ - 2 * padding_;
     std::vector<std::pair<double, std::pair<unsigned long, dlib::rectangle>>> candidates;
-    auto& [finer, coarser, features, planes, scratch, saliency] = workspace_;
+    auto& [shrink, finer, coarser, features, planes, scratch, saliency] = workspace_;
     saliency.resize(thresholds_.size());
+    if (!shrink) {
+        shrink = std::make_unique<PyramidDown>(6);
+    }
     if (!features) {
         features = std::make_unique<HogFeatures>(static_cast<int>(cellSize_),
                                                  static_cast<int>(filterRows_),
@@ -209,20 +212,25 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
     }
     for (unsigned long level = 0; level < levels; ++level) {
         if (level == 1) {
-            pyramid(dlib::cv_image<unsigned char>(image), coarser);
+            shrink->shrink(image.ptr<unsigned char>(), image.rows, image.cols, image.step[0],
+                           coarser.pixels);
+            coarser.size = shrink->sizeFor(image.rows, image.cols);
         } else if (level > 1) {
-            pyramid(finer, coarser);
+            shrink->shrink(finer.pixels.data(), finer.size.rows, finer.size.columns,
+                           static_cast<std::size_t>(finer.size.columns), coarser.pixels);
+            coarser.size = shrink->sizeFor(finer.size.rows, finer.size.columns);
         }
         if (level > 0) {
-            finer.swap(coarser);
+            std::swap(finer, coarser);
         }
         if (level < firstLevel) {
             continue;
         }
-        const unsigned char* pixels = level == 0 ? image.ptr<unsigned char>() : &finer[0][0];
-        const long pixelRows = level == 0 ? image.rows : finer.nr();
-        const long pixelColumns = level == 0 ? image.cols : finer.nc();
-        const std::size_t step = level == 0 ? image.step[0] : finer.width_step();
+        const unsigned char* pixels = level == 0 ? image.ptr<unsigned char>() : finer.pixels.data();
+        const long pixelRows = level == 0 ? image.rows : finer.size.rows;
+        const long pixelColumns = level == 0 ? image.cols : finer.size.columns;
+        const std::size_t step =
+            level == 0 ? image.step[0] : static_cast<std::size_t>(finer.size.columns);
         if (pixelRows == 0 || pixelColumns == 0) {
             continue;
         }

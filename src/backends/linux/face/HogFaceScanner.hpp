@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/face/HogFeatures.hpp"
+#include "backends/linux/face/PyramidDown.hpp"
 
 #include <dlib/image_processing/frontal_face_detector.h>
 
@@ -70,7 +71,12 @@ private:
         Workspace(const Workspace&) {}
         Workspace& operator=(const Workspace&) { return *this; }
 
-        dlib::array2d<unsigned char> finer, coarser;
+        struct Level {
+            std::vector<unsigned char> pixels;
+            PyramidDown::Size size;
+        };
+        std::unique_ptr<PyramidDown> shrink;
+        Level finer, coarser;
         std::unique_ptr<HogFeatures> features;
         std::vector<float> planes, scratch;
         std::vector<std::vector<float>> saliency;
