@@ -2,14 +2,18 @@
 // in the frame before (mirror, gray, detection in a crop, landmarks, head pose), the moving face
 // of the tracking clip followed frame after frame, the regular search while following, and a
 // frame that searches the whole image, with a face and with nobody (what every frame costs
-// while the user is away). Decoding is left out (see
-// CameraDecodeBench). Run a Release build:
+// while the user is away). Decoding is left out (see CameraDecodeBench). The scanner's own
+// search is measured as well, beside the same search over dlib's HOG features (_DlibFeatures).
+// Run a Release build:
 //   build-release/bench/orvane_face_bench --benchmark_repetitions=5
 #include "backends/linux/face/DlibFaceDetector.hpp"
+#include "backends/linux/face/HogFaceScanner.hpp"
 
 #include "linux/support/FacePhotos.hpp"
 
 #include <benchmark/benchmark.h>
+#include <dlib/image_transforms/fhog.h>
+#include <dlib/opencv/cv_image.h>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -219,6 +223,102 @@ void BM_SteadyStream(benchmark::State& state) {
 BENCHMARK(BM_SteadyStream)
     ->Arg(static_cast<int>(PixelFormat::gray8))
     ->Arg(static_cast<int>(PixelFormat::bgra32))
+    ->ComputeStatistics("min", fastest)
+    ->Unit(benchmark::kMillisecond);
+
+// What the scanner searches: the frame at the detector's search width, in grey.
+cv::Mat searchedFrame() {
+    cv::Mat small;
+    cv::resize(frameIn(PixelFormat::gray8), small, cv::Size(640, 360), 0, 0, cv::INTER_AREA);
+    return small;
+}
+
+cv::Mat emptyRoom(benchmark::State& state) {
+    std::string problem;
+    const auto room = test::loadPhoto(test::Photo::coffee, &problem);
+    if (room.empty()) {
+        state.SkipWithError(problem.c_str());
+        return room;
+    }
+    cv::Mat frame;
+    cv::resize(room, frame, cv::Size(640, 360), 0, 0, cv::INTER_AREA);
+    cv::cvtColor(frame, frame, cv::COLOR_BGR2GRAY);
+    return frame;
+}
+
+// dlib's extractor, copied into the filters' planes as the scanner did before it had its own.
+void dlibFeatures(const unsigned char* image, long rows, long columns, std::size_t step,
+                  float* planes, std::size_t planeStride, long stride) {
+    static dlib::array<dlib::array2d<float>> features;
+    const cv::Mat view(static_cast<int>(rows), static_cast<int>(columns), CV_8UC1,
+                       const_cast<unsigned char*>(image), step);
+    dlib::extract_fhog_features(dlib::cv_image<unsigned char>(view), features, 8, 10, 10);
+    std::fill(planes, planes + planeStride * features.size(), 0.0f);
+    for (std::size_t plane = 0; plane < features.size(); ++plane) {
+        for (long r = 0; r < features[plane].nr(); ++r) {
+            const float* from = &features[plane][r][0];
+            std::copy(from, from + features[plane].nc(), planes + plane * planeStride + r * stride);
+        }
+    }
+}
+
+orvane::linuxbackend::HogFaceScanner& scanner(bool withDlibFeatures) {
+    static orvane::linuxbackend::HogFaceScanner ours(dlib::get_frontal_face_detector());
+    static orvane::linuxbackend::HogFaceScanner theirs = [] {
+        orvane::linuxbackend::HogFaceScanner scanner(dlib::get_frontal_face_detector());
+        scanner.setFeatureWriter(dlibFeatures);
+        return scanner;
+    }();
+    return withDlibFeatures ? theirs : ours;
+}
+
+// Every pyramid level of a 640 x 360 frame: a search for a face of any size.
+void scannerSearch(benchmark::State& state, bool withDlibFeatures) {
+    const auto image = searchedFrame();
+    auto& faces = scanner(withDlibFeatures);
+    if (faces.detect(image).size() != 1) {
+        state.SkipWithError("not exactly one face");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(faces.detect(image));
+    }
+}
+
+void BM_ScannerSearch(benchmark::State& state) {
+    scannerSearch(state, false);
+}
+void BM_ScannerSearch_DlibFeatures(benchmark::State& state) {
+    scannerSearch(state, true);
+}
+BENCHMARK(BM_ScannerSearch)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScannerSearch_DlibFeatures)
+    ->ComputeStatistics("min", fastest)
+    ->Unit(benchmark::kMillisecond);
+
+void scannerNoFace(benchmark::State& state, bool withDlibFeatures) {
+    const auto image = emptyRoom(state);
+    if (image.empty()) {
+        return;
+    }
+    auto& faces = scanner(withDlibFeatures);
+    if (!faces.detect(image).empty()) {
+        state.SkipWithError("a face in the empty room");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(faces.detect(image));
+    }
+}
+
+void BM_ScannerNoFace(benchmark::State& state) {
+    scannerNoFace(state, false);
+}
+void BM_ScannerNoFace_DlibFeatures(benchmark::State& state) {
+    scannerNoFace(state, true);
+}
+BENCHMARK(BM_ScannerNoFace)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScannerNoFace_DlibFeatures)
     ->ComputeStatistics("min", fastest)
     ->Unit(benchmark::kMillisecond);
 

@@ -2,7 +2,6 @@
 // compiles this file with -O3 in every configuration.
 #include "backends/linux/face/HogFaceScanner.hpp"
 
-#include <dlib/image_transforms/fhog.h>
 #include <dlib/opencv/cv_image.h>
 
 #include <algorithm>
@@ -177,7 +176,10 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
     if (planes_.empty() || image.empty()) {
         return found;
     }
-    // As many levels as dlib's scanner makes of this image.
+    if (image.type() != CV_8UC1) {
+        throw std::invalid_argument("the face scanner takes 8-bit grey images");
+    }
+    // As many levels as dlib's scanner makes of this image, each 5/6 of the one before.
     dlib::pyramid_down<6> pyramid;
     unsigned long levels = 0;
     dlib::rectangle layer = dlib::get_rect(dlib::cv_image<unsigned char>(image));
@@ -198,32 +200,43 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
     const long boxRows = filterRows_ - 2 * padding_;
     const long boxColumns = filterColumns_ - 2 * padding_;
     std::vector<std::pair<double, std::pair<unsigned long, dlib::rectangle>>> candidates;
-    auto& [finer, coarser, pyramidFeatures, planes, scratch, saliency] = workspace_;
+    auto& [shrink, finer, coarser, features, planes, scratch, saliency] = workspace_;
     saliency.resize(thresholds_.size());
-    while (pyramidFeatures.size() < levels) {
-        pyramidFeatures.push_back(std::make_unique<dlib::array<dlib::array2d<float>>>());
+    if (!shrink) {
+        shrink = std::make_unique<PyramidDown>(6);
+    }
+    if (!features) {
+        features = std::make_unique<HogFeatures>(static_cast<int>(cellSize_),
+                                                 static_cast<int>(filterRows_),
+                                                 static_cast<int>(filterColumns_));
     }
     for (unsigned long level = 0; level < levels; ++level) {
         if (level == 1) {
-            pyramid(dlib::cv_image<unsigned char>(image), coarser);
+            shrink->shrink(image.ptr<unsigned char>(), image.rows, image.cols, image.step[0],
+                           coarser.pixels);
+            coarser.size = shrink->sizeFor(image.rows, image.cols);
         } else if (level > 1) {
-            pyramid(finer, coarser);
+            shrink->shrink(finer.pixels.data(), finer.size.rows, finer.size.columns,
+                           static_cast<std::size_t>(finer.size.columns), coarser.pixels);
+            coarser.size = shrink->sizeFor(finer.size.rows, finer.size.columns);
         }
         if (level > 0) {
-            finer.swap(coarser);
+            std::swap(finer, coarser);
         }
         if (level < firstLevel) {
             continue;
         }
-        auto& features = *pyramidFeatures[level];
-        if (level == 0) {
-            dlib::extract_fhog_features(dlib::cv_image<unsigned char>(image), features, cellSize_,
-                                        filterRows_, filterColumns_);
-        } else {
-            dlib::extract_fhog_features(finer, features, cellSize_, filterRows_, filterColumns_);
+        const unsigned char* pixels = level == 0 ? image.ptr<unsigned char>() : finer.pixels.data();
+        const long pixelRows = level == 0 ? image.rows : finer.size.rows;
+        const long pixelColumns = level == 0 ? image.cols : finer.size.columns;
+        const std::size_t step =
+            level == 0 ? image.step[0] : static_cast<std::size_t>(finer.size.columns);
+        if (pixelRows == 0 || pixelColumns == 0) {
+            continue;
         }
-        const long rows = features[0].nr();
-        const long columns = features[0].nc();
+        const auto size = features->sizeFor(pixelRows, pixelColumns);
+        const long rows = size.rows;
+        const long columns = size.columns;
         if (rows < taps || columns < taps) {
             continue;
         }
@@ -232,12 +245,13 @@ std::vector<HogFaceScanner::Detection> HogFaceScanner::detect(const cv::Mat& ima
         const long outStride = (outColumns + laneCount - 1) / laneCount * laneCount;
         const long stride = outStride + taps - 1;
         const auto planeStride = static_cast<std::size_t>(rows * stride);
-        planes.assign(planeStride * features.size(), 0.0f);
-        for (std::size_t plane = 0; plane < features.size(); ++plane) {
-            for (long r = 0; r < rows; ++r) {
-                const float* from = &features[plane][r][0];
-                std::copy(from, from + columns, planes.begin() + plane * planeStride + r * stride);
-            }
+        planes.resize(planeStride * HogFeatures::planeCount);
+        if (featureWriter_) {
+            featureWriter_(pixels, pixelRows, pixelColumns, step, planes.data(), planeStride,
+                           stride);
+        } else {
+            features->extract(pixels, pixelRows, pixelColumns, step, planes.data(), planeStride,
+                              stride);
         }
         scratch.resize(static_cast<std::size_t>(rows * outStride));
         std::vector<float*> outputs;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "backends/linux/face/HogFeatures.hpp"
+#include "backends/linux/face/PyramidDown.hpp"
+
 #include <dlib/image_processing/frontal_face_detector.h>
 
 #include <opencv2/core.hpp>
@@ -36,6 +39,14 @@ public:
     // The side of the detection window at level 0, in pixels.
     long windowSide() const { return windowSide_; }
 
+    // Writes one level's features, sized as HogFeatures::sizeFor gives them, into the planes
+    // the filters read (see HogFeatures::extract). Only for measuring against another
+    // extractor; HogFeatures writes them otherwise.
+    using FeatureWriter = void (*)(const unsigned char* image, long rows, long columns,
+                                   std::size_t step, float* planes, std::size_t planeStride,
+                                   long stride);
+    void setFeatureWriter(FeatureWriter writer) { featureWriter_ = writer; }
+
 private:
     // Every detector's separable filter parts for one feature plane, taps one after another.
     struct PlaneBank {
@@ -51,6 +62,7 @@ private:
     long windowSide_ = 80;
     unsigned long minimumLayerWidth_ = 64, minimumLayerHeight_ = 64;
     unsigned long maximumLevels_ = 1000;
+    FeatureWriter featureWriter_ = nullptr;
 
     // Kept from call to call: a search or a follower sees images of the same size each time.
     struct Workspace {
@@ -59,8 +71,13 @@ private:
         Workspace(const Workspace&) {}
         Workspace& operator=(const Workspace&) { return *this; }
 
-        dlib::array2d<unsigned char> finer, coarser;
-        std::vector<std::unique_ptr<dlib::array<dlib::array2d<float>>>> features; // per level
+        struct Level {
+            std::vector<unsigned char> pixels;
+            PyramidDown::Size size;
+        };
+        std::unique_ptr<PyramidDown> shrink;
+        Level finer, coarser;
+        std::unique_ptr<HogFeatures> features;
         std::vector<float> planes, scratch;
         std::vector<std::vector<float>> saliency;
     };
