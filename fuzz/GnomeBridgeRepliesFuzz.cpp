@@ -4,7 +4,7 @@
 // another shape. What is read stays within its bounds, keeps what fits unchanged, cuts texts only
 // between characters, and refuses a malformed answer instead of reading part of it.
 #include "FuzzChecks.hpp"
-#include "backends/linux/wayland/BridgeReplies.hpp"
+#include "backends/linux/wayland/gnome/BridgeReplies.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <systemd/sd-bus.h>

@@ -1,9 +1,9 @@
 // Orvane's own Wayland client on a real compositor (scripts/sway-desktop.sh: two 1920x1080
 // outputs side by side). Input is injected through the compositor (ORVANE_TEST_INPUT_COMMAND,
 // sway's virtual cursor by default) and the screen read back with grim.
-#include "backends/linux/wayland/WaylandClient.hpp"
-#include "backends/linux/wayland/LayerShellGazeDot.hpp"
-#include "backends/linux/wayland/WaylandActivity.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
+#include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/client/WaylandActivity.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
 #include <gtest/gtest.h>

@@ -5,9 +5,9 @@
 // nobody who takes Orvane's bus name after it.
 #include "unit/SessionBusTestSupport.hpp"
 
-#include "backends/linux/wayland/LayerShellGazeDot.hpp"
-#include "backends/linux/wayland/WaylandActivity.hpp"
-#include "backends/linux/wayland/WaylandClient.hpp"
+#include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/client/WaylandActivity.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/kwin/KWinHotKeys.hpp"
 #include "backends/linux/wayland/kwin/KWinLink.hpp"
 #include "orvane/platform/Platform.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/linux/runtime/ThreadSerialQueue.hpp"
 #include "orvane/platform/CameraService.hpp"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
 
 #include <gtest/gtest.h>
 

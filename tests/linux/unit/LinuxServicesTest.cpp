@@ -1,7 +1,7 @@
 #include "backends/linux/JournaldLogSink.hpp"
 #include "backends/linux/QSettingsPreferences.hpp"
-#include "backends/linux/QtMainQueue.hpp"
-#include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/linux/runtime/QtMainQueue.hpp"
+#include "backends/linux/runtime/ThreadSerialQueue.hpp"
 #include "orvane/support/Prefs.hpp"
 
 #include <QCoreApplication>

@@ -1,11 +1,11 @@
 #include "GnomeFakeShell.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
 #include "backends/linux/wayland/CompositorWindowServer.hpp"
-#include "backends/linux/wayland/SampledInputMonitor.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 #include "backends/linux/wayland/gnome/GnomeShellExtension.hpp"
+#include "backends/linux/wayland/gnome/SampledInputMonitor.hpp"
 
 #include <gtest/gtest.h>
 

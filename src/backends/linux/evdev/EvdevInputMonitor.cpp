@@ -1,7 +1,7 @@
 #include "backends/linux/evdev/EvdevInputMonitor.hpp"
 
-#include "backends/linux/WorkerWakeUp.hpp"
 #include "backends/linux/evdev/EvdevDeviceKind.hpp"
+#include "backends/linux/runtime/WorkerWakeUp.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <array>

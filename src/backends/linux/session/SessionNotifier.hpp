@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backends/linux/MainQueueObservers.hpp"
+#include "backends/linux/runtime/MainQueueObservers.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 #include "orvane/platform/Workspace.hpp"

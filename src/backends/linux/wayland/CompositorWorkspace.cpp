@@ -1,8 +1,8 @@
 #include "backends/linux/wayland/CompositorWorkspace.hpp"
 
 #include "backends/linux/DesktopProcesses.hpp"
-#include "backends/linux/MainQueueObservers.hpp"
 #include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/runtime/MainQueueObservers.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/CompositorWindowServer.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backends/linux/MainQueueObservers.hpp"
+#include "backends/linux/runtime/MainQueueObservers.hpp"
 #include "backends/linux/x11/X11EventThread.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"

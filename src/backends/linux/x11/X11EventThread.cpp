@@ -1,6 +1,6 @@
 #include "backends/linux/x11/X11EventThread.hpp"
 
-#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/runtime/WorkerWakeUp.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "backends/linux/x11/X11WindowCache.hpp"
 
-#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/runtime/WorkerWakeUp.hpp"
 #include "backends/linux/x11/X11Connection.hpp"
 
 #include <xcb/xcb.h>

@@ -4,8 +4,8 @@
 #include "backends/linux/x11/X11Workspace.hpp"
 
 #include "backends/linux/DesktopProcesses.hpp"
-#include "backends/linux/MainQueueObservers.hpp"
 #include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/runtime/MainQueueObservers.hpp"
 #include "backends/linux/session/OverviewWatcher.hpp"
 #include "backends/linux/session/SessionNotifier.hpp"
 #include "backends/linux/x11/X11Connection.hpp"

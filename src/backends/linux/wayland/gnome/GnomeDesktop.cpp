@@ -1,11 +1,11 @@
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
 #include "backends/linux/wayland/CompositorSecureInput.hpp"
-#include "backends/linux/wayland/SampledInputMonitor.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 #include "backends/linux/wayland/gnome/GnomeHotKeys.hpp"
 #include "backends/linux/wayland/gnome/GnomeShellExtension.hpp"
 #include "backends/linux/wayland/gnome/GnomeShellSurfaces.hpp"
+#include "backends/linux/wayland/gnome/SampledInputMonitor.hpp"
 
 #include <cstdlib>
 

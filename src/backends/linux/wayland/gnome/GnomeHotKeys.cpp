@@ -1,7 +1,7 @@
 #include "backends/linux/wayland/gnome/GnomeHotKeys.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
 #include "backends/linux/wayland/CompositorKeys.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 #include "backends/posix/ChordText.hpp"
 #include "orvane/platform/Platform.hpp"
 

@@ -1,6 +1,6 @@
 #include "backends/linux/wayland/gnome/GnomeShellExtension.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 
 #include <systemd/sd-bus.h>
 

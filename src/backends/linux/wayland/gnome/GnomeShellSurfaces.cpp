@@ -1,7 +1,7 @@
 #include "backends/linux/wayland/gnome/GnomeShellSurfaces.hpp"
 
-#include "backends/linux/wayland/BridgeConnection.hpp"
 #include "backends/linux/wayland/CompositorDisplays.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
 #include <systemd/sd-bus.h>

@@ -2,7 +2,7 @@
 
 #include "backends/linux/evdev/EvdevInputOption.hpp"
 #include "backends/linux/wayland/CompositorSecureInput.hpp"
-#include "backends/linux/wayland/WaylandClient.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/kwin/KWinHotKeys.hpp"
 #include "backends/linux/wayland/kwin/KWinLink.hpp"
 #include "orvane/platform/DesktopBridge.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backends/linux/wayland/CompositorServices.hpp"
-#include "backends/linux/wayland/WaylandClientServices.hpp"
+#include "backends/linux/wayland/client/WaylandClientServices.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <chrono>

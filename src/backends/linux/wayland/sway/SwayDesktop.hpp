@@ -2,7 +2,7 @@
 
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/wayland/CompositorServices.hpp"
-#include "backends/linux/wayland/WaylandClientServices.hpp"
+#include "backends/linux/wayland/client/WaylandClientServices.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "backends/linux/wayland/sway/SwayLink.hpp"
 
 #include "backends/linux/BackendLog.hpp"
-#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/runtime/WorkerWakeUp.hpp"
 #include "backends/linux/wayland/sway/SwayIpc.hpp"
 #include "backends/linux/wayland/sway/SwayJson.hpp"
 #include "orvane/platform/Platform.hpp"

@@ -1,10 +1,10 @@
-#include "backends/linux/wayland/WaylandClientServices.hpp"
+#include "backends/linux/wayland/client/WaylandClientServices.hpp"
 
-#include "backends/linux/wayland/ActivityInputMonitor.hpp"
-#include "backends/linux/wayland/LayerShellGazeDot.hpp"
 #include "backends/linux/wayland/PostedKeys.hpp"
-#include "backends/linux/wayland/WaylandActivity.hpp"
-#include "backends/linux/wayland/WaylandClient.hpp"
+#include "backends/linux/wayland/client/ActivityInputMonitor.hpp"
+#include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/client/WaylandActivity.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 
 namespace orvane::linuxbackend {
 

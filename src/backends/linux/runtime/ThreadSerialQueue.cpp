@@ -1,4 +1,4 @@
-#include "backends/linux/ThreadSerialQueue.hpp"
+#include "backends/linux/runtime/ThreadSerialQueue.hpp"
 
 #include <pthread.h>
 

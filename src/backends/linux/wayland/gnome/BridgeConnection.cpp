@@ -1,8 +1,8 @@
-#include "backends/linux/wayland/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
-#include "backends/linux/wayland/BridgeReplies.hpp"
+#include "backends/linux/wayland/gnome/BridgeReplies.hpp"
 
 #include <systemd/sd-bus.h>
 

@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/ActivityInputMonitor.hpp"
+#include "backends/linux/wayland/client/ActivityInputMonitor.hpp"
 
 #include "backends/linux/wayland/CompositorLink.hpp"
 

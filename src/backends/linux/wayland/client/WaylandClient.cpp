@@ -1,13 +1,13 @@
-#include "backends/linux/wayland/WaylandClient.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 
 #include "backends/linux/BackendLog.hpp"
-#include "backends/linux/WorkerWakeUp.hpp"
+#include "backends/linux/runtime/WorkerWakeUp.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
 #include <wayland-client.h>
 
-#include "backends/linux/wayland/LayerShellProtocol.hpp"
+#include "backends/linux/wayland/client/LayerShellProtocol.hpp"
 #include "ext-idle-notify-v1-client-protocol.h"
 #include "idle-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backends/linux/wayland/ActivitySource.hpp"
+#include "backends/linux/wayland/client/ActivitySource.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
 #include <memory>

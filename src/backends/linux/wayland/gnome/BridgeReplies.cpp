@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/BridgeReplies.hpp"
+#include "backends/linux/wayland/gnome/BridgeReplies.hpp"
 
 #include <systemd/sd-bus.h>
 

@@ -1,4 +1,4 @@
-#include "backends/linux/LinuxClock.hpp"
+#include "backends/linux/runtime/LinuxClock.hpp"
 
 #include <chrono>
 

@@ -1,7 +1,7 @@
-#include "backends/linux/wayland/WaylandActivity.hpp"
+#include "backends/linux/wayland/client/WaylandActivity.hpp"
 
 #include "backends/linux/wayland/ListenerSet.hpp"
-#include "backends/linux/wayland/WaylandClient.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <wayland-client.h>

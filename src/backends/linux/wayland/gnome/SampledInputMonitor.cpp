@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/SampledInputMonitor.hpp"
+#include "backends/linux/wayland/gnome/SampledInputMonitor.hpp"
 
 #include "backends/linux/wayland/CompositorKeys.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"

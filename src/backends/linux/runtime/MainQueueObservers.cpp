@@ -1,4 +1,4 @@
-#include "backends/linux/MainQueueObservers.hpp"
+#include "backends/linux/runtime/MainQueueObservers.hpp"
 
 #include "orvane/platform/Platform.hpp"
 

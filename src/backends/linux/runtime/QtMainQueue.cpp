@@ -1,4 +1,4 @@
-#include "backends/linux/QtMainQueue.hpp"
+#include "backends/linux/runtime/QtMainQueue.hpp"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
-#include "backends/linux/wayland/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
 
-#include "backends/linux/wayland/LayerShellProtocol.hpp"
-#include "backends/linux/wayland/WaylandClient.hpp"
+#include "backends/linux/wayland/client/LayerShellProtocol.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 
 #include <wayland-client.h>
 
