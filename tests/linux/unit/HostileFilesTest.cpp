@@ -267,7 +267,7 @@ TEST_F(HostileSettingsFile, FifosDevicesAndHugeFilesAreMovedAsideUnread) {
 TEST_F(HostileSettingsFile, WithEveryNameTakenTheOldestGoes) {
     const int count = linuxbackend::QSettingsPreferences::asideNameCount;
     for (int i = 0; i < count; ++i) {
-        writeText(file() + ".bad" + (i == 0 ? "" : "." + std::to_string(i)),
+        writeText(file() + ".bad" + (i == 0 ? std::string() : std::string(".") + std::to_string(i)),
                   "earlier " + std::to_string(i));
     }
     writeSparse(file(), 2 * 1024 * 1024);
@@ -292,8 +292,9 @@ TEST_F(HostileSettingsFile, WithNoPlaceToMoveItTheFileIsKeptAndSettingsLiveInMem
     writeSparse(file(), 2 * 1024 * 1024);
     // Not ours to move or remove.
     for (int i = 0; i < linuxbackend::QSettingsPreferences::asideNameCount; ++i) {
-        std::filesystem::create_directories(file() + ".bad" +
-                                            (i == 0 ? "" : "." + std::to_string(i)) + "/inside");
+        std::filesystem::create_directories(
+            file() + ".bad" + (i == 0 ? std::string() : std::string(".") + std::to_string(i)) +
+            "/inside");
     }
     std::string reported;
     {

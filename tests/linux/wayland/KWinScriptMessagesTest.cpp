@@ -17,7 +17,7 @@ nlohmann::json window(const std::string& id) {
 std::string windowList(std::size_t count) {
     auto list = nlohmann::json::array();
     for (std::size_t i = 0; i < count; ++i) {
-        list.push_back(window("{" + std::to_string(i) + "}"));
+        list.push_back(window(std::string("{").append(std::to_string(i)).append("}")));
     }
     return list.dump();
 }
@@ -106,7 +106,8 @@ TEST(KWinScriptMessages, MessagesPastTheirBoundsAreDroppedWholeAndSaySo) {
     longText[0]["caption"] = std::string(20'000, 'x');
     EXPECT_FALSE(M::parseWindows(longText.dump(), &problem));
     EXPECT_NE(problem.find("string"), std::string::npos) << problem;
-    const std::string deep = "[" + std::string(100'000, '[') + std::string(100'001, ']');
+    const std::string deep =
+        std::string("[") + std::string(100'000, '[') + std::string(100'001, ']');
     EXPECT_FALSE(M::parseWindows(deep, &problem));
     EXPECT_NE(problem.find("deeper"), std::string::npos) << problem;
     EXPECT_FALSE(M::parseOutputs(deep));

@@ -65,7 +65,7 @@ constexpr const char* tree = R"({"id":1,"type":"root","nodes":[
 std::string treeOf(std::size_t views, const std::string& title = "w") {
     std::string nodes;
     for (std::size_t i = 0; i < views; ++i) {
-        nodes += (i ? "," : "") + std::string(R"({"id":)") + std::to_string(100 + i) +
+        nodes += std::string(i ? "," : "") + R"({"id":)" + std::to_string(100 + i) +
                  R"(,"type":"con","pid":5,"app_id":"a","name":")" + (i ? "w" : title) +
                  R"(","rect":{"x":0,"y":0,"width":10,"height":10}})";
     }
@@ -229,7 +229,7 @@ TEST(SwayJson, TreesOutputsAndEventsPastTheirBoundsAreDroppedWholeOrCut) {
 
     std::string many = "[";
     for (std::size_t i = 0; i <= SwayJson::maximumOutputs; ++i) {
-        many += (i ? "," : "") + std::string(R"({"name":"O)") + std::to_string(i) +
+        many += std::string(i ? "," : "") + R"({"name":"O)" + std::to_string(i) +
                 R"(","active":true,"rect":{"x":0,"y":0,"width":9,"height":9}})";
     }
     EXPECT_FALSE(SwayJson::monitors(many + "]", &problem));

@@ -45,6 +45,15 @@ protected:
     std::filesystem::path aside() const {
         return desktop.applicationDirectory() / "calibration.json.bad";
     }
+    // The n-th name a damaged file is moved aside to: the plain one, then ".1", ".2"...
+    std::string asideName(int n) const {
+        std::string name = aside().string();
+        if (n > 0) {
+            name += '.';
+            name += std::to_string(n);
+        }
+        return name;
+    }
     std::string textOf(const std::filesystem::path& path) const {
         auto read = desktop.fileSystem->read(path, 1 << 24);
         return read.outcome == FileRead::Outcome::read ? read.content : "<missing>";
@@ -224,7 +233,7 @@ TEST_F(CalibrationStoreTest, OnlyTheNewestUnusableFilesAreKeptAndSavingGoesOn) {
         EXPECT_EQ(nlohmann::json::parse(fileText())["samples"].size(), 5u) << i;
     }
     for (int kept = 0; kept < CalibrationStore::asideNameCount; ++kept) {
-        const auto name = aside().string() + (kept == 0 ? "" : "." + std::to_string(kept));
+        const auto name = asideName(kept);
         EXPECT_EQ(textOf(name), "{damaged " + std::to_string(damaged - 1 - kept)) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(aside().string() + "." +
@@ -235,8 +244,7 @@ TEST_F(CalibrationStoreTest, OnlyTheNewestUnusableFilesAreKeptAndSavingGoesOn) {
 // remove the damaged file.
 TEST_F(CalibrationStoreTest, AFileThatCannotBeMovedAsideIsNeverOverwritten) {
     for (int i = 0; i < CalibrationStore::asideNameCount; ++i) {
-        std::filesystem::create_directories(aside().string() +
-                                            (i == 0 ? "" : "." + std::to_string(i)) + "/inside");
+        std::filesystem::create_directories(asideName(i) + "/inside");
     }
     writeFile("{damaged");
     CalibrationStore store;

@@ -179,6 +179,8 @@ int KWinCommandChannel::onHello(sd_bus_message* m) {
     if (!hello) {
         dropped("Hello", problem);
     }
+    // Read once: GCC's -O3 takes later reads through the optional for uninitialised ones.
+    const unsigned spoken = hello ? hello->version : 0;
     const bool wasReady = state_.isReady();
     restart();
     release();
@@ -191,13 +193,13 @@ int KWinCommandChannel::onHello(sd_bus_message* m) {
         s.present = true;
         s.compositorVersion = version;
         s.overviewActive = overview;
-        s.version = hello ? std::optional<unsigned>(hello->version) : std::nullopt;
+        s.version = hello ? std::optional<unsigned>(spoken) : std::nullopt;
     }
     if (wasReady) {
         state_.post({CompositorEvent::Kind::vanished});
     }
-    if (!hello || hello->version != KWinLink::version) {
-        const std::string said = hello ? std::to_string(hello->version) : "no";
+    if (!hello || spoken != KWinLink::version) {
+        const std::string said = hello ? std::to_string(spoken) : "no";
         logInfo("Orvane's KWin script speaks version " + said + ", and Orvane speaks " +
                 std::to_string(KWinLink::version) + ": it is not used");
         state_.setProblem("the KWin script speaks another version");
