@@ -235,24 +235,37 @@ def main():
         failures.append(f"the gaze dot was not seen on both monitors: {dots[-10:]}")
 
     # --- A click where the dot is teaches the model -------------------------------------------
-    before = calibration_samples()
-    visible, x, y = call(TEST_SHELL, "FindActor", "(s)", ("orvane-gaze-dot",))
-    call(TEST_SHELL, "PointerMoveTo", "(ii)", (x, y))
-    # Held until the bridge's samples show it, as a hand's click is: the shell tells its
-    # extensions nothing of clicks on programs' windows, so the bridge samples the buttons.
-    pressed = []
-    sampled = bus.signal_subscribe(None, BRIDGE[2], "Input", BRIDGE[1], None,
-                                   Gio.DBusSignalFlags.NONE,
-                                   lambda *a: pressed.append(a[5].unpack()[2] & BUTTON1_MASK))
-    call(TEST_SHELL, "ButtonPress", "(u)", (1,))
-    wait_until(lambda: any(pressed), 5)
-    call(TEST_SHELL, "ButtonRelease", "(u)", (1,))
-    bus.signal_unsubscribe(sampled)
-    if visible and wait_until(lambda: calibration_samples() > before, 10):
-        print("GNOME: a click where the gaze dot was became a calibration sample")
+    # The clip turns the head every two seconds; a click that lands just as it turns is
+    # rightly ignored as far from the gaze, so a user would simply click again.
+    def ignored_clicks():
+        return sum("ignored click" in line for line in log_text().splitlines())
+
+    def click_at_dot():
+        before, ignored = calibration_samples(), ignored_clicks()
+        visible, x, y = call(TEST_SHELL, "FindActor", "(s)", ("orvane-gaze-dot",))
+        call(TEST_SHELL, "PointerMoveTo", "(ii)", (x, y))
+        # Held until the bridge's samples show it, as a hand's click is: the shell tells its
+        # extensions nothing of clicks on programs' windows, so the bridge samples the buttons.
+        pressed = []
+        sampled = bus.signal_subscribe(None, BRIDGE[2], "Input", BRIDGE[1], None,
+                                       Gio.DBusSignalFlags.NONE,
+                                       lambda *a: pressed.append(a[5].unpack()[2] & BUTTON1_MASK))
+        call(TEST_SHELL, "ButtonPress", "(u)", (1,))
+        wait_until(lambda: any(pressed), 5)
+        call(TEST_SHELL, "ButtonRelease", "(u)", (1,))
+        bus.signal_unsubscribe(sampled)
+        visible and wait_until(
+            lambda: calibration_samples() > before or ignored_clicks() > ignored, 10)
+        return (visible, x, y), visible and calibration_samples() > before
+
+    for _ in range(3):
+        where, learned = click_at_dot()
+        if learned:
+            print("GNOME: a click where the gaze dot was became a calibration sample")
+            break
     else:
         said = [line for line in log_text().splitlines() if "click" in line]
-        failures.append(f"a click at the gaze dot ({visible}, {x}, {y}) was not learned: {said}")
+        failures.append(f"a click at the gaze dot {where} was not learned: {said}")
 
     # Off again, so that what the shell spends in the holds below is not the dot's drawing.
     toggle_dot()
