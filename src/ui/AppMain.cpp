@@ -2,8 +2,11 @@
 
 #include "backends/linux/JournaldLogSink.hpp"
 #include "backends/linux/LinuxPlatform.hpp"
+#include "backends/linux/LinuxProcessInfo.hpp"
 #include "backends/linux/ProcessExit.hpp"
 #include "backends/linux/SessionChoice.hpp"
+#include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/x11/X11Desktop.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"
@@ -30,17 +33,12 @@
 #include <future>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <sys/signalfd.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
-// Last: Xlib's macros would clash with the names above.
-#include "backends/linux/atspi/AtspiAccessibility.hpp"
-#include <X11/Xlib.h>
 
 namespace {
 
@@ -214,45 +212,6 @@ int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
     return std::cout ? 0 : 1;
 }
 
-// How long ago the process started, in seconds (to the kernel's clock tick); nullopt when
-// /proc does not say.
-std::optional<double> secondsSinceProcessStart() {
-    std::FILE* file = std::fopen("/proc/self/stat", "r");
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    char buffer[1024] = {};
-    const std::size_t length = std::fread(buffer, 1, sizeof buffer - 1, file);
-    std::fclose(file);
-    // The command name may hold spaces and parentheses: fields are counted after its last ')'.
-    const std::string stat(buffer, length);
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    // Field 22, the start time, is the 20th after the command name.
-    for (int i = 0; i < 20 && (fields >> field); ++i) {
-    }
-    timespec now{};
-    const long ticks = ::sysconf(_SC_CLK_TCK);
-    if (!fields || ticks <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) {
-        return std::nullopt;
-    }
-    const double started = std::strtod(field.c_str(), nullptr) / static_cast<double>(ticks);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9 - started;
-}
-
-bool canOpenDisplay() {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return false;
-    }
-    XCloseDisplay(display);
-    return true;
-}
-
 int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     blockStopSignals();
     const auto session = orvane::linuxbackend::chooseSession(
@@ -263,7 +222,7 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     // Qt ends the process when it cannot reach its display: ask first, and say it plainly. On
     // the Wayland desktops Orvane knows, the compositor is reached by its own backend, and Qt
     // may take Wayland itself.
-    const bool x11Display = canOpenDisplay();
+    const bool x11Display = orvane::linuxbackend::canOpenX11Display();
     if (!x11Display && !wayland) {
         const char* name = std::getenv("DISPLAY");
         const std::string& unsupported = session.reason;
@@ -320,7 +279,7 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
 
     auto desktop = orvane::linuxbackend::makeLinuxPlatform();
     if (!desktop.desktopProblem.empty()) {
-        std::fprintf(stderr, "Orvane needs an X11 desktop session: %s\n",
+        std::fprintf(stderr, "Orvane cannot reach this desktop: %s\n",
                      desktop.desktopProblem.c_str());
         return 1;
     }
@@ -345,7 +304,7 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         QGuiApplication::sync();
         const auto busWatch =
             watchAccessibilityBus(desktop.services->accessibility, appDelegate.coordinator);
-        if (const auto elapsed = secondsSinceProcessStart()) {
+        if (const auto elapsed = orvane::linuxbackend::secondsSinceProcessStart()) {
             char text[64];
             std::snprintf(text, sizeof text, "in the tray %.2f s after start", *elapsed);
             orvane::Log::info(text);
@@ -375,8 +334,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
 
         ExitWhileRunning exitWhileRunning([&appDelegate] {
             // Qt's answer to a broken display connection: exit(1) from inside the event loop.
-            orvane::Log::error(canOpenDisplay() ? "ending while running: stopping first"
-                                                : "lost the connection to the X server: stopping");
+            orvane::Log::error(orvane::linuxbackend::canOpenX11Display()
+                                   ? "ending while running: stopping first"
+                                   : "lost the connection to the X server: stopping");
             appDelegate.applicationWillTerminate();
             drainCameras(appDelegate.cameraQueues());
             orvane::Log::info("Orvane stopped");

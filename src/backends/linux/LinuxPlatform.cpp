@@ -6,7 +6,6 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/VisionModule.hpp"
-#include "backends/linux/evdev/EvdevInputOption.hpp"
 #include "backends/linux/freedesktop/XdgLoginItems.hpp"
 #include "backends/linux/runtime/LinuxClock.hpp"
 #include "backends/linux/runtime/QtMainQueue.hpp"
@@ -58,10 +57,6 @@ LinuxPlatformResult makeLinuxPlatform() {
         installSwayDesktop(*services, &result.desktopProblem);
     } else {
         installX11Desktop(*services, &result.desktopProblem);
-    }
-    // The desktops that reach a compositor offer the devices themselves, knowing its windows.
-    if (offersInputDevices(session.family) && !services->inputDevices) {
-        offerInputDevices(*services, nullptr);
     }
     return result;
 }

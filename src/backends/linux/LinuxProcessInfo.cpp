@@ -13,6 +13,7 @@
 #include <string_view>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
@@ -146,6 +147,57 @@ bool LinuxProcessInfo::spawnDetached(const std::vector<std::string>& argv, std::
         return fail("could not start a process for " + argv[0]);
     }
     return true;
+}
+
+std::optional<double> startTicksFromStat(std::string_view stat) {
+    // Fields are counted after the command name's last ')': field 22, the start time, is the
+    // 20th after it.
+    const auto close = stat.rfind(')');
+    if (close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view rest = stat.substr(close + 1);
+    std::string_view field;
+    for (int i = 0; i < 20; ++i) {
+        const auto start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos) {
+            return std::nullopt;
+        }
+        rest.remove_prefix(start);
+        field = rest.substr(0, rest.find_first_of(" \n"));
+        rest.remove_prefix(field.size());
+    }
+    if (field.empty() || field.size() > 20 ||
+        field.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    double ticks = 0;
+    for (const char digit : field) {
+        ticks = ticks * 10 + (digit - '0');
+    }
+    return ticks;
+}
+
+std::optional<double> secondsSinceProcessStart() {
+    const int file = ::open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return std::nullopt;
+    }
+    std::array<char, 1024> buffer{};
+    const ssize_t length = ::read(file, buffer.data(), buffer.size());
+    ::close(file);
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    timespec now{};
+    if (length <= 0 || ticksPerSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) {
+        return std::nullopt;
+    }
+    const auto started =
+        startTicksFromStat(std::string_view(buffer.data(), static_cast<std::size_t>(length)));
+    if (!started) {
+        return std::nullopt;
+    }
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9 -
+           *started / static_cast<double>(ticksPerSecond);
 }
 
 } // namespace orvane::linuxbackend

@@ -2,6 +2,9 @@
 
 #include "orvane/platform/ProcessInfo.hpp"
 
+#include <optional>
+#include <string_view>
+
 namespace orvane::linuxbackend {
 
 class LinuxProcessInfo : public ProcessInfo {
@@ -19,5 +22,13 @@ public:
     bool spawnDetached(const std::vector<std::string>& argv,
                        std::string* failure = nullptr) override;
 };
+
+// The start time field of a /proc/PID/stat text, in clock ticks since boot; nullopt when the
+// text is not such a line. The command name may hold spaces and parentheses.
+std::optional<double> startTicksFromStat(std::string_view stat);
+
+// How long ago this process started, in seconds (to the kernel's clock tick); nullopt when
+// /proc does not say.
+std::optional<double> secondsSinceProcessStart();
 
 } // namespace orvane::linuxbackend

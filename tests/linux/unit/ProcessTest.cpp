@@ -95,6 +95,25 @@ TEST(LinuxProcessInfo, AProgramThatCannotStartSaysWhy) {
     EXPECT_EQ(processes.processID(), ::getpid());
 }
 
+TEST(LinuxProcessInfo, ReadsTheStartTimeAfterTheLastParenthesisOfTheName) {
+    using orvane::linuxbackend::startTicksFromStat;
+    const std::string after = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 99 100\n";
+    // A name may hold spaces and parentheses of its own, even a fake field list.
+    EXPECT_EQ(startTicksFromStat("77 (orvane)" + after), 4242);
+    EXPECT_EQ(startTicksFromStat("77 (a) b (S 1 2 3)" + after), 4242);
+    EXPECT_EQ(startTicksFromStat("77 (x)  S  1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18  5"), 5);
+    // Cut short, no name, or a field that is no number.
+    EXPECT_FALSE(startTicksFromStat("77 (orvane) S 1 2 3"));
+    EXPECT_FALSE(startTicksFromStat("77 orvane S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 9"));
+    EXPECT_FALSE(startTicksFromStat("77 (o) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 -9"));
+    EXPECT_FALSE(startTicksFromStat("77 (o) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 1e9"));
+    EXPECT_FALSE(startTicksFromStat(""));
+
+    const auto elapsed = orvane::linuxbackend::secondsSinceProcessStart();
+    ASSERT_TRUE(elapsed);
+    EXPECT_GE(*elapsed, 0.0);
+}
+
 TEST(ProcessExit, WaitsForTheProcessToEndAndNoLonger) {
     int gate[2];
     ASSERT_EQ(::pipe(gate), 0);

@@ -1,9 +1,6 @@
 #include "backends/linux/evdev/EvdevInputOption.hpp"
 
 #include "backends/linux/CombinedInputMonitor.hpp"
-#include "backends/linux/wayland/CompositorLink.hpp"
-
-#include <unistd.h>
 
 #include <utility>
 
@@ -57,17 +54,6 @@ bool EvdevInputOption::setEnabled(bool on, std::string* problem) {
     return true;
 }
 
-bool offersInputDevices(DesktopFamily family) {
-    switch (family) {
-    case DesktopFamily::x11:
-    case DesktopFamily::gnome:
-    case DesktopFamily::unsupported:
-        return false;
-    default:
-        return true;
-    }
-}
-
 void offerInputDevices(Platform& platform, std::function<bool()> keysAreOurs) {
     if (!platform.inputMonitor) {
         return;
@@ -77,25 +63,6 @@ void offerInputDevices(Platform& platform, std::function<bool()> keysAreOurs) {
     options.keysAreOurs = std::move(keysAreOurs);
     platform.inputMonitor = combined;
     platform.inputDevices = std::make_shared<EvdevInputOption>(combined, std::move(options));
-}
-
-std::function<bool()> keysGoToOwnWindow(std::weak_ptr<const CompositorLink> link) {
-    return [link = std::move(link), own = static_cast<std::uint32_t>(::getpid())] {
-        const auto compositor = link.lock();
-        if (!compositor) {
-            return false;
-        }
-        const auto snapshot = compositor->snapshot();
-        if (!snapshot.windows || snapshot.focusWindow == 0) {
-            return false;
-        }
-        for (const auto& window : *snapshot.windows) {
-            if (window.id == snapshot.focusWindow) {
-                return window.pid == own;
-            }
-        }
-        return false;
-    };
 }
 
 } // namespace orvane::linuxbackend

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/evdev/EvdevAccess.hpp"
 #include "backends/linux/evdev/EvdevInputMonitor.hpp"
 #include "orvane/platform/InputDeviceAccess.hpp"
@@ -12,7 +11,6 @@
 namespace orvane::linuxbackend {
 
 class CombinedInputMonitor;
-class CompositorLink;
 
 // The input devices as the platform's opt-in: turned on, the combined monitor takes its input
 // from them instead of from the desktop.
@@ -34,17 +32,9 @@ private:
     std::shared_ptr<EvdevInputMonitor> devices_;
 };
 
-// Whether a desktop of `family` shows Orvane so little of other programs' input that reading
-// the devices is worth offering: not X11, whose server shows it all, nor GNOME, whose shell
-// extension does; not a desktop Orvane cannot work with at all.
-bool offersInputDevices(DesktopFamily family);
-
 // Wraps the input monitor `platform` has in a combined one and offers the devices beside it.
-// `keysAreOurs` as for the device monitor.
+// `keysAreOurs` as for the device monitor. Offered by the desktops whose compositor shows
+// Orvane little of other programs' input (not X11's server, nor GNOME's shell extension).
 void offerInputDevices(Platform& platform, std::function<bool()> keysAreOurs);
-
-// Whether the window the compositor has focused is one of this process's, from the link's
-// snapshot (cheap, any thread): keys typed into our own windows are no other program's input.
-std::function<bool()> keysGoToOwnWindow(std::weak_ptr<const CompositorLink> link);
 
 } // namespace orvane::linuxbackend

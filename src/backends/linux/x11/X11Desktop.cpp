@@ -90,6 +90,15 @@ void X11Desktop::fill(Platform& platform) const {
         "key grab, the pause chord, and nothing else");
 }
 
+bool canOpenX11Display() {
+    ::Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    XCloseDisplay(display);
+    return true;
+}
+
 bool installX11Desktop(Platform& platform, std::string* error) {
     auto desktop = X11Desktop::open(platform.mainQueue, error);
     if (!desktop) {

@@ -63,4 +63,8 @@ private:
 // notifications). False with the reason in `error` when there is no X display.
 bool installX11Desktop(Platform& platform, std::string* error);
 
+// Whether the X display named by DISPLAY opens: Qt ends the process when it cannot reach its
+// display, so this is asked first.
+bool canOpenX11Display();
+
 } // namespace orvane::linuxbackend

@@ -87,6 +87,8 @@ bool installKWinDesktop(Platform& platform, std::string* error) {
         if (error) {
             *error = "there is no session bus to reach KWin by";
         }
+        // Without the compositor's link, the devices are all that tell of typing.
+        offerInputDevices(platform, nullptr);
         return false;
     }
     auto desktop = KWinDesktop::open({platform.mainQueue, nullptr, platform.clock});

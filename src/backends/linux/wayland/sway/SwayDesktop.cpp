@@ -53,6 +53,8 @@ bool installSwayDesktop(Platform& platform, std::string* error) {
         if (error) {
             *error = "SWAYSOCK is not set: sway's IPC socket cannot be found";
         }
+        // Without the compositor's link, the devices are all that tell of typing.
+        offerInputDevices(platform, nullptr);
         return false;
     }
     auto desktop = SwayDesktop::open({platform.mainQueue, {}, nullptr, platform.clock});
