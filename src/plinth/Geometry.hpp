@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 
 namespace plinth {
 
@@ -20,6 +21,12 @@ struct Rect {
     double maxY() const { return std::max(y, y + height); }
 
     friend bool operator==(const Rect&, const Rect&) = default;
+
+    // Whether every coordinate is a number: a peer's rectangle may be anything.
+    bool isFinite() const {
+        return std::isfinite(x) && std::isfinite(y) && std::isfinite(width) &&
+               std::isfinite(height);
+    }
 };
 
 } // namespace plinth

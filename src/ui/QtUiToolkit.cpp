@@ -1,7 +1,6 @@
 #include "ui/QtUiToolkit.hpp"
 
 #include "orvane/focus/FocusSwitcher.hpp"
-#include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
 #include "ui/CalibrationScreenView.hpp"
@@ -172,9 +171,8 @@ public:
         const std::int64_t pid = ::getpid();
         const std::string title = view_->windowTitle().toStdString();
         for (const auto& entry : *windows) {
-            const auto number = WindowEntryValues::integer(entry, WindowKey::number);
-            if (number && WindowEntryValues::integer(entry, WindowKey::ownerPID) == pid &&
-                WindowEntryValues::text(entry, WindowKey::name) == title) {
+            const auto& number = entry.number;
+            if (number && entry.ownerPid == pid && entry.title == title) {
                 return platform().workspace->activateWindow(static_cast<pid_t>(pid),
                                                             static_cast<std::uint32_t>(*number));
             }

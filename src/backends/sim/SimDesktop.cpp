@@ -102,13 +102,8 @@ void SimDesktop::launchApplication(pid_t pid, std::string bundleIdentifier, std:
 
 void SimDesktop::quitApplication(pid_t pid) {
     for (const auto& entry : windowServer->entries()) {
-        auto owner = entry.find(WindowKey::ownerPID);
-        auto number = entry.find(WindowKey::number);
-        if (owner != entry.end() && number != entry.end() &&
-            owner->second == WindowEntryValue{std::int64_t{pid}}) {
-            if (const auto* value = std::get_if<std::int64_t>(&number->second)) {
-                windowServer->closeWindow(static_cast<std::uint32_t>(*value));
-            }
+        if (entry.number && entry.ownerPid == std::int64_t{pid}) {
+            windowServer->closeWindow(static_cast<std::uint32_t>(*entry.number));
         }
     }
     accessibility->removeApplication(pid);

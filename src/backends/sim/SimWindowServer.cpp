@@ -4,25 +4,10 @@
 #include <utility>
 
 namespace orvane::sim {
-namespace {
-
-std::optional<std::int64_t> numberOf(const WindowEntry& entry) {
-    auto found = entry.find(WindowKey::number);
-    if (found == entry.end()) {
-        return std::nullopt;
-    }
-    if (const auto* value = std::get_if<std::int64_t>(&found->second)) {
-        return *value;
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 SimWindowServer::SimWindowServer(std::shared_ptr<const Displays> displays)
     : displays_(std::move(displays)) {}
 
-std::optional<std::vector<WindowEntry>> SimWindowServer::onScreenWindows() const {
+std::optional<std::vector<WindowRecord>> SimWindowServer::onScreenWindows() const {
     std::lock_guard lock(mutex_);
     if (listFails_) {
         return std::nullopt;
@@ -59,15 +44,15 @@ bool SimWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, b
     return true;
 }
 
-WindowEntry SimWindowServer::entryFor(const SimWindow& window) {
-    return {
-        {WindowKey::ownerPID, std::int64_t{window.pid}},
-        {WindowKey::number, std::int64_t{window.number}},
-        {WindowKey::bounds, window.frame},
-        {WindowKey::layer, window.layer},
-        {WindowKey::ownerName, window.ownerName},
-        {WindowKey::name, window.title},
-    };
+WindowRecord SimWindowServer::entryFor(const SimWindow& window) {
+    WindowRecord record;
+    record.ownerPid = window.pid;
+    record.number = window.number;
+    record.bounds = window.frame;
+    record.layer = window.layer;
+    record.ownerName = window.ownerName;
+    record.title = window.title;
+    return record;
 }
 
 std::uint32_t SimWindowServer::addWindow(SimWindow window) {
@@ -79,25 +64,25 @@ std::uint32_t SimWindowServer::addWindow(SimWindow window) {
     return window.number;
 }
 
-void SimWindowServer::insertEntry(std::size_t position, WindowEntry entry) {
+void SimWindowServer::insertEntry(std::size_t position, WindowRecord entry) {
     std::lock_guard lock(mutex_);
     position = std::min(position, entries_.size());
     entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
 }
 
-void SimWindowServer::setEntries(std::vector<WindowEntry> entries) {
+void SimWindowServer::setEntries(std::vector<WindowRecord> entries) {
     std::lock_guard lock(mutex_);
     entries_ = std::move(entries);
 }
 
-std::vector<WindowEntry> SimWindowServer::entries() const {
+std::vector<WindowRecord> SimWindowServer::entries() const {
     std::lock_guard lock(mutex_);
     return entries_;
 }
 
 std::optional<std::size_t> SimWindowServer::indexOf(std::uint32_t number) const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (numberOf(entries_[i]) == std::int64_t{number}) {
+        if (entries_[i].number == std::int64_t{number}) {
             return i;
         }
     }
@@ -122,7 +107,7 @@ bool SimWindowServer::setContentFrame(std::uint32_t number, plinth::Rect frame) 
     if (!index) {
         return false;
     }
-    entries_[*index][WindowKey::contentBounds] = frame;
+    entries_[*index].contentBounds = frame;
     return true;
 }
 
@@ -132,7 +117,7 @@ bool SimWindowServer::moveWindow(std::uint32_t number, plinth::Rect frame) {
     if (!index) {
         return false;
     }
-    entries_[*index][WindowKey::bounds] = frame;
+    entries_[*index].bounds = frame;
     return true;
 }
 
@@ -146,7 +131,7 @@ bool SimWindowServer::closeWindow(std::uint32_t number) {
     return true;
 }
 
-std::optional<WindowEntry> SimWindowServer::entry(std::uint32_t number) const {
+std::optional<WindowRecord> SimWindowServer::entry(std::uint32_t number) const {
     std::lock_guard lock(mutex_);
     const auto index = indexOf(number);
     if (!index) {

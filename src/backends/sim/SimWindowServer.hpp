@@ -43,7 +43,7 @@ public:
 
     explicit SimWindowServer(std::shared_ptr<const Displays> displays);
 
-    std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
+    std::optional<std::vector<WindowRecord>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override;
     bool isMenuOpenInsideWindow() const override;
     plinth::Point pointerLocation() const override;
@@ -55,10 +55,10 @@ public:
     // Opens `window` in front of every other one; returns its number.
     std::uint32_t addWindow(SimWindow window);
     // Puts a raw entry at `position` of the front-to-back list (clamped to its end).
-    void insertEntry(std::size_t position, WindowEntry entry);
+    void insertEntry(std::size_t position, WindowRecord entry);
     // Replaces the whole list, front to back.
-    void setEntries(std::vector<WindowEntry> entries);
-    std::vector<WindowEntry> entries() const;
+    void setEntries(std::vector<WindowRecord> entries);
+    std::vector<WindowRecord> entries() const;
     // Brings the window to the front; false when it is not listed.
     bool raiseWindow(std::uint32_t number);
     bool moveWindow(std::uint32_t number, plinth::Rect frame);
@@ -66,9 +66,9 @@ public:
     bool setContentFrame(std::uint32_t number, plinth::Rect frame);
     bool closeWindow(std::uint32_t number);
     // The raw entry for one window number, if listed.
-    std::optional<WindowEntry> entry(std::uint32_t number) const;
+    std::optional<WindowRecord> entry(std::uint32_t number) const;
 
-    static WindowEntry entryFor(const SimWindow& window);
+    static WindowRecord entryFor(const SimWindow& window);
 
     // While set, the list cannot be obtained at all.
     void setListFails(bool fails);
@@ -93,7 +93,7 @@ private:
 
     std::shared_ptr<const Displays> displays_;
     mutable std::mutex mutex_;
-    std::vector<WindowEntry> entries_;
+    std::vector<WindowRecord> entries_;
     std::uint32_t nextNumber_ = 100;
     bool listFails_ = false;
     std::int64_t popUpMenuLevel_ = defaultPopUpMenuLevel;

@@ -53,10 +53,7 @@ bool SimWorkspace::activateWindow(pid_t pid, std::uint32_t windowNumber) {
     }
     if (server) {
         const auto entry = server->entry(windowNumber);
-        const auto owner = entry ? entry->find(WindowKey::ownerPID) : WindowEntry::const_iterator{};
-        const auto* ownerPID =
-            entry && owner != entry->end() ? std::get_if<std::int64_t>(&owner->second) : nullptr;
-        if (ownerPID == nullptr || *ownerPID != pid) {
+        if (!entry || entry->ownerPid != std::int64_t{pid}) {
             return false;
         }
         server->raiseWindow(windowNumber);

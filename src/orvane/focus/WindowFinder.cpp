@@ -1,7 +1,6 @@
 #include "orvane/focus/WindowFinder.hpp"
 
 #include "orvane/focus/Accessibility.hpp"
-#include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <algorithm>
@@ -17,34 +16,37 @@ template <typename Int> bool fits(std::int64_t value) {
     return value >= std::numeric_limits<Int>::min() && value <= std::numeric_limits<Int>::max();
 }
 
-std::optional<ScreenWindow> parse(const WindowEntry& entry, std::int64_t index) {
-    const auto pid = WindowEntryValues::integer(entry, WindowKey::ownerPID);
+std::optional<ScreenWindow> parse(const WindowRecord& record, std::int64_t index) {
+    const auto& pid = record.ownerPid;
     if (!pid || !fits<std::int32_t>(*pid)) {
         return std::nullopt;
     }
-    const auto number = WindowEntryValues::integer(entry, WindowKey::number);
+    const auto& number = record.number;
     if (!number || !fits<std::uint32_t>(*number)) {
         return std::nullopt;
     }
-    const auto bounds = WindowEntryValues::rect(entry, WindowKey::bounds);
-    if (!bounds) {
+    const auto& bounds = record.bounds;
+    if (!bounds || !bounds->isFinite()) {
         return std::nullopt;
     }
     // Menus, panels, docks and overlays sit on other layers. A missing layer is normal.
-    if (const auto layer = WindowEntryValues::integer(entry, WindowKey::layer);
-        layer && *layer != 0) {
+    if (record.layer.value_or(0) != 0) {
         return std::nullopt;
     }
     if (!(bounds->width > 80 && bounds->height > 60)) {
         return std::nullopt;
     }
+    auto content = record.contentBounds;
+    if (content && !content->isFinite()) {
+        content.reset();
+    }
     return ScreenWindow{static_cast<std::int32_t>(*pid),
                         static_cast<std::uint32_t>(*number),
                         *bounds,
-                        WindowEntryValues::text(entry, WindowKey::ownerName).value_or(""),
-                        WindowEntryValues::text(entry, WindowKey::name).value_or(""),
+                        record.ownerName.value_or(""),
+                        record.title.value_or(""),
                         index,
-                        WindowEntryValues::rect(entry, WindowKey::contentBounds)};
+                        content};
 }
 
 double matchScore(const plinth::Rect& a, const plinth::Rect& b) {

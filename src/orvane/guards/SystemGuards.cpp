@@ -1,6 +1,5 @@
 #include "orvane/guards/SystemGuards.hpp"
 
-#include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <cmath>
@@ -24,8 +23,8 @@ double area(const plinth::Rect& rect) {
     return (rect.maxX() - rect.minX()) * (rect.maxY() - rect.minY());
 }
 
-bool isOwnedByDock(const WindowEntry& entry) {
-    return WindowEntryValues::text(entry, WindowKey::ownerName) == "Dock";
+bool isOwnedByDock(const WindowRecord& record) {
+    return record.ownerName == "Dock";
 }
 
 } // namespace
@@ -64,11 +63,10 @@ bool isMenuOpen(const WindowSnapshot& windows) {
     }
     const auto dot = overlayWindowNumber();
     for (const auto& entry : *windows.entries) {
-        if (dot && WindowEntryValues::integer(entry, WindowKey::number) == std::int64_t{*dot}) {
+        if (dot && entry.number == std::int64_t{*dot}) {
             continue;
         }
-        if (WindowEntryValues::integer(entry, WindowKey::layer).value_or(0) >=
-            windows.popUpMenuLevel) {
+        if (entry.layer.value_or(0) >= windows.popUpMenuLevel) {
             return true;
         }
     }
@@ -96,8 +94,8 @@ bool isMissionControlActive(const WindowSnapshot& windows) {
         if (!isOwnedByDock(entry)) {
             continue;
         }
-        const auto bounds = WindowEntryValues::rect(entry, WindowKey::bounds);
-        if (bounds && area(*bounds) > threshold) {
+        const auto& bounds = entry.bounds;
+        if (bounds && bounds->isFinite() && area(*bounds) > threshold) {
             return true;
         }
     }

@@ -17,7 +17,7 @@ namespace SystemGuards {
 // One listing of the on-screen windows. The engine asks every question of one pose against
 // the same listing, since listing the windows is the expensive part.
 struct WindowSnapshot {
-    std::optional<std::vector<WindowEntry>> entries; // nullopt: the list could not be had
+    std::optional<std::vector<WindowRecord>> entries; // nullopt: the list could not be had
     std::int64_t popUpMenuLevel = 0;
     // A menu drawn inside the focused window, which no entry shows.
     bool menuInsideWindow = false;

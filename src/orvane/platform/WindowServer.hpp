@@ -3,32 +3,28 @@
 #include "plinth/Geometry.hpp"
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace orvane {
 
-// One value of a window-list entry. The window server is another process and its answers are
-// not trusted: any key may be missing, and any value may be of an unexpected type.
-using WindowEntryValue = std::variant<std::int64_t, double, std::string, plinth::Rect>;
+// One window of the on-screen list, as the window server describes it. The server is another
+// process and its answers are not trusted: a field it did not give is empty, and what it gave
+// may still be nonsense (a rectangle that is not finite, a number out of range).
+struct WindowRecord {
+    std::optional<std::int64_t> ownerPid; // the owning process
+    std::optional<std::int64_t> number;   // the server's window number
+    std::optional<plinth::Rect> bounds;   // the frame, in the global top-left space
+    std::optional<std::int64_t> layer;    // 0 for ordinary windows; missing means 0
+    std::optional<std::string> ownerName; // the owning application's name
+    std::optional<std::string> title;
+    // The window's own content area without the decorations around it, where the platform
+    // knows one. Toolkits describe their windows to the accessibility service by either.
+    std::optional<plinth::Rect> contentBounds;
 
-// One raw entry of the on-screen window list: key -> value, keys from `WindowKey`.
-using WindowEntry = std::map<std::string, WindowEntryValue>;
-
-namespace WindowKey {
-inline constexpr const char* ownerPID = "ownerPID";   // integer: owning process
-inline constexpr const char* number = "number";       // integer: the server's window number
-inline constexpr const char* bounds = "bounds";       // Rect: frame, global top-left space
-inline constexpr const char* layer = "layer";         // integer: 0 for ordinary windows
-inline constexpr const char* ownerName = "ownerName"; // text: owning application's name
-inline constexpr const char* name = "name";           // text: the window's title
-// Rect: the window's own content area without the decorations around it, where the platform
-// knows one. Toolkits describe their windows to the accessibility service by either rectangle.
-inline constexpr const char* contentBounds = "contentBounds";
-} // namespace WindowKey
+    bool operator==(const WindowRecord&) const = default;
+};
 
 // Modifier bits of key events and of input events, the system's own values whatever the
 // platform: backends map their native state onto these.
@@ -57,8 +53,8 @@ public:
     virtual ~WindowServer() = default;
 
     // The on-screen windows of every application, front to back, desktop elements excluded.
-    // nullopt when the list cannot be obtained at all. Entries are raw: callers validate.
-    virtual std::optional<std::vector<WindowEntry>> onScreenWindows() const = 0;
+    // nullopt when the list cannot be obtained at all. Records are raw: callers validate.
+    virtual std::optional<std::vector<WindowRecord>> onScreenWindows() const = 0;
 
     // The layer of pop-up menus: an entry whose layer is at least this is an open menu.
     virtual std::int64_t popUpMenuLevel() const = 0;

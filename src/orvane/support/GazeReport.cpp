@@ -2,7 +2,6 @@
 
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/focus/FocusSwitcher.hpp"
-#include "orvane/focus/WindowEntryValues.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "plinth/Numeric.hpp"
 #include "plinth/ScreenGeometry.hpp"
@@ -70,10 +69,9 @@ std::string focus() {
     const std::string owner = front->localizedName.value_or(std::to_string(front->pid));
     const auto windows =
         services.windowServer ? services.windowServer->onScreenWindows() : std::nullopt;
-    for (const auto& entry : windows.value_or(std::vector<WindowEntry>{})) {
-        if (WindowEntryValues::integer(entry, WindowKey::ownerPID) == front->pid &&
-            WindowEntryValues::integer(entry, WindowKey::layer) == 0) {
-            const auto title = WindowEntryValues::text(entry, WindowKey::name);
+    for (const auto& entry : windows.value_or(std::vector<WindowRecord>{})) {
+        if (entry.ownerPid == front->pid && entry.layer == 0) {
+            const auto& title = entry.title;
             if (title && !title->empty()) {
                 return "focus: " + *title + " (" + owner + ")";
             }

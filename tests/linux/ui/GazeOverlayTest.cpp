@@ -188,10 +188,8 @@ TEST_F(X11Ui_GazeOverlay, IsNoOpenMenuToTheGuards) {
 
     const auto windows = platform().windowServer->onScreenWindows();
     ASSERT_TRUE(windows.has_value());
-    EXPECT_TRUE(std::any_of(windows->begin(), windows->end(), [&](const WindowEntry& entry) {
-        const auto number = entry.find(WindowKey::number);
-        return number != entry.end() &&
-               number->second == WindowEntryValue(static_cast<std::int64_t>(dot));
+    EXPECT_TRUE(std::any_of(windows->begin(), windows->end(), [&](const WindowRecord& entry) {
+        return entry.number == static_cast<std::int64_t>(dot);
     })) << "the window list does not show the dot at all";
     EXPECT_FALSE(SystemGuards::isMenuOpen());
 

@@ -182,24 +182,21 @@ TEST_F(GnomeDesktopTest, DisplaysAndWindowsAreSeenFromThePrimaryMonitor) {
     ASSERT_TRUE(windows);
     std::vector<std::string> titles;
     for (const auto& entry : *windows) {
-        titles.push_back(std::get<std::string>(entry.at(WindowKey::name)));
+        titles.push_back(entry.title.value_or("?"));
     }
     EXPECT_EQ(titles, (std::vector<std::string>{"menu", "Files", "Docs", "Properties"}));
     const auto& menu = (*windows)[0];
-    EXPECT_GE(std::get<std::int64_t>(menu.at(WindowKey::layer)),
-              platform_.windowServer->popUpMenuLevel());
+    EXPECT_GE(menu.layer.value(), platform_.windowServer->popUpMenuLevel());
     const auto& files = (*windows)[1];
-    EXPECT_EQ(std::get<std::int64_t>(files.at(WindowKey::layer)), 0);
-    EXPECT_EQ(std::get<std::int64_t>(files.at(WindowKey::ownerPID)), 41);
-    EXPECT_EQ(std::get<std::int64_t>(files.at(WindowKey::number)), 1);
-    EXPECT_EQ(std::get<plinth::Rect>(files.at(WindowKey::bounds)),
-              (plinth::Rect{100, 40, 800, 600}));
+    EXPECT_EQ(files.layer.value(), 0);
+    EXPECT_EQ(files.ownerPid.value(), 41);
+    EXPECT_EQ(files.number.value(), 1);
+    EXPECT_EQ(files.bounds.value(), (plinth::Rect{100, 40, 800, 600}));
     // Kept above: not an ordinary window, as on X11.
     const auto& docs = (*windows)[2];
-    EXPECT_NE(std::get<std::int64_t>(docs.at(WindowKey::layer)), 0);
-    EXPECT_EQ(std::get<plinth::Rect>(docs.at(WindowKey::bounds)),
-              (plinth::Rect{-1820, 300, 900, 700}));
-    EXPECT_EQ(std::get<std::int64_t>((*windows)[3].at(WindowKey::layer)), 0); // a dialog
+    EXPECT_NE(docs.layer.value(), 0);
+    EXPECT_EQ(docs.bounds.value(), (plinth::Rect{-1820, 300, 900, 700}));
+    EXPECT_EQ((*windows)[3].layer.value(), 0); // a dialog
 
     // Changes arrive by signals; a burst of them is read once more at most.
     bool displaysChanged = false;

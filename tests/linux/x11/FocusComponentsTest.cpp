@@ -199,9 +199,8 @@ TEST_F(X11_guards, anOpenGtkMenuIsAMenuAndNotSecureInput) {
     const auto entries = platform().windowServer->onScreenWindows();
     ASSERT_TRUE(entries);
     for (const auto& entry : *entries) {
-        const auto layer = std::get<std::int64_t>(entry.at(WindowKey::layer));
-        if (layer >= platform().windowServer->popUpMenuLevel() &&
-            std::get<std::int64_t>(entry.at(WindowKey::ownerPID)) == factory.pid()) {
+        if (entry.layer.value() >= platform().windowServer->popUpMenuLevel() &&
+            entry.ownerPid == factory.pid()) {
             menuOfFactory = true;
         }
     }

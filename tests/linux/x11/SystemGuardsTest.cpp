@@ -48,10 +48,8 @@ bool listsMenuOf(pid_t pid) {
         return false;
     }
     for (const auto& entry : *entries) {
-        const auto* layer = std::get_if<std::int64_t>(&entry.at(WindowKey::layer));
-        const auto owner = entry.find(WindowKey::ownerPID);
-        if (layer && *layer >= platform().windowServer->popUpMenuLevel() && owner != entry.end() &&
-            std::get<std::int64_t>(owner->second) == pid) {
+        if (entry.layer.value_or(0) >= platform().windowServer->popUpMenuLevel() &&
+            entry.ownerPid == pid) {
             return true;
         }
     }

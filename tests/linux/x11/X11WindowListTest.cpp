@@ -18,12 +18,10 @@
 namespace orvane::linuxbackend::test {
 namespace {
 
-std::optional<WindowEntry> entryFor(const std::vector<WindowEntry>& entries, unsigned long window,
-                                    std::size_t* index = nullptr) {
+std::optional<WindowRecord> entryFor(const std::vector<WindowRecord>& entries, unsigned long window,
+                                     std::size_t* index = nullptr) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto it = entries[i].find(WindowKey::number);
-        if (it != entries[i].end() &&
-            std::get<std::int64_t>(it->second) == static_cast<std::int64_t>(window)) {
+        if (entries[i].number == static_cast<std::int64_t>(window)) {
             if (index) {
                 *index = i;
             }
@@ -31,10 +29,6 @@ std::optional<WindowEntry> entryFor(const std::vector<WindowEntry>& entries, uns
         }
     }
     return std::nullopt;
-}
-
-template <typename T> T value(const WindowEntry& entry, const char* key) {
-    return std::get<T>(entry.at(key));
 }
 
 class X11_window_list : public ::testing::Test {
@@ -46,10 +40,10 @@ protected:
         ASSERT_NE(xterm.window, 0u);
     }
 
-    std::vector<WindowEntry> entries() {
+    std::vector<WindowRecord> entries() {
         auto list = desktop->desktop().windowServer()->onScreenWindows();
         EXPECT_TRUE(list.has_value());
-        return list.value_or(std::vector<WindowEntry>{});
+        return list.value_or(std::vector<WindowRecord>{});
     }
 
     std::unique_ptr<TestDesktop> desktop;
@@ -59,14 +53,14 @@ protected:
 TEST_F(X11_window_list, describesAClientWithItsFramePidTitleAndOwner) {
     auto entry = entryFor(entries(), xterm.window);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(value<std::int64_t>(*entry, WindowKey::ownerPID), xterm.pid());
+    EXPECT_EQ(entry->ownerPid.value(), xterm.pid());
     // xterm sets WM_NAME only; its desktop entry names it.
-    EXPECT_EQ(value<std::string>(*entry, WindowKey::name), "orvane-xterm");
-    EXPECT_EQ(value<std::string>(*entry, WindowKey::ownerName), "XTerm");
-    EXPECT_EQ(value<std::int64_t>(*entry, WindowKey::layer), 0);
+    EXPECT_EQ(entry->title.value(), "orvane-xterm");
+    EXPECT_EQ(entry->ownerName.value(), "XTerm");
+    EXPECT_EQ(entry->layer.value(), 0);
     // The frame's top-left corner where it was put (the primary's origin is the root's), and
     // larger than the client by the decorations.
-    const auto bounds = value<plinth::Rect>(*entry, WindowKey::bounds);
+    const auto bounds = entry->bounds.value();
     EXPECT_EQ(bounds.x, 1400);
     EXPECT_EQ(bounds.y, 100);
     auto client = X11WindowList::clientFrameOf(desktop->connection(), xterm.window);
@@ -109,11 +103,11 @@ TEST_F(X11_window_list, leavesOutUnmappedWindowsAndKeepsOverrideRedirectOnesAbov
     ASSERT_TRUE(entryFor(list, xterm.window, &xtermIndex));
     EXPECT_LT(popupIndex, xtermIndex);
     // Ours, untyped, without a parent: an overlay, neither ordinary nor a menu.
-    const auto layer = value<std::int64_t>(*entry, WindowKey::layer);
+    const auto layer = entry->layer.value();
     EXPECT_GT(layer, 0);
     EXPECT_LT(layer, desktop->desktop().windowServer()->popUpMenuLevel());
-    EXPECT_EQ(value<std::int64_t>(*entry, WindowKey::ownerPID), getpid());
-    EXPECT_EQ(value<plinth::Rect>(*entry, WindowKey::bounds), (plinth::Rect{1300, 50, 200, 150}));
+    EXPECT_EQ(entry->ownerPid.value(), getpid());
+    EXPECT_EQ(entry->bounds.value(), (plinth::Rect{1300, 50, 200, 150}));
 
     // The same window transient for another one is how some toolkits show their menus.
     XUnmapWindow(display, popup);
@@ -122,8 +116,7 @@ TEST_F(X11_window_list, leavesOutUnmappedWindowsAndKeepsOverrideRedirectOnesAbov
     XSync(display, False);
     entry = entryFor(entries(), popup);
     ASSERT_TRUE(entry);
-    EXPECT_GE(value<std::int64_t>(*entry, WindowKey::layer),
-              desktop->desktop().windowServer()->popUpMenuLevel());
+    EXPECT_GE(entry->layer.value(), desktop->desktop().windowServer()->popUpMenuLevel());
     XDestroyWindow(display, popup);
     XSync(display, False);
     EXPECT_FALSE(entryFor(entries(), popup));
@@ -142,21 +135,19 @@ TEST_F(X11_window_list, givesDocksAndMenuTypesTheirLayers) {
     const Window background = makeTyped("_NET_WM_WINDOW_TYPE_DESKTOP", false);
     XSync(display, False);
     auto& server = *desktop->desktop().windowServer();
-    std::optional<WindowEntry> dockEntry;
+    std::optional<WindowRecord> dockEntry;
     ASSERT_TRUE(desktop->waiter().until([&] {
         dockEntry = entryFor(entries(), dock);
         return dockEntry.has_value();
     }));
     const auto list = entries();
-    EXPECT_GT(value<std::int64_t>(*dockEntry, WindowKey::layer), 0);
-    EXPECT_LT(value<std::int64_t>(*dockEntry, WindowKey::layer), server.popUpMenuLevel());
+    EXPECT_GT(dockEntry->layer.value(), 0);
+    EXPECT_LT(dockEntry->layer.value(), server.popUpMenuLevel());
     ASSERT_TRUE(entryFor(list, menu));
-    EXPECT_GE(value<std::int64_t>(*entryFor(list, menu), WindowKey::layer),
-              server.popUpMenuLevel());
+    EXPECT_GE(entryFor(list, menu)->layer.value(), server.popUpMenuLevel());
     ASSERT_TRUE(entryFor(list, tooltip));
-    EXPECT_LT(value<std::int64_t>(*entryFor(list, tooltip), WindowKey::layer),
-              server.popUpMenuLevel());
-    EXPECT_GT(value<std::int64_t>(*entryFor(list, tooltip), WindowKey::layer), 0);
+    EXPECT_LT(entryFor(list, tooltip)->layer.value(), server.popUpMenuLevel());
+    EXPECT_GT(entryFor(list, tooltip)->layer.value(), 0);
     EXPECT_FALSE(entryFor(list, background));
     for (Window window : {dock, menu, tooltip, background}) {
         XDestroyWindow(display, window);
@@ -170,21 +161,20 @@ TEST_F(X11_window_list, keepsWindowsKeptAboveOutOfTheOrdinaryOnes) {
     ASSERT_NE(player.window, 0u);
     ::Display* display = desktop->connection().display();
     keepAbove(display, player.window, true);
-    std::optional<WindowEntry> entry;
+    std::optional<WindowRecord> entry;
     ASSERT_TRUE(desktop->waiter().until([&] {
         entry = entryFor(entries(), player.window);
-        return entry && value<std::int64_t>(*entry, WindowKey::layer) != 0;
+        return entry && entry->layer.value() != 0;
     }));
-    EXPECT_LT(value<std::int64_t>(*entry, WindowKey::layer),
-              desktop->desktop().windowServer()->popUpMenuLevel());
+    EXPECT_LT(entry->layer.value(), desktop->desktop().windowServer()->popUpMenuLevel());
 
     // Even with the other window active, the player stays on top; under the gaze at the player
     // is the window it covers, and that is also the frontmost one on the display.
     ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(xterm.window));
-    const auto bounds = value<plinth::Rect>(*entry, WindowKey::bounds);
+    const auto bounds = entry->bounds.value();
     const plinth::Point onPlayer{bounds.x + 20, bounds.y + 20};
-    ASSERT_TRUE(WindowFinder::contains(
-        value<plinth::Rect>(*entryFor(entries(), xterm.window), WindowKey::bounds), onPlayer));
+    ASSERT_TRUE(
+        WindowFinder::contains(entryFor(entries(), xterm.window)->bounds.value(), onPlayer));
     ASSERT_TRUE(desktop->waiter().until([&] {
         std::size_t playerIndex = 0, xtermIndex = 0;
         const auto list = entries();
@@ -202,7 +192,7 @@ TEST_F(X11_window_list, keepsWindowsKeptAboveOutOfTheOrdinaryOnes) {
     keepAbove(display, player.window, false);
     ASSERT_TRUE(desktop->waiter().until([&] {
         entry = entryFor(entries(), player.window);
-        return entry && value<std::int64_t>(*entry, WindowKey::layer) == 0;
+        return entry && entry->layer.value() == 0;
     }));
 }
 
@@ -234,8 +224,8 @@ TEST_F(X11_window_list, survivesWindowsVanishingWhileItIsRead) {
         ASSERT_TRUE(list);
         EXPECT_TRUE(entryFor(*list, xterm.window));
         for (const auto& entry : *list) {
-            EXPECT_TRUE(entry.count(WindowKey::number));
-            EXPECT_TRUE(entry.count(WindowKey::bounds));
+            EXPECT_TRUE(entry.number);
+            EXPECT_TRUE(entry.bounds);
         }
         ++lists;
         if (i > 5000) {

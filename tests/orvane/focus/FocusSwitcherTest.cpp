@@ -21,7 +21,7 @@ public:
     VanishingWindowServer(std::shared_ptr<sim::SimWindowServer> inner, std::uint32_t vanishing)
         : inner_(std::move(inner)), vanishing_(vanishing) {}
 
-    std::optional<std::vector<WindowEntry>> onScreenWindows() const override {
+    std::optional<std::vector<WindowRecord>> onScreenWindows() const override {
         auto entries = inner_->onScreenWindows();
         inner_->closeWindow(vanishing_);
         return entries;

@@ -12,7 +12,7 @@ namespace {
 
 using ::testing::IsEmpty;
 
-WindowEntry normal(std::int64_t pid, std::int64_t number, plinth::Rect frame) {
+WindowRecord normal(std::int64_t pid, std::int64_t number, plinth::Rect frame) {
     return sim::SimWindowServer::entryFor(
         {static_cast<pid_t>(pid), static_cast<std::uint32_t>(number), frame, 0, "App", "Title"});
 }
@@ -26,11 +26,11 @@ protected:
 
 TEST_F(WindowFinderTest, ListsOnlyNormalLayerWindowsLargerThan80By60) {
     auto missingLayer = normal(5, 15, {0, 0, 300, 300});
-    missingLayer.erase(WindowKey::layer);
+    missingLayer.layer.reset();
     auto menuBar = normal(1, 11, {0, 0, 1920, 24});
-    menuBar[WindowKey::layer] = std::int64_t{24};
+    menuBar.layer = 24;
     auto panel = normal(1, 12, {0, 0, 400, 400});
-    panel[WindowKey::layer] = std::int64_t{3};
+    panel.layer = 3;
     desktop.windowServer->setEntries({
         menuBar,
         panel,
@@ -49,41 +49,49 @@ TEST_F(WindowFinderTest, ListsOnlyNormalLayerWindowsLargerThan80By60) {
 }
 
 TEST_F(WindowFinderTest, SkipsEachMalformedEntryAndKeepsTheRest) {
-    auto withValue = [](const char* key, WindowEntryValue value) {
+    auto changed = [](auto change) {
         auto entry = normal(7, 70, {0, 0, 500, 400});
-        entry[key] = std::move(value);
+        change(entry);
         return entry;
     };
-    auto without = [](const char* key) {
-        auto entry = normal(7, 70, {0, 0, 500, 400});
-        entry.erase(key);
-        return entry;
-    };
-    const double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double infinity = std::numeric_limits<double>::infinity();
     desktop.windowServer->setEntries({
-        without(WindowKey::ownerPID), withValue(WindowKey::ownerPID, std::string("501")),
-        withValue(WindowKey::ownerPID, std::int64_t{1} << 31), // beyond a 32-bit pid
-        withValue(WindowKey::ownerPID, 501.5), without(WindowKey::number),
-        withValue(WindowKey::number, std::int64_t{-1}),
-        withValue(WindowKey::number, std::int64_t{1} << 32), without(WindowKey::bounds),
-        withValue(WindowKey::bounds, std::string("{{0, 0}, {500, 400}}")),
-        withValue(WindowKey::bounds, plinth::Rect{0, 0, nan, 400}), normal(8, 80, {0, 0, 500, 400}),
-        withValue(WindowKey::ownerPID, 9.0), // a whole number sent as a float is still a pid
+        changed([](WindowRecord& e) { e.ownerPid.reset(); }),
+        changed([](WindowRecord& e) { e.ownerPid = std::int64_t{1} << 31; }), // beyond 32 bits
+        changed([](WindowRecord& e) { e.ownerPid = -(std::int64_t{1} << 31) - 1; }),
+        changed([](WindowRecord& e) { e.number.reset(); }),
+        changed([](WindowRecord& e) { e.number = -1; }),
+        changed([](WindowRecord& e) { e.number = std::int64_t{1} << 32; }),
+        changed([](WindowRecord& e) { e.bounds.reset(); }),
+        changed([](WindowRecord& e) {
+            e.bounds = plinth::Rect{0, 0, nan, 400};
+        }),
+        changed([](WindowRecord& e) {
+            e.bounds = plinth::Rect{-infinity, 0, 500, 400};
+        }),
+        normal(8, 80, {0, 0, 500, 400}),
+        // Content bounds that make no sense are dropped, not the window.
+        changed([](WindowRecord& e) {
+            e.ownerPid = 9;
+            e.contentBounds = plinth::Rect{0, nan, 10, 10};
+        }),
     });
 
     const auto windows = WindowFinder::windowsFrontToBack();
 
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[0].pid, 8);
-    EXPECT_EQ(windows[0].layerIndex, 10);
+    EXPECT_EQ(windows[0].layerIndex, 9);
     EXPECT_EQ(windows[1].pid, 9);
-    EXPECT_EQ(windows[1].layerIndex, 11);
+    EXPECT_EQ(windows[1].layerIndex, 10);
+    EXPECT_FALSE(windows[1].contentFrame);
 }
 
-TEST_F(WindowFinderTest, NamesThatAreMissingOrNotTextBecomeEmpty) {
+TEST_F(WindowFinderTest, NamesThatAreMissingBecomeEmpty) {
     auto entry = normal(3, 30, {0, 0, 500, 400});
-    entry.erase(WindowKey::ownerName);
-    entry[WindowKey::name] = std::int64_t{42};
+    entry.ownerName.reset();
+    entry.title.reset();
     desktop.windowServer->setEntries({entry});
 
     const auto windows = WindowFinder::windowsFrontToBack();

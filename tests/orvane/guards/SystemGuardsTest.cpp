@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace orvane {
 namespace {
 
@@ -34,13 +36,9 @@ TEST_F(SystemGuardsTest, AWindowAtOrAboveThePopUpMenuLevelIsAnOpenMenu) {
     EXPECT_TRUE(SystemGuards::isMenuOpen());
 }
 
-TEST_F(SystemGuardsTest, AnEntryWithoutAnIntegerLayerIsNoMenu) {
+TEST_F(SystemGuardsTest, AnEntryWithoutALayerIsNoMenu) {
     auto entry = sim::SimWindowServer::entryFor({501, 40, {0, 0, 100, 100}, 0, "Editor", ""});
-    entry.erase(WindowKey::layer);
-    desktop.windowServer->insertEntry(0, entry);
-    entry[WindowKey::layer] = std::string("1000");
-    desktop.windowServer->insertEntry(0, entry);
-    entry[WindowKey::layer] = 1000.5;
+    entry.layer.reset();
     desktop.windowServer->insertEntry(0, entry);
 
     EXPECT_FALSE(SystemGuards::isMenuOpen());
@@ -99,7 +97,7 @@ TEST_F(SystemGuardsTest, OnlyTheExactOwnerNameDockCounts) {
     EXPECT_FALSE(SystemGuards::isMissionControlActive());
 
     auto malformed = sim::SimWindowServer::entryFor({88, 0, {}, 20, "Dock", ""});
-    malformed[WindowKey::bounds] = std::string("everything");
+    malformed.bounds = plinth::Rect{0, 0, std::numeric_limits<double>::infinity(), 1080};
     desktop.windowServer->insertEntry(0, malformed);
     EXPECT_FALSE(SystemGuards::isMissionControlActive());
 

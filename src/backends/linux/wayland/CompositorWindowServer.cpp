@@ -51,7 +51,7 @@ std::optional<std::int64_t> CompositorWindowServer::layerOf(const CompositorWind
     return 0;
 }
 
-std::optional<std::vector<WindowEntry>> CompositorWindowServer::onScreenWindows() const {
+std::optional<std::vector<WindowRecord>> CompositorWindowServer::onScreenWindows() const {
     const auto snapshot = link_->snapshot();
     const auto primary = CompositorDisplays::primaryStage(snapshot);
     if (!primary || !snapshot.windows) {
@@ -67,35 +67,34 @@ std::optional<std::vector<WindowEntry>> CompositorWindowServer::onScreenWindows(
     return list_;
 }
 
-std::vector<WindowEntry>
+std::vector<WindowRecord>
 CompositorWindowServer::entriesOf(const std::vector<CompositorWindow>& windows,
                                   const plinth::Rect& primaryStage) const {
-    std::vector<WindowEntry> entries;
+    std::vector<WindowRecord> entries;
     entries.reserve(windows.size());
     for (const auto& window : windows) {
         const auto layer = layerOf(window);
         if (!layer || window.minimized || window.frame.width <= 0 || window.frame.height <= 0) {
             continue;
         }
-        WindowEntry entry;
+        WindowRecord entry;
         if (window.pid != 0) {
-            entry[WindowKey::ownerPID] = static_cast<std::int64_t>(window.pid);
+            entry.ownerPid = static_cast<std::int64_t>(window.pid);
         }
-        entry[WindowKey::number] = static_cast<std::int64_t>(numberOf(window.id));
+        entry.number = static_cast<std::int64_t>(numberOf(window.id));
         const auto origin = plinth::ScreenGeometry::globalFromScreen(
             {window.frame.x, window.frame.y}, primaryStage);
-        entry[WindowKey::bounds] =
-            plinth::Rect{origin.x, origin.y, window.frame.width, window.frame.height};
+        entry.bounds = plinth::Rect{origin.x, origin.y, window.frame.width, window.frame.height};
         // No content rectangle: the buffer holds the shadows of client-side decorations, and
         // around a server-side frame it is the frame, so neither is the area within the
         // decorations that a toolkit might describe.
-        entry[WindowKey::layer] = *layer;
+        entry.layer = *layer;
         const auto owner =
             entries_->applicationName(window.applicationId, "", window.applicationId);
         if (!owner.empty()) {
-            entry[WindowKey::ownerName] = owner;
+            entry.ownerName = owner;
         }
-        entry[WindowKey::name] = window.title;
+        entry.title = window.title;
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -28,7 +28,7 @@ public:
                            std::shared_ptr<PostedKeys> posted);
 
     // Front to back; minimized windows, windows not yet placed and the desktop left out.
-    std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
+    std::optional<std::vector<WindowRecord>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override { return popUpMenuLayer; }
     // A menu of the compositor's own (GNOME's top bar) holds the keyboard.
     bool isMenuOpenInsideWindow() const override;
@@ -46,8 +46,8 @@ public:
     static std::uint32_t numberOf(std::uint64_t id) { return static_cast<std::uint32_t>(id); }
 
 private:
-    std::vector<WindowEntry> entriesOf(const std::vector<CompositorWindow>& windows,
-                                       const plinth::Rect& primaryStage) const;
+    std::vector<WindowRecord> entriesOf(const std::vector<CompositorWindow>& windows,
+                                        const plinth::Rect& primaryStage) const;
     bool postKey(std::uint32_t keyval, bool press);
     void releasePressedModifiers();
 
@@ -58,7 +58,7 @@ private:
     // The last list made, and the link's lists it was made from (kept, so never reused).
     mutable std::shared_ptr<const std::vector<CompositorWindow>> listWindows_;
     mutable std::shared_ptr<const std::vector<CompositorMonitor>> listMonitors_;
-    mutable std::vector<WindowEntry> list_;
+    mutable std::vector<WindowRecord> list_;
 };
 
 } // namespace orvane::linuxbackend

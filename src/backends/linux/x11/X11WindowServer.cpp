@@ -25,7 +25,7 @@ plinth::Rect X11WindowServer::primaryRoot() const {
     return displays_ ? displays_->primaryRoot() : X11Displays::primaryRootFrame(*connection_);
 }
 
-std::optional<std::vector<WindowEntry>> X11WindowServer::onScreenWindows() const {
+std::optional<std::vector<WindowRecord>> X11WindowServer::onScreenWindows() const {
     const plinth::Rect primary = primaryRoot();
     auto windows = X11WindowCache::windowsFrom(cache_.get(), *connection_);
     if (!windows) {
@@ -40,33 +40,33 @@ std::optional<std::vector<WindowEntry>> X11WindowServer::onScreenWindows() const
     return described_;
 }
 
-std::vector<WindowEntry> X11WindowServer::entriesFor(const std::vector<X11WindowInfo>& windows,
-                                                     const plinth::Rect& primary) const {
-    std::vector<WindowEntry> entries;
+std::vector<WindowRecord> X11WindowServer::entriesFor(const std::vector<X11WindowInfo>& windows,
+                                                      const plinth::Rect& primary) const {
+    std::vector<WindowRecord> entries;
     entries.reserve(windows.size());
     for (const auto& window : windows) {
-        WindowEntry entry;
+        WindowRecord entry;
         if (window.pid) {
-            entry[WindowKey::ownerPID] = static_cast<std::int64_t>(*window.pid);
+            entry.ownerPid = static_cast<std::int64_t>(*window.pid);
         }
-        entry[WindowKey::number] = static_cast<std::int64_t>(window.window);
+        entry.number = static_cast<std::int64_t>(window.window);
         const auto origin = plinth::ScreenGeometry::globalFromScreen(
             {window.rootFrame.x, window.rootFrame.y}, primary);
-        entry[WindowKey::bounds] =
+        entry.bounds =
             plinth::Rect{origin.x, origin.y, window.rootFrame.width, window.rootFrame.height};
         if (window.isClient) {
             const auto content = plinth::ScreenGeometry::globalFromScreen(
                 {window.clientFrame.x, window.clientFrame.y}, primary);
-            entry[WindowKey::contentBounds] = plinth::Rect{
-                content.x, content.y, window.clientFrame.width, window.clientFrame.height};
+            entry.contentBounds = plinth::Rect{content.x, content.y, window.clientFrame.width,
+                                               window.clientFrame.height};
         }
-        entry[WindowKey::layer] = window.layer;
+        entry.layer = window.layer;
         const auto owner =
             entries_->applicationName(window.applicationId, window.instanceName, window.className);
         if (!owner.empty()) {
-            entry[WindowKey::ownerName] = owner;
+            entry.ownerName = owner;
         }
-        entry[WindowKey::name] = window.title;
+        entry.title = window.title;
         entries.push_back(std::move(entry));
     }
     return entries;

@@ -20,7 +20,7 @@ public:
     X11WindowServer(std::shared_ptr<X11Connection> connection,
                     std::shared_ptr<const DesktopEntries> entries);
 
-    std::optional<std::vector<WindowEntry>> onScreenWindows() const override;
+    std::optional<std::vector<WindowRecord>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override;
     // Asks the check it was given; false without one.
     bool isMenuOpenInsideWindow() const override;
@@ -54,8 +54,8 @@ public:
 
 private:
     plinth::Rect primaryRoot() const;
-    std::vector<WindowEntry> entriesFor(const std::vector<X11WindowInfo>& windows,
-                                        const plinth::Rect& primary) const;
+    std::vector<WindowRecord> entriesFor(const std::vector<X11WindowInfo>& windows,
+                                         const plinth::Rect& primary) const;
 
     // Sends the releases of the modifier keys our key-downs pressed, last first.
     void releasePressedModifiers();
@@ -70,7 +70,7 @@ private:
     // The entries last made, for as long as the list and the primary monitor stay the same.
     mutable std::shared_ptr<const std::vector<X11WindowInfo>> describedWindows_;
     mutable plinth::Rect describedPrimary_;
-    mutable std::vector<WindowEntry> described_;
+    mutable std::vector<WindowRecord> described_;
     // Modifier keys pressed by a key-down, to release with its key-up.
     std::uint64_t pressedModifiers_ = 0;
 };
