@@ -2,8 +2,8 @@
 # checked against at compile time:
 #   -DXML=net.orvane.Bridge1.xml -DINTERFACE=net.orvane.Bridge1 -DOUTPUT=Bridge1Members.hpp
 # Each method with its in and out signatures, each signal with its arguments', in the file's
-# order. Only what D-Bus introspection files hold is understood; anything else fails the build
-# rather than being left out.
+# order. Properties and annotations, which the client has no place for, fail the build rather
+# than being left out.
 cmake_minimum_required(VERSION 3.25)
 file(READ ${XML} xml)
 
@@ -119,7 +119,8 @@ if(NOT found)
     message(FATAL_ERROR "${XML}: no interface ${INTERFACE}")
 endif()
 
-set(header "// Made by the build from ${XML}: do not edit.\n")
+get_filename_component(xml_name ${XML} NAME)
+set(header "// Made by the build from ${xml_name}: do not edit.\n")
 string(APPEND header "#pragma once\n\n#include <array>\n#include <string_view>\n\n")
 string(APPEND header "namespace orvane::linuxbackend::bridge1::declared {\n\n")
 string(APPEND header "struct Method {\n    std::string_view name, in, out;\n};\n\n")
