@@ -124,7 +124,6 @@ template <class... Ts> struct Signature {
 // A member's name as a template argument, kept with its terminating NUL for sd-bus.
 template <std::size_t N> struct Name {
     constexpr Name(const char (&text)[N]) { std::copy_n(text, N, characters); }
-    constexpr std::string_view view() const { return {characters, N - 1}; }
     char characters[N];
 };
 
