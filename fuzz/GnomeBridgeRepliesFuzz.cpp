@@ -1,8 +1,9 @@
 // What Orvane reads from the GNOME Shell bridge's answers: the bytes of an input pick an answer
-// (window list, monitor list, state) and make a message of it that the bus would carry, with any
-// count of entries, any text (whole UTF-8, as the bus demands) and any values, or entries of
-// another shape. What is read stays within its bounds, keeps what fits unchanged, cuts texts only
-// between characters, and refuses a malformed answer instead of reading part of it.
+// (window list, monitor list, state, the shell's extension info) and make a message of it that the
+// bus would carry, with any count of entries, any text (whole UTF-8, as the bus demands) and any
+// values, or entries of another shape. What is read stays within its bounds, keeps what fits
+// unchanged, cuts texts only between characters, and refuses a malformed answer instead of reading
+// part of it.
 #include "FuzzChecks.hpp"
 #include "backends/linux/wayland/gnome/BridgeReplies.hpp"
 
@@ -181,6 +182,56 @@ void state(FuzzedDataProvider& data, sd_bus_message* m) {
     require(wrongType ? !read : read == focus, "not the first FocusWindow, or a wrong one");
 }
 
+// What GNOME Shell's extension manager says of an extension: its state as a double or a number,
+// its error text, and entries of other names and types.
+void extensionInfo(FuzzedDataProvider& data, sd_bus_message* m) {
+    if (sd_bus_message_open_container(m, SD_BUS_TYPE_ARRAY, "{sv}") < 0) {
+        return;
+    }
+    std::size_t entries = 0;
+    std::optional<double> state;
+    std::optional<std::string> error;
+    while (data.remaining_bytes() > 0) {
+        int r = 0;
+        switch (data.ConsumeIntegralInRange(0, 3)) {
+        case 0: {
+            const double value = data.ConsumeIntegral<std::uint32_t>();
+            const bool asDouble = data.ConsumeBool();
+            r = asDouble ? sd_bus_message_append(m, "{sv}", "state", "d", value)
+                         : sd_bus_message_append(m, "{sv}", "state", "u",
+                                                 static_cast<std::uint32_t>(value));
+            state = value;
+            break;
+        }
+        case 1: {
+            const std::string sent = text(data);
+            r = sd_bus_message_append(m, "{sv}", "error", "s", sent.c_str());
+            error = sent;
+            break;
+        }
+        case 2: // a known name of an unread type is passed over
+            r = sd_bus_message_append(m, "{sv}", data.ConsumeBool() ? "state" : "error", "i", 1);
+            break;
+        default:
+            r = sd_bus_message_append(m, "{sv}", text(data).c_str(), "s", "x");
+            break;
+        }
+        if (r < 0) {
+            return;
+        }
+        ++entries;
+    }
+    if (sd_bus_message_close_container(m) < 0 || !(m = sealed(sd_bus_message_ref(m)))) {
+        return;
+    }
+    const auto read = BridgeReplies::readExtensionInfo(m);
+    sd_bus_message_unref(m);
+    require(read.has_value(), "a well-formed extension info was refused");
+    require(read->listed == (entries > 0), "listed without entries, or not with them");
+    require(read->state == state.value_or(0), "not the last state sent");
+    checkText(read->error, error.value_or(""), BridgeReplies::maxTextLength);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -190,15 +241,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         0) {
         return 0;
     }
-    switch (data.ConsumeIntegralInRange(0, 2)) {
+    switch (data.ConsumeIntegralInRange(0, 3)) {
     case 0:
         windows(data, m);
         break;
     case 1:
         monitors(data, m);
         break;
-    default:
+    case 2:
         state(data, m);
+        break;
+    default:
+        extensionInfo(data, m);
         break;
     }
     sd_bus_message_unref(m);

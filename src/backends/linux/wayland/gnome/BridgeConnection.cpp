@@ -2,14 +2,13 @@
 
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
+#include "backends/linux/wayland/gnome/BridgeProtocol.hpp"
 #include "backends/linux/wayland/gnome/BridgeReplies.hpp"
 
 #include <systemd/sd-bus.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -17,10 +16,18 @@ namespace orvane::linuxbackend {
 namespace {
 
 using namespace BridgeReplies;
+namespace methods = bridge1::methods;
+namespace emits = bridge1::emits;
 
 bool isError(sd_bus_message* m) {
     return sd_bus_message_is_method_error(m, nullptr) != 0;
 }
+
+// What a method of the bridge answered the worker.
+template <class M> struct Answer {
+    std::optional<typename M::Reply> reply; // nothing: an error, another's, or malformed
+    std::string error;                      // the error's message, when there is one
+};
 
 } // namespace
 
@@ -57,13 +64,23 @@ public:
 
 private:
     // Calls of the bridge whose answers belong to its current owner; dropped when it goes.
-    void callBridge(sd_bus_slot** slot, const char* member,
-                    void (BridgeLoop::*handler)(sd_bus_message*)) {
+    template <class M> void ask(sd_bus_slot** slot, void (BridgeLoop::*handler)(Answer<M>)) {
         *slot = sd_bus_slot_unref(*slot);
         bus_.callAsync(
             bus_.newCall(BridgeConnection::busName, BridgeConnection::objectPath,
-                         BridgeConnection::interfaceName, member),
-            0, [this, handler](sd_bus_message* m) { (this->*handler)(m); }, slot);
+                         BridgeConnection::interfaceName, M::name),
+            0, [this, handler](sd_bus_message* m) { (this->*handler)(answerOf<M>(m)); }, slot);
+    }
+
+    template <class M> Answer<M> answerOf(sd_bus_message* m) const {
+        Answer<M> answer;
+        if (isError(m)) {
+            const sd_bus_error* error = sd_bus_message_get_error(m);
+            answer.error = error && error->message ? error->message : "";
+        } else if (fromBridge(m)) {
+            answer.reply = bridge1::readReply<M>(m);
+        }
+        return answer;
     }
 
     // An answer or a signal of the bridge we believe, not of whoever had its name before.
@@ -127,8 +144,8 @@ private:
         });
         // Signals come to followers only; asked first, so that none after the state is read
         // is missed.
-        callBridge(&followSlot_, "Follow", &BridgeLoop::onFollow);
-        callBridge(&versionSlot_, "GetVersion", &BridgeLoop::onVersion);
+        ask(&followSlot_, &BridgeLoop::onFollow);
+        ask(&versionSlot_, &BridgeLoop::onVersion);
     }
 
     void detach() {
@@ -159,7 +176,7 @@ private:
             monitorsDirty_ = true; // asked again once this answer is in
             return;
         }
-        callBridge(&monitorsSlot_, "GetMonitors", &BridgeLoop::onMonitors);
+        ask(&monitorsSlot_, &BridgeLoop::onMonitors);
     }
 
     void askWindows() {
@@ -167,7 +184,7 @@ private:
             windowsDirty_ = true;
             return;
         }
-        callBridge(&windowsSlot_, "GetWindows", &BridgeLoop::onWindows);
+        ask(&windowsSlot_, &BridgeLoop::onWindows);
     }
 
     // Who owns the bridge's name and the shell's: first as the bus answers, then each change.
@@ -183,24 +200,23 @@ private:
         reconsider();
     }
 
-    void onFollow(sd_bus_message* m) {
+    void onFollow(Answer<methods::Follow> answer) {
         followSlot_ = sd_bus_slot_unref(followSlot_);
-        if (isError(m) || !fromBridge(m)) {
-            const sd_bus_error* error = sd_bus_message_get_error(m);
+        if (!answer.reply) {
             logInfo(std::string("the desktop's bridge does not let Orvane follow it: ") +
-                    (error && error->message ? error->message : "no answer"));
+                    (answer.error.empty() ? "no answer" : answer.error));
         }
     }
 
-    void onVersion(sd_bus_message* m) {
+    void onVersion(Answer<methods::GetVersion> answer) {
         versionSlot_ = sd_bus_slot_unref(versionSlot_);
-        unsigned version = 0;
-        if (isError(m) || !fromBridge(m) || sd_bus_message_read(m, "u", &version) < 0) {
+        if (!answer.reply) {
             attaching_ = false;
             owner_.markSettled();
             logInfo("the desktop's bridge does not say its version: it is not used");
             return;
         }
+        const unsigned version = std::get<0>(*answer.reply);
         owner_.update([version](CompositorSnapshot& s) { s.version = version; });
         if (version != BridgeConnection::version) {
             attaching_ = false;
@@ -211,22 +227,23 @@ private:
             owner_.markSettled();
             return;
         }
-        callBridge(&allSlot_, "GetState", &BridgeLoop::onState);
+        ask(&allSlot_, &BridgeLoop::onState);
         askMonitors();
         askWindows();
     }
 
-    void onState(sd_bus_message* m) {
+    void onState(Answer<methods::GetState> answer) {
         allSlot_ = sd_bus_slot_unref(allSlot_);
-        if (!isError(m) && fromBridge(m)) {
-            readProperties(m, false);
+        if (answer.reply) {
+            apply(std::get<0>(*answer.reply), false);
         }
         finishAttaching();
     }
 
-    void onMonitors(sd_bus_message* m) {
+    void onMonitors(Answer<methods::GetMonitors> answer) {
         monitorsSlot_ = sd_bus_slot_unref(monitorsSlot_);
-        auto monitors = isError(m) || !fromBridge(m) ? std::nullopt : readMonitors(m);
+        auto monitors =
+            answer.reply ? std::optional(std::get<0>(std::move(*answer.reply))) : std::nullopt;
         if (monitors) {
             auto shared =
                 std::make_shared<const std::vector<CompositorMonitor>>(std::move(*monitors));
@@ -244,9 +261,10 @@ private:
         finishAttaching();
     }
 
-    void onWindows(sd_bus_message* m) {
+    void onWindows(Answer<methods::GetWindows> answer) {
         windowsSlot_ = sd_bus_slot_unref(windowsSlot_);
-        auto windows = isError(m) || !fromBridge(m) ? std::nullopt : readWindows(m);
+        auto windows =
+            answer.reply ? std::optional(std::get<0>(std::move(*answer.reply))) : std::nullopt;
         if (windows) {
             auto shared =
                 std::make_shared<const std::vector<CompositorWindow>>(std::move(*windows));
@@ -262,48 +280,27 @@ private:
         finishAttaching();
     }
 
-    // Reads an a{sv} of the bridge's properties at the read position.
-    void readProperties(sd_bus_message* m, bool announce) {
-        if (sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "{sv}") <= 0) {
-            return;
-        }
+    // The bridge's properties as read, in their order; their changes are told when the
+    // whole state was read.
+    void apply(const BridgeState& state, bool announce) {
         std::vector<CompositorEvent::Kind> changes;
-        while (sd_bus_message_enter_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
-            const char* name = nullptr;
-            if (sd_bus_message_read(m, "s", &name) < 0) {
-                return;
+        owner_.update([&](CompositorSnapshot& s) {
+            for (const auto& property : state.properties) {
+                if (const auto* focus = std::get_if<FocusWindow>(&property)) {
+                    s.focusWindow = focus->id;
+                    changes.push_back(CompositorEvent::Kind::focusChanged);
+                } else if (const auto* overview = std::get_if<OverviewActive>(&property)) {
+                    s.overviewActive = overview->active;
+                    changes.push_back(CompositorEvent::Kind::overviewChanged);
+                } else if (const auto* modal = std::get_if<ShellModal>(&property)) {
+                    s.shellModal = modal->what;
+                    changes.push_back(CompositorEvent::Kind::shellModalChanged);
+                } else if (const auto* shell = std::get_if<ShellVersion>(&property)) {
+                    s.compositorVersion = shell->version;
+                }
             }
-            int r = 0;
-            if (std::strcmp(name, "FocusWindow") == 0) {
-                std::uint64_t focus = 0;
-                r = sd_bus_message_read(m, "v", "t", &focus);
-                owner_.update([focus](CompositorSnapshot& s) { s.focusWindow = focus; });
-                changes.push_back(CompositorEvent::Kind::focusChanged);
-            } else if (std::strcmp(name, "OverviewActive") == 0) {
-                int active = 0;
-                r = sd_bus_message_read(m, "v", "b", &active);
-                owner_.update([active](CompositorSnapshot& s) { s.overviewActive = active != 0; });
-                changes.push_back(CompositorEvent::Kind::overviewChanged);
-            } else if (std::strcmp(name, "ShellModal") == 0) {
-                const char* modal = nullptr;
-                r = sd_bus_message_read(m, "v", "s", &modal);
-                const std::string text = r >= 0 ? bounded(modal, maxWordLength) : "";
-                owner_.update([&text](CompositorSnapshot& s) { s.shellModal = text; });
-                changes.push_back(CompositorEvent::Kind::shellModalChanged);
-            } else if (std::strcmp(name, "ShellVersion") == 0) {
-                const char* shell = nullptr;
-                r = sd_bus_message_read(m, "v", "s", &shell);
-                const std::string text = r >= 0 ? bounded(shell, maxWordLength) : "";
-                owner_.update([&text](CompositorSnapshot& s) { s.compositorVersion = text; });
-            } else {
-                r = sd_bus_message_skip(m, "v");
-            }
-            if (r < 0 || sd_bus_message_exit_container(m) < 0) {
-                return;
-            }
-        }
-        sd_bus_message_exit_container(m);
-        if (announce) {
+        });
+        if (announce && state.whole) {
             for (auto kind : changes) {
                 owner_.post({kind});
             }
@@ -315,37 +312,42 @@ private:
             return; // another program's, or the state being read now covers it
         }
         const char* member = sd_bus_message_get_member(m);
-        if (std::strcmp(member, "StateChanged") == 0) {
-            readProperties(m, true);
-        } else if (std::strcmp(member, "MonitorsChanged") == 0) {
+        const auto is = [member](const char* name) {
+            return member && std::strcmp(member, name) == 0;
+        };
+        if (is(emits::StateChanged::name)) {
+            if (auto state = bridge1::readSignal<emits::StateChanged>(m)) {
+                apply(std::get<0>(*state), true);
+            }
+        } else if (is(emits::MonitorsChanged::name)) {
             askMonitors();
-        } else if (std::strcmp(member, "WindowsChanged") == 0) {
+        } else if (is(emits::WindowsChanged::name)) {
             askWindows();
-        } else if (std::strcmp(member, "Input") == 0) {
+        } else if (is(emits::Input::name)) {
             CompositorInput input;
             input.receivedAtMilliseconds = std::chrono::duration<double, std::milli>(
                                                std::chrono::steady_clock::now().time_since_epoch())
                                                .count();
-            if (sd_bus_message_read(m, "iiuu", &input.x, &input.y, &input.state,
-                                    &input.idleMilliseconds) >= 0) {
+            if (auto sample = bridge1::readSignal<emits::Input>(m)) {
+                std::tie(input.x, input.y, input.state, input.idleMilliseconds) = *sample;
                 CompositorEvent event{CompositorEvent::Kind::input};
                 event.input = input;
                 owner_.updateAndPost([&input](CompositorSnapshot& s) { s.input = input; },
                                      std::move(event));
             }
-        } else if (std::strcmp(member, "AcceleratorActivated") == 0) {
-            CompositorEvent event{CompositorEvent::Kind::acceleratorActivated};
-            if (sd_bus_message_read(m, "u", &event.action) >= 0) {
+        } else if (is(emits::AcceleratorActivated::name)) {
+            if (auto action = bridge1::readSignal<emits::AcceleratorActivated>(m)) {
+                CompositorEvent event{CompositorEvent::Kind::acceleratorActivated};
+                event.action = std::get<0>(*action);
                 owner_.post(std::move(event));
             }
-        } else if (std::strcmp(member, "IndicatorActivated") == 0) {
-            const char* id = nullptr;
-            if (sd_bus_message_read(m, "s", &id) >= 0 && id) {
+        } else if (is(emits::IndicatorActivated::name)) {
+            if (auto id = bridge1::readSignal<emits::IndicatorActivated>(m)) {
                 CompositorEvent event{CompositorEvent::Kind::indicatorActivated};
-                event.id = bounded(id, maxTextLength);
+                event.id = std::move(std::get<0>(*id).text);
                 owner_.post(std::move(event));
             }
-        } else if (std::strcmp(member, "IndicatorOpening") == 0) {
+        } else if (is(emits::IndicatorOpening::name)) {
             owner_.post({CompositorEvent::Kind::indicatorOpening});
         }
     }
@@ -375,30 +377,6 @@ private:
     std::string shellOwner_;
     std::string trusted_; // the bridge believed: the shell's connection
 };
-
-namespace {
-
-sd_bus_message* callWith(sd_bus* bus, const char* service, const char* path, const char* interface,
-                         const char* member, const char* types, va_list arguments) {
-    if (!bus) {
-        return nullptr;
-    }
-    sd_bus_message* call = nullptr;
-    sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    int r = sd_bus_message_new_method_call(bus, &call, service, path, interface, member);
-    if (r >= 0 && types && *types) {
-        r = sd_bus_message_appendv(call, types, arguments);
-    }
-    if (r >= 0) {
-        r = sd_bus_call(bus, call, BridgeConnection::callTimeoutMicroseconds, &error, &reply);
-    }
-    sd_bus_message_unref(call);
-    sd_bus_error_free(&error);
-    return r >= 0 ? reply : nullptr;
-}
-
-} // namespace
 
 BridgeConnection::BridgeConnection(std::shared_ptr<MainQueue> mainQueue)
     : mainQueue_(std::move(mainQueue)) {
@@ -439,26 +417,19 @@ std::shared_ptr<MainQueue> BridgeConnection::queue() const {
 }
 
 std::optional<std::uint64_t> BridgeConnection::activateWindow(std::uint64_t id) {
-    sd_bus_message* reply = call("ActivateWindow", "t", id);
-    int activated = 0;
-    const bool answered = reply && sd_bus_message_read(reply, "b", &activated) >= 0;
-    sd_bus_message_unref(reply);
-    if (!answered || !activated) {
+    const auto activated = ask<methods::ActivateWindow>(id);
+    if (!activated || !std::get<0>(*activated)) {
         return std::nullopt;
     }
     // Asked now rather than taken from the cache, which hears of the change a moment later.
-    reply = call("GetState", "");
-    std::optional<std::uint64_t> focus = reply ? readFocus(reply) : std::nullopt;
-    sd_bus_message_unref(reply);
-    return focus;
+    const auto state = ask<methods::GetState>();
+    return state ? focusOf(std::get<0>(*state)) : std::nullopt;
 }
 
 bool BridgeConnection::warpPointer(int x, int y) {
-    sd_bus_message* reply = call("WarpPointer", "ii", x, y);
-    if (!reply) {
+    if (!ask<methods::WarpPointer>(std::int32_t{x}, std::int32_t{y})) {
         return false;
     }
-    sd_bus_message_unref(reply);
     // Known at once, so that the sample showing the warp is no move of the user's: the
     // guards take the pointer's place right after warping it.
     update([x, y](CompositorSnapshot& s) {
@@ -471,24 +442,76 @@ bool BridgeConnection::warpPointer(int x, int y) {
 }
 
 std::optional<plinth::Point> BridgeConnection::queryPointer() {
-    sd_bus_message* reply = call("GetPointer", "");
-    if (!reply) {
+    const auto pointer = ask<methods::GetPointer>();
+    if (!pointer) {
         return std::nullopt;
     }
-    int x = 0, y = 0;
-    std::uint32_t state = 0;
-    const bool read = sd_bus_message_read(reply, "iiu", &x, &y, &state) >= 0;
-    sd_bus_message_unref(reply);
-    if (!read) {
-        return std::nullopt;
-    }
-    return plinth::Point{double(x), double(y)};
+    return plinth::Point{double(std::get<0>(*pointer)), double(std::get<1>(*pointer))};
 }
 
 bool BridgeConnection::postKey(std::uint32_t keysym, bool press) {
-    sd_bus_message* reply = call("PostKey", "ub", keysym, int(press));
-    int posted = 0;
-    const bool ok = reply && sd_bus_message_read(reply, "b", &posted) >= 0 && posted != 0;
+    const auto posted = ask<methods::PostKey>(keysym, press);
+    return posted && std::get<0>(*posted);
+}
+
+bool BridgeConnection::setOverviewActive(bool active) {
+    return ask<methods::SetOverviewActive>(active).has_value();
+}
+
+std::optional<std::uint32_t> BridgeConnection::grabAccelerator(const std::string& accelerator) {
+    const auto action = ask<methods::GrabAccelerator>(accelerator);
+    return action ? std::optional(std::get<0>(*action)) : std::nullopt;
+}
+
+std::optional<bool> BridgeConnection::ungrabAccelerator(std::uint32_t action) {
+    const auto released = ask<methods::UngrabAccelerator>(action);
+    return released ? std::optional(std::get<0>(*released)) : std::nullopt;
+}
+
+bool BridgeConnection::showDot(int x, int y, int diameter) {
+    return ask<methods::ShowDot>(std::int32_t{x}, std::int32_t{y}, std::int32_t{diameter})
+        .has_value();
+}
+
+bool BridgeConnection::hideDot() {
+    return ask<methods::HideDot>().has_value();
+}
+
+bool BridgeConnection::setIndicator(const std::vector<std::uint8_t>& icon,
+                                    const std::string& tooltip,
+                                    const std::vector<IndicatorItem>& items) {
+    return ask<methods::SetIndicator>(icon, tooltip, items).has_value();
+}
+
+bool BridgeConnection::clearIndicator() {
+    return ask<methods::ClearIndicator>().has_value();
+}
+
+std::optional<std::string> BridgeConnection::shellVersion() {
+    sd_bus_message* reply =
+        callShell("org.freedesktop.DBus.Properties", "Get", "ss", shellName, "ShellVersion");
+    const char* version = nullptr;
+    std::optional<std::string> answer;
+    if (reply && sd_bus_message_read(reply, "v", "s", &version) >= 0 && version) {
+        answer = bounded(version, maxWordLength);
+    }
+    sd_bus_message_unref(reply);
+    return answer;
+}
+
+std::optional<ShellExtensionInfo> BridgeConnection::extensionInfo(const std::string& uuid) {
+    sd_bus_message* reply =
+        callShell(shellExtensionsInterface, "GetExtensionInfo", "s", uuid.c_str());
+    auto info = reply ? readExtensionInfo(reply) : std::nullopt;
+    sd_bus_message_unref(reply);
+    return info;
+}
+
+bool BridgeConnection::enableExtension(const std::string& uuid) {
+    sd_bus_message* reply =
+        callShell(shellExtensionsInterface, "EnableExtension", "s", uuid.c_str());
+    int enabled = 0;
+    const bool ok = reply && sd_bus_message_read(reply, "b", &enabled) >= 0 && enabled;
     sd_bus_message_unref(reply);
     return ok;
 }
@@ -565,60 +588,58 @@ sd_bus_message* BridgeConnection::fromTrustedOwner(sd_bus_message* reply) const 
     return reply;
 }
 
-sd_bus_message* BridgeConnection::call(const char* member, const char* types, ...) {
-    // Nothing goes to a bridge not believed to be the shell's.
+// Each call of the bridge: nothing goes to a bridge not believed to be the shell's, and an
+// answer is read only when it came from that bridge.
+template <class M, class... Arguments>
+std::optional<typename M::Reply> BridgeConnection::ask(const Arguments&... arguments) {
     if (trustedOwner().empty()) {
-        return nullptr;
+        return std::nullopt;
     }
-    va_list arguments;
-    va_start(arguments, types);
-    sd_bus_message* reply =
-        callWith(callBus(), busName, objectPath, interfaceName, member, types, arguments);
-    va_end(arguments);
-    return fromTrustedOwner(reply);
-}
-
-sd_bus_message* BridgeConnection::callService(const char* service, const char* path,
-                                              const char* interface, const char* member,
-                                              const char* types, ...) {
-    va_list arguments;
-    va_start(arguments, types);
-    sd_bus_message* reply = callWith(callBus(), service, path, interface, member, types, arguments);
-    va_end(arguments);
-    return reply;
-}
-
-sd_bus_message* BridgeConnection::newCall(const char* member) {
     sd_bus* bus = callBus();
     sd_bus_message* call = nullptr;
     if (!bus || sd_bus_message_new_method_call(bus, &call, busName, objectPath, interfaceName,
-                                               member) < 0) {
-        return nullptr;
+                                               M::name) < 0) {
+        return std::nullopt;
     }
-    return call;
+    std::optional<typename M::Reply> answer;
+    sd_bus_message* reply = nullptr;
+    if (bridge1::appendArguments<M>(call, arguments...) >= 0 &&
+        sd_bus_call(bus, call, callTimeoutMicroseconds, nullptr, &reply) >= 0) {
+        reply = fromTrustedOwner(reply);
+        if (reply) {
+            answer = bridge1::readReply<M>(reply);
+        }
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    return answer;
 }
 
-sd_bus_message* BridgeConnection::send(sd_bus_message* call) {
-    if (!call) {
+sd_bus_message* BridgeConnection::callShell(const char* interface, const char* member,
+                                            const char* types, ...) {
+    sd_bus* bus = callBus();
+    if (!bus) {
         return nullptr;
     }
-    if (trustedOwner().empty()) {
-        sd_bus_message_unref(call);
-        return nullptr;
-    }
+    sd_bus_message* call = nullptr;
     sd_bus_message* reply = nullptr;
-    const int r =
-        sd_bus_call(sd_bus_message_get_bus(call), call, callTimeoutMicroseconds, nullptr, &reply);
+    int r = sd_bus_message_new_method_call(bus, &call, shellName, shellPath, interface, member);
+    if (r >= 0) {
+        va_list arguments;
+        va_start(arguments, types);
+        r = sd_bus_message_appendv(call, types, arguments);
+        va_end(arguments);
+    }
+    if (r >= 0) {
+        r = sd_bus_call(bus, call, callTimeoutMicroseconds, nullptr, &reply);
+    }
     sd_bus_message_unref(call);
-    return r >= 0 ? fromTrustedOwner(reply) : nullptr;
+    return r >= 0 ? reply : nullptr;
 }
 
 bool BridgeConnection::watchInput(unsigned milliseconds) {
     inputInterval_ = milliseconds;
-    sd_bus_message* reply = call("WatchInput", "u", milliseconds);
-    const bool answered = reply != nullptr;
-    sd_bus_message_unref(reply);
-    return answered;
+    return ask<methods::WatchInput>(std::uint32_t{milliseconds}).has_value();
 }
 
 } // namespace orvane::linuxbackend

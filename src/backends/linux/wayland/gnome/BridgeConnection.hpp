@@ -3,6 +3,8 @@
 #include "backends/linux/dbus/BusWorker.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/ListenerSet.hpp"
+#include "backends/linux/wayland/gnome/BridgeReplies.hpp"
+#include "orvane/platform/DesktopBridge.hpp"
 #include "orvane/platform/MainQueue.hpp"
 #include "orvane/platform/Subscription.hpp"
 #include "plinth/Geometry.hpp"
@@ -28,7 +30,8 @@ namespace orvane::linuxbackend {
 // its monitors, windows, focus, overview, shell dialogs and input samples from its signals, so
 // that asking (on every pose) costs a lock and a copy of two pointers. Listeners hear each
 // change on the main queue. Calls go over a second connection owned by the main thread, each
-// bounded by `callTimeoutMicroseconds`.
+// bounded by `callTimeoutMicroseconds`; each method of the bridge is a function here, typed as
+// net.orvane.Bridge1.xml declares it (the build checks the two agree: BridgeProtocol).
 class BridgeConnection : public CompositorLink {
 public:
     static constexpr const char* busName = "net.orvane.Bridge";
@@ -36,6 +39,8 @@ public:
     static constexpr const char* interfaceName = "net.orvane.Bridge1";
     // Only the bridge on the same connection as the shell's own name is believed.
     static constexpr const char* shellName = "org.gnome.Shell";
+    static constexpr const char* shellPath = "/org/gnome/Shell";
+    static constexpr const char* shellExtensionsInterface = "org.gnome.Shell.Extensions";
     static constexpr unsigned version = 2;
     static constexpr std::uint64_t callTimeoutMicroseconds = 1'000'000;
 
@@ -56,19 +61,26 @@ public:
     std::optional<plinth::Point> queryPointer() override;
     bool postKey(std::uint32_t keysym, bool press) override;
 
-    // Main thread. A method of the bridge with `types`/arguments as sd-bus writes them; the
-    // reply (to unref) or null when the bridge did not answer in time, refused, or is not
-    // the shell's own (then nothing is sent).
-    sd_bus_message* call(const char* member, const char* types, ...);
-    // Any service: the same over the main thread's connection.
-    sd_bus_message* callService(const char* service, const char* path, const char* interface,
-                                const char* member, const char* types, ...);
-    // Main thread: the session-bus connection the calls use; null without a session bus.
-    sd_bus* callBus();
-    // Main thread: a call of the bridge to fill in (null without a bus), and sending it (taken
-    // over): the reply, as `call` gives it.
-    sd_bus_message* newCall(const char* member);
-    sd_bus_message* send(sd_bus_message* call);
+    // Main thread: the bridge's other methods. Nothing (false) when the bridge did not answer
+    // in time, refused, or is not the shell's own (then nothing is sent).
+    bool setOverviewActive(bool active);
+    // The action the chord is heard as; 0 when the shell did not grant it.
+    std::optional<std::uint32_t> grabAccelerator(const std::string& accelerator);
+    // Whether the shell let go of the chord.
+    std::optional<bool> ungrabAccelerator(std::uint32_t action);
+    // The gaze dot, in the shell's stage coordinates.
+    bool showDot(int x, int y, int diameter);
+    bool hideDot();
+    bool setIndicator(const std::vector<std::uint8_t>& icon, const std::string& tooltip,
+                      const std::vector<IndicatorItem>& items);
+    bool clearIndicator();
+
+    // Main thread: GNOME Shell's own version and extension manager, over the same connection,
+    // bounded alike.
+    std::optional<std::string> shellVersion();
+    // Nothing when the shell did not answer.
+    std::optional<BridgeReplies::ShellExtensionInfo> extensionInfo(const std::string& uuid);
+    bool enableExtension(const std::string& uuid);
 
     // The first look at the bus is done: the bridge read, refused, or not there.
     bool waitUntilSettled(std::chrono::milliseconds timeout) const override;
@@ -94,6 +106,14 @@ private:
     std::string trustedOwner() const;
     // The reply when it came from the bridge believed; else null (and the reply unref'd).
     sd_bus_message* fromTrustedOwner(sd_bus_message* reply) const;
+    // Main thread: the session-bus connection the calls use; null without a session bus.
+    sd_bus* callBus();
+    // Main thread: a method of the bridge, `M` of BridgeProtocol, with exactly its arguments'
+    // types; its reply's values, or nothing.
+    template <class M, class... Arguments>
+    std::optional<typename M::Reply> ask(const Arguments&... arguments);
+    // Main thread: a method of GNOME Shell's own at its path; the reply (to unref) or null.
+    sd_bus_message* callShell(const char* interface, const char* member, const char* types, ...);
 
     std::shared_ptr<MainQueue> mainQueue_;
     ListenerSet<CompositorEvent> listeners_;

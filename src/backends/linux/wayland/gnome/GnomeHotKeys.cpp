@@ -5,8 +5,6 @@
 #include "backends/posix/ChordText.hpp"
 #include "orvane/platform/Platform.hpp"
 
-#include <systemd/sd-bus.h>
-
 namespace orvane::linuxbackend {
 
 GnomeHotKeys::GnomeHotKeys(std::shared_ptr<BridgeConnection> bridge) : bridge_(std::move(bridge)) {
@@ -21,13 +19,7 @@ GnomeHotKeys::~GnomeHotKeys() {
 }
 
 std::uint32_t GnomeHotKeys::grab(const std::string& accelerator) {
-    sd_bus_message* reply = bridge_->call("GrabAccelerator", "s", accelerator.c_str());
-    std::uint32_t action = 0;
-    if (!reply || sd_bus_message_read(reply, "u", &action) < 0) {
-        action = 0;
-    }
-    sd_bus_message_unref(reply);
-    return action;
+    return bridge_->grabAccelerator(accelerator).value_or(0);
 }
 
 void GnomeHotKeys::handle(const CompositorEvent& event) {
@@ -88,7 +80,7 @@ void GnomeHotKeys::unregisterHotKey(HotKeyToken token) {
         return;
     }
     if (found->second.action != 0) {
-        sd_bus_message_unref(bridge_->call("UngrabAccelerator", "u", found->second.action));
+        bridge_->ungrabAccelerator(found->second.action);
     }
     grabs_.erase(found);
 }

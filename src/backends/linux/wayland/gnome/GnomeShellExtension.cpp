@@ -2,63 +2,11 @@
 
 #include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 
-#include <systemd/sd-bus.h>
-
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
 namespace orvane::linuxbackend {
-namespace {
-
-constexpr const char* shellName = "org.gnome.Shell";
-constexpr const char* shellPath = "/org/gnome/Shell";
-constexpr const char* extensionsInterface = "org.gnome.Shell.Extensions";
-
-// What GetExtensionInfo says of one extension; an empty answer means the shell does not list it.
-struct ExtensionInfo {
-    bool listed = false;
-    double state = 0;
-    std::string error;
-};
-
-std::optional<ExtensionInfo> readInfo(sd_bus_message* m) {
-    if (sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "{sv}") <= 0) {
-        return std::nullopt;
-    }
-    ExtensionInfo info;
-    while (sd_bus_message_enter_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
-        info.listed = true;
-        const char* key = nullptr;
-        if (sd_bus_message_read(m, "s", &key) < 0) {
-            return std::nullopt;
-        }
-        char type = 0;
-        const char* contents = nullptr;
-        int r = sd_bus_message_peek_type(m, &type, &contents);
-        if (r >= 0 && std::strcmp(key, "state") == 0 && contents && *contents == 'd') {
-            r = sd_bus_message_read(m, "v", "d", &info.state);
-        } else if (r >= 0 && std::strcmp(key, "state") == 0 && contents && *contents == 'u') {
-            std::uint32_t state = 0;
-            r = sd_bus_message_read(m, "v", "u", &state);
-            info.state = state;
-        } else if (r >= 0 && std::strcmp(key, "error") == 0 && contents && *contents == 's') {
-            const char* error = nullptr;
-            r = sd_bus_message_read(m, "v", "s", &error);
-            info.error = error ? error : "";
-        } else if (r >= 0) {
-            r = sd_bus_message_skip(m, "v");
-        }
-        if (r < 0 || sd_bus_message_exit_container(m) < 0) {
-            return std::nullopt;
-        }
-    }
-    return info;
-}
-
-} // namespace
-
 GnomeShellExtension::GnomeShellExtension(std::shared_ptr<BridgeConnection> bridge,
                                          EnvironmentLookup environment)
     : bridge_(std::move(bridge)), environment_(std::move(environment)) {}
@@ -68,16 +16,7 @@ const char* GnomeShellExtension::uuidFor(const std::string& shellVersion) {
 }
 
 std::optional<std::string> GnomeShellExtension::shellVersion() const {
-    sd_bus_message* reply =
-        bridge_->callService(shellName, shellPath, "org.freedesktop.DBus.Properties", "Get", "ss",
-                             shellName, "ShellVersion");
-    const char* version = nullptr;
-    std::optional<std::string> answer;
-    if (reply && sd_bus_message_read(reply, "v", "s", &version) >= 0 && version) {
-        answer = version;
-    }
-    sd_bus_message_unref(reply);
-    return answer;
+    return bridge_->shellVersion();
 }
 
 bool GnomeShellExtension::isInstalledOnDisk(const std::string& uuid) const {
@@ -137,10 +76,7 @@ DesktopBridgeState GnomeShellExtension::state() const {
     state.desktop = "GNOME Shell " + *version;
     const char* uuid = uuidFor(*version);
     state.bridgeId = uuid;
-    sd_bus_message* reply = bridge_->callService(shellName, shellPath, extensionsInterface,
-                                                 "GetExtensionInfo", "s", uuid);
-    const auto info = reply ? readInfo(reply) : std::nullopt;
-    sd_bus_message_unref(reply);
+    const auto info = bridge_->extensionInfo(uuid);
     if (!info) {
         state.status = DesktopBridgeStatus::unreachable;
         return state;
@@ -178,12 +114,7 @@ bool GnomeShellExtension::enable() {
     if (!version) {
         return false;
     }
-    sd_bus_message* reply = bridge_->callService(shellName, shellPath, extensionsInterface,
-                                                 "EnableExtension", "s", uuidFor(*version));
-    int enabled = 0;
-    const bool ok = reply && sd_bus_message_read(reply, "b", &enabled) >= 0 && enabled;
-    sd_bus_message_unref(reply);
-    return ok;
+    return bridge_->enableExtension(uuidFor(*version));
 }
 
 } // namespace orvane::linuxbackend

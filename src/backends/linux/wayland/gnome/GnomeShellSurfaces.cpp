@@ -4,9 +4,8 @@
 #include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
-#include <systemd/sd-bus.h>
-
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <vector>
 
@@ -24,12 +23,12 @@ void GnomeGazeDot::show(plinth::Point center, int diameter) {
         return;
     }
     const auto stage = plinth::ScreenGeometry::screenFromGlobal(center, *primary);
-    sd_bus_message_unref(bridge_->call("ShowDot", "iii", static_cast<int>(std::lround(stage.x)),
-                                       static_cast<int>(std::lround(stage.y)), diameter));
+    bridge_->showDot(static_cast<int>(std::lround(stage.x)), static_cast<int>(std::lround(stage.y)),
+                     diameter);
 }
 
 void GnomeGazeDot::hide() {
-    sd_bus_message_unref(bridge_->call("HideDot", ""));
+    bridge_->hideDot();
 }
 
 GnomeIndicator::GnomeIndicator(std::shared_ptr<BridgeConnection> bridge)
@@ -47,42 +46,17 @@ bool GnomeIndicator::show(const std::string& iconPath, const std::string& toolti
                           const std::vector<IndicatorItem>& items) {
     // The shell takes the image itself, not a path to read.
     std::ifstream file(iconPath, std::ios::binary);
-    std::vector<char> icon(maxIconBytes + 1);
-    file.read(icon.data(), std::streamsize(icon.size()));
+    std::vector<std::uint8_t> icon(maxIconBytes + 1);
+    file.read(reinterpret_cast<char*>(icon.data()), std::streamsize(icon.size()));
     icon.resize(std::size_t(file.gcount()));
     if (icon.empty() || icon.size() > maxIconBytes) {
         return false;
     }
-    sd_bus_message* call = bridge_->newCall("SetIndicator");
-    int r = call ? sd_bus_message_append_array(call, 'y', icon.data(), icon.size()) : -1;
-    if (r >= 0) {
-        r = sd_bus_message_append(call, "s", tooltip.c_str());
-    }
-    if (r >= 0) {
-        r = sd_bus_message_open_container(call, SD_BUS_TYPE_ARRAY, "(ssbi)");
-    }
-    for (const auto& item : items) {
-        if (r >= 0) {
-            const int checked = item.checked ? (*item.checked ? 1 : 0) : -1;
-            r = sd_bus_message_append(call, "(ssbi)", item.id.c_str(), item.label.c_str(),
-                                      int(item.enabled), checked);
-        }
-    }
-    if (r >= 0) {
-        r = sd_bus_message_close_container(call);
-    }
-    if (r < 0) {
-        sd_bus_message_unref(call);
-        return false;
-    }
-    sd_bus_message* reply = bridge_->send(call);
-    const bool shown = reply != nullptr;
-    sd_bus_message_unref(reply);
-    return shown;
+    return bridge_->setIndicator(icon, tooltip, items);
 }
 
 void GnomeIndicator::remove() {
-    sd_bus_message_unref(bridge_->call("ClearIndicator", ""));
+    bridge_->clearIndicator();
 }
 
 } // namespace orvane::linuxbackend

@@ -2,10 +2,38 @@
 #   -DSOURCE=bridge.js -DMETADATA=metadata.json.in [-DXML=net.orvane.Bridge1.xml]
 #   -DFORM=legacy|modules -DUUID=... -DSHELL_VERSIONS="\"43\", \"44\"" -DOUTPUT_DIR=...
 #   [-DEXECUTABLES=/usr/bin/orvane[:...]]   the programs the bridge serves, in place of its marker
-# A block from a line `//#if FORM` to a line `//#endif` is kept for that form only, without
-# its marker lines. Plain string searches: CMake lists would mangle brackets and semicolons.
+# A line `//#include part.js` is replaced by that file of SOURCE's folder. Then a block from a
+# line `//#if FORM` to a line `//#endif` is kept for that form only, without its marker lines.
+# Plain string searches: CMake lists would mangle brackets and semicolons.
 cmake_minimum_required(VERSION 3.25)
 file(READ ${SOURCE} text)
+get_filename_component(source_dir ${SOURCE} DIRECTORY)
+set(assembled "")
+while(TRUE)
+    string(FIND "${text}" "//#include " start)
+    if(NOT start EQUAL 0)
+        string(FIND "${text}" "\n//#include " start)
+        if(start EQUAL -1)
+            string(APPEND assembled "${text}")
+            break()
+        endif()
+        math(EXPR start "${start} + 1")
+    endif()
+    string(SUBSTRING "${text}" 0 ${start} before)
+    string(APPEND assembled "${before}")
+    string(SUBSTRING "${text}" ${start} -1 text)
+    string(FIND "${text}" "\n" line_end)
+    string(SUBSTRING "${text}" 0 ${line_end} marker)
+    string(REGEX REPLACE "^//#include " "" part "${marker}")
+    if(NOT part MATCHES "^[a-z0-9-]+\\.js$" OR NOT EXISTS ${source_dir}/${part})
+        message(FATAL_ERROR "${SOURCE}: no part '${part}' beside it")
+    endif()
+    file(READ ${source_dir}/${part} part_text)
+    string(APPEND assembled "${part_text}")
+    math(EXPR line_end "${line_end} + 1")
+    string(SUBSTRING "${text}" ${line_end} -1 text)
+endwhile()
+set(text "${assembled}")
 set(body "")
 while(TRUE)
     # The text always starts at the beginning of a line.
