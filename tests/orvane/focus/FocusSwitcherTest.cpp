@@ -146,11 +146,41 @@ TEST_F(FocusSwitcherTest, ARememberedWindowThatLeftTheDisplayGivesWayToTheFrontm
     desktop.windowServer->moveWindow(shell.number, {1120, 100, 800, 600});
     EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
 
-    // One point over the edge it is on B again, and found behind the frontmost window there.
-    desktop.windowServer->moveWindow(shell.number, {1121, 100, 800, 600});
+    // Half on each, it is A's (ties go to the earlier display).
+    desktop.windowServer->moveWindow(shell.number, {1520, 100, 800, 600});
+    ASSERT_EQ(switcher.focus(screen(1), {1920, 200})->windowID, shell.number);
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
+
+    // One point more on B than on A, it is B's again, found behind the frontmost window there.
+    desktop.windowServer->moveWindow(shell.number, {1521, 100, 800, 600});
     ASSERT_EQ(switcher.focus(screen(1), {1920, 200})->windowID, shell.number);
     desktop.windowServer->raiseWindow(notes.number);
     EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, shell.number);
+}
+
+// A window that reaches a few points over the edge from its neighbour is not this display's,
+// however far in front it is: focus goes to the window that is, and comes back next time.
+TEST_F(FocusSwitcherTest, AWindowReachingOverTheEdgeBelongsToTheDisplayHoldingMostOfIt) {
+    const auto shell = desktop.openWindow(terminal, {100, 100, 800, 600}); // on A
+    const auto notes = desktop.openWindow(editor, {1901, 100, 800, 600});  // 19 on A, 781 on B
+    const plinth::Point emptySpotOnA{100, 1000};
+
+    EXPECT_EQ(switcher.focus(screen(0), emptySpotOnA)->windowID, shell.number);
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
+    EXPECT_EQ(switcher.focus(screen(0), emptySpotOnA)->windowID, shell.number);
+    EXPECT_EQ(remembered("0,0"), shell.number);
+    EXPECT_EQ(remembered("1920,0"), notes.number);
+
+    // Clicked into while it reached over, it was still remembered for B, not for A.
+    switcher.noteManualFocus(*WindowFinder::windowAt({1910, 200}));
+    EXPECT_EQ(remembered("0,0"), shell.number);
+    EXPECT_EQ(switcher.focus(screen(0), emptySpotOnA)->windowID, shell.number);
+
+    // With no window of its own, the display gets none rather than its neighbour's.
+    desktop.closeWindow(shell);
+    EXPECT_FALSE(switcher.focus(screen(0), emptySpotOnA));
+    // The gaze on the part that reaches over still means that window.
+    EXPECT_EQ(switcher.focus(screen(0), {1910, 200})->windowID, notes.number);
 }
 
 TEST_F(FocusSwitcherTest, AClosedRememberedWindowGivesWayToTheFrontmost) {
