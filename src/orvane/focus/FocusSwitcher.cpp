@@ -1,5 +1,6 @@
 #include "orvane/focus/FocusSwitcher.hpp"
 
+#include "orvane/focus/FocusRefusals.hpp"
 #include "orvane/focus/WindowFinder.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Prefs.hpp"
@@ -115,8 +116,15 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     // The exact window: activating the application would bring whichever of its windows is on
     // top, and only the platform's word that this one has focus counts as done.
     if (!services.workspace->activateWindow(target->pid, target->windowID)) {
+        // Still there, yet not focused: the window manager said no. Said once, not on every
+        // pose that asks again.
+        if (refusedWindow_ != target->windowID && isListed(target->windowID)) {
+            refusedWindow_ = target->windowID;
+            FocusRefusals::report(target->ownerName.empty() ? target->title : target->ownerName);
+        }
         return std::nullopt;
     }
+    refusedWindow_.reset();
 
     lastWindowPerScreen_[screenKey] = target->windowID;
     currentScreenKey_ = screenKey;

@@ -53,6 +53,8 @@ private:
 
     std::map<std::string, std::uint32_t> lastWindowPerScreen_;
     std::optional<std::string> currentScreenKey_;
+    // The window the window manager last refused, until a focus succeeds.
+    std::optional<std::uint32_t> refusedWindow_;
 };
 
 } // namespace orvane
