@@ -40,9 +40,12 @@ packages=(
     # hostile-peer test)
     xdg-dbus-proxy
 )
-# The headless GNOME Shell of the GNOME tests (scripts/gnome-desktop.sh), without the whole
-# desktop its recommendations bring.
-bare_packages=(gnome-shell)
+# The headless GNOME Shell of the GNOME tests (scripts/gnome-desktop.sh), and the window
+# managers of XFCE, Cinnamon and MATE with the settings schemas they read at start, all without
+# the whole desktops their recommendations bring; the X server with one output per monitor that
+# xfwm4 needs (scripts/test-desktop.sh).
+bare_packages=(gnome-shell xfwm4 muffin marco cinnamon-settings-daemon mate-settings-daemon-common
+    xserver-xorg-core xserver-xorg-video-dummy)
 
 installed() {
     local status

@@ -8,8 +8,9 @@
 #
 # ORVANE_DESKTOP_MONITORS=2 makes it two monitors, LEFT and RIGHT (2560x1080).
 # ORVANE_DESKTOP_WM chooses the window manager: openbox (the default), mutter, kwin, i3,
-# fluxbox or icewm, each started as it runs in a session of its own, with a private minimal
-# configuration where it needs one.
+# fluxbox, icewm, xfwm4 (XFCE), muffin (Cinnamon) or marco (MATE), each started as it runs in a
+# session of its own, with a private minimal configuration where it needs one. Under xfwm4 the
+# X server is Xorg's dummy driver rather than Xvfb (see below).
 #
 # The command finds DISPLAY, DBUS_SESSION_BUS_ADDRESS and ORVANE_TEST_DESKTOP=1 set.
 set -uo pipefail
@@ -49,20 +50,60 @@ for number in $(seq 20 99); do
     exec {displaylock}>&-
 done
 [[ -n $display_number ]] || fail "no free X display number"
-Xvfb ":$display_number" -screen 0 "$((1280 * monitors))x1080x24" -nolisten tcp -noreset \
-    >"$workdir/xvfb.log" 2>&1 &
-started_pids+=($!)
 export DISPLAY=":$display_number"
-wait_for 10 xdpyinfo || fail "Xvfb did not start: $(cat "$workdir/xvfb.log")"
-
-xrandr --setmonitor '*LEFT' 1280/338x1080/286+0+0 screen >/dev/null ||
-    fail "xrandr --setmonitor LEFT failed"
-if [[ $monitors == 3 ]]; then
-    xrandr --setmonitor MID 1280/338x1080/286+1280+0 none >/dev/null ||
-        fail "xrandr --setmonitor MID failed"
+wm="${ORVANE_DESKTOP_WM:-openbox}"
+names=(LEFT MID RIGHT)
+[[ $monitors == 2 ]] && names=(LEFT RIGHT)
+if [[ $wm == xfwm4 ]]; then
+    # xfwm4 keeps every window on the monitors GTK 3 reports, and GTK 3 counts only monitors
+    # with an output: on Xvfb, whose one output is LEFT's, no window could stay on MID or RIGHT.
+    # So this desktop's server is Xorg with its dummy driver, one output per monitor.
+    cat >"$workdir/xorg.conf" <<'XORG'
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 64000
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual 3840 1080
+    EndSubSection
+EndSection
+XORG
+    Xorg "$DISPLAY" -config "$workdir/xorg.conf" -logfile "$workdir/xorg.log" -novtswitch \
+        -sharevts -nolisten tcp -noreset >"$workdir/xvfb.log" 2>&1 &
+    started_pids+=($!)
+    wait_for 10 xdpyinfo || fail "Xorg did not start: $(cat "$workdir/xvfb.log")"
+    xrandr --newmode 1280x1080 115.00 1280 1368 1496 1712 1080 1083 1093 1120 -hsync +vsync ||
+        fail "xrandr --newmode failed"
+    layout=(--fb "$((1280 * monitors))x1080")
+    for i in "${!names[@]}"; do
+        xrandr --addmode "DUMMY$i" 1280x1080 || fail "xrandr --addmode DUMMY$i failed"
+        layout+=(--output "DUMMY$i" --mode 1280x1080 --pos "$((1280 * i))x0")
+    done
+    xrandr "${layout[@]}" --output DUMMY0 --primary || fail "xrandr could not lay out DUMMY*"
+    outputs=(DUMMY0 DUMMY1 DUMMY2)
+else
+    Xvfb "$DISPLAY" -screen 0 "$((1280 * monitors))x1080x24" -nolisten tcp -noreset \
+        >"$workdir/xvfb.log" 2>&1 &
+    started_pids+=($!)
+    wait_for 10 xdpyinfo || fail "Xvfb did not start: $(cat "$workdir/xvfb.log")"
+    outputs=(screen none none)
 fi
-xrandr --setmonitor RIGHT "1280/338x1080/286+$((1280 * (monitors - 1)))+0" none >/dev/null ||
-    fail "xrandr --setmonitor RIGHT failed"
+for i in "${!names[@]}"; do
+    primary=""
+    [[ $i == 0 ]] && primary="*"
+    xrandr --setmonitor "$primary${names[$i]}" "1280/338x1080/286+$((1280 * i))+0" \
+        "${outputs[$i]}" >/dev/null || fail "xrandr --setmonitor ${names[$i]} failed"
+done
 
 # --- D-Bus session and the accessibility bus --------------------------------------------
 start_bus session DBUS_SESSION_BUS_ADDRESS
@@ -70,7 +111,6 @@ export DBUS_SESSION_BUS_ADDRESS
 start_accessibility_bus
 
 # --- Window manager ---------------------------------------------------------------------
-wm="${ORVANE_DESKTOP_WM:-openbox}"
 wm_command=()
 case $wm in
 openbox) wm_command=(openbox --sm-disable) ;;
@@ -105,12 +145,20 @@ icewm)
     printf 'ShowTaskBar=0\nTaskBarShowTray=0\n' >"$HOME/.icewm/preferences"
     wm_command=(icewm)
     ;;
-*) fail "unknown ORVANE_DESKTOP_WM '$wm' (openbox, mutter, kwin, i3, fluxbox, icewm)" ;;
+xfwm4) wm_command=(xfwm4) ;;
+muffin) wm_command=(muffin) ;;
+marco) wm_command=(marco) ;;
+*) fail "unknown ORVANE_DESKTOP_WM '$wm' (openbox, mutter, kwin, i3, fluxbox, icewm, xfwm4, muffin, marco)" ;;
 esac
 "${wm_command[@]}" >"$workdir/wm.log" 2>&1 &
 started_pids+=($!)
 wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
     fail "$wm did not start: $(cat "$workdir/wm.log")"
+if [[ $wm == xfwm4 ]]; then
+    # Until a client asks the server for its outputs afresh, xfwm4 goes on placing and moving
+    # windows within the first monitor only.
+    xrandr >/dev/null
+fi
 export ORVANE_DESKTOP_WM="$wm"
 
 export ORVANE_TEST_DESKTOP=1

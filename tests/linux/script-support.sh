@@ -24,10 +24,11 @@ active_window() {
     xprop -root -notype _NET_ACTIVE_WINDOW | awk '{print $NF}'
 }
 
-# The monitor that holds the window's top-left corner.
+# The monitor that holds most of the window (its centre's: the monitors are side by side).
 monitor_of() {
     local x
-    x=$(xdotool getwindowgeometry --shell "$1" | awk -F= '$1 == "X" {print $2}')
+    x=$(xdotool getwindowgeometry --shell "$1" | awk -F= '$1 == "X" { x = $2 }
+        $1 == "WIDTH" { w = $2 } END { print int(x + w / 2) }')
     if ((x < 1280)); then echo LEFT; elif ((x < 2560)); then echo MID; else echo RIGHT; fi
 }
 

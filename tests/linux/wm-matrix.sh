@@ -5,7 +5,7 @@
 #  - between the two windows of one Qt program, one on each side.
 # Each pair must see focus go left, right, left, right (in the X server's _NET_ACTIVE_WINDOW).
 # It prints how long each switch took from its start in orvane to the window manager naming
-# the window active, median and maximum.
+# the window active, median and maximum, and orvane's share of a core while tracking after.
 #
 #   scripts/test-desktop.sh wm-matrix.sh ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL WATCH_TOOL
 set -uo pipefail
@@ -146,6 +146,17 @@ if [[ -n $qt_left && -n $qt_right ]]; then
             "it went to: $(activated_since "$qt_from" | tr '\n' ' ')"
     fi
     report_times "Qt" "$qt_log_from" "$qt_from"
+fi
+
+# What tracking costs under this window manager, to compare with the others on the same clip.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
+if before=$(cpu_ticks "$orvane_pid") && [[ -n $before ]]; then
+    measure_from=$(date +%s.%N)
+    poll 10 false
+    after=$(cpu_ticks "$orvane_pid")
+    awk -v b="$before" -v a="$after" -v t0="$measure_from" -v t1="$(date +%s.%N)" \
+        -v hz="$(getconf CLK_TCK)" -v wm="$wm" \
+        'BEGIN { printf "%s: while tracking, orvane used %.1f%% of a core\n", wm, 100 * (a - b) / hz / (t1 - t0) }'
 fi
 
 stop_orvane "$wm"

@@ -1,5 +1,6 @@
 #include "orvane/focus/FocusSwitcher.hpp"
 
+#include "orvane/focus/FocusRefusals.hpp"
 #include "orvane/focus/WindowFinder.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Prefs.hpp"
@@ -36,6 +37,22 @@ double overlapArea(const plinth::Rect& a, const plinth::Rect& b) {
     return width > 0 && height > 0 ? width * height : 0.0;
 }
 
+// The frame's display: the one sharing the most area with it, ties to the earlier; none when
+// it lies on no display at all.
+std::optional<std::size_t> holdingMost(const plinth::Rect& frame,
+                                       const std::vector<plinth::Rect>& frames) {
+    std::optional<std::size_t> best;
+    double bestArea = 0.0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const double area = overlapArea(frames[i], frame);
+        if (area > bestArea) {
+            best = i;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
 bool isListed(std::uint32_t windowID) {
     const auto windows = WindowFinder::windowsFrontToBack();
     return std::any_of(windows.begin(), windows.end(),
@@ -50,14 +67,31 @@ plinth::Point centre(const plinth::Rect& rect) {
 
 std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::Point gazePoint) {
     const std::string screenKey = key(screen);
-    const plinth::Rect screenFrame = globalFrame(screen);
+    const auto screens = platform().displays->screens();
+    auto frames = globalFrames(screens);
+    auto here = std::find_if(screens.begin(), screens.end(),
+                             [&](const Display& listed) { return key(listed) == screenKey; });
+    const auto index = static_cast<std::size_t>(here - screens.begin());
+    if (here == screens.end()) {
+        frames.push_back(globalFrameIn(screen, screens)); // left the list since it was chosen
+    }
+    // Away from the gaze only a window mostly on this display is this display's: one that
+    // reaches over its edge by a few pixels belongs to its neighbour.
+    const auto belongsHere = [&](const ScreenWindow& window) {
+        return holdingMost(window.frame, frames) == index;
+    };
 
     auto target = WindowFinder::windowAt(gazePoint);
     if (!target) {
-        target = rememberedWindow(screenKey, screenFrame);
+        target = rememberedWindow(screenKey, belongsHere);
     }
     if (!target) {
-        target = WindowFinder::frontmostWindow(screenFrame);
+        for (auto& window : WindowFinder::windowsFrontToBack()) {
+            if (belongsHere(window)) {
+                target = std::move(window);
+                break;
+            }
+        }
     }
     if (!target) {
         return std::nullopt;
@@ -82,8 +116,15 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     // The exact window: activating the application would bring whichever of its windows is on
     // top, and only the platform's word that this one has focus counts as done.
     if (!services.workspace->activateWindow(target->pid, target->windowID)) {
+        // Still there, yet not focused: the window manager said no. Said once, not on every
+        // pose that asks again.
+        if (refusedWindow_ != target->windowID && isListed(target->windowID)) {
+            refusedWindow_ = target->windowID;
+            FocusRefusals::report(target->ownerName.empty() ? target->title : target->ownerName);
+        }
         return std::nullopt;
     }
+    refusedWindow_.reset();
 
     lastWindowPerScreen_[screenKey] = target->windowID;
     currentScreenKey_ = screenKey;
@@ -96,16 +137,16 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     return target;
 }
 
-std::optional<ScreenWindow> FocusSwitcher::rememberedWindow(const std::string& screenKey,
-                                                            const plinth::Rect& screenFrame) const {
+std::optional<ScreenWindow>
+FocusSwitcher::rememberedWindow(const std::string& screenKey,
+                                const std::function<bool(const ScreenWindow&)>& isHere) const {
     auto remembered = lastWindowPerScreen_.find(screenKey);
     if (remembered == lastWindowPerScreen_.end()) {
         return std::nullopt;
     }
     for (auto& window : WindowFinder::windowsFrontToBack()) {
-        if (window.windowID == remembered->second &&
-            WindowFinder::intersects(window.frame, screenFrame)) {
-            return window;
+        if (window.windowID == remembered->second) {
+            return isHere(window) ? std::optional(std::move(window)) : std::nullopt;
         }
     }
     return std::nullopt;
@@ -135,17 +176,7 @@ std::optional<Display> FocusSwitcher::screenContaining(const plinth::Rect& rect)
     if (screens.empty()) {
         return std::nullopt;
     }
-    const auto frames = globalFrames(screens);
-    std::size_t best = 0;
-    double bestArea = overlapArea(frames[0], rect);
-    for (std::size_t i = 1; i < frames.size(); ++i) {
-        const double area = overlapArea(frames[i], rect);
-        if (area > bestArea) {
-            best = i;
-            bestArea = area;
-        }
-    }
-    return screens[best];
+    return screens[holdingMost(rect, globalFrames(screens)).value_or(0)];
 }
 
 std::optional<Display> FocusSwitcher::screenAt(plinth::Point point) {

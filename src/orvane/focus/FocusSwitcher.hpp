@@ -5,6 +5,7 @@
 #include "plinth/Geometry.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,8 +13,9 @@
 namespace orvane {
 
 // Gives keyboard focus to a window on a display: the one under the gaze, else the one last
-// used there, else the frontmost one there. Remembers per display which window that was, also
-// when the user chose it by clicking. Main thread only.
+// used there, else the frontmost one there; away from the gaze a window is the display's that
+// holds most of it. Remembers per display which window that was, also when the user chose it
+// by clicking. Main thread only.
 class FocusSwitcher {
 public:
     // Focuses a window for `screen` and returns it; nothing when no window could be focused
@@ -43,12 +45,16 @@ public:
     static std::optional<Display> nearestScreen(plinth::Point point);
 
 private:
-    // The remembered window for the display, if it is still listed and still on the display.
-    std::optional<ScreenWindow> rememberedWindow(const std::string& screenKey,
-                                                 const plinth::Rect& screenFrame) const;
+    // The remembered window for the display, if it is still listed and `isHere` still counts
+    // it as the display's.
+    std::optional<ScreenWindow>
+    rememberedWindow(const std::string& screenKey,
+                     const std::function<bool(const ScreenWindow&)>& isHere) const;
 
     std::map<std::string, std::uint32_t> lastWindowPerScreen_;
     std::optional<std::string> currentScreenKey_;
+    // The window the window manager last refused, until a focus succeeds.
+    std::optional<std::uint32_t> refusedWindow_;
 };
 
 } // namespace orvane

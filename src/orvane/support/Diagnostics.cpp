@@ -2,6 +2,7 @@
 
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
+#include "orvane/focus/FocusRefusals.hpp"
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/PasswordPrompts.hpp"
 #include "orvane/focus/UnreachablePrograms.hpp"
@@ -255,6 +256,10 @@ void run(std::ostream& out) {
     if (const auto advice = UnreachablePrograms::restartAdvice(UnreachablePrograms::list());
         !advice.empty()) {
         print(out, "  " + advice);
+    }
+    // A window manager that would not follow a switch, as the running Orvane last saw it.
+    if (const auto refusal = FocusRefusals::latest()) {
+        print(out, "focus refused: " + *refusal);
     }
     // What the secure-input guard cannot tell, rather than a hold the user would trust blindly.
     if (const auto limits = PasswordPrompts::limits(); !limits.empty()) {

@@ -49,6 +49,30 @@ TEST_F(X11_activation, activatesAnApplicationsWindowAndReportsIt) {
     EXPECT_EQ(desktop->desktop().displays()->mainDisplay()->frame.x, 0);
 }
 
+// A request dated by the user's latest input, when focus has moved since without the user,
+// is older than the server's last focus change and goes unheeded: it is asked once more with
+// the time now, and arrives. The input's time is asked for each activation.
+TEST_F(X11_activation, stillArrivesWhenTheUsersLatestInputIsOlderThanTheLastFocusChange) {
+    auto& workspace = *desktop->desktop().workspace();
+    ASSERT_TRUE(workspace.activateWindow(left.pid(), static_cast<std::uint32_t>(left.window)));
+    int asked = 0;
+    workspace.setLastInputTime([&]() -> std::optional<unsigned long> {
+        ++asked;
+        return 1; // long before this server's last focus change
+    });
+    ASSERT_TRUE(workspace.activateWindow(right.pid(), static_cast<std::uint32_t>(right.window)));
+    EXPECT_EQ(desktop->activeWindow(), right.window);
+    ASSERT_TRUE(workspace.activateWindow(left.pid(), static_cast<std::uint32_t>(left.window)));
+    EXPECT_EQ(desktop->activeWindow(), left.window);
+    EXPECT_EQ(asked, 2);
+
+    // A time the server has reached is heeded as it is.
+    const Time now = desktop->connection().serverTime();
+    workspace.setLastInputTime([now]() -> std::optional<unsigned long> { return now; });
+    ASSERT_TRUE(workspace.activateWindow(right.pid(), static_cast<std::uint32_t>(right.window)));
+    EXPECT_EQ(desktop->activeWindow(), right.window);
+}
+
 TEST_F(X11_activation, refusesAProcessWithoutWindows) {
     auto& workspace = *desktop->desktop().workspace();
     EXPECT_FALSE(workspace.activate(getpid()));

@@ -246,6 +246,35 @@ TEST_F(X11_input, postsKeysWithTheirModifiersWithoutHearingThemAndLeavesNoneHeld
     EXPECT_EQ(changes[0].modifierFlags, ModifierFlag::shift);
 }
 
+// Activation requests are dated by the user's latest key or button: its X server time, read
+// between two server times; the keys this process posts are not the user's.
+TEST_F(X11_input, remembersTheServerTimeOfTheUsersLatestKeyOrButton) {
+    auto& monitor = *desktop->desktop().inputMonitor();
+    auto& connection = desktop->connection();
+    EXPECT_FALSE(monitor.lastUserInputTime());
+
+    const Time before = connection.serverTime();
+    XTestKeyboard keyboard;
+    keyboard.press(cKey);
+    keyboard.release(cKey);
+    ASSERT_TRUE(waitFor([&] { return !recorder.ofType(InputEventType::keyDown).empty(); }));
+    const Time after = connection.serverTime();
+    ASSERT_TRUE(monitor.lastUserInputTime());
+    const Time typed = *monitor.lastUserInputTime();
+    EXPECT_GE(typed, before);
+    EXPECT_LE(typed, after);
+
+    ASSERT_TRUE(desktop->desktop().windowServer()->postKeyEvent(KeyCode::c, 0, true));
+    ASSERT_TRUE(desktop->desktop().windowServer()->postKeyEvent(KeyCode::c, 0, false));
+    XTestPointer pointer;
+    pointer.button(3, true);
+    pointer.button(3, false);
+    ASSERT_TRUE(waitFor([&] { return !recorder.ofType(InputEventType::rightMouseDown).empty(); }));
+    const Time clicked = *monitor.lastUserInputTime();
+    EXPECT_GE(clicked, typed);
+    EXPECT_LE(clicked, connection.serverTime());
+}
+
 TEST_F(X11_input, hearsNothingMeantForAWindowOfItsOwnProcess) {
     // A window of this process, in front, with the keyboard focus. Unmanaged, as the gaze dot
     // is, so that no window manager moves the focus when it is clicked.

@@ -71,6 +71,28 @@ TEST_F(X11_window_list, describesAClientWithItsFramePidTitleAndOwner) {
     EXPECT_GT(client->y, bounds.y);
 }
 
+// xfwm4 writes no stacking list until it first restacks: its plain client list still names
+// the clients, stacked as the root's children are.
+TEST_F(X11_window_list, findsTheClientsOfAWindowManagerWithoutAStackingList) {
+    auto second = startXterm(*desktop, "orvane-second", 1500, 200);
+    ASSERT_NE(second.window, 0u);
+    ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(second.window));
+    auto& connection = desktop->connection();
+    XDeleteProperty(connection.display(), connection.root(),
+                    connection.atom("_NET_CLIENT_LIST_STACKING"));
+    XSync(connection.display(), False);
+
+    const auto windows = X11WindowList::query(connection);
+    ASSERT_TRUE(windows);
+    std::vector<unsigned long> clients;
+    for (const auto& window : *windows) {
+        if (window.isClient && window.pid) {
+            clients.push_back(window.window);
+        }
+    }
+    EXPECT_EQ(clients, (std::vector<unsigned long>{second.window, xterm.window}));
+}
+
 TEST_F(X11_window_list, followsTheStackingOrderFrontFirst) {
     auto second = startXterm(*desktop, "orvane-second", 1500, 200);
     ASSERT_NE(second.window, 0u);

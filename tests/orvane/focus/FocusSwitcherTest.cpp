@@ -1,6 +1,8 @@
 #include "orvane/focus/FocusSwitcher.hpp"
 #include "backends/sim/SimDesktop.hpp"
+#include "orvane/focus/FocusRefusals.hpp"
 #include "orvane/focus/WindowFinder.hpp"
+#include "orvane/support/Log.hpp"
 #include "orvane/support/Prefs.hpp"
 
 #include <gmock/gmock.h>
@@ -118,6 +120,54 @@ TEST_F(FocusSwitcherTest, AnActivationThatEndsOnAnotherWindowIsNoSuccess) {
     EXPECT_THAT(desktop.workspace->activatedWindows(), ElementsAre(window.number));
 }
 
+// Asked on every pose while the gaze rests there, a refusal is told once, in the log and in
+// the note `--diagnose` reads; told again only after a focus has succeeded in between.
+TEST_F(FocusSwitcherTest, AWindowManagerRefusalIsToldOnceUntilAFocusSucceeds) {
+    const auto window = desktop.openWindow(editor, {2000, 100, 800, 600});
+    const auto other = desktop.openWindow(terminal, {100, 100, 800, 600});
+    desktop.workspace->refuseWindowActivation(window.number);
+    const auto refusals = [&] {
+        std::size_t count = 0;
+        for (const auto& line : desktop.log->lines(LogLevel::error)) {
+            count += line.starts_with("the window manager refused to focus Editor:");
+        }
+        return count;
+    };
+
+    EXPECT_FALSE(FocusRefusals::latest());
+    for (int pose = 0; pose < 3; ++pose) {
+        EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+    }
+    EXPECT_EQ(refusals(), 1u);
+    ASSERT_TRUE(FocusRefusals::latest());
+    EXPECT_TRUE(FocusRefusals::latest()->starts_with(FocusRefusals::sentence("Editor")));
+
+    ASSERT_TRUE(switcher.focus(screen(0), {200, 200}));
+    EXPECT_EQ(switcher.focus(screen(0), {200, 200})->windowID, other.number);
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_EQ(refusals(), 2u);
+}
+
+// A window that closed on the way was not refused; a name from a program is bounded and
+// printable before it reaches the log or the note.
+TEST_F(FocusSwitcherTest, OnlyAListedWindowCountsAsRefusedAndItsNameIsTamed) {
+    const auto window = desktop.openWindow(editor, {2000, 100, 800, 600});
+    desktop.services->windowServer =
+        std::make_shared<VanishingWindowServer>(desktop.windowServer, window.number);
+    EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
+    EXPECT_EQ(desktop.workspace->activationAttempts(), 1u);
+    EXPECT_THAT(desktop.log->lines(LogLevel::error), IsEmpty());
+    EXPECT_FALSE(FocusRefusals::latest());
+
+    const std::string hostile = "evil\nname\x1b[31m" + std::string(500, 'x') + "é";
+    const std::string said = FocusRefusals::sentence(hostile);
+    EXPECT_EQ(said.find('\n'), std::string::npos);
+    EXPECT_EQ(said.find('\x1b'), std::string::npos);
+    EXPECT_LT(said.size(), 400u);
+    EXPECT_NE(said.find("…"), std::string::npos);
+    EXPECT_NE(FocusRefusals::sentence("").find("focus a window:"), std::string::npos);
+}
+
 TEST_F(FocusSwitcherTest, TheGazeWinsOverTheRememberedWindow) {
     const auto shell = desktop.openWindow(terminal, {2000, 100, 600, 400});
     const auto notes = desktop.openWindow(editor, {2800, 300, 800, 600});
@@ -146,11 +196,41 @@ TEST_F(FocusSwitcherTest, ARememberedWindowThatLeftTheDisplayGivesWayToTheFrontm
     desktop.windowServer->moveWindow(shell.number, {1120, 100, 800, 600});
     EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
 
-    // One point over the edge it is on B again, and found behind the frontmost window there.
-    desktop.windowServer->moveWindow(shell.number, {1121, 100, 800, 600});
+    // Half on each, it is A's (ties go to the earlier display).
+    desktop.windowServer->moveWindow(shell.number, {1520, 100, 800, 600});
+    ASSERT_EQ(switcher.focus(screen(1), {1920, 200})->windowID, shell.number);
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
+
+    // One point more on B than on A, it is B's again, found behind the frontmost window there.
+    desktop.windowServer->moveWindow(shell.number, {1521, 100, 800, 600});
     ASSERT_EQ(switcher.focus(screen(1), {1920, 200})->windowID, shell.number);
     desktop.windowServer->raiseWindow(notes.number);
     EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, shell.number);
+}
+
+// A window that reaches a few points over the edge from its neighbour is not this display's,
+// however far in front it is: focus goes to the window that is, and comes back next time.
+TEST_F(FocusSwitcherTest, AWindowReachingOverTheEdgeBelongsToTheDisplayHoldingMostOfIt) {
+    const auto shell = desktop.openWindow(terminal, {100, 100, 800, 600}); // on A
+    const auto notes = desktop.openWindow(editor, {1901, 100, 800, 600});  // 19 on A, 781 on B
+    const plinth::Point emptySpotOnA{100, 1000};
+
+    EXPECT_EQ(switcher.focus(screen(0), emptySpotOnA)->windowID, shell.number);
+    EXPECT_EQ(switcher.focus(screen(1), emptySpotOnB)->windowID, notes.number);
+    EXPECT_EQ(switcher.focus(screen(0), emptySpotOnA)->windowID, shell.number);
+    EXPECT_EQ(remembered("0,0"), shell.number);
+    EXPECT_EQ(remembered("1920,0"), notes.number);
+
+    // Clicked into while it reached over, it was still remembered for B, not for A.
+    switcher.noteManualFocus(*WindowFinder::windowAt({1910, 200}));
+    EXPECT_EQ(remembered("0,0"), shell.number);
+    EXPECT_EQ(switcher.focus(screen(0), emptySpotOnA)->windowID, shell.number);
+
+    // With no window of its own, the display gets none rather than its neighbour's.
+    desktop.closeWindow(shell);
+    EXPECT_FALSE(switcher.focus(screen(0), emptySpotOnA));
+    // The gaze on the part that reaches over still means that window.
+    EXPECT_EQ(switcher.focus(screen(0), {1910, 200})->windowID, notes.number);
 }
 
 TEST_F(FocusSwitcherTest, AClosedRememberedWindowGivesWayToTheFrontmost) {

@@ -40,6 +40,11 @@ std::shared_ptr<X11Desktop> X11Desktop::open(std::shared_ptr<MainQueue> mainQueu
     desktop->workspace_->setDisplays(desktop->displays_);
     desktop->workspace_->setWindowCache(desktop->windowCache_);
     desktop->inputMonitor_ = std::make_shared<X11InputMonitor>();
+    desktop->workspace_->setLastInputTime(
+        [monitor = std::weak_ptr<X11InputMonitor>(desktop->inputMonitor_)] {
+            auto input = monitor.lock();
+            return input ? input->lastUserInputTime() : std::nullopt;
+        });
     // The keys the window server posts (pane shortcuts) are not the user's typing.
     auto postedKeys = std::make_shared<X11PostedKeys>();
     desktop->windowServer_->setPostedKeys(postedKeys);

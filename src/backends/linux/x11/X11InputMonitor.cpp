@@ -214,7 +214,7 @@ void X11InputMonitor::handle(XEvent& event) {
         if (XGetEventData(display, &event.xcookie)) {
             const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
             handleRawEvent(event.xcookie.evtype, static_cast<unsigned int>(raw->detail),
-                           raw->sourceid);
+                           raw->sourceid, raw->time);
             XFreeEventData(display, &event.xcookie);
         }
     } else if (event.type == xkbEventBase_) {
@@ -225,7 +225,8 @@ void X11InputMonitor::handle(XEvent& event) {
     }
 }
 
-void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDevice) {
+void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDevice,
+                                     unsigned long time) {
     InputEvent event;
     event.modifierFlags = flags_;
     switch (type) {
@@ -233,7 +234,11 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDe
         // Some drivers send raw presses again while a key is held: those are no keystrokes. The
         // server's own repeats never come as raw events; the recording reports them.
         const bool first = keysDown_.insert(detail).second;
-        if (isPosted(detail, true, sourceDevice) || !first || isModifierKey(detail)) {
+        if (isPosted(detail, true, sourceDevice)) {
+            return;
+        }
+        noteUserInput(time);
+        if (!first || isModifierKey(detail)) {
             return;
         }
         const auto key = X11Keys::systemKeyFromX(detail);
@@ -251,9 +256,12 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDe
     }
     case XI_RawKeyRelease:
         keysDown_.erase(detail);
-        isPosted(detail, false, sourceDevice);
+        if (!isPosted(detail, false, sourceDevice)) {
+            noteUserInput(time);
+        }
         return;
     case XI_RawButtonPress:
+        noteUserInput(time);
         if (detail >= 1 && detail <= 7 && detail != 2 && isOwnWindowUnderPointer(None)) {
             if (detail < 4) {
                 buttonsDown_.insert(detail);
@@ -274,6 +282,7 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDe
         }
         break;
     case XI_RawButtonRelease:
+        noteUserInput(time);
         buttonsDown_.erase(detail);
         return;
     case XI_RawMotion: {
@@ -346,6 +355,17 @@ void X11InputMonitor::handleModifierState(unsigned int xState, unsigned int keyc
     event.type = InputEventType::flagsChanged;
     event.modifierFlags = flags;
     dispatch(event);
+}
+
+void X11InputMonitor::noteUserInput(unsigned long time) {
+    if (time != CurrentTime) {
+        lastUserInput_.store(time);
+    }
+}
+
+std::optional<unsigned long> X11InputMonitor::lastUserInputTime() const {
+    const unsigned long time = lastUserInput_.load();
+    return time == CurrentTime ? std::nullopt : std::optional(time);
 }
 
 bool X11InputMonitor::isPosted(unsigned int keycode, bool press, int sourceDevice) {

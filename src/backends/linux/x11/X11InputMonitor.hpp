@@ -43,6 +43,11 @@ public:
     // Where the window server notes the keys it posts. Before the first monitor is added.
     void setPostedKeys(std::shared_ptr<X11PostedKeys> posted) { posted_ = std::move(posted); }
 
+    // The X server time of the user's latest key or button event (press or release, to any
+    // window, ours included; keys we posted left out), once a monitor has been added and one
+    // has come. Any thread.
+    std::optional<unsigned long> lastUserInputTime() const;
+
 private:
     struct Monitor {
         std::uint64_t mask;
@@ -55,7 +60,8 @@ private:
     void handle(XEvent& event);
     void handleRecordedKey(bool press, unsigned int detail, unsigned int xState);
     void dispatch(const InputEvent& event);
-    void handleRawEvent(int type, unsigned int detail, int sourceDevice);
+    void handleRawEvent(int type, unsigned int detail, int sourceDevice, unsigned long time);
+    void noteUserInput(unsigned long time);
     void handleModifierState(unsigned int xState, unsigned int keycode, int eventType);
     bool isPosted(unsigned int keycode, bool press, int sourceDevice);
     // Whether the keyboard focus, or the pointer (the deepest window under it, below the root
@@ -90,6 +96,8 @@ private:
     std::unordered_map<unsigned long, bool> ownWindows_; // event thread
     // Whether the focus was ours at the latest first press, for the repeats that follow it.
     std::atomic<bool> ownFocus_{false};
+
+    std::atomic<unsigned long> lastUserInput_{0}; // CurrentTime: none yet
 
     // Thread state.
     std::set<unsigned int> keysDown_;

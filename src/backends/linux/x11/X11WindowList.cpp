@@ -341,10 +341,18 @@ std::optional<std::vector<X11WindowInfo>> query(X11Connection& connection,
     auto treeCookie = xcb_query_tree(c, root);
     auto stackingCookie = xcb_get_property(c, 0, root, connection.atom("_NET_CLIENT_LIST_STACKING"),
                                            XCB_ATOM_WINDOW, 0, 4096);
+    auto listCookie =
+        xcb_get_property(c, 0, root, connection.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 4096);
     Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, treeCookie, nullptr));
     auto stacking = property(c, stackingCookie);
+    auto list = property(c, listCookie);
     if (!tree) {
         return std::nullopt;
+    }
+    // xfwm4 writes the stacking list only once it first restacks; until then its plain list
+    // names the same clients, and their order comes from the root's children below.
+    if (!stacking) {
+        stacking = std::move(list);
     }
     const xcb_window_t* childrenBegin = xcb_query_tree_children(tree.get());
     const std::vector<xcb_window_t> rootChildren(

@@ -187,44 +187,59 @@ bool X11Workspace::activateWindow(Window client) {
         XRaiseWindow(display, client);
         return trap.sync() == 0;
     }
-    // A fresh timestamp: window managers drop requests older than the window's last user time.
-    const Time time = connection.serverTime();
+    // Dated by the user's latest input, as a pager's request is: window managers refuse
+    // requests older than the focused window's last user time. Without one, a fresh time.
+    const auto inputTime = lastInputTime_ ? lastInputTime_() : std::nullopt;
+    const Time time = inputTime ? static_cast<Time>(*inputTime) : connection.serverTime();
 
     // The cache watches the root on a connection of its own; without it, this one listens.
     const bool watched = cache_ && cache_->isWatching();
     if (!watched) {
         XSelectInput(display, connection.root(), PropertyChangeMask);
     }
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = client;
-    event.xclient.message_type = activeAtom;
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = 2; // source indication: a pager, i.e. the user's own request
-    event.xclient.data.l[1] = static_cast<long>(time);
-    event.xclient.data.l[2] = static_cast<long>(current);
-    XSendEvent(display, connection.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &event);
-    XRaiseWindow(display, client);
-    if (watched) {
-        // A window that is gone fails the request at once; otherwise the property's change says
-        // when the window manager has acted.
-        return trap.sync() == 0 && cache_->waitForActive(client, activationTimeout);
+    bool failed = false;
+    const auto request = [&](Time stamp) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = client;
+        event.xclient.message_type = activeAtom;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2; // source indication: a pager, i.e. the user's own request
+        event.xclient.data.l[1] = static_cast<long>(stamp);
+        event.xclient.data.l[2] = static_cast<long>(current);
+        XSendEvent(display, connection.root(), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XRaiseWindow(display, client);
+        // A window that is gone fails the request at once; otherwise the property's change
+        // says when the window manager has acted.
+        if (trap.sync() != 0) {
+            failed = true;
+            return false;
+        }
+        if (watched) {
+            return cache_->waitForActive(client, activationTimeout);
+        }
+        return X11WindowList::activeWindow(connection) == client ||
+               connection.waitForEvent(
+                   [&](const XEvent& e) {
+                       return e.type == PropertyNotify && e.xproperty.atom == activeAtom &&
+                              e.xproperty.window == connection.root() &&
+                              X11WindowList::activeWindow(connection) == client;
+                   },
+                   activationTimeout);
+    };
+    bool active = request(time);
+    if (!active && !failed && inputTime && connection.isAlive()) {
+        // Focus moved since that input without the user (a window closed, another program
+        // took it): the server ignores a focus change dated before the last one, so once
+        // more with the time now.
+        active = request(connection.serverTime());
     }
-    bool active = false;
-    if (trap.sync() == 0) {
-        active = X11WindowList::activeWindow(connection) == client ||
-                 connection.waitForEvent(
-                     [&](const XEvent& e) {
-                         return e.type == PropertyNotify && e.xproperty.atom == activeAtom &&
-                                e.xproperty.window == connection.root() &&
-                                X11WindowList::activeWindow(connection) == client;
-                     },
-                     activationTimeout);
+    if (!watched) {
+        XSelectInput(display, connection.root(), NoEventMask);
+        XSync(display, False);
+        connection.discardEvents();
     }
-    XSelectInput(display, connection.root(), NoEventMask);
-    XSync(display, False);
-    connection.discardEvents();
     return active;
 }
 

@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -46,8 +47,15 @@ public:
     Subscription observe(WorkspaceEvent event, std::function<void()> handler) override;
 
     // Asks the window manager to activate `client` and raises it; true once _NET_ACTIVE_WINDOW
-    // names it (waits at most 200 ms).
+    // names it (waits at most 200 ms, twice when a request dated by the user's input is not
+    // followed).
     bool activateWindow(Window client);
+
+    // The X server time of the user's latest key or button event, which dates activation
+    // requests; nothing when none is known (then the server's time now does).
+    void setLastInputTime(std::function<std::optional<unsigned long>()> lastInputTime) {
+        lastInputTime_ = std::move(lastInputTime);
+    }
 
     // Listings and the active window come from this cache (when set) instead of the server.
     void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
@@ -73,6 +81,7 @@ private:
     std::shared_ptr<X11WindowCache> cache_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::set<std::string> launchers_;
+    std::function<std::optional<unsigned long>()> lastInputTime_;
     std::unique_ptr<X11DisplayWatcher> watcher_;
     std::weak_ptr<X11Displays> displays_;
     Subscription dropRememberedMonitors_;
