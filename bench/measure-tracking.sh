@@ -60,6 +60,8 @@ peak=0
 ready_after=0
 figures="$HOME/figures"
 : >"$figures"
+threads="$HOME/threads"
+: >"$threads"
 # measure NAME CLIP: orvane and the reference on CLIP, measured over the same window; adds the
 # line of figures to $figures. The window opens once orvane has read its face model: at the first
 # tracked face on the face clip, and as long after the start on the empty clip.
@@ -124,14 +126,14 @@ measure() {
         >>"$figures"
     # Where orvane's share went, by thread name (threads of one name added up); a thread that
     # ended within the window is left out.
-    awk -v span="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" -v hz="$ticks" '
+    awk -v clip="$clip_name" -v span="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" -v hz="$ticks" '
         FNR == NR { before[$1] = $3; next }
         { used[$2] += $3 - before[$1] }
         END {
-            line = "  by thread:"
+            line = clip " clip, by thread:"
             for (name in used) if (used[name] > 0) line = line sprintf(" %s %.1f %%,", name, 100 * used[name] / hz / span)
             sub(/,$/, "", line); print line }' \
-        <(printf '%s\n' "$threads0") <(printf '%s\n' "$threads1") >>"$figures"
+        <(printf '%s\n' "$threads0") <(printf '%s\n' "$threads1") >>"$threads"
 }
 
 measure tracking "$face_clip"
@@ -141,3 +143,5 @@ echo "peak resident memory: $((peak / 1024)) MB"
 echo "focus changes: $(grep -c 'focused ' "$HOME/orvane-tracking.log" || true)"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 grep -E 'status:|focused|error' "$HOME/orvane-tracking.log" | tail -n 5
+echo "orvane's share of one core:"
+cat "$threads"
