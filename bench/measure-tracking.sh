@@ -38,6 +38,15 @@ fi
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 peak_kb() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
+# "thread-id name ticks" for each thread of process $1 (a name may hold spaces: cut at the
+# last parenthesis of the stat line).
+thread_ticks() {
+    local task
+    for task in /proc/"$1"/task/*; do
+        { printf '%s %s ' "${task##*/}" "$(tr ' ' '_' <"$task/comm")"
+          sed 's/.*) //' "$task/stat" | awk '{print $12 + $13}'; } 2>/dev/null || true
+    done
+}
 
 check_sanitizers() {
     if grep -E -q 'ERROR: (Address|Leak|Thread)Sanitizer|runtime error:' "$1"; then
@@ -51,6 +60,8 @@ peak=0
 ready_after=0
 figures="$HOME/figures"
 : >"$figures"
+threads="$HOME/threads"
+: >"$threads"
 # measure NAME CLIP: orvane and the reference on CLIP, measured over the same window; adds the
 # line of figures to $figures. The window opens once orvane has read its face model: at the first
 # tracked face on the face clip, and as long after the start on the empty clip.
@@ -79,10 +90,12 @@ measure() {
         sleep "$(awk -v a="$started" -v r="$ready_after" -v now="$(date +%s.%N)" \
             'BEGIN { s = a + r + 1 - now; print (s > 0 ? s : 0) }')"
     fi
-    local o0 r0 t0 o1 r1 t1
+    local o0 r0 t0 o1 r1 t1 threads0 threads1
+    threads0=$(thread_ticks "$orvane")
     o0=$(cpu_ticks "$orvane") r0=$(cpu_ticks "$reference") t0=$(date +%s.%N)
     sleep "$seconds"
     o1=$(cpu_ticks "$orvane") r1=$(cpu_ticks "$reference") t1=$(date +%s.%N)
+    threads1=$(thread_ticks "$orvane")
     local kb
     kb=$(peak_kb "$orvane")
     ((kb > peak)) && peak=$kb
@@ -111,6 +124,16 @@ measure() {
             printf "%s clip (%s), %.1f s: decode %.1f %%, orvane %.1f %% of one core: ", clip, name, span, decode, own
             if (decode > 0) printf "%.2fx the decode\n", own / decode; else print "no decode measured" }' \
         >>"$figures"
+    # Where orvane's share went, by thread name (threads of one name added up); a thread that
+    # ended within the window is left out.
+    awk -v clip="$clip_name" -v span="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" -v hz="$ticks" '
+        FNR == NR { before[$1] = $3; next }
+        { used[$2] += $3 - before[$1] }
+        END {
+            line = clip " clip, by thread:"
+            for (name in used) if (used[name] > 0) line = line sprintf(" %s %.1f %%,", name, 100 * used[name] / hz / span)
+            sub(/,$/, "", line); print line }' \
+        <(printf '%s\n' "$threads0") <(printf '%s\n' "$threads1") >>"$threads"
 }
 
 measure tracking "$face_clip"
@@ -120,3 +143,5 @@ echo "peak resident memory: $((peak / 1024)) MB"
 echo "focus changes: $(grep -c 'focused ' "$HOME/orvane-tracking.log" || true)"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 grep -E 'status:|focused|error' "$HOME/orvane-tracking.log" | tail -n 5
+echo "orvane's share of one core:"
+cat "$threads"

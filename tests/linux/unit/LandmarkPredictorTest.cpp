@@ -112,6 +112,28 @@ TEST(LandmarkPredictor, MatchesDlibsUnroundedLandmarks) {
     }
 }
 
+// Read in a mirror image without making it: the same points, bit for bit, as in the mirror
+// image made, whether the box sits inside the image or reaches out of it on either side.
+TEST(LandmarkPredictor, ReadsAMirrorImageAsIfItWereMade) {
+    LandmarkPredictor ours;
+    ASSERT_EQ(ours.load(DlibFaceDetector::defaultModelPath), std::nullopt);
+    std::string problem;
+    const auto grace = test::loadPhoto(test::Photo::graceHopper, &problem);
+    ASSERT_FALSE(grace.empty()) << problem;
+    cv::Mat gray, mirrored;
+    cv::cvtColor(grace, gray, cv::COLOR_BGR2GRAY);
+    cv::flip(gray, mirrored, 1);
+    const int width = gray.cols;
+    for (const cv::Rect box : {cv::Rect(width - 336, 160, 190, 190), cv::Rect(-60, 300, 200, 200),
+                               cv::Rect(width - 100, 120, 200, 200), cv::Rect(200, 100, 2, 2)}) {
+        const auto made = ours.predict(mirrored, box);
+        const auto read = ours.predictMirrored(gray, box);
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            EXPECT_EQ(read[i], made[i]) << "point " << i << " in " << box;
+        }
+    }
+}
+
 TEST(LandmarkPredictor, RefusesFilesThatAreNotALandmarkModel) {
     const auto directory =
         std::filesystem::temp_directory_path() / ("orvane-landmarks-" + std::to_string(::getpid()));

@@ -64,6 +64,65 @@ TEST(OrientedGray, TurnsAndMirrorsAsTheOrientationCodeSays) {
     EXPECT_TRUE(same(converter.image(), mirrored));
 }
 
+// Borrowing a frame orients only what is asked for: the whole image and any region of it are
+// those `convert` makes, in every orientation and pixel format, and the stored pixels read
+// through the mirror are the image's.
+TEST(OrientedGray, BorrowedFramesGiveWhatConvertGives) {
+    cv::Mat bgr(29, 45, CV_8UC3);
+    cv::randu(bgr, 0, 256);
+    cv::Mat gray;
+    cv::cvtColor(bgr, gray, cv::COLOR_BGR2GRAY);
+    const cv::Mat paddedGray = padded(gray, 13);
+    const cv::Mat paddedBgr = padded(bgr, 3);
+    OrientedGray converted, borrowed;
+    for (const auto& frame : {paddedGray, paddedBgr}) {
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE("orientation " + std::to_string(orientation) + ", " +
+                         std::to_string(frame.channels()) + " channels");
+            ASSERT_EQ(converted.convert(test::pixelBuffer(frame), orientation), std::nullopt);
+            const cv::Mat& expected = converted.image();
+            ASSERT_EQ(borrowed.borrow(test::pixelBuffer(frame), orientation), std::nullopt);
+            ASSERT_EQ(borrowed.size(), expected.size());
+            // Regions first, before anything makes the whole image: corners, edges, a pixel.
+            const int w = expected.cols, h = expected.rows;
+            for (const cv::Rect rect :
+                 {cv::Rect(0, 0, w, h), cv::Rect(0, 0, 7, 5), cv::Rect(w - 9, h - 4, 9, 4),
+                  cv::Rect(3, 2, 17, 11), cv::Rect(w - 1, 0, 1, 1), cv::Rect(0, 5, 1, h - 5)}) {
+                EXPECT_TRUE(same(borrowed.region(rect), expected(rect))) << rect;
+            }
+            const cv::Mat& pixels = borrowed.pixels();
+            bool throughMirror = pixels.size() == expected.size();
+            for (int y = 0; y < h && throughMirror; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const int column = borrowed.mirrored() ? w - 1 - x : x;
+                    throughMirror &=
+                        pixels.at<std::uint8_t>(y, column) == expected.at<std::uint8_t>(y, x);
+                }
+            }
+            EXPECT_TRUE(throughMirror);
+            EXPECT_EQ(borrowed.mirrored(), orientation == 2 || orientation == 5);
+            EXPECT_TRUE(same(borrowed.image(), expected));
+            EXPECT_TRUE(
+                same(borrowed.region(cv::Rect(2, 1, 5, 6)), expected(cv::Rect(2, 1, 5, 6))));
+            borrowed.release();
+        }
+    }
+}
+
+// Once released, nothing of a borrowed gray frame is kept: its buffer may be reused at once.
+TEST(OrientedGray, KeepsNothingOfABorrowedFrameOnceReleased) {
+    cv::Mat gray(6, 10, CV_8UC1);
+    cv::randu(gray, 0, 256);
+    OrientedGray borrowed;
+    for (int orientation : {1, 5}) {
+        ASSERT_EQ(borrowed.borrow(test::pixelBuffer(gray), orientation), std::nullopt);
+        (void)borrowed.image();
+        borrowed.release();
+        EXPECT_TRUE(borrowed.image().empty()) << "orientation " << orientation;
+        EXPECT_TRUE(borrowed.pixels().empty()) << "orientation " << orientation;
+    }
+}
+
 TEST(OrientedGray, RefusesFramesItCannotReadSafely) {
     const cv::Mat image(4, 4, CV_8UC4, cv::Scalar::all(9));
     OrientedGray converter;

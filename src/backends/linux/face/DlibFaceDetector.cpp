@@ -220,17 +220,21 @@ public:
             return {}; // not analysed: the models are still being read
         }
         try {
-            if (auto problem = gray_.convert(frame, orientation)) {
+            // Following a face reads a few regions of the frame: they are oriented as they
+            // are needed, from the caller's buffer, let go of before returning.
+            if (auto problem = gray_.borrow(frame, orientation)) {
                 return {std::move(problem), {}};
             }
-            const cv::Mat& image = gray_.image();
-            if (image.size() != lastSize_ || orientation != lastOrientation_) {
+            if (gray_.size() != lastSize_ || orientation != lastOrientation_) {
                 forget();
-                lastSize_ = image.size();
+                lastSize_ = gray_.size();
                 lastOrientation_ = orientation;
             }
-            return findFaces(image);
+            auto result = findFaces(gray_);
+            gray_.release();
+            return result;
         } catch (const std::exception& error) {
+            gray_.release();
             forget();
             return {"face detection failed: " + firstLine(error.what()), {}};
         }
@@ -318,12 +322,12 @@ private:
         return std::nullopt;
     }
 
-    FaceDetectionResult findFaces(const cv::Mat& image) {
+    FaceDetectionResult findFaces(const OrientedGray& image) {
         std::vector<Detection> found;
         ++framesSinceSearch_;
         if (followed_.empty()) {
             // Nobody in view at the last search.
-            thumbnailOf(image, thumbnail_);
+            thumbnailOf(image.image(), thumbnail_);
             if (framesSinceSearch_ < idleSearchInterval && !viewChanged()) {
                 return {};
             }
@@ -335,7 +339,7 @@ private:
             // face followed could be chosen over it, so smaller faces are not looked for.
             if (framesSinceSearch_ >= searchInterval && found.size() >= followed_.size()) {
                 const auto followedCount = found.size();
-                for (const auto& detection : search(image, newcomerLevel(image))) {
+                for (const auto& detection : search(image.image(), newcomerLevel(image.size()))) {
                     // A window of a coarser level may find a followed face in a larger box.
                     const cv::Point centre = centreOf(detection.box);
                     if (std::none_of(
@@ -349,7 +353,7 @@ private:
         }
         // Losing any face calls for a look at the whole image.
         if (found.empty() || found.size() < followed_.size()) {
-            found = search(image);
+            found = search(image.image());
             framesSinceSearch_ = 0;
         }
         std::sort(found.begin(), found.end(),
@@ -364,10 +368,10 @@ private:
             const FollowedFace* previous = followedAt(detection.box);
             const bool still = previous && overlap(previous->box, detection.box) > stillOverlap;
             auto box = still ? previous->box : detection.box;
-            auto points = landmarks_.predict(image, box);
+            auto points = readLandmarks(image, box);
             if (const auto moved = previous ? movedBox(box, points) : std::nullopt) {
                 box = *moved;
-                points = landmarks_.predict(image, box);
+                points = readLandmarks(image, box);
             }
             std::array<cv::Point2d, HeadPoseSolver::pointCount> modelPoints;
             for (std::size_t i = 0; i < modelPoints.size(); ++i) {
@@ -389,6 +393,11 @@ private:
         }
         followed_ = std::move(followed);
         return result;
+    }
+
+    LandmarkPredictor::Points readLandmarks(const OrientedGray& image, const cv::Rect& box) const {
+        return image.mirrored() ? landmarks_.predictMirrored(image.pixels(), box)
+                                : landmarks_.predict(image.pixels(), box);
     }
 
     static void thumbnailOf(const cv::Mat& image, cv::Mat& thumbnail) {
@@ -416,15 +425,15 @@ private:
         return sum / static_cast<double>(thumbnail_.total()) > presenceChange;
     }
 
-    static double searchScale(const cv::Mat& image) {
-        return std::min(1.0, searchSide / static_cast<double>(std::max(image.cols, image.rows)));
+    static double searchScale(cv::Size image) {
+        return std::min(1.0, searchSide / static_cast<double>(std::max(image.width, image.height)));
     }
 
     // The crop around a face of `side` pixels is scaled so that the face measures about
     // `followedFaceSide`, by one of the scales the full search's pyramid uses: the detector's
     // boxes then come in the same sizes whether a face is searched for or followed, rather
     // than drifting with the box of the frame before.
-    static double followScale(const cv::Mat& image, double side) {
+    static double followScale(cv::Size image, double side) {
         const double base = searchScale(image);
         const double steps =
             std::round(std::log(side * base / followedFaceSide) / std::log(searchPyramidStep));
@@ -433,7 +442,7 @@ private:
 
     // The first pyramid level of a full search whose window fits the largest followed face
     // that has a pose, or a larger one.
-    unsigned long newcomerLevel(const cv::Mat& image) const {
+    unsigned long newcomerLevel(cv::Size image) const {
         int side = 0;
         for (const auto& face : followed_) {
             if (face.pose) {
@@ -448,7 +457,7 @@ private:
     // Faces in the whole image, from pyramid level `firstLevel` up.
     std::vector<Detection> search(const cv::Mat& image, unsigned long firstLevel = 0) {
         ++fullSearches_;
-        const double scale = searchScale(image);
+        const double scale = searchScale(image.size());
         const cv::Mat* searched = &image;
         if (scale < 1.0) {
             cv::resize(image, scaled_, cv::Size(), scale, scale, cv::INTER_AREA);
@@ -464,9 +473,9 @@ private:
     }
 
     // Each face of the last frame, looked for in a crop around where it was.
-    std::vector<Detection> follow(const cv::Mat& image) {
+    std::vector<Detection> follow(const OrientedGray& image) {
         std::vector<Detection> found;
-        const cv::Rect imageBounds(0, 0, image.cols, image.rows);
+        const cv::Rect imageBounds(cv::Point(), image.size());
         for (const auto& face : followed_) {
             const double side = std::max(face.box.width, face.box.height);
             const int cropSide = static_cast<int>(std::lround(side * cropFactor));
@@ -475,13 +484,13 @@ private:
             const cv::Rect crop =
                 cv::Rect(centre.x - cropSide / 2, centre.y - cropSide / 2, cropSide, cropSide) &
                 imageBounds;
-            const double scale = followScale(image, side);
+            const double scale = followScale(image.size(), side);
             const cv::Size size(static_cast<int>(std::lround(crop.width * scale)),
                                 static_cast<int>(std::lround(crop.height * scale)));
             if (size.width < minimumCropSide || size.height < minimumCropSide) {
                 continue;
             }
-            cv::resize(image(crop), scaled_, size, 0, 0,
+            cv::resize(image.region(crop), scaled_, size, 0, 0,
                        scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
             const double actualScale = static_cast<double>(size.width) / crop.width;
             for (const auto& detection : follower_.detect(scaled_, 0, followPyramidLevels)) {

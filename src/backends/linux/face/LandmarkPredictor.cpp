@@ -401,6 +401,7 @@ Similarity similarity(const float* from, const float* to, int points) {
 // dlib's extract_feature_pixel_values: each feature is the pixel at an offset from its
 // anchor landmark, the offset turned and scaled as the shape is against the mean shape, or 0
 // outside the image.
+template <bool mirrored>
 void featurePixels(const cv::Mat& gray, const BoxMapping& toImage, const float* shape,
                    const float* meanShape, const std::vector<unsigned long>& anchors,
                    const std::vector<dlib::vector<float, 2>>& deltas,
@@ -414,9 +415,12 @@ void featurePixels(const cv::Mat& gray, const BoxMapping& toImage, const float* 
         // Rounded as dlib turns a point of doubles into one of whole pixels.
         const double x = std::floor(toImage.x(u) + 0.5);
         const double y = std::floor(toImage.y(v) + 0.5);
-        features[i] = x >= 0 && y >= 0 && x < gray.cols && y < gray.rows
-                          ? gray.at<std::uint8_t>(static_cast<int>(y), static_cast<int>(x))
-                          : 0.0f;
+        if (x >= 0 && y >= 0 && x < gray.cols && y < gray.rows) {
+            const int column = mirrored ? gray.cols - 1 - static_cast<int>(x) : static_cast<int>(x);
+            features[i] = gray.at<std::uint8_t>(static_cast<int>(y), column);
+        } else {
+            features[i] = 0.0f;
+        }
     }
 }
 
@@ -467,6 +471,16 @@ std::optional<std::string> LandmarkPredictor::load(std::istream& in) {
 
 LandmarkPredictor::Points LandmarkPredictor::predict(const cv::Mat& gray,
                                                      const cv::Rect& box) const {
+    return read<false>(gray, box);
+}
+
+LandmarkPredictor::Points LandmarkPredictor::predictMirrored(const cv::Mat& gray,
+                                                             const cv::Rect& box) const {
+    return read<true>(gray, box);
+}
+
+template <bool mirrored>
+LandmarkPredictor::Points LandmarkPredictor::read(const cv::Mat& gray, const cv::Rect& box) const {
     const Model& model = *model_;
     // An empty box would make the mapping from the model's unit square singular.
     const dlib::rectangle rect(box.x, box.y, box.x + std::max(box.width, 2) - 1,
@@ -485,8 +499,8 @@ LandmarkPredictor::Points LandmarkPredictor::predict(const cv::Mat& gray,
     const float* scales = model.leafScales.data();
     const std::size_t leafBlock = model.leavesPerTree * shapeSize;
     for (std::size_t cascade = 0; cascade < model.anchors.size(); ++cascade) {
-        featurePixels(gray, toImage, &shape(0), &model.meanShape(0), model.anchors[cascade],
-                      model.deltas[cascade], features);
+        featurePixels<mirrored>(gray, toImage, &shape(0), &model.meanShape(0),
+                                model.anchors[cascade], model.deltas[cascade], features);
         // A local array the leaves cannot alias, of a fixed length: vectorised even at -O2.
         float sum[shapeSize];
         for (int i = 0; i < shapeSize; ++i) {

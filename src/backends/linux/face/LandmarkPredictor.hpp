@@ -35,10 +35,14 @@ public:
     // The landmarks of the face that a face detector found in `box` (in pixels of `gray`,
     // an 8-bit single-channel image). Requires `loaded()`.
     Points predict(const cv::Mat& gray, const cv::Rect& box) const;
+    // The same in the mirror image of `gray` (left to right), read without making it.
+    Points predictMirrored(const cv::Mat& gray, const cv::Rect& box) const;
 
     struct Model; // the trees, dense
 
 private:
+    template <bool mirrored> Points read(const cv::Mat& gray, const cv::Rect& box) const;
+
     std::unique_ptr<const Model> model_;
 };
 

@@ -45,6 +45,61 @@ void mirror(const cv::Mat& source, cv::Mat& mirrored) {
 } // namespace
 
 std::optional<std::string> OrientedGray::convert(const PixelBuffer& frame, int orientation) {
+    if (auto problem = read(frame, orientation)) {
+        return problem;
+    }
+    orient(orientation);
+    release();
+    return std::nullopt;
+}
+
+std::optional<std::string> OrientedGray::borrow(const PixelBuffer& frame, int orientation) {
+    if (auto problem = read(frame, orientation)) {
+        return problem;
+    }
+    if (orientation == 1 || orientation == 2 || orientation == 5) {
+        asItIs_ = orientation == 1;
+        mirrored_ = !asItIs_;
+    } else {
+        orient(orientation);
+    }
+    return std::nullopt;
+}
+
+void OrientedGray::release() {
+    if (asItIs_ || mirrored_) {
+        asItIs_ = mirrored_ = false;
+        whole_ = false;
+        oriented_.release();
+    }
+    if (borrowsFrame_) {
+        gray_.release(); // never keep a view of the caller's buffer
+        borrowsFrame_ = false;
+    }
+}
+
+const cv::Mat& OrientedGray::image() const {
+    if (asItIs_) {
+        return gray_;
+    }
+    if (mirrored_ && !whole_) {
+        mirror(gray_, oriented_);
+        whole_ = true;
+    }
+    return oriented_;
+}
+
+cv::Mat OrientedGray::region(const cv::Rect& rect) const {
+    if (!mirrored_ || whole_) {
+        return image()(rect);
+    }
+    const cv::Rect stored(size_.width - rect.x - rect.width, rect.y, rect.width, rect.height);
+    mirror(gray_(stored), region_);
+    return region_;
+}
+
+std::optional<std::string> OrientedGray::read(const PixelBuffer& frame, int orientation) {
+    release();
     if (orientation < 1 || orientation > 8) {
         return "unsupported frame orientation " + std::to_string(orientation);
     }
@@ -67,9 +122,17 @@ std::optional<std::string> OrientedGray::convert(const PixelBuffer& frame, int o
         cv::cvtColor(source, gray_, cv::COLOR_BGR2GRAY);
         break;
     case PixelFormat::gray8:
-        gray_ = source; // read in place; every orientation below writes a copy
+        gray_ = source; // read in place
+        borrowsFrame_ = true;
         break;
     }
+    // 5 is the mirror alone (upright cameras); 6 to 8 turn the frame a quarter.
+    size_ = orientation >= 6 ? cv::Size(gray_.rows, gray_.cols) : gray_.size();
+    return std::nullopt;
+}
+
+// Every orientation writes a copy of `gray_`.
+void OrientedGray::orient(int orientation) {
     switch (orientation) {
     case 1:
         gray_.copyTo(oriented_);
@@ -95,10 +158,7 @@ std::optional<std::string> OrientedGray::convert(const PixelBuffer& frame, int o
         cv::rotate(gray_, oriented_, cv::ROTATE_90_COUNTERCLOCKWISE);
         break;
     }
-    if (frame.format == PixelFormat::gray8) {
-        gray_.release(); // never keep a view of the caller's buffer
-    }
-    return std::nullopt;
+    size_ = oriented_.size();
 }
 
 } // namespace orvane::linuxbackend

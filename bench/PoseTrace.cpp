@@ -1,0 +1,79 @@
+// The faces and head angles the detector reads on a clip, frame after frame, one line a frame:
+//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION]
+// prints "frame faces yaw pitch roll left bottom width height" (angles in degrees, the box
+// normalised). Two builds' traces of the same clip show whether a change to the detector moved
+// the poses, and by how much against their frame-to-frame noise.
+#include "backends/linux/face/DlibFaceDetector.hpp"
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s CLIP [ROUNDS] [ORIENTATION]\n", argv[0]);
+        return 2;
+    }
+    // The clip is played ROUNDS times over without a break, as the clip camera loops it.
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    const int orientation = argc > 3 ? std::atoi(argv[3]) : 5;
+    std::vector<cv::Mat> frames;
+    cv::VideoCapture video(argv[1], cv::CAP_OPENCV_MJPEG);
+    for (cv::Mat frame, gray; video.read(frame) && !frame.empty();) {
+        cv::cvtColor(frame, gray, cv::COLOR_BGR2GRAY);
+        frames.push_back(gray.clone());
+    }
+    if (frames.empty()) {
+        std::fprintf(stderr, "%s: cannot read the clip\n", argv[1]);
+        return 1;
+    }
+    orvane::linuxbackend::DlibFaceDetector detector;
+    const auto degrees = [](const std::optional<double>& radians) {
+        return radians ? *radians * 180 / M_PI : NAN;
+    };
+    // CPU time of this thread: on a machine shared with other work, wall time says little.
+    const auto cpuNow = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    std::chrono::nanoseconds spent{};
+    int index = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& gray : frames) {
+            orvane::PixelBuffer buffer;
+            buffer.width = gray.cols;
+            buffer.height = gray.rows;
+            buffer.bytesPerRow = gray.step[0];
+            buffer.data = gray.data;
+            buffer.format = orvane::PixelFormat::gray8;
+            const auto start = cpuNow();
+            const auto result = detector.detect(buffer, orientation);
+            if (index > 0) {
+                spent += cpuNow() - start; // the first frame reads the model as well
+            }
+            if (result.error) {
+                std::fprintf(stderr, "%s\n", result.error->c_str());
+                return 1;
+            }
+            std::printf("%d %zu", index++, result.faces.size());
+            if (!result.faces.empty()) {
+                const auto& face = result.faces.front();
+                std::printf(" %.3f %.3f %.3f %.4f %.4f %.4f %.4f", degrees(face.yaw),
+                            degrees(face.pitch), degrees(face.roll), face.boundingBox.x,
+                            face.boundingBox.y, face.boundingBox.width, face.boundingBox.height);
+            }
+            std::printf("\n");
+        }
+    }
+    std::fprintf(stderr, "%d frames, %.3f ms of CPU a frame, %lld full searches\n", index,
+                 std::chrono::duration<double, std::milli>(spent).count() / std::max(index - 1, 1),
+                 static_cast<long long>(detector.fullSearches()));
+    return 0;
+}
