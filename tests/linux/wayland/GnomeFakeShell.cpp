@@ -186,7 +186,7 @@ int FakeBridge::method(sd_bus_message* m, void* self, sd_bus_error*) {
         return replyBool(m, fake.activateAnswer);
     }
     if (member == "GetPointer") {
-        return sd_bus_reply_method_return(m, "iiu", 10, 20, 0u);
+        return sd_bus_reply_method_return(m, "iiu", fake.pointer[0], fake.pointer[1], 0u);
     }
     if (member == "WatchInput" || member == "UngrabAccelerator") {
         std::uint32_t value = 0;
@@ -212,6 +212,10 @@ int FakeBridge::method(sd_bus_message* m, void* self, sd_bus_error*) {
         int x = 0, y = 0, d = 0;
         sd_bus_message_read(m, member == "ShowDot" ? "iii" : "ii", &x, &y, &d);
         fake.calls.push_back(member + " " + std::to_string(x) + " " + std::to_string(y));
+        if (member == "WarpPointer") {
+            fake.pointer[0] = x;
+            fake.pointer[1] = y;
+        }
         return sd_bus_reply_method_return(m, "");
     }
     if (member == "SetIndicator") {

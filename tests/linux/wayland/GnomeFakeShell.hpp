@@ -80,6 +80,7 @@ public:
     std::vector<FakeMonitor> monitors;
     std::vector<FakeWindow> windows;
     std::uint64_t focus = 0;
+    int pointer[2] = {10, 20}; // stage; WarpPointer moves it
     bool overview = false;
     std::string modal;
     // ActivateWindow: what it answers, and the focus it leaves (0: the asked window).

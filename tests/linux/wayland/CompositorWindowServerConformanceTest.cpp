@@ -1,0 +1,263 @@
+#include "conformance/WindowServerConformance.hpp"
+
+#include "GnomeFakeShell.hpp"
+#include "SwayFakeIpc.hpp"
+#include "unit/SessionBusTestSupport.hpp"
+
+#include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "backends/linux/wayland/CompositorWindowServer.hpp"
+#include "backends/linux/wayland/gnome/BridgeConnection.hpp"
+#include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
+#include "backends/linux/wayland/sway/SwayIpc.hpp"
+#include "backends/linux/wayland/sway/SwayLink.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace orvane::linuxbackend::test {
+namespace {
+
+struct FakeOpened {
+    pid_t pid = 0;
+    std::uint32_t number = 0;
+};
+
+// The GNOME desktop over a fake shell bridge on a private bus. The rig changes the bridge's
+// windows and announces each change as the shell's bridge does, with WindowsChanged.
+class GnomeWindowServerRig {
+public:
+    using Opened = FakeOpened;
+    static bool available() { return true; }
+
+    GnomeWindowServerRig() {
+        EXPECT_FALSE(bus_.address().empty()) << "dbus-daemon did not start";
+        environment_.set("DBUS_SESSION_BUS_ADDRESS", bus_.address());
+        desktop_ =
+            GnomeDesktop::open({queue_,
+                                [](const char* name) -> const char* {
+                                    const std::string asked = name;
+                                    // No extension installed on this machine counts.
+                                    return asked == "XDG_DATA_HOME" || asked == "XDG_DATA_DIRS"
+                                               ? "/nonexistent"
+                                               : nullptr;
+                                },
+                                nullptr});
+        desktop_->fill(platform_);
+        // The primary on the right, with its top above the left one's: stage and global differ.
+        bridge_ = std::make_unique<FakeBridge>(
+            bus_.address(), BridgeConnection::version, [](FakeBridge& b) {
+                b.monitors = {{0, 200, 1920, 1080, "HDMI-1", "L", false},
+                              {1920, 0, 2560, 1440, "DP-1", "P", true}};
+            });
+        EXPECT_TRUE(bridge_->isReady());
+        EXPECT_TRUE(waitUntil([&] { return desktop_->bridge()->snapshot().ready; }));
+    }
+
+    WindowServer& server() { return *platform_.windowServer; }
+    plinth::Rect primaryFrame() { return platform_.displays->screens().front().frame; }
+
+    Opened open(const std::string& title, plinth::Point origin) {
+        const Opened opened{nextPid_++, nextNumber_++};
+        // Global top-left to the shell's stage: the primary's corner is at (1920, 0).
+        const int x = static_cast<int>(origin.x) + 1920;
+        const int y = static_cast<int>(origin.y);
+        bridge_->run([&](FakeBridge& b) {
+            b.windows.insert(b.windows.begin(), FakeWindow{baseId + opened.number,
+                                                           static_cast<std::uint32_t>(opened.pid),
+                                                           "org.example.App",
+                                                           title,
+                                                           "normal",
+                                                           {x, y, 400, 300},
+                                                           {x - 10, y - 10, 420, 320},
+                                                           1,
+                                                           false,
+                                                           false});
+            b.focus = baseId + opened.number;
+            b.emit("WindowsChanged");
+            b.emitProperty("FocusWindow");
+        });
+        return opened;
+    }
+    void raise(const Opened& window) {
+        bridge_->run([&](FakeBridge& b) {
+            const auto found = find(b, window);
+            if (found != b.windows.end()) {
+                std::rotate(b.windows.begin(), found, found + 1);
+                b.emit("WindowsChanged");
+            }
+        });
+    }
+    void close(Opened& window) {
+        bridge_->run([&](FakeBridge& b) {
+            const auto found = find(b, window);
+            if (found != b.windows.end()) {
+                b.windows.erase(found);
+                b.emit("WindowsChanged");
+            }
+        });
+    }
+    bool waitUntil(const std::function<bool()>& condition) {
+        return queue_->runTasksUntil(condition);
+    }
+
+private:
+    // GNOME counts window ids up from 2^32.
+    static constexpr std::uint64_t baseId = std::uint64_t{1} << 32;
+
+    static std::vector<FakeWindow>::iterator find(FakeBridge& b, const Opened& window) {
+        return std::find_if(b.windows.begin(), b.windows.end(),
+                            [&](const FakeWindow& w) { return w.id == baseId + window.number; });
+    }
+
+    PrivateBus bus_;
+    ScopedEnvironment environment_;
+    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
+    std::shared_ptr<GnomeDesktop> desktop_;
+    Platform platform_;
+    std::unique_ptr<FakeBridge> bridge_;
+    pid_t nextPid_ = 900;
+    std::uint32_t nextNumber_ = 1;
+};
+
+// The window server over the sway link, with a fake IPC socket serving a tree of floating
+// windows (the last one drawn on top) and a window event after each change, as sway sends.
+class SwayWindowServerRig {
+public:
+    using Opened = FakeOpened;
+    // sway's IPC can set the cursor but never tells where it is: a warp cannot be read back.
+    static constexpr bool readsPointer = false;
+    static bool available() { return true; }
+
+    SwayWindowServerRig() {
+        char pattern[] = "/tmp/orvane-sway-rig.XXXXXX";
+        EXPECT_TRUE(::mkdtemp(pattern));
+        dir_ = pattern;
+        fake_ = std::make_unique<SwayFakeIpc>(dir_ / "sway-ipc.sock");
+        // Two outputs side by side, the primary (at the origin) listed second.
+        fake_->answer(SwayIpc::getOutputs, R"([
+          {"name":"HEADLESS-2","active":true,"rect":{"x":1920,"y":0,"width":1280,"height":1024}},
+          {"name":"HEADLESS-1","active":true,"rect":{"x":0,"y":0,"width":1920,"height":1080}}])");
+        fake_->answer(SwayIpc::getVersion, R"({"human_readable":"1.10.1"})");
+        fake_->answer(SwayIpc::getSeats, R"([{"name":"seat0"}])");
+        serveTree();
+        const std::string sock = fake_->path().string();
+        const std::string runtime = dir_.string();
+        link_ =
+            std::make_shared<SwayLink>(queue_, [sock, runtime](const char* name) -> const char* {
+                const std::string asked = name;
+                if (asked == "SWAYSOCK") {
+                    return sock.c_str();
+                }
+                return asked == "XDG_RUNTIME_DIR" ? runtime.c_str() : nullptr;
+            });
+        server_ = std::make_unique<CompositorWindowServer>(
+            link_, std::make_shared<DesktopEntries>(), nullptr);
+        EXPECT_TRUE(waitUntil([&] { return link_->snapshot().ready; }));
+    }
+    ~SwayWindowServerRig() {
+        server_.reset();
+        link_.reset();
+        fake_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+    SwayWindowServerRig(const SwayWindowServerRig&) = delete;
+    SwayWindowServerRig& operator=(const SwayWindowServerRig&) = delete;
+
+    WindowServer& server() { return *server_; }
+    plinth::Rect primaryFrame() { return {0, 0, 1920, 1080}; }
+
+    Opened open(const std::string& title, plinth::Point origin) {
+        const Opened opened{nextPid_++, nextId_++};
+        windows_.push_back({opened, title, origin});
+        changed("new");
+        return opened;
+    }
+    void raise(const Opened& window) {
+        const auto found = find(window);
+        if (found != windows_.end()) {
+            std::rotate(found, found + 1, windows_.end());
+            changed("focus");
+        }
+    }
+    void close(Opened& window) {
+        const auto found = find(window);
+        if (found != windows_.end()) {
+            windows_.erase(found);
+            changed("close");
+        }
+    }
+    bool waitUntil(const std::function<bool()>& condition) {
+        return queue_->runTasksUntil(condition);
+    }
+
+private:
+    struct Window {
+        Opened opened;
+        std::string title;
+        plinth::Point origin;
+    };
+
+    std::vector<Window>::iterator find(const Opened& window) {
+        return std::find_if(windows_.begin(), windows_.end(),
+                            [&](const Window& w) { return w.opened.number == window.number; });
+    }
+
+    // Floating containers on the primary's workspace, the last one focused and on top.
+    void serveTree() {
+        nlohmann::json floating = nlohmann::json::array();
+        for (std::size_t i = 0; i < windows_.size(); ++i) {
+            const auto& w = windows_[i];
+            floating.push_back(
+                {{"id", w.opened.number},
+                 {"type", "floating_con"},
+                 {"name", w.title},
+                 {"pid", w.opened.pid},
+                 {"app_id", "org.example.App"},
+                 {"visible", true},
+                 {"focused", i + 1 == windows_.size()},
+                 {"rect", {{"x", w.origin.x}, {"y", w.origin.y}, {"width", 400}, {"height", 300}}},
+                 {"window_rect", {{"x", 2}, {"y", 2}, {"width", 396}, {"height", 296}}}});
+        }
+        const nlohmann::json tree = {{"id", 1},
+                                     {"type", "root"},
+                                     {"nodes",
+                                      {{{"id", 3},
+                                        {"type", "output"},
+                                        {"name", "HEADLESS-1"},
+                                        {"nodes",
+                                         {{{"id", 4},
+                                           {"type", "workspace"},
+                                           {"name", "1"},
+                                           {"nodes", nlohmann::json::array()},
+                                           {"floating_nodes", floating}}}}}}}};
+        fake_->answer(SwayIpc::getTree, tree.dump());
+    }
+
+    void changed(const char* change) {
+        serveTree();
+        fake_->sendEvent(SwayIpc::windowEvent, nlohmann::json{{"change", change}}.dump());
+    }
+
+    std::filesystem::path dir_;
+    std::unique_ptr<SwayFakeIpc> fake_;
+    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
+    std::shared_ptr<SwayLink> link_;
+    std::unique_ptr<CompositorWindowServer> server_;
+    std::vector<Window> windows_;
+    pid_t nextPid_ = 900;
+    std::uint32_t nextId_ = 40;
+};
+
+} // namespace
+} // namespace orvane::linuxbackend::test
+
+namespace orvane::conformance {
+INSTANTIATE_TYPED_TEST_SUITE_P(GnomeFakeBridge, WindowServerConformance,
+                               linuxbackend::test::GnomeWindowServerRig);
+INSTANTIATE_TYPED_TEST_SUITE_P(SwayFakeIpc, WindowServerConformance,
+                               linuxbackend::test::SwayWindowServerRig);
+} // namespace orvane::conformance
