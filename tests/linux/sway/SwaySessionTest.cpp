@@ -148,8 +148,11 @@ TEST_F(SwaySession, ListsAndActivatesRealWindowsOnBothOutputsAndFollowsOutputs) 
     ASSERT_TRUE(link_->runCommand("create_output"));
     ASSERT_TRUE(followed(3));
     EXPECT_EQ((*link_->snapshot().monitors)[2].stageFrame.x, 3840);
-    EXPECT_TRUE(std::any_of(heard_.begin(), heard_.end(), [](const CompositorEvent& event) {
-        return event.kind == CompositorEvent::Kind::monitorsChanged;
+    // The snapshot changes before the event posted about it runs on the main queue.
+    EXPECT_TRUE(queue_->runTasksUntil([&] {
+        return std::any_of(heard_.begin(), heard_.end(), [](const CompositorEvent& event) {
+            return event.kind == CompositorEvent::Kind::monitorsChanged;
+        });
     }));
     ASSERT_TRUE(link_->runCommand("output HEADLESS-2 disable"));
     // Something to hear after the change, for a sway that sends no output events.
