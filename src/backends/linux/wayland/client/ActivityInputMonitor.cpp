@@ -1,6 +1,7 @@
 #include "backends/linux/wayland/client/ActivityInputMonitor.hpp"
 
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/MonitorDelivery.hpp"
 
 #include <unistd.h>
 
@@ -152,21 +153,7 @@ void ActivityInputMonitor::handle(const ActivitySignal& signal) {
 }
 
 void ActivityInputMonitor::deliver(const std::vector<InputEvent>& events) {
-    for (const auto& event : events) {
-        // Looked up one by one: a handler may remove monitors.
-        std::vector<MonitorToken> tokens;
-        for (const auto& [token, monitor] : monitors_) {
-            if (monitor.mask & eventMask(event.type)) {
-                tokens.push_back(token);
-            }
-        }
-        for (auto token : tokens) {
-            if (auto found = monitors_.find(token); found != monitors_.end()) {
-                auto handler = found->second.handler;
-                handler(event);
-            }
-        }
-    }
+    deliverToMonitors(monitors_, events);
 }
 
 void ActivityInputMonitor::start() {

@@ -2,6 +2,7 @@
 
 #include "backends/linux/wayland/CompositorKeys.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/MonitorDelivery.hpp"
 #include "backends/linux/wayland/PostedKeys.hpp"
 
 #include <unistd.h>
@@ -93,21 +94,7 @@ void SampledInputMonitor::handle(const CompositorInput& sample) {
             reportedFlags_ = event.modifierFlags;
         }
     }
-    for (const auto& event : events) {
-        // Looked up one by one: a handler may remove monitors.
-        std::vector<MonitorToken> tokens;
-        for (const auto& [token, monitor] : monitors_) {
-            if (monitor.mask & eventMask(event.type)) {
-                tokens.push_back(token);
-            }
-        }
-        for (auto token : tokens) {
-            if (auto found = monitors_.find(token); found != monitors_.end()) {
-                auto handler = found->second.handler;
-                handler(event);
-            }
-        }
-    }
+    deliverToMonitors(monitors_, events);
 }
 
 std::optional<MonitorToken>
