@@ -1,9 +1,6 @@
 #include "backends/linux/evdev/EvdevInputOption.hpp"
 
 #include "backends/linux/CombinedInputMonitor.hpp"
-#include "backends/linux/wayland/CompositorLink.hpp"
-
-#include <unistd.h>
 
 #include <utility>
 
@@ -77,25 +74,6 @@ void offerInputDevices(Platform& platform, std::function<bool()> keysAreOurs) {
     options.keysAreOurs = std::move(keysAreOurs);
     platform.inputMonitor = combined;
     platform.inputDevices = std::make_shared<EvdevInputOption>(combined, std::move(options));
-}
-
-std::function<bool()> keysGoToOwnWindow(std::weak_ptr<const CompositorLink> link) {
-    return [link = std::move(link), own = static_cast<std::uint32_t>(::getpid())] {
-        const auto compositor = link.lock();
-        if (!compositor) {
-            return false;
-        }
-        const auto snapshot = compositor->snapshot();
-        if (!snapshot.windows || snapshot.focusWindow == 0) {
-            return false;
-        }
-        for (const auto& window : *snapshot.windows) {
-            if (window.id == snapshot.focusWindow) {
-                return window.pid == own;
-            }
-        }
-        return false;
-    };
 }
 
 } // namespace orvane::linuxbackend

@@ -12,7 +12,6 @@
 namespace orvane::linuxbackend {
 
 class CombinedInputMonitor;
-class CompositorLink;
 
 // The input devices as the platform's opt-in: turned on, the combined monitor takes its input
 // from them instead of from the desktop.
@@ -42,9 +41,5 @@ bool offersInputDevices(DesktopFamily family);
 // Wraps the input monitor `platform` has in a combined one and offers the devices beside it.
 // `keysAreOurs` as for the device monitor.
 void offerInputDevices(Platform& platform, std::function<bool()> keysAreOurs);
-
-// Whether the window the compositor has focused is one of this process's, from the link's
-// snapshot (cheap, any thread): keys typed into our own windows are no other program's input.
-std::function<bool()> keysGoToOwnWindow(std::weak_ptr<const CompositorLink> link);
 
 } // namespace orvane::linuxbackend

@@ -12,7 +12,10 @@
 #include "backends/linux/wayland/PostedKeys.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace orvane::linuxbackend {
 namespace {
@@ -84,6 +87,25 @@ void CompositorServices::fill(Platform& platform) const {
     platform.exposure.push_back(kAccessibilityBusExposure);
     platform.desktopConventions =
         std::make_shared<const DesktopConventions>(LinuxConventions::desktopConventions());
+}
+
+std::function<bool()> keysGoToOwnWindow(std::weak_ptr<const CompositorLink> link) {
+    return [link = std::move(link), own = static_cast<std::uint32_t>(::getpid())] {
+        const auto compositor = link.lock();
+        if (!compositor) {
+            return false;
+        }
+        const auto snapshot = compositor->snapshot();
+        if (!snapshot.windows || snapshot.focusWindow == 0) {
+            return false;
+        }
+        for (const auto& window : *snapshot.windows) {
+            if (window.id == snapshot.focusWindow) {
+                return window.pid == own;
+            }
+        }
+        return false;
+    };
 }
 
 } // namespace orvane::linuxbackend

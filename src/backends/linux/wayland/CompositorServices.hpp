@@ -2,6 +2,7 @@
 
 #include "orvane/platform/Platform.hpp"
 
+#include <functional>
 #include <memory>
 
 namespace orvane::linuxbackend {
@@ -33,5 +34,9 @@ struct CompositorServices {
     // Sets these services and the desktop conventions in `platform`.
     void fill(Platform& platform) const;
 };
+
+// Whether the window the compositor has focused is one of this process's, from the link's
+// snapshot (cheap, any thread): keys typed into our own windows are no other program's input.
+std::function<bool()> keysGoToOwnWindow(std::weak_ptr<const CompositorLink> link);
 
 } // namespace orvane::linuxbackend
