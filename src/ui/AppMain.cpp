@@ -40,7 +40,9 @@
 #include <vector>
 // Last: Xlib's macros would clash with the names above.
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#if ORVANE_WITH_X11
 #include <X11/Xlib.h>
+#endif
 
 namespace {
 
@@ -245,12 +247,17 @@ std::optional<double> secondsSinceProcessStart() {
 }
 
 bool canOpenDisplay() {
+#if !ORVANE_WITH_X11
+    // Built without X11: no X display is of use.
+    return false;
+#else
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         return false;
     }
     XCloseDisplay(display);
     return true;
+#endif
 }
 
 int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
@@ -332,6 +339,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         std::fprintf(stderr, "%s\n", desktop.services->unsupportedSession.c_str());
     }
     orvane::PlatformInstallation installation(desktop.services);
+    for (const auto& feature : desktop.services->absentFeatures) {
+        orvane::Log::info("built without " + feature);
+    }
     QuitOnSignals quitOnSignals(application);
 
     std::vector<std::shared_ptr<orvane::SerialQueue>> cameraQueues;

@@ -6,16 +6,24 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/VisionModule.hpp"
-#include "backends/linux/evdev/EvdevInputOption.hpp"
 #include "backends/linux/freedesktop/XdgLoginItems.hpp"
 #include "backends/linux/runtime/LinuxClock.hpp"
 #include "backends/linux/runtime/QtMainQueue.hpp"
 #include "backends/linux/runtime/ThreadSerialQueue.hpp"
+#include "backends/posix/PosixFileSystem.hpp"
+
+// The desktop families this build has.
+#if ORVANE_WITH_EVDEV
+#include "backends/linux/evdev/EvdevInputOption.hpp"
+#endif
+#if ORVANE_WITH_WAYLAND
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 #include "backends/linux/wayland/kwin/KWinDesktop.hpp"
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
+#endif
+#if ORVANE_WITH_X11
 #include "backends/linux/x11/X11Desktop.hpp"
-#include "backends/posix/PosixFileSystem.hpp"
+#endif
 
 #include <cstdlib>
 
@@ -47,22 +55,40 @@ LinuxPlatformResult makeLinuxPlatform() {
     const auto session = chooseSession([](const char* name) { return std::getenv(name); });
     services->unsupportedSession = session.reason;
 
+    services->absentFeatures = absentFeatures();
+
     LinuxPlatformResult result{services, {}};
+    // chooseSession picks only among the families built here: the others never get this far.
+    switch (session.family) {
+#if ORVANE_WITH_WAYLAND
     // A shell without Orvane's extension is still GNOME's desktop: the onboarding tells what
     // to do through the desktop bridge, so that is no desktop problem.
-    if (session.family == DesktopFamily::gnome) {
+    case DesktopFamily::gnome:
         installGnomeDesktop(*services, &result.desktopProblem);
-    } else if (session.family == DesktopFamily::kwin) {
+        break;
+    case DesktopFamily::kwin:
         installKWinDesktop(*services, &result.desktopProblem);
-    } else if (session.family == DesktopFamily::sway) {
+        break;
+    case DesktopFamily::sway:
         installSwayDesktop(*services, &result.desktopProblem);
-    } else {
+        break;
+#endif
+    default:
+        // X11, and the sessions Orvane cannot work with, whose X server (XWayland) still
+        // lets it show why.
+#if ORVANE_WITH_X11
         installX11Desktop(*services, &result.desktopProblem);
+#else
+        result.desktopProblem = "this Orvane was built without X11 support";
+#endif
+        break;
     }
+#if ORVANE_WITH_EVDEV
     // The desktops that reach a compositor offer the devices themselves, knowing its windows.
     if (offersInputDevices(session.family) && !services->inputDevices) {
         offerInputDevices(*services, nullptr);
     }
+#endif
     return result;
 }
 
