@@ -6,7 +6,6 @@
 #include "backends/linux/ProcessExit.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
-#include "backends/linux/x11/X11Desktop.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"
@@ -291,6 +290,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
         std::fprintf(stderr, "%s\n", desktop.services->unsupportedSession.c_str());
     }
     orvane::PlatformInstallation installation(desktop.services);
+    for (const auto& feature : desktop.services->absentFeatures) {
+        orvane::Log::info("built without " + feature);
+    }
     QuitOnSignals quitOnSignals(application);
 
     std::vector<std::shared_ptr<orvane::SerialQueue>> cameraQueues;

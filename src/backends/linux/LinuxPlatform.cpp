@@ -10,11 +10,20 @@
 #include "backends/linux/runtime/LinuxClock.hpp"
 #include "backends/linux/runtime/QtMainQueue.hpp"
 #include "backends/linux/runtime/ThreadSerialQueue.hpp"
+#include "backends/posix/PosixFileSystem.hpp"
+
+// The desktop families this build has.
+#if ORVANE_WITH_EVDEV
+#include "backends/linux/evdev/EvdevInputOption.hpp"
+#endif
+#if ORVANE_WITH_WAYLAND
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 #include "backends/linux/wayland/kwin/KWinDesktop.hpp"
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
+#endif
+#if ORVANE_WITH_X11
 #include "backends/linux/x11/X11Desktop.hpp"
-#include "backends/posix/PosixFileSystem.hpp"
+#endif
 
 #include <cstdlib>
 
@@ -46,19 +55,43 @@ LinuxPlatformResult makeLinuxPlatform() {
     const auto session = chooseSession([](const char* name) { return std::getenv(name); });
     services->unsupportedSession = session.reason;
 
+    services->absentFeatures = absentFeatures();
+
     LinuxPlatformResult result{services, {}};
+    // chooseSession picks only among the families built here: the others never get this far.
+    switch (session.family) {
+#if ORVANE_WITH_WAYLAND
     // A shell without Orvane's extension is still GNOME's desktop: the onboarding tells what
     // to do through the desktop bridge, so that is no desktop problem.
-    if (session.family == DesktopFamily::gnome) {
+    case DesktopFamily::gnome:
         installGnomeDesktop(*services, &result.desktopProblem);
-    } else if (session.family == DesktopFamily::kwin) {
+        break;
+    case DesktopFamily::kwin:
         installKWinDesktop(*services, &result.desktopProblem);
-    } else if (session.family == DesktopFamily::sway) {
+        break;
+    case DesktopFamily::sway:
         installSwayDesktop(*services, &result.desktopProblem);
-    } else {
+        break;
+#endif
+    default:
+        // X11, and the sessions Orvane cannot work with, whose X server (XWayland) still
+        // lets it show why.
+#if ORVANE_WITH_X11
         installX11Desktop(*services, &result.desktopProblem);
+#else
+        result.desktopProblem = "this Orvane was built without X11 support";
+#endif
+        break;
     }
     return result;
+}
+
+bool canOpenX11Display() {
+#if ORVANE_WITH_X11
+    return x11DisplayOpens();
+#else
+    return false;
+#endif
 }
 
 } // namespace orvane::linuxbackend

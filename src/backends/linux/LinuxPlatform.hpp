@@ -18,4 +18,7 @@ struct LinuxPlatformResult {
 // first, on the thread that is to be the main thread.
 LinuxPlatformResult makeLinuxPlatform();
 
+// Whether an X server answers (DISPLAY): false in a build without X11.
+bool canOpenX11Display();
+
 } // namespace orvane::linuxbackend

@@ -27,7 +27,7 @@ bool listsDesktop(const char* desktops, const char* wanted) {
 
 } // namespace
 
-SessionChoice chooseSession(const EnvironmentLookup& environment) {
+SessionChoice detectSession(const EnvironmentLookup& environment) {
     const char* type = environment("XDG_SESSION_TYPE");
     const bool wayland = isSet(environment("WAYLAND_DISPLAY")) ||
                          (type != nullptr && equalsIgnoringCase(type, "wayland"));
@@ -55,6 +55,50 @@ SessionChoice chooseSession(const EnvironmentLookup& environment) {
                 name +
                 ") is not supported yet: to use Orvane here, log out and choose an X11 session "
                 "(often called \"Xorg\") on the login screen."};
+}
+
+bool builtWith(DesktopFamily family) {
+    switch (family) {
+    case DesktopFamily::x11:
+        return ORVANE_WITH_X11;
+    case DesktopFamily::gnome:
+    case DesktopFamily::kwin:
+    case DesktopFamily::sway:
+        return ORVANE_WITH_WAYLAND;
+    case DesktopFamily::unsupported:
+        break;
+    }
+    return false;
+}
+
+SessionChoice chooseSession(const EnvironmentLookup& environment) {
+    auto session = detectSession(environment);
+    if (session.family == DesktopFamily::unsupported || builtWith(session.family)) {
+        return session;
+    }
+    if (session.family == DesktopFamily::x11) {
+        return {DesktopFamily::unsupported,
+                "This Orvane was built without X11 support, and this is an X11 session: install "
+                "a build of Orvane made with it."};
+    }
+    return {DesktopFamily::unsupported,
+            "This Orvane was built without Wayland support, and this is a Wayland session: "
+            "install a build of Orvane made with it, or log out and choose an X11 session "
+            "(often called \"Xorg\") on the login screen."};
+}
+
+std::vector<std::string> absentFeatures() {
+    std::vector<std::string> absent;
+    if (!ORVANE_WITH_X11) {
+        absent.emplace_back("X11 support");
+    }
+    if (!ORVANE_WITH_WAYLAND) {
+        absent.emplace_back("Wayland support (GNOME Shell, KWin, sway)");
+    }
+    if (!ORVANE_WITH_EVDEV) {
+        absent.emplace_back("input device guards (evdev)");
+    }
+    return absent;
 }
 
 std::string unsupportedSessionReason(const EnvironmentLookup& environment) {

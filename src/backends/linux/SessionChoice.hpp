@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace orvane::linuxbackend {
 
@@ -23,12 +24,23 @@ struct SessionChoice {
     std::string reason;
 };
 
-// Chosen once at start. A Wayland session is one where a compositor announces itself
-// (WAYLAND_DISPLAY) or the login manager says so (XDG_SESSION_TYPE=wayland); X11 programs
-// still run there through the compositor's X server, so DISPLAY alone tells nothing, and
-// Orvane started under XWayland still takes the Wayland backend. The desktop is read from
-// XDG_CURRENT_DESKTOP, a colon list ("ubuntu:GNOME").
+// Which desktop the session is, whether or not this build reaches it. A Wayland session is one
+// where a compositor announces itself (WAYLAND_DISPLAY) or the login manager says so
+// (XDG_SESSION_TYPE=wayland); X11 programs still run there through the compositor's X server, so
+// DISPLAY alone tells nothing, and Orvane started under XWayland still takes the Wayland backend.
+// The desktop is read from XDG_CURRENT_DESKTOP, a colon list ("ubuntu:GNOME").
+SessionChoice detectSession(const EnvironmentLookup& environment);
+
+// Whether this build has the backend of `family` (never for `unsupported`).
+bool builtWith(DesktopFamily family);
+
+// Chosen once at start: the session's desktop where this build reaches it; otherwise
+// `unsupported`, with a reason that names what the build was made without.
 SessionChoice chooseSession(const EnvironmentLookup& environment);
+
+// What this build was made without, one phrase each ("Wayland support"): empty for a full
+// build.
+std::vector<std::string> absentFeatures();
 
 // The choice's reason alone: empty where Orvane can work.
 std::string unsupportedSessionReason(const EnvironmentLookup& environment);

@@ -74,6 +74,9 @@ struct Platform {
     // Set when this desktop session keeps Orvane from moving focus between other programs'
     // windows at all: one sentence that says so and what to do instead. Empty where it can.
     std::string unsupportedSession;
+    // What this build of the platform was made without ("Wayland support"), one phrase each,
+    // for the log and the diagnostics report. Empty for a full build.
+    std::vector<std::string> absentFeatures;
 };
 
 // The installed services. Aborts with a message when nothing is installed: every entry point

@@ -201,6 +201,13 @@ void run(std::ostream& out) {
     const std::string identifier = processInfo ? processInfo->bundleIdentifier() : "";
     print(out, "bundle id:   " + (identifier.empty() ? std::string("none") : identifier));
     print(out, "bundle path: " + (processInfo ? processInfo->bundlePath() : std::string()));
+    if (const auto& absent = platform().absentFeatures; !absent.empty()) {
+        std::string list;
+        for (const auto& feature : absent) {
+            list += (list.empty() ? "" : ", ") + feature;
+        }
+        print(out, "built without: " + list);
+    }
 
     // Said first: where focus cannot be moved at all, nothing below makes Orvane work.
     const std::string& unsupported = platform().unsupportedSession;

@@ -2,17 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
 namespace orvane::linuxbackend {
 namespace {
 
-SessionChoice choiceIn(const std::map<std::string, std::string>& variables) {
-    return chooseSession([&variables](const char* name) -> const char* {
+EnvironmentLookup lookupIn(const std::map<std::string, std::string>& variables) {
+    return [&variables](const char* name) -> const char* {
         const auto found = variables.find(name);
         return found == variables.end() ? nullptr : found->second.c_str();
-    });
+    };
+}
+
+SessionChoice choiceIn(const std::map<std::string, std::string>& variables) {
+    return detectSession(lookupIn(variables));
 }
 
 TEST(SessionChoice, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
@@ -65,6 +70,44 @@ TEST(SessionChoice, OtherWaylandDesktopsAreNamedInOneSentence) {
     EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "Hyprland"}})
                   .reason.find("(Hyprland)"),
               std::string::npos);
+}
+
+// A build without a family meets its sessions as unsupported, saying what it lacks; with it,
+// they are worked with as detected.
+TEST(SessionChoice, FamiliesTheBuildLacksAreUnsupportedAndNamed) {
+    const std::map<std::string, std::string> x11 = {{"DISPLAY", ":0"}};
+    const std::map<std::string, std::string> kde = {{"WAYLAND_DISPLAY", "wayland-0"},
+                                                    {"XDG_CURRENT_DESKTOP", "KDE"}};
+    const std::map<std::string, std::string> gnome = {{"XDG_SESSION_TYPE", "wayland"},
+                                                      {"XDG_CURRENT_DESKTOP", "GNOME"}};
+    const std::map<std::string, std::string> sway = {{"SWAYSOCK", "/run/sway.sock"},
+                                                     {"WAYLAND_DISPLAY", "wayland-1"}};
+    const std::map<std::string, std::string> other = {{"WAYLAND_DISPLAY", "wayland-0"},
+                                                      {"XDG_CURRENT_DESKTOP", "LXQt"}};
+    for (const auto* variables : {&x11, &kde, &gnome, &sway}) {
+        const auto detected = detectSession(lookupIn(*variables));
+        const auto chosen = chooseSession(lookupIn(*variables));
+        if (builtWith(detected.family)) {
+            EXPECT_EQ(chosen.family, detected.family);
+            EXPECT_TRUE(chosen.reason.empty());
+        } else {
+            EXPECT_EQ(chosen.family, DesktopFamily::unsupported);
+            const auto lacking = detected.family == DesktopFamily::x11 ? "without X11 support"
+                                                                       : "without Wayland support";
+            EXPECT_NE(chosen.reason.find(lacking), std::string::npos) << chosen.reason;
+        }
+    }
+    EXPECT_FALSE(builtWith(DesktopFamily::unsupported));
+    EXPECT_EQ(chooseSession(lookupIn(other)).reason, detectSession(lookupIn(other)).reason);
+    // The build's own absences are said the same way.
+    const auto absent = absentFeatures();
+    const auto says = [&absent](const char* word) {
+        return std::any_of(absent.begin(), absent.end(), [word](const std::string& phrase) {
+            return phrase.find(word) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(builtWith(DesktopFamily::x11), !says("X11"));
+    EXPECT_EQ(builtWith(DesktopFamily::kwin), !says("Wayland"));
 }
 
 } // namespace

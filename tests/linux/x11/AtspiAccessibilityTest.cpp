@@ -3,7 +3,9 @@
 #include "linux/x11/X11Clients.hpp"
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#if ORVANE_WITH_WAYLAND
 #include "backends/linux/wayland/BridgeWindowFrames.hpp"
+#endif
 #include "backends/linux/x11/X11Connection.hpp"
 #include "backends/linux/x11/X11Displays.hpp"
 #include "backends/linux/x11/X11WindowList.hpp"
@@ -238,6 +240,7 @@ TEST_F(X11_accessibility, answersForAProcessWithoutAccessibility) {
               AXError::invalidElement);
 }
 
+#if ORVANE_WITH_WAYLAND
 // The service as on Wayland, reading extents relative to the window and placing them by the
 // frames a compositor's bridge would give, here taken from the X server: every position must
 // come out as the screen coordinates the X11 service reads.
@@ -357,6 +360,7 @@ TEST_F(X11_accessibility_window_relative, countsFromTheSurfaceButSeesTheFrame) {
         return X11WindowList::clientFrameOf(desktop->connection(), factory.window) == outer;
     }));
 }
+#endif
 
 // The process that owns `name` on the session bus; 0 when none does.
 pid_t ownerOf(const std::string& name) {

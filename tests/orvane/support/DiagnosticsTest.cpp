@@ -130,6 +130,21 @@ TEST_F(DiagnosticsTest, AHealthyDesktopStartedByTheLaunchService) {
     EXPECT_THAT(flushedAfter, ::testing::IsSupersetOf({"cameras found:\n", "screens:\n"}));
 }
 
+// A build made without some desktop families says so right under what it is, before anything
+// that could hang; a full build has no such line.
+TEST_F(DiagnosticsTest, WhatTheBuildWasMadeWithoutIsNamedUnderTheBundle) {
+    const auto full = report();
+    EXPECT_EQ(std::count_if(full.begin(), full.end(),
+                            [](const std::string& line) { return line.starts_with("built"); }),
+              0);
+    platform().absentFeatures = {"Wayland support (GNOME Shell, KWin, sway)",
+                                 "input device guards (evdev)"};
+    const auto lines = report();
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[4], "built without: Wayland support (GNOME Shell, KWin, sway), input device "
+                        "guards (evdev)");
+}
+
 TEST_F(DiagnosticsTest, TheCalibrationFileIsReadOnlyAfterTheReportSaysSo) {
     // An unusable file is moved aside when the store loads it: that shows when it was read.
     const auto file = desktop.applicationDirectory() / "calibration.json";

@@ -2,7 +2,7 @@
 
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
-#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
+#include "backends/linux/session/KWinEffectsPoll.hpp"
 
 #include <systemd/sd-bus.h>
 

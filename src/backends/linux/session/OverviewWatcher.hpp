@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backends/linux/dbus/BusWorker.hpp"
-#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
+#include "backends/linux/session/KWinEffectsPoll.hpp"
 
 #include <atomic>
 #include <functional>

@@ -12,9 +12,10 @@
 #include "backends/linux/wayland/PostedKeys.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
-#include <unistd.h>
 
 namespace orvane::linuxbackend {
 namespace {

@@ -95,7 +95,7 @@ void X11Desktop::fill(Platform& platform) const {
         "key grab, the pause chord, and nothing else");
 }
 
-bool canOpenX11Display() {
+bool x11DisplayOpens() {
     ::Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         return false;

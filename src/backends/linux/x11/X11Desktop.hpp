@@ -65,6 +65,6 @@ bool installX11Desktop(Platform& platform, std::string* error);
 
 // Whether the X display named by DISPLAY opens: Qt ends the process when it cannot reach its
 // display, so this is asked first.
-bool canOpenX11Display();
+bool x11DisplayOpens();
 
 } // namespace orvane::linuxbackend

@@ -1,11 +1,14 @@
 #include "backends/linux/wayland/kwin/KWinDesktop.hpp"
 
-#include "backends/linux/evdev/EvdevInputOption.hpp"
 #include "backends/linux/wayland/CompositorSecureInput.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/kwin/KWinHotKeys.hpp"
 #include "backends/linux/wayland/kwin/KWinLink.hpp"
 #include "orvane/platform/DesktopBridge.hpp"
+
+#if ORVANE_WITH_EVDEV
+#include "backends/linux/evdev/EvdevInputOption.hpp"
+#endif
 
 #include <cstdlib>
 
@@ -96,7 +99,9 @@ bool installKWinDesktop(Platform& platform, std::string* error) {
     // monitors, by --diagnose or the first pose) should find its answer there.
     desktop->waitUntilSettled(std::chrono::seconds(5));
     desktop->fill(platform);
+#if ORVANE_WITH_EVDEV
     offerInputDevices(platform, keysGoToOwnWindow(desktop->link()));
+#endif
     return true;
 }
 

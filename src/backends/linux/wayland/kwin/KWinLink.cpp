@@ -3,8 +3,8 @@
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
 #include "backends/linux/dbus/BusTimer.hpp"
+#include "backends/linux/session/KWinEffectsPoll.hpp"
 #include "backends/linux/wayland/kwin/KWinCommandChannel.hpp"
-#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
 #include "backends/linux/wayland/kwin/KWinScriptHost.hpp"
 
 #include <algorithm>

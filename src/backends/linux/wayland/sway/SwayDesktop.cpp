@@ -1,11 +1,14 @@
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
 
-#include "backends/linux/evdev/EvdevInputOption.hpp"
 #include "backends/linux/wayland/CompositorSecureInput.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/sway/SwayDesktopBridge.hpp"
 #include "backends/linux/wayland/sway/SwayHotKeys.hpp"
 #include "backends/linux/wayland/sway/SwayLink.hpp"
+
+#if ORVANE_WITH_EVDEV
+#include "backends/linux/evdev/EvdevInputOption.hpp"
+#endif
 
 #include <cstdlib>
 
@@ -62,7 +65,9 @@ bool installSwayDesktop(Platform& platform, std::string* error) {
     // first pose) should find its answer there.
     desktop->waitUntilSettled(std::chrono::seconds(3));
     desktop->fill(platform);
+#if ORVANE_WITH_EVDEV
     offerInputDevices(platform, keysGoToOwnWindow(desktop->link()));
+#endif
     return true;
 }
 

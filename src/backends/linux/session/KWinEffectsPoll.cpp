@@ -1,4 +1,4 @@
-#include "backends/linux/wayland/kwin/KWinEffectsPoll.hpp"
+#include "backends/linux/session/KWinEffectsPoll.hpp"
 
 #include <cstdlib>
 

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds Orvane without its Wayland backends and input device guards (Release, the program
+# alone, in build-x11-only/ or BUILD_DIR) and runs it on a throw-away X desktop: `orvane
+# --diagnose` works there and names what the build lacks, and told it is in a Wayland session,
+# it says it cannot work there rather than failing. The build shares the release build's
+# compilations through ccache, apart from the few files that choose among the families.
+#
+#   scripts/ci-families.sh
+#   scripts/ci-families.sh --build-only   builds and stops
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build="$(realpath -m "${BUILD_DIR:-build-x11-only}")"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
+    -DORVANE_BUILD_BENCH=OFF -DORVANE_WAYLAND=OFF -DORVANE_EVDEV=OFF
+cmake --build "$build" --parallel "$(nproc)" --target orvane orvane_vision_module
+[[ ${1:-} == --build-only ]] && exit 0
+
+orvane="$build/src/orvane"
+failures=0
+check() {
+    local what="$1" pattern="$2" text="$3"
+    if grep -qE -- "$pattern" <<<"$text"; then
+        echo "ok: $what"
+    else
+        echo "FAIL: $what (no \"$pattern\" in:)" >&2
+        echo "$text" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+# Nothing of Wayland or evdev is linked in.
+libraries="$(ldd "$orvane")"
+if grep -qE 'libwayland|libevdev' <<<"$libraries"; then
+    echo "FAIL: the program links Wayland or evdev libraries:" >&2
+    grep -E 'libwayland|libevdev' <<<"$libraries" >&2
+    failures=$((failures + 1))
+else
+    echo "ok: no Wayland or evdev library is linked"
+fi
+
+# On X11 it works, and says what it was built without.
+report="$(scripts/test-desktop.sh "$orvane" --diagnose 2>&1)" || true
+check "--diagnose names the missing families" \
+    "^built without: Wayland support \(GNOME Shell, KWin, sway\), input device guards \(evdev\)$" \
+    "$report"
+check "--diagnose lists the X desktop's monitors" "^  LEFT: 1280x1080 at \(0,0\)$" "$report"
+if grep -q "UNSUPPORTED" <<<"$report"; then
+    echo "FAIL: the X11 session is called unsupported" >&2
+    failures=$((failures + 1))
+fi
+
+# In a Wayland session it cannot work, and says why instead of failing.
+report="$(scripts/test-desktop.sh env XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=wayland-0 \
+    XDG_CURRENT_DESKTOP=GNOME "$orvane" --diagnose 2>&1)" || true
+check "--diagnose calls a Wayland session unsupported" "^session: +UNSUPPORTED" "$report"
+check "--diagnose says the build lacks Wayland support" \
+    "^This Orvane was built without Wayland support" "$report"
+
+[[ $failures -eq 0 ]] || { echo "ci-families: $failures check(s) failed" >&2; exit 1; }
+echo "ci-families: passed"
