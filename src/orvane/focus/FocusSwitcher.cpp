@@ -59,6 +59,11 @@ bool isListed(std::uint32_t windowID) {
                        [&](const ScreenWindow& window) { return window.windowID == windowID; });
 }
 
+// The first wait after a refusal, and the longest: a manager's rule rarely changes by itself,
+// yet the window may become focusable (its prompt answered, a rule reloaded).
+constexpr double firstRefusalWait = 1.0;
+constexpr double longestRefusalWait = 30.0;
+
 plinth::Point centre(const plinth::Rect& rect) {
     return {rect.x + rect.width / 2, rect.y + rect.height / 2};
 }
@@ -98,6 +103,10 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     }
 
     auto& services = platform();
+    if (refusal_ && refusal_->windowID == target->windowID &&
+        services.clock->monotonic() < refusal_->askAgainAt) {
+        return std::nullopt;
+    }
     if (!services.workspace->runningApplication(target->pid)) {
         return std::nullopt;
     }
@@ -118,13 +127,19 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     if (!services.workspace->activateWindow(target->pid, target->windowID)) {
         // Still there, yet not focused: the window manager said no. Said once, not on every
         // pose that asks again.
-        if (refusedWindow_ != target->windowID && isListed(target->windowID)) {
-            refusedWindow_ = target->windowID;
-            FocusRefusals::report(target->ownerName.empty() ? target->title : target->ownerName);
+        if (isListed(target->windowID)) {
+            if (!refusal_ || refusal_->windowID != target->windowID) {
+                refusal_ = Refusal{target->windowID, 0, 0};
+                FocusRefusals::report(target->ownerName.empty() ? target->title
+                                                                : target->ownerName);
+            }
+            refusal_->wait = refusal_->wait == 0 ? firstRefusalWait
+                                                 : std::min(refusal_->wait * 2, longestRefusalWait);
+            refusal_->askAgainAt = services.clock->monotonic() + refusal_->wait;
         }
         return std::nullopt;
     }
-    refusedWindow_.reset();
+    refusal_.reset();
 
     lastWindowPerScreen_[screenKey] = target->windowID;
     currentScreenKey_ = screenKey;
@@ -160,6 +175,10 @@ void FocusSwitcher::noteManualFocus(const ScreenWindow& window) {
     const std::string screenKey = key(*screen);
     lastWindowPerScreen_[screenKey] = window.windowID;
     currentScreenKey_ = screenKey;
+    if (refusal_) {
+        refusal_->wait = 0;
+        refusal_->askAgainAt = 0;
+    }
 }
 
 std::string FocusSwitcher::key(const Display& screen) {

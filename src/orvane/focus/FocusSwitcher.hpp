@@ -19,11 +19,13 @@ namespace orvane {
 class FocusSwitcher {
 public:
     // Focuses a window for `screen` and returns it; nothing when no window could be focused
-    // (none there, the process or window is gone, activation refused). Only a success is
-    // remembered, and only a success moves the pointer (preference `moveCursor`).
+    // (none there, the process or window is gone, activation refused, or refused lately and
+    // not yet due to be asked again). Only a success is remembered, and only a success moves
+    // the pointer (preference `moveCursor`).
     std::optional<ScreenWindow> focus(const Display& screen, plinth::Point gazePoint);
 
-    // The user clicked into `window`: remember it for the display holding most of it.
+    // The user clicked into `window`: remember it for the display holding most of it. A
+    // window the manager refused may be asked for again at once.
     void noteManualFocus(const ScreenWindow& window);
 
     // Display key -> window number last focused there. Entries are overwritten, never removed.
@@ -53,8 +55,15 @@ private:
 
     std::map<std::string, std::uint32_t> lastWindowPerScreen_;
     std::optional<std::string> currentScreenKey_;
-    // The window the window manager last refused, until a focus succeeds.
-    std::optional<std::uint32_t> refusedWindow_;
+    // The window the window manager last refused, until a focus succeeds. Asking again costs
+    // the main thread the manager's whole answer, so it is asked again only after a wait that
+    // doubles with every refusal.
+    struct Refusal {
+        std::uint32_t windowID = 0;
+        double wait = 0;       // seconds
+        double askAgainAt = 0; // monotonic
+    };
+    std::optional<Refusal> refusal_;
 };
 
 } // namespace orvane

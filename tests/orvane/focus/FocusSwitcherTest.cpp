@@ -116,8 +116,42 @@ TEST_F(FocusSwitcherTest, AnActivationThatEndsOnAnotherWindowIsNoSuccess) {
     EXPECT_THAT(desktop.windowServer->warps(), IsEmpty());
 
     desktop.workspace->refuseWindowActivation(window.number, false);
+    desktop.clock->advance(1.0);
     EXPECT_TRUE(switcher.focus(screen(1), {2100, 200}));
     EXPECT_THAT(desktop.workspace->activatedWindows(), ElementsAre(window.number));
+}
+
+// Every request waits for the manager's answer on the main thread, so a refused window is
+// asked for again only after a wait that doubles up to half a minute; once the user has
+// clicked into it, it is asked for at once.
+TEST_F(FocusSwitcherTest, ARefusedWindowIsAskedForAgainOnlyAfterAGrowingWait) {
+    const auto window = desktop.openWindow(editor, {2000, 100, 800, 600});
+    desktop.workspace->refuseWindowActivation(window.number);
+    const auto attemptsAfter = [&](double seconds) {
+        desktop.clock->advance(seconds);
+        switcher.focus(screen(1), {2100, 200});
+        return desktop.workspace->activationAttempts();
+    };
+
+    std::size_t attempts = attemptsAfter(0);
+    EXPECT_EQ(attempts, 1u);
+    for (const double wait : {1.0, 2.0, 4.0, 8.0, 16.0, 30.0, 30.0}) {
+        EXPECT_EQ(attemptsAfter(wait - 0.05), attempts) << "after less than " << wait << " s";
+        EXPECT_EQ(attemptsAfter(0.1), ++attempts) << "after " << wait << " s";
+    }
+
+    const auto clicked = WindowFinder::windowAt({2100, 200});
+    ASSERT_TRUE(clicked);
+    switcher.noteManualFocus(*clicked);
+    EXPECT_EQ(attemptsAfter(0), ++attempts);
+    EXPECT_EQ(attemptsAfter(0.95), attempts);
+
+    // A success ends the wait: the next refusal starts from the shortest again.
+    desktop.workspace->refuseWindowActivation(window.number, false);
+    EXPECT_EQ(attemptsAfter(0.1), ++attempts);
+    desktop.workspace->refuseWindowActivation(window.number);
+    EXPECT_EQ(attemptsAfter(0), ++attempts);
+    EXPECT_EQ(attemptsAfter(1.05), ++attempts);
 }
 
 // Asked on every pose while the gaze rests there, a refusal is told once, in the log and in
