@@ -189,9 +189,20 @@ def main():
                           10):
             failures.append('orvane did not say "waiting: desktop overview" under the overview')
         else:
+            held_from = log_text().index("status: waiting: desktop overview\n", logged)
             moved = moves_during(watch, left | right, HOLD_SECONDS)
-            if moved:
+            # A request orvane made as the overview opened may still be answered under it: a
+            # busy KWin confirms late (orvane then calls it refused). Only a request made under
+            # the overview is a failure of the hold.
+            in_flight = any(said in log_text()[logged:held_from]
+                            for said in ("focus switch to", "refused to focus"))
+            if "focus switch to" in log_text()[held_from:]:
+                failures.append("orvane switched focus under the overview")
+            elif moved and not in_flight:
                 failures.append(f"focus moved to {moved} under the overview")
+            elif moved:
+                print(f"KWin {version}: KWin answered a request from before the overview under "
+                      f"it ({moved}); orvane asked nothing more for {HOLD_SECONDS} s")
             else:
                 print(f"KWin {version}: the overview held focus for {HOLD_SECONDS} s")
         invoke_shortcut("kwin", "Overview")
