@@ -466,14 +466,13 @@ void MenuBarController::registerHotKey() {
         return;
     }
     QPointer<MenuBarController> self(this);
-    hotKey_ = services.hotKeys->registerHotKey(PauseHotKey::keyCode, pauseChord, [self] {
+    hotKey_ = services.hotKeys->registerHotKey(PauseHotKey::key, pauseChord, [self] {
         if (self) {
             self->togglePause();
         }
     });
     if (!hotKey_) {
-        Log::error("the pause hot key " +
-                   services.hotKeys->describe(PauseHotKey::keyCode, pauseChord) +
+        Log::error("the pause hot key " + services.hotKeys->describe(PauseHotKey::key, pauseChord) +
                    " could not be registered (another application may use it): pause and "
                    "resume from the tray menu");
     }

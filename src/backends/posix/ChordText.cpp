@@ -5,25 +5,69 @@
 namespace orvane::posix {
 namespace {
 
-// Names of the keys by their place on a US keyboard, which is what the system's key numbers
-// are.
+// The keys' names as printed on a US keyboard.
 struct KeyName {
-    std::uint16_t key;
+    Key key;
     const char* name;
 };
 constexpr KeyName keyNames[] = {
-    {0, "A"},       {11, "B"},         {8, "C"},        {2, "D"},       {14, "E"},
-    {3, "F"},       {5, "G"},          {4, "H"},        {34, "I"},      {38, "J"},
-    {40, "K"},      {37, "L"},         {46, "M"},       {45, "N"},      {31, "O"},
-    {35, "P"},      {12, "Q"},         {15, "R"},       {1, "S"},       {17, "T"},
-    {32, "U"},      {9, "V"},          {13, "W"},       {7, "X"},       {16, "Y"},
-    {6, "Z"},       {29, "0"},         {18, "1"},       {19, "2"},      {20, "3"},
-    {21, "4"},      {23, "5"},         {22, "6"},       {26, "7"},      {28, "8"},
-    {25, "9"},      {43, ","},         {47, "."},       {44, "/"},      {41, ";"},
-    {39, "'"},      {33, "["},         {30, "]"},       {42, "\\"},     {27, "-"},
-    {24, "="},      {50, "`"},         {49, "Space"},   {36, "Return"}, {48, "Tab"},
-    {53, "Escape"}, {51, "Backspace"}, {117, "Delete"}, {123, "Left"},  {124, "Right"},
-    {125, "Down"},  {126, "Up"},
+    {Key::a, "A"},
+    {Key::b, "B"},
+    {Key::c, "C"},
+    {Key::d, "D"},
+    {Key::e, "E"},
+    {Key::f, "F"},
+    {Key::g, "G"},
+    {Key::h, "H"},
+    {Key::i, "I"},
+    {Key::j, "J"},
+    {Key::k, "K"},
+    {Key::l, "L"},
+    {Key::m, "M"},
+    {Key::n, "N"},
+    {Key::o, "O"},
+    {Key::p, "P"},
+    {Key::q, "Q"},
+    {Key::r, "R"},
+    {Key::s, "S"},
+    {Key::t, "T"},
+    {Key::u, "U"},
+    {Key::v, "V"},
+    {Key::w, "W"},
+    {Key::x, "X"},
+    {Key::y, "Y"},
+    {Key::z, "Z"},
+    {Key::digit0, "0"},
+    {Key::digit1, "1"},
+    {Key::digit2, "2"},
+    {Key::digit3, "3"},
+    {Key::digit4, "4"},
+    {Key::digit5, "5"},
+    {Key::digit6, "6"},
+    {Key::digit7, "7"},
+    {Key::digit8, "8"},
+    {Key::digit9, "9"},
+    {Key::comma, ","},
+    {Key::period, "."},
+    {Key::slash, "/"},
+    {Key::semicolon, ";"},
+    {Key::apostrophe, "'"},
+    {Key::leftBracket, "["},
+    {Key::rightBracket, "]"},
+    {Key::backslash, "\\"},
+    {Key::minus, "-"},
+    {Key::equal, "="},
+    {Key::grave, "`"},
+    {Key::space, "Space"},
+    {Key::enter, "Return"},
+    {Key::tab, "Tab"},
+    {Key::escape, "Escape"},
+    {Key::backspace, "Backspace"},
+    {Key::forwardDelete, "Delete"},
+    {Key::leftArrow, "Left"},
+    {Key::rightArrow, "Right"},
+    {Key::downArrow, "Down"},
+    {Key::upArrow, "Up"},
 };
 
 } // namespace
@@ -45,17 +89,18 @@ std::string modifierPrefix(std::uint64_t modifiers) {
     return text;
 }
 
-std::optional<std::string> keyName(std::uint16_t keyCode) {
+std::optional<std::string> keyName(Key key) {
     for (const auto& entry : keyNames) {
-        if (entry.key == keyCode) {
+        if (entry.key == key) {
             return entry.name;
         }
     }
     return std::nullopt;
 }
 
-std::string chordText(std::uint16_t keyCode, std::uint64_t modifiers) {
-    return modifierPrefix(modifiers) + keyName(keyCode).value_or("Key " + std::to_string(keyCode));
+std::string chordText(Key key, std::uint64_t modifiers) {
+    return modifierPrefix(modifiers) +
+           keyName(key).value_or("Key " + std::to_string(static_cast<int>(key)));
 }
 
 } // namespace orvane::posix

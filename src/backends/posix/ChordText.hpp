@@ -1,5 +1,7 @@
 #pragma once
 
+#include "orvane/platform/Keys.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,11 +12,11 @@ namespace orvane::posix {
 // that order, for the desktops that write chords that way.
 std::string modifierPrefix(std::uint64_t modifiers);
 
-// The key with this system key number as printed on a US keyboard ("G", "Left", "Return");
-// nullopt for a number with no name.
-std::optional<std::string> keyName(std::uint16_t keyCode);
+// The key as printed on a US keyboard ("G", "Left", "Return"); nullopt for a key with no
+// printed name here.
+std::optional<std::string> keyName(Key key);
 
-// The whole chord, "Shift+Super+G" (an unnamed key is "Key N").
-std::string chordText(std::uint16_t keyCode, std::uint64_t modifiers);
+// The whole chord, "Shift+Super+G" (a key with no printed name is "Key N").
+std::string chordText(Key key, std::uint64_t modifiers);
 
 } // namespace orvane::posix

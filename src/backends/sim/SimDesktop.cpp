@@ -128,25 +128,25 @@ void SimDesktop::closeWindow(const OpenedWindow& window) {
 
 void SimDesktop::movePointer(plinth::Point global) {
     windowServer->setPointer(global);
-    inputMonitor->deliver({InputEventType::mouseMoved, 0, 0});
+    inputMonitor->deliver({InputEventType::mouseMoved, 0});
 }
 
 void SimDesktop::scroll() {
-    inputMonitor->deliver({InputEventType::scrollWheel, 0, 0});
+    inputMonitor->deliver({InputEventType::scrollWheel, 0});
 }
 
 void SimDesktop::click(plinth::Point global, bool rightButton) {
     windowServer->setPointer(global);
     inputMonitor->deliver(
-        {rightButton ? InputEventType::rightMouseDown : InputEventType::leftMouseDown, 0, 0});
+        {rightButton ? InputEventType::rightMouseDown : InputEventType::leftMouseDown, 0});
 }
 
-void SimDesktop::pressKey(std::uint16_t keyCode, std::uint64_t modifierFlags) {
-    inputMonitor->deliver({InputEventType::keyDown, modifierFlags, keyCode});
+void SimDesktop::pressKey(Key key, std::uint64_t modifierFlags) {
+    inputMonitor->deliver({InputEventType::keyDown, modifierFlags, key});
 }
 
 void SimDesktop::changeModifiers(std::uint64_t modifierFlags) {
-    inputMonitor->deliver({InputEventType::flagsChanged, modifierFlags, 0});
+    inputMonitor->deliver({InputEventType::flagsChanged, modifierFlags});
 }
 
 void SimDesktop::run(double seconds) {

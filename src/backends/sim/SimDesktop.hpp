@@ -85,7 +85,7 @@ public:
     void movePointer(plinth::Point global);
     void scroll();
     void click(plinth::Point global, bool rightButton = false);
-    void pressKey(std::uint16_t keyCode, std::uint64_t modifierFlags = 0);
+    void pressKey(Key key, std::uint64_t modifierFlags = 0);
     void changeModifiers(std::uint64_t modifierFlags);
 
     // --- Time ----------------------------------------------------------------------------------

@@ -7,14 +7,13 @@ namespace orvane::sim {
 
 SimHotKeys::SimHotKeys(std::shared_ptr<MainQueue> mainQueue) : mainQueue_(std::move(mainQueue)) {}
 
-std::optional<HotKeyToken> SimHotKeys::registerHotKey(std::uint16_t keyCode,
-                                                      std::uint64_t modifiers,
+std::optional<HotKeyToken> SimHotKeys::registerHotKey(Key key, std::uint64_t modifiers,
                                                       std::function<void()> handler) {
-    if (!handler || taken_.contains({keyCode, modifiers}) || isRegistered(keyCode, modifiers)) {
+    if (!handler || taken_.contains({key, modifiers}) || isRegistered(key, modifiers)) {
         return std::nullopt;
     }
     const HotKeyToken token = nextToken_++;
-    registrations_->emplace(token, Registration{keyCode, modifiers, std::move(handler)});
+    registrations_->emplace(token, Registration{key, modifiers, std::move(handler)});
     return token;
 }
 
@@ -22,14 +21,15 @@ void SimHotKeys::unregisterHotKey(HotKeyToken token) {
     registrations_->erase(token);
 }
 
-std::string SimHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
+std::string SimHotKeys::describe(Key key, std::uint64_t modifiers) const {
     const std::string text = posix::modifierPrefix(modifiers);
-    return text + (keyCode == KeyCode::g ? std::string("G") : "Key " + std::to_string(keyCode));
+    return text +
+           (key == Key::g ? std::string("G") : "Key " + std::to_string(static_cast<int>(key)));
 }
 
-bool SimHotKeys::press(std::uint16_t keyCode, std::uint64_t modifiers) {
+bool SimHotKeys::press(Key key, std::uint64_t modifiers) {
     for (const auto& [token, registration] : *registrations_) {
-        if (registration.keyCode == keyCode && registration.modifiers == modifiers) {
+        if (registration.key == key && registration.modifiers == modifiers) {
             std::weak_ptr<Registrations> weak = registrations_;
             mainQueue_->post([weak, token = token] {
                 auto registrations = weak.lock();
@@ -49,21 +49,21 @@ bool SimHotKeys::press(std::uint16_t keyCode, std::uint64_t modifiers) {
     return false;
 }
 
-void SimHotKeys::takeByAnotherApplication(std::uint16_t keyCode, std::uint64_t modifiers) {
-    taken_.insert({keyCode, modifiers});
+void SimHotKeys::takeByAnotherApplication(Key key, std::uint64_t modifiers) {
+    taken_.insert({key, modifiers});
 }
 
-bool SimHotKeys::isRegistered(std::uint16_t keyCode, std::uint64_t modifiers) const {
+bool SimHotKeys::isRegistered(Key key, std::uint64_t modifiers) const {
     for (const auto& [token, registration] : *registrations_) {
-        if (registration.keyCode == keyCode && registration.modifiers == modifiers) {
+        if (registration.key == key && registration.modifiers == modifiers) {
             return true;
         }
     }
     return false;
 }
 
-std::string SimHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    return taken_.contains({keyCode, modifiers}) ? "another application" : std::string();
+std::string SimHotKeys::takenBy(Key key, std::uint64_t modifiers) const {
+    return taken_.contains({key, modifiers}) ? "another application" : std::string();
 }
 
 } // namespace orvane::sim

@@ -16,23 +16,23 @@ class SimHotKeys : public HotKeys {
 public:
     explicit SimHotKeys(std::shared_ptr<MainQueue> mainQueue);
 
-    std::optional<HotKeyToken> registerHotKey(std::uint16_t keyCode, std::uint64_t modifiers,
+    std::optional<HotKeyToken> registerHotKey(Key key, std::uint64_t modifiers,
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
     // "Shift+Super+G", as on the Linux desktop.
-    std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string describe(Key key, std::uint64_t modifiers) const override;
     // "another application" once one holds the chord.
-    std::string takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string takenBy(Key key, std::uint64_t modifiers) const override;
 
     // The user presses the chord; false when no registration matches.
-    bool press(std::uint16_t keyCode, std::uint64_t modifiers);
+    bool press(Key key, std::uint64_t modifiers);
     // Another application holds the chord from now on.
-    void takeByAnotherApplication(std::uint16_t keyCode, std::uint64_t modifiers);
-    bool isRegistered(std::uint16_t keyCode, std::uint64_t modifiers) const;
+    void takeByAnotherApplication(Key key, std::uint64_t modifiers);
+    bool isRegistered(Key key, std::uint64_t modifiers) const;
 
 private:
     struct Registration {
-        std::uint16_t keyCode = 0;
+        Key key = Key::unknown;
         std::uint64_t modifiers = 0;
         std::function<void()> handler;
     };
@@ -41,7 +41,7 @@ private:
 
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<Registrations> registrations_ = std::make_shared<Registrations>();
-    std::set<std::pair<std::uint16_t, std::uint64_t>> taken_;
+    std::set<std::pair<Key, std::uint64_t>> taken_;
     HotKeyToken nextToken_ = 1;
 };
 

@@ -35,12 +35,12 @@ void SimWindowServer::warpPointer(plinth::Point point) {
     warps_.push_back(point);
 }
 
-bool SimWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
+bool SimWindowServer::postKeyEvent(Key key, std::uint64_t flags, bool keyDown) {
     std::lock_guard lock(mutex_);
     if (keyPostingFails_) {
         return false;
     }
-    keyEvents_.push_back({keyCode, flags, keyDown});
+    keyEvents_.push_back({key, flags, keyDown});
     return true;
 }
 

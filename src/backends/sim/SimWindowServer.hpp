@@ -25,7 +25,7 @@ struct SimWindow {
 
 // A synthetic key event as posted through `postKeyEvent`.
 struct PostedKeyEvent {
-    std::uint16_t keyCode = 0;
+    Key key = Key::unknown;
     std::uint64_t flags = 0;
     bool keyDown = false;
 
@@ -48,7 +48,7 @@ public:
     bool isMenuOpenInsideWindow() const override;
     plinth::Point pointerLocation() const override;
     void warpPointer(plinth::Point point) override;
-    bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
+    bool postKeyEvent(Key key, std::uint64_t flags, bool keyDown) override;
 
     // --- The window list -------------------------------------------------------------------
 

@@ -119,16 +119,16 @@ bool PaneFocuser::focusViaShortcut(const ShortcutProfile& profile, const ScreenW
     if (profile.prefix && !send(profile.prefix->key, profile.prefix->flags)) {
         return false; // an arrow without its prefix would go to the shell
     }
-    std::uint16_t arrow = 0;
+    Key arrow = Key::unknown;
     if (std::abs(dy) <= std::abs(dx)) {
-        arrow = dx < 0 ? KeyCode::leftArrow : KeyCode::rightArrow;
+        arrow = dx < 0 ? Key::leftArrow : Key::rightArrow;
     } else {
-        arrow = dy < 0 ? KeyCode::upArrow : KeyCode::downArrow;
+        arrow = dy < 0 ? Key::upArrow : Key::downArrow;
     }
     return send(arrow, profile.modifiers);
 }
 
-bool PaneFocuser::send(std::uint16_t key, std::uint64_t flags) {
+bool PaneFocuser::send(Key key, std::uint64_t flags) {
     auto& server = *platform().windowServer;
     if (!server.postKeyEvent(key, flags, true)) {
         return false;

@@ -45,7 +45,7 @@ private:
     static bool focusViaShortcut(const ShortcutProfile& profile, const ScreenWindow& window,
                                  plinth::Point gazePoint);
     // One key-down and one key-up carrying `flags`; false when the key-down was not posted.
-    static bool send(std::uint16_t key, std::uint64_t flags);
+    static bool send(Key key, std::uint64_t flags);
 
     std::optional<plinth::Rect> lastPaneFrame_;
 };

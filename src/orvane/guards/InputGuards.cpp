@@ -60,7 +60,7 @@ void InputGuards::start() {
     monitorService_ = platform().inputMonitor;
     copyModifier_ = copyModifierOfPlatform();
     install(keyMask, [](InputGuards& guards, const InputEvent& event) {
-        guards.handleKey(event.modifierFlags, event.keyCode);
+        guards.handleKey(event.modifierFlags, event.key);
     });
     install(modifierMask, [](InputGuards& guards, const InputEvent& event) {
         guards.heldModifiers_ = event.modifierFlags;
@@ -80,11 +80,10 @@ void InputGuards::stop() {
     monitors_.clear();
 }
 
-void InputGuards::handleKey(std::uint64_t flags, std::uint16_t keyCode) {
+void InputGuards::handleKey(std::uint64_t flags, Key key) {
     const bool command = (flags & ModifierFlag::command) != 0;
     const bool control = (flags & ModifierFlag::control) != 0;
-    const bool copyOrCut =
-        (flags & copyModifier_) != 0 && (keyCode == KeyCode::c || keyCode == KeyCode::x);
+    const bool copyOrCut = (flags & copyModifier_) != 0 && (key == Key::c || key == Key::x);
     const double now = platform().clock->monotonic();
     if (command || control) {
         lastCommandChord_ = now;

@@ -58,7 +58,7 @@ public:
     static plinth::Point pointerLocation();
 
 private:
-    void handleKey(std::uint64_t flags, std::uint16_t keyCode);
+    void handleKey(std::uint64_t flags, Key key);
     void notePointerActivity();
     void handleClick();
     // Installs one monitor whose handler posts `update` (run only while the guards live and

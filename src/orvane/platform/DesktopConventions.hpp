@@ -10,9 +10,9 @@
 
 namespace orvane {
 
-// A key pressed with modifiers, in the system's key numbers and masks.
+// A key pressed with modifiers, in the system's masks.
 struct KeyChord {
-    std::uint16_t key = 0;
+    Key key = Key::unknown;
     std::uint64_t flags = 0;
 };
 

@@ -16,25 +16,24 @@ class HotKeys {
 public:
     virtual ~HotKeys() = default;
 
-    // Registers `keyCode` with exactly `modifiers` (system masks). `handler` runs on the main
+    // Registers `key` with exactly `modifiers` (system masks). `handler` runs on the main
     // thread at each press. nullopt when the chord is taken or cannot be registered.
-    virtual std::optional<HotKeyToken> registerHotKey(std::uint16_t keyCode,
-                                                      std::uint64_t modifiers,
+    virtual std::optional<HotKeyToken> registerHotKey(Key key, std::uint64_t modifiers,
                                                       std::function<void()> handler) = 0;
 
     virtual void unregisterHotKey(HotKeyToken token) = 0;
 
     // How the platform writes a chord for people ("⇧⌘G", "Shift+Super+G").
-    virtual std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const = 0;
+    virtual std::string describe(Key key, std::uint64_t modifiers) const = 0;
 
     // Who has the chord already, as people name it, where the desktop tells (for
     // --diagnose); empty when nobody does or the desktop cannot say.
-    virtual std::string takenBy(std::uint16_t, std::uint64_t) const { return {}; }
+    virtual std::string takenBy(Key, std::uint64_t) const { return {}; }
 };
 
 // The chord that pauses and resumes Orvane from anywhere: Shift+Command+G (Shift+Super+G).
 namespace PauseHotKey {
-inline constexpr std::uint16_t keyCode = KeyCode::g;
+inline constexpr Key key = Key::g;
 inline constexpr std::uint64_t modifiers = ModifierFlag::shift | ModifierFlag::command;
 } // namespace PauseHotKey
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "orvane/platform/Keys.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,8 +31,8 @@ struct InputEvent {
     // Modifier state in the system's masks (`ModifierFlag`); the full state, including bits
     // the system does not name.
     std::uint64_t modifierFlags = 0;
-    // For key events: the system's key number (`KeyCode`), layout-independent.
-    std::uint16_t keyCode = 0;
+    // For key events: which key, by its place on the keyboard.
+    Key key = Key::unknown;
 };
 
 using MonitorToken = std::uint64_t;

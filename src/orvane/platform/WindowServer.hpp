@@ -1,5 +1,6 @@
 #pragma once
 
+#include "orvane/platform/Keys.hpp"
 #include "plinth/Geometry.hpp"
 
 #include <cstdint>
@@ -36,18 +37,6 @@ inline constexpr std::uint64_t option = 0x80000;
 inline constexpr std::uint64_t command = 0x100000;
 } // namespace ModifierFlag
 
-// Key numbers of the system (positions on a US keyboard, whatever the active layout).
-namespace KeyCode {
-inline constexpr std::uint16_t a = 0;
-inline constexpr std::uint16_t g = 5;
-inline constexpr std::uint16_t x = 7;
-inline constexpr std::uint16_t c = 8;
-inline constexpr std::uint16_t leftArrow = 123;
-inline constexpr std::uint16_t rightArrow = 124;
-inline constexpr std::uint16_t downArrow = 125;
-inline constexpr std::uint16_t upArrow = 126;
-} // namespace KeyCode
-
 class WindowServer {
 public:
     virtual ~WindowServer() = default;
@@ -73,7 +62,7 @@ public:
     // Posts one synthetic key event (down or up) with exactly `flags` as its modifier state,
     // to the application with keyboard focus. False when the event could not be created or
     // posted.
-    virtual bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) = 0;
+    virtual bool postKeyEvent(Key key, std::uint64_t flags, bool keyDown) = 0;
 };
 
 } // namespace orvane

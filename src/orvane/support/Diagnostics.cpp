@@ -236,11 +236,11 @@ void run(std::ostream& out) {
     // Where the chord is the desktop's to give (its shortcuts, its config), and wherever it is
     // another program's.
     if (const auto& hotKeys = platform().hotKeys) {
-        const auto taken = hotKeys->takenBy(PauseHotKey::keyCode, PauseHotKey::modifiers);
+        const auto taken = hotKeys->takenBy(PauseHotKey::key, PauseHotKey::modifiers);
         if (platform().desktopBridge || !taken.empty()) {
-            print(out, "pause hot key: " +
-                           hotKeys->describe(PauseHotKey::keyCode, PauseHotKey::modifiers) +
-                           (taken.empty() ? std::string() : "  TAKEN by " + taken));
+            print(out,
+                  "pause hot key: " + hotKeys->describe(PauseHotKey::key, PauseHotKey::modifiers) +
+                      (taken.empty() ? std::string() : "  TAKEN by " + taken));
         }
     }
     print(out, std::string(unsupported.empty() && !platform().desktopBridge ? "\n" : "") +

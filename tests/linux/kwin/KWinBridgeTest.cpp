@@ -365,18 +365,18 @@ TEST_F(KWinBridge, ListsActivatesAndFollowsKWin) {
     EXPECT_EQ(refusals, 1u);
 
     // The pause chord is a KDE global shortcut of Orvane's; one KWin has itself is refused.
-    constexpr std::uint16_t tab = 48;
+    constexpr Key tab = Key::tab;
     int pressed = 0;
     auto hotKeys = std::make_unique<KWinHotKeys>(link);
     const auto chord = ModifierFlag::command | ModifierFlag::shift;
-    ASSERT_TRUE(hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++pressed; }));
-    EXPECT_FALSE(hotKeys->registerHotKey(KeyCode::g, chord, [] {}));         // registered already
+    ASSERT_TRUE(hotKeys->registerHotKey(Key::g, chord, [&] { ++pressed; }));
+    EXPECT_FALSE(hotKeys->registerHotKey(Key::g, chord, [] {}));             // registered already
     EXPECT_FALSE(hotKeys->registerHotKey(tab, ModifierFlag::option, [] {})); // KWin's window switch
     EXPECT_NE(hotKeys->takenBy(tab, ModifierFlag::option).find("KWin: "), std::string::npos)
         << hotKeys->takenBy(tab, ModifierFlag::option);
-    EXPECT_EQ(hotKeys->takenBy(KeyCode::g, chord), ""); // ours is nobody else's
+    EXPECT_EQ(hotKeys->takenBy(Key::g, chord), ""); // ours is nobody else's
     const std::string action =
-        "hot-key-" + std::to_string(KWinHotKeys::qtKeys(KeyCode::g, chord).value_or(0));
+        "hot-key-" + std::to_string(KWinHotKeys::qtKeys(Key::g, chord).value_or(0));
     ASSERT_TRUE(invokeShortcut(bus_, action));
     EXPECT_TRUE(until([&] { return pressed == 1; }));
 

@@ -166,10 +166,10 @@ TEST_F(SwaySession, ListsAndActivatesRealWindowsOnBothOutputsAndFollowsOutputs) 
 TEST_F(SwaySession, PauseChordIsBoundAtRunTimeAndHeardWhenPressed) {
     SwayHotKeys hotKeys(link_);
     int pressed = 0;
-    const auto token = hotKeys.registerHotKey(
-        KeyCode::g, ModifierFlag::shift | ModifierFlag::command, [&] { ++pressed; });
+    const auto token = hotKeys.registerHotKey(Key::g, ModifierFlag::shift | ModifierFlag::command,
+                                              [&] { ++pressed; });
     ASSERT_TRUE(token);
-    EXPECT_EQ(hotKeys.describe(KeyCode::g, ModifierFlag::shift | ModifierFlag::command),
+    EXPECT_EQ(hotKeys.describe(Key::g, ModifierFlag::shift | ModifierFlag::command),
               "Shift+Super+G");
     start({"wtype", "-M", "logo", "-M", "shift", "-k", "g", "-m", "shift", "-m", "logo"});
     EXPECT_TRUE(queue_->runTasksUntil([&] { return pressed == 1; }, 10s));

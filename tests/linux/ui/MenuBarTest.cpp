@@ -250,8 +250,7 @@ TEST_F(X11Ui_MenuBar, pauseComesFromTheMenuAndTheHotKey) {
     desktop.run(1.0);
     ASSERT_NO_FATAL_FAILURE(make());
     ASSERT_TRUE(controller->hasHotKey());
-    ASSERT_TRUE(
-        desktop.hotKeys->isRegistered(KeyCode::g, ModifierFlag::shift | ModifierFlag::command));
+    ASSERT_TRUE(desktop.hotKeys->isRegistered(Key::g, ModifierFlag::shift | ModifierFlag::command));
     ASSERT_NE(engine->status.get().kind, GazeStatus::Kind::paused);
 
     choose("Pause");
@@ -259,7 +258,7 @@ TEST_F(X11Ui_MenuBar, pauseComesFromTheMenuAndTheHotKey) {
     EXPECT_EQ(controller->trayIcon().toolTip(), "Paused");
     EXPECT_NE(actionTitled(menu(), "Resume"), nullptr);
 
-    ASSERT_TRUE(desktop.hotKeys->press(KeyCode::g, ModifierFlag::shift | ModifierFlag::command));
+    ASSERT_TRUE(desktop.hotKeys->press(Key::g, ModifierFlag::shift | ModifierFlag::command));
     desktop.settle();
     EXPECT_FALSE(engine->isPaused());
     EXPECT_NE(actionTitled(menu(), "Pause"), nullptr);
@@ -267,12 +266,11 @@ TEST_F(X11Ui_MenuBar, pauseComesFromTheMenuAndTheHotKey) {
     // The hot key is the user's to give back: gone with the controller.
     controller.reset();
     EXPECT_FALSE(
-        desktop.hotKeys->isRegistered(KeyCode::g, ModifierFlag::shift | ModifierFlag::command));
+        desktop.hotKeys->isRegistered(Key::g, ModifierFlag::shift | ModifierFlag::command));
 }
 
 TEST_F(X11Ui_MenuBar, aHotKeyThatCannotBeHadIsLoggedAndNotOffered) {
-    desktop.hotKeys->takeByAnotherApplication(KeyCode::g,
-                                              ModifierFlag::shift | ModifierFlag::command);
+    desktop.hotKeys->takeByAnotherApplication(Key::g, ModifierFlag::shift | ModifierFlag::command);
     ASSERT_NO_FATAL_FAILURE(make());
     EXPECT_FALSE(controller->hasHotKey());
     EXPECT_TRUE(hasError("Shift+Super+G")) << "the failure was not logged";

@@ -33,7 +33,7 @@ TEST(ActivityDerivation, WithoutThePointerActivityIsTypingWhileTheTimerHasNotIdl
     const auto key =
         ActivityInputMonitor::derive(state, {Kind::resumed, 10, {}}, window, false, false);
     ASSERT_EQ(key.size(), 1u);
-    EXPECT_EQ(key[0].keyCode, ActivityInputMonitor::unknownKey);
+    EXPECT_EQ(key[0].key, Key::unknown);
     EXPECT_EQ(key[0].modifierFlags, 0u); // no chord check may match it
     EXPECT_EQ(derive(Kind::tick, 10.25), oneKey);
     EXPECT_EQ(derive(Kind::idled, 10.4), none);

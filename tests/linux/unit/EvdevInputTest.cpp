@@ -7,6 +7,7 @@
 #include "backends/linux/evdev/EvdevDeviceKind.hpp"
 #include "backends/linux/evdev/EvdevEvents.hpp"
 #include "backends/linux/evdev/EvdevInputOption.hpp"
+#include "backends/linux/freedesktop/EvdevKeys.hpp"
 #include "backends/sim/SimInputMonitor.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -59,7 +61,7 @@ struct Feeder {
 };
 
 bool same(const InputEvent& a, const InputEvent& b) {
-    return a.type == b.type && a.modifierFlags == b.modifierFlags && a.keyCode == b.keyCode;
+    return a.type == b.type && a.modifierFlags == b.modifierFlags && a.key == b.key;
 }
 
 #define EXPECT_EVENTS(actual, ...)                                                                 \
@@ -70,7 +72,7 @@ bool same(const InputEvent& a, const InputEvent& b) {
         for (std::size_t i = 0; i < got.size(); ++i) {                                             \
             EXPECT_TRUE(same(got[i], expected[i]))                                                 \
                 << "event " << i << ": type " << got[i].type << " flags " << std::hex              \
-                << got[i].modifierFlags << " key " << std::dec << got[i].keyCode;                  \
+                << got[i].modifierFlags << " key " << std::dec << static_cast<int>(got[i].key);    \
         }                                                                                          \
     } while (false)
 
@@ -85,8 +87,8 @@ TEST(EvdevEvents, KeysCarryTheModifiersHeldOnEveryKeyboard) {
     feed.key(keyboard, KEY_C, 1);
     feed.key(keyboard, KEY_C, 0);
     feed.key(keyboard, KEY_LEFTCTRL, 0);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, control, 0}, {keyDown, control, KeyCode::c},
-                  {flagsChanged, 0, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, control}, {keyDown, control, Key::c},
+                  {flagsChanged, 0});
 
     // Shift held on one keyboard, Super on another: both hold until each is let go; one side's
     // Shift released leaves the other's held.
@@ -97,9 +99,8 @@ TEST(EvdevEvents, KeysCarryTheModifiersHeldOnEveryKeyboard) {
     feed.key(keyboard, KEY_LEFTSHIFT, 0);
     feed.key(3, KEY_LEFTMETA, 0);
     feed.key(mouse, KEY_RIGHTSHIFT, 0);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, shift, 0}, {flagsChanged, shift | command, 0},
-                  {keyDown, shift | command, KeyCode::x}, {flagsChanged, shift, 0},
-                  {flagsChanged, 0, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, shift}, {flagsChanged, shift | command},
+                  {keyDown, shift | command, Key::x}, {flagsChanged, shift}, {flagsChanged, 0});
 }
 
 TEST(EvdevEvents, RepeatsTypeAgainButModifiersNeverRepeat) {
@@ -110,8 +111,8 @@ TEST(EvdevEvents, RepeatsTypeAgainButModifiersNeverRepeat) {
     feed.key(keyboard, KEY_G, 2);
     feed.key(keyboard, KEY_G, 0);
     feed.key(keyboard, KEY_RIGHTCTRL, 0);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, control, 0}, {keyDown, control, KeyCode::g},
-                  {keyDown, control, KeyCode::g}, {flagsChanged, 0, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, control}, {keyDown, control, Key::g},
+                  {keyDown, control, Key::g}, {flagsChanged, 0});
     // Caps Lock is the LED the compositor sets, on every keyboard at once; keys with no
     // system number (a media key) make nothing.
     feed.key(keyboard, KEY_CAPSLOCK, 1);
@@ -119,7 +120,7 @@ TEST(EvdevEvents, RepeatsTypeAgainButModifiersNeverRepeat) {
     feed.frame(mouse, {record(EV_LED, LED_CAPSL, 1)});
     feed.key(keyboard, KEY_CAPSLOCK, 0);
     feed.key(keyboard, KEY_PLAYPAUSE, 1);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, ModifierFlag::capsLock, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, ModifierFlag::capsLock});
 }
 
 TEST(EvdevEvents, ButtonsClickAndMovesAreThinnedToOnePerInterval) {
@@ -131,7 +132,7 @@ TEST(EvdevEvents, ButtonsClickAndMovesAreThinnedToOnePerInterval) {
     feed.frame(mouse, {record(EV_REL, REL_Y, 2)}, 10.0 + step * 2);
     feed.frame(mouse, {record(EV_REL, REL_WHEEL, -1), record(EV_REL, REL_WHEEL_HI_RES, -120)},
                10.0 + step * 2);
-    EXPECT_EVENTS(feed.take(), {mouseMoved, 0, 0}, {mouseMoved, 0, 0}, {scrollWheel, 0, 0});
+    EXPECT_EVENTS(feed.take(), {mouseMoved, 0}, {mouseMoved, 0}, {scrollWheel, 0});
 
     feed.key(keyboard, KEY_LEFTCTRL, 1, 11.0);
     feed.frame(mouse, {record(EV_KEY, BTN_LEFT, 1)}, 11.0);
@@ -141,19 +142,19 @@ TEST(EvdevEvents, ButtonsClickAndMovesAreThinnedToOnePerInterval) {
     feed.frame(mouse, {record(EV_KEY, BTN_RIGHT, 0), record(EV_KEY, BTN_MIDDLE, 1)}, 11.4);
     // A touchpad's finger moves the pointer; touching it is no click.
     feed.frame(4, {record(EV_KEY, BTN_TOUCH, 1), record(EV_ABS, ABS_X, 900)}, 11.5);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, control, 0}, {leftMouseDown, control, 0},
-                  {leftMouseDragged, control, 0}, {rightMouseDown, control, 0},
-                  {rightMouseDragged, control, 0}, {mouseMoved, control, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, control}, {leftMouseDown, control},
+                  {leftMouseDragged, control}, {rightMouseDown, control},
+                  {rightMouseDragged, control}, {mouseMoved, control});
 
     // A clock that went back does not stop the moves.
     feed.frame(mouse, {record(EV_REL, REL_X, 1)}, 5.0);
-    EXPECT_EVENTS(feed.take(), {mouseMoved, control, 0});
+    EXPECT_EVENTS(feed.take(), {mouseMoved, control});
 }
 
 TEST(EvdevEvents, LostRecordsAreSkippedAndTheDeviceStateTakesOver) {
     Feeder feed;
     feed.key(keyboard, KEY_LEFTSHIFT, 1);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, shift, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, shift});
     // What follows SYN_DROPPED up to the next report is incomplete: nothing of it counts.
     for (const auto& one : {record(EV_SYN, SYN_DROPPED, 0), record(EV_KEY, KEY_A, 1),
                             record(EV_KEY, KEY_LEFTSHIFT, 0), record(EV_SYN, SYN_REPORT, 0)}) {
@@ -162,16 +163,16 @@ TEST(EvdevEvents, LostRecordsAreSkippedAndTheDeviceStateTakesOver) {
     // The device says Control and D are down now, Shift is not: the release of Shift was lost,
     // D was pressed meanwhile; Control too, but a modifier is told by the flags.
     EXPECT_EVENTS(feed.events.resync(keyboard, {{KEY_LEFTCTRL, KEY_D}, false}, true),
-                  {flagsChanged, control, 0}, {keyDown, control, 2});
+                  {flagsChanged, control}, {keyDown, control, Key::d});
     feed.key(keyboard, KEY_D, 0);
     feed.key(keyboard, KEY_LEFTCTRL, 0);
-    EXPECT_EVENTS(feed.take(), {flagsChanged, 0, 0});
+    EXPECT_EVENTS(feed.take(), {flagsChanged, 0});
 
     // Opened while Super and a letter are held: Super holds, the letter typed nothing.
     EXPECT_EVENTS(feed.events.resync(mouse, {{KEY_LEFTMETA, KEY_Q, BTN_LEFT}, {}}, false),
-                  {flagsChanged, command, 0});
+                  {flagsChanged, command});
     // Unplugged with them held: released.
-    EXPECT_EVENTS(feed.events.forget(mouse), {flagsChanged, 0, 0});
+    EXPECT_EVENTS(feed.events.forget(mouse), {flagsChanged, 0});
     EXPECT_EQ(feed.events.flags(), 0u);
 }
 
@@ -268,7 +269,7 @@ TEST(EvdevAccess, SaysWhyNoKeyboardCanBeReadAndHowToAllowIt) {
 }
 
 InputEvent keyEvent() {
-    return {InputEventType::keyDown, 0, KeyCode::c};
+    return {InputEventType::keyDown, 0, Key::c};
 }
 
 // A desktop that shows too little input, as the Wayland ones do.
@@ -294,7 +295,7 @@ TEST(CombinedInputMonitor, MonitorsMoveToTheReplacementAndBackWithoutReinstallin
     // The desktop keeps one silent watcher, so that its pointer position stays fresh.
     EXPECT_EQ(desktop->masks(), std::vector<std::uint64_t>{eventMask(mouseMoved)});
     EXPECT_EQ(desktop->deliver(keyEvent()), 0u);
-    EXPECT_EQ(desktop->deliver({mouseMoved, 0, 0}), 1u);
+    EXPECT_EQ(desktop->deliver({mouseMoved, 0}), 1u);
     EXPECT_EQ(devices->masks(), std::vector<std::uint64_t>{eventMask(keyDown)});
     EXPECT_EQ(devices->deliver(keyEvent()), 1u);
     // Installed now, it goes to the replacement.
@@ -367,6 +368,22 @@ TEST_F(EvdevOption, TurnsOnOnlyWhereTheDevicesCanBeReadAndOffAgain) {
     // An option that goes while on gives the desktop its monitors back.
     EXPECT_FALSE(combined->usesReplacement());
     EXPECT_EQ(desktop->monitorCount(), 1u);
+}
+
+// Every key has one place on the kernel's keyboard, so a key read from a device, an X server or
+// a compositor can be pressed again as that same key.
+TEST(EvdevKeysTest, EveryKeyHasOnePlaceAndComesBackFromIt) {
+    std::set<unsigned int> codes;
+    for (int value = static_cast<int>(Key::unknown) + 1; value <= static_cast<int>(Key::eisu);
+         ++value) {
+        const auto key = static_cast<Key>(value);
+        const auto code = EvdevKeys::evdevFromKey(key);
+        ASSERT_TRUE(code) << value;
+        EXPECT_TRUE(codes.insert(*code).second) << value;
+        EXPECT_EQ(EvdevKeys::keyFromEvdev(*code), key) << value;
+    }
+    EXPECT_FALSE(EvdevKeys::evdevFromKey(Key::unknown));
+    EXPECT_FALSE(EvdevKeys::keyFromEvdev(0)); // KEY_RESERVED
 }
 
 } // namespace

@@ -294,8 +294,8 @@ TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKe
     EXPECT_TRUE(sample(2030, 120, 5, 40).empty()); // idle growing: nothing
     const auto key = sample(2030, 120, 5, 0);
     ASSERT_EQ(types(key), std::vector<int>{InputEventType::keyDown});
-    EXPECT_EQ(key[0].keyCode, SampledInputMonitor::unknownKey);
-    EXPECT_NE(key[0].keyCode, KeyCode::c);
+    EXPECT_EQ(key[0].key, Key::unknown);
+    EXPECT_NE(key[0].key, Key::c);
     // Samples come when something changed, dated by their arrival: a key 400 ms after the one
     // just before the last sample is new input though its idle time is the longer; the same
     // input sampled again later (as when the sampling restarts) is not.
@@ -319,8 +319,8 @@ TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKe
     sample(2030, 120, 0, 30);
     callsOf("PostKey");
     ASSERT_TRUE(platform_.windowServer->postKeyEvent(
-        KeyCode::downArrow, ModifierFlag::control | ModifierFlag::option, true));
-    ASSERT_TRUE(platform_.windowServer->postKeyEvent(KeyCode::downArrow, 0, false));
+        Key::downArrow, ModifierFlag::control | ModifierFlag::option, true));
+    ASSERT_TRUE(platform_.windowServer->postKeyEvent(Key::downArrow, 0, false));
     EXPECT_EQ(callsOf("PostKey"),
               (std::vector<std::string>{"PostKey 65507 1", "PostKey 65513 1", "PostKey 65364 1",
                                         "PostKey 65364 0", "PostKey 65513 0", "PostKey 65507 0"}));
@@ -364,9 +364,9 @@ TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFoll
     // A hot key asked for before the bridge is there is grabbed when it comes.
     int presses = 0;
     const auto hotKey = platform_.hotKeys->registerHotKey(
-        KeyCode::g, ModifierFlag::shift | ModifierFlag::command, [&] { ++presses; });
+        Key::g, ModifierFlag::shift | ModifierFlag::command, [&] { ++presses; });
     ASSERT_TRUE(hotKey);
-    EXPECT_EQ(platform_.hotKeys->describe(KeyCode::g, ModifierFlag::shift | ModifierFlag::command),
+    EXPECT_EQ(platform_.hotKeys->describe(Key::g, ModifierFlag::shift | ModifierFlag::command),
               "Shift+Super+G");
     stopBridge();
     startBridge();
@@ -374,7 +374,7 @@ TEST_F(GnomeDesktopTest, ABridgeOfAnotherVersionIsRefusedAndOneThatReturnsIsFoll
     ASSERT_TRUE(waitUntil([&] { return !callsOf("GrabAccelerator <Shift><Super>g").empty(); }));
     bridge_->run([](FakeBridge& b) { b.emitActivated("AcceleratorActivated", 7, nullptr); });
     ASSERT_TRUE(waitUntil([&] { return presses == 1; }));
-    EXPECT_FALSE(platform_.hotKeys->registerHotKey(KeyCode::x, ModifierFlag::command, [] {}));
+    EXPECT_FALSE(platform_.hotKeys->registerHotKey(Key::x, ModifierFlag::command, [] {}));
 
     // Gone: nothing is known; back: all is read again.
     bool vanished = false;
@@ -441,7 +441,7 @@ TEST_F(GnomeDesktopTest, ABridgeNotOnTheShellsConnectionIsNotBelievedNorCalled) 
     EXPECT_FALSE(snapshot().present);
     EXPECT_EQ(platform_.windowServer->onScreenWindows(), std::nullopt);
     // Waits for a bridge to come, asking the squatter nothing.
-    EXPECT_TRUE(platform_.hotKeys->registerHotKey(KeyCode::g, ModifierFlag::command, [] {}));
+    EXPECT_TRUE(platform_.hotKeys->registerHotKey(Key::g, ModifierFlag::command, [] {}));
     platform_.gazeDot->show({100, 50}, 24);
     EXPECT_EQ(desktop_->bridge()->postKey(0x78, true), false);
     EXPECT_EQ(callsOf(""), std::vector<std::string>{});

@@ -262,11 +262,11 @@ TEST(SwayJson, RepliesAndEvents) {
 }
 
 TEST(SwayHotKeys, ChordsInSwaysWordsAndTheUsersOwnBindingsOfThem) {
-    EXPECT_EQ(SwayHotKeys::swayChord(KeyCode::g, ModifierFlag::shift | ModifierFlag::command),
+    EXPECT_EQ(SwayHotKeys::swayChord(Key::g, ModifierFlag::shift | ModifierFlag::command),
               "Shift+Mod4+g");
-    EXPECT_EQ(SwayHotKeys::swayChord(KeyCode::g, ModifierFlag::control | ModifierFlag::option),
+    EXPECT_EQ(SwayHotKeys::swayChord(Key::g, ModifierFlag::control | ModifierFlag::option),
               "Ctrl+Mod1+g");
-    EXPECT_FALSE(SwayHotKeys::swayChord(0xfff, ModifierFlag::shift));
+    EXPECT_FALSE(SwayHotKeys::swayChord(Key::unknown, ModifierFlag::shift));
 
     const std::string config = "set $mod Mod4\n"
                                "bindsym $mod+Return exec foot\n"
@@ -382,7 +382,7 @@ TEST_F(SwayLinkTest, HotKeysAreBoundOnceSwayAnswersAndAgainAfterItComesBack) {
     SwayHotKeys hotKeys(link_);
     int pressed = 0;
     // Registered before sway answers: bound when it does.
-    ASSERT_TRUE(hotKeys.registerHotKey(KeyCode::g, ModifierFlag::shift | ModifierFlag::command,
+    ASSERT_TRUE(hotKeys.registerHotKey(Key::g, ModifierFlag::shift | ModifierFlag::command,
                                        [&] { ++pressed; }));
     const std::string bind = "bindsym --no-warn Shift+Mod4+g nop orvane-hot-key Shift+Mod4+g";
     fake_->start();
@@ -395,7 +395,7 @@ TEST_F(SwayLinkTest, HotKeysAreBoundOnceSwayAnswersAndAgainAfterItComesBack) {
     // A chord the user's config binds is theirs.
     fake_->answer(SwayIpc::getConfig, R"({"config":"set $m Mod4\nbindsym $m+Shift+x exec a"})");
     EXPECT_FALSE(
-        hotKeys.registerHotKey(KeyCode::x, ModifierFlag::shift | ModifierFlag::command, [] {}));
+        hotKeys.registerHotKey(Key::x, ModifierFlag::shift | ModifierFlag::command, [] {}));
     EXPECT_EQ(fake_->commands().size(), 1u);
 }
 

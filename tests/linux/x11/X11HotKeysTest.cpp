@@ -48,10 +48,10 @@ public:
         for (unsigned int modifier : X11Keys::modifierKeycodes(chord)) {
             key(modifier, true);
         }
-        key(*X11Keys::xKeycodeFromSystem(KeyCode::g), true);
+        key(*X11Keys::xKeycodeFromKey(Key::g), true);
     }
     void releaseChord() {
-        key(*X11Keys::xKeycodeFromSystem(KeyCode::g), false);
+        key(*X11Keys::xKeycodeFromKey(Key::g), false);
         const auto modifiers = X11Keys::modifierKeycodes(chord);
         for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
             key(*it, false);
@@ -72,7 +72,7 @@ public:
     }
     // True when this client could grab `state`+G on the root (released again at once).
     bool canGrab(unsigned int state) {
-        const int g = static_cast<int>(*X11Keys::xKeycodeFromSystem(KeyCode::g));
+        const int g = static_cast<int>(*X11Keys::xKeycodeFromKey(Key::g));
         errorCode_ = 0;
         auto previous = XSetErrorHandler(&OtherClient::onError);
         XGrabKey(display_, g, state, DefaultRootWindow(display_), False, GrabModeAsync,
@@ -125,12 +125,12 @@ protected:
 TEST_F(X11_hotkeys, theChordCallsItsHandlerOnTheMainQueueWhateverTheLocks) {
     const auto mainThread = std::this_thread::get_id();
     bool onMainThread = true;
-    auto token = hotKeys->registerHotKey(KeyCode::g, chord, [&] {
+    auto token = hotKeys->registerHotKey(Key::g, chord, [&] {
         onMainThread = onMainThread && std::this_thread::get_id() == mainThread;
         ++presses;
     });
     ASSERT_TRUE(token) << hotKeys->lastProblem();
-    EXPECT_EQ(hotKeys->describe(KeyCode::g, chord), "Shift+Super+G");
+    EXPECT_EQ(hotKeys->describe(Key::g, chord), "Shift+Super+G");
 
     OtherClient keyboard;
     keyboard.pressChord();
@@ -147,7 +147,7 @@ TEST_F(X11_hotkeys, theChordCallsItsHandlerOnTheMainQueueWhateverTheLocks) {
 }
 
 TEST_F(X11_hotkeys, aHeldChordFiresOnceAndOtherChordsNever) {
-    auto token = hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++presses; });
+    auto token = hotKeys->registerHotKey(Key::g, chord, [&] { ++presses; });
     ASSERT_TRUE(token) << hotKeys->lastProblem();
     // The input monitor sees the server's repeats of a held key (after 660 ms, every 40 ms).
     std::mutex mutex;
@@ -155,7 +155,7 @@ TEST_F(X11_hotkeys, aHeldChordFiresOnceAndOtherChordsNever) {
     auto monitor = desktop->desktop().inputMonitor()->addGlobalMonitor(
         eventMask(InputEventType::keyDown), [&](const InputEvent& event) {
             std::lock_guard lock(mutex);
-            gDown += event.keyCode == KeyCode::g ? 1 : 0;
+            gDown += event.key == Key::g ? 1 : 0;
         });
     ASSERT_TRUE(monitor);
     auto gDownCount = [&] {
@@ -164,7 +164,7 @@ TEST_F(X11_hotkeys, aHeldChordFiresOnceAndOtherChordsNever) {
     };
 
     OtherClient keyboard;
-    const unsigned int g = *X11Keys::xKeycodeFromSystem(KeyCode::g);
+    const unsigned int g = *X11Keys::xKeycodeFromKey(Key::g);
     const unsigned int shift = X11Keys::modifierKeycodes(ModifierFlag::shift).front();
     // Shift+G alone is typing, not the chord.
     keyboard.key(shift, true);
@@ -182,7 +182,7 @@ TEST_F(X11_hotkeys, aHeldChordFiresOnceAndOtherChordsNever) {
 }
 
 TEST_F(X11_hotkeys, unregisteringReleasesEveryVariantOfTheChord) {
-    auto token = hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++presses; });
+    auto token = hotKeys->registerHotKey(Key::g, chord, [&] { ++presses; });
     ASSERT_TRUE(token);
     OtherClient other;
     EXPECT_FALSE(other.canGrab(ShiftMask | Mod4Mask | LockMask));
@@ -195,13 +195,13 @@ TEST_F(X11_hotkeys, unregisteringReleasesEveryVariantOfTheChord) {
 
 TEST_F(X11_hotkeys, aChordAnotherClientHoldsIsReportedAndLeavesNothingGrabbed) {
     OtherClient holder;
-    const int g = static_cast<int>(*X11Keys::xKeycodeFromSystem(KeyCode::g));
+    const int g = static_cast<int>(*X11Keys::xKeycodeFromKey(Key::g));
     // Only the Num Lock variant is taken: half a chord is no chord either.
     XGrabKey(holder.display(), g, ShiftMask | Mod4Mask | Mod2Mask,
              DefaultRootWindow(holder.display()), False, GrabModeAsync, GrabModeAsync);
     XSync(holder.display(), False);
 
-    EXPECT_FALSE(hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++presses; }));
+    EXPECT_FALSE(hotKeys->registerHotKey(Key::g, chord, [&] { ++presses; }));
     EXPECT_EQ(hotKeys->lastProblem(), "hot key Shift+Super+G is taken by another application");
     OtherClient third;
     EXPECT_TRUE(third.canGrab(ShiftMask | Mod4Mask));
@@ -210,7 +210,7 @@ TEST_F(X11_hotkeys, aChordAnotherClientHoldsIsReportedAndLeavesNothingGrabbed) {
     XUngrabKey(holder.display(), g, ShiftMask | Mod4Mask | Mod2Mask,
                DefaultRootWindow(holder.display()));
     XSync(holder.display(), False);
-    EXPECT_TRUE(hotKeys->registerHotKey(KeyCode::g, chord, [&] { ++presses; }));
+    EXPECT_TRUE(hotKeys->registerHotKey(Key::g, chord, [&] { ++presses; }));
     EXPECT_TRUE(hotKeys->lastProblem().empty());
 }
 

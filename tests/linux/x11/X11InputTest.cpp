@@ -100,7 +100,6 @@ private:
 constexpr unsigned int backspaceKey = 22;
 constexpr unsigned int cKey = 54;
 constexpr unsigned int leftShiftKey = 50;
-constexpr std::uint16_t deleteKeyCode = 51; // the system's number of Backspace
 
 // The X keycodes of the keys that are down.
 std::vector<unsigned int> heldKeys(::Display* display) {
@@ -158,15 +157,15 @@ TEST_F(X11_input, reportsKeysTypedIntoAnotherClientWithTheirModifiers) {
     ASSERT_TRUE(waitFor([&] { return recorder.ofType(InputEventType::keyDown).size() >= 5; }));
     auto keys = recorder.ofType(InputEventType::keyDown);
     ASSERT_EQ(keys.size(), 5u);
-    EXPECT_EQ(keys[0].keyCode, KeyCode::a);
+    EXPECT_EQ(keys[0].key, Key::a);
     EXPECT_EQ(keys[0].modifierFlags, 0u);
-    EXPECT_EQ(keys[1].keyCode, KeyCode::c);
+    EXPECT_EQ(keys[1].key, Key::c);
     EXPECT_EQ(keys[1].modifierFlags, ModifierFlag::control);
-    EXPECT_EQ(keys[2].keyCode, KeyCode::x);
+    EXPECT_EQ(keys[2].key, Key::x);
     EXPECT_EQ(keys[2].modifierFlags, ModifierFlag::shift);
-    EXPECT_EQ(keys[3].keyCode, KeyCode::g);
+    EXPECT_EQ(keys[3].key, Key::g);
     EXPECT_EQ(keys[3].modifierFlags, ModifierFlag::command);
-    EXPECT_EQ(keys[4].keyCode, KeyCode::leftArrow);
+    EXPECT_EQ(keys[4].key, Key::leftArrow);
     EXPECT_EQ(keys[4].modifierFlags, ModifierFlag::option);
 
     // Each modifier went down and up: one flags change each way, no key-down of its own.
@@ -217,15 +216,15 @@ TEST_F(X11_input, postsKeysWithTheirModifiersWithoutHearingThemAndLeavesNoneHeld
     auto& server = *desktop->desktop().windowServer();
     ::Display* display = desktop->connection().display();
     const std::uint64_t flags = ModifierFlag::shift | ModifierFlag::option;
-    const auto arrowKey = *X11Keys::xKeycodeFromSystem(KeyCode::rightArrow);
-    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, flags, true));
+    const auto arrowKey = *X11Keys::xKeycodeFromKey(Key::rightArrow);
+    ASSERT_TRUE(server.postKeyEvent(Key::rightArrow, flags, true));
     ASSERT_TRUE(waitFor([&] {
         auto held = heldKeys(display);
         return held.size() == 3 && std::ranges::count(held, arrowKey) == 1;
     }));
-    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, flags, false));
+    ASSERT_TRUE(server.postKeyEvent(Key::rightArrow, flags, false));
     ASSERT_TRUE(waitFor([&] { return nothingHeld(display); }));
-    EXPECT_FALSE(server.postKeyEvent(999, 0, true)); // no such key
+    EXPECT_FALSE(server.postKeyEvent(Key::unknown, 0, true)); // no such key
 
     // The same key from anyone else right after is the user's, and so is its modifier.
     XTestKeyboard keyboard;
@@ -239,7 +238,7 @@ TEST_F(X11_input, postsKeysWithTheirModifiersWithoutHearingThemAndLeavesNoneHeld
     }));
     auto keys = recorder.ofType(InputEventType::keyDown);
     ASSERT_EQ(keys.size(), 1u);
-    EXPECT_EQ(keys[0].keyCode, KeyCode::rightArrow);
+    EXPECT_EQ(keys[0].key, Key::rightArrow);
     EXPECT_EQ(keys[0].modifierFlags, ModifierFlag::shift);
     auto changes = recorder.ofType(InputEventType::flagsChanged);
     ASSERT_EQ(changes.size(), 2u);
@@ -264,8 +263,8 @@ TEST_F(X11_input, remembersTheServerTimeOfTheUsersLatestKeyOrButton) {
     EXPECT_GE(typed, before);
     EXPECT_LE(typed, after);
 
-    ASSERT_TRUE(desktop->desktop().windowServer()->postKeyEvent(KeyCode::c, 0, true));
-    ASSERT_TRUE(desktop->desktop().windowServer()->postKeyEvent(KeyCode::c, 0, false));
+    ASSERT_TRUE(desktop->desktop().windowServer()->postKeyEvent(Key::c, 0, true));
+    ASSERT_TRUE(desktop->desktop().windowServer()->postKeyEvent(Key::c, 0, false));
     XTestPointer pointer;
     pointer.button(3, true);
     pointer.button(3, false);
@@ -316,7 +315,7 @@ TEST_F(X11_input, hearsNothingMeantForAWindowOfItsOwnProcess) {
     ASSERT_TRUE(waitFor([&] { return !recorder.ofType(InputEventType::keyDown).empty(); }));
     auto keys = recorder.ofType(InputEventType::keyDown);
     ASSERT_EQ(keys.size(), 1u);
-    EXPECT_EQ(keys[0].keyCode, deleteKeyCode);
+    EXPECT_EQ(keys[0].key, Key::backspace);
     EXPECT_TRUE(recorder.ofType(InputEventType::flagsChanged).empty());
     EXPECT_EQ(recorder.ofType(InputEventType::mouseMoved).size(), moves);
     EXPECT_TRUE(recorder.ofType(InputEventType::leftMouseDown).empty());
@@ -334,20 +333,20 @@ TEST_F(X11_input, hearsNothingMeantForAWindowOfItsOwnProcess) {
 TEST_F(X11_input, countsEveryRepeatOfAHeldKeyAsAKeystroke) {
     // The server repeats a held key after 660 ms, every 40 ms; raw events show none of it.
     XTestKeyboard keyboard;
-    auto countOf = [&](std::uint16_t keyCode) {
+    auto countOf = [&](Key wanted) {
         auto keys = recorder.ofType(InputEventType::keyDown);
         return std::count_if(keys.begin(), keys.end(),
-                             [&](const InputEvent& key) { return key.keyCode == keyCode; });
+                             [&](const InputEvent& event) { return event.key == wanted; });
     };
     keyboard.press(backspaceKey);
-    ASSERT_TRUE(waitFor([&] { return countOf(deleteKeyCode) >= 4; }));
+    ASSERT_TRUE(waitFor([&] { return countOf(Key::backspace) >= 4; }));
     keyboard.release(backspaceKey);
 
     // Repeats follow the modifier state, and they stop with the release: held after Backspace,
     // C repeats alone.
     keyboard.press(leftShiftKey);
     keyboard.press(cKey);
-    ASSERT_TRUE(waitFor([&] { return countOf(KeyCode::c) >= 3; }));
+    ASSERT_TRUE(waitFor([&] { return countOf(Key::c) >= 3; }));
     keyboard.release(cKey);
     keyboard.release(leftShiftKey);
 
@@ -355,11 +354,11 @@ TEST_F(X11_input, countsEveryRepeatOfAHeldKeyAsAKeystroke) {
     std::vector<std::size_t> cIndices;
     std::size_t lastBackspace = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i].keyCode == KeyCode::c) {
+        if (keys[i].key == Key::c) {
             cIndices.push_back(i);
             EXPECT_EQ(keys[i].modifierFlags, ModifierFlag::shift) << i;
         } else {
-            ASSERT_EQ(keys[i].keyCode, deleteKeyCode) << i;
+            ASSERT_EQ(keys[i].key, Key::backspace) << i;
             EXPECT_EQ(keys[i].modifierFlags, 0u) << i;
             lastBackspace = i;
         }
@@ -381,22 +380,22 @@ TEST_F(X11_input, releasesEveryKeyOfAChordThatFailsOrEndsBadly) {
     EXPECT_TRUE(waitFor([&] { return nothingHeld(display); }));
 
     // A key-up whose own key is unknown still releases the modifiers its key-down pressed.
-    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, flags, true));
+    ASSERT_TRUE(server.postKeyEvent(Key::rightArrow, flags, true));
     ASSERT_TRUE(waitFor([&] { return heldKeys(display).size() == 3; }));
-    EXPECT_FALSE(server.postKeyEvent(999, flags, false));
-    const auto arrowKey = *X11Keys::xKeycodeFromSystem(KeyCode::rightArrow);
+    EXPECT_FALSE(server.postKeyEvent(Key::unknown, flags, false));
+    const auto arrowKey = *X11Keys::xKeycodeFromKey(Key::rightArrow);
     EXPECT_TRUE(waitFor([&] { return heldKeys(display) == std::vector<unsigned int>{arrowKey}; }));
-    ASSERT_TRUE(server.postKeyEvent(KeyCode::rightArrow, 0, false));
+    ASSERT_TRUE(server.postKeyEvent(Key::rightArrow, 0, false));
     EXPECT_TRUE(waitFor([&] { return nothingHeld(display); }));
 }
 
 TEST(X11_input_keys, mapsPositionsBothWays) {
     // evdev KEY_A (30) is X keycode 38, whatever the layout.
-    EXPECT_EQ(X11Keys::systemKeyFromX(38), KeyCode::a);
-    EXPECT_EQ(X11Keys::xKeycodeFromSystem(KeyCode::c), 54u);
+    EXPECT_EQ(X11Keys::keyFromX(38), Key::a);
+    EXPECT_EQ(X11Keys::xKeycodeFromKey(Key::c), 54u);
     for (unsigned int keycode = 9; keycode < 256; ++keycode) {
-        if (auto key = X11Keys::systemKeyFromX(keycode)) {
-            EXPECT_EQ(X11Keys::xKeycodeFromSystem(*key), keycode) << keycode;
+        if (auto key = X11Keys::keyFromX(keycode)) {
+            EXPECT_EQ(X11Keys::xKeycodeFromKey(*key), keycode) << keycode;
         }
     }
     EXPECT_EQ(X11Keys::systemFlagsFromX(ShiftMask | ControlMask | Mod1Mask | Mod4Mask | LockMask),

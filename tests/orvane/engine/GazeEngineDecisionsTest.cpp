@@ -18,7 +18,7 @@ class GazeEngineDecisions : public testing::EngineFixture {
 protected:
     GazeEngineDecisions() { engine->guards().start(); }
 
-    void press(std::uint16_t key, std::uint64_t modifiers = 0) {
+    void press(Key key, std::uint64_t modifiers = 0) {
         desktop.pressKey(key, modifiers);
         desktop.mainQueue->runPending();
     }
@@ -62,7 +62,7 @@ TEST_F(GazeEngineDecisions, SettleTimeFollowsThePreferenceAndShortensAfterACopy)
     EXPECT_EQ(activationsOf(terminal), 1u);
 
     preferences().setInteger(PrefKey::settleMilliseconds, 300);
-    press(KeyCode::c, ModifierFlag::command);
+    press(Key::c, ModifierFlag::command);
     desktop.mainQueue->advance(3.5); // past the typing pause, within 8 s of the copy
     see(onA);                        // arms A
     see(onA);                        // 0.067 s
@@ -104,7 +104,7 @@ TEST_F(GazeEngineDecisions, NoFaceOrAnUnreadablePoseClearsTheCandidate) {
 
 TEST_F(GazeEngineDecisions, TypingDisarmsUntilTheGazeMovesElsewhere) {
     see(onB); // armed
-    press(KeyCode::a);
+    press(Key::a);
     lookAt(onB, 1.0);
     EXPECT_EQ(engine->status.get(), GazeStatus::waiting("typing"));
     desktop.mainQueue->advance(3.0);

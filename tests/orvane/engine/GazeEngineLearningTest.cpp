@@ -68,7 +68,7 @@ TEST_F(GazeEngineLearning, AFarClickIsRefusedButStillNamesTheUsersWindow) {
 
 TEST_F(GazeEngineLearning, ClicksTeachNothingWhileTypingOrWhenTurnedOff) {
     const std::size_t before = sampleCount();
-    desktop.pressKey(KeyCode::a);
+    desktop.pressKey(Key::a);
     desktop.mainQueue->runPending();
     desktop.mainQueue->advance(1.0);
     see(onA); // 2 s after the keystroke once the click comes

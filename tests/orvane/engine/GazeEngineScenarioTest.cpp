@@ -40,7 +40,7 @@ TEST_F(GazeEngineScenario, FocusFollowsAHeadTurnToTheOtherDisplay) {
 }
 
 TEST_F(GazeEngineScenario, TheUsersHandsHoldTheSwitch) {
-    desktop.pressKey(KeyCode::a);
+    desktop.pressKey(Key::a);
     turnToward(onB, 0.2);
     desktop.run(2.0);
     EXPECT_EQ(engine->status.get(), GazeStatus::waiting("typing"));

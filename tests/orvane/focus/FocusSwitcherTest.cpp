@@ -31,7 +31,7 @@ public:
     std::int64_t popUpMenuLevel() const override { return inner_->popUpMenuLevel(); }
     plinth::Point pointerLocation() const override { return inner_->pointerLocation(); }
     void warpPointer(plinth::Point point) override { inner_->warpPointer(point); }
-    bool postKeyEvent(std::uint16_t key, std::uint64_t flags, bool down) override {
+    bool postKeyEvent(Key key, std::uint64_t flags, bool down) override {
         return inner_->postKeyEvent(key, flags, down);
     }
 

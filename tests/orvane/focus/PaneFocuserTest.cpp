@@ -15,7 +15,7 @@ using ElementID = sim::SimAccessibility::ElementID;
 constexpr std::uint64_t optionCommand = ModifierFlag::option | ModifierFlag::command;
 constexpr std::uint64_t shiftOption = ModifierFlag::shift | ModifierFlag::option;
 
-std::vector<sim::PostedKeyEvent> press(std::uint16_t key, std::uint64_t flags) {
+std::vector<sim::PostedKeyEvent> press(Key key, std::uint64_t flags) {
     return {{key, flags, true}, {key, flags, false}};
 }
 
@@ -124,7 +124,7 @@ TEST_F(PaneFocuserTest, ARefusedFocusStillRemembersThePane) {
 TEST_F(PaneFocuserTest, AProfiledTerminalGetsAnArrowWhenAccessibilityHasNothing) {
     // No accessibility tree at all: the hit-test finds nothing.
     EXPECT_TRUE(focuser.focusPane(windowOf(iterm), {710, 250}));
-    EXPECT_THAT(keys(), press(KeyCode::rightArrow, optionCommand));
+    EXPECT_THAT(keys(), press(Key::rightArrow, optionCommand));
 }
 
 TEST_F(PaneFocuserTest, LookingAtTheSamePaneAgainFallsBackToTheShortcut) {
@@ -133,7 +133,7 @@ TEST_F(PaneFocuserTest, LookingAtTheSamePaneAgainFallsBackToTheShortcut) {
     ASSERT_THAT(keys(), IsEmpty());
 
     EXPECT_TRUE(focuser.focusPane(windowOf(iterm), {800, 250}));
-    EXPECT_THAT(keys(), press(KeyCode::rightArrow, optionCommand));
+    EXPECT_THAT(keys(), press(Key::rightArrow, optionCommand));
 }
 
 TEST_F(PaneFocuserTest, NoDirectionWithinTheMiddleFifthOfTheWindow) {
@@ -143,7 +143,7 @@ TEST_F(PaneFocuserTest, NoDirectionWithinTheMiddleFifthOfTheWindow) {
     EXPECT_THAT(keys(), IsEmpty());
 
     EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {710, 250}));
-    EXPECT_THAT(keys(), press(KeyCode::rightArrow, shiftOption));
+    EXPECT_THAT(keys(), press(Key::rightArrow, shiftOption));
 }
 
 TEST_F(PaneFocuserTest, TheArrowFollowsTheLargerOffsetAndTiesGoHorizontal) {
@@ -152,12 +152,12 @@ TEST_F(PaneFocuserTest, TheArrowFollowsTheLargerOffsetAndTiesGoHorizontal) {
         EXPECT_TRUE(focuser.focusPane(windowOf(iterm), gaze));
         const auto after = keys();
         EXPECT_EQ(after.size(), before + 2);
-        return after.back().keyCode;
+        return after.back().key;
     };
-    EXPECT_EQ(arrowFor({800, 400}), KeyCode::rightArrow); // |dx| = |dy| = 0.3
-    EXPECT_EQ(arrowFor({200, 100}), KeyCode::leftArrow);  // |dx| = |dy| = 0.3
-    EXPECT_EQ(arrowFor({500, 100}), KeyCode::upArrow);    // 30 % of the height above
-    EXPECT_EQ(arrowFor({600, 450}), KeyCode::downArrow);
+    EXPECT_EQ(arrowFor({800, 400}), Key::rightArrow); // |dx| = |dy| = 0.3
+    EXPECT_EQ(arrowFor({200, 100}), Key::leftArrow);  // |dx| = |dy| = 0.3
+    EXPECT_EQ(arrowFor({500, 100}), Key::upArrow);    // 30 % of the height above
+    EXPECT_EQ(arrowFor({600, 450}), Key::downArrow);
 }
 
 TEST_F(PaneFocuserTest, OnlyProfiledApplicationsGetShortcuts) {
@@ -178,8 +178,8 @@ TEST_F(PaneFocuserTest, NothingPostedIsNoPaneSwitch) {
 
 TEST_F(PaneFocuserTest, ThePlatformsOwnProfilesComeFirst) {
     auto conventions = std::make_shared<DesktopConventions>();
-    conventions->terminalProfiles["org.example.Mux"] = {
-        ModifierFlag::shift, KeyChord{KeyCode::a, ModifierFlag::control}};
+    conventions->terminalProfiles["org.example.Mux"] = {ModifierFlag::shift,
+                                                        KeyChord{Key::a, ModifierFlag::control}};
     conventions->terminalProfiles["net.kovidgoyal.kitty"] = {ModifierFlag::control, std::nullopt};
     desktop.services->desktopConventions = conventions;
     desktop.launchApplication(900, "org.example.Mux", "Mux");
@@ -189,14 +189,14 @@ TEST_F(PaneFocuserTest, ThePlatformsOwnProfilesComeFirst) {
     EXPECT_TRUE(focuser.focusPane(windowOf(iterm), {100, 250}));
 
     EXPECT_THAT(keys(),
-                ElementsAre(sim::PostedKeyEvent{KeyCode::a, ModifierFlag::control, true},
-                            sim::PostedKeyEvent{KeyCode::a, ModifierFlag::control, false},
-                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::shift, true},
-                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::shift, false},
-                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::control, true},
-                            sim::PostedKeyEvent{KeyCode::leftArrow, ModifierFlag::control, false},
-                            sim::PostedKeyEvent{KeyCode::leftArrow, optionCommand, true},
-                            sim::PostedKeyEvent{KeyCode::leftArrow, optionCommand, false}));
+                ElementsAre(sim::PostedKeyEvent{Key::a, ModifierFlag::control, true},
+                            sim::PostedKeyEvent{Key::a, ModifierFlag::control, false},
+                            sim::PostedKeyEvent{Key::leftArrow, ModifierFlag::shift, true},
+                            sim::PostedKeyEvent{Key::leftArrow, ModifierFlag::shift, false},
+                            sim::PostedKeyEvent{Key::leftArrow, ModifierFlag::control, true},
+                            sim::PostedKeyEvent{Key::leftArrow, ModifierFlag::control, false},
+                            sim::PostedKeyEvent{Key::leftArrow, optionCommand, true},
+                            sim::PostedKeyEvent{Key::leftArrow, optionCommand, false}));
 }
 
 // --- Gates

@@ -13,7 +13,6 @@ using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 
 constexpr double past = Clock::distantPast;
-constexpr std::uint16_t keyV = 9;
 
 class InputGuardsTest : public ::testing::Test {
 protected:
@@ -30,7 +29,7 @@ protected:
         desktop.clock->advance(1.0);
         desktop.mainQueue->runPending();
     }
-    void type(std::uint16_t key, std::uint64_t flags) {
+    void type(Key key, std::uint64_t flags) {
         desktop.pressKey(key, flags);
         settle();
     }
@@ -70,7 +69,7 @@ TEST_F(InputGuardsTest, AMonitorThePlatformWillNotInstallIsLeftOut) {
 }
 
 TEST_F(InputGuardsTest, UpdatesArriveOnTheMainQueueAndNotAfterTheGuardsAreGone) {
-    desktop.pressKey(KeyCode::a);
+    desktop.pressKey(Key::a);
     desktop.click({300, 300});
     EXPECT_EQ(guards->lastTextKeystroke(), past); // not yet: posted
     guards.reset();
@@ -82,7 +81,7 @@ TEST_F(InputGuardsTest, UpdatesArriveOnTheMainQueueAndNotAfterTheGuardsAreGone) 
 TEST_F(InputGuardsTest, EventsMayComeFromAnotherThread) {
     std::thread platformThread([&] {
         for (int i = 0; i < 50; ++i) {
-            desktop.pressKey(KeyCode::a);
+            desktop.pressKey(Key::a);
             desktop.click({static_cast<double>(10 * i), 100});
         }
     });
@@ -97,16 +96,16 @@ TEST_F(InputGuardsTest, EventsMayComeFromAnotherThread) {
 // -----------------------------------------------------------------------------------------
 
 TEST_F(InputGuardsTest, CommandCopiesAndCutsOnDesktopsWhereCommandCCopies) {
-    type(KeyCode::c, ModifierFlag::command);
+    type(Key::c, ModifierFlag::command);
     EXPECT_EQ(guards->lastCopy(), now());
     EXPECT_EQ(guards->lastCommandChord(), now());
 
-    type(KeyCode::x, ModifierFlag::command | ModifierFlag::shift);
+    type(Key::x, ModifierFlag::command | ModifierFlag::shift);
     EXPECT_EQ(guards->lastCopy(), now());
 
     const double copied = now();
-    type(keyV, ModifierFlag::command);
-    type(KeyCode::c, ModifierFlag::control);
+    type(Key::v, ModifierFlag::command);
+    type(Key::c, ModifierFlag::control);
     EXPECT_EQ(guards->lastCommandChord(), now());
     EXPECT_EQ(guards->lastCopy(), copied);
     EXPECT_EQ(guards->lastTextKeystroke(), past);
@@ -119,23 +118,23 @@ TEST_F(InputGuardsTest, ControlCopiesWhereThePlatformSaysSo) {
     desktop.services->desktopConventions = conventions;
     guards->start();
 
-    type(KeyCode::c, ModifierFlag::control | ModifierFlag::shift); // a terminal's copy
+    type(Key::c, ModifierFlag::control | ModifierFlag::shift); // a terminal's copy
     EXPECT_EQ(guards->lastCopy(), now());
-    type(KeyCode::x, ModifierFlag::control);
+    type(Key::x, ModifierFlag::control);
     EXPECT_EQ(guards->lastCopy(), now());
 
     const double copied = now();
-    type(KeyCode::c, ModifierFlag::command);
-    type(keyV, ModifierFlag::control);
+    type(Key::c, ModifierFlag::command);
+    type(Key::v, ModifierFlag::control);
     EXPECT_EQ(guards->lastCopy(), copied);
     EXPECT_EQ(guards->lastCommandChord(), now());
     EXPECT_EQ(guards->lastTextKeystroke(), past);
 }
 
 TEST_F(InputGuardsTest, KeysWithShiftOrOptionAloneAreTyping) {
-    type(KeyCode::a, ModifierFlag::shift);
+    type(Key::a, ModifierFlag::shift);
     EXPECT_EQ(guards->lastTextKeystroke(), now());
-    type(KeyCode::c, ModifierFlag::option | ModifierFlag::capsLock);
+    type(Key::c, ModifierFlag::option | ModifierFlag::capsLock);
     EXPECT_EQ(guards->lastTextKeystroke(), now());
     EXPECT_EQ(guards->lastCommandChord(), past);
     EXPECT_EQ(guards->lastCopy(), past);

@@ -288,7 +288,7 @@ public:
 };
 
 TEST_F(DiagnosticsTest, APauseHotKeyAnotherProgramHasIsNamed) {
-    desktop.hotKeys->takeByAnotherApplication(PauseHotKey::keyCode, PauseHotKey::modifiers);
+    desktop.hotKeys->takeByAnotherApplication(PauseHotKey::key, PauseHotKey::modifiers);
     const auto lines = report();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "pause hot key: Shift+Super+G  TAKEN by another application"),

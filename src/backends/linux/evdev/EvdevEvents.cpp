@@ -67,7 +67,7 @@ bool EvdevEvents::buttonHeld(std::uint16_t button) const {
 void EvdevEvents::noteFlagsChange(std::uint64_t before, std::vector<InputEvent>& events) const {
     const std::uint64_t now = flags();
     if (now != before) {
-        events.push_back({InputEventType::flagsChanged, now, 0});
+        events.push_back({InputEventType::flagsChanged, now});
     }
 }
 
@@ -77,11 +77,11 @@ void EvdevEvents::endFrame(Device& device, double time, std::vector<InputEvent>&
         const int type = buttonHeld(BTN_LEFT)    ? InputEventType::leftMouseDragged
                          : buttonHeld(BTN_RIGHT) ? InputEventType::rightMouseDragged
                                                  : InputEventType::mouseMoved;
-        events.push_back({type, flags(), 0});
+        events.push_back({type, flags()});
     }
     if (device.scrolled && due(device.lastScroll, time)) {
         device.lastScroll = time;
-        events.push_back({InputEventType::scrollWheel, flags(), 0});
+        events.push_back({InputEventType::scrollWheel, flags()});
     }
     device.moved = false;
     device.scrolled = false;
@@ -120,13 +120,13 @@ std::vector<InputEvent> EvdevEvents::feed(int id, const input_event& record) {
         }
         if (isMouseButton(record.code)) {
             if (!repeat && record.code == BTN_LEFT) {
-                events.push_back({InputEventType::leftMouseDown, before, 0});
+                events.push_back({InputEventType::leftMouseDown, before});
             } else if (!repeat && record.code == BTN_RIGHT) {
-                events.push_back({InputEventType::rightMouseDown, before, 0});
+                events.push_back({InputEventType::rightMouseDown, before});
             }
         } else if (isModifierKey(record.code)) {
             noteFlagsChange(before, events);
-        } else if (const auto key = EvdevKeys::systemKeyFromEvdev(record.code)) {
+        } else if (const auto key = EvdevKeys::keyFromEvdev(record.code)) {
             events.push_back({InputEventType::keyDown, before, *key});
         }
         break;
@@ -181,12 +181,12 @@ std::vector<InputEvent> EvdevEvents::resync(int id, const DeviceState& state, bo
             continue;
         }
         if (code == BTN_LEFT) {
-            events.push_back({InputEventType::leftMouseDown, now, 0});
+            events.push_back({InputEventType::leftMouseDown, now});
         } else if (code == BTN_RIGHT) {
-            events.push_back({InputEventType::rightMouseDown, now, 0});
+            events.push_back({InputEventType::rightMouseDown, now});
         } else if (isModifierKey(code) || isMouseButton(code)) {
             continue;
-        } else if (const auto key = EvdevKeys::systemKeyFromEvdev(code)) {
+        } else if (const auto key = EvdevKeys::keyFromEvdev(code)) {
             events.push_back({InputEventType::keyDown, now, *key});
         }
     }

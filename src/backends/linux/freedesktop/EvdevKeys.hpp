@@ -1,5 +1,7 @@
 #pragma once
 
+#include "orvane/platform/Keys.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -7,16 +9,16 @@
 
 namespace orvane::linuxbackend {
 
-// The system's key numbers are keyboard positions, so every Linux backend maps them through the
-// kernel's evdev codes (linux/input-event-codes.h), never through keysyms: a German or Dvorak
-// layout moves letters, not positions.
+// Keys are places on the keyboard, so every Linux backend maps them through the kernel's evdev
+// codes (linux/input-event-codes.h), never through keysyms: a German or Dvorak layout moves
+// letters, not places.
 namespace EvdevKeys {
 
-// evdev code -> system key number; nullopt for keys the system has no number for.
-std::optional<std::uint16_t> systemKeyFromEvdev(unsigned int code);
+// evdev code -> key; nullopt for keys the system has no name for.
+std::optional<Key> keyFromEvdev(unsigned int code);
 
-// System key number -> evdev code; nullopt for unknown numbers.
-std::optional<unsigned int> evdevFromSystem(std::uint16_t systemKey);
+// Key -> evdev code; nullopt for Key::unknown.
+std::optional<unsigned int> evdevFromKey(Key key);
 
 // The evdev codes of the keys that produce the modifiers in `flags` (left-hand keys), in the
 // order they are pressed: Control, Option, Shift, Command. Caps Lock is not a held key and is

@@ -58,8 +58,8 @@ std::uint64_t systemFlagsFromClutter(std::uint32_t state) {
     return flags;
 }
 
-std::optional<std::uint32_t> keyvalFromSystem(std::uint16_t keyCode) {
-    const auto name = posix::keyName(keyCode);
+std::optional<std::uint32_t> keyvalFromKey(Key key) {
+    const auto name = posix::keyName(key);
     if (!name) {
         return std::nullopt;
     }
@@ -90,16 +90,16 @@ std::vector<std::uint32_t> modifierKeyvals(std::uint64_t flags) {
     return keyvals;
 }
 
-std::optional<std::string> accelerator(std::uint16_t keyCode, std::uint64_t modifiers) {
-    const auto name = posix::keyName(keyCode);
+std::optional<std::string> accelerator(Key key, std::uint64_t modifiers) {
+    const auto name = posix::keyName(key);
     if (!name) {
         return std::nullopt;
     }
-    std::string key;
+    std::string keyText;
     if (name->size() == 1) {
-        key = static_cast<char>(std::tolower(static_cast<unsigned char>((*name)[0])));
+        keyText = static_cast<char>(std::tolower(static_cast<unsigned char>((*name)[0])));
     } else if (const auto* found = named(*name)) {
-        key = found->accelerator;
+        keyText = found->accelerator;
     } else {
         return std::nullopt;
     }
@@ -116,7 +116,7 @@ std::optional<std::string> accelerator(std::uint16_t keyCode, std::uint64_t modi
     if (modifiers & ModifierFlag::command) {
         text += "<Super>";
     }
-    return text + key;
+    return text + keyText;
 }
 
 } // namespace orvane::linuxbackend::CompositorKeys

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "orvane/platform/Keys.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,15 +23,15 @@ inline constexpr std::uint32_t button3Bit = 1024;
 // Clutter state -> system modifier mask (`ModifierFlag`); buttons are left out.
 std::uint64_t systemFlagsFromClutter(std::uint32_t state);
 
-// The keyval a system key number types on a US layout (lower-case letters, digits, arrows,
-// Return...); nullopt for numbers with no key here.
-std::optional<std::uint32_t> keyvalFromSystem(std::uint16_t keyCode);
+// The keyval the key types on a US layout (lower-case letters, digits, arrows, Return...);
+// nullopt for keys with no keyval here.
+std::optional<std::uint32_t> keyvalFromKey(Key key);
 
 // The keyvals of the left-hand keys that hold the modifiers in `flags`, in the order they are
 // pressed: Control, Alt, Shift, Super (Caps Lock is latched, not held).
 std::vector<std::uint32_t> modifierKeyvals(std::uint64_t flags);
 
 // The chord in GTK accelerator form ("<Shift><Super>g"); nullopt for a key with no name.
-std::optional<std::string> accelerator(std::uint16_t keyCode, std::uint64_t modifiers);
+std::optional<std::string> accelerator(Key key, std::uint64_t modifiers);
 
 } // namespace orvane::linuxbackend::CompositorKeys

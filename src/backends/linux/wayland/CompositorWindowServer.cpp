@@ -151,9 +151,8 @@ void CompositorWindowServer::releasePressedModifiers() {
     pressedModifiers_ = 0;
 }
 
-bool CompositorWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags,
-                                          bool keyDown) {
-    const auto keyval = CompositorKeys::keyvalFromSystem(keyCode);
+bool CompositorWindowServer::postKeyEvent(Key key, std::uint64_t flags, bool keyDown) {
+    const auto keyval = CompositorKeys::keyvalFromKey(key);
     if (!keyDown) {
         const bool released = keyval && postKey(*keyval, false);
         // Whatever the flags of the key-up, no modifier we pressed may stay down.
@@ -169,8 +168,8 @@ bool CompositorWindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t f
     auto keys = CompositorKeys::modifierKeyvals(missing);
     keys.push_back(*keyval);
     const bool down = EvdevKeys::pressAll(
-        keys, [this](unsigned int key) { return postKey(key, true); },
-        [this](unsigned int key) { postKey(key, false); });
+        keys, [this](unsigned int pressed) { return postKey(pressed, true); },
+        [this](unsigned int released) { postKey(released, false); });
     if (down) {
         pressedModifiers_ |= missing;
     }

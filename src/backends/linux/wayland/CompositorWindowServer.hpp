@@ -37,7 +37,7 @@ public:
     // Presses the modifiers `flags` names that are not held already, then the key; a key-up
     // releases the key and every modifier pressed for it. The compositor posts each as a key of a
     // virtual keyboard of its own.
-    bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
+    bool postKeyEvent(Key key, std::uint64_t flags, bool keyDown) override;
 
     // The layer of a window of this type; nullopt for windows that are not listed at all.
     static std::optional<std::int64_t> layerOf(const CompositorWindow& window);

@@ -89,11 +89,10 @@ bool X11HotKeys::connect() {
     return true;
 }
 
-std::optional<HotKeyToken> X11HotKeys::registerHotKey(std::uint16_t keyCode,
-                                                      std::uint64_t modifiers,
+std::optional<HotKeyToken> X11HotKeys::registerHotKey(Key key, std::uint64_t modifiers,
                                                       std::function<void()> handler) {
-    const std::string chord = describe(keyCode, modifiers);
-    const auto keycode = X11Keys::xKeycodeFromSystem(keyCode);
+    const std::string chord = describe(key, modifiers);
+    const auto keycode = X11Keys::xKeycodeFromKey(key);
     if (!handler || !keycode) {
         fail("hot key " + chord + ": no such key");
         return std::nullopt;
@@ -236,8 +235,8 @@ void X11HotKeys::handle(const XEvent& event) {
     });
 }
 
-std::string X11HotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    return posix::chordText(keyCode, modifiers);
+std::string X11HotKeys::describe(Key key, std::uint64_t modifiers) const {
+    return posix::chordText(key, modifiers);
 }
 
 } // namespace orvane::linuxbackend

@@ -28,10 +28,10 @@ public:
     X11HotKeys(const X11HotKeys&) = delete;
     X11HotKeys& operator=(const X11HotKeys&) = delete;
 
-    std::optional<HotKeyToken> registerHotKey(std::uint16_t keyCode, std::uint64_t modifiers,
+    std::optional<HotKeyToken> registerHotKey(Key key, std::uint64_t modifiers,
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
-    std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string describe(Key key, std::uint64_t modifiers) const override;
 
     // Why the last registration failed; empty after a success.
     std::string lastProblem() const;

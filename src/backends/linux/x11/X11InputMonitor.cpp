@@ -241,7 +241,7 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDe
         if (!first || isModifierKey(detail)) {
             return;
         }
-        const auto key = X11Keys::systemKeyFromX(detail);
+        const auto key = X11Keys::keyFromX(detail);
         if (!key) {
             return;
         }
@@ -251,7 +251,7 @@ void X11InputMonitor::handleRawEvent(int type, unsigned int detail, int sourceDe
             return;
         }
         event.type = InputEventType::keyDown;
-        event.keyCode = *key;
+        event.key = *key;
         break;
     }
     case XI_RawKeyRelease:
@@ -328,13 +328,13 @@ void X11InputMonitor::handleRecordedKey(bool press, unsigned int detail, unsigne
     if (recordedKeysDown_.insert(detail).second || isModifierKey(detail) || ownFocus_.load()) {
         return;
     }
-    const auto key = X11Keys::systemKeyFromX(detail);
+    const auto key = X11Keys::keyFromX(detail);
     if (!key) {
         return;
     }
     InputEvent event;
     event.type = InputEventType::keyDown;
-    event.keyCode = *key;
+    event.key = *key;
     event.modifierFlags = X11Keys::systemFlagsFromX(xState);
     dispatch(event);
 }

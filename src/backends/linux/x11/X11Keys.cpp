@@ -13,15 +13,15 @@ constexpr unsigned int evdevOffset = 8;
 
 } // namespace
 
-std::optional<std::uint16_t> systemKeyFromX(unsigned int xKeycode) {
+std::optional<Key> keyFromX(unsigned int xKeycode) {
     if (xKeycode <= evdevOffset) {
         return std::nullopt;
     }
-    return EvdevKeys::systemKeyFromEvdev(xKeycode - evdevOffset);
+    return EvdevKeys::keyFromEvdev(xKeycode - evdevOffset);
 }
 
-std::optional<unsigned int> xKeycodeFromSystem(std::uint16_t systemKey) {
-    const auto code = EvdevKeys::evdevFromSystem(systemKey);
+std::optional<unsigned int> xKeycodeFromKey(Key key) {
+    const auto code = EvdevKeys::evdevFromKey(key);
     return code ? std::optional<unsigned int>(*code + evdevOffset) : std::nullopt;
 }
 

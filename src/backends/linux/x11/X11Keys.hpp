@@ -1,20 +1,22 @@
 #pragma once
 
+#include "orvane/platform/Keys.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace orvane::linuxbackend {
 
-// The system's key numbers and modifier masks on X. Key numbers go through the evdev codes
-// (X keycode - 8 under the evdev keymap every current X server uses).
+// Keys and modifier masks on X. Keys go through the evdev codes (X keycode - 8 under the evdev
+// keymap every current X server uses).
 namespace X11Keys {
 
-// X keycode -> system key number; nullopt for keys the system has no number for.
-std::optional<std::uint16_t> systemKeyFromX(unsigned int xKeycode);
+// X keycode -> key; nullopt for keys the system has no name for.
+std::optional<Key> keyFromX(unsigned int xKeycode);
 
-// System key number -> X keycode; nullopt for unknown numbers.
-std::optional<unsigned int> xKeycodeFromSystem(std::uint16_t systemKey);
+// Key -> X keycode; nullopt for Key::unknown.
+std::optional<unsigned int> xKeycodeFromKey(Key key);
 
 // X modifier state (ShiftMask, LockMask, ControlMask, Mod1 = Alt, Mod4 = Super) -> system mask.
 std::uint64_t systemFlagsFromX(unsigned int xState);

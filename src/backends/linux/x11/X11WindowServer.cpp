@@ -108,8 +108,8 @@ void X11WindowServer::warpPointer(plinth::Point point) {
     XFlush(connection_->display());
 }
 
-bool X11WindowServer::postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) {
-    if (const auto keycode = X11Keys::xKeycodeFromSystem(keyCode)) {
+bool X11WindowServer::postKeyEvent(Key key, std::uint64_t flags, bool keyDown) {
+    if (const auto keycode = X11Keys::xKeycodeFromKey(key)) {
         return postXKeyEvent(*keycode, flags, keyDown);
     }
     if (!keyDown && connection_->isAlive()) {

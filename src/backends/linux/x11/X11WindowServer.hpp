@@ -30,7 +30,7 @@ public:
     // `flags` that are not already down are pressed before the key goes down and released after
     // it comes up. A key-down that fails releases whatever it pressed (callers send no key-up
     // after a failed key-down); a key-up releases our modifiers even when its own key fails.
-    bool postKeyEvent(std::uint16_t keyCode, std::uint64_t flags, bool keyDown) override;
+    bool postKeyEvent(Key key, std::uint64_t flags, bool keyDown) override;
     // The same for an X keycode, which the server may refuse.
     bool postXKeyEvent(unsigned int xKeycode, std::uint64_t flags, bool keyDown);
 

@@ -29,7 +29,8 @@ std::vector<InputEvent> ActivityInputMonitor::derive(ActivityDerivation& state,
     const auto decide = [&](double at) {
         // The pointer moved while the timer ran, or just after it resumed (its sample late).
         if (state.lastPointerMove < at - pointerWindowSeconds) {
-            events.push_back({InputEventType::keyDown, 0, unknownKey});
+            // A derived press says nothing of the key: no chord matches it, so it counts as typing.
+            events.push_back({InputEventType::keyDown, 0, Key::unknown});
         }
     };
     const auto heard = [&] {
@@ -60,7 +61,7 @@ std::vector<InputEvent> ActivityInputMonitor::derive(ActivityDerivation& state,
         if (state.pointer &&
             (state.pointer->x != signal.pointer.x || state.pointer->y != signal.pointer.y)) {
             state.lastPointerMove = signal.atSeconds;
-            events.push_back({InputEventType::mouseMoved, 0, 0});
+            events.push_back({InputEventType::mouseMoved, 0});
         }
         state.pointer = signal.pointer;
         break;

@@ -48,9 +48,6 @@ struct ActivityDerivation {
 // on the main thread.
 class ActivityInputMonitor : public InputMonitor {
 public:
-    // The key number of derived key presses, which say nothing of the key: no chord check
-    // matches it, so each counts as typing.
-    static constexpr std::uint16_t unknownKey = 0xffff;
     static constexpr unsigned pointerSampleMilliseconds = 66;
     // How often input is inferred again while no idle has come since it resumed.
     static constexpr double tickSeconds = 0.25;

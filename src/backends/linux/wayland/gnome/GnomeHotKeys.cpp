@@ -46,17 +46,16 @@ void GnomeHotKeys::handle(const CompositorEvent& event) {
     }
 }
 
-std::optional<HotKeyToken> GnomeHotKeys::registerHotKey(std::uint16_t keyCode,
-                                                        std::uint64_t modifiers,
+std::optional<HotKeyToken> GnomeHotKeys::registerHotKey(Key key, std::uint64_t modifiers,
                                                         std::function<void()> handler) {
-    const auto accelerator = CompositorKeys::accelerator(keyCode, modifiers);
+    const auto accelerator = CompositorKeys::accelerator(key, modifiers);
     if (!handler || !accelerator) {
-        logPlatformError("hot key " + describe(keyCode, modifiers) + ": no such key");
+        logPlatformError("hot key " + describe(key, modifiers) + ": no such key");
         return std::nullopt;
     }
     for (const auto& [token, grab] : grabs_) {
         if (grab.accelerator == *accelerator) {
-            logPlatformError("hot key " + describe(keyCode, modifiers) + " is registered already");
+            logPlatformError("hot key " + describe(key, modifiers) + " is registered already");
             return std::nullopt;
         }
     }
@@ -64,7 +63,7 @@ std::optional<HotKeyToken> GnomeHotKeys::registerHotKey(std::uint16_t keyCode,
     const bool ready = bridge_->snapshot().ready;
     const std::uint32_t action = ready ? grab(*accelerator) : 0;
     if (ready && action == 0) {
-        logPlatformError("hot key " + describe(keyCode, modifiers) +
+        logPlatformError("hot key " + describe(key, modifiers) +
                          ": GNOME Shell did not grant it (taken, or the shell's bridge is not "
                          "there)");
         return std::nullopt;
@@ -85,8 +84,8 @@ void GnomeHotKeys::unregisterHotKey(HotKeyToken token) {
     grabs_.erase(found);
 }
 
-std::string GnomeHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    return posix::chordText(keyCode, modifiers);
+std::string GnomeHotKeys::describe(Key key, std::uint64_t modifiers) const {
+    return posix::chordText(key, modifiers);
 }
 
 } // namespace orvane::linuxbackend

@@ -19,10 +19,10 @@ public:
     explicit GnomeHotKeys(std::shared_ptr<BridgeConnection> bridge);
     ~GnomeHotKeys() override;
 
-    std::optional<HotKeyToken> registerHotKey(std::uint16_t keyCode, std::uint64_t modifiers,
+    std::optional<HotKeyToken> registerHotKey(Key key, std::uint64_t modifiers,
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
-    std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string describe(Key key, std::uint64_t modifiers) const override;
 
 private:
     struct Grab {

@@ -29,7 +29,7 @@ std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<Composit
     const bool flagsToTell = flags != reportedFlags && !keysAreOurs;
     if (!previous) {
         if (flagsToTell) {
-            return {{InputEventType::flagsChanged, flags, 0}};
+            return {{InputEventType::flagsChanged, flags}};
         }
         return {};
     }
@@ -44,17 +44,17 @@ std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<Composit
         const int type = left    ? InputEventType::leftMouseDragged
                          : right ? InputEventType::rightMouseDragged
                                  : InputEventType::mouseMoved;
-        events.push_back({type, flags, 0});
+        events.push_back({type, flags});
     }
     if (left && !(previous->state & button1Bit)) {
-        events.push_back({InputEventType::leftMouseDown, flags, 0});
+        events.push_back({InputEventType::leftMouseDown, flags});
     }
     if (right && !(previous->state & button3Bit)) {
-        events.push_back({InputEventType::rightMouseDown, flags, 0});
+        events.push_back({InputEventType::rightMouseDown, flags});
     }
     // Our own modifier keys change the state as the user's do.
     if (flagsToTell) {
-        events.push_back({InputEventType::flagsChanged, flags, 0});
+        events.push_back({InputEventType::flagsChanged, flags});
     }
     // Activity that no pointer change explains was the keyboard (or a scroll wheel, or a click
     // quicker than a sample, which the samples cannot tell apart); a modifier alone is told by
@@ -66,7 +66,8 @@ std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<Composit
     const bool activity = sample.idleMilliseconds < previous->idleMilliseconds ||
                           lastInputAt(sample) > lastInputAt(*previous) + deliveryJitterMilliseconds;
     if (activity && !moved && !buttonsChanged && !flagsChanged && !keysAreOurs) {
-        events.push_back({InputEventType::keyDown, flags, unknownKey});
+        // A derived press says nothing of the key: no chord matches it, so it counts as typing.
+        events.push_back({InputEventType::keyDown, flags, Key::unknown});
     }
     return events;
 }

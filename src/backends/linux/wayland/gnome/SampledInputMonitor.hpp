@@ -22,9 +22,6 @@ struct CompositorInput;
 // any monitor is installed. Handlers run on the main thread.
 class SampledInputMonitor : public InputMonitor {
 public:
-    // The key number of derived key presses, which say nothing of the key: no chord check
-    // matches it, so each counts as typing.
-    static constexpr std::uint16_t unknownKey = 0xffff;
     static constexpr unsigned sampleMilliseconds = 66;
     // How much later than the one before a sample may arrive on the bus: input dated by its
     // arrival is new only past that.

@@ -71,13 +71,13 @@ KWinHotKeys::~KWinHotKeys() {
     }
 }
 
-std::optional<int> KWinHotKeys::qtKeys(std::uint16_t keyCode, std::uint64_t modifiers) {
-    const auto keysym = CompositorKeys::keyvalFromSystem(keyCode);
-    const auto key = keysym ? qtKeyOfKeysym(*keysym) : std::nullopt;
-    if (!key) {
+std::optional<int> KWinHotKeys::qtKeys(Key key, std::uint64_t modifiers) {
+    const auto keysym = CompositorKeys::keyvalFromKey(key);
+    const auto qtKey = keysym ? qtKeyOfKeysym(*keysym) : std::nullopt;
+    if (!qtKey) {
         return std::nullopt;
     }
-    int combined = *key;
+    int combined = *qtKey;
     combined |= (modifiers & ModifierFlag::shift) ? qtShift : 0;
     combined |= (modifiers & ModifierFlag::control) ? qtControl : 0;
     combined |= (modifiers & ModifierFlag::option) ? qtAlt : 0;
@@ -85,11 +85,10 @@ std::optional<int> KWinHotKeys::qtKeys(std::uint16_t keyCode, std::uint64_t modi
     return combined;
 }
 
-std::optional<HotKeyToken> KWinHotKeys::registerHotKey(std::uint16_t keyCode,
-                                                       std::uint64_t modifiers,
+std::optional<HotKeyToken> KWinHotKeys::registerHotKey(Key key, std::uint64_t modifiers,
                                                        std::function<void()> handler) {
-    const auto keys = qtKeys(keyCode, modifiers);
-    const std::string text = describe(keyCode, modifiers);
+    const auto keys = qtKeys(key, modifiers);
+    const std::string text = describe(key, modifiers);
     if (!handler || !keys) {
         logPlatformError("hot key " + text + ": no such key");
         return std::nullopt;
@@ -136,8 +135,8 @@ void KWinHotKeys::handle(const CompositorEvent& event) {
     }
 }
 
-std::string KWinHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    const auto keys = qtKeys(keyCode, modifiers);
+std::string KWinHotKeys::takenBy(Key key, std::uint64_t modifiers) const {
+    const auto keys = qtKeys(key, modifiers);
     std::string owners;
     for (const auto& owner : keys ? link_->shortcutOwners(*keys) : std::vector<std::string>{}) {
         owners += (owners.empty() ? "" : ", ") + owner;
@@ -145,8 +144,8 @@ std::string KWinHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers)
     return owners;
 }
 
-std::string KWinHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    return posix::chordText(keyCode, modifiers);
+std::string KWinHotKeys::describe(Key key, std::uint64_t modifiers) const {
+    return posix::chordText(key, modifiers);
 }
 
 } // namespace orvane::linuxbackend

@@ -21,15 +21,15 @@ public:
     explicit KWinHotKeys(std::shared_ptr<KWinLink> link);
     ~KWinHotKeys() override;
 
-    std::optional<HotKeyToken> registerHotKey(std::uint16_t keyCode, std::uint64_t modifiers,
+    std::optional<HotKeyToken> registerHotKey(Key key, std::uint64_t modifiers,
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
-    std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
-    std::string takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string describe(Key key, std::uint64_t modifiers) const override;
+    std::string takenBy(Key key, std::uint64_t modifiers) const override;
 
     // The chord as Qt writes a key with its modifiers in one number, as kglobalaccel takes
     // it; nullopt for a key with no name.
-    static std::optional<int> qtKeys(std::uint16_t keyCode, std::uint64_t modifiers);
+    static std::optional<int> qtKeys(Key key, std::uint64_t modifiers);
 
 private:
     struct Binding {

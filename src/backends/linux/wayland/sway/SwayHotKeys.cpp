@@ -62,8 +62,8 @@ SwayHotKeys::~SwayHotKeys() {
     }
 }
 
-std::optional<std::string> SwayHotKeys::swayChord(std::uint16_t keyCode, std::uint64_t modifiers) {
-    const auto accelerator = CompositorKeys::accelerator(keyCode, modifiers);
+std::optional<std::string> SwayHotKeys::swayChord(Key key, std::uint64_t modifiers) {
+    const auto accelerator = CompositorKeys::accelerator(key, modifiers);
     if (!accelerator) {
         return std::nullopt;
     }
@@ -159,17 +159,16 @@ void SwayHotKeys::handle(const CompositorEvent& event) {
     }
 }
 
-std::optional<HotKeyToken> SwayHotKeys::registerHotKey(std::uint16_t keyCode,
-                                                       std::uint64_t modifiers,
+std::optional<HotKeyToken> SwayHotKeys::registerHotKey(Key key, std::uint64_t modifiers,
                                                        std::function<void()> handler) {
-    const auto chord = swayChord(keyCode, modifiers);
+    const auto chord = swayChord(key, modifiers);
     if (!handler || !chord) {
-        logPlatformError("hot key " + describe(keyCode, modifiers) + ": no such key");
+        logPlatformError("hot key " + describe(key, modifiers) + ": no such key");
         return std::nullopt;
     }
     for (const auto& [token, binding] : bindings_) {
         if (binding.chord == *chord) {
-            logPlatformError("hot key " + describe(keyCode, modifiers) + " is registered already");
+            logPlatformError("hot key " + describe(key, modifiers) + " is registered already");
             return std::nullopt;
         }
     }
@@ -178,7 +177,7 @@ std::optional<HotKeyToken> SwayHotKeys::registerHotKey(std::uint16_t keyCode,
     std::string error;
     const bool bound = ready && bind(*chord, &error);
     if (ready && !bound) {
-        logPlatformError("hot key " + describe(keyCode, modifiers) + ": sway did not bind it (" +
+        logPlatformError("hot key " + describe(key, modifiers) + ": sway did not bind it (" +
                          error + ")");
         return std::nullopt;
     }
@@ -198,8 +197,8 @@ void SwayHotKeys::unregisterHotKey(HotKeyToken token) {
     bindings_.erase(found);
 }
 
-std::string SwayHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    const auto chord = swayChord(keyCode, modifiers);
+std::string SwayHotKeys::takenBy(Key key, std::uint64_t modifiers) const {
+    const auto chord = swayChord(key, modifiers);
     const auto config = chord ? link_->loadedConfig() : std::nullopt;
     if (config && configBinds(*config, *chord)) {
         return "a bindsym of your sway config (Orvane's binding would replace it)";
@@ -207,8 +206,8 @@ std::string SwayHotKeys::takenBy(std::uint16_t keyCode, std::uint64_t modifiers)
     return {};
 }
 
-std::string SwayHotKeys::describe(std::uint16_t keyCode, std::uint64_t modifiers) const {
-    return posix::chordText(keyCode, modifiers);
+std::string SwayHotKeys::describe(Key key, std::uint64_t modifiers) const {
+    return posix::chordText(key, modifiers);
 }
 
 } // namespace orvane::linuxbackend

@@ -21,14 +21,14 @@ public:
     explicit SwayHotKeys(std::shared_ptr<SwayLink> link);
     ~SwayHotKeys() override;
 
-    std::optional<HotKeyToken> registerHotKey(std::uint16_t keyCode, std::uint64_t modifiers,
+    std::optional<HotKeyToken> registerHotKey(Key key, std::uint64_t modifiers,
                                               std::function<void()> handler) override;
     void unregisterHotKey(HotKeyToken token) override;
-    std::string describe(std::uint16_t keyCode, std::uint64_t modifiers) const override;
-    std::string takenBy(std::uint16_t keyCode, std::uint64_t modifiers) const override;
+    std::string describe(Key key, std::uint64_t modifiers) const override;
+    std::string takenBy(Key key, std::uint64_t modifiers) const override;
 
     // The chord in sway's words ("Mod4+Shift+g"); nullopt for a key with no name.
-    static std::optional<std::string> swayChord(std::uint16_t keyCode, std::uint64_t modifiers);
+    static std::optional<std::string> swayChord(Key key, std::uint64_t modifiers);
     // The command Orvane binds `chord` to.
     static std::string bindingCommand(const std::string& chord);
     // Whether `config` (sway's text, with `set $name value` variables) binds `chord` itself.
