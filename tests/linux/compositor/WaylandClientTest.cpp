@@ -244,6 +244,9 @@ TEST_F(WaylandLayer_dot, MovesCostLittle) {
 // Last: it ends the compositor.
 TEST_F(WaylandIdle_activity, TheCompositorGoingAwayIsReported) {
     WaylandActivity activity(client_, 100, queue_);
+    // Said from the connection at once, before the worker has made the timer: a --diagnose
+    // asks that early.
+    EXPECT_TRUE(activity.available());
     LayerShellGazeDot dot(client_);
     dot.show({300, 300}, 40);
     bool gone = false;
@@ -260,6 +263,7 @@ TEST_F(WaylandIdle_activity, TheCompositorGoingAwayIsReported) {
     ASSERT_TRUE(until([&] { return gone && unavailable; }, 10s));
     EXPECT_FALSE(client_->state().connected);
     EXPECT_FALSE(client_->state().problem.empty());
+    EXPECT_FALSE(activity.available());
     // Asked of a client with no compositor: nothing happens, nothing breaks.
     dot.show({10, 10}, 40);
     dot.hide();

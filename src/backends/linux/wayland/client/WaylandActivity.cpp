@@ -112,6 +112,14 @@ Subscription WaylandActivity::listen(std::function<void(const ActivityChange&)> 
     return part_->listen(std::move(listener));
 }
 
+bool WaylandActivity::available() const {
+    if (!protocol().empty()) {
+        return true;
+    }
+    const auto state = client_->state();
+    return state.connected && state.seat && (state.idleNotifier || state.kdeIdle);
+}
+
 std::string WaylandActivity::protocol() const {
     return part_->protocol();
 }

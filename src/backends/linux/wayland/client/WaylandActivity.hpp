@@ -29,7 +29,9 @@ public:
 
     Subscription listen(std::function<void(const ActivityChange&)> listener) override;
     unsigned timeoutMilliseconds() const override { return timeout_; }
-    bool available() const override { return !protocol().empty(); }
+    // Whether the compositor has an idle timer to offer, known as soon as the connection is:
+    // the worker may make the timer itself a moment later.
+    bool available() const override;
 
     // Any thread: the protocol the timer runs on ("ext-idle-notify-v1", "org_kde_kwin_idle"),
     // empty while there is none.
