@@ -6,6 +6,7 @@
 // part of it.
 #include "FuzzChecks.hpp"
 #include "backends/linux/wayland/gnome/BridgeReplies.hpp"
+#include "wayland/OfflineBus.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <systemd/sd-bus.h>
@@ -20,20 +21,7 @@ namespace {
 
 using namespace orvane::linuxbackend;
 using orvane::fuzz::require;
-
-// A bus that was started, so that messages can be made on it, though nothing ever answers.
-sd_bus* bus() {
-    static sd_bus* made = [] {
-        int fds[2];
-        sd_bus* b = nullptr;
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) < 0 || sd_bus_new(&b) < 0 ||
-            sd_bus_set_fd(b, fds[0], fds[0]) < 0 || sd_bus_start(b) < 0) {
-            std::abort();
-        }
-        return b;
-    }();
-    return made;
-}
+using orvane::linuxbackend::test::offlineBus;
 
 // Whole UTF-8 of any length, multi-byte characters included, never a NUL.
 std::string text(FuzzedDataProvider& data) {
@@ -237,8 +225,8 @@ void extensionInfo(FuzzedDataProvider& data, sd_bus_message* m) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
     sd_bus_message* m = nullptr;
-    if (sd_bus_message_new_signal(bus(), &m, "/net/orvane/Bridge", "net.orvane.Bridge1", "Reply") <
-        0) {
+    if (sd_bus_message_new_signal(offlineBus(), &m, "/net/orvane/Bridge", "net.orvane.Bridge1",
+                                  "Reply") < 0) {
         return 0;
     }
     switch (data.ConsumeIntegralInRange(0, 3)) {

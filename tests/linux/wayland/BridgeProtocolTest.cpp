@@ -1,10 +1,9 @@
 // The typed layer of the GNOME bridge client: what it writes is what the bridge reads, and what
 // it reads from the bridge is whole, of the declared types, and bounded.
 #include "backends/linux/wayland/gnome/BridgeProtocol.hpp"
+#include "wayland/OfflineBus.hpp"
 
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
 
 #include <cstdlib>
 #include <string>
@@ -16,25 +15,12 @@ namespace {
 using namespace bridge1;
 using BridgeReplies::BridgeState;
 
-// A started bus on which messages can be made; nothing is ever sent on it.
-sd_bus* bus() {
-    static sd_bus* made = [] {
-        int fds[2];
-        sd_bus* b = nullptr;
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) < 0 || sd_bus_new(&b) < 0 ||
-            sd_bus_set_fd(b, fds[0], fds[0]) < 0 || sd_bus_start(b) < 0) {
-            std::abort();
-        }
-        return b;
-    }();
-    return made;
-}
-
 // A message as it arrives: sealed and read from its start.
 class Message {
 public:
     Message() {
-        sd_bus_message_new_signal(bus(), &m_, "/net/orvane/Bridge", "net.orvane.Bridge1", "X");
+        sd_bus_message_new_signal(offlineBus(), &m_, "/net/orvane/Bridge", "net.orvane.Bridge1",
+                                  "X");
     }
     ~Message() { sd_bus_message_unref(m_); }
     Message(const Message&) = delete;
