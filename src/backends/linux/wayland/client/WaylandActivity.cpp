@@ -14,6 +14,11 @@
 
 namespace orvane::linuxbackend {
 
+namespace {
+constexpr const char* idleNotifyName = "ext-idle-notify-v1";
+constexpr const char* kdeIdleName = "org_kde_kwin_idle";
+} // namespace
+
 // The idle timer's objects on the worker, and the listeners it tells on the main queue.
 class ActivityPart : public WaylandPart {
 public:
@@ -25,12 +30,12 @@ public:
             notification_ = ext_idle_notifier_v1_get_idle_notification(globals.idleNotifier,
                                                                        timeout_, globals.seat);
             ext_idle_notification_v1_add_listener(notification_, &notificationListener, this);
-            setProtocol("ext-idle-notify-v1");
+            setProtocol(idleNotifyName);
         } else if (globals.seat && globals.kdeIdle) {
             kdeTimeout_ =
                 org_kde_kwin_idle_get_idle_timeout(globals.kdeIdle, globals.seat, timeout_);
             org_kde_kwin_idle_timeout_add_listener(kdeTimeout_, &kdeListener, this);
-            setProtocol("org_kde_kwin_idle");
+            setProtocol(kdeIdleName);
         } else {
             post(ActivityChange::Kind::unavailable);
         }
@@ -113,15 +118,23 @@ Subscription WaylandActivity::listen(std::function<void(const ActivityChange&)> 
 }
 
 bool WaylandActivity::available() const {
-    if (!protocol().empty()) {
-        return true;
-    }
-    const auto state = client_->state();
-    return state.connected && state.seat && (state.idleNotifier || state.kdeIdle);
+    return !protocol().empty();
 }
 
 std::string WaylandActivity::protocol() const {
-    return part_->protocol();
+    // The worker names the protocol once it has asked for the timer; until then the client's
+    // globals already say which one it will use, so both answers agree from the first moment.
+    if (auto named = part_->protocol(); !named.empty()) {
+        return named;
+    }
+    const auto state = client_->state();
+    if (!state.connected || !state.seat) {
+        return {};
+    }
+    if (state.idleNotifier) {
+        return idleNotifyName;
+    }
+    return state.kdeIdle ? kdeIdleName : "";
 }
 
 } // namespace orvane::linuxbackend
