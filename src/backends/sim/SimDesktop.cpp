@@ -73,7 +73,7 @@ SimDesktop::SimDesktop()
       preferences(std::make_shared<InMemoryPreferences>()),
       fileSystem(std::make_shared<posix::PosixFileSystem>(supportDirectory)),
       log(std::make_shared<CapturingLogSink>()), processInfo(std::make_shared<SimProcessInfo>()),
-      windowServer(std::make_shared<SimWindowServer>(displays)),
+      windowServer(std::make_shared<SimWindowServer>()),
       accessibility(std::make_shared<SimAccessibility>()),
       workspace(std::make_shared<SimWorkspace>()),
       inputMonitor(std::make_shared<SimInputMonitor>()),

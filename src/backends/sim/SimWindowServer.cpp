@@ -4,9 +4,6 @@
 #include <utility>
 
 namespace orvane::sim {
-SimWindowServer::SimWindowServer(std::shared_ptr<const Displays> displays)
-    : displays_(std::move(displays)) {}
-
 std::optional<std::vector<WindowRecord>> SimWindowServer::onScreenWindows() const {
     std::lock_guard lock(mutex_);
     if (listFails_) {
@@ -21,12 +18,8 @@ std::int64_t SimWindowServer::popUpMenuLevel() const {
 }
 
 plinth::Point SimWindowServer::pointerLocation() const {
-    const auto screens = displays_->screens();
     std::lock_guard lock(mutex_);
-    if (screens.empty()) {
-        return pointer_;
-    }
-    return {pointer_.x, screens.front().frame.maxY() - pointer_.y};
+    return pointer_;
 }
 
 void SimWindowServer::warpPointer(plinth::Point point) {

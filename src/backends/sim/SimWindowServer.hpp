@@ -1,6 +1,5 @@
 #pragma once
 
-#include "orvane/platform/Displays.hpp"
 #include "orvane/platform/WindowServer.hpp"
 
 #include <cstdint>
@@ -34,14 +33,11 @@ struct PostedKeyEvent {
 
 // The simulated window server. Its list is kept as raw entries, front to back, so a test can
 // put in anything a real server might answer (missing keys, values of the wrong type) next to
-// ordinary windows. The pointer is kept in the global top-left space and answered in the
-// native space of the current display arrangement.
+// ordinary windows. The pointer is kept in the global top-left space.
 class SimWindowServer : public WindowServer {
 public:
     // Typical level of pop-up menus; the exact number only has to be above normal windows.
     static constexpr std::int64_t defaultPopUpMenuLevel = 101;
-
-    explicit SimWindowServer(std::shared_ptr<const Displays> displays);
 
     std::optional<std::vector<WindowRecord>> onScreenWindows() const override;
     std::int64_t popUpMenuLevel() const override;
@@ -91,7 +87,6 @@ public:
 private:
     std::optional<std::size_t> indexOf(std::uint32_t number) const; // caller holds mutex_
 
-    std::shared_ptr<const Displays> displays_;
     mutable std::mutex mutex_;
     std::vector<WindowRecord> entries_;
     std::uint32_t nextNumber_ = 100;

@@ -113,13 +113,7 @@ void InputGuards::handleClick() {
 }
 
 plinth::Point InputGuards::pointerLocation() {
-    auto& services = platform();
-    const plinth::Point native = services.windowServer->pointerLocation();
-    const auto screens = services.displays->screens();
-    if (screens.empty()) {
-        return native;
-    }
-    return {native.x, screens.front().frame.maxY() - native.y};
+    return platform().windowServer->pointerLocation();
 }
 
 } // namespace orvane

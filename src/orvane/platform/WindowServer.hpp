@@ -52,7 +52,8 @@ public:
     // entry of the list shows. Where every menu is a window of its own, never.
     virtual bool isMenuOpenInsideWindow() const { return false; }
 
-    // The pointer's position in the native desktop space (bottom-left origin, y upwards).
+    // The pointer's position in the global top-left space (the primary display's top-left
+    // corner is the origin, y downwards).
     virtual plinth::Point pointerLocation() const = 0;
 
     // Moves the pointer to `point` in the global top-left space without generating user

@@ -116,9 +116,7 @@ plinth::Point CompositorWindowServer::pointerLocation() const {
     } else if (const auto asked = link_->queryPointer()) {
         stage = *asked;
     }
-    const auto native =
-        plinth::ScreenGeometry::nativeFromScreen({stage.x, stage.y, 0, 0}, *primary);
-    return {native.x, native.y};
+    return plinth::ScreenGeometry::globalFromScreen(stage, *primary);
 }
 
 void CompositorWindowServer::warpPointer(plinth::Point point) {

@@ -92,8 +92,7 @@ plinth::Point X11WindowServer::pointerLocation() const {
                        &rootY, &windowX, &windowY, &mask)) {
         return {};
     }
-    const plinth::Rect primary = primaryRoot();
-    return {rootX - primary.x, (primary.y + primary.height) - rootY};
+    return plinth::ScreenGeometry::globalFromScreen({double(rootX), double(rootY)}, primaryRoot());
 }
 
 void X11WindowServer::warpPointer(plinth::Point point) {
