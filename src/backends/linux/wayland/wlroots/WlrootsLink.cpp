@@ -221,6 +221,12 @@ private:
                 output.info.description.empty() ? output.info.name : output.info.description;
             outputs_.push_back(std::move(entry));
         }
+        // Left to right, then top to bottom, whatever order the registry listed them in.
+        std::stable_sort(outputs_.begin(), outputs_.end(), [](const auto& a, const auto& b) {
+            const auto& p = a.monitor.stageFrame;
+            const auto& q = b.monitor.stageFrame;
+            return p.x != q.x ? p.x < q.x : p.y < q.y;
+        });
     }
 
     // Makes the snapshot anew from the worker's state and says what changed.
