@@ -2,17 +2,15 @@
 # `orvane` on a headless labwc (scripts/labwc-desktop.sh), a recorded head turn as its camera:
 # focus goes left, right, left, right between a GTK window and a Qt program's window on the
 # left output and that Qt program's other window on the right one, as labwc's own toplevel list
-# reports it (orvane_toplevel_focus_watch). The pause toggle holds it, and so does typing,
-# which orvane hears only from labwc's idle timer, and a focused password entry. Prints how
+# reports it (orvane_toplevel_focus_watch). The pause toggle holds it, and so does a focused
+# password entry. Prints how
 # long each switch took from its start in orvane to labwc's report, and what tracking cost
 # orvane; --diagnose says the reduced guards and finds the user's key binding of the toggle.
 #   focus-clip.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL FOCUS_WATCH
 import os
-import re
 import subprocess
 import sys
 import threading
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
@@ -22,7 +20,6 @@ from focus_checks import (finish, focus_follows,  # noqa: E402
 
 FIRST_ALTERNATION_SECONDS = 120  # the face model loads slowly under the sanitizers
 HOLD_SECONDS = 10  # two turns of the clip: a switch not held would happen within them
-TYPING_LEAD_SECONDS = 1
 STOP_SECONDS = 15
 MEASURE_SECONDS = 10
 # The user's binding, as the README gives it for labwc: read by --diagnose only (labwc itself
@@ -98,23 +95,8 @@ def main():
     pause_holds(desktop, lambda: subprocess.run([orvane, "--toggle-pause"], check=True),
                 log_text, watch, left | right, HOLD_SECONDS, failures)
 
-    # --- Typing holds focus: labwc's idle timer tells orvane that there was input --------------
-    typed_until = time.monotonic() + HOLD_SECONDS + TYPING_LEAD_SECONDS
-    mark = None
-    while time.monotonic() < typed_until:
-        subprocess.run(["wtype", "orvane "], check=True)
-        wait_until(lambda: False, 0.25)
-        # A switch begun just before the first key may still land.
-        if mark is None and time.monotonic() > typed_until - HOLD_SECONDS:
-            mark = len(watch.changes)
-    moved = [w for w in watch.since(mark) if w in left | right]
-    statuses = re.findall(r"status: (.*)\n", log_text())
-    if moved:
-        failures.append(f"focus moved to {moved} while typing")
-    elif not statuses or statuses[-1] != "waiting: typing":
-        failures.append(f'orvane did not say "waiting: typing" while keys were typed: {statuses}')
-    else:
-        print(f"{desktop}: typing held focus for {HOLD_SECONDS} s")
+    # Typing is not tried here: labwc 0.8 does not count a virtual keyboard's keys (wtype's)
+    # as activity on its idle timer, so no key a test can send would reach orvane's guard.
 
     # --- A focused password entry holds focus -------------------------------------------------
     password_entry_holds(desktop, "labwc-password-left", log_text, watch, left | right,
