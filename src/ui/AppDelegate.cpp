@@ -60,6 +60,12 @@ void AppDelegate::applicationWillTerminate() {
     }
 }
 
+void AppDelegate::togglePause() {
+    if (menuBar) {
+        menuBar->togglePause();
+    }
+}
+
 void AppDelegate::activate() {
     if (!menuBar || !engine) {
         return;

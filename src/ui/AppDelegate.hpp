@@ -41,6 +41,8 @@ public:
     // Another start of Orvane asked to see us: the set-up window while set-up is missing,
     // else the settings.
     void activate();
+    // "orvane --toggle-pause" (a key binding of the user's): pauses or resumes.
+    void togglePause();
 
     // The queues on which the cameras still deliver; drained by the caller once everything is
     // released, before the platform goes.

@@ -211,6 +211,29 @@ int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
     return std::cout ? 0 : 1;
 }
 
+// The pause toggle a compositor's key binding runs: asks the running Orvane, starts nothing.
+int runTogglePause(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    using Toggle = orvane::ui::SingleInstance::Toggle;
+    switch (orvane::ui::SingleInstance::askToTogglePause()) {
+    case Toggle::toggled:
+        return 0;
+    case Toggle::notRunning:
+        std::fprintf(stderr, "Orvane is not running.\n");
+        return 1;
+    case Toggle::unanswered:
+        std::fprintf(stderr, "Orvane is running but does not answer.\n");
+        return 1;
+    case Toggle::heldByOther:
+        std::fprintf(stderr, "Another program holds Orvane's name on the session bus.\n");
+        return 1;
+    case Toggle::noSessionBus:
+        std::fprintf(stderr, "There is no session bus: the running Orvane cannot be reached.\n");
+        return 1;
+    }
+    return 1;
+}
+
 int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     blockStopSignals();
     const auto session = orvane::linuxbackend::chooseSession(
@@ -251,11 +274,17 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     orvane::ui::AppDelegate* delegate = nullptr;
-    auto instance = std::make_unique<orvane::ui::SingleInstance>([&delegate] {
-        if (delegate) {
-            delegate->activate();
-        }
-    });
+    auto instance = std::make_unique<orvane::ui::SingleInstance>(
+        [&delegate] {
+            if (delegate) {
+                delegate->activate();
+            }
+        },
+        [&delegate] {
+            if (delegate) {
+                delegate->togglePause();
+            }
+        });
     switch (instance->claim()) {
     case orvane::ui::SingleInstance::Claim::first:
         break;
@@ -369,6 +398,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
 int main(int argc, char** argv) {
     // Decided before Qt or X is touched.
     const auto mode = orvane::LaunchMode::parse(std::vector<std::string>(argv, argv + argc));
+    if (mode.kind == orvane::LaunchMode::Kind::togglePause) {
+        return runTogglePause(argc, argv);
+    }
     if (mode.kind != orvane::LaunchMode::Kind::application) {
         return runReport(argc, argv, mode);
     }

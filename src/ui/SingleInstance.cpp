@@ -29,8 +29,10 @@ bool ownerIsGone(const QDBusError& error) {
 
 } // namespace
 
-SingleInstance::SingleInstance(std::function<void()> onActivate, QObject* parent)
-    : QObject(parent), onActivate_(std::move(onActivate)) {}
+SingleInstance::SingleInstance(std::function<void()> onActivate,
+                               std::function<void()> onTogglePause, QObject* parent)
+    : QObject(parent), onActivate_(std::move(onActivate)),
+      onTogglePause_(std::move(onTogglePause)) {}
 
 SingleInstance::~SingleInstance() {
     if (registered_) {
@@ -80,6 +82,36 @@ SingleInstance::Claim SingleInstance::claim() {
             return Claim::unanswered;
         }
         QThread::msleep(retryMilliseconds);
+    }
+}
+
+SingleInstance::Toggle SingleInstance::askToTogglePause() {
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return Toggle::noSessionBus;
+    }
+    const auto owner = bus.interface()->servicePid(serviceName);
+    if (!owner.isValid()) {
+        return Toggle::notRunning;
+    }
+    // Only an Orvane is asked: a program squatting on the name is told nothing.
+    const QString exe =
+        QFileInfo(QStringLiteral("/proc/%1/exe").arg(owner.value())).symLinkTarget();
+    if (!exe.isEmpty() && !InstanceHolder::isOrvane(exe.toStdString())) {
+        return Toggle::heldByOther;
+    }
+    const auto call = QDBusMessage::createMethodCall(serviceName, objectPath, serviceName,
+                                                     QStringLiteral("TogglePause"));
+    const auto reply = bus.call(call, QDBus::Block, answerMilliseconds);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        return Toggle::toggled;
+    }
+    return ownerIsGone(QDBusError(reply)) ? Toggle::notRunning : Toggle::unanswered;
+}
+
+void SingleInstance::TogglePause() {
+    if (onTogglePause_) {
+        onTogglePause_();
     }
 }
 

@@ -31,14 +31,21 @@ public:
         noSessionBus,
     };
 
-    // `onActivate` runs on the main thread when a later start asks us to show ourselves.
-    explicit SingleInstance(std::function<void()> onActivate, QObject* parent = nullptr);
+    // `onActivate` runs on the main thread when a later start asks us to show ourselves,
+    // `onTogglePause` when "orvane --toggle-pause" asks us to pause or resume.
+    explicit SingleInstance(std::function<void()> onActivate,
+                            std::function<void()> onTogglePause = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Claims the name, or hands over to its owner. Blocks for at most a few seconds.
     Claim claim();
+
+    enum class Toggle { toggled, notRunning, unanswered, heldByOther, noSessionBus };
+    // Asks the running Orvane to pause or resume, without claiming anything. Blocks for at
+    // most a few seconds.
+    static Toggle askToTogglePause();
 
     // The process that held the name at the last claim, and its executable where readable.
     pid_t holder() const { return holder_; }
@@ -47,11 +54,14 @@ public:
 public slots:
     // Called over the bus by a later start.
     Q_SCRIPTABLE void Activate();
+    // Called over the bus by "orvane --toggle-pause" (a key binding of the user's).
+    Q_SCRIPTABLE void TogglePause();
     // Answers at once, from the main thread: whether that thread is free to answer.
     Q_SCRIPTABLE void Ping() {}
 
 private:
     std::function<void()> onActivate_;
+    std::function<void()> onTogglePause_;
     bool registered_ = false;
     pid_t holder_ = 0;
     std::optional<std::string> holderExecutable_;

@@ -93,7 +93,7 @@ camera:        authorized
 cameras_and_screens="
 added to this desktop, and who may use it:
   net.orvane.Orvane on the session bus: free (no Orvane runs)
-    any program of yours may ask it to show Orvane's window, nothing else
+    any program of yours may ask it to show Orvane's window, or to pause or resume it, nothing else
   the accessibility bus, switched on for your session as a screen reader would: any program of yours may read other programs' windows and text through it; Orvane reads it and moves focus through it, and offers nothing on it but its own windows
   X11 shows every program of yours every window and every key already; Orvane adds one key grab, the pause chord, and nothing else
 

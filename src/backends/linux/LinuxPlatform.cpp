@@ -20,6 +20,7 @@
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
 #include "backends/linux/wayland/kwin/KWinDesktop.hpp"
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
+#include "backends/linux/wayland/wlroots/WlrootsDesktop.hpp"
 #endif
 #if ORVANE_WITH_X11
 #include "backends/linux/x11/X11Desktop.hpp"
@@ -71,6 +72,9 @@ LinuxPlatformResult makeLinuxPlatform() {
         break;
     case DesktopFamily::sway:
         installSwayDesktop(*services, &result.desktopProblem);
+        break;
+    case DesktopFamily::wlroots:
+        installWlrootsDesktop(*services, &result.desktopProblem);
         break;
 #endif
     default:

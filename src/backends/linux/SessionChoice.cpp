@@ -46,12 +46,19 @@ SessionChoice detectSession(const EnvironmentLookup& environment) {
     if (listsDesktop(desktops, "sway") || isSet(environment("SWAYSOCK"))) {
         return {DesktopFamily::sway, {}};
     }
+    // These list every window and activate it for any client, through the wlroots protocols
+    // (labwc names itself "labwc:wlroots").
+    for (const char* name : {"labwc", "wayfire", "wlroots"}) {
+        if (listsDesktop(desktops, name)) {
+            return {DesktopFamily::wlroots, {}};
+        }
+    }
     // Each compositor keeps other programs' windows to itself; only the ones Orvane has a
-    // helper inside can be worked with.
+    // helper inside, or a protocol it knows, can be worked with.
     const std::string name = isSet(desktops) ? desktops : "unknown";
     return {DesktopFamily::unsupported,
-            "Orvane works in X11 sessions, in GNOME and KDE Plasma on Wayland, and in sway; this "
-            "Wayland desktop (" +
+            "Orvane works in X11 sessions, in GNOME and KDE Plasma on Wayland, in sway, and in "
+            "labwc and Wayfire; this Wayland desktop (" +
                 name +
                 ") is not supported yet: to use Orvane here, log out and choose an X11 session "
                 "(often called \"Xorg\") on the login screen."};
@@ -64,6 +71,7 @@ bool builtWith(DesktopFamily family) {
     case DesktopFamily::gnome:
     case DesktopFamily::kwin:
     case DesktopFamily::sway:
+    case DesktopFamily::wlroots:
         return ORVANE_WITH_WAYLAND;
     case DesktopFamily::unsupported:
         break;
@@ -93,7 +101,7 @@ std::vector<std::string> absentFeatures() {
         absent.emplace_back("X11 support");
     }
     if (!ORVANE_WITH_WAYLAND) {
-        absent.emplace_back("Wayland support (GNOME Shell, KWin, sway)");
+        absent.emplace_back("Wayland support (GNOME Shell, KWin, sway, labwc, Wayfire)");
     }
     if (!ORVANE_WITH_EVDEV) {
         absent.emplace_back("input device guards (evdev)");

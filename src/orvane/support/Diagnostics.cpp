@@ -165,7 +165,9 @@ void printExposure(std::ostream& out) {
                                                        : std::nullopt);
     }
     lines.push_back(std::string("  ") + kApplicationIdentifier + " on the session bus: " + holder);
-    lines.push_back("    any program of yours may ask it to show Orvane's window, nothing else");
+    lines.push_back(
+        "    any program of yours may ask it to show Orvane's window, or to pause or resume it, "
+        "nothing else");
     for (const auto& line : platform().exposure) {
         lines.push_back("  " + line);
     }

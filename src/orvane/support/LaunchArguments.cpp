@@ -42,6 +42,11 @@ LaunchMode LaunchMode::parse(const std::vector<std::string>& arguments) {
             return {Kind::diagnose, defaultProbeSeconds, std::nullopt};
         }
     }
+    for (std::size_t index = 1; index < arguments.size(); ++index) {
+        if (arguments[index] == "--toggle-pause") {
+            return {Kind::togglePause, defaultProbeSeconds, std::nullopt};
+        }
+    }
     LaunchMode mode;
     for (std::size_t index = 1; index < arguments.size(); ++index) {
         mode.reportsGaze = mode.reportsGaze || arguments[index] == "--report-gaze";

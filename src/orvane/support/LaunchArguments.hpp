@@ -9,7 +9,7 @@ namespace orvane {
 
 // What one run of the program is for, read from its argument list (program path first).
 struct LaunchMode {
-    enum class Kind { application, probeCamera, diagnose };
+    enum class Kind { application, probeCamera, diagnose, togglePause };
 
     Kind kind = Kind::application;
     std::int64_t probeSeconds = defaultProbeSeconds;
@@ -22,7 +22,9 @@ struct LaunchMode {
 
     static constexpr std::int64_t defaultProbeSeconds = 8;
 
-    // "--probe-camera [N]" wins wherever it stands; then "--diagnose"; anything else starts
+    // "--probe-camera [N]" wins wherever it stands; then "--diagnose"; then "--toggle-pause"
+    // (asks the running Orvane to pause or resume, for a compositor's key binding); anything
+    // else starts
     // the application. Flags match whole and case-sensitively; N is a whole decimal number
     // (optional sign, digits only, within 64 bits), else the default. "--after" takes the next
     // argument when it is a whole positive number and is ignored otherwise.

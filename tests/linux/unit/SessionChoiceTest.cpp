@@ -49,6 +49,15 @@ TEST(SessionChoice, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
         // Started from a console, sway names no desktop; its socket tells.
         {{{"WAYLAND_DISPLAY", "wayland-1"}, {"SWAYSOCK", "/run/user/1000/sway-ipc.sock"}},
          DesktopFamily::sway},
+        // labwc sets "labwc:wlroots" for its programs; Wayfire sets "Wayfire".
+        {{{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "labwc:wlroots"}},
+         DesktopFamily::wlroots},
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "Wayfire"}},
+         DesktopFamily::wlroots},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "labwcish"}},
+         DesktopFamily::unsupported},
+        // Not a Wayland session: the X server's desktop, whatever the variable says.
+        {{{"DISPLAY", ":0"}, {"XDG_CURRENT_DESKTOP", "labwc"}}, DesktopFamily::x11},
     };
     for (const auto& c : cases) {
         const auto choice = choiceIn(c.variables);
@@ -62,6 +71,7 @@ TEST(SessionChoice, OtherWaylandDesktopsAreNamedInOneSentence) {
         choiceIn({{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "LXQt"}});
     EXPECT_EQ(other.family, DesktopFamily::unsupported);
     EXPECT_NE(other.reason.find("GNOME and KDE Plasma on Wayland"), std::string::npos);
+    EXPECT_NE(other.reason.find("in labwc and Wayfire"), std::string::npos);
     EXPECT_NE(other.reason.find("(LXQt)"), std::string::npos);
     EXPECT_NE(other.reason.find("choose an X11 session"), std::string::npos);
     EXPECT_EQ(other.reason.find('\n'), std::string::npos);
@@ -84,7 +94,9 @@ TEST(SessionChoice, FamiliesTheBuildLacksAreUnsupportedAndNamed) {
                                                      {"WAYLAND_DISPLAY", "wayland-1"}};
     const std::map<std::string, std::string> other = {{"WAYLAND_DISPLAY", "wayland-0"},
                                                       {"XDG_CURRENT_DESKTOP", "LXQt"}};
-    for (const auto* variables : {&x11, &kde, &gnome, &sway}) {
+    const std::map<std::string, std::string> labwc = {{"WAYLAND_DISPLAY", "wayland-0"},
+                                                      {"XDG_CURRENT_DESKTOP", "labwc:wlroots"}};
+    for (const auto* variables : {&x11, &kde, &gnome, &sway, &labwc}) {
         const auto detected = detectSession(lookupIn(*variables));
         const auto chosen = chooseSession(lookupIn(*variables));
         if (builtWith(detected.family)) {

@@ -103,7 +103,7 @@ TEST_F(DiagnosticsTest, AHealthyDesktopStartedByTheLaunchService) {
                               "added to this desktop, and who may use it:",
                               "  net.orvane.Orvane on the session bus: free (no Orvane runs)",
                               "    any program of yours may ask it to show Orvane's window, "
-                              "nothing else",
+                              "or to pause or resume it, nothing else",
                               "",
                               "cameras found:",
                               "  Simulated Camera  [sim-camera-0]",

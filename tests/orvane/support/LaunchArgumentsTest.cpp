@@ -38,6 +38,16 @@ TEST(LaunchArguments, FlagsMatchWholeAndCaseSensitively) {
     EXPECT_EQ(LaunchMode::parse({"--probe-camera"}).kind, LaunchMode::Kind::probeCamera);
 }
 
+TEST(LaunchArguments, TheToggleGivesWayToTheReportsAndIsNoApplicationFlag) {
+    EXPECT_EQ(parse({"--toggle-pause"}).kind, LaunchMode::Kind::togglePause);
+    EXPECT_EQ(parse({"--report-gaze", "--toggle-pause"}).kind, LaunchMode::Kind::togglePause);
+    EXPECT_EQ(parse({"--toggle-pause", "--diagnose"}).kind, LaunchMode::Kind::diagnose);
+    EXPECT_EQ(parse({"--toggle-pause=1"}).kind, LaunchMode::Kind::application);
+    // As the value of "--after" it is still the toggle: nothing starts from a key binding.
+    EXPECT_EQ(parse({"--after", "--toggle-pause"}).kind, LaunchMode::Kind::togglePause);
+    EXPECT_EQ(LaunchMode::parse({"--toggle-pause"}).kind, LaunchMode::Kind::application);
+}
+
 TEST(LaunchArguments, TheGazeReportGoesWithTheApplicationWhereverItStands) {
     EXPECT_TRUE(parse({"--report-gaze"}).reportsGaze);
     const auto relaunched = parse({"--after", "42", "--report-gaze"});

@@ -334,4 +334,12 @@ bool AtspiFocusWatch::isPasswordFocusedIn(pid_t pid) {
     return core_->seen.pid == pid && core_->seen.isPassword;
 }
 
+bool AtspiFocusWatch::isPasswordFocused() {
+    if (!follow()) {
+        return false;
+    }
+    std::lock_guard lock(core_->seenMutex);
+    return core_->seen.isPassword;
+}
+
 } // namespace orvane::linuxbackend

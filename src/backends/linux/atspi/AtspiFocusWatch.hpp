@@ -27,6 +27,9 @@ public:
     // True when the element with keyboard focus belongs to process `pid` and is a password
     // entry, as last seen; follows first.
     bool isPasswordFocusedIn(pid_t pid);
+    // The same for whichever process has it, where the compositor does not name the focused
+    // window's process: the last focus AT-SPI told of stands for it.
+    bool isPasswordFocused();
 
     // How often the focused element's role is read again, in milliseconds.
     static constexpr int roleRecheckMilliseconds = 500;

@@ -28,8 +28,13 @@ bool CompositorSecureInput::isSecureEventInputEnabled() const {
         return false;
     }
     for (const auto& window : *snapshot.windows) {
-        if (window.id != snapshot.focusWindow || window.pid == 0) {
+        if (window.id != snapshot.focusWindow) {
             continue;
+        }
+        if (window.pid == 0) {
+            // A compositor that names no process (the wlroots protocols): the focus AT-SPI
+            // last told of is this window's, as keys go nowhere else.
+            return following && focus_->isPasswordFocused();
         }
         const auto pid = static_cast<pid_t>(window.pid);
         if (following) {

@@ -78,9 +78,9 @@ CompositorWindowServer::entriesOf(const std::vector<CompositorWindow>& windows,
             continue;
         }
         WindowRecord entry;
-        if (window.pid != 0) {
-            entry.ownerPid = static_cast<std::int64_t>(window.pid);
-        }
+        // 0 where the compositor never tells (the wlroots protocols): the window is still
+        // reached by its id.
+        entry.ownerPid = static_cast<std::int64_t>(window.pid);
         entry.number = static_cast<std::int64_t>(numberOf(window.id));
         const auto origin = plinth::ScreenGeometry::globalFromScreen(
             {window.frame.x, window.frame.y}, primaryStage);

@@ -8,6 +8,8 @@
 #include "backends/linux/wayland/CompositorWindowServer.hpp"
 #include "orvane/platform/Platform.hpp"
 
+#include <algorithm>
+
 namespace orvane::linuxbackend {
 namespace {
 
@@ -58,6 +60,18 @@ std::optional<RunningApplication> CompositorWorkspace::frontmostApplication() co
 }
 
 std::optional<RunningApplication> CompositorWorkspace::runningApplication(pid_t pid) const {
+    if (pid == 0) {
+        // The process of windows whose compositor does not name it: there while such a window
+        // is, and nothing more is told of it (no identifier to mistake for another program's).
+        const auto windows = link_->snapshot().windows;
+        if (windows && std::any_of(windows->begin(), windows->end(),
+                                   [](const auto& window) { return window.pid == 0; })) {
+            RunningApplication unknown;
+            unknown.pid = 0;
+            return unknown;
+        }
+        return std::nullopt;
+    }
     if (!DesktopProcesses::exists(pid)) {
         return std::nullopt;
     }

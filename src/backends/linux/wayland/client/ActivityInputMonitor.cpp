@@ -90,14 +90,15 @@ std::vector<InputEvent> ActivityInputMonitor::derive(ActivityDerivation& state,
 std::string ActivityInputMonitor::reducedGuards() const {
     if (!activity_->available()) {
         return "This desktop tells Orvane nothing of typing, the pointer or clicks, so none of "
-               "them holds focus.";
+               "them holds focus." +
+               limits_;
     }
     std::string text = "This desktop tells Orvane only that there was input, not which: clicks, "
                        "modifier chords, and copy and cut hold no focus";
     if (!pointerKnown_) {
         text += ", and pointer use holds it as typing does";
     }
-    return text + ".";
+    return text + "." + limits_;
 }
 
 double ActivityInputMonitor::pointerWindowSeconds() const {

@@ -82,6 +82,8 @@ public:
     // Clicks, chords and copies are never known; typing is not told from pointer use where
     // the pointer is not; nothing is where the compositor has no idle timer for us.
     std::string reducedGuards() const override;
+    // A sentence the desktop adds to those words (what else it does not tell).
+    void addLimit(std::string sentence) { limits_ += " " + sentence; }
 
 private:
     struct Monitor {
@@ -101,6 +103,7 @@ private:
     std::function<bool()> keysAreOurs_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<Clock> clock_;
+    std::string limits_;
     std::map<MonitorToken, Monitor> monitors_;
     MonitorToken nextToken_ = 1;
     ActivityDerivation state_;

@@ -104,6 +104,9 @@ private:
         int modeHeight = 0;
     };
 
+    // A compositor lists a few dozen globals; more are not kept.
+    static constexpr std::size_t maxOffers = 256;
+
     static WaylandLoop& of(void* data) { return *static_cast<WaylandLoop*>(data); }
 
     void runTasks() {
@@ -148,6 +151,7 @@ private:
         }
         globals_.display = display_;
         registry_ = wl_display_get_registry(display_);
+        globals_.registry = registry_;
         wl_registry_add_listener(registry_, &registryListener, this);
         // The first round binds the globals, the second hears the outputs' layout (the output
         // manager may be listed after the outputs).
@@ -333,6 +337,9 @@ private:
             return wl_registry_bind(registry_, name, type, std::min(version, highest));
         };
         const std::string which = interface;
+        if (globals_.offers.size() < maxOffers) {
+            globals_.offers.push_back({name, which, version});
+        }
         if (which == wl_compositor_interface.name && !globals_.compositor) {
             globals_.compositor = static_cast<wl_compositor*>(bind(&wl_compositor_interface, 4));
         } else if (which == wl_shm_interface.name && !globals_.shm) {
@@ -368,6 +375,10 @@ private:
     }
 
     void onGlobalRemoved(std::uint32_t name) {
+        auto& offers = globals_.offers;
+        offers.erase(std::remove_if(offers.begin(), offers.end(),
+                                    [name](const auto& offer) { return offer.name == name; }),
+                     offers.end());
         auto found = std::find_if(outputs_.begin(), outputs_.end(), [name](const auto& record) {
             return record->globalName == name;
         });

@@ -23,6 +23,7 @@ struct wl_compositor;
 struct wl_shm;
 struct wl_seat;
 struct wl_output;
+struct wl_registry;
 struct ext_idle_notifier_v1;
 struct org_kde_kwin_idle;
 struct zwlr_layer_shell_v1;
@@ -76,6 +77,14 @@ struct WaylandGlobals {
     org_kde_kwin_idle* kdeIdle = nullptr;
     zwlr_layer_shell_v1* layerShell = nullptr;
     std::vector<Output> outputs; // those whose layout is known
+    // Every global the compositor lists, for parts that bind their own.
+    struct Offer {
+        std::uint32_t name = 0;
+        std::string interface;
+        std::uint32_t version = 0;
+    };
+    wl_registry* registry = nullptr;
+    std::vector<Offer> offers;
 
     const Output* outputAt(plinth::Point point) const;
 };

@@ -12,7 +12,8 @@ WaylandClientServices WaylandClientServices::open(const std::shared_ptr<Composit
                                                   std::shared_ptr<const PostedKeys> posted,
                                                   std::shared_ptr<MainQueue> mainQueue,
                                                   std::shared_ptr<Clock> clock,
-                                                  bool pointerFromLink) {
+                                                  bool pointerFromLink,
+                                                  std::shared_ptr<WaylandClient> client) {
     if (!mainQueue && hasPlatform()) {
         mainQueue = platform().mainQueue;
     }
@@ -20,7 +21,7 @@ WaylandClientServices WaylandClientServices::open(const std::shared_ptr<Composit
         clock = platform().clock;
     }
     WaylandClientServices services;
-    services.client = std::make_shared<WaylandClient>(mainQueue);
+    services.client = client ? std::move(client) : std::make_shared<WaylandClient>(mainQueue);
     services.activity = std::make_shared<WaylandActivity>(
         services.client, WaylandActivity::defaultTimeoutMilliseconds, mainQueue);
     std::function<bool()> ours;

@@ -24,11 +24,12 @@ struct WaylandClientServices {
 
     // `link` gives the focused window, and the pointer where `pointerFromLink`; activity just
     // after input of ours (`posted`, may be null) is not the user's. The queue and clock null:
-    // the installed platform's.
+    // the installed platform's. `client` null: a connection of their own.
     static WaylandClientServices open(const std::shared_ptr<CompositorLink>& link,
                                       std::shared_ptr<const PostedKeys> posted,
                                       std::shared_ptr<MainQueue> mainQueue,
-                                      std::shared_ptr<Clock> clock, bool pointerFromLink);
+                                      std::shared_ptr<Clock> clock, bool pointerFromLink,
+                                      std::shared_ptr<WaylandClient> client = nullptr);
 
     // Sets the input monitor and the gaze dot in `platform`.
     void fill(Platform& platform) const;

@@ -1,0 +1,206 @@
+// The wlroots link on a real labwc (scripts/labwc-desktop.sh: headless, two outputs side by
+// side, windows titled "*-right" placed on the right one): real GTK windows of two programs
+// listed with their outputs, activated exactly, the focus followed; the idle timer and the
+// gaze dot as a layer surface on the output it is over.
+#include "unit/SessionBusTestSupport.hpp"
+
+#include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
+#include "backends/linux/wayland/client/WaylandActivity.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
+#include "backends/linux/wayland/wlroots/WlrootsLink.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace orvane::linuxbackend {
+namespace {
+
+using namespace std::chrono_literals;
+using test::SignallingMainQueue;
+
+pid_t spawn(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+class LabwcSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::getenv("ORVANE_LABWC_ROOT")) << "run under scripts/labwc-desktop.sh";
+    }
+    void TearDown() override {
+        for (pid_t pid : children_) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    bool until(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s) {
+        return queue_->runTasksUntil(done, timeout);
+    }
+
+    void start(const std::vector<std::string>& command) {
+        const pid_t pid = spawn(command);
+        ASSERT_GT(pid, 0) << command[0];
+        children_.push_back(pid);
+    }
+
+    static std::optional<CompositorWindow> window(const CompositorSnapshot& snapshot,
+                                                  const std::string& title) {
+        if (snapshot.windows) {
+            for (const auto& window : *snapshot.windows) {
+                if (window.title == title) {
+                    return window;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+    static std::string describe(const CompositorSnapshot& snapshot) {
+        std::string text;
+        for (const auto& window :
+             snapshot.windows ? *snapshot.windows : std::vector<CompositorWindow>{}) {
+            text += "[" + window.title + " on " + std::to_string(window.monitor) + "] ";
+        }
+        return text;
+    }
+
+    std::string rightOutputName(const WaylandClient& client) {
+        for (const auto& output : client.state().outputs) {
+            if (output.logical.x == 1920) {
+                return output.name;
+            }
+        }
+        return {};
+    }
+
+    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
+    std::vector<pid_t> children_;
+};
+
+TEST_F(LabwcSession, ListsActivatesAndFollowsWindowsOfTwoProgramsOnTwoOutputs) {
+    auto client = std::make_shared<WaylandClient>(queue_);
+    auto link = std::make_shared<WlrootsLink>(client, queue_);
+    std::vector<CompositorEvent> heard;
+    Subscription events =
+        link->listen([&](const CompositorEvent& event) { heard.push_back(event); });
+    ASSERT_TRUE(until([&] { return link->snapshot().ready; })) << link->problem();
+    EXPECT_TRUE(link->waitUntilSettled(1s));
+    auto snapshot = link->snapshot();
+    ASSERT_TRUE(snapshot.monitors);
+    ASSERT_EQ(snapshot.monitors->size(), 2u);
+    EXPECT_EQ((*snapshot.monitors)[0].stageFrame, (plinth::Rect{0, 0, 1920, 1080}));
+    EXPECT_EQ((*snapshot.monitors)[1].stageFrame, (plinth::Rect{1920, 0, 1920, 1080}));
+    EXPECT_EQ((*snapshot.monitors)[1].connector, "HEADLESS-2");
+
+    const std::string clients = ORVANE_TEST_CLIENTS_DIR;
+    start({"/usr/bin/python3", clients + "/gtk-window-at.py", "labwc-left", "0", "0"});
+    start({"/usr/bin/python3", clients + "/gtk-window-at.py", "labwc-right", "0", "0"});
+    ASSERT_TRUE(until([&] {
+        const auto s = link->snapshot();
+        const auto right = window(s, "labwc-right");
+        return window(s, "labwc-left") && right && right->monitor == 1;
+    })) << "the windows did not come, the right one on the right output: "
+        << describe(link->snapshot());
+    snapshot = link->snapshot();
+    const auto left = *window(snapshot, "labwc-left");
+    const auto right = *window(snapshot, "labwc-right");
+    EXPECT_EQ(left.monitor, 0);
+    EXPECT_EQ(left.frame, (plinth::Rect{0, 0, 1920, 1080}));
+    EXPECT_EQ(right.frame, (plinth::Rect{1920, 0, 1920, 1080}));
+    EXPECT_EQ(left.pid, 0u);
+    EXPECT_FALSE(left.applicationId.empty());
+    EXPECT_NE(left.id, right.id);
+
+    // Each in turn, as the gaze would go: left, right, left, right, from the right one.
+    ASSERT_EQ(link->activateWindow(right.id), right.id);
+    for (const auto& target : {left, right, left, right}) {
+        heard.clear();
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(link->activateWindow(target.id), target.id) << target.title;
+        // Measured, not asserted: how long labwc takes to confirm.
+        std::printf(
+            "activated %s in %.1f ms\n", target.title.c_str(),
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                .count());
+        snapshot = link->snapshot();
+        EXPECT_EQ(snapshot.focusWindow, target.id) << target.title;
+        // The last activated is in front of the list.
+        ASSERT_FALSE(snapshot.windows->empty());
+        EXPECT_EQ(snapshot.windows->front().id, target.id);
+        EXPECT_TRUE(until([&] {
+            return std::any_of(heard.begin(), heard.end(), [](const auto& event) {
+                return event.kind == CompositorEvent::Kind::focusChanged;
+            });
+        })) << target.title;
+    }
+    // Activating the one already focused answers at once, from the compositor.
+    EXPECT_EQ(link->activateWindow(right.id), right.id);
+
+    // A window that is gone cannot be activated; it leaves the list.
+    ::kill(children_.back(), SIGTERM);
+    ::waitpid(children_.back(), nullptr, 0);
+    children_.pop_back();
+    ASSERT_TRUE(until([&] { return !window(link->snapshot(), "labwc-right"); }));
+    EXPECT_EQ(link->activateWindow(right.id), std::nullopt);
+    EXPECT_EQ(link->activateWindow(left.id), left.id);
+
+    // Nothing of the pointer or of keys on these protocols.
+    EXPECT_FALSE(link->warpPointer(10, 10));
+    EXPECT_EQ(link->queryPointer(), std::nullopt);
+    EXPECT_FALSE(link->postKey(0x61, true));
+    EXPECT_FALSE(link->watchInput(66));
+}
+
+TEST_F(LabwcSession, GivesActivityAndTheGazeDotAsALayerSurface) {
+    auto client = std::make_shared<WaylandClient>(queue_);
+    ASSERT_TRUE(until([&] { return client->state().outputs.size() == 2; }));
+    WaylandActivity activity(client, WaylandActivity::defaultTimeoutMilliseconds, queue_);
+    ASSERT_TRUE(until([&] { return activity.available(); })) << "no idle timer on labwc";
+    EXPECT_EQ(activity.protocol(), "ext-idle-notify-v1");
+
+    // The timer runs: with no input it idles. (labwc 0.8 does not count a virtual keyboard's
+    // keys as activity, so no key from here can resume it.)
+    std::vector<ActivityChange::Kind> heard;
+    Subscription changes =
+        activity.listen([&](const ActivityChange& change) { heard.push_back(change.kind); });
+    ASSERT_TRUE(until([&] {
+        return std::find(heard.begin(), heard.end(), ActivityChange::Kind::idled) != heard.end();
+    })) << ::testing::PrintToString(heard);
+
+    LayerShellGazeDot dot(client);
+    const std::string right = rightOutputName(*client);
+    ASSERT_EQ(right, "HEADLESS-2");
+    dot.show({2320, 300}, 40);
+    ASSERT_TRUE(until([&] {
+        const auto state = dot.surfaceState();
+        return state.mapped && state.outputName == right;
+    })) << dot.surfaceState().outputName;
+    EXPECT_EQ(dot.surfaceState().placement.left, 380);
+    EXPECT_EQ(dot.surfaceState().placement.top, 280);
+    dot.show({500, 500}, 40);
+    ASSERT_TRUE(until([&] {
+        const auto state = dot.surfaceState();
+        return state.mapped && state.outputName == "HEADLESS-1";
+    }));
+    dot.hide();
+    EXPECT_TRUE(until([&] { return !dot.surfaceState().mapped; }));
+}
+
+} // namespace
+} // namespace orvane::linuxbackend
