@@ -19,6 +19,9 @@ constexpr const char* focusEvent = "object:state-changed:focused";
 constexpr const char* roleEvent = "object:property-change:accessible-role";
 // How much of a window's tree the first look for the focused element walks at most.
 constexpr int maxFocusSearch = 4000;
+// How many times a focused window frame is searched for a focused element inside it: on its
+// focus event and on the next role checks, while the program settles its own focus.
+constexpr int frameSearches = 3;
 
 bool timedOut(GError* error) {
     return error && (std::strstr(error->message, "NoReply") != nullptr ||
@@ -37,6 +40,7 @@ struct AtspiFocusWatch::Core {
     // The last element that took focus and has not lost it; one reference held.
     AtspiAccessible* focused = nullptr;
     pid_t focusedPid = 0;
+    int frameSearchesLeft = 0;
 
     struct Seen {
         pid_t pid = 0;
@@ -79,6 +83,7 @@ struct AtspiFocusWatch::Core {
             g_object_unref(focused);
         }
         focused = static_cast<AtspiAccessible*>(g_object_ref(element));
+        frameSearchesLeft = frameSearches;
         GError* error = nullptr;
         const guint pid = atspi_accessible_get_process_id(element, &error); // the bus answers
         focusedPid = error ? 0 : static_cast<pid_t>(pid);
@@ -90,7 +95,9 @@ struct AtspiFocusWatch::Core {
     // said: slowness is no reason to let focus leave a password entry. One that has just told of
     // the element (`heard`) is running, skipped or not: it is asked, rather than waiting for its
     // next probe, which may be seconds away while the user types a password.
-    void readRole(bool heard) {
+    // `inside`: the element was found inside a focused frame, which is not searched again (a
+    // program's tree may loop).
+    void readRole(bool heard, bool inside = false) {
         if (!focused || focusedPid <= 0 || focusedPid == getpid()) {
             publish(focusedPid, false);
             return;
@@ -110,11 +117,32 @@ struct AtspiFocusWatch::Core {
                 responsiveness->answered(focusedPid);
             }
         }
+        const bool gone = error != nullptr && !late;
+        const bool frame = !error && (role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW);
+        g_clear_error(&error);
+        if (current && !late && frame && !inside && frameSearchesLeft > 0) {
+            // A window coming forward tells of its frame; a browser may tell of the field its
+            // page focused before that and not again after. The element focused inside the
+            // frame is where keys go.
+            --frameSearchesLeft;
+            std::deque<AtspiAccessible*> start{
+                static_cast<AtspiAccessible*>(g_object_ref(element))};
+            AtspiAccessible* inner = focusedAmong(std::move(start), focusedPid, element);
+            if (inner && focused == element) {
+                take(inner);
+                g_object_unref(inner);
+                g_object_unref(element);
+                readRole(heard, true);
+                return;
+            }
+            if (inner) {
+                g_object_unref(inner);
+            }
+        }
         if (current && !late) {
             // Any other error: the element is gone.
-            publish(focusedPid, !error && role == ATSPI_ROLE_PASSWORD_TEXT);
+            publish(focusedPid, !gone && role == ATSPI_ROLE_PASSWORD_TEXT);
         }
-        g_clear_error(&error);
         g_object_unref(element);
     }
 
@@ -248,6 +276,14 @@ struct AtspiFocusWatch::Core {
                 g_object_unref(window);
             }
         }
+        return focusedAmong(std::move(queue), pid, nullptr);
+    }
+
+    // A new reference to the first focused element of a breadth-first walk from `queue` (whose
+    // references it takes), `skip` excepted, or null. Bounded; stops at a program that hangs.
+    AtspiAccessible* focusedAmong(std::deque<AtspiAccessible*> queue, pid_t pid,
+                                  AtspiAccessible* skip) {
+        GError* error = nullptr;
         AtspiAccessible* found = nullptr;
         int visited = 0;
         while (!queue.empty()) {
@@ -262,7 +298,7 @@ struct AtspiFocusWatch::Core {
                 if (states) {
                     g_object_unref(states);
                 }
-                if (isFocused) {
+                if (isFocused && node != skip) {
                     found = static_cast<AtspiAccessible*>(g_object_ref(node));
                 } else if (showing || visited == 1) {
                     const gint children = atspi_accessible_get_child_count(node, &error);
