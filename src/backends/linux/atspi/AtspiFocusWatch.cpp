@@ -166,8 +166,11 @@ struct AtspiFocusWatch::Core {
             if (event.detail1 != 0) {
                 if (event.source != focused) {
                     take(event.source);
-                    askRoleSoon();
+                } else {
+                    // Told again, as a frame coming forward again is: what it holds may differ.
+                    frameSearchesLeft = frameSearches;
                 }
+                askRoleSoon();
             } else if (event.source == focused) {
                 forget();
             }
