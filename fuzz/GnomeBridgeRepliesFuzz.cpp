@@ -200,9 +200,15 @@ void extensionInfo(FuzzedDataProvider& data, sd_bus_message* m) {
         case 2: // a known name of an unread type is passed over
             r = sd_bus_message_append(m, "{sv}", data.ConsumeBool() ? "state" : "error", "i", 1);
             break;
-        default:
-            r = sd_bus_message_append(m, "{sv}", text(data).c_str(), "s", "x");
+        default: {
+            // Any name, which may come out as "error" itself (the bus cuts it at a NUL).
+            const std::string name = text(data).c_str();
+            r = sd_bus_message_append(m, "{sv}", name.c_str(), "s", "x");
+            if (name == "error") {
+                error = "x";
+            }
             break;
+        }
         }
         if (r < 0) {
             return;
