@@ -142,6 +142,29 @@ std::optional<DesktopEntry> DesktopEntries::match(const std::string& application
                                                   const std::string& instanceName,
                                                   const std::string& className) const {
     std::call_once(loaded_, [this] { load(); });
+    // Asked for every window whenever the windows are listed: the answers are kept, since
+    // the entries never change once read.
+    std::string key = applicationId;
+    key.append(1, '\0').append(instanceName).append(1, '\0').append(className);
+    {
+        std::lock_guard lock(matchesMutex_);
+        if (const auto known = matches_.find(key); known != matches_.end()) {
+            return known->second;
+        }
+    }
+    auto found = search(applicationId, instanceName, className);
+    std::lock_guard lock(matchesMutex_);
+    // Windows name themselves as they like: the memory is bounded.
+    if (matches_.size() >= matchesKept) {
+        matches_.clear();
+    }
+    matches_.emplace(std::move(key), found);
+    return found;
+}
+
+std::optional<DesktopEntry> DesktopEntries::search(const std::string& applicationId,
+                                                   const std::string& instanceName,
+                                                   const std::string& className) const {
     if (!applicationId.empty()) {
         for (const auto& entry : entries_) {
             if (entry.id == applicationId) {

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace orvane::linuxbackend {
@@ -39,11 +40,19 @@ public:
     // Parses one .desktop file's text; nullopt for hidden entries and non-applications.
     static std::optional<DesktopEntry> parse(const std::string& id, const std::string& text);
 
+    // Answers of `match` kept at most; beyond, they are forgotten and found again.
+    static constexpr std::size_t matchesKept = 256;
+
 private:
     void load() const;
+    std::optional<DesktopEntry> search(const std::string& applicationId,
+                                       const std::string& instanceName,
+                                       const std::string& className) const;
 
     mutable std::once_flag loaded_;
     mutable std::vector<DesktopEntry> entries_;
+    mutable std::mutex matchesMutex_;
+    mutable std::unordered_map<std::string, std::optional<DesktopEntry>> matches_;
 };
 
 } // namespace orvane::linuxbackend
