@@ -123,10 +123,34 @@ const std::vector<cv::Mat>& webcamFaceFrames() {
     return frames;
 }
 
+// The clip's frames decoded at 1/`divisor` of their size (area averaging, as a JPEG decoder's
+// scaled decode does).
+const std::vector<cv::Mat>& webcamFaceFrames(int divisor) {
+    if (divisor == 1) {
+        return webcamFaceFrames();
+    }
+    static std::vector<cv::Mat> shrunk;
+    static int shrunkBy = 0;
+    if (shrunkBy != divisor) {
+        shrunk.clear();
+        for (const auto& frame : webcamFaceFrames()) {
+            cv::Mat smaller;
+            cv::resize(frame, smaller,
+                       cv::Size((frame.cols + divisor - 1) / divisor,
+                                (frame.rows + divisor - 1) / divisor),
+                       0, 0, cv::INTER_AREA);
+            shrunk.push_back(smaller);
+        }
+        shrunkBy = divisor;
+    }
+    return shrunk;
+}
+
 // Following the clip's moving face frame after frame, the regular searches included: what
-// the face thread costs while tracking.
+// the face thread costs while tracking, in whole frames and at half their size (what the
+// detector asks the camera for, this face being large enough: followFrameSide).
 void BM_FollowedClip(benchmark::State& state) {
-    const auto& frames = webcamFaceFrames();
+    const auto& frames = webcamFaceFrames(static_cast<int>(state.range(0)));
     if (frames.empty()) {
         state.SkipWithError("no clip");
         return;
@@ -145,7 +169,12 @@ void BM_FollowedClip(benchmark::State& state) {
         state.SkipWithError("the face was lost");
     }
 }
-BENCHMARK(BM_FollowedClip)->ComputeStatistics("min", fastest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FollowedClip)
+    ->ArgName("divisor")
+    ->Arg(1)
+    ->Arg(2)
+    ->ComputeStatistics("min", fastest)
+    ->Unit(benchmark::kMillisecond);
 
 // In the camera's grey, and in colour as before the camera path decoded to grey.
 void BM_SearchFrame(benchmark::State& state) {

@@ -1,8 +1,10 @@
 // The faces and head angles the detector reads on a clip, frame after frame, one line a frame:
-//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION]
+//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION] [DIVISOR]
 // prints "frame faces yaw pitch roll left bottom width height" (angles in degrees, the box
 // normalised). Two builds' traces of the same clip show whether a change to the detector moved
-// the poses, and by how much against their frame-to-frame noise.
+// the poses, and by how much against their frame-to-frame noise. With a DIVISOR, every frame is
+// scaled down by it (as a camera asked for smaller frames decodes them), else none is:
+// how small a face may be before its poses grow noisier.
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include <opencv2/imgproc.hpp>
@@ -23,10 +25,17 @@ int main(int argc, char** argv) {
     // The clip is played ROUNDS times over without a break, as the clip camera loops it.
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     const int orientation = argc > 3 ? std::atoi(argv[3]) : 5;
+    const double divisor = argc > 4 ? std::max(1.0, std::atof(argv[4])) : 1.0;
     std::vector<cv::Mat> frames;
     cv::VideoCapture video(argv[1], cv::CAP_OPENCV_MJPEG);
     for (cv::Mat frame, gray; video.read(frame) && !frame.empty();) {
         cv::cvtColor(frame, gray, cv::COLOR_BGR2GRAY);
+        if (divisor > 1) {
+            cv::resize(gray, gray,
+                       cv::Size(static_cast<int>(std::ceil(gray.cols / divisor)),
+                                static_cast<int>(std::ceil(gray.rows / divisor))),
+                       0, 0, cv::INTER_AREA);
+        }
         frames.push_back(gray.clone());
     }
     if (frames.empty()) {
@@ -72,6 +81,8 @@ int main(int argc, char** argv) {
             std::printf("\n");
         }
     }
+    std::fprintf(stderr, "frames needed %d pixels on their longer side\n",
+                 detector.followFrameSide());
     std::fprintf(stderr, "%d frames, %.3f ms of CPU a frame, %lld full searches\n", index,
                  std::chrono::duration<double, std::milli>(spent).count() / std::max(index - 1, 1),
                  static_cast<long long>(detector.fullSearches()));

@@ -145,6 +145,10 @@ public:
         auto* detector = real();
         return detector ? detector->searchFrameSide() : 0;
     }
+    int followFrameSide() const override {
+        auto* detector = real();
+        return detector ? detector->followFrameSide() : 0;
+    }
     bool isLoading() const override {
         auto* detector = real();
         return detector && detector->isLoading();

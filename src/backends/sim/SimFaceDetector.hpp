@@ -25,11 +25,15 @@ public:
     std::int64_t detections() const { return detections_.load(); }
     // The orientation of the latest detection; 0 before the first.
     int lastOrientation() const { return lastOrientation_.load(); }
+    // What it answers it needs of frames to follow the head: 0, the whole frame, until set.
+    void setFollowFrameSide(int side) { followFrameSide_ = side; }
+    int followFrameSide() const override { return followFrameSide_.load(); }
 
 private:
     std::shared_ptr<VirtualHead> head_;
     std::atomic<std::int64_t> detections_{0};
     std::atomic<int> lastOrientation_{0};
+    std::atomic<int> followFrameSide_{0};
     mutable std::mutex mutex_;
     std::shared_ptr<const Clock> loadingClock_;
     double loadedAt_ = 0;

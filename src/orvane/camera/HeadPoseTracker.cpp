@@ -89,7 +89,11 @@ void HeadPoseTracker::process(const PixelBuffer& frame) {
         (*handler)(pose);
     }
     if (demandHandler) {
-        (*demandHandler)(away ? awayDemand() : FrameDemand{});
+        // While a face is followed, frames as small as still follow it; in the grace after
+        // losing one, whole frames to find it again.
+        (*demandHandler)(away   ? awayDemand()
+                         : face ? FrameDemand{0, detector_->followFrameSide()}
+                                : FrameDemand{});
     }
 }
 

@@ -20,8 +20,8 @@ namespace orvane {
 // thread.
 //
 // Once the grace period is over with nobody in view, it asks the camera for fewer and smaller
-// frames (`awayDemand`), enough to notice someone sitting down; the first frame with a face
-// asks for every frame at full size again.
+// frames (`awayDemand`), enough to notice someone sitting down; a frame with a face asks for
+// every frame, at the size the detector needs to follow it.
 class HeadPoseTracker {
 public:
     static constexpr double smoothing = 0.35;

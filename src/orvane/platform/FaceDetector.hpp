@@ -37,6 +37,10 @@ public:
     // followed; 0: the whole frame is always used.
     virtual int searchFrameSide() const { return 0; }
 
+    // The longer side of a frame that is enough to follow the faces of the last frame as well
+    // as a whole frame would; 0: the whole frame. Asked after `detect`, on the same queue.
+    virtual int followFrameSide() const { return 0; }
+
     // True while the detector is still reading what it needs and answers every frame with no
     // faces and no error. Any thread.
     virtual bool isLoading() const { return false; }

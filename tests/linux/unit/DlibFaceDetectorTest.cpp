@@ -252,22 +252,72 @@ TEST_F(DlibFaceDetectorTest, AStillFaceReadsTheSameFrameAfterFrame) {
     }
 }
 
+// Frames 1/`divisor` of their size, as a camera asked for smaller frames decodes them.
+cv::Mat shrunk(const cv::Mat& frame, int divisor) {
+    cv::Mat result;
+    cv::resize(frame, result,
+               cv::Size((frame.cols + divisor - 1) / divisor, (frame.rows + divisor - 1) / divisor),
+               0, 0, cv::INTER_AREA);
+    return result;
+}
+
+// In whole frames, and in the smaller ones the detector asks for while it follows this face.
 TEST_F(DlibFaceDetectorTest, AHeadTurningToAndFroIsFollowedFrameByFrame) {
     const auto frame = test::standardFaceFrame();
     const auto straight = searchedFace(frame);
     ASSERT_TRUE(straight.yaw);
+    const int divisor = frame.cols / std::max(shared->followFrameSide(), 1);
+    EXPECT_EQ(divisor, 2) << "a face this large is followed in half-size frames";
     constexpr int frameCount = 36;
-    double squares = 0;
-    for (int i = 0; i < frameCount; ++i) {
-        const double yaw = test::headTurnYaw(i, frameCount, 20 * degree);
-        const auto found = faces(test::headTurned(frame, yaw, 0, 0));
-        ASSERT_EQ(found.size(), 1u) << "frame " << i;
-        ASSERT_TRUE(found.front().yaw) << "frame " << i;
-        const double error = *found.front().yaw - *straight.yaw - yaw;
-        EXPECT_LT(std::abs(error), 8 * degree) << "frame " << i;
-        squares += error * error;
+    for (const int scale : {1, 2}) {
+        SCOPED_TRACE("1/" + std::to_string(scale) + " of the size");
+        double squares = 0;
+        for (int i = 0; i < frameCount; ++i) {
+            const double yaw = test::headTurnYaw(i, frameCount, 20 * degree);
+            const auto found = faces(shrunk(test::headTurned(frame, yaw, 0, 0), scale));
+            ASSERT_EQ(found.size(), 1u) << "frame " << i;
+            ASSERT_TRUE(found.front().yaw) << "frame " << i;
+            const double error = *found.front().yaw - *straight.yaw - yaw;
+            EXPECT_LT(std::abs(error), 8 * degree) << "frame " << i;
+            squares += error * error;
+        }
+        EXPECT_LT(std::sqrt(squares / frameCount), 3 * degree);
     }
-    EXPECT_LT(std::sqrt(squares / frameCount), 3 * degree);
+}
+
+// The camera's frames change size as the detector asks: the face followed is carried over to
+// the new scale, not searched for again, and reads as it did. Frames of another shape are
+// another view, searched afresh.
+TEST_F(DlibFaceDetectorTest, AFollowedFaceKeepsItsPoseWhenFramesChangeSize) {
+    const auto frame = test::standardFaceFrame();
+    FaceObservation whole;
+    for (int i = 0; i < 6; ++i) {
+        const auto found = faces(frame);
+        ASSERT_EQ(found.size(), 1u);
+        whole = found.front();
+    }
+    ASSERT_TRUE(whole.yaw && whole.pitch);
+    const auto searches = shared->fullSearches();
+    for (const int divisor : {2, 1, 2}) {
+        SCOPED_TRACE("1/" + std::to_string(divisor) + " of the size");
+        const auto found = faces(shrunk(frame, divisor));
+        ASSERT_EQ(found.size(), 1u);
+        ASSERT_TRUE(found.front().yaw && found.front().pitch);
+        // Read in another box, or at another scale, landmarks move by their own noise.
+        EXPECT_NEAR(*found.front().yaw, *whole.yaw, 5 * degree);
+        EXPECT_NEAR(*found.front().pitch, *whole.pitch, 5 * degree);
+        EXPECT_NEAR(centerX(found.front()), centerX(whole), 0.01);
+        EXPECT_NEAR(centerY(found.front()), centerY(whole), 0.01);
+    }
+    EXPECT_EQ(shared->fullSearches(), searches) << "a followed face was searched for";
+    EXPECT_GT(shared->followFrameSide(), 0);
+
+    const auto squarer = frame(cv::Rect(160, 0, 960, 720)).clone();
+    EXPECT_EQ(faces(squarer).size(), 1u);
+    EXPECT_EQ(shared->fullSearches(), searches + 1) << "another view, searched";
+
+    shared->forgetFaces();
+    EXPECT_EQ(shared->followFrameSide(), 0) << "nobody followed: whole frames";
 }
 
 TEST_F(DlibFaceDetectorTest, ReportsEveryFaceWithItsOwnBox) {

@@ -1,8 +1,10 @@
 #include "backends/linux/VisionModule.hpp"
 
 #include "backends/linux/camera/V4l2CameraService.hpp"
+#include "linux/support/FacePhotos.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -120,6 +122,16 @@ TEST(VisionModule, TheFirstModuleFoundServesTheCamerasAndTheDetector) {
                      ->detect({64, 64, 64, pixels, PixelFormat::gray8}, 5)
                      .error.has_value());
     fs::remove(clip);
+
+    // What the camera may shrink frames to while a face is followed comes through as well.
+    auto& detector = *module.faceDetector();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (detector.isLoading() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto face = test::standardFaceFrame();
+    ASSERT_EQ(detector.detect(test::pixelBuffer(face), 5).faces.size(), 1u);
+    EXPECT_EQ(detector.followFrameSide(), face.cols / 2);
 }
 
 TEST(VisionModule, IsLookedForBesideTheProgramThenWhereItIsInstalled) {

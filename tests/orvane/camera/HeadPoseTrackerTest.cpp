@@ -234,6 +234,16 @@ TEST_F(HeadPoseTrackerTest, AsksForFewerFramesOnlyOnceTheGracePeriodIsOverAndFor
     ASSERT_TRUE(pose && *pose);
     EXPECT_EQ(demands.back(), FrameDemand{}) << "with the very frame that found the face";
 
+    // Frames only as large as the detector needs to follow the face, all of them; whole ones
+    // once it is lost, to find it again.
+    desktop.faceDetector->setFollowFrameSide(700);
+    frameAfter(0.1);
+    EXPECT_EQ(demands.back(), (FrameDemand{0, 700}));
+    desktop.head->setVisible(false);
+    frameAfter(0.1);
+    EXPECT_EQ(demands.back(), FrameDemand{}) << "in the grace period";
+    desktop.head->setVisible(true);
+
     // Nobody from the start: there is no grace period to wait for.
     tracker.reset();
     desktop.head->setVisible(false);

@@ -36,6 +36,15 @@ constexpr double searchSide = 640;
 constexpr double cropFactor = 1.6;
 constexpr double followedFaceSide = 90;
 constexpr unsigned long followPyramidLevels = 3;
+// A followed face is read in frames scaled down so long as its box keeps about this many
+// pixels: down to there its poses are as steady as in whole frames (below, pitch grows
+// noisier), and decoding and cropping cost a fraction. The size asked for changes only once
+// the face has grown or shrunk by this factor since it was set, so that a face near the limit
+// does not make frames change size back and forth.
+constexpr double followedFaceMinimumSide = 96;
+constexpr double followSideMargin = 1.05;
+// Frames of the same camera at another scale keep their aspect ratio to within rounding.
+constexpr double sameAspect = 0.02;
 // Each level of the detector's pyramid is this much smaller than the one before.
 constexpr double searchPyramidStep = 6.0 / 5.0;
 // Below this the detector's window and its border no longer fit in a crop.
@@ -225,11 +234,11 @@ public:
             if (auto problem = gray_.borrow(frame, orientation)) {
                 return {std::move(problem), {}};
             }
-            if (gray_.size() != lastSize_ || orientation != lastOrientation_) {
+            if (orientation != lastOrientation_ || !rescaleFollowed(gray_.size())) {
                 forget();
-                lastSize_ = gray_.size();
-                lastOrientation_ = orientation;
             }
+            lastSize_ = gray_.size();
+            lastOrientation_ = orientation;
             auto result = findFaces(gray_);
             gray_.release();
             return result;
@@ -252,11 +261,67 @@ public:
 
     std::int64_t fullSearches() const { return fullSearches_.load(); }
 
+    int followFrameSide() const {
+        std::lock_guard lock(mutex_);
+        if (followSide_ <= 0) {
+            return 0;
+        }
+        return static_cast<int>(std::ceil(std::max(searchSide, followSide_)));
+    }
+
 private:
     // No face followed any more: the next frame searches the whole image. Holds `mutex_`.
     void forget() {
         followed_.clear();
+        followSide_ = 0;
         framesSinceSearch_ = searchInterval;
+    }
+
+    // The faces followed in frames of `lastSize_`, carried over to frames of `size`: true when
+    // faces are followed and these are the same view at another scale (the camera asked for
+    // smaller frames, or for whole ones again). Holds `mutex_`.
+    bool rescaleFollowed(cv::Size size) {
+        if (size == lastSize_) {
+            return true;
+        }
+        if (followed_.empty() || lastSize_.empty() || size.empty()) {
+            return false;
+        }
+        const double x = static_cast<double>(size.width) / lastSize_.width;
+        const double y = static_cast<double>(size.height) / lastSize_.height;
+        if (std::abs(x / y - 1) > sameAspect) {
+            return false;
+        }
+        const auto scaled = [&](double value, double by) {
+            return static_cast<int>(std::lround(value * by));
+        };
+        for (auto& face : followed_) {
+            face.box = cv::Rect(scaled(face.box.x, x), scaled(face.box.y, y),
+                                scaled(face.box.width, x), scaled(face.box.height, y));
+            face.motion = cv::Point(scaled(face.motion.x, x), scaled(face.motion.y, y));
+        }
+        return true;
+    }
+
+    // The longer side of the frames that keep the largest face followed with a pose at
+    // `followedFaceMinimumSide` pixels; 0 with no such face. Holds `mutex_`.
+    void updateFollowSide(cv::Size size) {
+        int side = 0;
+        for (const auto& face : followed_) {
+            if (face.pose) {
+                side = std::max({side, face.box.width, face.box.height});
+            }
+        }
+        if (side <= 0) {
+            followSide_ = 0;
+            return;
+        }
+        const double needed =
+            followedFaceMinimumSide * std::max(size.width, size.height) / static_cast<double>(side);
+        if (followSide_ <= 0 || needed > followSide_ * followSideMargin ||
+            needed * followSideMargin < followSide_) {
+            followSide_ = needed;
+        }
     }
 
     // nullopt when the models are ready or being read in the background (`loading_`); else
@@ -392,6 +457,7 @@ private:
             followed.push_back({box, pose, motion});
         }
         followed_ = std::move(followed);
+        updateFollowSide(image.size());
         return result;
     }
 
@@ -532,6 +598,9 @@ private:
     cv::Size lastSize_;
     int lastOrientation_ = 0;
     std::vector<FollowedFace> followed_;
+    // What `followFrameSide` answers, before rounding and the search's own side; 0 while no
+    // face is followed with a pose.
+    double followSide_ = 0;
     // While nobody is in view: the thumbnail of the frame at hand and of the last one searched.
     cv::Mat thumbnail_;
     cv::Mat searchedView_;
@@ -560,6 +629,10 @@ bool DlibFaceDetector::isLoading() const {
 
 int DlibFaceDetector::searchFrameSide() const {
     return static_cast<int>(searchSide);
+}
+
+int DlibFaceDetector::followFrameSide() const {
+    return impl_->followFrameSide();
 }
 
 std::int64_t DlibFaceDetector::fullSearches() const {

@@ -52,6 +52,9 @@ public:
     bool isLoading() const override;
     // The side full searches scale frames down to.
     int searchFrameSide() const override;
+    // The longer side that keeps the largest face followed some 96 pixels across, and at
+    // least a full search's side; 0 while no face is followed.
+    int followFrameSide() const override;
 
     // Searches of the whole image so far. Any thread.
     std::int64_t fullSearches() const;

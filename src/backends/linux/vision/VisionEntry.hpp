@@ -23,7 +23,7 @@ struct VisionEntry {
     std::shared_ptr<FaceDetector> (*makeFaceDetector)() = nullptr;
 };
 
-inline constexpr const char* visionAbi = "orvane-vision 1, " __VERSION__;
+inline constexpr const char* visionAbi = "orvane-vision 2, " __VERSION__;
 
 // The C name under which the module offers its `VisionEntry`.
 inline constexpr const char* visionEntrySymbol = "orvane_vision_entry";
