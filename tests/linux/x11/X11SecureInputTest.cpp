@@ -79,13 +79,16 @@ TEST(X11_secure_input, askingSendsTheFocusedWindowNoFocusEvents) {
         EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
     }
     // A round trip on the window's own connection after the last question: any focus event the
-    // questions caused has arrived by now.
+    // questions caused has arrived by now. A keyboard grab sends them as grab and ungrab; the
+    // window manager may still be settling focus in its own way meanwhile, which is not asked.
     XSync(display, False);
-    int focusEvents = 0;
+    int grabEvents = 0;
     while (XCheckWindowEvent(display, window, FocusChangeMask, &event)) {
-        ++focusEvents;
+        if (event.xfocus.mode == NotifyGrab || event.xfocus.mode == NotifyUngrab) {
+            ++grabEvents;
+        }
     }
-    EXPECT_EQ(focusEvents, 0);
+    EXPECT_EQ(grabEvents, 0);
 }
 
 TEST(X11_secure_input, isOffWhileTheGrabIsAnOpenMenus) {
