@@ -25,6 +25,8 @@ packages=(
     mutter kwin-x11 i3-wm fluxbox icewm
     # terminals with split panes, and the terminals whose password prompts must hold focus
     konsole terminator foot gnome-terminal
+    # the terminal multiplexer whose panes follow the gaze through its own commands
+    tmux
     # checking and packaging the desktop files and the Debian package
     desktop-file-utils appstream file
     # the GNOME tests: a parser for the generated shell extensions, and the maker of the

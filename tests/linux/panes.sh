@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # `orvane` following the gaze between split panes of a real terminal, on the throw-away
-# desktop: the terminal (Terminator or Konsole) fills the middle monitor with two panes side by
-# side; a head-turn clip calibrated so that its gaze sweeps across that monitor only must move
-# the keyboard focus left, right, left, right between the panes, as the accessibility bus sees
-# it, without orvane taking keys it posted itself for the user's typing.
+# desktop: the terminal (Terminator or Konsole, or tmux in xterm) fills the middle monitor with
+# two panes side by side; a head-turn clip calibrated so that its gaze sweeps across that
+# monitor only must move the keyboard focus left, right, left, right between the panes, as the
+# accessibility bus (tmux: tmux itself) sees it, without orvane taking keys it posted itself for
+# the user's typing.
 #
-#   scripts/test-desktop.sh panes.sh terminator|konsole ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+#   scripts/test-desktop.sh panes.sh terminator|konsole|tmux ORVANE HEAD_TURN_CLIP_TOOL \
+#       CALIBRATE_TOOL
 set -uo pipefail
 
-if [[ $# -ne 4 || ! $1 =~ ^(terminator|konsole)$ || -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
-    echo "usage: scripts/test-desktop.sh $0 terminator|konsole ORVANE HEAD_TURN_CLIP_TOOL" \
+if [[ $# -ne 4 || ! $1 =~ ^(terminator|konsole|tmux)$ || -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
+    echo "usage: scripts/test-desktop.sh $0 terminator|konsole|tmux ORVANE HEAD_TURN_CLIP_TOOL" \
         "CALIBRATE_TOOL" >&2
     exit 2
 fi
@@ -28,19 +30,26 @@ stop_seconds=15
 source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 
 # --- Which pane has focus -------------------------------------------------------------------
-# One line a focus change, the terminal's role and screen rectangle.
+# One line a focus change, the terminal's role and screen rectangle; for tmux, the left column
+# of each pane selected (tmux's own hook writes it).
 focus_log="$HOME/focus.log"
-/usr/bin/python3 "$clients/atspi-focus-watch.py" terminal >"$focus_log" 2>&1 &
-poll 20 grep -q '^watching$' "$focus_log" || {
-    echo "FAIL: the accessibility watcher did not start: $(cat "$focus_log")" >&2
-    exit 1
-}
+tmux_server=(-L "orvane-panes-$$")
+if [[ $program == tmux ]]; then
+    : >"$focus_log"
+else
+    /usr/bin/python3 "$clients/atspi-focus-watch.py" terminal >"$focus_log" 2>&1 &
+    poll 20 grep -q '^watching$' "$focus_log" || {
+        echo "FAIL: the accessibility watcher did not start: $(cat "$focus_log")" >&2
+        exit 1
+    }
+fi
 
 # The panes that gained focus after line $1 of the watcher's output, left or right of MID's
 # centre, each change once.
 focused_panes() {
     tail -n "+$(($1 + 1))" "$focus_log" |
-        awk '$1 == "terminal" { print ($2 + $4 / 2 < 1920) ? "left" : "right" }' | uniq
+        awk '$1 == "terminal" { print ($2 + $4 / 2 < 1920) ? "left" : "right" }
+             $1 == "tmux" { print ($2 == 0) ? "left" : "right" }' | uniq
 }
 went_both_ways() {
     focused_panes "$1" | tr '\n' ' ' | grep -q 'left right left right'
@@ -80,10 +89,24 @@ konsole)
 LAYOUT
     konsole --layout "$HOME/layout.json" --geometry 1280x1000+1280+0 >"$HOME/terminal.log" 2>&1 &
     ;;
+tmux)
+    # xterm's 6 x 13 cells: 213 x 76 of them fill MID.
+    xterm -geometry 210x74+1280+0 -e tmux "${tmux_server[@]}" new-session \
+        >"$HOME/terminal.log" 2>&1 &
+    poll 30 eval '[[ -n $(tmux "${tmux_server[@]}" list-clients 2>/dev/null) ]]' || {
+        echo "FAIL: tmux did not start in xterm: $(cat "$HOME/terminal.log")" >&2
+        exit 1
+    }
+    tmux "${tmux_server[@]}" split-window -h \; \
+        set-hook -g after-select-pane "run-shell 'echo tmux #{pane_left} >>$focus_log'"
+    trap 'tmux "${tmux_server[@]}" kill-server 2>/dev/null' EXIT
+    ;;
 esac
 terminal=""
 found_terminal() {
-    terminal=$(xdotool search --onlyvisible --class "^$program\$" 2>/dev/null | head -n1)
+    local class=$program
+    [[ $program == tmux ]] && class=xterm
+    terminal=$(xdotool search --onlyvisible --class "^$class\$" 2>/dev/null | head -n1)
     [[ -n $terminal ]]
 }
 poll 30 found_terminal || {

@@ -1,11 +1,16 @@
 #include "backends/linux/DesktopProcesses.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace orvane::linuxbackend::DesktopProcesses {
 
@@ -60,6 +65,109 @@ bool openWithUserHandler(const std::string& url) {
     }
     close(report[0]);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+BoundedRun runBounded(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                      std::size_t maxBytes) {
+    using Clock = std::chrono::steady_clock;
+    BoundedRun result;
+    if (argv.empty()) {
+        return result;
+    }
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Signals as a program started from a shell has them, whatever this process blocks.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> arguments;
+    for (const auto& argument : argv) {
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    }
+    arguments.push_back(nullptr);
+    pid_t child = -1;
+    const int spawned =
+        posix_spawnp(&child, arguments[0], &actions, &attributes, arguments.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return result;
+    }
+
+    const auto deadline = Clock::now() + timeout;
+    auto remaining = [&] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    };
+    std::string output;
+    bool complete = false;
+    for (;;) {
+        pollfd readable{out[0], POLLIN, 0};
+        const int ready = poll(&readable, 1, remaining());
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            break;
+        }
+        char chunk[4096];
+        const ssize_t got = read(out[0], chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            complete = got == 0;
+            break;
+        }
+        if (output.size() + static_cast<std::size_t>(got) > maxBytes) {
+            break;
+        }
+        output.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(out[0]);
+
+    // Its output ended, so it is exiting: give it the rest of the time, then kill it.
+    int status = 0;
+    pid_t reaped = 0;
+    auto reap = [&](int options) {
+        while ((reaped = waitpid(child, &status, options)) < 0 && errno == EINTR) {
+        }
+    };
+    if (complete) {
+        for (reap(WNOHANG); reaped == 0 && remaining() > 0; reap(WNOHANG)) {
+            poll(nullptr, 0, 1);
+        }
+    }
+    if (reaped == 0) {
+        result.timedOut = remaining() == 0; // else it printed too much
+        kill(child, SIGKILL);
+        reap(0);
+        return result;
+    }
+    if (reaped != child || !complete) {
+        return result;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        result.output = std::move(output);
+    }
+    return result;
 }
 
 } // namespace orvane::linuxbackend::DesktopProcesses

@@ -5,6 +5,7 @@
 #include "backends/linux/LinuxWords.hpp"
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/SessionChoice.hpp"
+#include "backends/linux/TmuxPanes.hpp"
 #include "backends/linux/VisionModule.hpp"
 #include "backends/linux/freedesktop/XdgLoginItems.hpp"
 #include "backends/linux/runtime/LinuxClock.hpp"
@@ -42,6 +43,9 @@ LinuxPlatformResult makeLinuxPlatform() {
     services->logSink = std::make_shared<JournaldLogSink>();
     services->processInfo = std::make_shared<LinuxProcessInfo>();
     services->loginItems = makeLinuxLoginItems();
+    // tmux is reached through its own commands whatever the desktop: it needs only a
+    // terminal's process.
+    services->terminalMultiplexer = std::make_shared<TmuxPanes>();
     // Cameras and the face pipeline need no display: the probe runs without one. Their module
     // is opened at their first use, once the tray icon shows.
     const VisionModule vision(VisionModule::defaultPaths(), [](const std::string& problem) {

@@ -33,6 +33,7 @@ std::shared_ptr<Platform> assemble(const SimDesktop& desktop) {
     services->inputMonitor = desktop.inputMonitor;
     services->hotKeys = desktop.hotKeys;
     services->secureInput = desktop.secureInput;
+    services->terminalMultiplexer = desktop.terminalMultiplexer;
     services->camera = desktop.camera;
     services->faceDetector = desktop.faceDetector;
     services->uiToolkit = desktop.uiToolkit;
@@ -78,8 +79,9 @@ SimDesktop::SimDesktop()
       workspace(std::make_shared<SimWorkspace>()),
       inputMonitor(std::make_shared<SimInputMonitor>()),
       hotKeys(std::make_shared<SimHotKeys>(mainQueue)),
-      secureInput(std::make_shared<SimSecureInput>()), camera(std::make_shared<SimCamera>(clock)),
-      head(std::make_shared<VirtualHead>(clock)),
+      secureInput(std::make_shared<SimSecureInput>()),
+      terminalMultiplexer(std::make_shared<SimTerminalMultiplexer>()),
+      camera(std::make_shared<SimCamera>(clock)), head(std::make_shared<VirtualHead>(clock)),
       faceDetector(std::make_shared<SimFaceDetector>(head)),
       uiToolkit(std::make_shared<SimUiToolkit>()), loginItems(std::make_shared<SimLoginItems>()),
       words(std::make_shared<PlatformWords>(simWords())), services(assemble(*this)),

@@ -15,6 +15,7 @@
 #include "backends/sim/SimLoginItems.hpp"
 #include "backends/sim/SimProcessInfo.hpp"
 #include "backends/sim/SimSecureInput.hpp"
+#include "backends/sim/SimTerminalMultiplexer.hpp"
 #include "backends/sim/SimUiToolkit.hpp"
 #include "backends/sim/SimWindowServer.hpp"
 #include "backends/sim/SimWorkspace.hpp"
@@ -115,6 +116,7 @@ public:
     const std::shared_ptr<SimInputMonitor> inputMonitor;
     const std::shared_ptr<SimHotKeys> hotKeys;
     const std::shared_ptr<SimSecureInput> secureInput;
+    const std::shared_ptr<SimTerminalMultiplexer> terminalMultiplexer;
     const std::shared_ptr<SimCamera> camera;
     const std::shared_ptr<VirtualHead> head;
     const std::shared_ptr<SimFaceDetector> faceDetector;

@@ -55,6 +55,9 @@ bool PaneFocuser::focusPane(const ScreenWindow& window, plinth::Point gazePoint)
     if (!WindowFinder::contains(window.frame, gazePoint)) {
         return false;
     }
+    if (const auto viaMultiplexer = focusViaMultiplexer(window, gazePoint)) {
+        return *viaMultiplexer;
+    }
     if (focusViaAccessibility(window.pid, gazePoint)) {
         return true;
     }
@@ -67,6 +70,49 @@ bool PaneFocuser::focusPane(const ScreenWindow& window, plinth::Point gazePoint)
         return false;
     }
     return focusViaShortcut(*profile, window, gazePoint);
+}
+
+const MultiplexerPane* PaneFocuser::paneAt(const MultiplexerLayout& layout,
+                                           const plinth::Rect& area, plinth::Point point) {
+    if (!fills(layout, area)) {
+        return nullptr;
+    }
+    const double column = std::floor((point.x - area.x) / (area.width / layout.columns));
+    const double row = std::floor((point.y - area.y) / (area.height / layout.rows));
+    for (const auto& pane : layout.panes) {
+        if (column >= pane.column && column < static_cast<double>(pane.column) + pane.columns &&
+            row >= pane.row && row < static_cast<double>(pane.row) + pane.rows) {
+            return &pane;
+        }
+    }
+    return nullptr;
+}
+
+bool PaneFocuser::fills(const MultiplexerLayout& layout, const plinth::Rect& area) {
+    if (layout.columns <= 0 || layout.rows <= 0 || !(area.width > 0) || !(area.height > 0)) {
+        return false;
+    }
+    const double aspect = (area.height / layout.rows) / (area.width / layout.columns);
+    return aspect >= minCellAspect && aspect <= maxCellAspect;
+}
+
+std::optional<bool> PaneFocuser::focusViaMultiplexer(const ScreenWindow& window,
+                                                     plinth::Point gazePoint) {
+    const auto& multiplexer = platform().terminalMultiplexer;
+    if (!multiplexer) {
+        return std::nullopt;
+    }
+    const auto layout = multiplexer->layout(window.pid);
+    // The cells fill the client area; the decorations hold none.
+    const plinth::Rect area = window.contentFrame.value_or(window.frame);
+    if (!layout || !fills(*layout, area)) {
+        return std::nullopt;
+    }
+    const MultiplexerPane* pane = paneAt(*layout, area, gazePoint);
+    if (!pane || pane->active) {
+        return false; // a border, a status line, or the pane that has the focus already
+    }
+    return multiplexer->selectPane(window.pid, pane->id);
 }
 
 bool PaneFocuser::focusViaAccessibility(pid_t pid, plinth::Point point) {

@@ -19,6 +19,7 @@
 #include "orvane/platform/ProcessInfo.hpp"
 #include "orvane/platform/SecureInput.hpp"
 #include "orvane/platform/SerialQueue.hpp"
+#include "orvane/platform/TerminalMultiplexer.hpp"
 #include "orvane/platform/UiToolkit.hpp"
 #include "orvane/platform/WindowServer.hpp"
 #include "orvane/platform/Workspace.hpp"
@@ -49,6 +50,9 @@ struct Platform {
     std::shared_ptr<InputDeviceAccess> inputDevices;
     std::shared_ptr<HotKeys> hotKeys;
     std::shared_ptr<SecureInput> secureInput;
+    // Split panes of a multiplexer inside a terminal; null where the platform has no way to
+    // reach one.
+    std::shared_ptr<TerminalMultiplexer> terminalMultiplexer;
     std::shared_ptr<CameraService> camera;
     std::shared_ptr<FaceDetector> faceDetector;
     std::shared_ptr<PreferencesStore> preferences;

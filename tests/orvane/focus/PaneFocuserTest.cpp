@@ -199,6 +199,118 @@ TEST_F(PaneFocuserTest, ThePlatformsOwnProfilesComeFirst) {
                             sim::PostedKeyEvent{Key::leftArrow, optionCommand, false}));
 }
 
+// --- Multiplexers --------------------------------------------------------------------------------
+
+// A terminal of 100 x 25 cells (10 x 20 points each) filling the window: tmux with a left pane
+// (%0, active) and a right one (%1) side by side, a border column between them, the status
+// line at the bottom.
+class PaneFocuserMultiplexerTest : public PaneFocuserTest {
+protected:
+    PaneFocuserMultiplexerTest() {
+        desktop.launchApplication(xterm, "xterm", "XTerm");
+        desktop.terminalMultiplexer->setLayout(xterm, sideBySide());
+    }
+    static MultiplexerLayout sideBySide() {
+        return {100, 25, {{"%0", 0, 0, 50, 24, true}, {"%1", 51, 0, 49, 24, false}}};
+    }
+    std::vector<std::pair<pid_t, std::string>> selections() const {
+        return desktop.terminalMultiplexer->selections();
+    }
+    static constexpr pid_t xterm = 604;
+};
+
+TEST_F(PaneFocuserMultiplexerTest, SelectsThePaneUnderTheGazeAndLeavesTheActiveOneAlone) {
+    EXPECT_TRUE(focuser.focusPane(windowOf(xterm), {800, 250}));
+    EXPECT_THAT(selections(), ElementsAre(std::pair{xterm, std::string("%1")}));
+
+    // %1 is active now: looking at it again, or at any cell of it, asks nothing more.
+    EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {800, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {999, 0}));
+    EXPECT_EQ(selections().size(), 1u);
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(xterm), {0, 479}));
+    EXPECT_EQ(selections().back(), (std::pair{xterm, std::string("%0")}));
+    EXPECT_THAT(keys(), IsEmpty());
+}
+
+TEST_F(PaneFocuserMultiplexerTest, BordersAndTheStatusLineAreNoPane) {
+    // Column 50 is the border; row 24 the status line.
+    EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {505, 250}));
+    EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {800, 485}));
+    EXPECT_TRUE(focuser.focusPane(windowOf(xterm), {515, 250}));
+    EXPECT_THAT(selections(), ElementsAre(std::pair{xterm, std::string("%1")}));
+
+    // With the status line at the top, row 0 is no pane and the panes start a row lower.
+    auto top = sideBySide();
+    for (auto& pane : top.panes) {
+        pane.row = 1;
+    }
+    desktop.terminalMultiplexer->setLayout(xterm, top);
+    EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {800, 10}));
+    EXPECT_TRUE(focuser.focusPane(windowOf(xterm), {800, 25}));
+}
+
+TEST_F(PaneFocuserMultiplexerTest, CellsAreCountedInTheWindowsContentWithoutItsDecorations) {
+    // A 30-point title bar above the same 1000 x 500 terminal.
+    ScreenWindow window{xterm, 1, {0, 0, 1000, 530}, "", "", 0, plinth::Rect{0, 30, 1000, 500}};
+    EXPECT_FALSE(focuser.focusPane(window, {800, 20})); // the title bar
+    EXPECT_TRUE(focuser.focusPane(window, {800, 35}));  // row 0 of the right pane
+    EXPECT_THAT(selections(), ElementsAre(std::pair{xterm, std::string("%1")}));
+}
+
+TEST_F(PaneFocuserMultiplexerTest, ComesBeforeAccessibilityAndTheTerminalsOwnShortcuts) {
+    // A profiled terminal whose accessibility shows panes of its own, running tmux.
+    buildPanes(kitty);
+    desktop.terminalMultiplexer->setLayout(kitty, sideBySide());
+
+    EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {800, 250}));
+    // On the active pane nothing else is tried either: the terminal's keys would reach tmux.
+    EXPECT_FALSE(focuser.focusPane(windowOf(kitty), {800, 250}));
+    EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {100, 250}));
+    EXPECT_THAT(selections(), ElementsAre(std::pair{kitty, std::string("%1")},
+                                          std::pair{kitty, std::string("%0")}));
+    EXPECT_FALSE(desktop.accessibility->focusedElement(kitty));
+    EXPECT_THAT(keys(), IsEmpty());
+}
+
+TEST_F(PaneFocuserMultiplexerTest, WithoutTmuxInTheForegroundTheOtherWaysDecide) {
+    // tmux quit in the profiled terminal: its shortcut again.
+    desktop.terminalMultiplexer->setLayout(kitty, sideBySide());
+    desktop.terminalMultiplexer->removeLayout(kitty);
+    EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {800, 250}));
+    EXPECT_THAT(keys(), press(Key::rightArrow, shiftOption));
+
+    // A platform without the service.
+    buildPanes(editor);
+    desktop.services->terminalMultiplexer = nullptr;
+    EXPECT_TRUE(focuser.focusPane(windowOf(editor), {800, 250}));
+    EXPECT_EQ(desktop.accessibility->focusedElement(editor), rightPane);
+    EXPECT_THAT(selections(), IsEmpty());
+}
+
+TEST_F(PaneFocuserMultiplexerTest, ALayoutThatCannotFillTheWindowIsLeftToTheTerminal) {
+    // tmux in one of kitty's own splits: 50 columns cannot fill 1000 points with 20-point rows
+    // (cells as wide as tall), so kitty's shortcut moves between its splits.
+    desktop.terminalMultiplexer->setLayout(
+        kitty, {50, 25, {{"%0", 0, 0, 24, 24, true}, {"%1", 25, 0, 25, 24, false}}});
+    EXPECT_TRUE(focuser.focusPane(windowOf(kitty), {800, 250}));
+    EXPECT_THAT(keys(), press(Key::rightArrow, shiftOption));
+
+    // Cells four times as tall as wide, or no cells at all: the same.
+    for (const MultiplexerLayout& layout :
+         {MultiplexerLayout{200, 25, sideBySide().panes}, MultiplexerLayout{0, 0, {}}}) {
+        desktop.terminalMultiplexer->setLayout(xterm, layout);
+        EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {800, 250}));
+    }
+    EXPECT_THAT(selections(), IsEmpty());
+}
+
+TEST_F(PaneFocuserMultiplexerTest, AFailedSelectionIsNoSwitch) {
+    desktop.terminalMultiplexer->failSelection(xterm);
+    EXPECT_FALSE(focuser.focusPane(windowOf(xterm), {800, 250}));
+    EXPECT_EQ(selections().size(), 1u);
+}
+
 // --- Gates
 // ----------------------------------------------------------------------------------------
 
@@ -211,6 +323,7 @@ TEST_F(PaneFocuserTest, NothingIsAskedWithFocusPanesOffOrTheGazeOutsideTheWindow
     EXPECT_FALSE(focuser.focusPane(windowOf(iterm), {800, 250}));
 
     EXPECT_EQ(desktop.accessibility->callCount(), calls);
+    EXPECT_EQ(desktop.terminalMultiplexer->layoutRequests(), 0);
     EXPECT_THAT(keys(), IsEmpty());
 }
 
