@@ -334,11 +334,16 @@ TEST(X11_secure_input_browser, chromium) {
                                           "--password-store=basic", "--user-data-dir=" + profile,
                                           "file://" + clientProgram("password-page.html")});
     ASSERT_NE(browser.window, 0u);
-    EXPECT_TRUE(settlesAt(desktop, true)) << "password field focused";
+    // Where the keys went, should the browser's focus not follow them.
+    const auto activeWindow = [&] {
+        return " (active window " + std::to_string(desktop.activeWindow()) + ", the browser's " +
+               std::to_string(browser.window) + ")";
+    };
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password field focused" << activeWindow();
     ASSERT_TRUE(type({"shift+Tab"}));
-    EXPECT_TRUE(settlesAt(desktop, false)) << "user field focused";
+    EXPECT_TRUE(settlesAt(desktop, false)) << "user field focused" << activeWindow();
     ASSERT_TRUE(type({"Tab"}));
-    EXPECT_TRUE(settlesAt(desktop, true)) << "password field again";
+    EXPECT_TRUE(settlesAt(desktop, true)) << "password field again" << activeWindow();
 }
 
 } // namespace
