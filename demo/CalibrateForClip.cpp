@@ -8,6 +8,7 @@
 
 #include "backends/linux/LinuxPlatform.hpp"
 #include "backends/linux/QSettingsPreferences.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/support/Prefs.hpp"
 #include "plinth/HeadPose.hpp"
@@ -67,7 +68,9 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
+    orvane::linuxbackend::QtLoopWithoutGLib withoutGLib;
     QCoreApplication application(argc, argv);
+    withoutGLib.restore();
     QCoreApplication::setApplicationName("Orvane");
     QCoreApplication::setOrganizationName("Orvane");
     auto desktop = orvane::linuxbackend::makeLinuxPlatform();

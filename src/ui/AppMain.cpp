@@ -6,6 +6,7 @@
 #include "backends/linux/ProcessExit.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
 #include "orvane/engine/GazeEngine.hpp"
 #include "orvane/platform/SerialQueue.hpp"
@@ -189,7 +190,9 @@ private:
 
 // Both report modes work without a display: what needs one is reported as missing.
 int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
+    orvane::linuxbackend::QtLoopWithoutGLib withoutGLib;
     QCoreApplication application(argc, argv);
+    withoutGLib.restore();
     nameApplication();
     auto desktop = orvane::linuxbackend::makeLinuxPlatform();
     logToTerminalToo(*desktop.services);
@@ -266,7 +269,9 @@ int runApplication(int argc, char** argv, const orvane::LaunchMode& mode) {
     if (x11Display && !wayland && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    orvane::linuxbackend::QtLoopWithoutGLib withoutGLib;
     QApplication application(argc, argv);
+    withoutGLib.restore();
     nameApplication();
     // Lets the desktop match our windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName("net.orvane.Orvane");

@@ -5,6 +5,7 @@
 //   orvane_screenshots <output directory>
 
 #include "backends/linux/LinuxWords.hpp"
+#include "backends/linux/atspi/AtspiWorker.hpp"
 #include "backends/sim/SimDesktop.hpp"
 #include "linux/ui/X11UiTestSupport.hpp"
 #include "orvane/app/CalibrationCoordinator.hpp"
@@ -39,6 +40,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orvane {
@@ -320,7 +322,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <output directory>\n", argv[0]);
         return 2;
     }
+    orvane::linuxbackend::QtLoopWithoutGLib withoutGLib;
     QApplication application(argc, argv);
+    withoutGLib.restore();
     QApplication::setQuitOnLastWindowClosed(false);
     orvane::outputDirectory = QString::fromLocal8Bit(argv[1]);
     if (!QDir().mkpath(orvane::outputDirectory)) {

@@ -131,9 +131,6 @@ bool AtspiAccessibility::initializeOnWorker() {
     if (DBusConnection* bus = atspi_get_a11y_bus()) {
         Shared::connection() = dbus_connection_ref(bus);
     }
-    // Its connection and events move to the worker's own context: Qt's main loop iterates the
-    // default one. Moved after libatspi has started: moved before, it never sees an event.
-    atspi_set_main_context(AtspiWorker::shared().context());
     // A stopped application would otherwise block the first call for many seconds.
     atspi_set_timeout(callTimeoutMilliseconds, callTimeoutMilliseconds);
     done = true;

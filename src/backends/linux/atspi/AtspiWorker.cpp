@@ -3,6 +3,10 @@
 #include <glib-object.h>
 #include <glib.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
 namespace orvane::linuxbackend {
 namespace {
 
@@ -11,6 +15,8 @@ struct Posted {
 };
 
 std::atomic<double>* taskStart = nullptr;
+
+constexpr const char* variable = "QT_NO_GLIB";
 
 gboolean runPosted(gpointer data) {
     // Tasks may nest (libatspi dispatches while it waits): the outermost one is timed.
@@ -37,7 +43,9 @@ AtspiWorker& AtspiWorker::shared() {
     return *worker;
 }
 
-AtspiWorker::AtspiWorker() : context_(g_main_context_new()) {
+// GLib's default context: libatspi puts the private connections of the programs it asks there,
+// whatever context it is told to use.
+AtspiWorker::AtspiWorker() : context_(g_main_context_ref(g_main_context_default())) {
     taskStart = &taskStart_;
     std::mutex started;
     std::condition_variable ready;
@@ -57,7 +65,13 @@ AtspiWorker::AtspiWorker() : context_(g_main_context_new()) {
 }
 
 void AtspiWorker::run() {
-    g_main_context_push_thread_default(context_);
+    // Held for good, so that no other thread can ever dispatch libatspi's connections: one
+    // that iterates this context blocks, or returns at once if it does not wait.
+    if (!g_main_context_acquire(context_)) {
+        std::fputs("orvane: another thread runs GLib's default main context; accessibility "
+                   "answers may be late\n",
+                   stderr);
+    }
     for (;;) {
         g_main_context_iteration(context_, TRUE);
     }
@@ -100,6 +114,24 @@ void AtspiWorker::release(void* object) {
         g_object_unref(object);
     } else {
         worker.post([object] { g_object_unref(object); });
+    }
+}
+
+QtLoopWithoutGLib::QtLoopWithoutGLib() {
+    if (const char* value = std::getenv(variable)) {
+        before_ = value;
+    }
+    setenv(variable, "1", 1);
+}
+
+void QtLoopWithoutGLib::restore() {
+    if (std::exchange(restored_, true)) {
+        return;
+    }
+    if (before_) {
+        setenv(variable, before_->c_str(), 1);
+    } else {
+        unsetenv(variable);
     }
 }
 

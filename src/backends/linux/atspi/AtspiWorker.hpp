@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 typedef struct _GMainContext GMainContext;
@@ -15,9 +16,10 @@ namespace orvane::linuxbackend {
 
 // The one thread that speaks AT-SPI. libatspi is not thread-safe and some of the programs it
 // asks may hang (or be this very process, whose accessibility tree only the main thread can
-// answer), so every libatspi call runs here, on a GLib main context of this thread's own that
-// libatspi delivers its events on; the main thread hands work over and waits for it a few
-// milliseconds at most. One per process, as libatspi's connection is.
+// answer), so every libatspi call runs here, on GLib's default main context, which libatspi
+// delivers its events on and which this thread alone iterates (Qt's loop is not GLib's); the
+// main thread hands work over and waits for it a few milliseconds at most. One per process, as
+// libatspi's connection is.
 class AtspiWorker {
 public:
     static AtspiWorker& shared();
@@ -98,6 +100,22 @@ private:
     std::atomic<double> taskStart_{0}; // monotonic seconds; 0: idle
     std::thread thread_;
     std::thread::id id_;
+};
+
+// GLib's default context is the worker's alone, so Qt's event loop must not be GLib's. Make
+// one just before the Q*Application, which is when Qt chooses its loop, and call restore()
+// right after: the programs Orvane starts find the environment as it was.
+class QtLoopWithoutGLib {
+public:
+    QtLoopWithoutGLib();
+    ~QtLoopWithoutGLib() { restore(); }
+    void restore();
+    QtLoopWithoutGLib(const QtLoopWithoutGLib&) = delete;
+    QtLoopWithoutGLib& operator=(const QtLoopWithoutGLib&) = delete;
+
+private:
+    std::optional<std::string> before_;
+    bool restored_ = false;
 };
 
 } // namespace orvane::linuxbackend
