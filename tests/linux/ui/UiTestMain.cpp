@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     orvane::linuxbackend::QtLoopWithoutGLib withoutGLib;
     QApplication application(argc, argv);
+    withoutGLib.restore();
     QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }
