@@ -146,7 +146,9 @@ void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
     EXPECT_FALSE(desktop.desktop().secureInput()->isSecureEventInputEnabled());
     auto form = startFocused(desktop, {clientProgram(program), "password form", "password"});
     ASSERT_NE(form.window, 0u);
-    EXPECT_TRUE(settlesAt(desktop, true)) << "password entry focused";
+    EXPECT_TRUE(settlesAt(desktop, true))
+        << "password entry focused (active window " << desktop.activeWindow() << ", the form's "
+        << form.window << ")";
     ASSERT_TRUE(type({"Tab"}));
     EXPECT_TRUE(settlesAt(desktop, false)) << "plain entry focused";
     ASSERT_TRUE(type({"Tab"}));
@@ -187,8 +189,8 @@ void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
     EXPECT_TRUE(settlesAt(desktop, true)) << "password entry focused while its program was skipped";
     EXPECT_FALSE(atspi->responsiveness()->isSkipped(formPid));
 
-    // Following focus moved libatspi's events onto a context of its own: the accessibility
-    // service still reaches the application.
+    // Following focus keeps libatspi on its worker thread: the accessibility service there
+    // still reaches the application.
     auto& accessibility = *desktop.desktop().accessibility();
     const auto application = accessibility.applicationElement(form.process->pid());
     EXPECT_TRUE(accessibility.copyAttribute(application, AXAttribute::windows).ok());
