@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <dirent.h>
 #include <fstream>
 #include <set>
@@ -112,24 +113,13 @@ std::optional<TmuxPanes::Client> TmuxPanes::clientIn(pid_t terminal) const {
         return std::nullopt;
     }
     // The sessions on the terminal's ptys are its children; each names its pty's foreground.
-    const std::string base = options_.proc + "/" + std::to_string(terminal);
     std::set<pid_t> clients;
-    if (DIR* tasks = opendir((base + "/task").c_str())) {
-        while (const dirent* task = readdir(tasks)) {
-            if (task->d_name[0] == '.') {
-                continue;
-            }
-            std::istringstream children(
-                readBounded(base + "/task/" + task->d_name + "/children", 64 * 1024).value_or(""));
-            pid_t child = 0;
-            while (children >> child) {
-                const auto foreground = foregroundOf(child, ptys);
-                if (foreground && isUsersTmuxClient(*foreground)) {
-                    clients.insert(*foreground);
-                }
+    for (const pid_t child : childrenOf(terminal)) {
+        if (const auto group = foregroundOf(child, ptys)) {
+            if (const auto client = clientInGroup(child, *group)) {
+                clients.insert(*client);
             }
         }
-        closedir(tasks);
     }
     if (clients.size() != 1) {
         return std::nullopt;
@@ -156,8 +146,55 @@ std::optional<TmuxPanes::Client> TmuxPanes::clientIn(pid_t terminal) const {
     return std::nullopt;
 }
 
-std::optional<pid_t> TmuxPanes::foregroundOf(pid_t child, const std::vector<int>& ptys) const {
-    const auto line = readBounded(options_.proc + "/" + std::to_string(child) + "/stat", 4096);
+std::vector<pid_t> TmuxPanes::childrenOf(pid_t pid) const {
+    std::vector<pid_t> children;
+    const std::string base = options_.proc + "/" + std::to_string(pid) + "/task";
+    if (DIR* tasks = opendir(base.c_str())) {
+        while (const dirent* task = readdir(tasks)) {
+            if (task->d_name[0] == '.') {
+                continue;
+            }
+            std::istringstream listed(
+                readBounded(base + "/" + task->d_name + "/children", 64 * 1024).value_or(""));
+            pid_t child = 0;
+            while (listed >> child) {
+                children.push_back(child);
+            }
+        }
+        closedir(tasks);
+    }
+    return children;
+}
+
+std::optional<pid_t> TmuxPanes::clientInGroup(pid_t session, pid_t group) const {
+    if (isUsersTmuxClient(group)) {
+        return group;
+    }
+    // A shell without job control (`sh -c tmux`) leaves tmux in its own group: the client is a
+    // member of the foreground group, found among the session's descendants. Bounded: a session
+    // may run anything.
+    constexpr std::size_t maxVisited = 256;
+    std::deque<pid_t> queue{session};
+    std::set<pid_t> visited;
+    while (!queue.empty() && visited.size() < maxVisited) {
+        const pid_t pid = queue.front();
+        queue.pop_front();
+        if (!visited.insert(pid).second) {
+            continue;
+        }
+        const auto stat = statOf(pid);
+        if (pid != group && stat && stat->group == group && isUsersTmuxClient(pid)) {
+            return pid;
+        }
+        for (const pid_t child : childrenOf(pid)) {
+            queue.push_back(child);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<TmuxPanes::Stat> TmuxPanes::statOf(pid_t pid) const {
+    const auto line = readBounded(options_.proc + "/" + std::to_string(pid) + "/stat", 4096);
     // The command name may hold anything, spaces and parentheses included: it ends at the last
     // ')'. After it: state, parent, group, session, terminal device, foreground group.
     const auto close = line ? line->rfind(')') : std::string::npos;
@@ -167,14 +204,23 @@ std::optional<pid_t> TmuxPanes::foregroundOf(pid_t child, const std::vector<int>
     std::istringstream fields(line->substr(close + 1));
     std::string state;
     long long parent = 0, group = 0, session = 0, device = 0, foreground = 0;
-    if (!(fields >> state >> parent >> group >> session >> device >> foreground) ||
-        foreground <= 0 || foreground > INT_MAX) {
+    if (!(fields >> state >> parent >> group >> session >> device >> foreground) || group <= 0 ||
+        group > INT_MAX) {
         return std::nullopt;
     }
-    if (std::find(ptys.begin(), ptys.end(), ptyOfDevice(device)) == ptys.end()) {
+    const auto pidOrZero = [](long long value) {
+        return value > 0 && value <= INT_MAX ? static_cast<pid_t>(value) : 0;
+    };
+    return Stat{pidOrZero(group), device, pidOrZero(foreground)};
+}
+
+std::optional<pid_t> TmuxPanes::foregroundOf(pid_t child, const std::vector<int>& ptys) const {
+    const auto stat = statOf(child);
+    if (!stat || stat->foreground == 0 ||
+        std::find(ptys.begin(), ptys.end(), ptyOfDevice(stat->device)) == ptys.end()) {
         return std::nullopt;
     }
-    return static_cast<pid_t>(foreground);
+    return stat->foreground;
 }
 
 bool TmuxPanes::isUsersTmuxClient(pid_t pid) const {

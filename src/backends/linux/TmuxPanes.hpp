@@ -56,7 +56,15 @@ public:
 
 private:
     std::optional<std::string> tmux(const std::string& socket, std::vector<std::string> command);
+    struct Stat {
+        pid_t group = 0;
+        long long device = 0; // of the controlling terminal
+        pid_t foreground = 0; // its foreground group; 0: none
+    };
+    std::optional<Stat> statOf(pid_t pid) const;
     std::optional<pid_t> foregroundOf(pid_t child, const std::vector<int>& ptys) const;
+    std::optional<pid_t> clientInGroup(pid_t session, pid_t group) const;
+    std::vector<pid_t> childrenOf(pid_t pid) const;
     bool isUsersTmuxClient(pid_t pid) const;
 
     Options options_;

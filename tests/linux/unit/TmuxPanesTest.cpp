@@ -129,10 +129,15 @@ protected:
         }
     }
     // Starts tmux with the server at `at`, two panes side by side; false when it did not come up.
-    bool startTmux(const fs::path& at) {
+    // `throughShell`: run by a shell without job control, which leaves tmux in the shell's
+    // process group instead of leading its own.
+    bool startTmux(const fs::path& at, bool throughShell = false) {
         socket = at;
-        terminal = std::make_unique<Terminal>(
-            std::vector<std::string>{"tmux", "-S", at.string(), "new-session"});
+        std::vector<std::string> command{"tmux", "-S", at.string(), "new-session"};
+        if (throughShell) {
+            command = {"sh", "-c", "tmux -S '" + at.string() + "' new-session; exit 0"};
+        }
+        terminal = std::make_unique<Terminal>(command);
         return terminal->started() && eventually([&] {
                    terminal->drain();
                    return !tmux(socket, {"list-clients"}).value_or("").empty();
@@ -173,6 +178,18 @@ TEST_F(TmuxPanesTest, readsTheLayoutOfTheClientInTheForegroundAndSelectsAPane) {
     // Only panes of the last layout, and of that terminal, are selected.
     EXPECT_FALSE(panes.selectPane(getpid(), "%999"));
     EXPECT_FALSE(panes.selectPane(getpid() + 1, right.id));
+}
+
+TEST_F(TmuxPanesTest, aClientInTheShellsForegroundGroupIsFoundToo) {
+    ASSERT_TRUE(startTmux(directory.path / "default", true));
+    const auto listed = tmux(socket, {"list-clients", "-F", "#{client_pid}"});
+    ASSERT_TRUE(listed);
+    TmuxPanes panes;
+    const auto client = panes.clientIn(getpid());
+    ASSERT_TRUE(client);
+    EXPECT_NE(client->pid, terminal->client()); // the shell leads the group
+    EXPECT_EQ(std::to_string(client->pid) + "\n", *listed);
+    EXPECT_TRUE(panes.layout(getpid()));
 }
 
 TEST_F(TmuxPanesTest, aServerThatDoesNotAnswerIsKilledAndLeftAlone) {
