@@ -90,7 +90,7 @@ script --quiet --flush --return --command \
     >"$log" 2>&1 </dev/null &
 script_pid=$!
 pid=""
-poll 10 eval 'pid=$(pgrep -P "$script_pid" | head -n1); [[ -n $pid ]]' ||
+poll 10 eval 'pid=$(pgrep -P "$script_pid" -x orvane | head -n1); [[ -n $pid ]]' ||
     fail "Wayland: orvane did not start"
 setup_window() { xdotool search --onlyvisible --name '^Set up Orvane$' >/dev/null 2>&1; }
 poll 60 eval 'grep -q "Orvane started" "$log" && setup_window' ||
@@ -100,8 +100,15 @@ grep -q 'pipeline started' "$log" && fail "Wayland: the pipeline started"
 grep -q 'status: tracking\|focused ' "$log" && fail "Wayland: it tracked"
 [[ $(grep -c -F "$sentence" "$log") -ge 1 ]] || fail "Wayland: standard error does not say why"
 grep -q 'status: waiting: unsupported session' "$log" || fail "Wayland: the status does not say"
-kill -TERM "$pid"
+kill -0 "$pid" 2>/dev/null ||
+    fail "Wayland: orvane (pid $pid) ended before it was asked to: $(tr -d '\r' <"$log")"
+kill -TERM "$pid" 2>/dev/null
 poll 15 eval '! kill -0 "$pid" 2>/dev/null' || fail "Wayland: orvane did not end on SIGTERM"
+# Bounded: something of orvane's still holding the terminal would keep script(1) waiting.
+poll 15 eval '! kill -0 "$script_pid" 2>/dev/null' || {
+    fail "Wayland: its terminal stayed open; still there: $(ps -o pid=,args= -g "$(ps -o pgid= "$script_pid")")"
+    kill -KILL "$script_pid"
+}
 wait "$script_pid"
 status=$?
 [[ $status -eq 0 ]] || fail "Wayland: orvane ended with status $status"
