@@ -28,10 +28,10 @@ std::shared_ptr<HyprlandDesktop> HyprlandDesktop::open(Options options) {
     desktop->secureInput_ =
         std::make_shared<CompositorSecureInput>(link, desktop->services_.focusWatch);
     desktop->hotKeys_ = std::make_shared<HyprlandHotKeys>(link);
-    // Hyprland tells where the pointer is when asked, and nothing of keys: the idle timer
-    // tells that there was some.
+    // Hyprland tells where the pointer is only when asked, and nothing of keys: the idle timer
+    // tells that there was input, and pointer use counts as typing.
     desktop->client_ = WaylandClientServices::open(link, desktop->services_.posted,
-                                                   options.mainQueue, options.clock, true);
+                                                   options.mainQueue, options.clock, false);
     desktop->bridge_ = std::make_shared<HyprlandDesktopBridge>(link);
     return desktop;
 }
