@@ -511,7 +511,17 @@ TEST_F(HyprlandSocketsTest, HostileRepliesAndEventsLeaveNoWindowsOrWhatWasKnown)
     EXPECT_EQ(link_->snapshot().windows->size(), 2u);
     EXPECT_TRUE(link_->snapshot().ready);
     EXPECT_EQ(std::count(heard_.begin(), heard_.end(), CompositorEvent::Kind::vanished), 0);
-    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "lines that are not events"));
+    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "4 lines that are not events"));
+    // Said once, not again with each burst after it.
+    fake_->answer("j/clients", clientsOf(1));
+    send("closewindow>>1001\n");
+    ASSERT_TRUE(heard(CompositorEvent::Kind::windowsChanged));
+    const auto said = sink->lines(LogLevel::info);
+    EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                            [](const std::string& line) {
+                                return line.find("not events") != std::string::npos;
+                            }),
+              1);
     EXPECT_TRUE(
         sink->waitForLine(LogLevel::info, "more than " + std::to_string(HyprlandIpc::maximumReply)))
         << ::testing::PrintToString(sink->lines(LogLevel::info));

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace orvane::linuxbackend::HyprlandJson {
 namespace {

@@ -73,6 +73,7 @@ void HyprlandLink::run() {
         if (events && attach(folder)) {
             reported = false;
             std::size_t garbage = 0;
+            std::size_t overlong = 0; // of those the socket dropped, the ones already said
             while (events->isOpen()) {
                 auto line = events->receive(quietRefresh, wakeFd_);
                 if (!line) {
@@ -94,10 +95,11 @@ void HyprlandLink::run() {
                     }
                     touched = std::max(touched, HyprlandJson::touches(event->name));
                 } while ((line = events->receive(0ms)));
-                if (garbage + events->droppedLines() > 0) {
-                    dropped("events", std::to_string(garbage + events->droppedLines()) +
+                if (garbage > 0 || events->droppedLines() > overlong) {
+                    dropped("events", std::to_string(garbage + events->droppedLines() - overlong) +
                                           " lines that are not events");
                     garbage = 0;
+                    overlong = events->droppedLines();
                 }
                 if (touched != HyprlandJson::Touches::nothing) {
                     refresh(touched == HyprlandJson::Touches::windowsAndMonitors);
