@@ -10,7 +10,7 @@ HyprlandDesktopBridge::HyprlandDesktopBridge(std::shared_ptr<HyprlandLink> link)
 DesktopBridgeState HyprlandDesktopBridge::state() const {
     DesktopBridgeState state;
     state.sessionKind = "Wayland";
-    state.bridgeName = "the IPC sockets of Hyprland";
+    state.bridgeName = "the IPC of Hyprland";
     state.bridgeId = "HYPRLAND_INSTANCE_SIGNATURE";
     const auto snapshot = link_->snapshot();
     state.desktop =
