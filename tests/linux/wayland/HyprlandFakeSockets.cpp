@@ -118,6 +118,11 @@ void HyprlandFakeSockets::setSilent(bool silent) {
     silent_ = silent;
 }
 
+void HyprlandFakeSockets::setLuaConfig(bool lua) {
+    std::lock_guard lock(mutex_);
+    lua_ = lua;
+}
+
 void HyprlandFakeSockets::setFollowDispatches(bool follow) {
     std::lock_guard lock(mutex_);
     follow_ = follow;
@@ -199,6 +204,33 @@ void HyprlandFakeSockets::serve() {
     }
 }
 
+void HyprlandFakeSockets::dispatch(const std::string& what, std::string& reply) {
+    // A Lua config reads a dispatch as Lua; a classic one as a dispatcher and its argument.
+    const bool lua = what.rfind("hl.", 0) == 0;
+    if (lua != lua_) {
+        reply = lua_ ? "[string \"" + what + "\"]:1: syntax error" : "Invalid dispatcher";
+        return;
+    }
+    reply = "ok";
+    if (!follow_) {
+        return;
+    }
+    const std::string focus = lua ? "hl.dsp.focus({ window = \"address:" : "focuswindow address:";
+    const std::string move = "movecursor ";
+    if (what.rfind(focus, 0) == 0) {
+        const auto address =
+            what.substr(focus.size(), what.find_first_of("\" ", focus.size()) - focus.size());
+        answers_["j/activewindow"] = R"({"address":")" + address + R"(","title":"x"})";
+    } else if (!lua && what.rfind(move, 0) == 0) {
+        std::istringstream at(what.substr(move.size()));
+        int x = 0;
+        int y = 0;
+        at >> x >> y;
+        answers_["j/cursorpos"] =
+            R"({"x":)" + std::to_string(x) + R"(,"y":)" + std::to_string(y) + "}";
+    }
+}
+
 void HyprlandFakeSockets::handle(Client& client) {
     // A request is what one write brings, as Hyprland reads it.
     const std::string request = std::exchange(client.buffer, {});
@@ -210,20 +242,7 @@ void HyprlandFakeSockets::handle(Client& client) {
     if (const auto found = answers_.find(request); found != answers_.end()) {
         reply = found->second;
     } else if (request.rfind("dispatch ", 0) == 0) {
-        reply = "ok";
-        const std::string focus = "dispatch focuswindow address:";
-        const std::string move = "dispatch movecursor ";
-        if (follow_ && request.rfind(focus, 0) == 0) {
-            answers_["j/activewindow"] =
-                R"({"address":")" + request.substr(focus.size()) + R"(","title":"x"})";
-        } else if (follow_ && request.rfind(move, 0) == 0) {
-            std::istringstream at(request.substr(move.size()));
-            int x = 0;
-            int y = 0;
-            at >> x >> y;
-            answers_["j/cursorpos"] =
-                R"({"x":)" + std::to_string(x) + R"(,"y":)" + std::to_string(y) + "}";
-        }
+        dispatch(request.substr(9), reply);
     } else {
         reply = "unknown request";
     }

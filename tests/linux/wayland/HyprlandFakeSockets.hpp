@@ -34,6 +34,9 @@ public:
     // A focuswindow dispatch answers "ok" and, when `follow`, makes its window the active one;
     // a movecursor dispatch moves the pointer.
     void setFollowDispatches(bool follow);
+    // Dispatches are taken as Lua (as a Hyprland configured in Lua takes them), not as
+    // dispatchers and their arguments.
+    void setLuaConfig(bool lua);
     // Raw bytes to every event connection: whole lines, parts of them, garbage.
     void sendEvents(const std::string& bytes);
     // Closes every connection and both sockets (Hyprland exiting); `start` opens them again.
@@ -53,6 +56,7 @@ private:
 
     void serve();
     void handle(Client& client);
+    void dispatch(const std::string& what, std::string& reply);
 
     std::filesystem::path folder_;
     mutable std::mutex mutex_;
@@ -61,6 +65,7 @@ private:
     std::vector<Client> clients_;
     bool silent_ = false;
     bool follow_ = false;
+    bool lua_ = false;
     int requestFd_ = -1;
     int eventFd_ = -1;
     int wakeFd_ = -1;

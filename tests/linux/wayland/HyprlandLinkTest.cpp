@@ -465,6 +465,25 @@ TEST_F(HyprlandSocketsTest, ActivationIsByAddressAndConfirmedByTheFocus) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3 * HyprlandLink::replyTimeout);
 }
 
+TEST_F(HyprlandSocketsTest, AHyprlandConfiguredInLuaIsDispatchedToInLua) {
+    open();
+    ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
+    fake_->setFollowDispatches(true);
+    fake_->setLuaConfig(true);
+    const std::string lua = R"(dispatch hl.dsp.focus({ window = "address:0x55d0c6e75980" }))";
+    // The classic form refused, the Lua one taken; from then on Lua is tried first.
+    EXPECT_EQ(link_->activateWindow(firefox), firefox);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6e75980"), 1u);
+    EXPECT_EQ(asked(lua), 1u);
+    EXPECT_EQ(link_->activateWindow(firefox), firefox);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6e75980"), 1u);
+    EXPECT_EQ(asked(lua), 2u);
+    // And back, should the config change.
+    fake_->setLuaConfig(false);
+    EXPECT_EQ(link_->activateWindow(kitty), kitty);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6e557f0"), 1u);
+}
+
 TEST_F(HyprlandSocketsTest, HostileRepliesAndEventsLeaveNoWindowsOrWhatWasKnown) {
     auto sink = std::make_shared<test::RecordingLogSink>();
     auto services = std::make_shared<Platform>();

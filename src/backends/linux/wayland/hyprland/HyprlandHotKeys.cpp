@@ -34,7 +34,7 @@ std::string HyprlandHotKeys::describe(Key, std::uint64_t) const {
     }
     if (chords->empty()) {
         return std::string("NOT BOUND: add \"") + suggestedBinding +
-               "\" to ~/.config/hypr/hyprland.conf (see the README)";
+               "\" to ~/.config/hypr/hyprland.conf (a Lua config takes it in Lua: see the README)";
     }
     return "your Hyprland key binding " + chords->front() + " (runs \"" + toggleCommand + "\")";
 }

@@ -279,6 +279,13 @@ std::string addressText(std::uint64_t address) {
     return buffer;
 }
 
+FocusRequests focusRequests(std::uint64_t address) {
+    // Only hex digits go into the Lua: nothing of a window's own text is ever run.
+    const std::string selector = "address:" + addressText(address);
+    return {"dispatch focuswindow " + selector,
+            "dispatch hl.dsp.focus({ window = \"" + selector + "\" })"};
+}
+
 bool dispatched(const std::string& reply, std::string* error) {
     std::string_view answer(reply);
     while (!answer.empty() && (answer.back() == '\n' || answer.back() == ' ')) {
@@ -342,8 +349,8 @@ std::optional<std::vector<std::string>> chordsRunning(const std::string& reply,
         {64, "SUPER"}, {4, "CTRL"}, {8, "ALT"}, {1, "SHIFT"}};
     std::vector<std::string> chords;
     for (const auto& bind : *value) {
-        if (!bind.is_object() || text(bind, "dispatcher", 64) != "exec" ||
-            text(bind, "arg", 4096).find(command) == std::string::npos) {
+        // Whatever the dispatcher is called: "exec" classically, another name in Lua.
+        if (!bind.is_object() || text(bind, "arg", 4096).find(command) == std::string::npos) {
             continue;
         }
         const std::int64_t mask = integer(bind, "modmask", 0);

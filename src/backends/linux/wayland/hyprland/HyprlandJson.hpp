@@ -59,6 +59,14 @@ std::optional<std::uint64_t> address(std::string_view text);
 // The address as the dispatchers take it ("0x55e0c6e75980").
 std::string addressText(std::uint64_t address);
 
+// The requests that focus the window at `address`: in the dispatcher syntax of a Hyprland
+// configured classically, and as the Lua expression one configured in Lua takes.
+struct FocusRequests {
+    std::string classic;
+    std::string lua;
+};
+FocusRequests focusRequests(std::uint64_t address);
+
 // A dispatch's answer: "ok", else Hyprland's words in `error`.
 bool dispatched(const std::string& reply, std::string* error = nullptr);
 
@@ -74,7 +82,7 @@ std::optional<Event> event(std::string_view line);
 enum class Touches { nothing, windows, windowsAndMonitors };
 Touches touches(const std::string& eventName);
 
-// binds: the key chords ("SUPER+SHIFT+G") of the bindings that run `command`.
+// binds: the key chords ("SUPER+SHIFT+G") of the bindings whose argument runs `command`.
 std::optional<std::vector<std::string>> chordsRunning(const std::string& reply,
                                                       std::string_view command);
 

@@ -297,13 +297,25 @@ std::optional<std::uint64_t> HyprlandLink::activateWindow(std::uint64_t id) {
     if (!snapshot().ready) {
         return std::nullopt;
     }
-    // By address, which names one window whatever the class and title say.
-    const auto reply = ask("dispatch focuswindow address:" + HyprlandJson::addressText(id));
+    // By address, which names one window whatever the class and title say. A Hyprland
+    // configured in Lua reads a dispatch as Lua: the form it took last is tried first.
+    const auto forms = HyprlandJson::focusRequests(id);
+    const bool luaFirst = luaDispatch_.load();
     std::string error;
-    if (!reply || !HyprlandJson::dispatched(*reply, &error)) {
-        if (reply) {
-            dropped("dispatch", error);
+    bool taken = false;
+    for (const bool lua : {luaFirst, !luaFirst}) {
+        const auto reply = ask(lua ? forms.lua : forms.classic);
+        if (!reply) {
+            return std::nullopt; // asked again, the wait would double
         }
+        if (HyprlandJson::dispatched(*reply, &error)) {
+            luaDispatch_ = lua;
+            taken = true;
+            break;
+        }
+    }
+    if (!taken) {
+        dropped("dispatch", error);
         return std::nullopt;
     }
     // Hyprland focuses before it answers, but a window on a workspace being switched to may

@@ -68,6 +68,7 @@ private:
     std::vector<HyprlandJson::Monitor> monitors_; // guarded by mutex_
     std::string folder_;                          // guarded by mutex_: the instance followed
     std::atomic<unsigned> droppedLogged_{0};
+    std::atomic<bool> luaDispatch_{false}; // the last focus dispatch taken was Lua
     int wakeFd_ = -1;
     std::thread thread_; // last: ends before the rest goes
 };
