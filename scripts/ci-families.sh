@@ -42,7 +42,7 @@ fi
 # On X11 it works, and says what it was built without.
 report="$(scripts/test-desktop.sh "$orvane" --diagnose 2>&1)" || true
 check "--diagnose names the missing families" \
-    "^built without: Wayland support \(GNOME Shell, KWin, sway, labwc, Wayfire\), input device guards \(evdev\)$" \
+    "^built without: Wayland support \(GNOME Shell, KWin, sway, Hyprland, labwc, Wayfire\), input device guards \(evdev\)$" \
     "$report"
 check "--diagnose lists the X desktop's monitors" "^  LEFT: 1280x1080 at \(0,0\)$" "$report"
 if grep -q "UNSUPPORTED" <<<"$report"; then

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes what Orvane reads from disk, from KWin's script, sway's IPC socket and the GNOME Shell
-# bridge's answers: builds the libFuzzer targets in fuzz/ with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs each from its corpus in fuzz/corpus/<target>. Fails on
-# any crash, leak, sanitizer report, failed check or slow input.
+# Fuzzes what Orvane reads from disk, from KWin's script, sway's and Hyprland's IPC sockets and
+# the GNOME Shell bridge's answers: builds the libFuzzer targets in fuzz/ with clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer, and runs each from its corpus in
+# fuzz/corpus/<target>. Fails on any crash, leak, sanitizer report, failed check or slow input.
 #
 #   scripts/ci-fuzz.sh              100 s of fuzzing in all, split between the targets
 #   FUZZ_SECONDS=600 scripts/ci-fuzz.sh
@@ -18,7 +18,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-100}
 targets=(calibration_file preferences settings_file kwin_script_messages sway_ipc
-    gnome_bridge_replies landmark_model)
+    hyprland_ipc gnome_bridge_replies landmark_model)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_FUZZ=ON -DORVANE_BUILD_TESTS=OFF \

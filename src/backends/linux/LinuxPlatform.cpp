@@ -19,6 +19,7 @@
 #endif
 #if ORVANE_WITH_WAYLAND
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandDesktop.hpp"
 #include "backends/linux/wayland/kwin/KWinDesktop.hpp"
 #include "backends/linux/wayland/sway/SwayDesktop.hpp"
 #include "backends/linux/wayland/wlroots/WlrootsDesktop.hpp"
@@ -76,6 +77,9 @@ LinuxPlatformResult makeLinuxPlatform() {
         break;
     case DesktopFamily::sway:
         installSwayDesktop(*services, &result.desktopProblem);
+        break;
+    case DesktopFamily::hyprland:
+        installHyprlandDesktop(*services, &result.desktopProblem);
         break;
     case DesktopFamily::wlroots:
         installWlrootsDesktop(*services, &result.desktopProblem);

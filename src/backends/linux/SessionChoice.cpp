@@ -46,6 +46,11 @@ SessionChoice detectSession(const EnvironmentLookup& environment) {
     if (listsDesktop(desktops, "sway") || isSet(environment("SWAYSOCK"))) {
         return {DesktopFamily::sway, {}};
     }
+    // Hyprland sets its instance's signature for its programs even where the login manager
+    // names no desktop.
+    if (listsDesktop(desktops, "Hyprland") || isSet(environment("HYPRLAND_INSTANCE_SIGNATURE"))) {
+        return {DesktopFamily::hyprland, {}};
+    }
     // These list every window and activate it for any client, through the wlroots protocols
     // (labwc names itself "labwc:wlroots").
     for (const char* name : {"labwc", "wayfire", "wlroots"}) {
@@ -57,8 +62,8 @@ SessionChoice detectSession(const EnvironmentLookup& environment) {
     // helper inside, or a protocol it knows, can be worked with.
     const std::string name = isSet(desktops) ? desktops : "unknown";
     return {DesktopFamily::unsupported,
-            "Orvane works in X11 sessions, in GNOME and KDE Plasma on Wayland, in sway, and in "
-            "labwc and Wayfire; this Wayland desktop (" +
+            "Orvane works in X11 sessions, in GNOME and KDE Plasma on Wayland, in sway, in "
+            "Hyprland, and in labwc and Wayfire; this Wayland desktop (" +
                 name +
                 ") is not supported yet: to use Orvane here, log out and choose an X11 session "
                 "(often called \"Xorg\") on the login screen."};
@@ -71,6 +76,7 @@ bool builtWith(DesktopFamily family) {
     case DesktopFamily::gnome:
     case DesktopFamily::kwin:
     case DesktopFamily::sway:
+    case DesktopFamily::hyprland:
     case DesktopFamily::wlroots:
         return ORVANE_WITH_WAYLAND;
     case DesktopFamily::unsupported:
@@ -101,7 +107,7 @@ std::vector<std::string> absentFeatures() {
         absent.emplace_back("X11 support");
     }
     if (!ORVANE_WITH_WAYLAND) {
-        absent.emplace_back("Wayland support (GNOME Shell, KWin, sway, labwc, Wayfire)");
+        absent.emplace_back("Wayland support (GNOME Shell, KWin, sway, Hyprland, labwc, Wayfire)");
     }
     if (!ORVANE_WITH_EVDEV) {
         absent.emplace_back("input device guards (evdev)");

@@ -15,6 +15,7 @@ enum class DesktopFamily {
     gnome,       // GNOME Shell on Wayland, through Orvane's extension of the shell
     kwin,        // KDE Plasma's KWin on Wayland, through Orvane's KWin script
     sway,        // sway, through its IPC socket
+    hyprland,    // Hyprland, through its IPC sockets
     wlroots,     // labwc, Wayfire: through the wlroots protocols any client may use
     unsupported, // another Wayland compositor
 };

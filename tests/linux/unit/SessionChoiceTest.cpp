@@ -49,6 +49,13 @@ TEST(SessionChoice, X11SessionsAndGnomeOnWaylandAreWorkedWith) {
         // Started from a console, sway names no desktop; its socket tells.
         {{{"WAYLAND_DISPLAY", "wayland-1"}, {"SWAYSOCK", "/run/user/1000/sway-ipc.sock"}},
          DesktopFamily::sway},
+        // Hyprland names itself; from a console, its instance's signature tells.
+        {{{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_CURRENT_DESKTOP", "Hyprland"}},
+         DesktopFamily::hyprland},
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"HYPRLAND_INSTANCE_SIGNATURE", "abc_1_2"}},
+         DesktopFamily::hyprland},
+        {{{"WAYLAND_DISPLAY", "wayland-1"}, {"HYPRLAND_INSTANCE_SIGNATURE", ""}},
+         DesktopFamily::unsupported},
         // labwc sets "labwc:wlroots" for its programs; Wayfire sets "Wayfire".
         {{{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "labwc:wlroots"}},
          DesktopFamily::wlroots},
@@ -72,13 +79,14 @@ TEST(SessionChoice, OtherWaylandDesktopsAreNamedInOneSentence) {
     EXPECT_EQ(other.family, DesktopFamily::unsupported);
     EXPECT_NE(other.reason.find("GNOME and KDE Plasma on Wayland"), std::string::npos);
     EXPECT_NE(other.reason.find("in labwc and Wayfire"), std::string::npos);
+    EXPECT_NE(other.reason.find("in Hyprland"), std::string::npos);
     EXPECT_NE(other.reason.find("(LXQt)"), std::string::npos);
     EXPECT_NE(other.reason.find("choose an X11 session"), std::string::npos);
     EXPECT_EQ(other.reason.find('\n'), std::string::npos);
     EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}}).reason.find("(unknown)"),
               std::string::npos);
-    EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "Hyprland"}})
-                  .reason.find("(Hyprland)"),
+    EXPECT_NE(choiceIn({{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "niri"}})
+                  .reason.find("(niri)"),
               std::string::npos);
 }
 
@@ -96,7 +104,9 @@ TEST(SessionChoice, FamiliesTheBuildLacksAreUnsupportedAndNamed) {
                                                       {"XDG_CURRENT_DESKTOP", "LXQt"}};
     const std::map<std::string, std::string> labwc = {{"WAYLAND_DISPLAY", "wayland-0"},
                                                       {"XDG_CURRENT_DESKTOP", "labwc:wlroots"}};
-    for (const auto* variables : {&x11, &kde, &gnome, &sway, &labwc}) {
+    const std::map<std::string, std::string> hyprland = {{"WAYLAND_DISPLAY", "wayland-1"},
+                                                         {"XDG_CURRENT_DESKTOP", "Hyprland"}};
+    for (const auto* variables : {&x11, &kde, &gnome, &sway, &labwc, &hyprland}) {
         const auto detected = detectSession(lookupIn(*variables));
         const auto chosen = chooseSession(lookupIn(*variables));
         if (builtWith(detected.family)) {

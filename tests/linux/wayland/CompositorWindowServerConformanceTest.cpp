@@ -1,6 +1,7 @@
 #include "conformance/WindowServerConformance.hpp"
 
 #include "GnomeFakeShell.hpp"
+#include "HyprlandFakeSockets.hpp"
 #include "SwayFakeIpc.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
@@ -8,6 +9,8 @@
 #include "backends/linux/wayland/CompositorWindowServer.hpp"
 #include "backends/linux/wayland/gnome/BridgeConnection.hpp"
 #include "backends/linux/wayland/gnome/GnomeDesktop.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandJson.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandLink.hpp"
 #include "backends/linux/wayland/sway/SwayIpc.hpp"
 #include "backends/linux/wayland/sway/SwayLink.hpp"
 #include "orvane/platform/Platform.hpp"
@@ -252,6 +255,135 @@ private:
     std::uint32_t nextId_ = 40;
 };
 
+// The window server over the Hyprland link, with fakes of its sockets serving floating clients
+// on workspace 1 of the recorded monitors (DP-1 at the origin), the last raised first in the
+// focus history, and the event lines Hyprland sends after each change. Dispatches move the
+// focus and the pointer as Hyprland's do.
+class HyprlandWindowServerRig {
+public:
+    using Opened = FakeOpened;
+    static bool available() { return true; }
+
+    HyprlandWindowServerRig() {
+        // Short: a socket's path has at most 107 bytes.
+        char pattern[] = "/tmp/ohr.XXXXXX";
+        EXPECT_TRUE(::mkdtemp(pattern));
+        dir_ = pattern;
+        runtime_ = dir_.string();
+        fake_ = std::make_unique<HyprlandFakeSockets>(dir_ / "hypr" / signature_);
+        fake_->setFollowDispatches(true);
+        fake_->answer("j/version", hyprlandTranscript("version.json"));
+        fake_->answer("j/monitors", hyprlandTranscript("monitors.json"));
+        fake_->answer("j/cursorpos", hyprlandTranscript("cursorpos.json"));
+        serveClients();
+        link_ = std::make_shared<HyprlandLink>(queue_, [this](const char* name) -> const char* {
+            const std::string asked = name;
+            if (asked == "HYPRLAND_INSTANCE_SIGNATURE") {
+                return signature_.c_str();
+            }
+            return asked == "XDG_RUNTIME_DIR" ? runtime_.c_str() : nullptr;
+        });
+        server_ = std::make_unique<CompositorWindowServer>(
+            link_, std::make_shared<DesktopEntries>(), nullptr);
+        EXPECT_TRUE(waitUntil([&] { return link_->snapshot().ready; }));
+    }
+    ~HyprlandWindowServerRig() {
+        server_.reset();
+        link_.reset();
+        fake_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+    HyprlandWindowServerRig(const HyprlandWindowServerRig&) = delete;
+    HyprlandWindowServerRig& operator=(const HyprlandWindowServerRig&) = delete;
+
+    WindowServer& server() { return *server_; }
+    // DP-1's 2560x1440 pixels at scale 1.25.
+    plinth::Rect primaryFrame() { return {0, 0, 2048, 1152}; }
+
+    Opened open(const std::string& title, plinth::Point origin) {
+        const Opened opened{nextPid_++, nextNumber_++};
+        windows_.push_back({opened, title, origin});
+        changed("openwindow>>" + hex(opened) + ",1,org.example.App," + title + "\n" +
+                "activewindowv2>>" + hex(opened) + "\n");
+        return opened;
+    }
+    void raise(const Opened& window) {
+        const auto found = find(window);
+        if (found != windows_.end()) {
+            std::rotate(found, found + 1, windows_.end());
+            changed("activewindowv2>>" + hex(window) + "\n");
+        }
+    }
+    void close(Opened& window) {
+        const auto found = find(window);
+        if (found != windows_.end()) {
+            windows_.erase(found);
+            changed("closewindow>>" + hex(window) + "\n");
+        }
+    }
+    bool waitUntil(const std::function<bool()>& condition) {
+        return queue_->runTasksUntil(condition);
+    }
+
+private:
+    struct Window {
+        Opened opened;
+        std::string title;
+        plinth::Point origin;
+    };
+
+    // Addresses as Hyprland's heap gives them; the window number is their low half.
+    static std::uint64_t addressOf(const Opened& window) {
+        return 0x55d000000000ull | window.number;
+    }
+    static std::string hex(const Opened& window) {
+        return HyprlandJson::addressText(addressOf(window)).substr(2);
+    }
+
+    std::vector<Window>::iterator find(const Opened& window) {
+        return std::find_if(windows_.begin(), windows_.end(),
+                            [&](const Window& w) { return w.opened.number == window.number; });
+    }
+
+    void serveClients() {
+        nlohmann::json clients = nlohmann::json::array();
+        for (std::size_t i = 0; i < windows_.size(); ++i) {
+            const auto& w = windows_[i];
+            clients.push_back({{"address", HyprlandJson::addressText(addressOf(w.opened))},
+                               {"mapped", true},
+                               {"hidden", false},
+                               {"at", {w.origin.x, w.origin.y}},
+                               {"size", {400, 300}},
+                               {"workspace", {{"id", 1}, {"name", "1"}}},
+                               {"floating", true},
+                               {"monitor", 0},
+                               {"class", "org.example.App"},
+                               {"title", w.title},
+                               {"pid", w.opened.pid},
+                               {"focusHistoryID", windows_.size() - 1 - i}});
+        }
+        fake_->answer("j/clients", clients.dump());
+        fake_->answer("j/activewindow",
+                      windows_.empty() ? std::string("{}") : clients.back().dump());
+    }
+
+    void changed(const std::string& lines) {
+        serveClients();
+        fake_->sendEvents(lines);
+    }
+
+    std::string signature_ = "12f9a0d0b93f691d4d9923716557154d74777b0a_1733000000_1234567890";
+    std::filesystem::path dir_;
+    std::string runtime_;
+    std::unique_ptr<HyprlandFakeSockets> fake_;
+    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
+    std::shared_ptr<HyprlandLink> link_;
+    std::unique_ptr<CompositorWindowServer> server_;
+    std::vector<Window> windows_;
+    pid_t nextPid_ = 900;
+    std::uint32_t nextNumber_ = 40;
+};
+
 } // namespace
 } // namespace orvane::linuxbackend::test
 
@@ -260,4 +392,6 @@ INSTANTIATE_TYPED_TEST_SUITE_P(GnomeFakeBridge, WindowServerConformance,
                                linuxbackend::test::GnomeWindowServerRig);
 INSTANTIATE_TYPED_TEST_SUITE_P(SwayFakeIpc, WindowServerConformance,
                                linuxbackend::test::SwayWindowServerRig);
+INSTANTIATE_TYPED_TEST_SUITE_P(HyprlandFakeSockets, WindowServerConformance,
+                               linuxbackend::test::HyprlandWindowServerRig);
 } // namespace orvane::conformance

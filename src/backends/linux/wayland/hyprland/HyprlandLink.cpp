@@ -1,0 +1,355 @@
+#include "backends/linux/wayland/hyprland/HyprlandLink.hpp"
+
+#include "backends/linux/BackendLog.hpp"
+#include "backends/linux/runtime/WorkerWakeUp.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandIpc.hpp"
+#include "orvane/platform/Platform.hpp"
+
+#include <algorithm>
+#include <poll.h>
+#include <unistd.h>
+
+namespace orvane::linuxbackend {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Dropped replies logged, at most: a Hyprland gone wrong must not fill the log.
+constexpr unsigned droppedLogLimit = 10;
+
+bool sameMonitors(const std::vector<CompositorMonitor>* a,
+                  const std::vector<CompositorMonitor>& b) {
+    return a && std::equal(a->begin(), a->end(), b.begin(), b.end(), [](auto& x, auto& y) {
+               return x.stageFrame == y.stageFrame && x.connector == y.connector &&
+                      x.name == y.name && x.primary == y.primary;
+           });
+}
+
+bool sameWindows(const std::vector<CompositorWindow>* a, const std::vector<CompositorWindow>& b) {
+    return a && std::equal(a->begin(), a->end(), b.begin(), b.end(), [](auto& x, auto& y) {
+               return x.id == y.id && x.pid == y.pid && x.applicationId == y.applicationId &&
+                      x.title == y.title && x.type == y.type && x.frame == y.frame &&
+                      x.buffer == y.buffer && x.monitor == y.monitor && x.above == y.above &&
+                      x.minimized == y.minimized;
+           });
+}
+
+bool readable(int fd, std::chrono::milliseconds timeout) {
+    pollfd watched{fd, POLLIN, 0};
+    return ::poll(&watched, 1, static_cast<int>(timeout.count())) > 0;
+}
+
+std::string requestSocketIn(const std::string& folder) {
+    return folder + "/" + HyprlandIpc::requestSocket;
+}
+
+} // namespace
+
+HyprlandLink::HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment)
+    : mainQueue_(std::move(mainQueue)), environment_(std::move(environment)) {
+    if (auto error = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
+        logPlatformError("cannot follow Hyprland: " + *error);
+        markSettled();
+    }
+}
+
+HyprlandLink::~HyprlandLink() {
+    wakeJoinAndClose(thread_, wakeFd_);
+}
+
+void HyprlandLink::run() {
+    bool reported = false;
+    for (;;) {
+        std::unique_ptr<HyprlandIpc> events;
+        std::string folder;
+        std::string problem = "HYPRLAND_INSTANCE_SIGNATURE is not set";
+        for (const auto& candidate : HyprlandIpc::instanceFolders(environment_)) {
+            if ((events =
+                     HyprlandIpc::listen(candidate + "/" + HyprlandIpc::eventSocket, &problem))) {
+                folder = candidate;
+                break;
+            }
+        }
+        if (events && attach(folder)) {
+            reported = false;
+            std::size_t garbage = 0;
+            std::size_t overlong = 0; // of those the socket dropped, the ones already said
+            while (events->isOpen()) {
+                auto line = events->receive(quietRefresh, wakeFd_);
+                if (!line) {
+                    if (readable(wakeFd_, 0ms)) {
+                        return;
+                    }
+                    if (events->isOpen()) {
+                        refresh(false);
+                    }
+                    continue;
+                }
+                // A burst of events (a window opened: open, focus, title) is one look.
+                auto touched = HyprlandJson::Touches::nothing;
+                do {
+                    const auto event = HyprlandJson::event(*line);
+                    if (!event) {
+                        ++garbage;
+                        continue;
+                    }
+                    touched = std::max(touched, HyprlandJson::touches(event->name));
+                } while ((line = events->receive(0ms)));
+                if (garbage > 0 || events->droppedLines() > overlong) {
+                    dropped("events", std::to_string(garbage + events->droppedLines() - overlong) +
+                                          " lines that are not events");
+                    garbage = 0;
+                    overlong = events->droppedLines();
+                }
+                if (touched != HyprlandJson::Touches::nothing) {
+                    refresh(touched == HyprlandJson::Touches::windowsAndMonitors);
+                }
+            }
+            {
+                std::lock_guard lock(mutex_);
+                const auto version = snapshot_.compositorVersion;
+                snapshot_ = CompositorSnapshot{};
+                snapshot_.compositorVersion = version;
+                monitors_.clear();
+            }
+            logInfo("Hyprland's event socket closed");
+            post({CompositorEvent::Kind::vanished});
+        } else if (!reported) {
+            reported = true;
+            logInfo("Hyprland does not answer on its sockets (" + problem + "); trying again");
+        }
+        markSettled();
+        if (readable(wakeFd_, reconnectInterval)) {
+            return;
+        }
+    }
+}
+
+bool HyprlandLink::attach(const std::string& folder) {
+    {
+        std::lock_guard lock(mutex_);
+        folder_ = folder;
+    }
+    const auto version = ask("j/version");
+    if (!version) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        snapshot_.compositorVersion = HyprlandJson::version(*version).value_or("");
+    }
+    if (!refresh(true)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        snapshot_.present = true;
+        snapshot_.ready = true;
+    }
+    post({CompositorEvent::Kind::ready});
+    markSettled();
+    return true;
+}
+
+bool HyprlandLink::refresh(bool readMonitors) {
+    std::vector<HyprlandJson::Monitor> monitors;
+    std::shared_ptr<const std::vector<CompositorMonitor>> known;
+    {
+        std::lock_guard lock(mutex_);
+        monitors = monitors_;
+        known = snapshot_.monitors;
+    }
+    // A reply that cannot be used is dropped and what was known kept; only monitors never
+    // read are a failure.
+    std::string problem;
+    if (readMonitors || !known) {
+        const auto reply = ask("j/monitors");
+        auto read = reply ? HyprlandJson::monitors(*reply, &problem) : std::nullopt;
+        if (read) {
+            monitors = std::move(*read);
+        } else {
+            dropped("monitors", reply ? problem : "no answer");
+            if (!known) {
+                return false;
+            }
+        }
+    }
+    std::vector<CompositorMonitor> plain;
+    for (const auto& monitor : monitors) {
+        plain.push_back(monitor.monitor);
+    }
+    const auto clients = ask("j/clients");
+    auto windows = clients ? HyprlandJson::windows(*clients, monitors, &problem) : std::nullopt;
+    if (!windows && clients) {
+        dropped("clients", problem);
+    }
+    const auto active = ask("j/activewindow");
+    const auto focus = active ? HyprlandJson::activeWindow(*active) : std::nullopt;
+    bool monitorsChanged = false;
+    bool windowsChanged = false;
+    bool focusChanged = false;
+    bool ready = false;
+    {
+        std::lock_guard lock(mutex_);
+        ready = snapshot_.ready;
+        monitors_ = monitors;
+        if (!sameMonitors(snapshot_.monitors.get(), plain)) {
+            monitorsChanged = true;
+            snapshot_.monitors =
+                std::make_shared<const std::vector<CompositorMonitor>>(std::move(plain));
+        }
+        // Clients never read give no windows rather than none known.
+        if (windows || !snapshot_.windows) {
+            auto list = windows ? std::move(*windows) : std::vector<CompositorWindow>{};
+            if (!sameWindows(snapshot_.windows.get(), list)) {
+                windowsChanged = true;
+                snapshot_.windows =
+                    std::make_shared<const std::vector<CompositorWindow>>(std::move(list));
+            }
+        }
+        if (focus && *focus != snapshot_.focusWindow) {
+            focusChanged = true;
+            snapshot_.focusWindow = *focus;
+        }
+    }
+    // The first look is announced as `ready`, not as changes.
+    if (ready) {
+        if (monitorsChanged) {
+            post({CompositorEvent::Kind::monitorsChanged});
+        }
+        if (windowsChanged) {
+            post({CompositorEvent::Kind::windowsChanged});
+        }
+        if (focusChanged) {
+            post({CompositorEvent::Kind::focusChanged});
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> HyprlandLink::ask(const std::string& request) {
+    std::string folder;
+    {
+        std::lock_guard lock(mutex_);
+        folder = folder_;
+    }
+    std::string problem;
+    if (folder.empty()) {
+        for (const auto& candidate : HyprlandIpc::instanceFolders(environment_)) {
+            if (HyprlandIpc::trusted(requestSocketIn(candidate), ::getuid())) {
+                folder = candidate;
+                break;
+            }
+        }
+        if (folder.empty()) {
+            return std::nullopt;
+        }
+    }
+    auto reply = HyprlandIpc::request(requestSocketIn(folder), request, replyTimeout, &problem);
+    if (!reply) {
+        dropped("answer to " + request.substr(0, 64), problem);
+    }
+    return reply;
+}
+
+CompositorSnapshot HyprlandLink::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return snapshot_;
+}
+
+std::shared_ptr<MainQueue> HyprlandLink::queue() const {
+    if (mainQueue_) {
+        return mainQueue_;
+    }
+    return hasPlatform() ? platform().mainQueue : nullptr;
+}
+
+void HyprlandLink::post(CompositorEvent event) {
+    listeners_.post(queue(), std::move(event));
+}
+
+Subscription HyprlandLink::listen(std::function<void(const CompositorEvent&)> listener) {
+    return listeners_.add(std::move(listener));
+}
+
+void HyprlandLink::dropped(const std::string& what, const std::string& problem) {
+    const unsigned count = ++droppedLogged_;
+    if (count <= droppedLogLimit) {
+        logInfo("dropped Hyprland's " + what + ": " + problem +
+                (count == droppedLogLimit ? " (further ones are not logged)" : ""));
+    }
+}
+
+void HyprlandLink::markSettled() {
+    {
+        std::lock_guard lock(mutex_);
+        settled_ = true;
+    }
+    settledChanged_.notify_all();
+}
+
+bool HyprlandLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return settledChanged_.wait_for(lock, timeout, [this] { return settled_; });
+}
+
+std::optional<std::uint64_t> HyprlandLink::activateWindow(std::uint64_t id) {
+    if (!snapshot().ready) {
+        return std::nullopt;
+    }
+    // By address, which names one window whatever the class and title say. A Hyprland
+    // configured in Lua reads a dispatch as Lua: the form it took last is tried first.
+    const auto forms = HyprlandJson::focusRequests(id);
+    const bool luaFirst = luaDispatch_.load();
+    std::string error;
+    bool taken = false;
+    for (const bool lua : {luaFirst, !luaFirst}) {
+        const auto reply = ask(lua ? forms.lua : forms.classic);
+        if (!reply) {
+            return std::nullopt; // asked again, the wait would double
+        }
+        if (HyprlandJson::dispatched(*reply, &error)) {
+            luaDispatch_ = lua;
+            taken = true;
+            break;
+        }
+    }
+    if (!taken) {
+        dropped("dispatch", error);
+        return std::nullopt;
+    }
+    // Hyprland focuses before it answers, but a window on a workspace being switched to may
+    // take a moment: the focus is asked until it is there or the wait is over.
+    const auto deadline = std::chrono::steady_clock::now() + activationWait;
+    for (;;) {
+        const auto active = ask("j/activewindow");
+        const auto focus = active ? HyprlandJson::activeWindow(*active) : std::nullopt;
+        if (!focus) {
+            return std::nullopt;
+        }
+        if (*focus == id || std::chrono::steady_clock::now() >= deadline) {
+            return focus;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+bool HyprlandLink::warpPointer(int x, int y) {
+    const auto reply = ask("dispatch movecursor " + std::to_string(x) + " " + std::to_string(y));
+    return reply && HyprlandJson::dispatched(*reply);
+}
+
+std::optional<plinth::Point> HyprlandLink::queryPointer() {
+    const auto reply = ask("j/cursorpos");
+    return reply ? HyprlandJson::cursor(*reply) : std::nullopt;
+}
+
+bool HyprlandLink::postKey(std::uint32_t, bool) {
+    return false; // Hyprland's sockets have no keys to post
+}
+
+bool HyprlandLink::watchInput(unsigned) {
+    return false;
+}
+
+} // namespace orvane::linuxbackend

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "backends/linux/SessionChoice.hpp"
+#include "backends/linux/wayland/CompositorLink.hpp"
+#include "backends/linux/wayland/ListenerSet.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandJson.hpp"
+#include "orvane/platform/MainQueue.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace orvane::linuxbackend {
+
+// Hyprland as a compositor link, through its sockets: a worker thread follows the event
+// socket and, after each burst of events that touch windows or monitors, reads the clients,
+// the monitors and the focused window again, so that asking costs a lock and a copy. A window
+// dragged or resized with the pointer sends no event: without events, they are read again every
+// `quietRefresh`. When the event socket closes (Hyprland gone) the link says `vanished` and
+// connects again once a trusted socket answers. Every request is bounded by `replyTimeout`.
+class HyprlandLink : public CompositorLink {
+public:
+    static constexpr std::chrono::milliseconds replyTimeout{1000};
+    static constexpr std::chrono::milliseconds reconnectInterval{500};
+    static constexpr std::chrono::milliseconds quietRefresh{2000};
+    // How long an activation waits for the focus to move once Hyprland took the dispatch.
+    static constexpr std::chrono::milliseconds activationWait{300};
+
+    // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
+    // event. `environment` gives HYPRLAND_INSTANCE_SIGNATURE and XDG_RUNTIME_DIR.
+    HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment);
+    ~HyprlandLink() override;
+    HyprlandLink(const HyprlandLink&) = delete;
+    HyprlandLink& operator=(const HyprlandLink&) = delete;
+
+    CompositorSnapshot snapshot() const override;
+    Subscription listen(std::function<void(const CompositorEvent&)> listener) override;
+    std::optional<std::uint64_t> activateWindow(std::uint64_t id) override;
+    bool warpPointer(int x, int y) override;
+    std::optional<plinth::Point> queryPointer() override;
+    bool postKey(std::uint32_t keysym, bool press) override;
+    bool watchInput(unsigned milliseconds) override;
+    bool waitUntilSettled(std::chrono::milliseconds timeout) const override;
+
+    // Any thread: one request ("j/binds") to the instance followed; nullopt when it does not
+    // answer.
+    std::optional<std::string> ask(const std::string& request);
+
+private:
+    void run();
+    bool attach(const std::string& folder);
+    bool refresh(bool monitors);
+    void post(CompositorEvent event);
+    void markSettled();
+    std::shared_ptr<MainQueue> queue() const;
+    // Logs a reply of Hyprland's dropped for `problem`, the first few times only.
+    void dropped(const std::string& what, const std::string& problem);
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    EnvironmentLookup environment_;
+    ListenerSet<CompositorEvent> listeners_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable settledChanged_;
+    bool settled_ = false;                        // guarded by mutex_
+    CompositorSnapshot snapshot_;                 // guarded by mutex_
+    std::vector<HyprlandJson::Monitor> monitors_; // guarded by mutex_
+    std::string folder_;                          // guarded by mutex_: the instance followed
+    std::atomic<unsigned> droppedLogged_{0};
+    std::atomic<bool> luaDispatch_{false}; // the last focus dispatch taken was Lua
+    int wakeFd_ = -1;
+    std::thread thread_; // last: ends before the rest goes
+};
+
+} // namespace orvane::linuxbackend
