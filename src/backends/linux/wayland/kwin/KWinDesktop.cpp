@@ -91,7 +91,9 @@ bool installKWinDesktop(Platform& platform, std::string* error) {
             *error = "there is no session bus to reach KWin by";
         }
         // Without the compositor's link, the devices are all that tell of typing.
+#if ORVANE_WITH_EVDEV
         offerInputDevices(platform, nullptr);
+#endif
         return false;
     }
     auto desktop = KWinDesktop::open({platform.mainQueue, nullptr, platform.clock});

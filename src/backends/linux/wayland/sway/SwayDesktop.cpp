@@ -57,7 +57,9 @@ bool installSwayDesktop(Platform& platform, std::string* error) {
             *error = "SWAYSOCK is not set: sway's IPC socket cannot be found";
         }
         // Without the compositor's link, the devices are all that tell of typing.
+#if ORVANE_WITH_EVDEV
         offerInputDevices(platform, nullptr);
+#endif
         return false;
     }
     auto desktop = SwayDesktop::open({platform.mainQueue, {}, nullptr, platform.clock});
