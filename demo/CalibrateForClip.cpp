@@ -1,8 +1,10 @@
 // Stores a calibration for the displays connected now that maps the head-turn clip's yaw
 // across their whole width (its pitch onto their height), as if the user had calibrated while
 // turning as the clip does. For the demonstration and measured runs:
-//   orvane_calibrate_for_clip [AMPLITUDE_DEGREES] [--pitch DEGREES] [--camera CLIP] [--gaze-dot]
+//   orvane_calibrate_for_clip [AMPLITUDE_DEGREES] [--pitch DEGREES] [--display INDEX]
+//                             [--camera CLIP] [--gaze-dot]
 // --pitch is the head's pitch in the clip, put at mid-height (by default 0: looking straight);
+// --display maps the yaw across that display alone (counted as the desktop lists them);
 // --camera makes the clip the chosen camera (a real webcam would otherwise come first);
 // --gaze-dot switches the dot that shows where Orvane thinks the user looks.
 
@@ -30,6 +32,7 @@ struct Options {
     double amplitude = 20.0 * M_PI / 180.0;
     double pitch = 0;
     std::optional<std::string> camera;
+    std::optional<std::size_t> display;
     bool gazeDot = false;
 };
 
@@ -43,6 +46,13 @@ std::optional<Options> parse(int argc, char** argv) {
             if (*end != '\0' || !std::isfinite(options.pitch)) {
                 return std::nullopt;
             }
+        } else if (argument == "--display" && i + 1 < argc) {
+            char* end = nullptr;
+            const long index = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || index < 0) {
+                return std::nullopt;
+            }
+            options.display = static_cast<std::size_t>(index);
         } else if (argument == "--camera" && i + 1 < argc) {
             options.camera = std::filesystem::absolute(argv[++i]).string();
         } else if (argument == "--gaze-dot") {
@@ -63,8 +73,8 @@ int main(int argc, char** argv) {
     const auto options = parse(argc, argv);
     if (!options) {
         std::fprintf(stderr,
-                     "usage: %s [AMPLITUDE_DEGREES] [--pitch DEGREES] [--camera CLIP] "
-                     "[--gaze-dot]\n",
+                     "usage: %s [AMPLITUDE_DEGREES] [--pitch DEGREES] [--display INDEX] "
+                     "[--camera CLIP] [--gaze-dot]\n",
                      argv[0]);
         return 2;
     }
@@ -84,8 +94,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nothing to calibrate for\n");
         return 1;
     }
+    if (options->display && *options->display >= screens.size()) {
+        std::fprintf(stderr, "there is no display %zu: the desktop has %zu\n", *options->display,
+                     screens.size());
+        return 1;
+    }
     double left = 1e300, right = -1e300, top = 1e300, bottom = -1e300;
-    for (const auto& screen : screens) {
+    for (std::size_t index = 0; index < screens.size(); ++index) {
+        if (options->display && index != *options->display) {
+            continue;
+        }
+        const auto& screen = screens[index];
         const auto frame = plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens[0].frame);
         left = std::min(left, frame.minX());
         right = std::max(right, frame.maxX());
