@@ -1,17 +1,19 @@
 #!/usr/bin/python3
 # `orvane` following the gaze between the split panes of Konsole on a headless sway
-# (scripts/sway-desktop.sh), a recorded head turn as its camera: Konsole fills the left
-# output, two panes side by side, and the keyboard focus goes left, right, left, right
-# between them as the accessibility bus sees it. On Wayland a program knows no more than where
-# things are inside its own window, so orvane places the panes by the window sway reports.
-#   panes.py ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+# (scripts/sway-desktop.sh) or KWin (scripts/kwin-desktop.sh), a recorded head turn as its
+# camera: Konsole fills the left output, two panes side by side, and the keyboard focus goes
+# left, right, left, right between them as the accessibility bus sees it. On Wayland a program
+# knows no more than where things are inside its own window, so orvane places the panes by the
+# window the compositor reports.
+#   wayland-panes.py sway|kwin ORVANE HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
+import importlib.util
 import os
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "gnome"), os.path.join(HERE, "..", "support")]
+sys.path[:0] = [os.path.join(HERE, "gnome"), os.path.join(HERE, "support")]
 from shell_bus import CLIENTS, report, wait_until  # noqa: E402
 from focus_checks import finish, start_orvane  # noqa: E402
 
@@ -22,8 +24,36 @@ WIDTH = 1920  # of the left output
 failures = []
 
 
+def fill_left_output_on_kwin():
+    """KWin places a new window where it likes, and a client cannot place itself: the test's
+    own KWin script moves Konsole's window over the left output."""
+    spec = importlib.util.spec_from_file_location("kwin_clip",
+                                                  os.path.join(HERE, "kwin", "focus-clip.py"))
+    kwin_clip = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(kwin_clip)
+    watch = kwin_clip.FocusWatch()
+
+    def konsole():
+        return next((c for c in watch.listed if "Konsole" in c), None)
+
+    if not wait_until(lambda: konsole() is not None, 60):
+        sys.exit(f"FAIL: Konsole's window did not appear: {watch.listed}")
+    kwin_clip.load_script("fill", """
+var list = typeof workspace.windowList === 'function' ? workspace.windowList()
+                                                      : workspace.clientList();
+for (var i = 0; i < list.length; ++i) {
+    if (String(list[i].caption).indexOf('Konsole') >= 0) {
+        list[i].frameGeometry = {x: 0, y: 0, width: 1920, height: 1080};
+    }
+}
+""")
+    if not wait_until(lambda: watch.frames.get(konsole()) == (0, 0), 20):
+        sys.exit(f"FAIL: Konsole's window did not go to the left output: {watch.frames}")
+
+
 def main():
-    orvane, make_clip, calibrate = sys.argv[1:4]
+    compositor = sys.argv[1]
+    orvane, make_clip, calibrate = sys.argv[2:5]
     home = os.environ["HOME"]
     version = os.environ.get("ORVANE_COMPOSITOR_VERSION", "?")
 
@@ -48,10 +78,12 @@ def main():
                                 stdout=open(os.path.join(home, "terminal.log"), "w"),
                                 stderr=subprocess.STDOUT)
 
+    if compositor == "kwin":
+        fill_left_output_on_kwin()
+
     def panes(after):
         """Left or right of the output's middle, for each pane that gained focus after line
-        `after`; each change once. Inside its window, which sway puts at the left output's
-        left edge."""
+        `after`; each change once. Inside its window, which fills the left output."""
         seen = []
         for line in focus_lines()[after:]:
             fields = line.split()
@@ -80,7 +112,7 @@ def main():
     wait_until(both_ways, PANES_SECONDS)
     went = " ".join(panes(mark))
     if "left right left right" in went:
-        print(f"sway {version}, Konsole: focus went to the left, right, left, right pane in "
+        print(f"{compositor} {version}, Konsole: focus went to the left, right, left, right pane in "
               f"{time.monotonic() - started:.0f} s")
     else:
         failures.append(f"Konsole's panes' focus did not go left, right, left, right; it went "
@@ -89,7 +121,7 @@ def main():
         failures.append("orvane took its own pane keys for typing")
 
     text = finish(orvane, process, [terminal, watcher], log_text, STOP_SECONDS, failures,
-                  ("sway",))
+                  ("sway" if compositor == "sway" else "KWin",))
     return report(text, failures)
 
 
