@@ -410,13 +410,16 @@ void OnboardingView::render() {
     relaunchCallout_->setVisible(flow.showsRelaunchHint());
     relaunchButton_->setVisible(static_cast<bool>(relaunch_));
     const auto restart = UnreachablePrograms::restartAdvice(flow.programsToRestart());
-    restartCallout_->setVisible(!restart.empty());
     restartPrograms_->setText(text(restart));
+    // The box's height follows its text's lines only when the box itself is told.
+    restartCallout_->updateGeometry();
+    restartCallout_->setVisible(!restart.empty());
     const auto& bridgeState = flow.bridgeState();
-    bridgeCallout_->setVisible(bridgeState.has_value());
     bridgeText_->setText(bridgeState ? text(DesktopBridgeText::describe(*bridgeState) +
                                             (error ? "\n" + *error : std::string()))
                                      : QString());
+    bridgeCallout_->updateGeometry();
+    bridgeCallout_->setVisible(bridgeState.has_value());
     enableBridge_->setVisible(bridgeState && DesktopBridgeText::canEnable(*bridgeState));
 
     const bool running = calibration_->isRunning.get();

@@ -183,9 +183,23 @@ TEST_F(X11Ui_Onboarding, NamesTheProgramsToRestartInsteadOfOfferingARelaunch) {
     desktop.accessibility->setTrusted(true);
     desktop.run(1.0);
     ASSERT_TRUE(shows("restartCallout"));
-    EXPECT_EQ(find<QLabel>("restartPrograms")->text(),
+    const auto* programs = find<QLabel>("restartPrograms");
+    EXPECT_EQ(programs->text(),
               "Restart these programs so Orvane can see their windows and password fields: Files");
+    // Every line of it shown, not the first alone, once laid out.
+    QCoreApplication::processEvents();
+    EXPECT_GE(programs->height(), programs->heightForWidth(programs->width()));
     EXPECT_TRUE(button()->isEnabled());
+    // A longer list while it shows: still every line.
+    desktop.launchApplication(603, "org.example.LongNamedEditor",
+                              "A Program Whose Long Name Takes Up Most Of A Line Of Its Own");
+    desktop.openWindow(603, {100, 100, 800, 600});
+    desktop.accessibility->removeApplication(603);
+    desktop.run(1.0);
+    QCoreApplication::processEvents();
+    EXPECT_GT(programs->heightForWidth(programs->width()), programs->fontMetrics().height() * 2);
+    EXPECT_GE(programs->height(), programs->heightForWidth(programs->width()));
+    desktop.accessibility->addApplication(603);
 
     desktop.accessibility->addApplication(602); // restarted
     desktop.run(1.0);
