@@ -196,6 +196,9 @@ int runReport(int argc, char** argv, const orvane::LaunchMode& mode) {
     nameApplication();
     auto desktop = orvane::linuxbackend::makeLinuxPlatform();
     logToTerminalToo(*desktop.services);
+    // A report is read once: it waits for the accessibility bus as a reader would, not the
+    // few milliseconds a pose can spare (the first answer starts libatspi).
+    orvane::linuxbackend::AtspiAccessibility::setAnswerBudget(std::chrono::seconds(1));
     orvane::PlatformInstallation installation(desktop.services);
     if (mode.kind == orvane::LaunchMode::Kind::probeCamera) {
         orvane::CameraProbe::run(mode.probeSeconds, std::cout);
