@@ -83,7 +83,6 @@ public:
     bool isWorkerThread() const;
     // How long the task under way has run, in seconds; 0 between tasks.
     double busyFor() const;
-    GMainContext* context() const { return context_; }
 
     // Drops one reference to a libatspi object on the worker (at once when called there).
     static void release(void* object);
