@@ -15,7 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 
 // Dropped replies logged, at most: a Hyprland gone wrong must not fill the log.
-constexpr unsigned droppedLogLimit = 10;
 
 bool sameMonitors(const std::vector<CompositorMonitor>* a,
                   const std::vector<CompositorMonitor>& b) {
@@ -46,10 +45,10 @@ std::string requestSocketIn(const std::string& folder) {
 } // namespace
 
 HyprlandLink::HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment)
-    : mainQueue_(std::move(mainQueue)), environment_(std::move(environment)) {
+    : state_(std::move(mainQueue)), environment_(std::move(environment)) {
     if (auto error = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
         logPlatformError("cannot follow Hyprland: " + *error);
-        markSettled();
+        state_.markSettled();
     }
 }
 
@@ -106,19 +105,19 @@ void HyprlandLink::run() {
                 }
             }
             {
-                std::lock_guard lock(mutex_);
-                const auto version = snapshot_.compositorVersion;
-                snapshot_ = CompositorSnapshot{};
-                snapshot_.compositorVersion = version;
+                std::lock_guard lock(state_.mutex);
+                const auto version = state_.snapshot.compositorVersion;
+                state_.snapshot = CompositorSnapshot{};
+                state_.snapshot.compositorVersion = version;
                 monitors_.clear();
             }
             logInfo("Hyprland's event socket closed");
-            post({CompositorEvent::Kind::vanished});
+            state_.post({CompositorEvent::Kind::vanished});
         } else if (!reported) {
             reported = true;
             logInfo("Hyprland does not answer on its sockets (" + problem + "); trying again");
         }
-        markSettled();
+        state_.markSettled();
         if (readable(wakeFd_, reconnectInterval)) {
             return;
         }
@@ -127,7 +126,7 @@ void HyprlandLink::run() {
 
 bool HyprlandLink::attach(const std::string& folder) {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state_.mutex);
         folder_ = folder;
     }
     const auto version = ask("j/version");
@@ -135,19 +134,19 @@ bool HyprlandLink::attach(const std::string& folder) {
         return false;
     }
     {
-        std::lock_guard lock(mutex_);
-        snapshot_.compositorVersion = HyprlandJson::version(*version).value_or("");
+        std::lock_guard lock(state_.mutex);
+        state_.snapshot.compositorVersion = HyprlandJson::version(*version).value_or("");
     }
     if (!refresh(true)) {
         return false;
     }
     {
-        std::lock_guard lock(mutex_);
-        snapshot_.present = true;
-        snapshot_.ready = true;
+        std::lock_guard lock(state_.mutex);
+        state_.snapshot.present = true;
+        state_.snapshot.ready = true;
     }
-    post({CompositorEvent::Kind::ready});
-    markSettled();
+    state_.post({CompositorEvent::Kind::ready});
+    state_.markSettled();
     return true;
 }
 
@@ -155,9 +154,9 @@ bool HyprlandLink::refresh(bool readMonitors) {
     std::vector<HyprlandJson::Monitor> monitors;
     std::shared_ptr<const std::vector<CompositorMonitor>> known;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state_.mutex);
         monitors = monitors_;
-        known = snapshot_.monitors;
+        known = state_.snapshot.monitors;
     }
     // A reply that cannot be used is dropped and what was known kept; only monitors never
     // read are a failure.
@@ -190,38 +189,38 @@ bool HyprlandLink::refresh(bool readMonitors) {
     bool focusChanged = false;
     bool ready = false;
     {
-        std::lock_guard lock(mutex_);
-        ready = snapshot_.ready;
+        std::lock_guard lock(state_.mutex);
+        ready = state_.snapshot.ready;
         monitors_ = monitors;
-        if (!sameMonitors(snapshot_.monitors.get(), plain)) {
+        if (!sameMonitors(state_.snapshot.monitors.get(), plain)) {
             monitorsChanged = true;
-            snapshot_.monitors =
+            state_.snapshot.monitors =
                 std::make_shared<const std::vector<CompositorMonitor>>(std::move(plain));
         }
         // Clients never read give no windows rather than none known.
-        if (windows || !snapshot_.windows) {
+        if (windows || !state_.snapshot.windows) {
             auto list = windows ? std::move(*windows) : std::vector<CompositorWindow>{};
-            if (!sameWindows(snapshot_.windows.get(), list)) {
+            if (!sameWindows(state_.snapshot.windows.get(), list)) {
                 windowsChanged = true;
-                snapshot_.windows =
+                state_.snapshot.windows =
                     std::make_shared<const std::vector<CompositorWindow>>(std::move(list));
             }
         }
-        if (focus && *focus != snapshot_.focusWindow) {
+        if (focus && *focus != state_.snapshot.focusWindow) {
             focusChanged = true;
-            snapshot_.focusWindow = *focus;
+            state_.snapshot.focusWindow = *focus;
         }
     }
     // The first look is announced as `ready`, not as changes.
     if (ready) {
         if (monitorsChanged) {
-            post({CompositorEvent::Kind::monitorsChanged});
+            state_.post({CompositorEvent::Kind::monitorsChanged});
         }
         if (windowsChanged) {
-            post({CompositorEvent::Kind::windowsChanged});
+            state_.post({CompositorEvent::Kind::windowsChanged});
         }
         if (focusChanged) {
-            post({CompositorEvent::Kind::focusChanged});
+            state_.post({CompositorEvent::Kind::focusChanged});
         }
     }
     return true;
@@ -230,7 +229,7 @@ bool HyprlandLink::refresh(bool readMonitors) {
 std::optional<std::string> HyprlandLink::ask(const std::string& request) {
     std::string folder;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state_.mutex);
         folder = folder_;
     }
     std::string problem;
@@ -250,47 +249,6 @@ std::optional<std::string> HyprlandLink::ask(const std::string& request) {
         dropped("answer to " + request.substr(0, 64), problem);
     }
     return reply;
-}
-
-CompositorSnapshot HyprlandLink::snapshot() const {
-    std::lock_guard lock(mutex_);
-    return snapshot_;
-}
-
-std::shared_ptr<MainQueue> HyprlandLink::queue() const {
-    if (mainQueue_) {
-        return mainQueue_;
-    }
-    return hasPlatform() ? platform().mainQueue : nullptr;
-}
-
-void HyprlandLink::post(CompositorEvent event) {
-    listeners_.post(queue(), std::move(event));
-}
-
-Subscription HyprlandLink::listen(std::function<void(const CompositorEvent&)> listener) {
-    return listeners_.add(std::move(listener));
-}
-
-void HyprlandLink::dropped(const std::string& what, const std::string& problem) {
-    const unsigned count = ++droppedLogged_;
-    if (count <= droppedLogLimit) {
-        logInfo("dropped Hyprland's " + what + ": " + problem +
-                (count == droppedLogLimit ? " (further ones are not logged)" : ""));
-    }
-}
-
-void HyprlandLink::markSettled() {
-    {
-        std::lock_guard lock(mutex_);
-        settled_ = true;
-    }
-    settledChanged_.notify_all();
-}
-
-bool HyprlandLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mutex_);
-    return settledChanged_.wait_for(lock, timeout, [this] { return settled_; });
 }
 
 std::optional<std::uint64_t> HyprlandLink::activateWindow(std::uint64_t id) {

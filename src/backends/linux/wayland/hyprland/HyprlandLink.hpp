@@ -1,8 +1,9 @@
 #pragma once
 
+#include "backends/linux/BackendLog.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
-#include "backends/linux/wayland/ListenerSet.hpp"
+#include "backends/linux/wayland/CompositorLinkState.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandJson.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
@@ -35,14 +36,18 @@ public:
     HyprlandLink(const HyprlandLink&) = delete;
     HyprlandLink& operator=(const HyprlandLink&) = delete;
 
-    CompositorSnapshot snapshot() const override;
-    Subscription listen(std::function<void(const CompositorEvent&)> listener) override;
+    CompositorSnapshot snapshot() const override { return state_.current(); }
+    Subscription listen(std::function<void(const CompositorEvent&)> listener) override {
+        return state_.listeners.add(std::move(listener));
+    }
     std::optional<std::uint64_t> activateWindow(std::uint64_t id) override;
     bool warpPointer(int x, int y) override;
     std::optional<plinth::Point> queryPointer() override;
     bool postKey(std::uint32_t keysym, bool press) override;
     bool watchInput(unsigned milliseconds) override;
-    bool waitUntilSettled(std::chrono::milliseconds timeout) const override;
+    bool waitUntilSettled(std::chrono::milliseconds timeout) const override {
+        return state_.waitUntilSettled(timeout);
+    }
 
     // Any thread: one request ("j/binds") to the instance followed; nullopt when it does not
     // answer.
@@ -52,22 +57,16 @@ private:
     void run();
     bool attach(const std::string& folder);
     bool refresh(bool monitors);
-    void post(CompositorEvent event);
-    void markSettled();
-    std::shared_ptr<MainQueue> queue() const;
     // Logs a reply of Hyprland's dropped for `problem`, the first few times only.
-    void dropped(const std::string& what, const std::string& problem);
+    void dropped(const std::string& what, const std::string& problem) {
+        dropped_.say("dropped Hyprland's " + what + ": " + problem);
+    }
 
-    std::shared_ptr<MainQueue> mainQueue_;
+    CompositorLinkState state_;
     EnvironmentLookup environment_;
-    ListenerSet<CompositorEvent> listeners_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable settledChanged_;
-    bool settled_ = false;                        // guarded by mutex_
-    CompositorSnapshot snapshot_;                 // guarded by mutex_
-    std::vector<HyprlandJson::Monitor> monitors_; // guarded by mutex_
-    std::string folder_;                          // guarded by mutex_: the instance followed
-    std::atomic<unsigned> droppedLogged_{0};
+    std::vector<HyprlandJson::Monitor> monitors_; // guarded by state_.mutex
+    std::string folder_;                          // guarded by state_.mutex: the instance followed
+    LimitedLog dropped_;
     std::atomic<bool> luaDispatch_{false}; // the last focus dispatch taken was Lua
     int wakeFd_ = -1;
     std::thread thread_; // last: ends before the rest goes

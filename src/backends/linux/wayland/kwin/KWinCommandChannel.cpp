@@ -13,7 +13,6 @@ namespace orvane::linuxbackend {
 namespace {
 
 // Dropped messages logged, at most: a script gone wrong must not fill the log.
-constexpr unsigned droppedLogLimit = 10;
 // Answers nobody waited for (timed out) must not pile up.
 constexpr std::size_t keptAnswers = 64;
 
@@ -122,12 +121,7 @@ bool KWinCommandChannel::admits(sd_bus_message* m) {
 }
 
 void KWinCommandChannel::dropped(const char* member, const std::string& problem) {
-    if (droppedLogged_ >= droppedLogLimit) {
-        return;
-    }
-    ++droppedLogged_;
-    logInfo(std::string("dropped KWin's ") + member + " message: " + problem +
-            (droppedLogged_ == droppedLogLimit ? " (further ones are not logged)" : ""));
+    dropped_.say(std::string("dropped KWin's ") + member + " message: " + problem);
 }
 
 int KWinCommandChannel::onCall(sd_bus_message* m, void* userdata, sd_bus_error* error) {

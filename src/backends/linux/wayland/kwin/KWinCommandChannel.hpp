@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backends/linux/BackendLog.hpp"
 #include "backends/linux/dbus/BusConnection.hpp"
 #include "backends/linux/dbus/BusTimer.hpp"
 #include "backends/linux/wayland/kwin/KWinLinkState.hpp"
@@ -70,7 +71,7 @@ private:
     BusTimer hold_;                  // answers it with "nothing" in time
     std::uint64_t lastAnswer_ = 0;
     bool refusalLogged_ = false;
-    unsigned droppedLogged_ = 0;
+    LimitedLog dropped_;
     bool helloSeen_ = false;
     bool outputsSeen_ = false;
     bool windowsSeen_ = false;

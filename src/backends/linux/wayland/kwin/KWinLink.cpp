@@ -23,18 +23,6 @@ constexpr std::uint64_t silenceCheckInterval = 1'000'000;
 
 } // namespace
 
-void KWinLinkState::post(CompositorEvent event) const {
-    listeners.post(resultQueue(mainQueue), std::move(event));
-}
-
-void KWinLinkState::markSettled() {
-    {
-        std::lock_guard lock(mutex);
-        settled = true;
-    }
-    changed.notify_all();
-}
-
 // The worker's side of the link: its connection, and the parts that keep the script running,
 // talk with it, read KWin's effects and hold Orvane's shortcuts. Created, used and destroyed
 // on the worker thread only.
@@ -214,8 +202,7 @@ std::string KWinLink::problem() const {
 }
 
 bool KWinLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(state_->mutex);
-    return state_->changed.wait_for(lock, timeout, [this] { return state_->settled; });
+    return state_->waitUntilSettled(timeout);
 }
 
 Subscription KWinLink::listen(std::function<void(const CompositorEvent&)> listener) {

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "backends/linux/wayland/CompositorLink.hpp"
-#include "backends/linux/wayland/ListenerSet.hpp"
+#include "backends/linux/wayland/CompositorLinkState.hpp"
 #include "backends/linux/wayland/kwin/KWinScriptMessages.hpp"
-#include "orvane/platform/MainQueue.hpp"
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -17,34 +14,20 @@ namespace orvane::linuxbackend {
 
 // What KWinLink's callers and its worker's parts share: the state the script pushes, the
 // commands waiting for it and their answers, under one lock.
-struct KWinLinkState {
-    explicit KWinLinkState(std::shared_ptr<MainQueue> queue) : mainQueue(std::move(queue)) {}
+struct KWinLinkState : CompositorLinkState {
+    using CompositorLinkState::CompositorLinkState;
 
-    // Any thread: a copy of the snapshot.
-    CompositorSnapshot current() const {
-        std::lock_guard lock(mutex);
-        return snapshot;
-    }
     bool isReady() const { return current().ready; }
-    // Tells the listeners on the main queue.
-    void post(CompositorEvent event) const;
-    void markSettled();
     void setProblem(std::string text) {
         std::lock_guard lock(mutex);
         problem = std::move(text);
     }
 
-    const std::shared_ptr<MainQueue> mainQueue; // null: the installed platform's
-    ListenerSet<CompositorEvent> listeners;
-    mutable std::mutex mutex;
-    mutable std::condition_variable changed;
     // Guarded by mutex:
-    bool settled = false;
     bool scriptLoaded = false;
     std::string problem;
     std::string pluginName;
     std::string scriptFile;
-    CompositorSnapshot snapshot;
     KWinWindowIds ids;
     std::deque<std::string> commands;
     std::map<std::uint64_t, KWinScriptDone> done;

@@ -20,7 +20,6 @@ constexpr const char* subscription = R"(["window","workspace","binding","shutdow
 // Output events came with sway 1.8; before, the outputs are read again with every event.
 constexpr const char* outputSubscription = R"(["output"])";
 // Dropped messages logged, at most: a sway gone wrong must not fill the log.
-constexpr unsigned droppedLogLimit = 10;
 
 bool sameRect(const plinth::Rect& a, const plinth::Rect& b) {
     return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
@@ -52,10 +51,10 @@ bool readable(int fd, std::chrono::milliseconds timeout) {
 } // namespace
 
 SwayLink::SwayLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment)
-    : mainQueue_(std::move(mainQueue)), environment_(std::move(environment)) {
+    : state_(std::move(mainQueue)), environment_(std::move(environment)) {
     if (auto error = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
         logPlatformError("cannot follow sway: " + *error);
-        markSettled();
+        state_.markSettled();
     }
 }
 
@@ -138,7 +137,7 @@ void SwayLink::run() {
                         if (auto command = SwayJson::bindingCommand(message->payload)) {
                             CompositorEvent event(CompositorEvent::Kind::acceleratorActivated);
                             event.id = std::move(*command);
-                            post(std::move(event));
+                            state_.post(std::move(event));
                         }
                         break;
                     case SwayIpc::shutdownEvent:
@@ -154,25 +153,25 @@ void SwayLink::run() {
                 if (reloaded) {
                     // A reloaded config drops what was bound at run time: ask again.
                     reloaded = false;
-                    post({CompositorEvent::Kind::ready});
+                    state_.post({CompositorEvent::Kind::ready});
                 }
             }
             {
-                std::lock_guard lock(mutex_);
-                const auto version = snapshot_.compositorVersion;
-                snapshot_ = CompositorSnapshot{};
-                snapshot_.compositorVersion = version;
+                std::lock_guard lock(state_.mutex);
+                const auto version = state_.snapshot.compositorVersion;
+                state_.snapshot = CompositorSnapshot{};
+                state_.snapshot.compositorVersion = version;
             }
             const std::string& problem =
                 events->problem().empty() ? queries->problem() : events->problem();
             logInfo(problem.empty() ? "sway's IPC socket closed"
                                     : "sway sent " + problem + ": its IPC connection is closed");
-            post({CompositorEvent::Kind::vanished});
+            state_.post({CompositorEvent::Kind::vanished});
         } else if (!reported) {
             reported = true;
             logInfo("sway does not answer on its IPC socket (SWAYSOCK); trying again");
         }
-        markSettled();
+        state_.markSettled();
         if (readable(wakeFd_, reconnectInterval)) {
             return;
         }
@@ -189,20 +188,20 @@ bool SwayLink::attach(SwayIpc& events, SwayIpc& queries) {
         return false;
     }
     {
-        std::lock_guard lock(mutex_);
-        snapshot_.compositorVersion = SwayJson::version(*version).value_or("");
+        std::lock_guard lock(state_.mutex);
+        state_.snapshot.compositorVersion = SwayJson::version(*version).value_or("");
         seat_ = seats ? SwayJson::seatName(*seats).value_or("seat0") : "seat0";
     }
     if (!refresh(queries, true)) {
         return false;
     }
     {
-        std::lock_guard lock(mutex_);
-        snapshot_.present = true;
-        snapshot_.ready = true;
+        std::lock_guard lock(state_.mutex);
+        state_.snapshot.present = true;
+        state_.snapshot.ready = true;
     }
-    post({CompositorEvent::Kind::ready});
-    markSettled();
+    state_.post({CompositorEvent::Kind::ready});
+    state_.markSettled();
     return true;
 }
 
@@ -210,9 +209,9 @@ bool SwayLink::refresh(SwayIpc& queries, bool outputs) {
     std::shared_ptr<const std::vector<CompositorMonitor>> monitors;
     bool haveWindows = false;
     {
-        std::lock_guard lock(mutex_);
-        monitors = snapshot_.monitors;
-        haveWindows = snapshot_.windows != nullptr;
+        std::lock_guard lock(state_.mutex);
+        monitors = state_.snapshot.monitors;
+        haveWindows = state_.snapshot.windows != nullptr;
     }
     // A reply that cannot be used is dropped and what was known kept; only with nothing known
     // yet is it a failure.
@@ -248,71 +247,30 @@ bool SwayLink::refresh(SwayIpc& queries, bool outputs) {
     bool focusChanged = false;
     bool ready = false;
     {
-        std::lock_guard lock(mutex_);
-        ready = snapshot_.ready;
-        snapshot_.monitors = monitors;
-        if (!sameWindows(snapshot_.windows.get(), windows->windows)) {
+        std::lock_guard lock(state_.mutex);
+        ready = state_.snapshot.ready;
+        state_.snapshot.monitors = monitors;
+        if (!sameWindows(state_.snapshot.windows.get(), windows->windows)) {
             windowsChanged = true;
-            snapshot_.windows =
+            state_.snapshot.windows =
                 std::make_shared<const std::vector<CompositorWindow>>(std::move(windows->windows));
         }
-        focusChanged = snapshot_.focusWindow != windows->focus;
-        snapshot_.focusWindow = windows->focus;
+        focusChanged = state_.snapshot.focusWindow != windows->focus;
+        state_.snapshot.focusWindow = windows->focus;
     }
     // The first look is announced as `ready`, not as changes.
     if (ready) {
         if (monitorsChanged) {
-            post({CompositorEvent::Kind::monitorsChanged});
+            state_.post({CompositorEvent::Kind::monitorsChanged});
         }
         if (windowsChanged) {
-            post({CompositorEvent::Kind::windowsChanged});
+            state_.post({CompositorEvent::Kind::windowsChanged});
         }
         if (focusChanged) {
-            post({CompositorEvent::Kind::focusChanged});
+            state_.post({CompositorEvent::Kind::focusChanged});
         }
     }
     return true;
-}
-
-CompositorSnapshot SwayLink::snapshot() const {
-    std::lock_guard lock(mutex_);
-    return snapshot_;
-}
-
-std::shared_ptr<MainQueue> SwayLink::queue() const {
-    if (mainQueue_) {
-        return mainQueue_;
-    }
-    return hasPlatform() ? platform().mainQueue : nullptr;
-}
-
-void SwayLink::post(CompositorEvent event) {
-    listeners_.post(queue(), std::move(event));
-}
-
-Subscription SwayLink::listen(std::function<void(const CompositorEvent&)> listener) {
-    return listeners_.add(std::move(listener));
-}
-
-void SwayLink::dropped(const std::string& what, const std::string& problem) {
-    const unsigned count = ++droppedLogged_;
-    if (count <= droppedLogLimit) {
-        logInfo("dropped sway's " + what + ": " + problem +
-                (count == droppedLogLimit ? " (further ones are not logged)" : ""));
-    }
-}
-
-void SwayLink::markSettled() {
-    {
-        std::lock_guard lock(mutex_);
-        settled_ = true;
-    }
-    settledChanged_.notify_all();
-}
-
-bool SwayLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mutex_);
-    return settledChanged_.wait_for(lock, timeout, [this] { return settled_; });
 }
 
 std::optional<std::string> SwayLink::ask(std::uint32_t type, const std::string& payload) {
@@ -370,8 +328,8 @@ std::optional<std::uint64_t> SwayLink::activateWindow(std::uint64_t id) {
     const auto tree = ask(SwayIpc::getTree, "");
     std::shared_ptr<const std::vector<CompositorMonitor>> monitors;
     {
-        std::lock_guard lock(mutex_);
-        monitors = snapshot_.monitors;
+        std::lock_guard lock(state_.mutex);
+        monitors = state_.snapshot.monitors;
     }
     std::string problem = "no answer";
     const auto windows =
@@ -388,7 +346,7 @@ std::optional<std::uint64_t> SwayLink::activateWindow(std::uint64_t id) {
 bool SwayLink::warpPointer(int x, int y) {
     std::string seat;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state_.mutex);
         seat = seat_.empty() ? "seat0" : seat_;
     }
     return runCommand("seat " + seat + " cursor set " + std::to_string(x) + " " +

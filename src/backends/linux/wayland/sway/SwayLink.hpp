@@ -1,8 +1,9 @@
 #pragma once
 
+#include "backends/linux/BackendLog.hpp"
 #include "backends/linux/SessionChoice.hpp"
 #include "backends/linux/wayland/CompositorLink.hpp"
-#include "backends/linux/wayland/ListenerSet.hpp"
+#include "backends/linux/wayland/CompositorLinkState.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
 #include <atomic>
@@ -35,14 +36,18 @@ public:
     SwayLink(const SwayLink&) = delete;
     SwayLink& operator=(const SwayLink&) = delete;
 
-    CompositorSnapshot snapshot() const override;
-    Subscription listen(std::function<void(const CompositorEvent&)> listener) override;
+    CompositorSnapshot snapshot() const override { return state_.current(); }
+    Subscription listen(std::function<void(const CompositorEvent&)> listener) override {
+        return state_.listeners.add(std::move(listener));
+    }
     std::optional<std::uint64_t> activateWindow(std::uint64_t id) override;
     bool warpPointer(int x, int y) override;
     std::optional<plinth::Point> queryPointer() override;
     bool postKey(std::uint32_t keysym, bool press) override;
     bool watchInput(unsigned milliseconds) override;
-    bool waitUntilSettled(std::chrono::milliseconds timeout) const override;
+    bool waitUntilSettled(std::chrono::milliseconds timeout) const override {
+        return state_.waitUntilSettled(timeout);
+    }
 
     // Main thread: runs sway commands; false with sway's words in `error` when one failed or
     // sway did not answer.
@@ -58,24 +63,18 @@ private:
     void run();
     bool attach(SwayIpc& events, SwayIpc& queries);
     bool refresh(SwayIpc& queries, bool outputs);
-    void post(CompositorEvent event);
-    void markSettled();
     std::optional<std::string> ask(std::uint32_t type, const std::string& payload);
-    std::shared_ptr<MainQueue> queue() const;
     // Logs a message of sway's dropped for `problem`, the first few times only.
-    void dropped(const std::string& what, const std::string& problem);
+    void dropped(const std::string& what, const std::string& problem) {
+        dropped_.say("dropped sway's " + what + ": " + problem);
+    }
 
-    std::shared_ptr<MainQueue> mainQueue_;
+    CompositorLinkState state_;
     EnvironmentLookup environment_;
-    ListenerSet<CompositorEvent> listeners_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable settledChanged_;
-    bool settled_ = false;              // guarded by mutex_
-    CompositorSnapshot snapshot_;       // guarded by mutex_
-    std::string seat_;                  // guarded by mutex_
+    std::string seat_;                  // guarded by state_.mutex
     bool outputEvents_ = false;         // worker thread
     std::unique_ptr<SwayIpc> commands_; // main thread
-    std::atomic<unsigned> droppedLogged_{0};
+    LimitedLog dropped_;
     int wakeFd_ = -1;
     std::thread thread_; // last: ends before the rest goes
 };

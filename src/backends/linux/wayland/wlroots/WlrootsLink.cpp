@@ -1,7 +1,7 @@
 #include "backends/linux/wayland/wlroots/WlrootsLink.hpp"
 
 #include "backends/linux/BackendLog.hpp"
-#include "backends/linux/wayland/ListenerSet.hpp"
+#include "backends/linux/wayland/CompositorLinkState.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/wlroots/WlrootsToplevels.hpp"
 #include "orvane/platform/Platform.hpp"
@@ -23,7 +23,7 @@ namespace orvane::linuxbackend {
 // the link lives.
 class WlrootsLink::Part : public WaylandPart {
 public:
-    explicit Part(std::shared_ptr<MainQueue> mainQueue) : mainQueue_(std::move(mainQueue)) {}
+    explicit Part(std::shared_ptr<MainQueue> mainQueue) : state(std::move(mainQueue)) {}
 
     // --- worker ---------------------------------------------------------------------------
     void connected(WaylandGlobals& globals) override {
@@ -35,12 +35,12 @@ public:
                          [](const auto& o) { return o.interface == managerInterface; });
         if (offer == globals.offers.end() || !globals.registry) {
             {
-                std::lock_guard lock(mutex_);
+                std::lock_guard lock(state.mutex);
                 problem_ = "the compositor offers no list of windows (" +
                            std::string(managerInterface) + ")";
             }
             publish(false);
-            markSettled();
+            state.markSettled();
             return;
         }
         manager_ = static_cast<zwlr_foreign_toplevel_manager_v1*>(wl_registry_bind(
@@ -48,9 +48,9 @@ public:
             std::min(offer->version, 3u)));
         zwlr_foreign_toplevel_manager_v1_add_listener(manager_, &managerListener, this);
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(state.mutex);
             problem_.clear();
-            snapshot_.present = true;
+            state.snapshot.present = true;
         }
         // The toplevels come at once after the bind: the first list is whole once the
         // compositor answers this.
@@ -86,13 +86,13 @@ public:
         display_ = nullptr;
         bool wasReady = false;
         {
-            std::lock_guard lock(mutex_);
-            wasReady = snapshot_.ready;
-            snapshot_ = CompositorSnapshot{};
+            std::lock_guard lock(state.mutex);
+            wasReady = state.snapshot.ready;
+            state.snapshot = CompositorSnapshot{};
         }
-        changed_.notify_all();
+        state.changed.notify_all();
         if (wasReady) {
-            post(CompositorEvent::Kind::vanished);
+            state.post(CompositorEvent::Kind::vanished);
         }
     }
 
@@ -111,45 +111,32 @@ public:
     }
 
     // --- any thread -----------------------------------------------------------------------
-    CompositorSnapshot snapshot() const {
-        std::lock_guard lock(mutex_);
-        return snapshot_;
-    }
-
     std::string problem() const {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state.mutex);
         if (!problem_.empty()) {
             return problem_;
         }
-        return snapshot_.ready ? std::string() : std::string("no Wayland connection yet");
-    }
-
-    bool waitUntilSettled(std::chrono::milliseconds timeout) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [this] { return settled_; });
+        return state.snapshot.ready ? std::string() : std::string("no Wayland connection yet");
     }
 
     std::uint64_t nextToken() {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(state.mutex);
         return ++requested_;
     }
 
     // Whether `id` is the activated window once the compositor has read request `token`;
     // nullopt while that is not known yet.
     std::optional<bool> activated(std::uint64_t id, std::uint64_t token) const {
-        if (failed_ >= token || !snapshot_.ready) {
+        if (failed_ >= token || !state.snapshot.ready) {
             return false;
         }
-        if (read_ < token || snapshot_.focusWindow != id) {
+        if (read_ < token || state.snapshot.focusWindow != id) {
             return std::nullopt;
         }
         return true;
     }
 
-    std::mutex& mutex() const { return mutex_; }
-    std::condition_variable& changed() const { return changed_; }
-
-    ListenerSet<CompositorEvent> listeners;
+    CompositorLinkState state;
 
 private:
     struct HandleRecord {
@@ -163,15 +150,10 @@ private:
         wl_callback* callback = nullptr;
     };
 
-    std::shared_ptr<MainQueue> mainQueue_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    CompositorSnapshot snapshot_; // guarded by mutex_
-    std::string problem_;         // guarded by mutex_
-    bool settled_ = false;        // guarded by mutex_
-    std::uint64_t requested_ = 0; // guarded by mutex_: the last activation asked for
-    std::uint64_t read_ = 0;      // guarded by mutex_: the last one the compositor read
-    std::uint64_t failed_ = 0;    // guarded by mutex_: the last one that could not be sent
+    std::string problem_;         // guarded by state.mutex
+    std::uint64_t requested_ = 0; // guarded by state.mutex: the last activation asked for
+    std::uint64_t read_ = 0;      // guarded by state.mutex: the last one the compositor read
+    std::uint64_t failed_ = 0;    // guarded by state.mutex: the last one that could not be sent
 
     // Worker only.
     wl_display* display_ = nullptr;
@@ -184,30 +166,16 @@ private:
     WlrootsToplevels toplevels_;
     bool tooMany_ = false;
 
-    std::shared_ptr<MainQueue> queue() const {
-        return mainQueue_ ? mainQueue_ : (hasPlatform() ? platform().mainQueue : nullptr);
-    }
-
-    void post(CompositorEvent event) { listeners.post(queue(), std::move(event)); }
-
-    void markSettled() {
-        {
-            std::lock_guard lock(mutex_);
-            settled_ = true;
-        }
-        changed_.notify_all();
-    }
-
     void answer(std::uint64_t token, bool read) {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(state.mutex);
             if (read) {
                 read_ = std::max(read_, token);
             } else {
                 failed_ = std::max(failed_, token);
             }
         }
-        changed_.notify_all();
+        state.changed.notify_all();
     }
 
     void takeOutputs(const WaylandGlobals& globals) {
@@ -240,24 +208,24 @@ private:
         auto monitors = std::make_shared<const std::vector<CompositorMonitor>>(monitorList);
         bool ready = false;
         {
-            std::lock_guard lock(mutex_);
-            snapshot_.windows = windows;
-            snapshot_.monitors = monitors;
-            snapshot_.focusWindow = toplevels_.focused();
-            ready = snapshot_.ready;
+            std::lock_guard lock(state.mutex);
+            state.snapshot.windows = windows;
+            state.snapshot.monitors = monitors;
+            state.snapshot.focusWindow = toplevels_.focused();
+            ready = state.snapshot.ready;
         }
-        changed_.notify_all();
+        state.changed.notify_all();
         if (!ready) {
             return;
         }
         if (monitorsChanged) {
-            post(CompositorEvent::Kind::monitorsChanged);
+            state.post(CompositorEvent::Kind::monitorsChanged);
         }
         if (windowsChanged) {
-            post(CompositorEvent::Kind::windowsChanged);
+            state.post(CompositorEvent::Kind::windowsChanged);
         }
         if (focusChanged) {
-            post(CompositorEvent::Kind::focusChanged);
+            state.post(CompositorEvent::Kind::focusChanged);
         }
     }
 
@@ -282,12 +250,12 @@ private:
         wl_callback_destroy(listed_);
         listed_ = nullptr;
         {
-            std::lock_guard lock(mutex_);
-            snapshot_.ready = true;
+            std::lock_guard lock(state.mutex);
+            state.snapshot.ready = true;
         }
         publish(false);
-        post(CompositorEvent::Kind::ready);
-        markSettled();
+        state.post(CompositorEvent::Kind::ready);
+        state.markSettled();
     }
 
     void onActivationRead(ActivationMark* mark) {
@@ -394,27 +362,27 @@ WlrootsLink::WlrootsLink(std::shared_ptr<WaylandClient> client,
 }
 
 WlrootsLink::~WlrootsLink() {
-    part_->listeners.clear();
+    part_->state.listeners.clear();
     client_->detach(part_);
 }
 
 CompositorSnapshot WlrootsLink::snapshot() const {
-    return part_->snapshot();
+    return part_->state.current();
 }
 
 Subscription WlrootsLink::listen(std::function<void(const CompositorEvent&)> listener) {
-    return part_->listeners.add(std::move(listener));
+    return part_->state.listeners.add(std::move(listener));
 }
 
 std::optional<std::uint64_t> WlrootsLink::activateWindow(std::uint64_t id) {
-    if (!part_->snapshot().ready) {
+    if (!part_->state.current().ready) {
         return std::nullopt;
     }
     const std::uint64_t token = part_->nextToken();
     client_->onWorker([part = part_, id, token](WaylandGlobals&) { part->activate(id, token); });
-    std::unique_lock lock(part_->mutex());
+    std::unique_lock lock(part_->state.mutex);
     std::optional<bool> outcome;
-    part_->changed().wait_for(lock, activationTimeout, [&] {
+    part_->state.changed.wait_for(lock, activationTimeout, [&] {
         outcome = part_->activated(id, token);
         return outcome.has_value();
     });
@@ -433,7 +401,7 @@ bool WlrootsLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
     if (!client_->state().connected) {
         return true;
     }
-    return part_->waitUntilSettled(std::chrono::duration_cast<std::chrono::milliseconds>(
+    return part_->state.waitUntilSettled(std::chrono::duration_cast<std::chrono::milliseconds>(
         std::max(until - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration{})));
 }
 
