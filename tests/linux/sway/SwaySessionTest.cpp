@@ -4,7 +4,7 @@
 // added and turned off.
 #include "unit/SessionBusTestSupport.hpp"
 
-#include "backends/linux/wayland/sway/SwayDesktopBridge.hpp"
+#include "backends/linux/wayland/LinkBridge.hpp"
 #include "backends/linux/wayland/sway/SwayHotKeys.hpp"
 #include "backends/linux/wayland/sway/SwayIpc.hpp"
 #include "backends/linux/wayland/sway/SwayJson.hpp"
@@ -85,7 +85,7 @@ TEST_F(SwaySession, ListsAndActivatesRealWindowsOnBothOutputsAndFollowsOutputs) 
     EXPECT_EQ((*snapshot.monitors)[0].stageFrame.x, 0);
     EXPECT_EQ((*snapshot.monitors)[1].stageFrame.x, 1920);
     EXPECT_EQ(snapshot.compositorVersion, std::getenv("ORVANE_COMPOSITOR_VERSION"));
-    const auto state = SwayDesktopBridge(link_).state();
+    const auto state = LinkBridge(link_, {"sway", "the IPC socket of sway", "SWAYSOCK"}).state();
     EXPECT_EQ(state.status, DesktopBridgeStatus::ready);
     EXPECT_EQ(state.desktop, "sway " + snapshot.compositorVersion);
 

@@ -1,87 +1,57 @@
 #include "backends/linux/wayland/wlroots/WlrootsDesktop.hpp"
 
-#include "backends/linux/wayland/CompositorSecureInput.hpp"
-#include "backends/linux/wayland/client/ActivityInputMonitor.hpp"
+#include "backends/linux/wayland/LinkBridge.hpp"
+#include "backends/linux/wayland/client/CompositorDesktop.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
-#include "backends/linux/wayland/wlroots/WlrootsDesktopBridge.hpp"
 #include "backends/linux/wayland/wlroots/WlrootsHotKeys.hpp"
 #include "backends/linux/wayland/wlroots/WlrootsLink.hpp"
-
-#if ORVANE_WITH_EVDEV
-#include "backends/linux/evdev/EvdevInputOption.hpp"
-#endif
 
 #include <cstdlib>
 
 namespace orvane::linuxbackend {
+namespace {
 
-std::shared_ptr<WlrootsDesktop> WlrootsDesktop::open(Options options) {
-    if (!options.environment) {
-        options.environment = [](const char* name) {
-            return std::getenv(name);
-        };
-    }
+std::shared_ptr<CompositorDesktop> openWlrootsDesktop(CompositorDesktop::Options options) {
+    // The connection's worker needs a queue for its events from the start.
     if (!options.mainQueue && hasPlatform()) {
         options.mainQueue = platform().mainQueue;
     }
-    std::shared_ptr<WlrootsDesktop> desktop(new WlrootsDesktop());
     // One connection for the windows, the idle timer and the dot.
     auto client = std::make_shared<WaylandClient>(options.mainQueue);
     auto link = std::make_shared<WlrootsLink>(client, options.mainQueue);
-    desktop->link_ = link;
-    desktop->services_ =
-        CompositorServices::open(link, options.mainQueue, std::move(options.focusWatch));
-    desktop->secureInput_ =
-        std::make_shared<CompositorSecureInput>(link, desktop->services_.focusWatch);
-    desktop->hotKeys_ = std::make_shared<WlrootsHotKeys>(options.environment);
-    // Nothing of input but the idle timer, nor of the pointer.
-    desktop->client_ = WaylandClientServices::open(link, desktop->services_.posted,
-                                                   options.mainQueue, options.clock, false, client);
-    desktop->client_.inputMonitor->addLimit(placementLimit);
     std::string name;
     if (const char* desktops = options.environment("XDG_CURRENT_DESKTOP")) {
-        name = std::string(desktops).substr(0, std::string(desktops).find(':'));
+        name = std::string(desktops).substr(0, std::string(desktops).find(':')).substr(0, 64);
     }
-    desktop->bridge_ = std::make_shared<WlrootsDesktopBridge>(link, name.substr(0, 64));
-    return desktop;
+    return CompositorDesktop::open(
+        {link, std::make_shared<WlrootsHotKeys>(options.environment),
+         std::make_shared<LinkBridge>(
+             link,
+             LinkBridge::Words{name.empty() ? "a wlroots compositor" : name,
+                               "the compositor's list of windows (wlroots foreign-toplevel "
+                               "protocol)",
+                               WlrootsLink::managerInterface},
+             [link] { return link->problem(); }),
+         // Nothing of input but the idle timer, nor of the pointer.
+         false, client,
+         "the compositor's list of windows is open to every program of yours; Orvane adds "
+         "nothing to the compositor, and its pause toggle (orvane --toggle-pause) is a method "
+         "of its own on your session bus",
+         // What these protocols leave out, said with the reduced guards.
+         "Windows are known only by the output they are on: the window Orvane focuses on an "
+         "output is the one last focused there, and panes are not followed."},
+        options);
 }
 
-void WlrootsDesktop::fill(Platform& platform) const {
-    services_.fill(platform);
-    platform.secureInput = secureInput_;
-    platform.hotKeys = hotKeys_;
-    client_.fill(platform);
-    platform.desktopBridge = bridge_;
-    platform.exposure.push_back(
-        "the compositor's list of windows is open to every program of yours; Orvane adds "
-        "nothing to the compositor, and its pause toggle (orvane --toggle-pause) is a method "
-        "of its own on your session bus");
-}
-
-void WlrootsDesktop::waitUntilSettled(std::chrono::milliseconds timeout) const {
-    link_->waitUntilSettled(timeout);
-}
+} // namespace
 
 bool installWlrootsDesktop(Platform& platform, std::string* error) {
     const char* display = std::getenv("WAYLAND_DISPLAY");
-    if ((!display || !*display) && !std::getenv("XDG_RUNTIME_DIR")) {
-        if (error) {
-            *error = "WAYLAND_DISPLAY is not set: the compositor cannot be reached";
-        }
-#if ORVANE_WITH_EVDEV
-        offerInputDevices(platform, nullptr);
-#endif
-        return false;
-    }
-    auto desktop = WlrootsDesktop::open({platform.mainQueue, {}, nullptr, platform.clock});
-    // What is asked first (the monitors, by --diagnose or the first pose) should find its
-    // answer there.
-    desktop->waitUntilSettled(std::chrono::seconds(3));
-    desktop->fill(platform);
-#if ORVANE_WITH_EVDEV
-    offerInputDevices(platform, keysGoToOwnWindow(desktop->link()));
-#endif
-    return true;
+    const bool reachable = (display && *display) || std::getenv("XDG_RUNTIME_DIR");
+    return installCompositorDesktop(
+        platform, error,
+        reachable ? "" : "WAYLAND_DISPLAY is not set: the compositor cannot be reached",
+        openWlrootsDesktop, std::chrono::seconds(3));
 }
 
 } // namespace orvane::linuxbackend
