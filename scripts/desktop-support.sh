@@ -1,4 +1,4 @@
-# Shared by the throw-away desktops (test-desktop.sh, gnome-desktop.sh); sourced, not run.
+# Shared by the throw-away desktops (test-desktop.sh and the Wayland ones); sourced, not run.
 # The sourcing script sets desktop_name (for messages) before sourcing and has its arguments
 # in "$@" when it calls enter_private_namespace "$@".
 
@@ -103,6 +103,36 @@ use_private_home() {
     unset QT_LINUX_ACCESSIBILITY_ALWAYS_ON QT_ACCESSIBILITY GNOME_ACCESSIBILITY ACCESSIBILITY_ENABLED
     unset NO_AT_BRIDGE WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS SESSION_MANAGER
     unset XAUTHORITY DISPLAY
+}
+
+# Skips the desktop (77) unless the root file system `root` holds each of the programs after it:
+# its compositor runs from there by chroot. Both sides share /tmp, /dev and /proc, so what the
+# compositor must see of ours is put under /tmp.
+require_root() {
+    local root="$1" program
+    shift
+    for program in "$@"; do
+        if [[ ! -x "$root/$program" ]]; then
+            echo "$desktop_name: skipped: no $program in $root (scripts/debian13-root.sh makes it)" >&2
+            exit 77
+        fi
+    done
+    export TMPDIR=/tmp
+}
+
+# What every Wayland desktop does first, once the sourcing script has its root: the private
+# namespace, the work folder, a private home, and the session's environment for the programs
+# it starts, naming `current_desktop`. Arguments: current_desktop "$@".
+begin_wayland_desktop() {
+    local current_desktop="$1"
+    shift
+    enter_private_namespace "$@"
+    begin_desktop
+    use_private_home
+    export XDG_SESSION_TYPE=wayland
+    export XDG_CURRENT_DESKTOP="$current_desktop"
+    export GDK_BACKEND=wayland
+    export QT_QPA_PLATFORM=wayland
 }
 
 # Starts a bus daemon of the session kind and stores its address in the variable named

@@ -27,23 +27,9 @@ fi
 
 desktop_name=gnome-desktop
 root="${ORVANE_GNOME_ROOT:-}"
-if [[ -n "$root" ]]; then
-    if [[ ! -x "$root/usr/bin/gnome-shell" ]]; then
-        echo "$desktop_name: skipped: no GNOME Shell root in $root (scripts/debian13-root.sh makes it)" >&2
-        exit 77
-    fi
-    # What the shell's side must see of ours lives under /tmp.
-    export TMPDIR=/tmp
-fi
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
-enter_private_namespace "$@"
-begin_desktop
-
-use_private_home
-export XDG_SESSION_TYPE=wayland
-export XDG_CURRENT_DESKTOP=GNOME
-export GDK_BACKEND=wayland
-export QT_QPA_PLATFORM=wayland
+[[ -z "$root" ]] || require_root "$root" usr/bin/gnome-shell
+begin_wayland_desktop GNOME "$@"
 shell_log="$workdir/gnome-shell.log"
 on_failure() {
     echo "$desktop_name: the last lines of the shell's log:" >&2

@@ -27,24 +27,10 @@ fi
 
 desktop_name=kwin-desktop
 root="${ORVANE_DEBIAN13_ROOT:-}"
-if [[ -n "$root" ]]; then
-    if [[ ! -x "$root/usr/bin/kwin_wayland" ]]; then
-        echo "$desktop_name: skipped: no KWin root in $root (scripts/debian13-root.sh makes it)" >&2
-        exit 77
-    fi
-    # What KWin's side must see of ours lives under /tmp.
-    export TMPDIR=/tmp
-fi
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
-enter_private_namespace "$@"
-begin_desktop
-
-use_private_home
-export XDG_SESSION_TYPE=wayland
-export XDG_CURRENT_DESKTOP=KDE
+[[ -z "$root" ]] || require_root "$root" usr/bin/kwin_wayland
+begin_wayland_desktop KDE "$@"
 export KDE_SESSION_VERSION=5
-export GDK_BACKEND=wayland
-export QT_QPA_PLATFORM=wayland
 kwin_log="$workdir/kwin.log"
 on_failure() {
     echo "$desktop_name: the last lines of KWin's log:" >&2

@@ -29,23 +29,10 @@ fi
 
 desktop_name=labwc-desktop
 root="${ORVANE_LABWC_ROOT:-/var/cache/orvane/debian13-labwc-root}"
-if [[ ! -x "$root/usr/bin/labwc" || ! -x "$root/usr/bin/wlr-randr" ]]; then
-    echo "$desktop_name: skipped: no labwc root in $root (scripts/debian13-root.sh $root labwc" \
-        "wlr-randr foot makes it)" >&2
-    exit 77
-fi
-[[ $(id -u) -eq 0 ]] || { echo "$desktop_name: running labwc from $root needs root" >&2; exit 1; }
-# What labwc's side must see of ours lives under /tmp.
-export TMPDIR=/tmp
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
-enter_private_namespace "$@"
-begin_desktop
-
-use_private_home
-export XDG_SESSION_TYPE=wayland
-export XDG_CURRENT_DESKTOP=labwc:wlroots
-export GDK_BACKEND=wayland
-export QT_QPA_PLATFORM=wayland
+require_root "$root" usr/bin/labwc usr/bin/wlr-randr
+[[ $(id -u) -eq 0 ]] || { echo "$desktop_name: running labwc from $root needs root" >&2; exit 1; }
+begin_wayland_desktop labwc:wlroots "$@"
 export ORVANE_LABWC_ROOT="$root"
 desktop_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 chown -R 65534:65534 "$workdir"

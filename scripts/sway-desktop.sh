@@ -27,23 +27,9 @@ fi
 
 desktop_name=sway-desktop
 root="${ORVANE_DEBIAN13_ROOT:-}"
-if [[ -n "$root" ]]; then
-    if [[ ! -x "$root/usr/bin/sway" ]]; then
-        echo "$desktop_name: skipped: no sway root in $root (scripts/debian13-root.sh makes it)" >&2
-        exit 77
-    fi
-    # What sway's side must see of ours lives under /tmp.
-    export TMPDIR=/tmp
-fi
 source "$(dirname "${BASH_SOURCE[0]}")/desktop-support.sh"
-enter_private_namespace "$@"
-begin_desktop
-
-use_private_home
-export XDG_SESSION_TYPE=wayland
-export XDG_CURRENT_DESKTOP=sway
-export GDK_BACKEND=wayland
-export QT_QPA_PLATFORM=wayland
+[[ -z "$root" ]] || require_root "$root" usr/bin/sway
+begin_wayland_desktop sway "$@"
 if [[ $(id -u) -eq 0 ]]; then
     desktop_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
     chown -R 65534:65534 "$workdir"
