@@ -104,8 +104,7 @@ int main(int argc, char** argv) {
         if (options->display && index != *options->display) {
             continue;
         }
-        const auto& screen = screens[index];
-        const auto frame = plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens[0].frame);
+        const auto& frame = screens[index].frame;
         left = std::min(left, frame.minX());
         right = std::max(right, frame.maxX());
         top = std::min(top, frame.minY());

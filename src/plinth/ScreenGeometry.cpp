@@ -14,13 +14,12 @@ bool contains(const Rect& rect, Point point) {
 
 } // namespace
 
-Rect flipToTopLeft(const Rect& rect, const Rect& primary) {
+Rect flipVertically(const Rect& rect, const Rect& primary) {
     return {rect.x, primary.maxY() - rect.maxY(), rect.width, rect.height};
 }
 
-Rect nativeFromScreen(const Rect& screen, const Rect& primary) {
-    return {screen.x - primary.x, (primary.y + primary.height) - (screen.y + screen.height),
-            screen.width, screen.height};
+Rect globalFrameFromScreen(const Rect& screen, const Rect& primary) {
+    return {screen.x - primary.x, screen.y - primary.y, screen.width, screen.height};
 }
 
 Point globalFromScreen(Point screen, const Rect& primary) {

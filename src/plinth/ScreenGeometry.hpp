@@ -12,13 +12,14 @@ namespace plinth {
 // results are positions in them.
 namespace ScreenGeometry {
 
-// From the native space (origin bottom-left of the primary display, y up) to the global
-// top-left space (origin top-left of the primary display, y down). x is unchanged.
-Rect flipToTopLeft(const Rect& rect, const Rect& primary);
+// Between the global top-left space (origin top-left of the primary display, y down) and the
+// y-up space that calibration files name their display layouts in (origin bottom-left of the
+// primary display). Its own inverse; x is unchanged.
+Rect flipVertically(const Rect& rect, const Rect& primary);
 
 // The screen space is the whole desktop's, origin at its top-left corner, y down: the X root
 // window's and every compositor's layout space. `primary` is the primary display's frame in it.
-Rect nativeFromScreen(const Rect& screen, const Rect& primary);
+Rect globalFrameFromScreen(const Rect& screen, const Rect& primary);
 Point globalFromScreen(Point screen, const Rect& primary);
 Point screenFromGlobal(Point global, const Rect& primary);
 

@@ -1,6 +1,5 @@
 #include "ui/QtUiToolkit.hpp"
 
-#include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
 #include "ui/CalibrationScreenView.hpp"
@@ -450,7 +449,7 @@ public:
 
     std::unique_ptr<FullScreenWindow>
     presentCalibrationWindow(const Display& display, const std::string& screenID) override {
-        const QRect target = rootRectFromGlobal(FocusSwitcher::globalFrame(display));
+        const QRect target = rootRectFromGlobal(display.frame);
         QScreen* screen = screenForRootRect(target);
         if (screen == nullptr || target.isEmpty()) {
             return nullptr;

@@ -1,6 +1,5 @@
 #include "ui/WindowPresenter.hpp"
 
-#include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <QGuiApplication>
@@ -22,7 +21,7 @@ QScreen* activeScreen() {
         return primary;
     }
     // The global top-left space starts at the primary monitor; Qt's at the root window.
-    const auto frame = FocusSwitcher::globalFrame(*main);
+    const auto& frame = main->frame;
     const QPoint centre =
         primary->geometry().topLeft() + QPoint(static_cast<int>(frame.x + frame.width / 2),
                                                static_cast<int>(frame.y + frame.height / 2));

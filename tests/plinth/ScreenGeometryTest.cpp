@@ -12,12 +12,14 @@ using namespace ScreenGeometry;
 
 const std::vector<Rect> kSideBySide{{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}};
 
-TEST(ScreenGeometryFlip, MovesDisplaysAboveToNegativeY) {
+TEST(ScreenGeometryFlip, TurnsYUpsideDownAroundThePrimaryAndBack) {
     const Rect primary{0, 0, 1920, 1080};
-    EXPECT_EQ(flipToTopLeft(primary, primary), primary);
-    EXPECT_EQ(flipToTopLeft({0, 1080, 1920, 1080}, primary), (Rect{0, -1080, 1920, 1080}));
-    EXPECT_EQ(flipToTopLeft({1920, 0, 2560, 1440}, primary), (Rect{1920, -360, 2560, 1440}));
-    EXPECT_EQ(flipToTopLeft({-1280, -1024, 1280, 1024}, primary), (Rect{-1280, 1080, 1280, 1024}));
+    EXPECT_EQ(flipVertically(primary, primary), primary);
+    EXPECT_EQ(flipVertically({0, 1080, 1920, 1080}, primary), (Rect{0, -1080, 1920, 1080}));
+    EXPECT_EQ(flipVertically({1920, 0, 2560, 1440}, primary), (Rect{1920, -360, 2560, 1440}));
+    for (const Rect rect : {Rect{-1280, -1024, 1280, 1024}, Rect{1920, -360, 2560, 1440}}) {
+        EXPECT_EQ(flipVertically(flipVertically(rect, primary), primary), rect);
+    }
 }
 
 TEST(ScreenGeometryContainment, IsHalfOpen) {
@@ -106,10 +108,10 @@ TEST(ScreenGeometryEdge, OnlyLeftAndRightEdgesCountStrictly) {
 TEST(ScreenGeometry, convertsScreenSpaceRelativeToThePrimary) {
     // A primary at (1920, 0) 2560x1440, with a 1920x1080 monitor to its left, bottom-aligned.
     const Rect primary{1920, 0, 2560, 1440};
-    EXPECT_EQ(nativeFromScreen(primary, primary), (Rect{0, 0, 2560, 1440}));
-    EXPECT_EQ(nativeFromScreen({0, 360, 1920, 1080}, primary), (Rect{-1920, 0, 1920, 1080}));
-    // A monitor above the primary has a positive native y.
-    EXPECT_EQ(nativeFromScreen({1920, -1080, 1920, 1080}, primary), (Rect{0, 1440, 1920, 1080}));
+    EXPECT_EQ(globalFrameFromScreen(primary, primary), (Rect{0, 0, 2560, 1440}));
+    EXPECT_EQ(globalFrameFromScreen({0, 360, 1920, 1080}, primary), (Rect{-1920, 360, 1920, 1080}));
+    EXPECT_EQ(globalFrameFromScreen({1920, -1080, 1920, 1080}, primary),
+              (Rect{0, -1080, 1920, 1080}));
     EXPECT_EQ(globalFromScreen({100, 400}, primary), (Point{-1820, 400}));
     EXPECT_EQ(screenFromGlobal({-1820, 400}, primary), (Point{100, 400}));
 }

@@ -6,7 +6,7 @@
 
 namespace orvane::sim {
 
-// A configurable display arrangement. Frames are given in the native bottom-left space, the
+// A configurable display arrangement. Frames are given in the global top-left space, the
 // primary display first at origin (0, 0).
 class SimDisplays : public Displays {
 public:

@@ -63,8 +63,7 @@ void CalibrationController::start(Completion completion) {
 
     displays_.clear();
     for (const auto& display : platform().displays->screens()) {
-        displays_.push_back(
-            {display, FocusSwitcher::key(display), FocusSwitcher::globalFrame(display)});
+        displays_.push_back({display, FocusSwitcher::key(display), display.frame});
     }
     layoutSignature_ = CalibrationStore::currentLayoutSignature();
     displayIndex_ = 0;

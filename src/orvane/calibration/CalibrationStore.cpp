@@ -4,6 +4,7 @@
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Log.hpp"
 #include "plinth/Numeric.hpp"
+#include "plinth/ScreenGeometry.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -133,9 +134,12 @@ std::string CalibrationStore::signatureOf(const std::vector<plinth::Rect>& frame
 }
 
 std::string CalibrationStore::currentLayoutSignature() {
+    // Files name their layout in the y-up space displays were once given in; read in that
+    // form, a calibration made then still fits the same displays now.
+    const auto screens = platform().displays->screens();
     std::vector<plinth::Rect> frames;
-    for (const auto& display : platform().displays->screens()) {
-        frames.push_back(display.frame);
+    for (const auto& display : screens) {
+        frames.push_back(plinth::ScreenGeometry::flipVertically(display.frame, screens[0].frame));
     }
     return signatureOf(frames);
 }

@@ -31,12 +31,9 @@ double monotonicNow() {
 std::vector<plinth::Rect> globalDisplayFrames() {
     std::vector<plinth::Rect> frames;
     const auto screens = platform().displays->screens();
-    if (screens.empty()) {
-        return frames;
-    }
     frames.reserve(screens.size());
     for (const auto& screen : screens) {
-        frames.push_back(plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens[0].frame));
+        frames.push_back(screen.frame);
     }
     return frames;
 }
@@ -150,7 +147,7 @@ void GazeEngine::evaluate(plinth::Point gaze) {
         return;
     }
     const std::string key = FocusSwitcher::key(*screen);
-    const plinth::Rect frame = FocusSwitcher::globalFrame(*screen);
+    const plinth::Rect frame = screen->frame;
     const Prefs& prefs = Prefs::shared();
 
     // At the side edges of another display the gaze may only be passing by on its way

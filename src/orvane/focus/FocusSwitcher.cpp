@@ -16,17 +16,10 @@ namespace {
 
 // One reading of the display list serves a whole question, so the answer is consistent even
 // while the arrangement changes.
-plinth::Rect globalFrameIn(const Display& screen, const std::vector<Display>& screens) {
-    if (screens.empty()) {
-        return screen.frame;
-    }
-    return plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens.front().frame);
-}
-
-std::vector<plinth::Rect> globalFrames(const std::vector<Display>& screens) {
+std::vector<plinth::Rect> framesOf(const std::vector<Display>& screens) {
     std::vector<plinth::Rect> frames;
     for (const auto& screen : screens) {
-        frames.push_back(globalFrameIn(screen, screens));
+        frames.push_back(screen.frame);
     }
     return frames;
 }
@@ -73,12 +66,12 @@ plinth::Point centre(const plinth::Rect& rect) {
 std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::Point gazePoint) {
     const std::string screenKey = key(screen);
     const auto screens = platform().displays->screens();
-    auto frames = globalFrames(screens);
+    auto frames = framesOf(screens);
     auto here = std::find_if(screens.begin(), screens.end(),
                              [&](const Display& listed) { return key(listed) == screenKey; });
     const auto index = static_cast<std::size_t>(here - screens.begin());
     if (here == screens.end()) {
-        frames.push_back(globalFrameIn(screen, screens)); // left the list since it was chosen
+        frames.push_back(screen.frame); // left the list since it was chosen
     }
     // Away from the gaze only a window mostly on this display is this display's: one that
     // reaches over its edge by a few pixels belongs to its neighbour.
@@ -186,21 +179,17 @@ std::string FocusSwitcher::key(const Display& screen) {
            std::to_string(plinth::truncatedToInt64(screen.frame.y));
 }
 
-plinth::Rect FocusSwitcher::globalFrame(const Display& screen) {
-    return globalFrameIn(screen, platform().displays->screens());
-}
-
 std::optional<Display> FocusSwitcher::screenContaining(const plinth::Rect& rect) {
     const auto screens = platform().displays->screens();
     if (screens.empty()) {
         return std::nullopt;
     }
-    return screens[holdingMost(rect, globalFrames(screens)).value_or(0)];
+    return screens[holdingMost(rect, framesOf(screens)).value_or(0)];
 }
 
 std::optional<Display> FocusSwitcher::screenAt(plinth::Point point) {
     const auto screens = platform().displays->screens();
-    const auto index = plinth::ScreenGeometry::frameContaining(point, globalFrames(screens));
+    const auto index = plinth::ScreenGeometry::frameContaining(point, framesOf(screens));
     if (!index) {
         return std::nullopt;
     }
@@ -209,7 +198,7 @@ std::optional<Display> FocusSwitcher::screenAt(plinth::Point point) {
 
 std::optional<Display> FocusSwitcher::nearestScreen(plinth::Point point) {
     const auto screens = platform().displays->screens();
-    const auto index = plinth::ScreenGeometry::nearestFrame(point, globalFrames(screens));
+    const auto index = plinth::ScreenGeometry::nearestFrame(point, framesOf(screens));
     if (!index) {
         return std::nullopt;
     }

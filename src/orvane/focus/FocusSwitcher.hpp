@@ -35,10 +35,8 @@ public:
     // Key of the display most recently focused or clicked.
     const std::optional<std::string>& currentScreenKey() const { return currentScreenKey_; }
 
-    // "x,y" of the display's native frame origin, each truncated toward zero ("-1440,900").
+    // "x,y" of the display's frame origin, each truncated toward zero ("-1440,900").
     static std::string key(const Display& screen);
-    // The display's frame in the global top-left space.
-    static plinth::Rect globalFrame(const Display& screen);
     // The display sharing the most area with the rectangle (ties and no overlap at all: the
     // earlier display); nothing without displays.
     static std::optional<Display> screenContaining(const plinth::Rect& rect);

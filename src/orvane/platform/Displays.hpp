@@ -13,8 +13,8 @@ namespace orvane {
 struct Display {
     // The platform's number for the display; stable while it stays connected.
     std::uint32_t id = 0;
-    // Full frame in the native desktop space: origin at the bottom-left corner of the primary
-    // display, y growing upwards, in points.
+    // Full frame in the global top-left space: origin at the top-left corner of the primary
+    // display, y growing downwards, in points.
     plinth::Rect frame;
     // The part not covered by panels and docks, same space.
     plinth::Rect visibleFrame;

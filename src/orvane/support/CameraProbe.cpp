@@ -56,7 +56,7 @@ void printPrediction(std::ostream& out, const plinth::HeadPose& pose,
     const auto screens = displays ? displays->screens() : std::vector<Display>{};
     std::vector<plinth::Rect> frames;
     for (const auto& screen : screens) {
-        frames.push_back(plinth::ScreenGeometry::flipToTopLeft(screen.frame, screens[0].frame));
+        frames.push_back(screen.frame);
     }
     const auto raw = model.predict(pose.features());
     const auto clamped = plinth::ScreenGeometry::clamp(raw, frames);

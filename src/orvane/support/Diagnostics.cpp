@@ -3,7 +3,6 @@
 #include "orvane/calibration/CalibrationStore.hpp"
 #include "orvane/camera/CameraCapture.hpp"
 #include "orvane/focus/FocusRefusals.hpp"
-#include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/focus/PasswordPrompts.hpp"
 #include "orvane/focus/UnreachablePrograms.hpp"
 #include "orvane/guards/SystemGuards.hpp"
@@ -287,7 +286,7 @@ void run(std::ostream& out) {
 
     print(out, "\nscreens:");
     for (const auto& screen : screens()) {
-        const auto frame = FocusSwitcher::globalFrame(screen);
+        const auto& frame = screen.frame;
         print(out, "  " + screen.localizedName + ": " + whole(frame.width) + "x" +
                        whole(frame.height) + " at (" + whole(frame.x) + "," + whole(frame.y) + ")");
     }

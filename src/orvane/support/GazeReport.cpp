@@ -1,7 +1,6 @@
 #include "orvane/support/GazeReport.hpp"
 
 #include "orvane/engine/GazeEngine.hpp"
-#include "orvane/focus/FocusSwitcher.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "plinth/Numeric.hpp"
 #include "plinth/ScreenGeometry.hpp"
@@ -49,7 +48,7 @@ std::string gaze(const GazeEngine& engine) {
     const auto screens = displays->screens();
     std::vector<plinth::Rect> frames;
     for (const auto& screen : screens) {
-        frames.push_back(FocusSwitcher::globalFrame(screen));
+        frames.push_back(screen.frame);
     }
     if (const auto index = plinth::ScreenGeometry::frameContaining(*point, frames)) {
         const auto& name = screens[*index].localizedName;

@@ -124,7 +124,7 @@ public:
         watch = calibration->dotPosition.subscribe([this](plinth::Point dot) {
             for (const auto& display : desktop.displays->screens()) {
                 if (FocusSwitcher::key(display) == calibration->activeScreenID.get()) {
-                    const auto frame = FocusSwitcher::globalFrame(display);
+                    const auto& frame = display.frame;
                     faceToward({frame.x + dot.x, frame.y + dot.y});
                 }
             }

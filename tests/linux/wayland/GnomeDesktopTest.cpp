@@ -171,8 +171,8 @@ TEST_F(GnomeDesktopTest, DisplaysAndWindowsAreSeenFromThePrimaryMonitor) {
     ASSERT_EQ(screens.size(), 2u);
     EXPECT_EQ(screens[0].localizedName, "LG HDR 4K");
     EXPECT_EQ(screens[0].frame, (plinth::Rect{0, 0, 2560, 1440}));
-    // Left of the primary, its top 200 below the primary's: bottom-left native space.
-    EXPECT_EQ(screens[1].frame, (plinth::Rect{-1920, 160, 1920, 1080}));
+    // Left of the primary, its top 200 below the primary's.
+    EXPECT_EQ(screens[1].frame, (plinth::Rect{-1920, 200, 1920, 1080}));
     EXPECT_EQ(screens[1].visibleFrame, screens[1].frame);
     ASSERT_TRUE(platform_.displays->mainDisplay());
     EXPECT_EQ(platform_.displays->mainDisplay()->localizedName, "LG HDR 4K");

@@ -79,7 +79,7 @@ TEST_F(CalibrationStoreTest, StartsEmptyAndSilentWithoutAFile) {
 }
 
 TEST_F(CalibrationStoreTest, ReplaceFitsSavesAndSurvivesARestart) {
-    desktop.displays->setFrames({{0, 0, 1920, 1080}, {-2560, 120, 2560, 1440}});
+    desktop.displays->setFrames({{0, 0, 1920, 1080}, {-2560, -480, 2560, 1440}});
     {
         CalibrationStore store;
         store.replace(fiveDots());
@@ -475,10 +475,14 @@ TEST(LayoutSignature, IsSortedAsTextAndTruncatedTowardZero) {
     EXPECT_EQ(S::signatureOf({{10, 10, -100, -50}}), "10,10,100x50");
 }
 
-TEST(LayoutSignature, FollowsThePlatformsDisplays) {
+TEST(LayoutSignature, FollowsThePlatformsDisplaysInTheFormFilesNameThem) {
     sim::SimDesktop desktop;
-    desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+    // Bottoms aligned: files name each display's place with y upwards from the primary's
+    // bottom, so that calibrations stored that way still fit.
+    desktop.displays->setFrames({{0, 0, 1920, 1080}, {1920, 56, 1280, 1024}});
     EXPECT_EQ(CalibrationStore::currentLayoutSignature(), "0,0,1920x1080|1920,0,1280x1024");
+    desktop.displays->setFrames({{0, 0, 1920, 1080}, {0, -1080, 1920, 1080}});
+    EXPECT_EQ(CalibrationStore::currentLayoutSignature(), "0,0,1920x1080|0,1080,1920x1080");
     desktop.displays->setFrames({});
     EXPECT_EQ(CalibrationStore::currentLayoutSignature(), "");
 }

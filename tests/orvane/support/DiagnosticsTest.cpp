@@ -37,7 +37,7 @@ protected:
         // A built-in display with a second one to its left, reaching higher.
         desktop.displays->setScreens({
             {1, {0, 0, 1440, 900}, {0, 0, 1440, 875}, "Built-in Display"},
-            {2, {-1920, 0, 1920, 1080}, {-1920, 0, 1920, 1080}, "DELL U2720Q"},
+            {2, {-1920, -180, 1920, 1080}, {-1920, -180, 1920, 1080}, "DELL U2720Q"},
         });
         desktop.words->launchServicePathEndings = {"/systemd"};
     }
@@ -173,7 +173,7 @@ TEST_F(DiagnosticsTest, AStaleCalibrationStillShowsItsStoredData) {
     // The second display is plugged in after calibrating.
     desktop.displays->setScreens({
         {1, {0, 0, 1440, 900}, {0, 0, 1440, 875}, "Built-in Display"},
-        {2, {-1920, 0, 1920, 1080}, {-1920, 0, 1920, 1080}, "DELL U2720Q"},
+        {2, {-1920, -180, 1920, 1080}, {-1920, -180, 1920, 1080}, "DELL U2720Q"},
     });
 
     const auto lines = report();

@@ -26,7 +26,7 @@ Display displayOf(const CompositorMonitor& monitor, const std::vector<Compositor
     Display display;
     // The connector names the output for as long as it stays plugged in.
     display.id = static_cast<std::uint32_t>(std::hash<std::string>{}(monitor.connector));
-    display.frame = plinth::ScreenGeometry::nativeFromScreen(monitor.stageFrame, primary);
+    display.frame = plinth::ScreenGeometry::globalFrameFromScreen(monitor.stageFrame, primary);
     display.visibleFrame = display.frame;
     display.localizedName = nameOf(monitor, all);
     return display;

@@ -11,8 +11,8 @@ class CompositorLink;
 struct CompositorSnapshot;
 
 // Displays from the compositor's monitors. Stage coordinates are the global top-left space shifted
-// by the primary monitor's origin, converted to the native space as the X11 backend converts
-// root coordinates. The compositor's work area is not offered, so the visible frame is the frame.
+// by the primary monitor's origin, as the X11 backend's root coordinates are. The compositor's
+// work area is not offered, so the visible frame is the frame.
 class CompositorDisplays : public Displays {
 public:
     explicit CompositorDisplays(std::shared_ptr<CompositorLink> link);

@@ -188,7 +188,7 @@ std::vector<Display> X11Displays::screensOf(const std::vector<X11Monitor>& list)
         Display display;
         display.id = monitor.id;
         display.localizedName = monitor.name;
-        display.frame = plinth::ScreenGeometry::nativeFromScreen(monitor.rootFrame, primary);
+        display.frame = plinth::ScreenGeometry::globalFrameFromScreen(monitor.rootFrame, primary);
         plinth::Rect visible = monitor.rootFrame;
         if (area) {
             const auto clipped = intersection(monitor.rootFrame, *area);
@@ -196,7 +196,7 @@ std::vector<Display> X11Displays::screensOf(const std::vector<X11Monitor>& list)
                 visible = clipped;
             }
         }
-        display.visibleFrame = plinth::ScreenGeometry::nativeFromScreen(visible, primary);
+        display.visibleFrame = plinth::ScreenGeometry::globalFrameFromScreen(visible, primary);
         displays.push_back(std::move(display));
     }
     return displays;

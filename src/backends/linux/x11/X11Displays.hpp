@@ -18,9 +18,8 @@ struct X11Monitor {
     bool primary = false;
 };
 
-// Displays from XRandR 1.5 monitors. The native space has its origin at the bottom-left corner of
-// the primary monitor, y upwards; the global top-left space is the root space shifted so that the
-// primary monitor's top-left corner is the origin.
+// Displays from XRandR 1.5 monitors. The global top-left space is the root space shifted so that
+// the primary monitor's top-left corner is the origin.
 class X11Displays : public Displays {
 public:
     explicit X11Displays(std::shared_ptr<X11Connection> connection);
