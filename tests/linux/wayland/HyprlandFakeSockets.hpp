@@ -1,10 +1,10 @@
 #pragma once
 
+#include "FakeSocketServer.hpp"
+
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orvane::linuxbackend::test {
@@ -24,7 +24,6 @@ std::vector<std::string> hyprlandEventLines(const std::string& name);
 class HyprlandFakeSockets {
 public:
     explicit HyprlandFakeSockets(std::filesystem::path folder);
-    ~HyprlandFakeSockets();
 
     const std::filesystem::path& folder() const { return folder_; }
 
@@ -40,37 +39,25 @@ public:
     // Raw bytes to every event connection: whole lines, parts of them, garbage.
     void sendEvents(const std::string& bytes);
     // Closes every connection and both sockets (Hyprland exiting); `start` opens them again.
-    void hangUp();
-    void start();
+    void hangUp() { server_.hangUp(); }
+    void start() { server_.start(); }
     // The event connections open now.
     std::size_t listeners() const;
 
     std::vector<std::string> requests() const;
 
 private:
-    struct Client {
-        int fd = -1;
-        bool events = false;
-        std::string buffer;
-    };
-
-    void serve();
-    void handle(Client& client);
+    void handle(FakeSocketServer::Client& client);
     void dispatch(const std::string& what, std::string& reply);
 
     std::filesystem::path folder_;
-    mutable std::mutex mutex_;
+    // Under server_.mutex():
     std::map<std::string, std::string> answers_;
     std::vector<std::string> requests_;
-    std::vector<Client> clients_;
     bool silent_ = false;
     bool follow_ = false;
     bool lua_ = false;
-    int requestFd_ = -1;
-    int eventFd_ = -1;
-    int wakeFd_ = -1;
-    bool stopping_ = false;
-    std::thread thread_;
+    FakeSocketServer server_; // last: serves until the rest goes
 };
 
 } // namespace orvane::linuxbackend::test

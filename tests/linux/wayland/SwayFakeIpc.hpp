@@ -1,11 +1,11 @@
 #pragma once
 
+#include "FakeSocketServer.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orvane::linuxbackend::test {
@@ -16,7 +16,6 @@ namespace orvane::linuxbackend::test {
 class SwayFakeIpc {
 public:
     explicit SwayFakeIpc(std::filesystem::path socket);
-    ~SwayFakeIpc();
 
     const std::filesystem::path& path() const { return path_; }
 
@@ -26,32 +25,21 @@ public:
     void answerNextWithBytes(std::string bytes);
     void sendEvent(std::uint32_t type, const std::string& payload);
     // Closes every connection and the socket (sway exiting); `start` opens it again.
-    void hangUp();
-    void start();
+    void hangUp() { server_.hangUp(); }
+    void start() { server_.start(); }
 
     std::vector<std::string> commands() const;
 
 private:
-    struct Client {
-        int fd = -1;
-        std::string buffer;
-        bool subscribed = false;
-    };
-
-    void serve();
-    void handle(Client& client);
+    void handle(FakeSocketServer::Client& client);
 
     std::filesystem::path path_;
-    mutable std::mutex mutex_;
+    // Under server_.mutex():
     std::map<std::uint32_t, std::string> answers_;
     std::vector<std::string> commands_;
-    std::vector<Client> clients_;
     std::string rawBytes_;
     bool silent_ = false;
-    int listenFd_ = -1;
-    int wakeFd_ = -1;
-    bool stopping_ = false;
-    std::thread thread_;
+    FakeSocketServer server_; // last: serves until the rest goes
 };
 
 } // namespace orvane::linuxbackend::test
