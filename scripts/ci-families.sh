@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Builds Orvane without its Wayland backends and input device guards (Release, the program
-# alone, in build-x11-only/ or BUILD_DIR) and runs it on a throw-away X desktop: `orvane
-# --diagnose` works there and names what the build lacks, and told it is in a Wayland session,
-# it says it cannot work there rather than failing. The build shares the release build's
-# compilations through ccache, apart from the few files that choose among the families.
+# Builds Orvane without some of its desktop families (Release, the program alone) and runs it
+# on a throw-away X desktop:
+# - without its Wayland backends and input device guards (in build-x11-only/): `orvane
+#   --diagnose` works there and names what the build lacks, and told it is in a Wayland session,
+#   it says it cannot work there rather than failing;
+# - with the Wayland backends but without the input device guards (in build-no-evdev/), which
+#   every compositor's backend must build without.
+# The builds share the release build's compilations through ccache, apart from the few files
+# that choose among the families.
 #
 #   scripts/ci-families.sh
 #   scripts/ci-families.sh --build-only   builds and stops
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build="$(realpath -m "${BUILD_DIR:-build-x11-only}")"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
-    -DORVANE_BUILD_BENCH=OFF -DORVANE_WAYLAND=OFF -DORVANE_EVDEV=OFF
-cmake --build "$build" --parallel "$(nproc)" --target orvane orvane_vision_module
+build="$(realpath -m build-x11-only)"
+no_evdev="$(realpath -m build-no-evdev)"
+configure() {
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
+        -DORVANE_BUILD_BENCH=OFF "${@:2}"
+    cmake --build "$1" --parallel "$(nproc)" --target orvane orvane_vision_module
+}
+configure "$build" -DORVANE_WAYLAND=OFF -DORVANE_EVDEV=OFF
+configure "$no_evdev" -DORVANE_EVDEV=OFF
 [[ ${1:-} == --build-only ]] && exit 0
 
 orvane="$build/src/orvane"
@@ -56,6 +65,17 @@ report="$(scripts/test-desktop.sh env XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=w
 check "--diagnose calls a Wayland session unsupported" "^session: +UNSUPPORTED" "$report"
 check "--diagnose says the build lacks Wayland support" \
     "^This Orvane was built without Wayland support" "$report"
+
+# With Wayland but no input device guards: nothing of evdev, and only that said missing.
+if grep -q libevdev <<<"$(ldd "$no_evdev/src/orvane")"; then
+    echo "FAIL: the build without evdev links libevdev" >&2
+    failures=$((failures + 1))
+else
+    echo "ok: the build without evdev links no evdev library"
+fi
+report="$(scripts/test-desktop.sh "$no_evdev/src/orvane" --diagnose 2>&1)" || true
+check "--diagnose names only the input device guards as missing" \
+    "^built without: input device guards \(evdev\)$" "$report"
 
 [[ $failures -eq 0 ]] || { echo "ci-families: $failures check(s) failed" >&2; exit 1; }
 echo "ci-families: passed"
