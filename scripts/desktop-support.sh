@@ -5,13 +5,16 @@
 # A private PID namespace makes clean-up total: when this script's namespace ends, the kernel
 # ends every process left in it, whatever daemonised itself. Fall back to walking our own
 # process tree when namespaces are not available (an unprivileged user without user
-# namespaces). The namespace brings a private mount namespace too (--mount-proc).
+# namespaces). The namespace brings a private mount namespace too (--mount-proc), which
+# ORVANE_TEST_DESKTOP_NS=private then tells.
 enter_private_namespace() {
     if [[ -z "${ORVANE_TEST_DESKTOP_NS:-}" ]]; then
         export ORVANE_TEST_DESKTOP_NS=1
         if unshare --pid --fork --kill-child --mount-proc true 2>/dev/null; then
+            ORVANE_TEST_DESKTOP_NS=private
             exec unshare --pid --fork --kill-child --mount-proc "$BASH" "$0" "$@"
         elif unshare --user --map-root-user --pid --fork --kill-child --mount-proc true 2>/dev/null; then
+            ORVANE_TEST_DESKTOP_NS=private
             exec unshare --user --map-root-user --pid --fork --kill-child --mount-proc \
                 "$BASH" "$0" "$@"
         fi
@@ -55,6 +58,8 @@ teardown() {
         kill -KILL $pids 2>/dev/null
     fi
     wait 2>/dev/null
+    # The passwd file give_login_shell mounts lies in the work folder.
+    [[ -n "${passwd_copy:-}" ]] && umount /etc/passwd 2>/dev/null
     rm -rf "$workdir"
     exit "$status"
 }
@@ -133,6 +138,19 @@ begin_wayland_desktop() {
     export XDG_CURRENT_DESKTOP="$current_desktop"
     export GDK_BACKEND=wayland
     export QT_QPA_PLATFORM=wayland
+}
+
+# Gives user `uid` the login shell /bin/bash in the passwd database this desktop's programs
+# read, in this desktop's mount namespace alone: an unprivileged account such as 65534 has
+# nologin, and a program that runs its commands through the user's login shell (Terminator does,
+# whatever command it is given) then ends them at once, where a real user has a shell.
+give_login_shell() {
+    local uid="$1"
+    [[ "${ORVANE_TEST_DESKTOP_NS:-}" == private ]] || fail "no private mount namespace for a passwd file of its own"
+    passwd_copy="$workdir/passwd"
+    awk -F: -v OFS=: -v uid="$uid" '$3 == uid { $7 = "/bin/bash" } { print }' /etc/passwd >"$passwd_copy" &&
+        chmod 644 "$passwd_copy" && mount --bind "$passwd_copy" /etc/passwd ||
+        fail "cannot give user $uid a login shell"
 }
 
 # Starts a bus daemon of the session kind and stores its address in the variable named

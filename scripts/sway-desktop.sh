@@ -7,7 +7,8 @@
 #   scripts/sway-desktop.sh command [args...]
 #
 # sway refuses to run as root: run by root, sway, the buses and the command all run as the
-# unprivileged user 65534 (files the command reads must be readable by it).
+# unprivileged user 65534 (files the command reads must be readable by it), whose login shell
+# is bash here, as a user's is.
 #
 # ORVANE_SWAY_CONFIG: a file of further sway configuration lines (bindings) to load.
 # ORVANE_DEBIAN13_ROOT: a root file system (scripts/debian13-root.sh) to run sway from, by
@@ -33,6 +34,8 @@ begin_wayland_desktop sway "$@"
 if [[ $(id -u) -eq 0 ]]; then
     desktop_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
     chown -R 65534:65534 "$workdir"
+    # After the chown: the passwd file stays root's.
+    give_login_shell 65534
 fi
 sway_log="$workdir/sway.log"
 on_failure() {

@@ -68,12 +68,14 @@ def stop(process, seconds, failures):
         failures.append(f"orvane did not end within {seconds} s of SIGTERM")
 
 
-def report(log, failures):
-    """The script's exit status, after the sanitizers' word in orvane's log is looked at."""
+def report(log, failures, log_tail=6000):
+    """The script's exit status, after the sanitizers' word in orvane's log is looked at. On
+    failure prints the last `log_tail` characters of the log; None: all of it."""
     if re.search(r"ERROR: (Address|Leak)Sanitizer|runtime error:", log):
         failures.append("the sanitizers reported a fault")
     if failures:
-        print("--- orvane's log ---\n" + log[-6000:])
+        shown = log if log_tail is None else log[-log_tail:]
+        print("--- orvane's log ---\n" + shown)
         for failure in failures:
             print("FAIL: " + failure)
         return 1

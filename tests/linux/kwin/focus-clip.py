@@ -29,15 +29,35 @@ PAUSE_ACTION = "hot-key-%d" % (0x47 | 0x02000000 | 0x10000000)
 
 failures = []
 
+# Tells the test's watch of KWin's windows: each one's caption, frame and process. `gone` is
+# left out: it may still be listed while KWin tells of its removal.
+LIST_WINDOWS = f"""
+function list(gone) {{
+    var l = typeof workspace.windowList === 'function' ? workspace.windowList()
+                                                       : workspace.clientList();
+    var windows = [];
+    for (var i = 0; i < l.length; ++i) {{
+        if (l[i] !== gone) {{
+            var g = l[i].frameGeometry;
+            windows.push([String(l[i].caption), g.x, g.y, g.width, g.height, l[i].pid]);
+        }}
+    }}
+    callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Listed", JSON.stringify(windows));
+}}
+"""
+
 
 class FocusWatch:
     """Every window KWin activates (by caption), with the monotonic time KWin's call came, and
-    the captions of the windows KWin has, with where each one's frame is."""
+    the captions of the windows KWin has, with where each one's frame is and, for reports,
+    its size and its process."""
 
     def __init__(self):
         self.changes = []
         self.listed = set()
         self.frames = {}  # caption: (x, y)
+        self.windows = []  # (caption, x, y, width, height, pid), as KWin lists them
+        self.lists = 0  # how many lists KWin sent
         info = Gio.DBusNodeInfo.new_for_xml(
             f"<node><interface name='{WATCH[2]}'>"
             "<method name='Focused'><arg type='s' direction='in'/></method>"
@@ -48,9 +68,10 @@ class FocusWatch:
             if method == "Focused":
                 self.changes.append((time.monotonic(), parameters.unpack()[0]))
             else:
-                self.frames = {caption: (x, y)
-                               for caption, x, y in json.loads(parameters.unpack()[0])}
+                self.windows = [tuple(w) for w in json.loads(parameters.unpack()[0])]
+                self.frames = {caption: (x, y) for caption, x, y, *_ in self.windows}
                 self.listed = set(self.frames)
+                self.lists += 1
             invocation.return_value(None)
 
         bus.register_object(WATCH[1], info.interfaces[0], called, None, None)
@@ -64,19 +85,7 @@ class FocusWatch:
 function told(w) {{
     callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Focused", w ? String(w.caption) : "");
 }}
-// `gone` is left out: it may still be listed while KWin tells of its removal.
-function list(gone) {{
-    var l = typeof workspace.windowList === 'function' ? workspace.windowList()
-                                                       : workspace.clientList();
-    var windows = [];
-    for (var i = 0; i < l.length; ++i) {{
-        if (l[i] !== gone) {{
-            var g = l[i].frameGeometry;
-            windows.push([String(l[i].caption), g.x, g.y]);
-        }}
-    }}
-    callDBus("{WATCH[0]}", "{WATCH[1]}", "{WATCH[2]}", "Listed", JSON.stringify(windows));
-}}
+{LIST_WINDOWS}
 // A browser's caption comes with its page, after the window; a window may still be placed
 // after it is shown.
 function added(w) {{
@@ -95,6 +104,21 @@ if (workspace.windowActivated) {{
 }}
 list(null);
 """)
+
+    def refresh(self, seconds):
+        """Has KWin list its windows afresh; whether it did within `seconds`: a KWin that is
+        stuck does not."""
+        before = self.lists
+        try:
+            load_script("list", LIST_WINDOWS + "list(null);\n")
+        except GLib.Error:
+            return False
+        return wait_until(lambda: self.lists > before, seconds)
+
+    def describe(self):
+        """KWin's windows as last listed: caption, frame and process."""
+        return "\n".join(f"  {caption!r}: {width}x{height} at {x},{y}, pid {pid}"
+                         for caption, x, y, width, height, pid in self.windows) or "  none"
 
     def since(self, index):
         windows = []

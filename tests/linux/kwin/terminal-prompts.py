@@ -37,6 +37,7 @@ spec.loader.exec_module(kwin_clip)
 FIRST_LEAVE_SECONDS = 180  # the face model loads slowly under the sanitizers
 LEAVE_SECONDS = 60
 STOP_SECONDS = 15
+END_SECONDS = 30  # for a terminal to close its window once its program ended, under load
 
 failures = []
 
@@ -113,11 +114,65 @@ def browser_page(raw, name, command, title):
 
 
 def close(process):
+    """Ends `process` by SIGTERM, by SIGKILL when it lingers."""
+    if process.poll() is not None:
+        return
     process.terminate()
     try:
         process.wait(20)
     except subprocess.TimeoutExpired:
         process.kill()
+        try:
+            process.wait(20)
+        except subprocess.TimeoutExpired:
+            pass  # stuck in the kernel: its window tells
+
+
+def process_states(pids):
+    """What ps says of each process of `pids` and of all their descendants: state and the
+    kernel function it waits in (a process stuck in the kernel, as while its core is dumped,
+    keeps its windows)."""
+    children = {}
+    for line in subprocess.run(["ps", "-e", "-o", "pid=,ppid="], capture_output=True,
+                               text=True).stdout.splitlines():
+        pid, parent = map(int, line.split())
+        children.setdefault(parent, []).append(pid)
+    tree, todo = [], [pid for pid in pids if pid]
+    while todo:
+        pid = todo.pop(0)
+        if pid not in tree:
+            tree.append(pid)
+            todo += children.get(pid, [])
+    if not tree:
+        return "  no process known"
+    return subprocess.run(["ps", "-o", "pid,ppid,stat,wchan:32,cmd", "-p",
+                           ",".join(map(str, tree))], capture_output=True, text=True).stdout
+
+
+def end_terminal(name, caption, flag, terminal, raw):
+    """Ends the terminal's program as a user does; the terminal then closes its window and,
+    but for GNOME Terminal's server, ends. Only a terminal that does neither within
+    END_SECONDS is ended by signal (after what it was doing is printed): ending it while its
+    program was still ending raced its own shut-down."""
+    def window_gone():
+        return not any(c.startswith(caption) for c in raw.listed)
+
+    end_prompt(flag)
+    if wait_until(lambda: window_gone() and terminal.poll() is not None, END_SECONDS):
+        return
+    kwin_answered = raw.refresh(10)
+    print(f"{name}: {END_SECONDS} s after its program ended its window "
+          f"{'went' if window_gone() else 'stayed'} and it "
+          f"{'ended' if terminal.poll() is not None else 'ran'}; KWin "
+          f"{'listed' if kwin_answered else 'did not list again, last listed'} its windows "
+          f"(caption: frame, process):\n{raw.describe()}")
+    pids = {terminal.pid} | {pid for c, *_, pid in raw.windows if c.startswith(caption) and pid}
+    print(f"{name}: its processes:\n{process_states(sorted(pids))}")
+    print(f"KWin's process:\n{process_states([int(os.environ.get('ORVANE_KWIN_PID', 0))])}")
+    close(terminal)
+    if not wait_until(window_gone, END_SECONDS):
+        failures.append(f"{name}: its window stayed after its program ended, and after it was "
+                        f"ended: {raw.listed}")
 
 
 def browser_fields(desktop, name, command, raw, watch, log_text):
@@ -205,16 +260,15 @@ def main():
             first = False
         # GNOME Terminal's window belongs to its server, which outlives the command that
         # opened it: the window goes when its program ends.
-        end_prompt(flag)
-        close(terminal)
-        if not wait_until(lambda: not any(c.startswith(caption) for c in raw.listed), 30):
-            failures.append(f"{name}: its window stayed after its program ended: {raw.listed}")
+        end_terminal(name, caption, flag, terminal, raw)
     browser_fields(desktop, "Firefox", lambda url: firefox_command(home, url), raw, watch,
                    log_text)
     browser_fields(desktop, "Chromium", chromium_command, raw, watch, log_text)
 
     text = finish(orvane, process, clients, log_text, STOP_SECONDS, failures, ("KWin",))
-    return report(text, failures)
+    if failures:
+        print(f"KWin's windows at the end (caption: frame, process):\n{raw.describe()}")
+    return report(text, failures, log_tail=None)
 
 
 if __name__ == "__main__":

@@ -66,8 +66,9 @@ def tell_session_bus():
 
 
 def end_prompt(flag):
-    """Ends the prompt tty-prompt.sh runs (its pid in FLAG.pid), as closing it would: a
-    terminal that serves many windows from one process closes a window when its program ends."""
+    """Ends the prompt tty-prompt.sh runs (its pid in FLAG.pid) by hanging up on it, after
+    which it ends with status 0: a terminal that serves many windows from one process closes a
+    window when its program ends."""
     try:
         with open(flag + ".pid") as f:
             os.kill(int(f.read()), signal.SIGHUP)

@@ -231,6 +231,25 @@ TEST(LandmarkPredictor, ReadsAModelOfAnySizeAsDlibDoes) {
     }
 }
 
+// A read told to stop, as a detector that goes away tells its loader, gives up before the
+// trees, and a predictor keeps the model it had; told to go on, it reads the model.
+TEST(LandmarkPredictor, AReadToldToStopGivesUpAndKeepsTheModelItHad) {
+    const std::string bytes = Parts().bytes();
+    const std::atomic<bool> stop{true};
+    const std::atomic<bool> goOn{false};
+    LandmarkPredictor fresh;
+    std::istringstream stopped(bytes);
+    EXPECT_EQ(fresh.load(stopped, &stop), std::optional<std::string>("stopped"));
+    EXPECT_FALSE(fresh.loaded());
+    std::istringstream whole(bytes);
+    EXPECT_EQ(fresh.load(whole, &goOn), std::nullopt);
+    EXPECT_TRUE(fresh.loaded());
+
+    std::istringstream again(bytes);
+    EXPECT_NE(fresh.load(again, &stop), std::nullopt);
+    EXPECT_TRUE(fresh.loaded());
+}
+
 // Each of these would have dlib's readers ask for terabytes, or read outside the model when
 // it predicts: refused, with the predictor left unloaded, and no more memory asked for than
 // the file could fill.

@@ -209,6 +209,9 @@ public:
     explicit Impl(std::string modelPath) : modelPath_(std::move(modelPath)) {}
 
     ~Impl() {
+        // A program that ends before the models are read (--diagnose, an early quit) does
+        // not wait for the rest of them.
+        stopLoading_ = true;
         if (loader_.joinable()) {
             loader_.join();
         }
@@ -343,7 +346,7 @@ private:
             loader_ = std::thread([this, identity] {
                 lowerThreadPriority();
                 Models models;
-                auto problem = loadModels(modelPath_, identity, models);
+                auto problem = loadModels(modelPath_, identity, models, &stopLoading_);
                 std::lock_guard lock(mutex_);
                 install(std::move(problem), models);
                 loading_ = false;
@@ -351,7 +354,7 @@ private:
             return std::nullopt;
         }
         Models models;
-        auto problem = loadModels(modelPath_, identity, models);
+        auto problem = loadModels(modelPath_, identity, models, nullptr);
         install(std::move(problem), models);
         return problem_;
     }
@@ -370,12 +373,13 @@ private:
     }
 
     static std::optional<std::string> loadModels(const std::string& modelPath,
-                                                 const FileIdentity& identity, Models& models) {
+                                                 const FileIdentity& identity, Models& models,
+                                                 const std::atomic<bool>* stop) {
         if (identity.error != 0) {
             return "face model missing: " + modelPath + " (" + std::strerror(identity.error) +
                    "); it comes with the libdlib-data package";
         }
-        if (auto problem = models.landmarks.load(modelPath)) {
+        if (auto problem = models.landmarks.load(modelPath, stop)) {
             return "face model unreadable: " + modelPath + " (" + *problem +
                    "); reinstall the libdlib-data package";
         }
@@ -587,6 +591,8 @@ private:
     bool background_ = false;
     bool loading_ = false;
     std::thread loader_;
+    // Set as the detector goes: the loader gives up.
+    std::atomic<bool> stopLoading_{false};
     std::optional<std::string> problem_;
     FileIdentity failedIdentity_;
     HogFaceScanner searcher_;

@@ -242,7 +242,8 @@ bool allFinite(const float* values, std::size_t count) {
 // The model in the order dlib::shape_predictor writes it, straight into the dense copy: the
 // version, the mean shape, the cascades of trees (each tree its splits, then its leaves), the
 // landmark each cascade's features are anchored to, and their offsets.
-void readModel(ModelReader& reader, LandmarkPredictor::Model& model) {
+void readModel(ModelReader& reader, LandmarkPredictor::Model& model,
+               const std::atomic<bool>* stop) {
     const auto version = reader.signedInteger(4);
     if (version != 1) {
         throw Refused("unknown model version " + std::to_string(version));
@@ -266,6 +267,9 @@ void readModel(ModelReader& reader, LandmarkPredictor::Model& model) {
         }
         model.treesPerCascade = trees;
         for (std::size_t tree = 0; tree < trees; ++tree) {
+            if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+                throw Refused("stopped");
+            }
             const std::size_t splits = reader.count(maximumSplits, splitBytes, "splits");
             if (cascade == 0 && tree == 0) {
                 // Every tree as big as the first: the whole model must fit in what is left of
@@ -435,7 +439,8 @@ bool LandmarkPredictor::loaded() const {
     return model_ != nullptr;
 }
 
-std::optional<std::string> LandmarkPredictor::load(const std::string& path) {
+std::optional<std::string> LandmarkPredictor::load(const std::string& path,
+                                                   const std::atomic<bool>* stop) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         return std::string("it is a folder");
@@ -444,10 +449,11 @@ std::optional<std::string> LandmarkPredictor::load(const std::string& path) {
     if (!in) {
         return std::string("cannot open it");
     }
-    return load(in);
+    return load(in, stop);
 }
 
-std::optional<std::string> LandmarkPredictor::load(std::istream& in) {
+std::optional<std::string> LandmarkPredictor::load(std::istream& in,
+                                                   const std::atomic<bool>* stop) {
     // What is left of the stream bounds every count in it.
     const auto start = in.tellg();
     in.seekg(0, std::ios::end);
@@ -459,7 +465,7 @@ std::optional<std::string> LandmarkPredictor::load(std::istream& in) {
     auto model = std::make_unique<Model>();
     try {
         ModelReader reader(in, static_cast<std::uint64_t>(end - start));
-        readModel(reader, *model);
+        readModel(reader, *model, stop);
     } catch (const Refused& refused) {
         return std::string(refused.what());
     } catch (const std::bad_alloc&) {

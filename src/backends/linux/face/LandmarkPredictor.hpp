@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <atomic>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -26,10 +27,12 @@ public:
     LandmarkPredictor(LandmarkPredictor&&) noexcept;
     LandmarkPredictor& operator=(LandmarkPredictor&&) noexcept;
 
-    // Reads a model file. On failure: why, and the predictor stays as it was.
-    std::optional<std::string> load(const std::string& path);
+    // Reads a model file. On failure: why, and the predictor stays as it was. Once `*stop` is
+    // true (when given; any thread) the read gives up before its next tree, as a failure.
+    std::optional<std::string> load(const std::string& path,
+                                    const std::atomic<bool>* stop = nullptr);
     // The same from a stream that can tell its size (a file's or a string's).
-    std::optional<std::string> load(std::istream& in);
+    std::optional<std::string> load(std::istream& in, const std::atomic<bool>* stop = nullptr);
     bool loaded() const;
 
     // The landmarks of the face that a face detector found in `box` (in pixels of `gray`,
