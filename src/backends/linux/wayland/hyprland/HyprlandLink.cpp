@@ -207,9 +207,12 @@ bool HyprlandLink::refresh(bool readMonitors) {
                     std::make_shared<const std::vector<CompositorWindow>>(std::move(list));
             }
         }
-        if (focus && *focus != snapshot_.focusWindow) {
+        // No answer keeps the focus known (value_or rather than a test: GCC's -O3 takes the
+        // test for a read of an empty optional).
+        if (const auto window = focus.value_or(snapshot_.focusWindow);
+            window != snapshot_.focusWindow) {
             focusChanged = true;
-            snapshot_.focusWindow = *focus;
+            snapshot_.focusWindow = window;
         }
     }
     // The first look is announced as `ready`, not as changes.
