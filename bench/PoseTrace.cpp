@@ -1,20 +1,24 @@
 // The faces and head angles the detector reads on a clip, frame after frame, one line a frame:
-//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION] [DIVISOR]
+//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION] [DIVISOR] [top]
 // prints "frame faces yaw pitch roll left bottom width height" (angles in degrees, the box
 // normalised). Two builds' traces of the same clip show whether a change to the detector moved
 // the poses, and by how much against their frame-to-frame noise. With a DIVISOR, every frame is
 // scaled down by it (as a camera asked for smaller frames decodes them), else none is:
-// how small a face may be before its poses grow noisier.
+// how small a face may be before its poses grow noisier. With `top`, each frame is blacked out
+// below the rows the detector asked for after the frame before (followFrameRows), as the camera
+// then leaves them undecoded: whether following the face reads anything below them.
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -26,6 +30,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     const int orientation = argc > 3 ? std::atoi(argv[3]) : 5;
     const double divisor = argc > 4 ? std::max(1.0, std::atof(argv[4])) : 1.0;
+    const bool topRowsOnly = argc > 5 && std::string(argv[5]) == "top";
     std::vector<cv::Mat> frames;
     cv::VideoCapture video(argv[1], cv::CAP_OPENCV_MJPEG);
     for (cv::Mat frame, gray; video.read(frame) && !frame.empty();) {
@@ -54,14 +59,35 @@ int main(int argc, char** argv) {
     };
     std::chrono::nanoseconds spent{};
     int index = 0;
+    double rowsShare = 0;
+    cv::Mat top;
     for (int round = 0; round < rounds; ++round) {
-        for (const auto& gray : frames) {
+        for (const auto& whole : frames) {
+            cv::Mat gray = whole;
+            int pictureRows = 0;
+            if (topRowsOnly) {
+                // As the decoder rounds: whole rows of blocks.
+                const int block = 16 / std::clamp(static_cast<int>(divisor), 1, 8);
+                const int rows =
+                    std::min(whole.rows,
+                             (static_cast<int>(std::ceil(detector.followFrameRows() * whole.rows)) +
+                              block - 1) /
+                                 block * block);
+                rowsShare += static_cast<double>(rows) / whole.rows;
+                if (rows < whole.rows) {
+                    whole.copyTo(top);
+                    top.rowRange(rows, top.rows).setTo(0);
+                    gray = top;
+                    pictureRows = rows;
+                }
+            }
             orvane::PixelBuffer buffer;
             buffer.width = gray.cols;
             buffer.height = gray.rows;
             buffer.bytesPerRow = gray.step[0];
             buffer.data = gray.data;
             buffer.format = orvane::PixelFormat::gray8;
+            buffer.pictureRows = pictureRows;
             const auto start = cpuNow();
             const auto result = detector.detect(buffer, orientation);
             if (index > 0) {
@@ -83,6 +109,10 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "frames needed %d pixels on their longer side\n",
                  detector.followFrameSide());
+    if (topRowsOnly) {
+        std::fprintf(stderr, "frames decoded down to %.0f %% of their rows on average\n",
+                     100 * rowsShare / std::max(index, 1));
+    }
     std::fprintf(stderr, "%d frames, %.3f ms of CPU a frame, %lld full searches\n", index,
                  std::chrono::duration<double, std::milli>(spent).count() / std::max(index - 1, 1),
                  static_cast<long long>(detector.fullSearches()));

@@ -12,7 +12,7 @@ packages=(
     # libraries
     nlohmann-json3-dev qt6-base-dev qt6-svg-dev libsystemd-dev
     libx11-dev libxrandr-dev libxi-dev libxtst-dev libxres-dev libxext-dev libxcb1-dev
-    libatspi2.0-dev libglib2.0-dev libopencv-dev libdlib-dev libturbojpeg0-dev
+    libatspi2.0-dev libglib2.0-dev libopencv-dev libdlib-dev libturbojpeg0-dev libjpeg62-turbo-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
     # dlib's CMake package links the BLAS and LAPACK development links, which it does not pull in
     libblas-dev liblapack-dev

@@ -149,6 +149,10 @@ public:
         auto* detector = real();
         return detector ? detector->followFrameSide() : 0;
     }
+    double followFrameRows() const override {
+        auto* detector = real();
+        return detector ? detector->followFrameRows() : 1;
+    }
     bool isLoading() const override {
         auto* detector = real();
         return detector && detector->isLoading();

@@ -28,12 +28,16 @@ public:
     // What it answers it needs of frames to follow the head: 0, the whole frame, until set.
     void setFollowFrameSide(int side) { followFrameSide_ = side; }
     int followFrameSide() const override { return followFrameSide_.load(); }
+    // And of the frames' rows, from the top: 1, all of them, until set.
+    void setFollowFrameRows(double rows) { followFrameRows_ = rows; }
+    double followFrameRows() const override { return followFrameRows_.load(); }
 
 private:
     std::shared_ptr<VirtualHead> head_;
     std::atomic<std::int64_t> detections_{0};
     std::atomic<int> lastOrientation_{0};
     std::atomic<int> followFrameSide_{0};
+    std::atomic<double> followFrameRows_{1};
     mutable std::mutex mutex_;
     std::shared_ptr<const Clock> loadingClock_;
     double loadedAt_ = 0;

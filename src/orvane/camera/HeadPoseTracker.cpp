@@ -91,9 +91,10 @@ void HeadPoseTracker::process(const PixelBuffer& frame) {
     if (demandHandler) {
         // While a face is followed, frames as small as still follow it; in the grace after
         // losing one, whole frames to find it again.
-        (*demandHandler)(away   ? awayDemand()
-                         : face ? FrameDemand{0, detector_->followFrameSide()}
-                                : FrameDemand{});
+        (*demandHandler)(
+            away   ? awayDemand()
+            : face ? FrameDemand{0, detector_->followFrameSide(), detector_->followFrameRows()}
+                   : FrameDemand{});
     }
 }
 

@@ -34,6 +34,9 @@ struct PixelBuffer {
     std::size_t bytesPerRow = 0;
     const std::uint8_t* data = nullptr;
     PixelFormat format = PixelFormat::bgra32;
+    // The rows from the top that hold the picture, the rest black (see FrameDemand::topRows);
+    // 0: all of them.
+    int pictureRows = 0;
 };
 
 // Supported frame durations of the active format, in seconds.
@@ -50,6 +53,9 @@ struct FrameDemand {
     // Frames may be scaled down so long as their longer side keeps at least this many pixels;
     // 0: full size.
     int minimumSide = 0;
+    // Only the top this fraction of each frame's rows is looked at: the rows below may be left
+    // black rather than decoded (the frame says so). 1: the whole frame.
+    double topRows = 1;
 
     bool operator==(const FrameDemand&) const = default;
 };

@@ -41,6 +41,10 @@ public:
     // as a whole frame would; 0: the whole frame. Asked after `detect`, on the same queue.
     virtual int followFrameSide() const { return 0; }
 
+    // The top fraction of the next frame's rows that is enough to follow the faces of the last
+    // frame; 1: the whole frame. Asked after `detect`, on the same queue.
+    virtual double followFrameRows() const { return 1; }
+
     // True while the detector is still reading what it needs and answers every frame with no
     // faces and no error. Any thread.
     virtual bool isLoading() const { return false; }

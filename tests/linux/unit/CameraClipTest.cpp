@@ -182,6 +182,42 @@ TEST(CameraClips, UnderADemandForLessFramesArePassedOverUndecodedAndTheRestDecod
     EXPECT_EQ(last.height, 120);
 }
 
+// Grey Motion-JPEG asked for its top rows alone is decoded down to the first whole row of
+// blocks past them, the rest left black, and the frame says how far; asked for whole frames
+// again, it comes whole.
+TEST(CameraClips, UnderADemandForTheTopRowsTheRestIsLeftBlackAndSaidSo) {
+    CameraTestDirectory directory;
+    const auto clip =
+        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+    auto service = clipService(directory, {clip}, PixelFormat::gray8);
+    auto session = service->makeSession();
+    ASSERT_EQ(session->open(service->devices().front()).status, CameraSession::OpenStatus::opened);
+    auto queue = std::make_shared<CountingQueue>();
+    FrameCollector collector;
+    session->setFrameHandler(queue, collector.handler());
+    session->setFrameDemand({0, 0, 0.4});
+    session->startRunning();
+    constexpr std::size_t topOnly = clipFrames + 1;
+    ASSERT_TRUE(collector.waitFor(topOnly));
+    session->setFrameDemand({});
+    // Frames decoded before the new demand may still come: wait for a whole one.
+    ASSERT_TRUE(collector.waitFor(topOnly + 4));
+    session->stopRunning();
+
+    const auto frames = collector.frames();
+    // The first frame of a clip is read whole when it opens; every one after follows the demand.
+    for (std::size_t i = 1; i < topOnly; ++i) {
+        // 40 % of 120 rows is 48, three rows of 16-line blocks.
+        EXPECT_EQ(frames[i].pictureRows, 48) << i;
+        EXPECT_EQ(frames[i].height, 120) << i;
+        EXPECT_NEAR(frames[i].bottom, 0, 2) << i;
+    }
+    const auto& last = frames.back();
+    EXPECT_EQ(last.pictureRows, 0);
+    EXPECT_NEAR(last.bottom, last.centre, 6);
+    EXPECT_GT(last.bottom, 20);
+}
+
 TEST(CameraClips, AStillImageArrivesThirtyTimesASecondToEverySessionThatOpensIt) {
     CameraTestDirectory directory;
     const auto still = writeStill(directory.path());

@@ -30,13 +30,18 @@ std::function<void(const PixelBuffer&)> FrameCollector::handler() {
         const int channels = buffer.format == PixelFormat::gray8   ? 1
                              : buffer.format == PixelFormat::bgr24 ? 3
                                                                    : 4;
-        const auto* middle = buffer.data + (buffer.height / 2) * buffer.bytesPerRow +
-                             static_cast<std::size_t>(buffer.width / 2 * channels);
-        int sum = 0;
-        for (int channel = 0; channel < std::min(channels, 3); ++channel) {
-            sum += middle[channel];
-        }
-        seen.centre = sum / std::min(channels, 3);
+        const auto brightness = [&](int row) {
+            const auto* pixel = buffer.data + row * buffer.bytesPerRow +
+                                static_cast<std::size_t>(buffer.width / 2 * channels);
+            int sum = 0;
+            for (int channel = 0; channel < std::min(channels, 3); ++channel) {
+                sum += pixel[channel];
+            }
+            return sum / std::min(channels, 3);
+        };
+        seen.centre = brightness(buffer.height / 2);
+        seen.bottom = brightness(buffer.height - 1);
+        seen.pictureRows = buffer.pictureRows;
         std::lock_guard lock(state->mutex);
         state->frames.push_back(seen);
         state->arrived.notify_all();

@@ -33,6 +33,8 @@ struct SeenFrame {
     PixelFormat format = PixelFormat::bgra32;
     int centre = 0; // the mean of the channels of the middle pixel
     std::chrono::steady_clock::time_point at;
+    int pictureRows = 0;
+    int bottom = 0; // the same of the middle pixel of the last row
 };
 
 // Collects frames from a session's handler and lets a test wait for them.

@@ -320,6 +320,83 @@ TEST_F(DlibFaceDetectorTest, AFollowedFaceKeepsItsPoseWhenFramesChangeSize) {
     EXPECT_EQ(shared->followFrameSide(), 0) << "nobody followed: whole frames";
 }
 
+// `frame` as the camera decodes it when asked for its top `rows` (a share of its height): black
+// below them, and saying so.
+struct TopOfFrame {
+    cv::Mat image;
+    int pictureRows = 0;
+
+    TopOfFrame(const cv::Mat& frame, double rows)
+        : image(frame.clone()),
+          pictureRows(std::min(frame.rows, static_cast<int>(std::ceil(rows * frame.rows)))) {
+        image.rowRange(pictureRows, image.rows).setTo(0);
+    }
+
+    PixelBuffer buffer() const {
+        auto buffer = test::pixelBuffer(image);
+        buffer.pictureRows = pictureRows;
+        return buffer;
+    }
+};
+
+// While a face is followed, the frames after need only their rows down to some way below it:
+// read down to there, they give the face as whole frames do. The whole frame is
+// asked for again when the regular search for a newcomer is due, which a frame cut short never
+// gets; and when nobody is followed, or the frames are turned.
+TEST_F(DlibFaceDetectorTest, AFollowedFaceNeedsOnlyTheRowsDownToBelowItAndReadsAlikeInThem) {
+    const auto frame = test::standardFaceFrame();
+    EXPECT_EQ(shared->followFrameRows(), 1) << "nobody followed yet";
+    FaceObservation whole;
+    // As long as a still face takes to settle its box (see AStillFaceReadsTheSameFrameAfterFrame).
+    for (int i = 0; i < 6; ++i) {
+        const auto found = faces(frame);
+        ASSERT_EQ(found.size(), 1u);
+        whole = found.front();
+    }
+    const double rows = shared->followFrameRows();
+    // Boxes count from the bottom: the face's lowest row is at 1 - y of the frame's height.
+    const double faceBottom = 1 - whole.boundingBox.y;
+    EXPECT_GT(rows, faceBottom + 0.5 * whole.boundingBox.height);
+    EXPECT_LT(rows, 1);
+    const TopOfFrame top(frame, rows);
+    const auto result = shared->detect(top.buffer(), mirrored);
+    ASSERT_EQ(result.faces.size(), 1u);
+    const auto& cut = result.faces.front();
+    ASSERT_TRUE(cut.yaw && cut.pitch && cut.roll && whole.yaw && whole.pitch && whole.roll);
+    // The pose fit starts from the last frame's: as still faces go frame after frame.
+    EXPECT_NEAR(*cut.yaw, *whole.yaw, 1e-6);
+    EXPECT_NEAR(*cut.pitch, *whole.pitch, 1e-6);
+    EXPECT_NEAR(*cut.roll, *whole.roll, 1e-6);
+    EXPECT_EQ(cut.boundingBox.x, whole.boundingBox.x);
+    EXPECT_EQ(cut.boundingBox.y, whole.boundingBox.y);
+
+    // Frames cut short, whatever is asked for: the search for a newcomer waits for a whole one.
+    const auto searches = shared->fullSearches();
+    int askedWhole = 0;
+    for (int i = 0; i < DlibFaceDetector::searchInterval + 5; ++i) {
+        askedWhole += shared->followFrameRows() == 1 ? 1 : 0;
+        ASSERT_EQ(shared->detect(top.buffer(), mirrored).faces.size(), 1u) << "frame " << i;
+    }
+    EXPECT_EQ(shared->fullSearches(), searches) << "a newcomer was looked for in part of a frame";
+    EXPECT_GE(askedWhole, 1) << "the search due never asked for a whole frame";
+    EXPECT_EQ(shared->followFrameRows(), 1);
+    ASSERT_EQ(faces(frame).size(), 1u);
+    EXPECT_EQ(shared->fullSearches(), searches + 1) << "the search waiting had its whole frame";
+    EXPECT_LT(shared->followFrameRows(), 1);
+
+    // Turned a quarter, a frame's rows are the picture's columns.
+    cv::Mat turned;
+    cv::rotate(frame, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
+    for (int i = 0; i < 2; ++i) {
+        faces(turned, 6);
+    }
+    EXPECT_EQ(shared->followFrameRows(), 1);
+
+    ASSERT_EQ(faces(frame).size(), 1u);
+    shared->forgetFaces();
+    EXPECT_EQ(shared->followFrameRows(), 1) << "nobody followed: whole frames";
+}
+
 TEST_F(DlibFaceDetectorTest, ReportsEveryFaceWithItsOwnBox) {
     std::string problem;
     const auto grace = test::headOf(test::Photo::graceHopper, &problem);

@@ -123,7 +123,8 @@ TEST(VisionModule, TheFirstModuleFoundServesTheCamerasAndTheDetector) {
                      .error.has_value());
     fs::remove(clip);
 
-    // What the camera may shrink frames to while a face is followed comes through as well.
+    // What the camera may shrink frames to while a face is followed, and the rows it may
+    // leave out, come through as well.
     auto& detector = *module.faceDetector();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (detector.isLoading() && std::chrono::steady_clock::now() < deadline) {
@@ -132,6 +133,8 @@ TEST(VisionModule, TheFirstModuleFoundServesTheCamerasAndTheDetector) {
     const auto face = test::standardFaceFrame();
     ASSERT_EQ(detector.detect(test::pixelBuffer(face), 5).faces.size(), 1u);
     EXPECT_EQ(detector.followFrameSide(), face.cols / 2);
+    EXPECT_LT(detector.followFrameRows(), 1);
+    EXPECT_GT(detector.followFrameRows(), 0.5);
 }
 
 TEST(VisionModule, IsLookedForBesideTheProgramThenWhereItIsInstalled) {

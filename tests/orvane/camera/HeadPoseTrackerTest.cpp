@@ -239,6 +239,10 @@ TEST_F(HeadPoseTrackerTest, AsksForFewerFramesOnlyOnceTheGracePeriodIsOverAndFor
     desktop.faceDetector->setFollowFrameSide(700);
     frameAfter(0.1);
     EXPECT_EQ(demands.back(), (FrameDemand{0, 700}));
+    // And only their rows down to where the detector still reads.
+    desktop.faceDetector->setFollowFrameRows(0.7);
+    frameAfter(0.1);
+    EXPECT_EQ(demands.back(), (FrameDemand{0, 700, 0.7}));
     desktop.head->setVisible(false);
     frameAfter(0.1);
     EXPECT_EQ(demands.back(), FrameDemand{}) << "in the grace period";

@@ -194,7 +194,11 @@ struct ClipFrameSource::Video {
     // The next frame in `format`, or an empty matrix at the end or on a failure. JPEG packets
     // decoded here come at 1/`scale` of their size, and with no scale are not decoded at all:
     // the result then only says that the video goes on.
-    cv::Mat read(PixelFormat format, std::optional<int> scale = 1) {
+    // The rows of the last frame decoded here, the rest black; 0: all of them.
+    int pictureRows = 0;
+
+    cv::Mat read(PixelFormat format, std::optional<int> scale = 1, double topRows = 1) {
+        pictureRows = 0;
         for (;;) {
             const int received = av.avcodec_receive_frame(decoder, frame);
             if (received == 0) {
@@ -221,8 +225,8 @@ struct ClipFrameSource::Video {
                 return passedOver();
             }
             if (jpegPackets) {
-                auto decoded =
-                    decodeJpeg(packet->data, static_cast<std::size_t>(packet->size), *scale);
+                auto decoded = decodeJpeg(packet->data, static_cast<std::size_t>(packet->size),
+                                          *scale, topRows, pictureRows);
                 if (!decoded.empty()) {
                     av.av_packet_unref(packet);
                     return decoded;
@@ -240,7 +244,8 @@ struct ClipFrameSource::Video {
 private:
     static cv::Mat passedOver() { return cv::Mat(1, 1, CV_8UC1, cv::Scalar(0)); }
 
-    static cv::Mat decodeJpeg(const std::uint8_t* data, std::size_t size, int scale) {
+    static cv::Mat decodeJpeg(const std::uint8_t* data, std::size_t size, int scale, double topRows,
+                              int& pictureRows) {
         // Containers pad their packets: the JPEG ends at its end-of-image marker, and the
         // decoder warns on stderr about any bytes after it.
         for (std::size_t end = size; end >= 2 && size - end < 16; --end) {
@@ -249,7 +254,8 @@ private:
                 break;
             }
         }
-        return FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8, scale);
+        return FrameDecoding::decodeMjpeg(data, size, PixelFormat::gray8, scale, topRows,
+                                          &pictureRows);
     }
 
     // Colour as OpenCV's reader gave it: FFmpeg's converter with its flags.
@@ -330,7 +336,8 @@ std::optional<std::string> ClipFrameSource::startStreaming() {
     return std::nullopt;
 }
 
-cv::Mat ClipFrameSource::nextImage(std::optional<int> scale) {
+cv::Mat ClipFrameSource::nextImage(std::optional<int> scale, double topRows, int& pictureRows) {
+    pictureRows = 0;
     if (!still_.empty()) {
         return still_; // shared, never written: consumers see it read-only
     }
@@ -346,13 +353,16 @@ cv::Mat ClipFrameSource::nextImage(std::optional<int> scale) {
         return image;
     }
     try {
-        if (auto image = video_->read(format_, scale); !image.empty()) {
+        if (auto image = video_->read(format_, scale, topRows); !image.empty()) {
+            pictureRows = video_->pictureRows;
             return image;
         }
         // At the end: start over. Reopening works for every container, seeking does not.
         if (auto reopened = Video::open(video_->av, path_, format_)) {
             video_ = std::move(reopened);
-            return video_->read(format_, scale);
+            auto image = video_->read(format_, scale, topRows);
+            pictureRows = video_->pictureRows;
+            return image;
         }
     } catch (const std::exception&) {
     }
@@ -379,14 +389,15 @@ FrameRead ClipFrameSource::readFrame(const std::stop_token& stop, FramePacer& pa
     if (scale && (!video_ || !video_->jpegPackets)) {
         scale = 1;
     }
-    cv::Mat image = nextImage(scale);
+    int pictureRows = 0;
+    cv::Mat image = nextImage(scale, pacer.topRows(), pictureRows);
     if (image.empty()) {
         return {std::nullopt, true}; // the file went away or broke while playing
     }
     if (!scale) {
         return {};
     }
-    return {CameraFrame{std::move(image), format_}, false};
+    return {CameraFrame{std::move(image), format_, pictureRows}, false};
 }
 
 } // namespace orvane::linuxbackend

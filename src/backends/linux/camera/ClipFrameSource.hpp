@@ -46,7 +46,8 @@ private:
 
     // The next frame at 1/`scale` of its size where that is cheap, else whole; with no scale,
     // the place in the clip moves on without a decode where it can. Empty at a failure.
-    cv::Mat nextImage(std::optional<int> scale);
+    // `pictureRows`: the rows decoded from the top, the rest black; 0: all of them.
+    cv::Mat nextImage(std::optional<int> scale, double topRows, int& pictureRows);
 
     std::string path_;
     PixelFormat format_;

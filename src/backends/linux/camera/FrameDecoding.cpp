@@ -3,7 +3,13 @@
 #include <opencv2/imgproc.hpp>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+// After <cstdio>: libjpeg's header uses FILE and size_t without including their headers.
+#include <jpeglib.h>
 
 namespace orvane::linuxbackend::FrameDecoding {
 
@@ -25,9 +31,70 @@ struct Decompressor {
     }
 };
 
+// libjpeg's errors end the decoding through a jump rather than ending the program; its
+// warnings (a few stray bytes, a segment ending early) are not printed at every frame, as
+// TurboJPEG does not print them either.
+struct QuietErrors : jpeg_error_mgr {
+    std::jmp_buf failed;
+};
+
+[[noreturn]] void jumpOut(j_common_ptr decoder) {
+    std::longjmp(static_cast<QuietErrors*>(decoder->err)->failed, 1);
+}
+
+void sayNothing(j_common_ptr) {}
+
+// The top `rows` of a grey frame decoded into `image` (sized as the frame at 1/`scale`), the
+// rest black. As TurboJPEG decodes it (fast inverse DCT, the same scaled inverse DCTs), so the
+// rows decoded are the same to the bit. The rows decoded; 0 when the data turn out to be no
+// JPEG of that size.
+int decodeTopRows(const std::uint8_t* data, std::size_t size, int scale, int rows, cv::Mat& image) {
+    jpeg_decompress_struct decoder{};
+    QuietErrors errors;
+    decoder.err = jpeg_std_error(&errors);
+    errors.error_exit = jumpOut;
+    errors.output_message = sayNothing;
+    // Everything the jump may skip past is set up before it.
+    if (setjmp(errors.failed) != 0) {
+        jpeg_destroy_decompress(&decoder);
+        return 0;
+    }
+    jpeg_create_decompress(&decoder);
+    jpeg_mem_src(&decoder, data, static_cast<unsigned long>(size));
+    if (jpeg_read_header(&decoder, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&decoder);
+        return 0;
+    }
+    decoder.out_color_space = JCS_GRAYSCALE;
+    decoder.scale_num = 1;
+    decoder.scale_denom = static_cast<unsigned int>(scale);
+    decoder.dct_method = JDCT_IFAST;
+    jpeg_start_decompress(&decoder);
+    if (static_cast<int>(decoder.output_width) != image.cols ||
+        static_cast<int>(decoder.output_height) != image.rows || decoder.output_components != 1) {
+        jpeg_destroy_decompress(&decoder);
+        return 0;
+    }
+    while (static_cast<int>(decoder.output_scanline) < rows) {
+        JSAMPROW row = image.ptr<std::uint8_t>(static_cast<int>(decoder.output_scanline));
+        if (jpeg_read_scanlines(&decoder, &row, 1) != 1) {
+            break; // data cut short: what came is kept, as TurboJPEG keeps it
+        }
+    }
+    const int decoded = static_cast<int>(decoder.output_scanline);
+    image.rowRange(decoded, image.rows).setTo(0);
+    // Leaves the rest of the data unread.
+    jpeg_destroy_decompress(&decoder);
+    return decoded;
+}
+
 } // namespace
 
-cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format, int scale) {
+cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat format, int scale,
+                    double rows, int* pictureRows) {
+    if (pictureRows != nullptr) {
+        *pictureRows = 0;
+    }
     if (data == nullptr || size == 0 || size > ULONG_MAX ||
         (scale != 1 && scale != 2 && scale != 4 && scale != 8)) {
         return {};
@@ -55,6 +122,22 @@ cv::Mat decodeMjpeg(const std::uint8_t* data, std::size_t size, PixelFormat form
     height = TJSCALED(height, factor);
     const bool gray = format == PixelFormat::gray8;
     cv::Mat image(height, width, gray ? CV_8UC1 : CV_8UC3);
+    // Whole rows of blocks (16 lines at most, fewer in a scaled image): a block row begun
+    // costs as much as a whole one.
+    const double share = std::isfinite(rows) && rows > 0 ? std::min(rows, 1.0) : 1.0;
+    const int block = 16 / scale;
+    const int topRows =
+        std::min(height, (static_cast<int>(std::ceil(share * height)) + block - 1) / block * block);
+    if (gray && topRows < height) {
+        const int decoded = decodeTopRows(data, size, scale, topRows, image);
+        if (decoded <= 0) {
+            return {};
+        }
+        if (pictureRows != nullptr) {
+            *pictureRows = decoded;
+        }
+        return image;
+    }
     if (tjDecompress2(handle, data, static_cast<unsigned long>(size), image.data, width,
                       static_cast<int>(image.step), height, gray ? TJPF_GRAY : TJPF_BGR,
                       TJFLAG_FASTDCT) != 0 &&

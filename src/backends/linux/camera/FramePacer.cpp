@@ -29,6 +29,11 @@ std::optional<int> FramePacer::admit(Clock::time_point now, int width, int heigh
     return scaleFor(width, height, demand_.minimumSide);
 }
 
+double FramePacer::topRows() const {
+    std::lock_guard lock(mutex_);
+    return demand_.topRows;
+}
+
 void FramePacer::restart() {
     std::lock_guard lock(mutex_);
     lastKept_.reset();

@@ -25,6 +25,8 @@ public:
     // For a `width` x `height` frame that came at `now`: nullopt to pass it over, else the
     // divisor of its sides to decode it at.
     std::optional<int> admit(Clock::time_point now, int width, int height);
+    // The top fraction of a kept frame's rows to decode (FrameDemand::topRows).
+    double topRows() const;
     // A new stream: its first frame is kept whatever came before.
     void restart();
     // Frames passed over. Never reset.

@@ -14,6 +14,7 @@ namespace orvane::linuxbackend {
 struct CameraFrame {
     cv::Mat image;
     PixelFormat format = PixelFormat::bgr24;
+    int pictureRows = 0; // decoded from the top, the rest black; 0: all
 };
 
 struct FrameRead {

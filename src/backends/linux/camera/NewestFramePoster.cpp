@@ -61,6 +61,7 @@ void NewestFramePoster::deliver(const std::shared_ptr<State>& state) {
     buffer.bytesPerRow = frame.image.step[0];
     buffer.data = frame.image.data;
     buffer.format = frame.format;
+    buffer.pictureRows = frame.pictureRows;
     (*handler)(buffer);
 }
 

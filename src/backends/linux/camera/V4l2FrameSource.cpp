@@ -313,12 +313,14 @@ FrameRead V4l2FrameSource::readFrame(const std::stop_token&, FramePacer& pacer) 
         const auto& mapped = buffers_[buffer.index];
         const auto* data = static_cast<const std::uint8_t*>(mapped.start);
         const auto size = std::min<std::size_t>(buffer.bytesused, mapped.length);
+        int rows = 0;
         cv::Mat image = pixelFormat_ == V4L2_PIX_FMT_MJPEG
-                            ? FrameDecoding::decodeMjpeg(data, size, outputFormat_, *scale)
+                            ? FrameDecoding::decodeMjpeg(data, size, outputFormat_, *scale,
+                                                         pacer.topRows(), &rows)
                             : FrameDecoding::decodeYuyv(data, size, width_, height_, bytesPerLine_,
                                                         outputFormat_);
         if (!image.empty()) {
-            read.frame = CameraFrame{std::move(image), outputFormat_};
+            read.frame = CameraFrame{std::move(image), outputFormat_, rows};
         }
     }
     io_->ioctl(fd_, VIDIOC_QBUF, &buffer); // a buffer lost here shows as a failed poll later

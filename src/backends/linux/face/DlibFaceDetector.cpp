@@ -43,6 +43,10 @@ constexpr unsigned long followPyramidLevels = 3;
 // does not make frames change size back and forth.
 constexpr double followedFaceMinimumSide = 96;
 constexpr double followSideMargin = 1.05;
+// Below a followed face the next frame is needed down to this many of its box's sides under the
+// box's top: its crop reaches 1.3 sides below, the landmarks' feature pixels a little beyond;
+// the rest, and twice the face's last move down, is room for it moving faster.
+constexpr double followedRowsBelow = 1.6;
 // Frames of the same camera at another scale keep their aspect ratio to within rounding.
 constexpr double sameAspect = 0.02;
 // Each level of the detector's pyramid is this much smaller than the one before.
@@ -242,6 +246,9 @@ public:
             }
             lastSize_ = gray_.size();
             lastOrientation_ = orientation;
+            // Only frames read upright keep their rows where the camera has them.
+            complete_ = frame.pictureRows <= 0 || frame.pictureRows >= frame.height ||
+                        (orientation != 1 && orientation != 2 && orientation != 5);
             auto result = findFaces(gray_);
             gray_.release();
             return result;
@@ -264,6 +271,11 @@ public:
 
     std::int64_t fullSearches() const { return fullSearches_.load(); }
 
+    double followFrameRows() const {
+        std::lock_guard lock(mutex_);
+        return followRows_;
+    }
+
     int followFrameSide() const {
         std::lock_guard lock(mutex_);
         if (followSide_ <= 0) {
@@ -277,6 +289,7 @@ private:
     void forget() {
         followed_.clear();
         followSide_ = 0;
+        followRows_ = 1;
         framesSinceSearch_ = searchInterval;
     }
 
@@ -325,6 +338,26 @@ private:
             needed * followSideMargin < followSide_) {
             followSide_ = needed;
         }
+    }
+
+    // The top rows of the next frame that following the faces reads, as a fraction; the whole
+    // frame when no face is followed with a pose, when the next frame is due a search for
+    // newcomers, or when the frames are turned. Holds `mutex_`.
+    void updateFollowRows(cv::Size size) {
+        const bool upright =
+            lastOrientation_ == 1 || lastOrientation_ == 2 || lastOrientation_ == 5;
+        if (followSide_ <= 0 || !upright || framesSinceSearch_ + 1 >= searchInterval ||
+            size.height <= 0) {
+            followRows_ = 1;
+            return;
+        }
+        double bottom = 0;
+        for (const auto& face : followed_) {
+            const double side = std::max(face.box.width, face.box.height);
+            bottom = std::max(bottom, face.box.y + followedRowsBelow * side +
+                                          2.0 * std::max(0, face.motion.y));
+        }
+        followRows_ = std::clamp(bottom / size.height, 0.0, 1.0);
     }
 
     // nullopt when the models are ready or being read in the background (`loading_`); else
@@ -406,7 +439,9 @@ private:
             found = follow(image);
             // Now and then a look for a newcomer: only one at least as large as the largest
             // face followed could be chosen over it, so smaller faces are not looked for.
-            if (framesSinceSearch_ >= searchInterval && found.size() >= followed_.size()) {
+            // It waits for a whole frame: a newcomer may be anywhere in it.
+            if (framesSinceSearch_ >= searchInterval && complete_ &&
+                found.size() >= followed_.size()) {
                 const auto followedCount = found.size();
                 for (const auto& detection : search(image.image(), newcomerLevel(image.size()))) {
                     // A window of a coarser level may find a followed face in a larger box.
@@ -462,6 +497,7 @@ private:
         }
         followed_ = std::move(followed);
         updateFollowSide(image.size());
+        updateFollowRows(image.size());
         return result;
     }
 
@@ -607,6 +643,10 @@ private:
     // What `followFrameSide` answers, before rounding and the search's own side; 0 while no
     // face is followed with a pose.
     double followSide_ = 0;
+    // What `followFrameRows` answers.
+    double followRows_ = 1;
+    // Whether the frame at hand holds its whole picture (see PixelBuffer::pictureRows).
+    bool complete_ = true;
     // While nobody is in view: the thumbnail of the frame at hand and of the last one searched.
     cv::Mat thumbnail_;
     cv::Mat searchedView_;
@@ -639,6 +679,10 @@ int DlibFaceDetector::searchFrameSide() const {
 
 int DlibFaceDetector::followFrameSide() const {
     return impl_->followFrameSide();
+}
+
+double DlibFaceDetector::followFrameRows() const {
+    return impl_->followFrameRows();
 }
 
 std::int64_t DlibFaceDetector::fullSearches() const {

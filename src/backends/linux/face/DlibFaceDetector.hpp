@@ -55,6 +55,9 @@ public:
     // The longer side that keeps the largest face followed some 96 pixels across, and at
     // least a full search's side; 0 while no face is followed.
     int followFrameSide() const override;
+    // The rows down to some way below the lowest face followed (see FaceDetector), and the
+    // whole frame when the next one is due a search for newcomers.
+    double followFrameRows() const override;
 
     // Searches of the whole image so far. Any thread.
     std::int64_t fullSearches() const;

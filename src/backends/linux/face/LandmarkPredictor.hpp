@@ -41,12 +41,17 @@ public:
     // The same in the mirror image of `gray` (left to right), read without making it.
     Points predictMirrored(const cv::Mat& gray, const cv::Rect& box) const;
 
+    // Adds the leaves up without the processor's wider vectors (AVX2, taken where it has them):
+    // the same answers to the bit, more slowly. For testing the one against the other.
+    void setPortableArithmetic(bool portable) { portable_ = portable; }
+
     struct Model; // the trees, dense
 
 private:
     template <bool mirrored> Points read(const cv::Mat& gray, const cv::Rect& box) const;
 
     std::unique_ptr<const Model> model_;
+    bool portable_ = false;
 };
 
 } // namespace orvane::linuxbackend

@@ -206,9 +206,12 @@ bool HyprlandLink::refresh(bool readMonitors) {
                     std::make_shared<const std::vector<CompositorWindow>>(std::move(list));
             }
         }
-        if (focus && *focus != state_.snapshot.focusWindow) {
+        // No answer keeps the focus known (value_or rather than a test: GCC's -O3 takes the
+        // test for a read of an empty optional).
+        if (const auto window = focus.value_or(state_.snapshot.focusWindow);
+            window != state_.snapshot.focusWindow) {
             focusChanged = true;
-            state_.snapshot.focusWindow = *focus;
+            state_.snapshot.focusWindow = window;
         }
     }
     // The first look is announced as `ready`, not as changes.
