@@ -252,5 +252,20 @@ TEST(PostedKeys, KeysAndWarpsAreOursForAMoment) {
     EXPECT_FALSE(posted.isRecent());
 }
 
+// A sample read long after its input (a busy machine) is judged by when the input was.
+TEST(PostedKeys, InputDatedJustAfterAPostedKeyIsOursHoweverLateItIsRead) {
+    auto now = PostedKeys::Clock::time_point{} + std::chrono::hours(1);
+    PostedKeys posted([&now] { return now; });
+    const auto at = now;
+    EXPECT_FALSE(posted.explains(at));
+    posted.posted();
+    now += std::chrono::seconds(5);
+    EXPECT_FALSE(posted.isRecent());
+    EXPECT_TRUE(posted.explains(at + std::chrono::milliseconds(40)));
+    EXPECT_TRUE(posted.explains(at - std::chrono::milliseconds(10)));   // dated a little early
+    EXPECT_FALSE(posted.explains(at - std::chrono::milliseconds(100))); // before we posted
+    EXPECT_FALSE(posted.explains(at + PostedKeys::window + std::chrono::milliseconds(1)));
+}
+
 } // namespace
 } // namespace orvane::linuxbackend

@@ -26,6 +26,18 @@ public:
 
     // Whether keyboard activity seen now may be a key we posted.
     bool isRecent() const { return recent(last_.load()); }
+    // Whether keyboard activity that happened at `inputAt` (as the compositor dates it) may be
+    // a key we posted: on a busy machine a sample may be read long after its input.
+    bool explains(Clock::time_point inputAt) const {
+        const auto last = last_.load();
+        if (last == never) {
+            return false;
+        }
+        // The compositor's idle time is in whole milliseconds, and the sample's arrival is
+        // dated as it is read: the date may come out a little early.
+        const auto since = inputAt - Clock::time_point(Clock::duration(last));
+        return since >= -std::chrono::milliseconds(20) && since <= window;
+    }
     // Whether activity of any device seen now may be ours (a key, or the pointer warped).
     bool isRecentInput() const { return isRecent() || recent(lastWarp_.load()); }
 

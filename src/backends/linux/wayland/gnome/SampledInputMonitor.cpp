@@ -73,7 +73,11 @@ std::vector<InputEvent> SampledInputMonitor::derive(const std::optional<Composit
 }
 
 void SampledInputMonitor::handle(const CompositorInput& sample) {
-    bool keysAreOurs = posted_ && posted_->isRecent();
+    const auto inputAt =
+        PostedKeys::Clock::time_point(std::chrono::duration_cast<PostedKeys::Clock::duration>(
+            std::chrono::duration<double, std::milli>(sample.receivedAtMilliseconds -
+                                                      sample.idleMilliseconds)));
+    bool keysAreOurs = posted_ && (posted_->isRecent() || posted_->explains(inputAt));
     // Keys typed into our own windows are no other program's input.
     if (!keysAreOurs) {
         const auto snapshot = link_->snapshot();
