@@ -48,7 +48,7 @@ set(ORVANE_FORBIDDEN_wayland "wayland-*.h")
 set(ORVANE_FORBIDDEN_v4l2 "linux/videodev2.h")
 set(ORVANE_FORBIDDEN_evdev "linux/input.h" "linux/uinput.h")
 set(ORVANE_FORBIDDEN_dlib "dlib/*")
-set(ORVANE_FORBIDDEN_turbojpeg "turbojpeg.h")
+set(ORVANE_FORBIDDEN_turbojpeg "turbojpeg.h" "jpeglib.h")
 set(ORVANE_FORBIDDEN_FAMILIES x11 sdbus wayland v4l2 evdev dlib turbojpeg)
 
 function(orvane_forbidden_folder family out)
