@@ -68,6 +68,8 @@ t0=$(started_at "pipeline started")
 rss_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$pid/status"; }
 descriptors() { find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 | wc -l; }
 threads() { awk '/^Threads/ { print $2 }' "/proc/$pid/status"; }
+# The threads by name, for telling which one a growth added.
+thread_names() { cat "/proc/$pid/task/"*/comm 2>/dev/null | sort | uniq -c | tr -s ' \n' ' '; }
 alive() { kill -0 "$pid" 2>/dev/null; }
 # Waits until `at` seconds after the pipeline started, or until orvane ends.
 wait_until() {
@@ -84,7 +86,7 @@ echo "start:        descriptors $(descriptors), threads $(threads), resident $(r
 # what the first focus switch opens.
 poll 60 grep -q 'focused ' "$log" || echo "no focus switch within 60 s" >&2
 wait_until "$baseline"
-rss_first=$(rss_kb) fds_first=$(descriptors) threads_first=$(threads)
+rss_first=$(rss_kb) fds_first=$(descriptors) threads_first=$(threads) names_first=$(thread_names)
 printf '%-14s%s\n' "after $baseline s:" \
     "descriptors $fds_first, threads $threads_first, resident $rss_first kB"
 peak=$rss_first
@@ -103,7 +105,7 @@ fi
 rss_end=$(rss_kb)
 # A leak stays: the fewest over a few readings, so that a file open for a moment (the clip
 # reopened at its loop) is not taken for one.
-fds_end=$(descriptors) threads_end=$(threads)
+fds_end=$(descriptors) threads_end=$(threads) names_end=$(thread_names)
 for ((i = 0; i < 4; i++)); do
     sleep 0.25
     fds=$(descriptors) count=$(threads)
@@ -151,7 +153,8 @@ else
     echo "resident memory growth after $baseline s: $growth kB (not judged in a short run)"
 fi
 ((fds_end <= fds_first)) || fail "open descriptors grew from $fds_first to $fds_end"
-((threads_end <= threads_first)) || fail "threads grew from $threads_first to $threads_end"
+((threads_end <= threads_first)) ||
+    fail "threads grew from $threads_first to $threads_end (from:$names_first to:$names_end)"
 ((faceless_changes == 0)) || fail "focus moved while the clip showed no face"
 ((changes > 0)) || fail "focus never moved"
 [[ $status -eq 0 ]] || fail "orvane exited with status $status"
