@@ -57,6 +57,13 @@ std::shared_ptr<V4l2CameraService> clipService(const CameraTestDirectory& direct
                                                std::move(options));
 }
 
+// The clip in Motion-JPEG, taken in grey: the format whose frames are decoded as asked.
+std::shared_ptr<V4l2CameraService> greyMotionJpegService(const CameraTestDirectory& directory) {
+    const auto clip =
+        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+    return clipService(directory, {clip}, PixelFormat::gray8);
+}
+
 double secondsBetween(const SeenFrame& first, const SeenFrame& last) {
     return std::chrono::duration<double>(last.at - first.at).count();
 }
@@ -144,9 +151,7 @@ TEST(CameraClips, AVideoPlaysAtItsOwnRateAndStartsOverAtItsEnd) {
 
 TEST(CameraClips, UnderADemandForLessFramesArePassedOverUndecodedAndTheRestDecodedSmaller) {
     CameraTestDirectory directory;
-    const auto clip =
-        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
-    auto service = clipService(directory, {clip}, PixelFormat::gray8);
+    auto service = greyMotionJpegService(directory);
     auto session = service->makeSession();
     ASSERT_EQ(session->open(service->devices().front()).status, CameraSession::OpenStatus::opened);
     auto* linuxSession = dynamic_cast<LinuxCameraSession*>(session.get());
@@ -187,9 +192,7 @@ TEST(CameraClips, UnderADemandForLessFramesArePassedOverUndecodedAndTheRestDecod
 // again, it comes whole.
 TEST(CameraClips, UnderADemandForTheTopRowsTheRestIsLeftBlackAndSaidSo) {
     CameraTestDirectory directory;
-    const auto clip =
-        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
-    auto service = clipService(directory, {clip}, PixelFormat::gray8);
+    auto service = greyMotionJpegService(directory);
     auto session = service->makeSession();
     ASSERT_EQ(session->open(service->devices().front()).status, CameraSession::OpenStatus::opened);
     auto queue = std::make_shared<CountingQueue>();
