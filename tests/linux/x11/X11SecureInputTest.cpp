@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -115,7 +116,13 @@ FocusedClient startFocused(TestDesktop& desktop, const std::vector<std::string>&
     FocusedClient client{std::make_unique<ChildProcess>(argv), 0};
     client.window = desktop.waitForClientWindow(client.process->pid(), 30s).value_or(0);
     if (client.window) {
-        desktop.waiter().until([&] { return desktop.activeWindow() == client.window; }, 10s);
+        // Keys typed before the server gives the window the input focus go elsewhere.
+        desktop.waiter().until(
+            [&] {
+                return desktop.activeWindow() == client.window &&
+                       desktop.hasInputFocus(client.window);
+            },
+            20s);
     }
     return client;
 }
@@ -343,7 +350,16 @@ TEST(X11_secure_input_browser, chromium) {
     };
     EXPECT_TRUE(settlesAt(desktop, true)) << "password field focused" << activeWindow();
     ASSERT_TRUE(type({"shift+Tab"}));
-    EXPECT_TRUE(settlesAt(desktop, false)) << "user field focused" << activeWindow();
+    bool left = settlesAt(desktop, false);
+    // Now and then Chromium drops a key typed just after its page took focus: typed again only
+    // when the browser itself still tells anyone who asks that the password field has focus.
+    if (!left && run({clientProgram("atspi-focused-role.py"),
+                      std::to_string(browser.process->pid()), "password text"})) {
+        std::printf("the browser kept its password field focused; shift+Tab typed again\n");
+        ASSERT_TRUE(type({"shift+Tab"}));
+        left = settlesAt(desktop, false);
+    }
+    EXPECT_TRUE(left) << "user field focused" << activeWindow();
     ASSERT_TRUE(type({"Tab"}));
     EXPECT_TRUE(settlesAt(desktop, true)) << "password field again" << activeWindow();
 }

@@ -194,6 +194,32 @@ unsigned long TestDesktop::activeWindow() {
     return X11WindowList::activeWindow(connection());
 }
 
+bool TestDesktop::hasInputFocus(unsigned long client) {
+    ::Display* display = connection().display();
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    const Window root = DefaultRootWindow(display);
+    // Up from the focus window to the root; the client's frame lies above the client, not below.
+    for (Window window = focus; window != 0 && window != root && window != PointerRoot;) {
+        if (window == client) {
+            return true;
+        }
+        Window rootReturn = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
+            return false;
+        }
+        if (children) {
+            XFree(children);
+        }
+        window = parent;
+    }
+    return false;
+}
+
 bool TestDesktop::moveClient(unsigned long window, int x, int y) {
     // _NET_MOVERESIZE_WINDOW with gravity "static"-free northwest: the frame's top-left corner.
     ::Display* display = connection().display();

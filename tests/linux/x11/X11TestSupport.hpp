@@ -88,6 +88,9 @@ public:
 
     // _NET_ACTIVE_WINDOW now.
     unsigned long activeWindow();
+    // True when the server sends keys to `client` or a window inside it: the window manager
+    // may name a window active a while before it gives it the input focus.
+    bool hasInputFocus(unsigned long client);
 
     // Moves a client's frame so its top-left corner is at the root point (x, y) and waits until
     // the window list shows it there.
