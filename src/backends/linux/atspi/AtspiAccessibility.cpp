@@ -20,22 +20,11 @@
 namespace orvane::linuxbackend {
 namespace {
 // Whether an answer means the program did not answer in time (or went away mid-call).
-bool missedAnswer(const AXResult& result) {
-    return result.error == AXError::cannotComplete;
+template <typename T> bool missedAnswer(const AccessResult<T>& result) {
+    return result.error() == AccessError::cannotComplete;
 }
 bool missedAnswer(const std::shared_ptr<AtspiElement>&) {
     return false; // found through the bus, not the application
-}
-bool missedAnswer(AXError error) {
-    return error == AXError::cannotComplete;
-}
-// The window an element shows, for the main thread to raise or remember.
-struct WindowPick {
-    AXError error = AXError::success;
-    std::uint64_t window = 0;
-};
-bool missedAnswer(const WindowPick& pick) {
-    return pick.error == AXError::cannotComplete;
 }
 
 // A raw question to the application's own loop, which libatspi might answer from its cache:
@@ -269,7 +258,7 @@ void AtspiAccessibility::promptForTrust() {
     });
 }
 
-AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
+AccessibleRef AtspiAccessibility::applicationElement(pid_t pid) {
     auto found = ask<std::shared_ptr<AtspiElement>>(
         pid, nullptr, [shared = shared_, pid]() -> std::shared_ptr<AtspiElement> {
             return std::make_shared<AtspiElement>(
@@ -338,90 +327,133 @@ bool AtspiAccessibility::speaksAccessibility(pid_t pid) const {
     return false;
 }
 
-AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
+namespace {
+
+// The AT-SPI object behind an element handed out by this service; null for any other.
+std::shared_ptr<AtspiElement> atspiOf(const AccessibleRef& element) {
     auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
-    if (!atspi || !atspi->accessible()) {
-        return {AXError::invalidElement, {}};
-    }
-    WindowView view;
-    if (name == AXAttribute::windows || name == AXAttribute::position ||
-        name == AXAttribute::size) {
-        view = viewOf(*windows_, atspi->pid());
-    }
-    return ask<AXResult>(atspi->pid(), {AXError::cannotComplete, {}},
-                         [atspi, name, view] { return copyOnWorker(*atspi, name, view); });
+    return atspi && atspi->accessible() ? atspi : nullptr;
 }
 
-AXError AtspiAccessibility::setAttribute(const AXElementRef& element, const std::string& name,
-                                         bool value) {
-    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
-    if (!atspi || !atspi->accessible()) {
-        return AXError::invalidElement;
+} // namespace
+
+AccessResult<std::vector<AccessibleRef>>
+AtspiAccessibility::windows(const AccessibleRef& application) {
+    auto atspi = atspiOf(application);
+    if (!atspi) {
+        return AccessError::invalidElement;
     }
-    if (!value) {
-        // Nothing on X takes focus or main-ness away on request.
-        return AXError::attributeUnsupported;
+    if (!atspi->isApplication()) {
+        return AccessError::unsupported;
     }
-    if (name == AXAttribute::focused) {
-        return ask<AXError>(atspi->pid(), AXError::cannotComplete, [atspi] {
+    const WindowView view = viewOf(*windows_, atspi->pid());
+    return ask<AccessResult<std::vector<AccessibleRef>>>(
+        atspi->pid(), AccessError::cannotComplete,
+        [atspi, view] { return windowsOnWorker(*atspi, view); });
+}
+
+AccessResult<plinth::Rect> AtspiAccessibility::frame(const AccessibleRef& element) {
+    auto atspi = atspiOf(element);
+    if (!atspi) {
+        return AccessError::invalidElement;
+    }
+    const WindowView view = viewOf(*windows_, atspi->pid());
+    return ask<AccessResult<plinth::Rect>>(atspi->pid(), AccessError::cannotComplete,
+                                           [atspi, view] { return frameOnWorker(*atspi, view); });
+}
+
+AccessResult<AccessibleRole> AtspiAccessibility::role(const AccessibleRef& element) {
+    auto atspi = atspiOf(element);
+    if (!atspi) {
+        return AccessError::invalidElement;
+    }
+    return ask<AccessResult<AccessibleRole>>(atspi->pid(), AccessError::cannotComplete,
+                                             [atspi] { return roleOnWorker(*atspi); });
+}
+
+AccessResult<AccessibleRef> AtspiAccessibility::parent(const AccessibleRef& element) {
+    auto atspi = atspiOf(element);
+    if (!atspi) {
+        return AccessError::invalidElement;
+    }
+    return ask<AccessResult<AccessibleRef>>(atspi->pid(), AccessError::cannotComplete,
+                                            [atspi] { return parentOnWorker(*atspi); });
+}
+
+AccessResult<void> AtspiAccessibility::focus(const AccessibleRef& element) {
+    auto atspi = atspiOf(element);
+    if (!atspi) {
+        return AccessError::invalidElement;
+    }
+    return ask<AccessResult<void>>(
+        atspi->pid(), AccessError::cannotComplete, [atspi]() -> AccessResult<void> {
             ComponentRef ref(atspi->accessible());
             if (!ref.component) {
-                return AXError::attributeUnsupported;
+                return AccessError::unsupported;
             }
             GError* error = nullptr;
             const gboolean done = atspi_component_grab_focus(ref.component, &error);
             if (error) {
                 return takeError(error);
             }
-            return done ? AXError::success : AXError::failure;
+            return done ? AccessResult<void>() : AccessError::failure;
         });
-    }
-    if (name == AXAttribute::main) {
-        const WindowView view = viewOf(*windows_, atspi->pid());
-        const auto pick =
-            ask<WindowPick>(atspi->pid(), {AXError::cannotComplete, 0}, [atspi, view] {
-                auto window = topLevelFor(atspi->accessible(), view);
-                return window ? WindowPick{AXError::success, window->id}
-                              : WindowPick{AXError::failure, 0};
-            });
-        if (pick.error != AXError::success) {
-            return pick.error == AXError::cannotComplete ? AXError::cannotComplete
-                                                         : AXError::failure;
-        }
-        windows_->remember(atspi->pid(), pick.window);
-        return AXError::success;
-    }
-    return AXError::attributeUnsupported;
 }
 
-AXError AtspiAccessibility::performAction(const AXElementRef& element, const std::string& action) {
-    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
-    if (!atspi || !atspi->accessible()) {
-        return AXError::invalidElement;
-    }
-    if (action != AXAction::raise) {
-        return AXError::actionUnsupported;
-    }
-    const WindowView view = viewOf(*windows_, atspi->pid());
-    const auto pick = ask<WindowPick>(atspi->pid(), {AXError::cannotComplete, 0}, [atspi, view] {
-        auto window = topLevelFor(atspi->accessible(), view);
-        return window ? WindowPick{AXError::success, window->id} : WindowPick{AXError::failure, 0};
-    });
-    if (pick.error != AXError::success) {
-        return pick.error;
-    }
-    windows_->remember(atspi->pid(), pick.window);
-    return windows_->raise(pick.window) ? AXError::success : AXError::invalidElement;
+AccessResult<std::uint64_t>
+AtspiAccessibility::shownWindow(const std::shared_ptr<AtspiElement>& window) {
+    const WindowView view = viewOf(*windows_, window->pid());
+    return ask<AccessResult<std::uint64_t>>(window->pid(), AccessError::cannotComplete,
+                                            [window, view]() -> AccessResult<std::uint64_t> {
+                                                auto shown =
+                                                    topLevelFor(window->accessible(), view);
+                                                if (!shown) {
+                                                    return AccessError::failure;
+                                                }
+                                                return shown->id;
+                                            });
 }
 
-AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
-    auto atspi = std::dynamic_pointer_cast<AtspiElement>(application);
-    if (!atspi || !atspi->accessible()) {
-        return {AXError::invalidElement, {}};
+AccessResult<void> AtspiAccessibility::makeMain(const AccessibleRef& window) {
+    auto atspi = atspiOf(window);
+    if (!atspi) {
+        return AccessError::invalidElement;
+    }
+    const auto shown = shownWindow(atspi);
+    if (!shown.ok()) {
+        return shown.error() == AccessError::cannotComplete ? AccessError::cannotComplete
+                                                            : AccessError::failure;
+    }
+    windows_->remember(atspi->pid(), *shown.value());
+    return {};
+}
+
+AccessResult<void> AtspiAccessibility::raise(const AccessibleRef& window) {
+    auto atspi = atspiOf(window);
+    if (!atspi) {
+        return AccessError::invalidElement;
+    }
+    const auto shown = shownWindow(atspi);
+    if (!shown.ok()) {
+        return *shown.error();
+    }
+    windows_->remember(atspi->pid(), *shown.value());
+    if (!windows_->raise(*shown.value())) {
+        return AccessError::invalidElement;
+    }
+    return {};
+}
+
+AccessResult<AccessibleRef> AtspiAccessibility::elementAt(const AccessibleRef& application,
+                                                          plinth::Point point) {
+    auto atspi = atspiOf(application);
+    if (!atspi) {
+        return AccessError::invalidElement;
     }
     const WindowView view = viewOf(*windows_, atspi->pid());
-    return ask<AXResult>(atspi->pid(), {AXError::cannotComplete, {}},
-                         [atspi, view, x, y] { return elementAtOnWorker(*atspi, view, x, y); });
+    return ask<AccessResult<AccessibleRef>>(
+        atspi->pid(), AccessError::cannotComplete,
+        [atspi, view, point] { return elementAtOnWorker(*atspi, view, point); });
 }
 
 } // namespace orvane::linuxbackend

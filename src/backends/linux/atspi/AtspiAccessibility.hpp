@@ -49,11 +49,17 @@ public:
     // Switches the accessibility bus on: toolkits that watch it start exposing their widgets
     // (applications already running may need a restart). Nothing is shown to the user.
     void promptForTrust() override;
-    AXElementRef applicationElement(pid_t pid) override;
-    AXResult copyAttribute(const AXElementRef& element, const std::string& name) override;
-    AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
-    AXError performAction(const AXElementRef& element, const std::string& action) override;
-    AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+    AccessibleRef applicationElement(pid_t pid) override;
+    AccessResult<std::vector<AccessibleRef>> windows(const AccessibleRef& application) override;
+    AccessResult<plinth::Rect> frame(const AccessibleRef& element) override;
+    AccessResult<AccessibleRole> role(const AccessibleRef& element) override;
+    AccessResult<AccessibleRef> parent(const AccessibleRef& element) override;
+    AccessResult<void> raise(const AccessibleRef& window) override;
+    // Remembered for the workspace: activating the program then focuses this window.
+    AccessResult<void> makeMain(const AccessibleRef& window) override;
+    AccessResult<void> focus(const AccessibleRef& element) override;
+    AccessResult<AccessibleRef> elementAt(const AccessibleRef& application,
+                                          plinth::Point point) override;
     // The worker's latest listing when it cannot answer in time.
     std::optional<std::vector<pid_t>> registeredProcesses() override;
     // GTK 3 and 4 and Qt 5 and 6 programs, judged by the libraries they have loaded: xterm and
@@ -83,6 +89,8 @@ public:
 private:
     void watchBus() const;
     template <typename T> T ask(pid_t pid, T fallback, std::function<T()> task);
+    // The X window that shows the window element, asked of the window system.
+    AccessResult<std::uint64_t> shownWindow(const std::shared_ptr<AtspiElement>& window);
 
     std::shared_ptr<AtspiWindowSystem> windows_;
     std::shared_ptr<Shared> shared_;
