@@ -35,10 +35,11 @@ std::optional<AccessError> SimAccessibility::refusal(const AccessibleRef& elemen
     }
     id = sim->id;
     if (id == 0) {
-        // The process may have become an application since the element was made.
+        // The process may have become an application since the element was made; else, as
+        // for a process that is not on the interface, there is nothing behind the element.
         auto app = applications_.find(sim->pid);
         if (app == applications_.end()) {
-            return AccessError::cannotComplete;
+            return AccessError::invalidElement;
         }
         id = app->second.element;
     }
