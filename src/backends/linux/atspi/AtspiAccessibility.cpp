@@ -11,7 +11,9 @@
 #include <dbus/dbus.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -26,6 +28,15 @@ template <typename T> bool missedAnswer(const AccessResult<T>& result) {
 bool missedAnswer(const std::shared_ptr<AtspiElement>&) {
     return false; // found through the bus, not the application
 }
+
+// A program that ended answers nothing more, which libatspi tells as it tells a slow one:
+// its elements are gone, not late.
+template <typename T> void markEnded(AccessResult<T>& result, pid_t pid) {
+    if (result.error() == AccessError::cannotComplete && kill(pid, 0) != 0 && errno == ESRCH) {
+        result = AccessError::invalidElement;
+    }
+}
+void markEnded(std::shared_ptr<AtspiElement>&, pid_t) {}
 
 // A raw question to the application's own loop, which libatspi might answer from its cache:
 // any answer, even an error, says the program is back.
@@ -211,7 +222,11 @@ std::shared_ptr<AtspiResponsiveness> AtspiAccessibility::responsiveness() {
 }
 
 template <typename T> T AtspiAccessibility::ask(pid_t pid, T fallback, std::function<T()> task) {
-    if (pid == ownPid || shared_->responsiveness.isSkipped(pid)) {
+    if (pid == ownPid) {
+        return fallback;
+    }
+    if (shared_->responsiveness.isSkipped(pid)) {
+        markEnded(fallback, pid);
         return fallback;
     }
     auto answer = AtspiWorker::shared().call<T>(
@@ -226,7 +241,9 @@ template <typename T> T AtspiAccessibility::ask(pid_t pid, T fallback, std::func
             }
             return value;
         });
-    return answer.value ? std::move(*answer.value) : fallback;
+    T result = answer.value ? std::move(*answer.value) : fallback;
+    markEnded(result, pid);
+    return result;
 }
 
 bool AtspiAccessibility::isProcessTrusted() const {
