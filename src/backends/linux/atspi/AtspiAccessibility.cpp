@@ -354,57 +354,49 @@ std::shared_ptr<AtspiElement> atspiOf(const AccessibleRef& element) {
 
 } // namespace
 
-AccessResult<std::vector<AccessibleRef>>
-AtspiAccessibility::windows(const AccessibleRef& application) {
-    auto atspi = atspiOf(application);
+template <typename T>
+AccessResult<T> AtspiAccessibility::askAbout(const AccessibleRef& element, bool needsView,
+                                             Question<T> question) {
+    auto atspi = atspiOf(element);
     if (!atspi) {
         return AccessError::invalidElement;
     }
-    if (!atspi->isApplication()) {
+    WindowView view;
+    if (needsView) {
+        view = viewOf(*windows_, atspi->pid());
+    }
+    return ask<AccessResult<T>>(atspi->pid(), AccessError::cannotComplete,
+                                [atspi, view, question] { return question(*atspi, view); });
+}
+
+AccessResult<std::vector<AccessibleRef>>
+AtspiAccessibility::windows(const AccessibleRef& application) {
+    if (auto atspi = atspiOf(application); atspi && !atspi->isApplication()) {
         return AccessError::unsupported;
     }
-    const WindowView view = viewOf(*windows_, atspi->pid());
-    return ask<AccessResult<std::vector<AccessibleRef>>>(
-        atspi->pid(), AccessError::cannotComplete,
-        [atspi, view] { return windowsOnWorker(*atspi, view); });
+    return askAbout<std::vector<AccessibleRef>>(application, true, windowsOnWorker);
 }
 
 AccessResult<plinth::Rect> AtspiAccessibility::frame(const AccessibleRef& element) {
-    auto atspi = atspiOf(element);
-    if (!atspi) {
-        return AccessError::invalidElement;
-    }
-    const WindowView view = viewOf(*windows_, atspi->pid());
-    return ask<AccessResult<plinth::Rect>>(atspi->pid(), AccessError::cannotComplete,
-                                           [atspi, view] { return frameOnWorker(*atspi, view); });
+    return askAbout<plinth::Rect>(element, true, frameOnWorker);
 }
 
 AccessResult<AccessibleRole> AtspiAccessibility::role(const AccessibleRef& element) {
-    auto atspi = atspiOf(element);
-    if (!atspi) {
-        return AccessError::invalidElement;
-    }
-    return ask<AccessResult<AccessibleRole>>(atspi->pid(), AccessError::cannotComplete,
-                                             [atspi] { return roleOnWorker(*atspi); });
+    return askAbout<AccessibleRole>(
+        element, false,
+        [](const AtspiElement& atspi, const WindowView&) { return roleOnWorker(atspi); });
 }
 
 AccessResult<AccessibleRef> AtspiAccessibility::parent(const AccessibleRef& element) {
-    auto atspi = atspiOf(element);
-    if (!atspi) {
-        return AccessError::invalidElement;
-    }
-    return ask<AccessResult<AccessibleRef>>(atspi->pid(), AccessError::cannotComplete,
-                                            [atspi] { return parentOnWorker(*atspi); });
+    return askAbout<AccessibleRef>(
+        element, false,
+        [](const AtspiElement& atspi, const WindowView&) { return parentOnWorker(atspi); });
 }
 
 AccessResult<void> AtspiAccessibility::focus(const AccessibleRef& element) {
-    auto atspi = atspiOf(element);
-    if (!atspi) {
-        return AccessError::invalidElement;
-    }
-    return ask<AccessResult<void>>(
-        atspi->pid(), AccessError::cannotComplete, [atspi]() -> AccessResult<void> {
-            ComponentRef ref(atspi->accessible());
+    return askAbout<void>(
+        element, false, [](const AtspiElement& atspi, const WindowView&) -> AccessResult<void> {
+            ComponentRef ref(atspi.accessible());
             if (!ref.component) {
                 return AccessError::unsupported;
             }
@@ -417,44 +409,39 @@ AccessResult<void> AtspiAccessibility::focus(const AccessibleRef& element) {
         });
 }
 
-AccessResult<std::uint64_t>
-AtspiAccessibility::shownWindow(const std::shared_ptr<AtspiElement>& window) {
-    const WindowView view = viewOf(*windows_, window->pid());
-    return ask<AccessResult<std::uint64_t>>(window->pid(), AccessError::cannotComplete,
-                                            [window, view]() -> AccessResult<std::uint64_t> {
-                                                auto shown =
-                                                    topLevelFor(window->accessible(), view);
-                                                if (!shown) {
-                                                    return AccessError::failure;
-                                                }
-                                                return shown->id;
-                                            });
+AccessResult<std::uint64_t> AtspiAccessibility::rememberShown(const AccessibleRef& window) {
+    auto shown = askAbout<std::uint64_t>(
+        window, true,
+        [](const AtspiElement& atspi, const WindowView& view) -> AccessResult<std::uint64_t> {
+            auto top = topLevelFor(atspi.accessible(), view);
+            if (!top) {
+                return AccessError::failure;
+            }
+            return top->id;
+        });
+    if (shown.ok()) {
+        // Answered, so the element is one of ours.
+        windows_->remember(std::static_pointer_cast<AtspiElement>(window)->pid(), *shown.value());
+    }
+    return shown;
 }
 
 AccessResult<void> AtspiAccessibility::makeMain(const AccessibleRef& window) {
-    auto atspi = atspiOf(window);
-    if (!atspi) {
-        return AccessError::invalidElement;
+    const auto shown = rememberShown(window);
+    if (shown.ok()) {
+        return {};
     }
-    const auto shown = shownWindow(atspi);
-    if (!shown.ok()) {
-        return shown.error() == AccessError::cannotComplete ? AccessError::cannotComplete
-                                                            : AccessError::failure;
-    }
-    windows_->remember(atspi->pid(), *shown.value());
-    return {};
+    const AccessError error = *shown.error();
+    return error == AccessError::cannotComplete || error == AccessError::invalidElement
+               ? error
+               : AccessError::failure;
 }
 
 AccessResult<void> AtspiAccessibility::raise(const AccessibleRef& window) {
-    auto atspi = atspiOf(window);
-    if (!atspi) {
-        return AccessError::invalidElement;
-    }
-    const auto shown = shownWindow(atspi);
+    const auto shown = rememberShown(window);
     if (!shown.ok()) {
         return *shown.error();
     }
-    windows_->remember(atspi->pid(), *shown.value());
     if (!windows_->raise(*shown.value())) {
         return AccessError::invalidElement;
     }
@@ -463,14 +450,10 @@ AccessResult<void> AtspiAccessibility::raise(const AccessibleRef& window) {
 
 AccessResult<AccessibleRef> AtspiAccessibility::elementAt(const AccessibleRef& application,
                                                           plinth::Point point) {
-    auto atspi = atspiOf(application);
-    if (!atspi) {
-        return AccessError::invalidElement;
-    }
-    const WindowView view = viewOf(*windows_, atspi->pid());
-    return ask<AccessResult<AccessibleRef>>(
-        atspi->pid(), AccessError::cannotComplete,
-        [atspi, view, point] { return elementAtOnWorker(*atspi, view, point); });
+    return askAbout<AccessibleRef>(application, true,
+                                   [point](const AtspiElement& atspi, const WindowView& view) {
+                                       return elementAtOnWorker(atspi, view, point);
+                                   });
 }
 
 } // namespace orvane::linuxbackend

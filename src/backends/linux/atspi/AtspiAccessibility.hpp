@@ -19,6 +19,7 @@ class AtspiBusStatus;
 class AtspiElement;
 class AtspiWindowSystem;
 struct AtspiTopLevel;
+struct WindowView;
 
 // What switching the accessibility bus on means for the desktop, for the diagnostics report.
 inline constexpr const char* kAccessibilityBusExposure =
@@ -89,8 +90,14 @@ public:
 private:
     void watchBus() const;
     template <typename T> T ask(pid_t pid, T fallback, std::function<T()> task);
-    // The X window that shows the window element, asked of the window system.
-    AccessResult<std::uint64_t> shownWindow(const std::shared_ptr<AtspiElement>& window);
+    // A question about one element for the worker, with the window system's view of its
+    // program where `needsView`; `invalidElement` for an element this service did not make.
+    template <typename T>
+    using Question = std::function<AccessResult<T>(const AtspiElement&, const WindowView&)>;
+    template <typename T>
+    AccessResult<T> askAbout(const AccessibleRef& element, bool needsView, Question<T> question);
+    // The X window that shows the window element, remembered as its program's main one.
+    AccessResult<std::uint64_t> rememberShown(const AccessibleRef& window);
 
     std::shared_ptr<AtspiWindowSystem> windows_;
     std::shared_ptr<Shared> shared_;
