@@ -104,7 +104,7 @@ std::string client(const std::string& name) {
 
 class Gtk3Rig : public X11AccessibilityRig {
 public:
-    Gtk3Rig() : X11AccessibilityRig({client("gtk-two-windows.py")}, {}) {}
+    Gtk3Rig() : X11AccessibilityRig({client("gtk-window-at.py"), "--two"}, {}) {}
 };
 
 // Qt 6 joins the bus when a screen reader runs (the bus's switch), as a user's session with one
