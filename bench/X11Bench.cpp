@@ -90,8 +90,7 @@ void atspiHitTest(benchmark::State& state) {
     }
     for (auto _ : state) {
         auto application = accessibility.applicationElement(bench->factory.pid());
-        auto hit = accessibility.elementAtPosition(application, static_cast<float>(bench->entry->x),
-                                                   static_cast<float>(bench->entry->y));
+        auto hit = accessibility.elementAt(application, *bench->entry);
         benchmark::DoNotOptimize(hit);
     }
 }
@@ -140,7 +139,7 @@ void focusParts(benchmark::State& state) {
         }
         platform().workspace->runningApplication(target->pid);
         auto c = C::now();
-        auto element = WindowFinder::axWindow(*target);
+        auto element = WindowFinder::accessibleWindow(*target);
         auto d = C::now();
         platform().workspace->activate(target->pid);
         auto e = C::now();

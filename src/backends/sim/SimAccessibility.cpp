@@ -6,7 +6,7 @@
 namespace orvane::sim {
 namespace {
 
-class SimElement : public AXElement {
+class SimElement : public AccessibleElement {
 public:
     SimElement(pid_t pid, SimAccessibility::ElementID id) : pid(pid), id(id) {}
     const pid_t pid;
@@ -20,34 +20,39 @@ bool contains(const plinth::Rect& rect, double x, double y) {
 
 } // namespace
 
-AXElementRef SimAccessibility::makeRef(pid_t pid, ElementID id) const {
+AccessibleRef SimAccessibility::makeRef(pid_t pid, ElementID id) const {
     return std::make_shared<SimElement>(pid, id);
 }
 
-std::optional<AXError> SimAccessibility::refusal(const AXElementRef& element, ElementID& id) const {
+std::optional<AccessError> SimAccessibility::refusal(const AccessibleRef& element,
+                                                     Operation operation, ElementID& id) const {
     if (!trusted_) {
-        return AXError::apiDisabled;
+        return AccessError::notTrusted;
     }
     const auto* sim = dynamic_cast<const SimElement*>(element.get());
     if (sim == nullptr) {
-        return AXError::invalidElement;
+        return AccessError::invalidElement;
     }
     id = sim->id;
     if (id == 0) {
-        // The process may have become an application since the element was made.
+        // The process may have become an application since the element was made; else, as
+        // for a process that is not on the interface, there is nothing behind the element.
         auto app = applications_.find(sim->pid);
         if (app == applications_.end()) {
-            return AXError::cannotComplete;
+            return AccessError::invalidElement;
         }
         id = app->second.element;
     }
     auto node = nodes_.find(id);
     if (node == nodes_.end()) {
-        return AXError::invalidElement;
+        return AccessError::invalidElement;
     }
     auto app = applications_.find(node->second.pid);
     if (app != applications_.end() && app->second.error) {
         return app->second.error;
+    }
+    if (auto failure = failures_.find({id, operation}); failure != failures_.end()) {
+        return failure->second;
     }
     return std::nullopt;
 }
@@ -86,141 +91,129 @@ void SimAccessibility::promptForTrust() {
     ++prompts_;
 }
 
-AXElementRef SimAccessibility::applicationElement(pid_t pid) {
+AccessibleRef SimAccessibility::applicationElement(pid_t pid) {
     std::lock_guard lock(mutex_);
     ++calls_;
     auto app = applications_.find(pid);
     return makeRef(pid, app == applications_.end() ? 0 : app->second.element);
 }
 
-AXResult SimAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
+AccessResult<std::vector<AccessibleRef>>
+SimAccessibility::windows(const AccessibleRef& application) {
     std::lock_guard lock(mutex_);
     ++calls_;
     ElementID id = 0;
-    if (auto error = refusal(element, id)) {
-        return {*error, {}};
+    if (auto error = refusal(application, Operation::windows, id)) {
+        return *error;
     }
-    if (auto found = attributeResults_.find({id, name}); found != attributeResults_.end()) {
-        return found->second;
+    const Application& app = applications_.at(nodes_.at(id).pid);
+    if (app.element != id) {
+        return AccessError::unsupported;
+    }
+    std::vector<AccessibleRef> list;
+    for (ElementID window : app.windows) {
+        list.push_back(makeRef(nodes_.at(id).pid, window));
+    }
+    return list;
+}
+
+AccessResult<plinth::Rect> SimAccessibility::frame(const AccessibleRef& element) {
+    std::lock_guard lock(mutex_);
+    ++calls_;
+    ElementID id = 0;
+    if (auto error = refusal(element, Operation::frame, id)) {
+        return *error;
+    }
+    const auto& frame = nodes_.at(id).frame;
+    if (!frame || !frame->isFinite()) {
+        return AccessError::noValue;
+    }
+    return *frame;
+}
+
+AccessResult<AccessibleRole> SimAccessibility::role(const AccessibleRef& element) {
+    std::lock_guard lock(mutex_);
+    ++calls_;
+    ElementID id = 0;
+    if (auto error = refusal(element, Operation::role, id)) {
+        return *error;
+    }
+    return nodes_.at(id).role;
+}
+
+AccessResult<AccessibleRef> SimAccessibility::parent(const AccessibleRef& element) {
+    std::lock_guard lock(mutex_);
+    ++calls_;
+    ElementID id = 0;
+    if (auto error = refusal(element, Operation::parent, id)) {
+        return *error;
     }
     const Node& node = nodes_.at(id);
-    const Application& app = applications_.at(node.pid);
-    const bool isApplication = app.element == id;
-    if (name == AXAttribute::role) {
-        return {AXError::success, node.role};
+    if (node.parent == 0) {
+        return AccessError::noValue;
     }
-    if (name == AXAttribute::parent) {
-        if (node.parent == 0) {
-            return {AXError::noValue, {}};
-        }
-        return {AXError::success, makeRef(node.pid, node.parent)};
-    }
-    if (name == AXAttribute::windows || name == "AXChildren") {
-        if (name == AXAttribute::windows && !isApplication) {
-            return {AXError::attributeUnsupported, {}};
-        }
-        std::vector<AXElementRef> list;
-        for (ElementID child : isApplication ? app.windows : node.children) {
-            list.push_back(makeRef(node.pid, child));
-        }
-        return {AXError::success, std::move(list)};
-    }
-    if (name == AXAttribute::position || name == AXAttribute::size) {
-        if (!node.frame) {
-            return {AXError::noValue, {}};
-        }
-        if (name == AXAttribute::position) {
-            return {AXError::success, plinth::Point{node.frame->x, node.frame->y}};
-        }
-        return {AXError::success, AXSize{node.frame->width, node.frame->height}};
-    }
-    if (name == AXAttribute::focused) {
-        return {AXError::success, app.focused == id};
-    }
-    if (name == AXAttribute::main) {
-        return {AXError::success, app.main == id};
-    }
-    return {AXError::attributeUnsupported, {}};
+    return makeRef(node.pid, node.parent);
 }
 
-AXError SimAccessibility::setAttribute(const AXElementRef& element, const std::string& name,
-                                       bool value) {
+AccessResult<void> SimAccessibility::change(const AccessibleRef& element, Operation operation) {
     std::lock_guard lock(mutex_);
     ++calls_;
     ElementID id = 0;
-    AXError answer = AXError::success;
-    if (auto error = refusal(element, id)) {
-        answer = *error;
-    } else if (auto found = setFailures_.find({id, name}); found != setFailures_.end()) {
-        answer = found->second;
-    } else if (name == AXAttribute::focused || name == AXAttribute::main) {
+    std::optional<AccessError> answer = refusal(element, operation, id);
+    if (!answer) {
         Application& app = applications_.at(nodes_.at(id).pid);
-        auto& slot = name == AXAttribute::focused ? app.focused : app.main;
-        if (value) {
-            slot = id;
-        } else if (slot == id) {
-            slot.reset();
-        }
-    } else {
-        answer = AXError::attributeUnsupported;
-    }
-    requests_.push_back({id, name, value, answer});
-    return answer;
-}
-
-AXError SimAccessibility::performAction(const AXElementRef& element, const std::string& action) {
-    std::lock_guard lock(mutex_);
-    ++calls_;
-    ElementID id = 0;
-    AXError answer = AXError::success;
-    if (auto error = refusal(element, id)) {
-        answer = *error;
-    } else if (auto found = actionFailures_.find({id, action}); found != actionFailures_.end()) {
-        answer = found->second;
-    } else if (action == AXAction::raise) {
-        auto& windows = applications_.at(nodes_.at(id).pid).windows;
-        auto at = std::find(windows.begin(), windows.end(), id);
-        if (at == windows.end()) {
-            answer = AXError::actionUnsupported;
+        auto window = std::find(app.windows.begin(), app.windows.end(), id);
+        if (operation == Operation::focus) {
+            app.focused = id;
+        } else if (window == app.windows.end()) {
+            answer = AccessError::unsupported; // only windows are raised or made main
+        } else if (operation == Operation::makeMain) {
+            app.main = id;
         } else {
-            std::rotate(windows.begin(), at, at + 1);
+            std::rotate(app.windows.begin(), window, window + 1);
         }
-    } else {
-        answer = AXError::actionUnsupported;
     }
-    requests_.push_back({id, action, std::nullopt, answer});
-    return answer;
+    requests_.push_back({id, operation, answer});
+    return answer ? AccessResult<void>(*answer) : AccessResult<void>();
 }
 
-AXResult SimAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
+AccessResult<void> SimAccessibility::raise(const AccessibleRef& window) {
+    return change(window, Operation::raise);
+}
+
+AccessResult<void> SimAccessibility::makeMain(const AccessibleRef& window) {
+    return change(window, Operation::makeMain);
+}
+
+AccessResult<void> SimAccessibility::focus(const AccessibleRef& element) {
+    return change(element, Operation::focus);
+}
+
+AccessResult<AccessibleRef> SimAccessibility::elementAt(const AccessibleRef& application,
+                                                        plinth::Point point) {
     std::lock_guard lock(mutex_);
     ++calls_;
     ElementID id = 0;
-    if (auto error = refusal(application, id)) {
-        return {*error, {}};
+    if (auto error = refusal(application, Operation::elementAt, id)) {
+        return *error;
     }
     const Node& start = nodes_.at(id);
     const Application& app = applications_.at(start.pid);
-    if (app.hitTestError) {
-        return {*app.hitTestError, {}};
-    }
-    const double px = x;
-    const double py = y;
     auto holds = [&](ElementID candidate) {
         const auto& frame = nodes_.at(candidate).frame;
-        return frame && contains(*frame, px, py);
+        return frame && contains(*frame, point.x, point.y);
     };
     ElementID hit = 0;
     if (app.element == id) {
         auto window = std::find_if(app.windows.begin(), app.windows.end(), holds);
         if (window == app.windows.end()) {
-            return {AXError::noValue, {}};
+            return AccessError::noValue;
         }
         hit = *window;
     } else if (holds(id)) {
         hit = id;
     } else {
-        return {AXError::noValue, {}};
+        return AccessError::noValue;
     }
     // Later children are drawn over earlier ones, so they are tried first.
     for (;;) {
@@ -231,7 +224,7 @@ AXResult SimAccessibility::elementAtPosition(const AXElementRef& application, fl
         }
         hit = *child;
     }
-    return {AXError::success, makeRef(start.pid, hit)};
+    return makeRef(start.pid, hit);
 }
 
 SimAccessibility::ElementID SimAccessibility::addApplication(pid_t pid) {
@@ -241,22 +234,22 @@ SimAccessibility::ElementID SimAccessibility::addApplication(pid_t pid) {
         return found->second.element;
     }
     const ElementID id = nextID_++;
-    nodes_[id] = Node{pid, "AXApplication", std::nullopt, 0, {}};
+    nodes_[id] = Node{pid, AccessibleRole::application, std::nullopt, 0, {}};
     applications_[pid].element = id;
     return id;
 }
 
 SimAccessibility::ElementID SimAccessibility::addWindow(pid_t pid, plinth::Rect frame,
-                                                        std::string role) {
+                                                        AccessibleRole role) {
     const ElementID application = addApplication(pid);
     std::lock_guard lock(mutex_);
     const ElementID id = nextID_++;
-    nodes_[id] = Node{pid, std::move(role), frame, application, {}};
+    nodes_[id] = Node{pid, role, frame, application, {}};
     applications_.at(pid).windows.push_back(id);
     return id;
 }
 
-SimAccessibility::ElementID SimAccessibility::addElement(ElementID parent, std::string role,
+SimAccessibility::ElementID SimAccessibility::addElement(ElementID parent, AccessibleRole role,
                                                          std::optional<plinth::Rect> frame) {
     std::lock_guard lock(mutex_);
     auto found = nodes_.find(parent);
@@ -265,7 +258,7 @@ SimAccessibility::ElementID SimAccessibility::addElement(ElementID parent, std::
     }
     const ElementID id = nextID_++;
     found->second.children.push_back(id);
-    nodes_[id] = Node{found->second.pid, std::move(role), frame, parent, {}};
+    nodes_[id] = Node{found->second.pid, role, frame, parent, {}};
     return id;
 }
 
@@ -344,40 +337,19 @@ void SimAccessibility::setTrusted(bool trusted) {
     trusted_ = trusted;
 }
 
-void SimAccessibility::setApplicationError(pid_t pid, std::optional<AXError> error) {
+void SimAccessibility::setApplicationError(pid_t pid, std::optional<AccessError> error) {
     addApplication(pid);
     std::lock_guard lock(mutex_);
     applications_.at(pid).error = error;
 }
 
-void SimAccessibility::setHitTestError(pid_t pid, std::optional<AXError> error) {
-    addApplication(pid);
+void SimAccessibility::fail(ElementID element, Operation operation, AccessError error) {
     std::lock_guard lock(mutex_);
-    applications_.at(pid).hitTestError = error;
-}
-
-void SimAccessibility::setAttributeResult(ElementID element, const std::string& name,
-                                          AXResult result) {
-    std::lock_guard lock(mutex_);
-    attributeResults_[{element, name}] = std::move(result);
-}
-
-void SimAccessibility::failAttribute(ElementID element, const std::string& name, AXError error) {
-    setAttributeResult(element, name, {error, {}});
-}
-
-void SimAccessibility::failSetAttribute(ElementID element, const std::string& name, AXError error) {
-    std::lock_guard lock(mutex_);
-    setFailures_[{element, name}] = error;
-}
-
-void SimAccessibility::failAction(ElementID element, const std::string& action, AXError error) {
-    std::lock_guard lock(mutex_);
-    actionFailures_[{element, action}] = error;
+    failures_[{element, operation}] = error;
 }
 
 std::optional<SimAccessibility::ElementID>
-SimAccessibility::idOf(const AXElementRef& element) const {
+SimAccessibility::idOf(const AccessibleRef& element) const {
     std::lock_guard lock(mutex_);
     const auto* sim = dynamic_cast<const SimElement*>(element.get());
     if (sim == nullptr || sim->id == 0 || !nodes_.contains(sim->id)) {

@@ -6,7 +6,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -21,24 +20,30 @@ class SimAccessibility : public AccessibilityService {
 public:
     using ElementID = std::uint64_t; // 0 is never an element
 
-    // One request to change something, as the components made it: a boolean attribute set
-    // (`value` present) or an action (`value` absent).
+    // What a component may ask of an element, for making one answer fail.
+    enum class Operation { windows, frame, role, parent, raise, makeMain, focus, elementAt };
+
+    // One request to change something (raise, makeMain, focus), as the components made it.
     struct Request {
         ElementID element = 0;
-        std::string name;
-        std::optional<bool> value;
-        AXError answer = AXError::success;
+        Operation operation = Operation::raise;
+        std::optional<AccessError> answer;
 
         friend bool operator==(const Request&, const Request&) = default;
     };
 
     bool isProcessTrusted() const override;
     void promptForTrust() override;
-    AXElementRef applicationElement(pid_t pid) override;
-    AXResult copyAttribute(const AXElementRef& element, const std::string& name) override;
-    AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
-    AXError performAction(const AXElementRef& element, const std::string& action) override;
-    AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+    AccessibleRef applicationElement(pid_t pid) override;
+    AccessResult<std::vector<AccessibleRef>> windows(const AccessibleRef& application) override;
+    AccessResult<plinth::Rect> frame(const AccessibleRef& element) override;
+    AccessResult<AccessibleRole> role(const AccessibleRef& element) override;
+    AccessResult<AccessibleRef> parent(const AccessibleRef& element) override;
+    AccessResult<void> raise(const AccessibleRef& window) override;
+    AccessResult<void> makeMain(const AccessibleRef& window) override;
+    AccessResult<void> focus(const AccessibleRef& element) override;
+    AccessResult<AccessibleRef> elementAt(const AccessibleRef& application,
+                                          plinth::Point point) override;
     // The applications added and not removed; nothing while not trusted.
     std::optional<std::vector<pid_t>> registeredProcesses() override;
     // Every process does unless told otherwise.
@@ -49,14 +54,15 @@ public:
     // Makes the process an accessible application (idempotent); returns its element.
     ElementID addApplication(pid_t pid);
     // A window of the application, placed behind its other windows: add them front to back.
-    ElementID addWindow(pid_t pid, plinth::Rect frame, std::string role = "AXWindow");
+    ElementID addWindow(pid_t pid, plinth::Rect frame,
+                        AccessibleRole role = AccessibleRole::window);
     // A child of `parent`, in front of (after) its earlier children for hit-testing.
-    ElementID addElement(ElementID parent, std::string role,
+    ElementID addElement(ElementID parent, AccessibleRole role,
                          std::optional<plinth::Rect> frame = std::nullopt);
     // The element and everything below it go away; stale references answer `invalidElement`.
     void removeElement(ElementID element);
     void removeApplication(pid_t pid);
-    // Brings a window to the front of its application's "AXWindows", as "AXRaise" does.
+    // Brings a window to the front of its application's windows, as `raise` does.
     void bringToFront(ElementID window);
     void setFrame(ElementID element, std::optional<plinth::Rect> frame);
     // A program whose toolkit has no accessibility support (false), or one that has (true).
@@ -67,24 +73,18 @@ public:
     void setTrusted(bool trusted);
     // Every call about this application answers `error` (a hung or refusing process);
     // nullopt restores normal answers.
-    void setApplicationError(pid_t pid, std::optional<AXError> error);
-    // Hit-tests in this application answer `error`.
-    void setHitTestError(pid_t pid, std::optional<AXError> error);
-    // Replaces the answer for one attribute of one element: an error, or a value of any shape.
-    void setAttributeResult(ElementID element, const std::string& name, AXResult result);
-    void failAttribute(ElementID element, const std::string& name, AXError error);
-    // Setting this attribute / performing this action on the element answers `error`.
-    void failSetAttribute(ElementID element, const std::string& name, AXError error);
-    void failAction(ElementID element, const std::string& action, AXError error);
+    void setApplicationError(pid_t pid, std::optional<AccessError> error);
+    // Asking this of the element answers `error`; for `elementAt`, the application's element.
+    void fail(ElementID element, Operation operation, AccessError error);
 
     // --- What happened ---------------------------------------------------------------------
 
     // The element a reference stands for; nullopt for foreign or unknown references.
-    std::optional<ElementID> idOf(const AXElementRef& element) const;
+    std::optional<ElementID> idOf(const AccessibleRef& element) const;
     std::vector<ElementID> windows(pid_t pid) const;
     std::optional<ElementID> focusedElement(pid_t pid) const;
     std::optional<ElementID> mainWindow(pid_t pid) const;
-    // Attribute sets and actions, in order, failed ones included.
+    // Raises, makeMains and focuses, in order, failed ones included.
     std::vector<Request> requests() const;
     // Every call that reached an application (element creation, reads, writes, hit-tests).
     std::size_t callCount() const;
@@ -93,7 +93,7 @@ public:
 private:
     struct Node {
         pid_t pid = 0;
-        std::string role;
+        AccessibleRole role = AccessibleRole::other;
         std::optional<plinth::Rect> frame;
         ElementID parent = 0;
         std::vector<ElementID> children;
@@ -103,14 +103,16 @@ private:
         std::vector<ElementID> windows; // front to back
         std::optional<ElementID> focused;
         std::optional<ElementID> main;
-        std::optional<AXError> error;
-        std::optional<AXError> hitTestError;
+        std::optional<AccessError> error;
     };
-    using Key = std::tuple<ElementID, std::string>;
+    using Key = std::tuple<ElementID, Operation>;
 
     // Callers hold mutex_.
-    AXElementRef makeRef(pid_t pid, ElementID id) const;
-    std::optional<AXError> refusal(const AXElementRef& element, ElementID& id) const;
+    AccessibleRef makeRef(pid_t pid, ElementID id) const;
+    // Why asking this of the element fails, if it does; else the element's number.
+    std::optional<AccessError> refusal(const AccessibleRef& element, Operation operation,
+                                       ElementID& id) const;
+    AccessResult<void> change(const AccessibleRef& element, Operation operation);
     void erase(ElementID id);
 
     mutable std::mutex mutex_;
@@ -119,9 +121,7 @@ private:
     std::map<ElementID, Node> nodes_;
     std::map<pid_t, Application> applications_;
     std::map<pid_t, bool> speaks_;
-    std::map<Key, AXResult> attributeResults_;
-    std::map<Key, AXError> setFailures_;
-    std::map<Key, AXError> actionFailures_;
+    std::map<Key, AccessError> failures_;
     std::vector<Request> requests_;
     std::size_t calls_ = 0;
     std::size_t prompts_ = 0;

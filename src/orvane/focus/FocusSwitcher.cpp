@@ -105,13 +105,13 @@ std::optional<ScreenWindow> FocusSwitcher::focus(const Display& screen, plinth::
     }
     // Windows close at any moment; one that went away since it was listed is not focused, and
     // its application is not activated on its behalf (that would raise its other windows).
-    if (const auto element = WindowFinder::axWindow(*target)) {
+    if (const auto element = WindowFinder::accessibleWindow(*target)) {
         auto& accessibility = *services.accessibility;
-        if (accessibility.performAction(*element, AXAction::raise) == AXError::invalidElement) {
+        if (accessibility.raise(*element).error() == AccessError::invalidElement) {
             return std::nullopt;
         }
-        accessibility.setAttribute(*element, AXAttribute::main, true);
-        accessibility.setAttribute(*element, AXAttribute::focused, true);
+        accessibility.makeMain(*element);
+        accessibility.focus(*element);
     } else if (!isListed(target->windowID)) {
         return std::nullopt;
     }

@@ -1,6 +1,5 @@
 #include "orvane/focus/PaneFocuser.hpp"
 
-#include "orvane/focus/Accessibility.hpp"
 #include "orvane/focus/WindowFinder.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Prefs.hpp"
@@ -16,9 +15,11 @@ constexpr std::uint64_t optionCommand = ModifierFlag::option | ModifierFlag::com
 
 } // namespace
 
-const std::set<std::string>& PaneFocuser::focusableRoles() {
-    static const std::set<std::string> roles{
-        "AXTextArea", "AXTextField", "AXWebArea", "AXScrollArea", "AXTable", "AXOutline", "AXList"};
+const std::set<AccessibleRole>& PaneFocuser::focusableRoles() {
+    static const std::set<AccessibleRole> roles{
+        AccessibleRole::textArea,   AccessibleRole::textField, AccessibleRole::webArea,
+        AccessibleRole::scrollArea, AccessibleRole::table,     AccessibleRole::outline,
+        AccessibleRole::list};
     return roles;
 }
 
@@ -117,41 +118,36 @@ std::optional<bool> PaneFocuser::focusViaMultiplexer(const ScreenWindow& window,
 
 bool PaneFocuser::focusViaAccessibility(pid_t pid, plinth::Point point) {
     auto& service = *platform().accessibility;
-    const AXElementRef application = service.applicationElement(pid);
-    const AXResult hit = service.elementAtPosition(application, static_cast<float>(point.x),
-                                                   static_cast<float>(point.y));
-    const auto* found = std::get_if<AXElementRef>(&hit.value);
-    if (!hit.ok() || found == nullptr || !*found) {
+    const auto found = service.elementAt(service.applicationElement(pid), point).value();
+    if (!found || !*found) {
         return false;
     }
 
-    AXElementRef element = *found;
-    AXElementRef pane;
+    AccessibleRef element = *found;
+    AccessibleRef pane;
     for (int examined = 1; examined <= climbLimit; ++examined) {
-        const AXResult role = service.copyAttribute(element, AXAttribute::role);
-        const auto* roleName = std::get_if<std::string>(&role.value);
-        if (role.ok() && roleName != nullptr && focusableRoles().contains(*roleName)) {
+        const auto role = service.role(element).value();
+        if (role && focusableRoles().contains(*role)) {
             pane = element;
             break;
         }
         if (examined == climbLimit) {
             return false;
         }
-        const AXResult parent = service.copyAttribute(element, AXAttribute::parent);
-        const auto* next = std::get_if<AXElementRef>(&parent.value);
-        if (!parent.ok() || next == nullptr || !*next) {
+        const auto parent = service.parent(element).value();
+        if (!parent || !*parent) {
             return false;
         }
-        element = *next;
+        element = *parent;
     }
 
-    if (const auto frame = Accessibility::frame(pane)) {
+    if (const auto frame = service.frame(pane).value()) {
         if (lastPaneFrame_ == frame) {
             return false; // the pane focused last time: nothing to do here
         }
         lastPaneFrame_ = frame;
     }
-    return service.setAttribute(pane, AXAttribute::focused, true) == AXError::success;
+    return service.focus(pane).ok();
 }
 
 bool PaneFocuser::focusViaShortcut(const ShortcutProfile& profile, const ScreenWindow& window,

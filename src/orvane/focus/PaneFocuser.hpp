@@ -1,6 +1,7 @@
 #pragma once
 
 #include "orvane/focus/ScreenWindow.hpp"
+#include "orvane/platform/AccessibilityService.hpp"
 #include "orvane/platform/DesktopConventions.hpp"
 #include "orvane/platform/TerminalMultiplexer.hpp"
 #include "plinth/Geometry.hpp"
@@ -40,7 +41,7 @@ public:
     void clearLastPaneFrame() { lastPaneFrame_.reset(); }
 
     // Roles of elements that take keyboard focus as a pane.
-    static const std::set<std::string>& focusableRoles();
+    static const std::set<AccessibleRole>& focusableRoles();
     // The built-in terminal profiles, by bundle identifier.
     static const std::map<std::string, ShortcutProfile>& shortcutProfiles();
     // The profile for an application identifier: the platform's own entry, else a built-in

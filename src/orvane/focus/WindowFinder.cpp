@@ -1,6 +1,5 @@
 #include "orvane/focus/WindowFinder.hpp"
 
-#include "orvane/focus/Accessibility.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <algorithm>
@@ -97,21 +96,16 @@ std::optional<ScreenWindow> frontmostWindow(const plinth::Rect& rect) {
     return std::nullopt;
 }
 
-std::optional<AXElementRef> axWindow(const ScreenWindow& window) {
+std::optional<AccessibleRef> accessibleWindow(const ScreenWindow& window) {
     auto& service = *platform().accessibility;
-    const AXElementRef application = service.applicationElement(window.pid);
-    const AXResult answer = service.copyAttribute(application, AXAttribute::windows);
-    if (!answer.ok()) {
-        return std::nullopt;
-    }
-    const auto* candidates = std::get_if<std::vector<AXElementRef>>(&answer.value);
-    if (candidates == nullptr) {
+    const auto candidates = service.windows(service.applicationElement(window.pid)).value();
+    if (!candidates) {
         return std::nullopt;
     }
     double bestScore = std::numeric_limits<double>::max();
-    AXElementRef best;
+    AccessibleRef best;
     for (const auto& candidate : *candidates) {
-        const auto frame = Accessibility::frame(candidate);
+        const auto frame = service.frame(candidate).value();
         if (!frame) {
             continue;
         }

@@ -30,7 +30,7 @@ std::optional<ScreenWindow> frontmostWindow(const plinth::Rect& rect);
 // The owning application's accessibility window that best matches the window's frame or its
 // content frame (toolkits report either); none
 // when no candidate comes within `matchTolerance`. Never holds a null element.
-std::optional<AXElementRef> axWindow(const ScreenWindow& window);
+std::optional<AccessibleRef> accessibleWindow(const ScreenWindow& window);
 
 // Half-open containment, as for displays: a point on the right or bottom edge is outside.
 bool contains(const plinth::Rect& rect, plinth::Point point);

@@ -4,9 +4,8 @@
 
 #include <memory>
 #include <optional>
-#include <string>
 #include <sys/types.h>
-#include <variant>
+#include <utility>
 #include <vector>
 
 namespace orvane {
@@ -14,57 +13,69 @@ namespace orvane {
 // An element of another application's accessibility tree (an application, a window, a text
 // area...). Opaque: only the service that made it can use it. Elements are never kept beyond
 // the operation that obtained them.
-class AXElement {
+class AccessibleElement {
 public:
-    virtual ~AXElement() = default;
+    virtual ~AccessibleElement() = default;
 };
-using AXElementRef = std::shared_ptr<AXElement>;
+using AccessibleRef = std::shared_ptr<AccessibleElement>;
 
-struct AXSize {
-    double width = 0, height = 0;
+// What an element is, as far as the system tells elements apart: the panes focus may move to,
+// and the containers around them. Every other widget is `other`.
+enum class AccessibleRole {
+    other,
+    application,
+    window,
+    group,
+    textArea, // multi-line text, terminals
+    textField,
+    webArea,
+    scrollArea,
+    table,
+    outline, // a tree
+    list,
 };
 
-// An attribute value. `std::monostate` means the attribute exists but has no value.
-// "AXPosition" is a Point and "AXSize" an AXSize, both in the global top-left space.
-using AXValue = std::variant<std::monostate, bool, std::string, plinth::Point, AXSize, AXElementRef,
-                             std::vector<AXElementRef>>;
-
-enum class AXError {
-    success = 0,
-    failure,              // the application answered with an error
-    attributeUnsupported, // the element has no such attribute
-    actionUnsupported,
-    noValue,
+enum class AccessError {
+    failure,        // the application answered with an error
+    unsupported,    // the element cannot tell or do this
+    noValue,        // nothing there: no parent, no element at the point
     invalidElement, // the element (or its process) is gone
     cannotComplete, // no answer in time, or the application could not be reached
-    notImplemented,
-    apiDisabled, // this process is not trusted
+    notTrusted,     // this process may not use the interface
 };
 
-struct AXResult {
-    AXError error = AXError::success;
-    AXValue value;
+// An answer: a value, or the error that stands in its place.
+template <typename T> class AccessResult {
+public:
+    AccessResult(T value) : value_(std::move(value)) {}
+    AccessResult(AccessError error) : error_(error) {}
 
-    bool ok() const { return error == AXError::success; }
+    bool ok() const { return value_.has_value(); }
+    std::optional<AccessError> error() const { return error_; }
+    // The value, or nothing on error.
+    const std::optional<T>& value() const { return value_; }
+
+private:
+    std::optional<T> value_;
+    std::optional<AccessError> error_;
 };
 
-namespace AXAttribute {
-inline constexpr const char* windows = "AXWindows";
-inline constexpr const char* position = "AXPosition";
-inline constexpr const char* size = "AXSize";
-inline constexpr const char* role = "AXRole";
-inline constexpr const char* parent = "AXParent";
-inline constexpr const char* main = "AXMain";
-inline constexpr const char* focused = "AXFocused";
-} // namespace AXAttribute
+// The answer to a request that gives nothing back but its outcome.
+template <> class AccessResult<void> {
+public:
+    AccessResult() = default;
+    AccessResult(AccessError error) : error_(error) {}
 
-namespace AXAction {
-inline constexpr const char* raise = "AXRaise";
-} // namespace AXAction
+    bool ok() const { return !error_; }
+    std::optional<AccessError> error() const { return error_; }
 
-// The platform's interface to other applications' user interfaces. Every call may reach
-// another process; a backend bounds each call in time and answers `cannotComplete` rather
-// than let a hung application freeze the caller. Main thread only.
+private:
+    std::optional<AccessError> error_;
+};
+
+// The platform's interface to other applications' user interfaces. Every call that takes an
+// element may reach another process; a backend bounds each in time and answers
+// `cannotComplete` rather than let a hung application freeze the caller. Main thread only.
 class AccessibilityService {
 public:
     virtual ~AccessibilityService() = default;
@@ -78,18 +89,33 @@ public:
 
     // An element standing for the application with this process id. Never null; whether the
     // process exists shows only in the answers to later calls.
-    virtual AXElementRef applicationElement(pid_t pid) = 0;
+    virtual AccessibleRef applicationElement(pid_t pid) = 0;
 
-    // "AXWindows" answers a vector of elements, front to back; "AXRole" text; "AXParent" an
-    // element; geometry as noted at `AXValue`.
-    virtual AXResult copyAttribute(const AXElementRef& element, const std::string& name) = 0;
+    // The application's windows, front to back. `unsupported` for anything but an application.
+    virtual AccessResult<std::vector<AccessibleRef>> windows(const AccessibleRef& application) = 0;
 
-    // Sets a boolean attribute ("AXMain", "AXFocused"). `success` when done.
-    virtual AXError setAttribute(const AXElementRef& element, const std::string& name,
-                                 bool value) = 0;
+    // The element's rectangle in the global top-left space, finite.
+    virtual AccessResult<plinth::Rect> frame(const AccessibleRef& element) = 0;
 
-    // Performs an action ("AXRaise").
-    virtual AXError performAction(const AXElementRef& element, const std::string& action) = 0;
+    virtual AccessResult<AccessibleRole> role(const AccessibleRef& element) = 0;
+
+    // The element's container; `noValue` where there is none.
+    virtual AccessResult<AccessibleRef> parent(const AccessibleRef& element) = 0;
+
+    // Brings the window in front of its application's other windows.
+    virtual AccessResult<void> raise(const AccessibleRef& window) = 0;
+
+    // Makes the window its application's main window, the one activating the application
+    // focuses.
+    virtual AccessResult<void> makeMain(const AccessibleRef& window) = 0;
+
+    // Gives the element the keyboard focus within its application.
+    virtual AccessResult<void> focus(const AccessibleRef& element) = 0;
+
+    // The deepest element of `application` at `point` (global top-left space); `noValue`
+    // where none of its windows is.
+    virtual AccessResult<AccessibleRef> elementAt(const AccessibleRef& application,
+                                                  plinth::Point point) = 0;
 
     // The processes whose applications are on the interface now; nullopt when it cannot be
     // asked (not trusted, not reachable).
@@ -98,10 +124,6 @@ public:
     // Whether the program of this process speaks the interface at all, so that it would be
     // on it had it started after trust was granted (restarting it helps).
     virtual bool speaksAccessibility(pid_t pid) const = 0;
-
-    // The deepest element of `application` at `point` (global top-left space, single
-    // precision as the platform takes it). The value is an element on success.
-    virtual AXResult elementAtPosition(const AXElementRef& application, float x, float y) = 0;
 };
 
 } // namespace orvane

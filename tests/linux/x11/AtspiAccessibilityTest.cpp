@@ -20,7 +20,6 @@
 #include <atspi/atspi.h>
 
 #include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <deque>
@@ -41,53 +40,17 @@ protected:
         service = &platform().accessibility;
         // The application registers with the accessibility bus shortly after it maps.
         ASSERT_TRUE(desktop->waiter().until([&] {
-            auto windows = (*service)->copyAttribute((*service)->applicationElement(factory.pid()),
-                                                     AXAttribute::windows);
-            return windows.ok() && !std::get<std::vector<AXElementRef>>(windows.value).empty();
+            const auto windows = (*service)->windows(application()).value();
+            return windows && !windows->empty();
         }));
     }
 
-    AXElementRef application() { return (*service)->applicationElement(factory.pid()); }
+    AccessibleRef application() { return (*service)->applicationElement(factory.pid()); }
 
     std::unique_ptr<TestDesktop> desktop;
     RunningClient factory;
     std::shared_ptr<AccessibilityService>* service = nullptr;
 };
-
-TEST_F(X11_accessibility, isTrustedWhileTheBusIsOn) {
-    EXPECT_TRUE((*service)->isProcessTrusted());
-}
-
-TEST_F(X11_accessibility, listsTheWindowWithItsFrameInTheGlobalSpace) {
-    // The main thread waits a few milliseconds only: on a loaded machine an answer may come
-    // too late once.
-    AXResult windows;
-    ASSERT_TRUE(desktop->waiter().until([&] {
-        windows = (*service)->copyAttribute(application(), AXAttribute::windows);
-        return windows.ok();
-    }));
-    const auto& list = std::get<std::vector<AXElementRef>>(windows.value);
-    ASSERT_EQ(list.size(), 1u);
-    auto position = (*service)->copyAttribute(list[0], AXAttribute::position);
-    auto size = (*service)->copyAttribute(list[0], AXAttribute::size);
-    ASSERT_TRUE(position.ok());
-    ASSERT_TRUE(size.ok());
-    const auto point = std::get<plinth::Point>(position.value);
-    const auto extent = std::get<AXSize>(size.value);
-    auto frame = X11WindowList::frameOf(desktop->connection(), factory.window);
-    auto client = X11WindowList::clientFrameOf(desktop->connection(), factory.window);
-    ASSERT_TRUE(frame && client);
-    const auto score = [&](const plinth::Rect& r) {
-        return std::hypot(point.x - r.x, point.y - r.y) + std::abs(extent.width - r.width) +
-               std::abs(extent.height - r.height);
-    };
-    EXPECT_LT(std::min(score(*frame), score(*client)), 12.0);
-    EXPECT_EQ(std::get<std::string>((*service)->copyAttribute(list[0], AXAttribute::role).value),
-              "AXWindow");
-    EXPECT_EQ(
-        std::get<std::string>((*service)->copyAttribute(application(), AXAttribute::role).value),
-        "AXApplication");
-}
 
 // A client that draws its own decorations with a shadow, as GTK does under a compositing window
 // manager: its X window is larger than the window the user sees by the margins it names.
@@ -120,19 +83,14 @@ TEST_F(X11_accessibility, takesTheShadowOffTheListedFrameAndTheAccessibleWindowA
         factory.window);
 
     // The toolkit reads the new margins a little after the window list does.
-    std::optional<AXElementRef> element;
+    std::optional<AccessibleRef> element;
     ASSERT_TRUE(desktop->waiter().until([&] {
-        element = WindowFinder::axWindow(*listed);
+        element = WindowFinder::accessibleWindow(*listed);
         return element.has_value();
     }));
-    auto position = (*service)->copyAttribute(*element, AXAttribute::position);
-    auto size = (*service)->copyAttribute(*element, AXAttribute::size);
-    ASSERT_TRUE(position.ok() && size.ok());
-    EXPECT_EQ(std::get<plinth::Point>(position.value), (plinth::Point{seen.x, seen.y}));
-    EXPECT_EQ(std::get<AXSize>(size.value).width, seen.width);
-    EXPECT_EQ(std::get<AXSize>(size.value).height, seen.height);
+    EXPECT_EQ((*service)->frame(*element).value(), seen);
     // Activation still finds the X window for the element.
-    EXPECT_EQ((*service)->performAction(*element, AXAction::raise), AXError::success);
+    EXPECT_TRUE((*service)->raise(*element).ok());
 
     XDeleteProperty(display, factory.window, XInternAtom(display, "_GTK_FRAME_EXTENTS", False));
     XSync(display, False);
@@ -173,73 +131,6 @@ TEST(X11_accessibility_restart, namesToolkitProgramsMissingFromTheBusUntilRestar
     EXPECT_FALSE(named("XTerm"));
 }
 
-TEST_F(X11_accessibility, findsAndFocusesTheEntryUnderAPoint) {
-    auto entry = findShowingEntry(factory.pid());
-    ASSERT_TRUE(entry);
-    auto hit = (*service)->elementAtPosition(application(), static_cast<float>(entry->x),
-                                             static_cast<float>(entry->y));
-    ASSERT_TRUE(hit.ok());
-    const auto element = std::get<AXElementRef>(hit.value);
-    auto role = (*service)->copyAttribute(element, AXAttribute::role);
-    ASSERT_TRUE(role.ok());
-    EXPECT_EQ(std::get<std::string>(role.value), "AXTextField");
-    EXPECT_EQ((*service)->setAttribute(element, AXAttribute::focused, true), AXError::success);
-
-    // Up the parents to the window, then the application.
-    AXElementRef current = element;
-    std::vector<std::string> roles;
-    for (int i = 0; i < 40; ++i) {
-        auto parent = (*service)->copyAttribute(current, AXAttribute::parent);
-        if (!parent.ok()) {
-            break;
-        }
-        current = std::get<AXElementRef>(parent.value);
-        roles.push_back(std::get<std::string>((*service)->copyAttribute(current, "AXRole").value));
-        if (roles.back() == "AXApplication") {
-            break;
-        }
-    }
-    ASSERT_GE(roles.size(), 2u);
-    EXPECT_EQ(roles.back(), "AXApplication");
-    EXPECT_EQ(roles[roles.size() - 2], "AXWindow");
-
-    // Outside every window of the application there is nothing.
-    auto nothing = (*service)->elementAtPosition(application(), 5.0f, 1075.0f);
-    EXPECT_FALSE(nothing.ok());
-}
-
-TEST_F(X11_accessibility, raisingAWindowMakesItTheOneActivated) {
-    auto windows = (*service)->copyAttribute(application(), AXAttribute::windows);
-    ASSERT_TRUE(windows.ok());
-    const auto window = std::get<std::vector<AXElementRef>>(windows.value).at(0);
-    auto xterm = startXterm(*desktop, "orvane-cover", 1400, 50);
-    ASSERT_TRUE(desktop->desktop().workspace()->activateWindow(xterm.window));
-    EXPECT_EQ((*service)->performAction(window, AXAction::raise), AXError::success);
-    EXPECT_EQ((*service)->setAttribute(window, AXAttribute::main, true), AXError::success);
-    ASSERT_TRUE(desktop->desktop().workspace()->activate(factory.pid()));
-    EXPECT_EQ(desktop->activeWindow(), factory.window);
-    EXPECT_EQ((*service)->performAction(window, "AXPress"), AXError::actionUnsupported);
-}
-
-TEST_F(X11_accessibility, answersCannotCompleteForAStoppedApplication) {
-    auto app = application();
-    ASSERT_EQ(kill(factory.pid(), SIGSTOP), 0);
-    auto windows = (*service)->copyAttribute(app, AXAttribute::windows);
-    auto hit = (*service)->elementAtPosition(app, 1500.0f, 200.0f);
-    kill(factory.pid(), SIGCONT);
-    EXPECT_EQ(windows.error, AXError::cannotComplete);
-    EXPECT_EQ(hit.error, AXError::cannotComplete);
-}
-
-TEST_F(X11_accessibility, answersForAProcessWithoutAccessibility) {
-    auto nobody = (*service)->applicationElement(999999);
-    ASSERT_TRUE(nobody);
-    EXPECT_EQ((*service)->copyAttribute(nobody, AXAttribute::windows).error,
-              AXError::invalidElement);
-    EXPECT_EQ((*service)->setAttribute(nobody, AXAttribute::focused, true),
-              AXError::invalidElement);
-}
-
 #if ORVANE_WITH_WAYLAND
 // The service as on Wayland, reading extents relative to the window and placing them by the
 // frames a compositor's bridge would give, here taken from the X server: every position must
@@ -277,23 +168,20 @@ protected:
             std::make_shared<BridgeWindowFrames>(std::move(hooks)));
     }
 
-    // Position and size of an element as a service reads them.
-    static plinth::Rect placed(AccessibilityService& through, const AXElementRef& element) {
-        auto position = through.copyAttribute(element, AXAttribute::position);
-        auto size = through.copyAttribute(element, AXAttribute::size);
-        if (!position.ok() || !size.ok()) {
-            return {};
-        }
-        const auto point = std::get<plinth::Point>(position.value);
-        const auto extent = std::get<AXSize>(size.value);
-        return {point.x, point.y, extent.width, extent.height};
+    // The frame of an element as a service reads it.
+    static plinth::Rect placed(AccessibilityService& through, const AccessibleRef& element) {
+        return through.frame(element).value().value_or(plinth::Rect{});
     }
 
-    AXElementRef hit(AccessibilityService& through, plinth::Point point) {
-        auto found =
-            through.elementAtPosition(through.applicationElement(factory.pid()),
-                                      static_cast<float>(point.x), static_cast<float>(point.y));
-        return found.ok() ? std::get<AXElementRef>(found.value) : nullptr;
+    AccessibleRef hit(AccessibilityService& through, plinth::Point point) {
+        return through.elementAt(through.applicationElement(factory.pid()), point)
+            .value()
+            .value_or(nullptr);
+    }
+
+    AccessibleRef firstWindow(AccessibilityService& through) {
+        const auto windows = through.windows(through.applicationElement(factory.pid())).value();
+        return windows && !windows->empty() ? windows->front() : nullptr;
     }
 
     std::shared_ptr<AtspiAccessibility> relative;
@@ -305,24 +193,18 @@ TEST_F(X11_accessibility_window_relative, placesWindowsAndWidgetsAsScreenCoordin
     auto screenEntry = hit(**service, *entry);
     auto relativeEntry = hit(*relative, *entry);
     ASSERT_TRUE(screenEntry && relativeEntry);
-    EXPECT_EQ(
-        std::get<std::string>(relative->copyAttribute(relativeEntry, AXAttribute::role).value),
-        "AXTextField");
+    EXPECT_EQ(relative->role(relativeEntry).value(), AccessibleRole::textField);
     const plinth::Rect onScreen = placed(**service, screenEntry);
     EXPECT_GT(onScreen.width, 20.0);
     EXPECT_EQ(placed(*relative, relativeEntry), onScreen);
 
-    auto windows =
-        relative->copyAttribute(relative->applicationElement(factory.pid()), AXAttribute::windows);
-    ASSERT_TRUE(windows.ok());
-    const auto window = std::get<std::vector<AXElementRef>>(windows.value).at(0);
+    const auto window = firstWindow(*relative);
+    ASSERT_TRUE(window);
     EXPECT_EQ(placed(*relative, window), placed(**service, window));
 
     // Outside every window of the application there is nothing.
-    EXPECT_EQ(
-        relative->elementAtPosition(relative->applicationElement(factory.pid()), 5.0f, 1075.0f)
-            .error,
-        AXError::noValue);
+    EXPECT_EQ(relative->elementAt(relative->applicationElement(factory.pid()), {5, 1075}).error(),
+              AccessError::noValue);
 }
 
 // Client-side decorations with a shadow: the toolkit counts from the corner of all it draws,
@@ -347,10 +229,7 @@ TEST_F(X11_accessibility_window_relative, countsFromTheSurfaceButSeesTheFrame) {
     auto relativeEntry = hit(*relative, *entry);
     ASSERT_TRUE(screenEntry && relativeEntry);
     EXPECT_EQ(placed(*relative, relativeEntry), placed(**service, screenEntry));
-    auto windows =
-        relative->copyAttribute(relative->applicationElement(factory.pid()), AXAttribute::windows);
-    ASSERT_TRUE(windows.ok());
-    EXPECT_EQ(placed(*relative, std::get<std::vector<AXElementRef>>(windows.value).at(0)), seen);
+    EXPECT_EQ(placed(*relative, firstWindow(*relative)), seen);
     // The shadow is no part of the window.
     EXPECT_FALSE(hit(*relative, {outer->x + 5, outer->y + 100}));
 
@@ -426,9 +305,9 @@ TEST(X11_atspi_bus, aBusThatEndsAndIsReplacedIsToldOnceEach) {
     std::vector<AtspiAccessibility::BusChange> told;
     accessibility->setBusWatch([&told](auto change) { told.push_back(change); });
     const auto windowCount = [&] {
-        auto windows = accessibility->copyAttribute(
-            accessibility->applicationElement(factory.pid()), AXAttribute::windows);
-        return windows.ok() ? std::get<std::vector<AXElementRef>>(windows.value).size() : 0;
+        const auto windows =
+            accessibility->windows(accessibility->applicationElement(factory.pid())).value();
+        return windows ? windows->size() : std::size_t{0};
     };
     ASSERT_TRUE(desktop.waiter().until([&] { return windowCount() > 0; }));
     EXPECT_TRUE(accessibility->isProcessTrusted());

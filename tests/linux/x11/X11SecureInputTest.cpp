@@ -200,7 +200,7 @@ void checkPasswordForm(TestDesktop& desktop, const std::string& program) {
     // still reaches the application.
     auto& accessibility = *desktop.desktop().accessibility();
     const auto application = accessibility.applicationElement(form.process->pid());
-    EXPECT_TRUE(accessibility.copyAttribute(application, AXAttribute::windows).ok());
+    EXPECT_TRUE(accessibility.windows(application).ok());
 }
 
 TEST(X11_secure_input_password_entry, gtk3) {
@@ -235,9 +235,7 @@ void checkFocusedBeforeAsking(const std::string& program) {
         // On the bus: its application element answers.
         ASSERT_TRUE(desktop.waiter().until(
             [&] {
-                return accessibility
-                    .copyAttribute(accessibility.applicationElement(form.process->pid()),
-                                   AXAttribute::role)
+                return accessibility.role(accessibility.applicationElement(form.process->pid()))
                     .ok();
             },
             20s));

@@ -16,6 +16,7 @@ using ::testing::IsEmpty;
 using ::testing::Pair;
 
 using Request = sim::SimAccessibility::Request;
+using Operation = sim::SimAccessibility::Operation;
 
 // Lists the windows once as they are, then loses one: it closed in between.
 class VanishingWindowServer : public WindowServer {
@@ -74,9 +75,9 @@ TEST_F(FocusSwitcherTest, TheWindowUnderTheGazeIsRaisedFocusedActivatedAndRememb
     EXPECT_EQ(focused->windowID, window.number);
     EXPECT_EQ(focused->ownerName, "Editor");
     EXPECT_THAT(desktop.accessibility->requests(),
-                ElementsAre(Request{window.element, AXAction::raise, std::nullopt},
-                            Request{window.element, AXAttribute::main, true},
-                            Request{window.element, AXAttribute::focused, true}));
+                ElementsAre(Request{window.element, Operation::raise, std::nullopt},
+                            Request{window.element, Operation::makeMain, std::nullopt},
+                            Request{window.element, Operation::focus, std::nullopt}));
     EXPECT_THAT(desktop.workspace->activations(), ElementsAre(editor));
     EXPECT_THAT(switcher.lastWindowPerScreen(), ElementsAre(Pair("1920,0", window.number)));
     EXPECT_EQ(switcher.currentScreenKey(), "1920,0");
@@ -99,7 +100,7 @@ TEST_F(FocusSwitcherTest, TheExactWindowOfAnApplicationWithSeveralIsActivated) {
     EXPECT_THAT(desktop.workspace->activatedWindows(), ElementsAre(right));
     ASSERT_FALSE(desktop.accessibility->requests().empty());
     EXPECT_EQ(desktop.accessibility->requests().front(),
-              (Request{rightElement, AXAction::raise, std::nullopt, AXError::success}));
+              (Request{rightElement, Operation::raise, std::nullopt}));
     EXPECT_NE(desktop.accessibility->requests().front().element, left.element);
 }
 
@@ -310,13 +311,13 @@ TEST_F(FocusSwitcherTest, AWindowOfAProcessThatEndedIsNotTouched) {
 TEST_F(FocusSwitcherTest, AWindowThatClosesOnTheWayIsNotFocusedNorItsApplicationActivated) {
     // Closed after its accessibility window was found.
     const auto notes = desktop.openWindow(editor, {2000, 100, 800, 600});
-    desktop.accessibility->failAction(notes.element, AXAction::raise, AXError::invalidElement);
+    desktop.accessibility->fail(notes.element, Operation::raise, AccessError::invalidElement);
     EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
 
     // Closed right after it was listed, in an application without accessibility.
     desktop.closeWindow(notes);
     const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
-    desktop.accessibility->setApplicationError(terminal, AXError::cannotComplete);
+    desktop.accessibility->setApplicationError(terminal, AccessError::cannotComplete);
     desktop.services->windowServer =
         std::make_shared<VanishingWindowServer>(desktop.windowServer, shell.number);
     EXPECT_FALSE(switcher.focus(screen(1), {2100, 200}));
@@ -328,7 +329,7 @@ TEST_F(FocusSwitcherTest, AWindowThatClosesOnTheWayIsNotFocusedNorItsApplication
 
 TEST_F(FocusSwitcherTest, AnApplicationThatDoesNotAnswerAccessibilityIsStillActivated) {
     const auto shell = desktop.openWindow(terminal, {2000, 100, 800, 600});
-    desktop.accessibility->setApplicationError(terminal, AXError::cannotComplete);
+    desktop.accessibility->setApplicationError(terminal, AccessError::cannotComplete);
 
     EXPECT_EQ(switcher.focus(screen(1), {2100, 200})->windowID, shell.number);
     EXPECT_THAT(desktop.workspace->activations(), ElementsAre(terminal));

@@ -11,6 +11,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ElementID = sim::SimAccessibility::ElementID;
+using Operation = sim::SimAccessibility::Operation;
 
 constexpr std::uint64_t optionCommand = ModifierFlag::option | ModifierFlag::command;
 constexpr std::uint64_t shiftOption = ModifierFlag::shift | ModifierFlag::option;
@@ -32,11 +33,12 @@ protected:
     ElementID buildPanes(pid_t pid) {
         auto& ax = *desktop.accessibility;
         const ElementID window = ax.addWindow(pid, frame);
-        const ElementID split = ax.addElement(window, "AXSplitGroup", frame);
-        leftPane = ax.addElement(split, "AXScrollArea", plinth::Rect{0, 0, 500, 500});
-        rightPane = ax.addElement(split, "AXScrollArea", plinth::Rect{500, 0, 500, 500});
-        ax.addElement(leftPane, "AXGroup", plinth::Rect{0, 0, 500, 500});
-        ax.addElement(rightPane, "AXGroup", plinth::Rect{500, 0, 500, 500});
+        const ElementID split = ax.addElement(window, AccessibleRole::group, frame);
+        leftPane = ax.addElement(split, AccessibleRole::scrollArea, plinth::Rect{0, 0, 500, 500});
+        rightPane =
+            ax.addElement(split, AccessibleRole::scrollArea, plinth::Rect{500, 0, 500, 500});
+        ax.addElement(leftPane, AccessibleRole::group, plinth::Rect{0, 0, 500, 500});
+        ax.addElement(rightPane, AccessibleRole::group, plinth::Rect{500, 0, 500, 500});
         return window;
     }
     ScreenWindow windowOf(pid_t pid) const { return {pid, 1, frame, "", "", 0, {}}; }
@@ -72,9 +74,10 @@ TEST_F(PaneFocuserTest, LooksAtMostTwelveElementsUp) {
     // A text area with a chain of plain groups inside it; the hit element is the innermost.
     auto chainUnderTextArea = [&](pid_t pid, int groups) {
         auto& ax = *desktop.accessibility;
-        ElementID element = ax.addElement(ax.addWindow(pid, frame), "AXTextArea", frame);
+        ElementID element =
+            ax.addElement(ax.addWindow(pid, frame), AccessibleRole::textArea, frame);
         for (int i = 0; i < groups; ++i) {
-            element = ax.addElement(element, "AXGroup", frame);
+            element = ax.addElement(element, AccessibleRole::group, frame);
         }
     };
     chainUnderTextArea(editor, 11); // the text area is the 12th element examined
@@ -88,10 +91,9 @@ TEST_F(PaneFocuserTest, LooksAtMostTwelveElementsUp) {
 
 TEST_F(PaneFocuserTest, ABrokenChainOrAnUnreadableRoleIsNoPane) {
     buildPanes(editor);
-    desktop.accessibility->failAttribute(rightPane, AXAttribute::role, AXError::cannotComplete);
-    desktop.accessibility->setAttributeResult(leftPane, AXAttribute::role,
-                                              {AXError::success, true});
-    desktop.accessibility->failAttribute(rightPane, AXAttribute::parent, AXError::cannotComplete);
+    desktop.accessibility->fail(rightPane, Operation::role, AccessError::cannotComplete);
+    desktop.accessibility->fail(leftPane, Operation::role, AccessError::failure);
+    desktop.accessibility->fail(rightPane, Operation::parent, AccessError::cannotComplete);
 
     EXPECT_FALSE(focuser.focusPane(windowOf(editor), {800, 250}));
     EXPECT_FALSE(focuser.focusPane(windowOf(editor), {100, 250})); // climbs to the window
@@ -113,7 +115,7 @@ TEST_F(PaneFocuserTest, TheSamePaneAgainIsLeftAlone) {
 
 TEST_F(PaneFocuserTest, ARefusedFocusStillRemembersThePane) {
     buildPanes(editor);
-    desktop.accessibility->failSetAttribute(rightPane, AXAttribute::focused, AXError::failure);
+    desktop.accessibility->fail(rightPane, Operation::focus, AccessError::failure);
 
     EXPECT_FALSE(focuser.focusPane(windowOf(editor), {800, 250}));
     EXPECT_EQ(focuser.lastPaneFrame(), (plinth::Rect{500, 0, 500, 500}));

@@ -1,6 +1,5 @@
 #include "orvane/focus/WindowFinder.hpp"
 #include "backends/sim/SimDesktop.hpp"
-#include "orvane/focus/Accessibility.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -150,17 +149,17 @@ TEST_F(WindowFinderTest, AWindowThatOnlyTouchesADisplaysEdgeIsNotOnIt) {
 // --- Matching accessibility windows
 // ---------------------------------------------------------------
 
-class AXWindowMatch : public WindowFinderTest {
+class AccessibleWindowMatch : public WindowFinderTest {
 protected:
     const ScreenWindow window{40, 400, {100, 100, 800, 600}, "Editor", "notes", 0, {}};
 
     std::optional<sim::SimAccessibility::ElementID> match() {
-        const auto element = WindowFinder::axWindow(window);
+        const auto element = WindowFinder::accessibleWindow(window);
         return element ? desktop.accessibility->idOf(*element) : std::nullopt;
     }
 };
 
-TEST_F(AXWindowMatch, AScoreOfTwelveIsAnotherWindow) {
+TEST_F(AccessibleWindowMatch, AScoreOfTwelveIsAnotherWindow) {
     desktop.accessibility->addWindow(40, {100, 100, 812, 600});
     EXPECT_FALSE(match());
 
@@ -168,13 +167,13 @@ TEST_F(AXWindowMatch, AScoreOfTwelveIsAnotherWindow) {
     EXPECT_EQ(match(), near);
 }
 
-TEST_F(AXWindowMatch, OriginsAreComparedByStraightLineDistance) {
+TEST_F(AccessibleWindowMatch, OriginsAreComparedByStraightLineDistance) {
     // Offsets 6 and 8 are 10 apart in a straight line (14 if added up).
     const auto shifted = desktop.accessibility->addWindow(40, {106, 108, 800, 600});
     EXPECT_EQ(match(), shifted);
 }
 
-TEST_F(AXWindowMatch, TheBestScoreWinsAndTiesGoToTheEarlierWindow) {
+TEST_F(AccessibleWindowMatch, TheBestScoreWinsAndTiesGoToTheEarlierWindow) {
     const auto first = desktop.accessibility->addWindow(40, {103, 100, 800, 600});
     desktop.accessibility->addWindow(40, {97, 100, 800, 600});
     EXPECT_EQ(match(), first);
@@ -183,32 +182,31 @@ TEST_F(AXWindowMatch, TheBestScoreWinsAndTiesGoToTheEarlierWindow) {
     EXPECT_EQ(match(), exact);
 }
 
-TEST_F(AXWindowMatch, WindowsWithoutAFrameAreSkipped) {
+TEST_F(AccessibleWindowMatch, WindowsWithoutAFrameAreSkipped) {
     const auto unreadable = desktop.accessibility->addWindow(40, {100, 100, 800, 600});
-    desktop.accessibility->failAttribute(unreadable, AXAttribute::size, AXError::cannotComplete);
-    const auto wrongShape = desktop.accessibility->addWindow(40, {100, 100, 800, 600});
-    desktop.accessibility->setAttributeResult(wrongShape, AXAttribute::position,
-                                              {AXError::success, std::string("100,100")});
+    desktop.accessibility->fail(unreadable, sim::SimAccessibility::Operation::frame,
+                                AccessError::cannotComplete);
+    const auto shapeless = desktop.accessibility->addWindow(40, {100, 100, 800, 600});
+    desktop.accessibility->setFrame(shapeless, std::nullopt);
     const auto readable = desktop.accessibility->addWindow(40, {101, 100, 800, 600});
 
     EXPECT_EQ(match(), readable);
 }
 
-TEST_F(AXWindowMatch, ApplicationsThatDoNotAnswerGiveNothing) {
+TEST_F(AccessibleWindowMatch, ApplicationsThatDoNotAnswerGiveNothing) {
     auto matchFor = [&](pid_t pid) {
-        return WindowFinder::axWindow({pid, 1, window.frame, "", "", 0, {}}).has_value();
+        return WindowFinder::accessibleWindow({pid, 1, window.frame, "", "", 0, {}}).has_value();
     };
     const plinth::Rect frame = window.frame;
     // 41: not an accessible application at all. 42: no windows.
     desktop.accessibility->addApplication(42);
-    // 43: an answer of the wrong shape.
+    // 43: refuses to list its windows.
     desktop.accessibility->addWindow(43, frame);
-    desktop.accessibility->setAttributeResult(desktop.accessibility->addApplication(43),
-                                              AXAttribute::windows,
-                                              {AXError::success, std::string("not a list")});
+    desktop.accessibility->fail(desktop.accessibility->addApplication(43),
+                                sim::SimAccessibility::Operation::windows, AccessError::failure);
     // 44: hung.
     desktop.accessibility->addWindow(44, frame);
-    desktop.accessibility->setApplicationError(44, AXError::cannotComplete);
+    desktop.accessibility->setApplicationError(44, AccessError::cannotComplete);
     // 45: answers normally.
     desktop.accessibility->addWindow(45, frame);
 
@@ -220,19 +218,6 @@ TEST_F(AXWindowMatch, ApplicationsThatDoNotAnswerGiveNothing) {
 
     desktop.accessibility->setTrusted(false);
     EXPECT_FALSE(matchFor(45));
-}
-
-TEST_F(WindowFinderTest, AnElementFrameNeedsBothPositionAndSize) {
-    const auto window = desktop.accessibility->addWindow(40, {10, 20, 300, 200});
-    const AXElementRef ref = *WindowFinder::axWindow({40, 1, {10, 20, 300, 200}, "", "", 0, {}});
-
-    EXPECT_EQ(Accessibility::frame(ref), (plinth::Rect{10, 20, 300, 200}));
-    desktop.accessibility->setAttributeResult(window, AXAttribute::size,
-                                              {AXError::success, plinth::Point{300, 200}});
-    EXPECT_FALSE(Accessibility::frame(ref));
-    desktop.accessibility->failAttribute(window, AXAttribute::position, AXError::noValue);
-    EXPECT_FALSE(Accessibility::frame(ref));
-    EXPECT_FALSE(Accessibility::frame(nullptr));
 }
 
 } // namespace

@@ -11,7 +11,9 @@
 #include <dbus/dbus.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -20,23 +22,21 @@
 namespace orvane::linuxbackend {
 namespace {
 // Whether an answer means the program did not answer in time (or went away mid-call).
-bool missedAnswer(const AXResult& result) {
-    return result.error == AXError::cannotComplete;
+template <typename T> bool missedAnswer(const AccessResult<T>& result) {
+    return result.error() == AccessError::cannotComplete;
 }
 bool missedAnswer(const std::shared_ptr<AtspiElement>&) {
     return false; // found through the bus, not the application
 }
-bool missedAnswer(AXError error) {
-    return error == AXError::cannotComplete;
+
+// A program that ended answers nothing more, which libatspi tells as it tells a slow one:
+// its elements are gone, not late.
+template <typename T> void markEnded(AccessResult<T>& result, pid_t pid) {
+    if (result.error() == AccessError::cannotComplete && kill(pid, 0) != 0 && errno == ESRCH) {
+        result = AccessError::invalidElement;
+    }
 }
-// The window an element shows, for the main thread to raise or remember.
-struct WindowPick {
-    AXError error = AXError::success;
-    std::uint64_t window = 0;
-};
-bool missedAnswer(const WindowPick& pick) {
-    return pick.error == AXError::cannotComplete;
-}
+void markEnded(std::shared_ptr<AtspiElement>&, pid_t) {}
 
 // A raw question to the application's own loop, which libatspi might answer from its cache:
 // any answer, even an error, says the program is back.
@@ -222,7 +222,11 @@ std::shared_ptr<AtspiResponsiveness> AtspiAccessibility::responsiveness() {
 }
 
 template <typename T> T AtspiAccessibility::ask(pid_t pid, T fallback, std::function<T()> task) {
-    if (pid == ownPid || shared_->responsiveness.isSkipped(pid)) {
+    if (pid == ownPid) {
+        return fallback;
+    }
+    if (shared_->responsiveness.isSkipped(pid)) {
+        markEnded(fallback, pid);
         return fallback;
     }
     auto answer = AtspiWorker::shared().call<T>(
@@ -237,7 +241,9 @@ template <typename T> T AtspiAccessibility::ask(pid_t pid, T fallback, std::func
             }
             return value;
         });
-    return answer.value ? std::move(*answer.value) : fallback;
+    T result = answer.value ? std::move(*answer.value) : fallback;
+    markEnded(result, pid);
+    return result;
 }
 
 bool AtspiAccessibility::isProcessTrusted() const {
@@ -269,7 +275,7 @@ void AtspiAccessibility::promptForTrust() {
     });
 }
 
-AXElementRef AtspiAccessibility::applicationElement(pid_t pid) {
+AccessibleRef AtspiAccessibility::applicationElement(pid_t pid) {
     auto found = ask<std::shared_ptr<AtspiElement>>(
         pid, nullptr, [shared = shared_, pid]() -> std::shared_ptr<AtspiElement> {
             return std::make_shared<AtspiElement>(
@@ -338,90 +344,116 @@ bool AtspiAccessibility::speaksAccessibility(pid_t pid) const {
     return false;
 }
 
-AXResult AtspiAccessibility::copyAttribute(const AXElementRef& element, const std::string& name) {
+namespace {
+
+// The AT-SPI object behind an element handed out by this service; null for any other.
+std::shared_ptr<AtspiElement> atspiOf(const AccessibleRef& element) {
     auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
-    if (!atspi || !atspi->accessible()) {
-        return {AXError::invalidElement, {}};
-    }
-    WindowView view;
-    if (name == AXAttribute::windows || name == AXAttribute::position ||
-        name == AXAttribute::size) {
-        view = viewOf(*windows_, atspi->pid());
-    }
-    return ask<AXResult>(atspi->pid(), {AXError::cannotComplete, {}},
-                         [atspi, name, view] { return copyOnWorker(*atspi, name, view); });
+    return atspi && atspi->accessible() ? atspi : nullptr;
 }
 
-AXError AtspiAccessibility::setAttribute(const AXElementRef& element, const std::string& name,
-                                         bool value) {
-    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
-    if (!atspi || !atspi->accessible()) {
-        return AXError::invalidElement;
+} // namespace
+
+template <typename T>
+AccessResult<T> AtspiAccessibility::askAbout(const AccessibleRef& element, bool needsView,
+                                             Question<T> question) {
+    auto atspi = atspiOf(element);
+    if (!atspi) {
+        return AccessError::invalidElement;
     }
-    if (!value) {
-        // Nothing on X takes focus or main-ness away on request.
-        return AXError::attributeUnsupported;
+    WindowView view;
+    if (needsView) {
+        view = viewOf(*windows_, atspi->pid());
     }
-    if (name == AXAttribute::focused) {
-        return ask<AXError>(atspi->pid(), AXError::cannotComplete, [atspi] {
-            ComponentRef ref(atspi->accessible());
+    return ask<AccessResult<T>>(atspi->pid(), AccessError::cannotComplete,
+                                [atspi, view, question] { return question(*atspi, view); });
+}
+
+AccessResult<std::vector<AccessibleRef>>
+AtspiAccessibility::windows(const AccessibleRef& application) {
+    if (auto atspi = atspiOf(application); atspi && !atspi->isApplication()) {
+        return AccessError::unsupported;
+    }
+    return askAbout<std::vector<AccessibleRef>>(application, true, windowsOnWorker);
+}
+
+AccessResult<plinth::Rect> AtspiAccessibility::frame(const AccessibleRef& element) {
+    return askAbout<plinth::Rect>(element, true, frameOnWorker);
+}
+
+AccessResult<AccessibleRole> AtspiAccessibility::role(const AccessibleRef& element) {
+    return askAbout<AccessibleRole>(
+        element, false,
+        [](const AtspiElement& atspi, const WindowView&) { return roleOnWorker(atspi); });
+}
+
+AccessResult<AccessibleRef> AtspiAccessibility::parent(const AccessibleRef& element) {
+    return askAbout<AccessibleRef>(
+        element, false,
+        [](const AtspiElement& atspi, const WindowView&) { return parentOnWorker(atspi); });
+}
+
+AccessResult<void> AtspiAccessibility::focus(const AccessibleRef& element) {
+    return askAbout<void>(
+        element, false, [](const AtspiElement& atspi, const WindowView&) -> AccessResult<void> {
+            ComponentRef ref(atspi.accessible());
             if (!ref.component) {
-                return AXError::attributeUnsupported;
+                return AccessError::unsupported;
             }
             GError* error = nullptr;
             const gboolean done = atspi_component_grab_focus(ref.component, &error);
             if (error) {
                 return takeError(error);
             }
-            return done ? AXError::success : AXError::failure;
+            return done ? AccessResult<void>() : AccessError::failure;
         });
-    }
-    if (name == AXAttribute::main) {
-        const WindowView view = viewOf(*windows_, atspi->pid());
-        const auto pick =
-            ask<WindowPick>(atspi->pid(), {AXError::cannotComplete, 0}, [atspi, view] {
-                auto window = topLevelFor(atspi->accessible(), view);
-                return window ? WindowPick{AXError::success, window->id}
-                              : WindowPick{AXError::failure, 0};
-            });
-        if (pick.error != AXError::success) {
-            return pick.error == AXError::cannotComplete ? AXError::cannotComplete
-                                                         : AXError::failure;
-        }
-        windows_->remember(atspi->pid(), pick.window);
-        return AXError::success;
-    }
-    return AXError::attributeUnsupported;
 }
 
-AXError AtspiAccessibility::performAction(const AXElementRef& element, const std::string& action) {
-    auto atspi = std::dynamic_pointer_cast<AtspiElement>(element);
-    if (!atspi || !atspi->accessible()) {
-        return AXError::invalidElement;
+AccessResult<std::uint64_t> AtspiAccessibility::rememberShown(const AccessibleRef& window) {
+    auto shown = askAbout<std::uint64_t>(
+        window, true,
+        [](const AtspiElement& atspi, const WindowView& view) -> AccessResult<std::uint64_t> {
+            auto top = topLevelFor(atspi.accessible(), view);
+            if (!top) {
+                return AccessError::failure;
+            }
+            return top->id;
+        });
+    if (shown.ok()) {
+        // Answered, so the element is one of ours.
+        windows_->remember(std::static_pointer_cast<AtspiElement>(window)->pid(), *shown.value());
     }
-    if (action != AXAction::raise) {
-        return AXError::actionUnsupported;
-    }
-    const WindowView view = viewOf(*windows_, atspi->pid());
-    const auto pick = ask<WindowPick>(atspi->pid(), {AXError::cannotComplete, 0}, [atspi, view] {
-        auto window = topLevelFor(atspi->accessible(), view);
-        return window ? WindowPick{AXError::success, window->id} : WindowPick{AXError::failure, 0};
-    });
-    if (pick.error != AXError::success) {
-        return pick.error;
-    }
-    windows_->remember(atspi->pid(), pick.window);
-    return windows_->raise(pick.window) ? AXError::success : AXError::invalidElement;
+    return shown;
 }
 
-AXResult AtspiAccessibility::elementAtPosition(const AXElementRef& application, float x, float y) {
-    auto atspi = std::dynamic_pointer_cast<AtspiElement>(application);
-    if (!atspi || !atspi->accessible()) {
-        return {AXError::invalidElement, {}};
+AccessResult<void> AtspiAccessibility::makeMain(const AccessibleRef& window) {
+    const auto shown = rememberShown(window);
+    if (shown.ok()) {
+        return {};
     }
-    const WindowView view = viewOf(*windows_, atspi->pid());
-    return ask<AXResult>(atspi->pid(), {AXError::cannotComplete, {}},
-                         [atspi, view, x, y] { return elementAtOnWorker(*atspi, view, x, y); });
+    const AccessError error = *shown.error();
+    return error == AccessError::cannotComplete || error == AccessError::invalidElement
+               ? error
+               : AccessError::failure;
+}
+
+AccessResult<void> AtspiAccessibility::raise(const AccessibleRef& window) {
+    const auto shown = rememberShown(window);
+    if (!shown.ok()) {
+        return *shown.error();
+    }
+    if (!windows_->raise(*shown.value())) {
+        return AccessError::invalidElement;
+    }
+    return {};
+}
+
+AccessResult<AccessibleRef> AtspiAccessibility::elementAt(const AccessibleRef& application,
+                                                          plinth::Point point) {
+    return askAbout<AccessibleRef>(application, true,
+                                   [point](const AtspiElement& atspi, const WindowView& view) {
+                                       return elementAtOnWorker(atspi, view, point);
+                                   });
 }
 
 } // namespace orvane::linuxbackend

@@ -19,6 +19,7 @@ class AtspiBusStatus;
 class AtspiElement;
 class AtspiWindowSystem;
 struct AtspiTopLevel;
+struct WindowView;
 
 // What switching the accessibility bus on means for the desktop, for the diagnostics report.
 inline constexpr const char* kAccessibilityBusExposure =
@@ -49,11 +50,17 @@ public:
     // Switches the accessibility bus on: toolkits that watch it start exposing their widgets
     // (applications already running may need a restart). Nothing is shown to the user.
     void promptForTrust() override;
-    AXElementRef applicationElement(pid_t pid) override;
-    AXResult copyAttribute(const AXElementRef& element, const std::string& name) override;
-    AXError setAttribute(const AXElementRef& element, const std::string& name, bool value) override;
-    AXError performAction(const AXElementRef& element, const std::string& action) override;
-    AXResult elementAtPosition(const AXElementRef& application, float x, float y) override;
+    AccessibleRef applicationElement(pid_t pid) override;
+    AccessResult<std::vector<AccessibleRef>> windows(const AccessibleRef& application) override;
+    AccessResult<plinth::Rect> frame(const AccessibleRef& element) override;
+    AccessResult<AccessibleRole> role(const AccessibleRef& element) override;
+    AccessResult<AccessibleRef> parent(const AccessibleRef& element) override;
+    AccessResult<void> raise(const AccessibleRef& window) override;
+    // Remembered for the workspace: activating the program then focuses this window.
+    AccessResult<void> makeMain(const AccessibleRef& window) override;
+    AccessResult<void> focus(const AccessibleRef& element) override;
+    AccessResult<AccessibleRef> elementAt(const AccessibleRef& application,
+                                          plinth::Point point) override;
     // The worker's latest listing when it cannot answer in time.
     std::optional<std::vector<pid_t>> registeredProcesses() override;
     // GTK 3 and 4 and Qt 5 and 6 programs, judged by the libraries they have loaded: xterm and
@@ -83,6 +90,14 @@ public:
 private:
     void watchBus() const;
     template <typename T> T ask(pid_t pid, T fallback, std::function<T()> task);
+    // A question about one element for the worker, with the window system's view of its
+    // program where `needsView`; `invalidElement` for an element this service did not make.
+    template <typename T>
+    using Question = std::function<AccessResult<T>(const AtspiElement&, const WindowView&)>;
+    template <typename T>
+    AccessResult<T> askAbout(const AccessibleRef& element, bool needsView, Question<T> question);
+    // The X window that shows the window element, remembered as its program's main one.
+    AccessResult<std::uint64_t> rememberShown(const AccessibleRef& window);
 
     std::shared_ptr<AtspiWindowSystem> windows_;
     std::shared_ptr<Shared> shared_;

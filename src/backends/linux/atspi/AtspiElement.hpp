@@ -10,7 +10,7 @@ namespace orvane::linuxbackend {
 
 // An AT-SPI object behind the opaque element. Owns one reference, released with the element on
 // the AT-SPI worker; only the worker uses the object itself.
-class AtspiElement : public AXElement {
+class AtspiElement : public AccessibleElement {
 public:
     // Takes over one reference to `accessible` (may be null: an application that was not found).
     AtspiElement(AtspiAccessible* accessible, pid_t pid, bool isApplication);

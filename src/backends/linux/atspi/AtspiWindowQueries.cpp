@@ -20,10 +20,10 @@ constexpr double sizeMatchTolerance = 2.0;
 } // namespace
 
 // Turns an AT-SPI failure into the caller's error, freeing it.
-AXError takeError(GError*& error) {
+AccessError takeError(GError*& error) {
     if (!error) {
         // libatspi reports some timeouts only through the result.
-        return AXError::cannotComplete;
+        return AccessError::cannotComplete;
     }
     const std::string message = error->message ? error->message : "";
     g_clear_error(&error);
@@ -31,19 +31,20 @@ AXError takeError(GError*& error) {
         message.find("Unknown object") != std::string::npos ||
         message.find("ServiceUnknown") != std::string::npos ||
         message.find("does not exist") != std::string::npos) {
-        return AXError::invalidElement;
+        return AccessError::invalidElement;
     }
     // Timeouts, a process that went away mid-call, an unreachable bus.
-    return AXError::cannotComplete;
+    return AccessError::cannotComplete;
 }
 
 namespace {
 
+// On failure `error` says why; it is left alone otherwise.
 std::optional<plinth::Rect> extentsIn(AtspiAccessible* accessible, AtspiCoordType type,
-                                      AXError& error) {
+                                      AccessError& error) {
     ComponentRef ref(accessible);
     if (!ref.component) {
-        error = AXError::attributeUnsupported;
+        error = AccessError::unsupported;
         return std::nullopt;
     }
     GError* gerror = nullptr;
@@ -56,7 +57,6 @@ std::optional<plinth::Rect> extentsIn(AtspiAccessible* accessible, AtspiCoordTyp
     plinth::Rect result{static_cast<double>(rect->x), static_cast<double>(rect->y),
                         static_cast<double>(rect->width), static_cast<double>(rect->height)};
     g_boxed_free(ATSPI_TYPE_RECT, rect);
-    error = AXError::success;
     return result;
 }
 
@@ -97,7 +97,7 @@ std::string nameOf(AtspiAccessible* accessible) {
 
 // The top-level window element an element belongs to (itself for a window): the ancestor
 // whose parent is the application. A new reference; null when the chain breaks off.
-AtspiAccessible* windowElementOf(AtspiAccessible* accessible, AXError& error) {
+AtspiAccessible* windowElementOf(AtspiAccessible* accessible, AccessError& error) {
     AtspiAccessible* current = static_cast<AtspiAccessible*>(g_object_ref(accessible));
     for (int depth = 0; depth < maxParentDepth; ++depth) {
         GError* gerror = nullptr;
@@ -106,8 +106,8 @@ AtspiAccessible* windowElementOf(AtspiAccessible* accessible, AXError& error) {
             if (parent) {
                 g_object_unref(parent);
             }
-            error = gerror ? takeError(gerror) : AXError::success;
-            if (error != AXError::success) {
+            if (gerror) {
+                error = takeError(gerror);
                 g_object_unref(current);
                 return nullptr;
             }
@@ -122,14 +122,13 @@ AtspiAccessible* windowElementOf(AtspiAccessible* accessible, AXError& error) {
         }
         if (role == ATSPI_ROLE_APPLICATION) {
             g_object_unref(parent);
-            error = AXError::success;
             return current;
         }
         g_object_unref(current);
         current = parent;
     }
     g_object_unref(current);
-    error = AXError::failure;
+    error = AccessError::failure;
     return nullptr;
 }
 
@@ -167,7 +166,7 @@ std::optional<std::size_t> matchWindow(AtspiAccessible* window,
         }
         return 0;
     }
-    AXError error = AXError::success;
+    AccessError error = AccessError::failure;
     auto screen = extentsIn(window, ATSPI_COORD_TYPE_SCREEN, error);
     if (!screen) {
         return std::nullopt;
@@ -199,14 +198,13 @@ std::optional<AtspiTopLevel> topLevelFor(AtspiAccessible* window, const WindowVi
     return (*view.windows)[*index];
 }
 
-namespace {
-
-AXResult windowsOf(const AtspiElement& application, const WindowView& view) {
+AccessResult<std::vector<AccessibleRef>> windowsOnWorker(const AtspiElement& application,
+                                                         const WindowView& view) {
     AtspiAccessible* app = application.accessible();
     GError* error = nullptr;
     const gint count = atspi_accessible_get_child_count(app, &error);
     if (count < 0 || error) {
-        return {takeError(error), {}};
+        return takeError(error);
     }
     struct Candidate {
         std::shared_ptr<AtspiElement> element;
@@ -216,18 +214,18 @@ AXResult windowsOf(const AtspiElement& application, const WindowView& view) {
     for (gint i = 0; i < count; ++i) {
         AtspiAccessible* child = atspi_accessible_get_child_at_index(app, i, &error);
         if (!child) {
-            const AXError failure = takeError(error);
-            if (failure == AXError::cannotComplete) {
-                return {failure, {}}; // a hung application: do not wait once per child
+            const AccessError failure = takeError(error);
+            if (failure == AccessError::cannotComplete) {
+                return failure; // a hung application: do not wait once per child
             }
             continue;
         }
         auto element = wrap(child, application.pid());
         const AtspiRole role = atspi_accessible_get_role(child, &error);
         if (error) {
-            const AXError failure = takeError(error);
-            if (failure == AXError::cannotComplete) {
-                return {failure, {}};
+            const AccessError failure = takeError(error);
+            if (failure == AccessError::cannotComplete) {
+                return failure;
             }
             continue;
         }
@@ -248,13 +246,15 @@ AXResult windowsOf(const AtspiElement& application, const WindowView& view) {
             candidates.begin(), candidates.end(),
             [](const Candidate& a, const Candidate& b) { return a.stackIndex < b.stackIndex; });
     }
-    std::vector<AXElementRef> elements;
+    std::vector<AccessibleRef> elements;
     elements.reserve(candidates.size());
     for (auto& candidate : candidates) {
         elements.push_back(std::move(candidate.element));
     }
-    return {AXError::success, std::move(elements)};
+    return elements;
 }
+
+namespace {
 
 // A window element's extents as the user sees the window: a client window's invisible
 // shadow taken off. Any other extents unchanged.
@@ -277,7 +277,7 @@ plinth::Rect withoutShadow(const plinth::Rect& extents, const WindowView& view) 
 // which: its size is that of the surface, the frame or the content, and its position is the
 // window's top-left in its own coordinates.
 std::optional<plinth::Point> windowOrigin(AtspiAccessible* window, const AtspiTopLevel& shown,
-                                          AXError& error) {
+                                          AccessError& error) {
     auto own = extentsIn(window, ATSPI_COORD_TYPE_WINDOW, error);
     if (!own) {
         return std::nullopt;
@@ -298,7 +298,7 @@ std::optional<plinth::Point> windowOrigin(AtspiAccessible* window, const AtspiTo
 
 // Extents in the global space.
 std::optional<plinth::Rect> globalExtents(AtspiAccessible* accessible, const WindowView& view,
-                                          AXError& error) {
+                                          AccessError& error) {
     if (view.screenUsable) {
         auto screen = extentsIn(accessible, ATSPI_COORD_TYPE_SCREEN, error);
         if (!screen) {
@@ -321,7 +321,7 @@ std::optional<plinth::Rect> globalExtents(AtspiAccessible* accessible, const Win
     } unref{windowElement};
     auto shown = topLevelFor(windowElement, view);
     if (!shown) {
-        error = AXError::failure;
+        error = AccessError::failure;
         return std::nullopt;
     }
     auto origin = windowOrigin(windowElement, *shown, error);
@@ -333,68 +333,59 @@ std::optional<plinth::Rect> globalExtents(AtspiAccessible* accessible, const Win
 
 } // namespace
 
-AXResult copyOnWorker(const AtspiElement& element, const std::string& name,
-                      const WindowView& view) {
-    AtspiAccessible* accessible = element.accessible();
-    if (name == AXAttribute::windows) {
-        if (!element.isApplication()) {
-            return {AXError::attributeUnsupported, {}};
-        }
-        return windowsOf(element, view);
+AccessResult<plinth::Rect> frameOnWorker(const AtspiElement& element, const WindowView& view) {
+    AccessError error = AccessError::failure;
+    auto extents = globalExtents(element.accessible(), view, error);
+    if (!extents) {
+        return error;
     }
-    if (name == AXAttribute::position || name == AXAttribute::size) {
-        AXError error = AXError::success;
-        auto extents = globalExtents(accessible, view, error);
-        if (!extents) {
-            return {error, {}};
-        }
-        extents = withoutShadow(*extents, view);
-        if (name == AXAttribute::size) {
-            return {AXError::success, AXSize{extents->width, extents->height}};
-        }
-        return {AXError::success, plinth::Point{extents->x, extents->y}};
-    }
-    if (name == AXAttribute::role) {
-        GError* error = nullptr;
-        const AtspiRole role = atspi_accessible_get_role(accessible, &error);
-        if (error) {
-            return {takeError(error), {}};
-        }
-        bool multiLine = false, singleLine = false;
-        if (role == ATSPI_ROLE_TEXT) {
-            multiLine = AtspiRoles::hasState(accessible, ATSPI_STATE_MULTI_LINE);
-            singleLine = AtspiRoles::hasState(accessible, ATSPI_STATE_SINGLE_LINE);
-        }
-        return {AXError::success, AtspiRoles::roleName(role, multiLine, singleLine)};
-    }
-    if (name == AXAttribute::parent) {
-        GError* error = nullptr;
-        AtspiAccessible* parent = atspi_accessible_get_parent(accessible, &error);
-        if (error) {
-            if (parent) {
-                g_object_unref(parent);
-            }
-            return {takeError(error), {}};
-        }
-        if (!parent) {
-            return {AXError::noValue, {}};
-        }
-        return {AXError::success, AXElementRef(wrap(parent, element.pid()))};
-    }
-    return {AXError::attributeUnsupported, {}};
+    return withoutShadow(*extents, view);
 }
 
-AXResult elementAtOnWorker(const AtspiElement& application, const WindowView& view, float x,
-                           float y) {
-    auto windows = windowsOf(application, view);
-    if (!windows.ok()) {
-        return windows;
+AccessResult<AccessibleRole> roleOnWorker(const AtspiElement& element) {
+    AtspiAccessible* accessible = element.accessible();
+    GError* error = nullptr;
+    const AtspiRole role = atspi_accessible_get_role(accessible, &error);
+    if (error) {
+        return takeError(error);
     }
+    bool multiLine = false, singleLine = false;
+    if (role == ATSPI_ROLE_TEXT) {
+        multiLine = AtspiRoles::hasState(accessible, ATSPI_STATE_MULTI_LINE);
+        singleLine = AtspiRoles::hasState(accessible, ATSPI_STATE_SINGLE_LINE);
+    }
+    return AtspiRoles::role(role, multiLine, singleLine);
+}
+
+AccessResult<AccessibleRef> parentOnWorker(const AtspiElement& element) {
+    GError* error = nullptr;
+    AtspiAccessible* parent = atspi_accessible_get_parent(element.accessible(), &error);
+    if (error) {
+        if (parent) {
+            g_object_unref(parent);
+        }
+        return takeError(error);
+    }
+    if (!parent) {
+        return AccessError::noValue;
+    }
+    return AccessibleRef(wrap(parent, element.pid()));
+}
+
+AccessResult<AccessibleRef> elementAtOnWorker(const AtspiElement& application,
+                                              const WindowView& view, plinth::Point point) {
+    auto windows = windowsOnWorker(application, view);
+    if (!windows.ok()) {
+        return *windows.error();
+    }
+    // Single precision, as points were always handed to the toolkits.
+    const float x = static_cast<float>(point.x);
+    const float y = static_cast<float>(point.y);
     const AtspiCoordType coordType =
         view.screenUsable ? ATSPI_COORD_TYPE_SCREEN : ATSPI_COORD_TYPE_WINDOW;
     const auto screen = view.screenFromGlobal({x, y});
 
-    for (const auto& windowRef : std::get<std::vector<AXElementRef>>(windows.value)) {
+    for (const auto& windowRef : *windows.value()) {
         auto* window = static_cast<AtspiElement*>(windowRef.get());
         gint askX = static_cast<gint>(std::floor(screen.x));
         gint askY = static_cast<gint>(std::floor(screen.y));
@@ -410,9 +401,9 @@ AXResult elementAtOnWorker(const AtspiElement& application, const WindowView& vi
                                                   ATSPI_COORD_TYPE_SCREEN, &error);
             }
             if (error) {
-                const AXError failure = takeError(error);
-                if (failure == AXError::cannotComplete) {
-                    return {failure, {}};
+                const AccessError failure = takeError(error);
+                if (failure == AccessError::cannotComplete) {
+                    return failure;
                 }
                 continue;
             }
@@ -426,11 +417,11 @@ AXResult elementAtOnWorker(const AtspiElement& application, const WindowView& vi
             if (!shown || !isInside(shown->frame, x, y)) {
                 continue;
             }
-            AXError failure = AXError::success;
+            AccessError failure = AccessError::failure;
             auto origin = windowOrigin(window->accessible(), *shown, failure);
             if (!origin) {
-                if (failure == AXError::cannotComplete) {
-                    return {failure, {}};
+                if (failure == AccessError::cannotComplete) {
+                    return failure;
                 }
                 continue;
             }
@@ -458,9 +449,9 @@ AXResult elementAtOnWorker(const AtspiElement& application, const WindowView& vi
             g_object_unref(current);
             current = child;
         }
-        return {AXError::success, AXElementRef(wrap(current, application.pid()))};
+        return AccessibleRef(wrap(current, application.pid()));
     }
-    return {AXError::noValue, {}};
+    return AccessError::noValue;
 }
 
 } // namespace orvane::linuxbackend

@@ -7,19 +7,18 @@
 #include <atspi/atspi.h>
 
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace orvane::linuxbackend {
 
 // The questions the accessibility backend asks AT-SPI on its worker thread: a program's
-// windows, an element's attributes, the element at a point, each matched against the window
-// system's own windows.
+// windows, an element's frame, role and parent, the element at a point, each matched against the
+// window system's own windows.
 
 constexpr int callTimeoutMilliseconds = 300;
 
 // Turns an AT-SPI failure into the caller's error, freeing it.
-AXError takeError(GError*& error);
+AccessError takeError(GError*& error);
 
 struct ComponentRef {
     AtspiComponent* component = nullptr;
@@ -55,9 +54,14 @@ WindowView viewOf(AtspiWindowSystem& windows, pid_t pid);
 // The window system's window that shows this window element.
 std::optional<AtspiTopLevel> topLevelFor(AtspiAccessible* window, const WindowView& view);
 
-AXResult copyOnWorker(const AtspiElement& element, const std::string& name, const WindowView& view);
+// An application's window elements, front to back as the window system stacks them.
+AccessResult<std::vector<AccessibleRef>> windowsOnWorker(const AtspiElement& application,
+                                                         const WindowView& view);
+AccessResult<plinth::Rect> frameOnWorker(const AtspiElement& element, const WindowView& view);
+AccessResult<AccessibleRole> roleOnWorker(const AtspiElement& element);
+AccessResult<AccessibleRef> parentOnWorker(const AtspiElement& element);
 
-AXResult elementAtOnWorker(const AtspiElement& application, const WindowView& view, float x,
-                           float y);
+AccessResult<AccessibleRef> elementAtOnWorker(const AtspiElement& application,
+                                              const WindowView& view, plinth::Point point);
 
 } // namespace orvane::linuxbackend
