@@ -34,11 +34,11 @@ constexpr std::string_view replacedMark = " (deleted)";
 
 } // namespace
 
-std::string LinuxProcessInfo::bundleIdentifier() const {
+std::string LinuxProcessInfo::applicationId() const {
     return kApplicationIdentifier;
 }
 
-std::string LinuxProcessInfo::bundlePath() const {
+std::string LinuxProcessInfo::ownExecutablePath() const {
     std::string path = readLink("/proc/self/exe").value_or("");
     if (path.ends_with(replacedMark)) {
         std::string current = path.substr(0, path.size() - replacedMark.size());

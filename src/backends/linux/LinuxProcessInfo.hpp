@@ -9,10 +9,9 @@ namespace orvane::linuxbackend {
 
 class LinuxProcessInfo : public ProcessInfo {
 public:
-    std::string bundleIdentifier() const override;
-    // The running executable (there is no bundle on Linux); when it was replaced while we ran,
-    // the file now at its path.
-    std::string bundlePath() const override;
+    std::string applicationId() const override;
+    // The running executable; when it was replaced while we ran, the file now at its path.
+    std::string ownExecutablePath() const override;
     pid_t processID() const override;
     pid_t parentProcessID() const override;
     std::optional<std::string> executablePath(pid_t pid) const override;

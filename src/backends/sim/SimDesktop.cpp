@@ -97,8 +97,8 @@ SimDesktop::~SimDesktop() {
     std::filesystem::remove_all(supportDirectory, ignored);
 }
 
-void SimDesktop::launchApplication(pid_t pid, std::string bundleIdentifier, std::string name) {
-    workspace->addApplication({pid, std::move(bundleIdentifier), std::move(name)});
+void SimDesktop::launchApplication(pid_t pid, std::string applicationId, std::string name) {
+    workspace->addApplication({pid, std::move(applicationId), std::move(name)});
     accessibility->addApplication(pid);
 }
 

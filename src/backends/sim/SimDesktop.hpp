@@ -65,7 +65,7 @@ public:
     // --- Applications and windows ------------------------------------------------------------
 
     // A running application that is also reachable through accessibility.
-    void launchApplication(pid_t pid, std::string bundleIdentifier, std::string name);
+    void launchApplication(pid_t pid, std::string applicationId, std::string name);
     // The application's process ends: its windows and accessibility tree go with it.
     void quitApplication(pid_t pid);
 

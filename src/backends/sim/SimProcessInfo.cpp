@@ -4,18 +4,18 @@
 
 namespace orvane::sim {
 
-std::string SimProcessInfo::bundleIdentifier() const {
+std::string SimProcessInfo::applicationId() const {
     return kApplicationIdentifier;
 }
 
-std::string SimProcessInfo::bundlePath() const {
+std::string SimProcessInfo::ownExecutablePath() const {
     std::lock_guard lock(mutex_);
-    return bundlePath_;
+    return ownExecutablePath_;
 }
 
-void SimProcessInfo::setBundlePath(std::string path) {
+void SimProcessInfo::setOwnExecutablePath(std::string path) {
     std::lock_guard lock(mutex_);
-    bundlePath_ = std::move(path);
+    ownExecutablePath_ = std::move(path);
 }
 
 pid_t SimProcessInfo::parentProcessID() const {

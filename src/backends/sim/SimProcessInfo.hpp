@@ -9,8 +9,8 @@ namespace orvane::sim {
 
 class SimProcessInfo : public ProcessInfo {
 public:
-    std::string bundleIdentifier() const override;
-    std::string bundlePath() const override;
+    std::string applicationId() const override;
+    std::string ownExecutablePath() const override;
     pid_t processID() const override { return ownID; }
     pid_t parentProcessID() const override;
     std::optional<std::string> executablePath(pid_t pid) const override;
@@ -20,7 +20,7 @@ public:
 
     static constexpr pid_t ownID = 4242;
 
-    void setBundlePath(std::string path);
+    void setOwnExecutablePath(std::string path);
     // `executable` empty: the owner's path cannot be read; nullopt: nobody owns the name.
     void setInstanceNameOwner(std::optional<pid_t> pid, std::string executable = {});
     // `executable` empty: the parent's path cannot be read.
@@ -32,7 +32,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::string bundlePath_ = "/opt/orvane/bin/orvane";
+    std::string ownExecutablePath_ = "/opt/orvane/bin/orvane";
     pid_t parent_ = 1;
     std::map<pid_t, std::string> executables_{{1, "/sbin/init"}};
     std::vector<std::vector<std::string>> spawned_;

@@ -63,10 +63,10 @@ bool PaneFocuser::focusPane(const ScreenWindow& window, plinth::Point gazePoint)
         return true;
     }
     const auto application = platform().workspace->runningApplication(window.pid);
-    if (!application || !application->bundleIdentifier) {
+    if (!application || !application->applicationId) {
         return false;
     }
-    const auto profile = profileFor(*application->bundleIdentifier);
+    const auto profile = profileFor(*application->applicationId);
     if (!profile) {
         return false;
     }

@@ -42,7 +42,7 @@ public:
 
     // Roles of elements that take keyboard focus as a pane.
     static const std::set<AccessibleRole>& focusableRoles();
-    // The built-in terminal profiles, by bundle identifier.
+    // The built-in terminal profiles, by application identifier.
     static const std::map<std::string, ShortcutProfile>& shortcutProfiles();
     // The profile for an application identifier: the platform's own entry, else a built-in
     // one (exact match).

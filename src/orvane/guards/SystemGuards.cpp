@@ -113,10 +113,10 @@ const std::set<std::string>& launcherBundleIDs() {
 std::optional<std::string> activeLauncher() {
     auto& services = platform();
     const auto application = services.workspace->frontmostApplication();
-    if (!application || !application->bundleIdentifier) {
+    if (!application || !application->applicationId) {
         return std::nullopt;
     }
-    const std::string& identifier = *application->bundleIdentifier;
+    const std::string& identifier = *application->applicationId;
     const bool builtIn = launcherBundleIDs().contains(identifier);
     const bool platformOwn = services.desktopConventions &&
                              services.desktopConventions->launcherIdentifiers.contains(identifier);

@@ -32,7 +32,7 @@ struct DesktopConventions {
     // terminals) does.
     std::uint64_t copyModifier = ModifierFlag::command;
 
-    // Application identifiers (as `RunningApplication::bundleIdentifier` reports them) of
+    // Application identifiers (as `RunningApplication::applicationId` reports them) of
     // launchers and quick-open panels, matched exactly, in addition to the built-in ones.
     std::set<std::string> launcherIdentifiers;
 

@@ -12,10 +12,10 @@ public:
     virtual ~ProcessInfo() = default;
 
     // The application's identifier in reverse-DNS form (`kApplicationIdentifier`).
-    virtual std::string bundleIdentifier() const = 0;
+    virtual std::string applicationId() const = 0;
 
-    // Where the application is installed (the executable, or its bundle where there is one).
-    virtual std::string bundlePath() const = 0;
+    // The running executable, where a relaunch starts it again.
+    virtual std::string ownExecutablePath() const = 0;
 
     virtual pid_t processID() const = 0;
     virtual pid_t parentProcessID() const = 0;

@@ -12,9 +12,9 @@ namespace orvane {
 
 struct RunningApplication {
     pid_t pid = 0;
-    // A stable identifier of the application (a bundle identifier, a desktop-entry id, a
+    // A stable identifier of the application (a desktop-entry id, a Wayland app id, a
     // window class); nullopt when the platform knows none.
-    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> applicationId;
     // The name shown to people; nullopt when the platform knows none.
     std::optional<std::string> localizedName;
 };

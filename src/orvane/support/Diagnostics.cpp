@@ -199,9 +199,9 @@ bool isLaunchedFromTerminal() {
 void run(std::ostream& out) {
     const auto& processInfo = platform().processInfo;
     print(out, "Orvane diagnostics\n");
-    const std::string identifier = processInfo ? processInfo->bundleIdentifier() : "";
+    const std::string identifier = processInfo ? processInfo->applicationId() : "";
     print(out, "bundle id:   " + (identifier.empty() ? std::string("none") : identifier));
-    print(out, "bundle path: " + (processInfo ? processInfo->bundlePath() : std::string()));
+    print(out, "bundle path: " + (processInfo ? processInfo->ownExecutablePath() : std::string()));
     if (const auto& absent = platform().absentFeatures; !absent.empty()) {
         std::string list;
         for (const auto& feature : absent) {

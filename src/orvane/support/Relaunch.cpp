@@ -25,7 +25,7 @@ std::vector<std::string> command(const std::string& executable, pid_t waitFor) {
 
 void now() {
     auto& processInfo = *platform().processInfo;
-    const std::string executable = processInfo.bundlePath();
+    const std::string executable = processInfo.ownExecutablePath();
     if (executable.empty()) {
         Log::error("relaunch failed: the running executable cannot be found");
         return;

@@ -244,7 +244,7 @@ TEST_F(GnomeDesktopTest, ActivationIsTrueOnlyWhenTheShellFocusesThatProgram) {
     const auto front = workspace.frontmostApplication();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->pid, 41);
-    EXPECT_EQ(front->bundleIdentifier, "org.gnome.Nautilus");
+    EXPECT_EQ(front->applicationId, "org.gnome.Nautilus");
 }
 
 TEST_F(GnomeDesktopTest, InputSamplesBecomeMovesClicksFlagsAndKeysButNotOurOwnKeys) {

@@ -192,7 +192,7 @@ TEST_F(X11_guards_launchers, RofiAndDmenuAreNamedLaunchersAndNotSecureInput) {
         const auto front = platform().workspace->frontmostApplication();
         ASSERT_TRUE(front);
         // Its window class, or its desktop entry where one matches.
-        std::string identifier = front->bundleIdentifier.value_or("");
+        std::string identifier = front->applicationId.value_or("");
         std::transform(identifier.begin(), identifier.end(), identifier.begin(),
                        [](unsigned char c) { return std::tolower(c); });
         EXPECT_EQ(identifier, launcher.identifier);

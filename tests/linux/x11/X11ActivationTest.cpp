@@ -39,7 +39,7 @@ TEST_F(X11_activation, activatesAnApplicationsWindowAndReportsIt) {
     auto frontmost = workspace.frontmostApplication();
     ASSERT_TRUE(frontmost);
     EXPECT_EQ(frontmost->pid, right.pid());
-    EXPECT_EQ(frontmost->bundleIdentifier, "debian-xterm");
+    EXPECT_EQ(frontmost->applicationId, "debian-xterm");
     EXPECT_EQ(frontmost->localizedName, "XTerm");
     // The main display follows the active window's centre.
     auto main = desktop->desktop().displays()->mainDisplay();
@@ -79,7 +79,7 @@ TEST_F(X11_activation, refusesAProcessWithoutWindows) {
     EXPECT_FALSE(workspace.runningApplication(999999));
     auto own = workspace.runningApplication(getpid());
     ASSERT_TRUE(own); // running, but no window: known by its command name only
-    EXPECT_FALSE(own->bundleIdentifier);
+    EXPECT_FALSE(own->applicationId);
 }
 
 TEST_F(X11_activation, activatesTheTopmostWindowOfAProcess) {

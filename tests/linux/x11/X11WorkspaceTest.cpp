@@ -112,7 +112,7 @@ TEST(X11_workspace, namesApplicationsByTheirDesktopEntries) {
     ASSERT_TRUE(application);
     EXPECT_EQ(application->pid, factory.pid());
     // gtk3-widget-factory's window class and GTK application id lead to its desktop entry.
-    EXPECT_EQ(application->bundleIdentifier, "gtk3-widget-factory");
+    EXPECT_EQ(application->applicationId, "gtk3-widget-factory");
     EXPECT_EQ(application->localizedName, "Widget Factory");
 }
 

@@ -41,7 +41,7 @@ TEST_F(RelaunchTest, AnyPathTravelsAsOneUntouchedArgument) {
         "/opt/it\"s/orvane",        "/opt/it's/orvane",           "/opt/a;b|c&d/orvane",
     };
     for (const auto& path : paths) {
-        desktop.processInfo->setBundlePath(path);
+        desktop.processInfo->setOwnExecutablePath(path);
         Relaunch::now();
     }
     const auto spawned = desktop.processInfo->spawned();
@@ -52,7 +52,7 @@ TEST_F(RelaunchTest, AnyPathTravelsAsOneUntouchedArgument) {
 }
 
 TEST_F(RelaunchTest, WithoutAnExecutableNothingIsStarted) {
-    desktop.processInfo->setBundlePath("");
+    desktop.processInfo->setOwnExecutablePath("");
     Relaunch::now();
     EXPECT_THAT(desktop.processInfo->spawned(), IsEmpty());
     EXPECT_EQ(terminations, 0);

@@ -174,7 +174,7 @@ autostartEntry(const std::function<const char*(const char*)>& environment) {
 std::shared_ptr<LoginItems> makeLinuxLoginItems() {
     return std::make_shared<XdgLoginItems>(
         autostartEntry([](const char* name) { return std::getenv(name); }),
-        LinuxProcessInfo().bundlePath());
+        LinuxProcessInfo().ownExecutablePath());
 }
 
 } // namespace orvane::linuxbackend

@@ -39,7 +39,7 @@ RunningApplication CompositorWorkspace::describe(const CompositorWindow& window)
     RunningApplication application;
     application.pid = static_cast<pid_t>(window.pid);
     if (!window.applicationId.empty()) {
-        application.bundleIdentifier = window.applicationId;
+        application.applicationId = window.applicationId;
     }
     auto name = entries_->applicationName(window.applicationId, "", window.applicationId);
     if (!name.empty()) {

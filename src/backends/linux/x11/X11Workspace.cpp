@@ -39,7 +39,7 @@ X11Workspace::~X11Workspace() = default;
 RunningApplication X11Workspace::describe(const X11WindowInfo& window) const {
     RunningApplication application;
     application.pid = window.pid.value_or(0);
-    application.bundleIdentifier = entries_->applicationIdentifier(
+    application.applicationId = entries_->applicationIdentifier(
         window.applicationId, window.instanceName, window.className);
     auto name =
         entries_->applicationName(window.applicationId, window.instanceName, window.className);

@@ -60,7 +60,7 @@ public:
     // Listings and the active window come from this cache (when set) instead of the server.
     void setWindowCache(std::shared_ptr<X11WindowCache> cache) { cache_ = std::move(cache); }
 
-    // The application identifiers of launchers (as `RunningApplication::bundleIdentifier`).
+    // The application identifiers of launchers (as `RunningApplication::applicationId`).
     void setLauncherIdentifiers(std::set<std::string> identifiers) {
         launchers_ = std::move(identifiers);
     }
