@@ -2,18 +2,15 @@
 
 #include "backends/linux/BackendLog.hpp"
 #include "backends/linux/wayland/CompositorLinkState.hpp"
+#include "backends/linux/wayland/client/ForeignToplevelClient.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
-#include "backends/linux/wayland/wlroots/WlrootsToplevels.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <wayland-client.h>
 
-#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 
 namespace orvane::linuxbackend {
@@ -23,17 +20,17 @@ namespace orvane::linuxbackend {
 // the link lives.
 class WlrootsLink::Part : public WaylandPart {
 public:
-    explicit Part(std::shared_ptr<MainQueue> mainQueue) : state(std::move(mainQueue)) {}
+    explicit Part(std::shared_ptr<MainQueue> mainQueue)
+        : state(std::move(mainQueue)),
+          toplevels_("wlroots", [this](bool focusChanged) { publish(true, false, focusChanged); }) {
+    }
 
     // --- worker ---------------------------------------------------------------------------
     void connected(WaylandGlobals& globals) override {
         display_ = globals.display;
         seat_ = globals.seat;
         takeOutputs(globals);
-        const auto offer =
-            std::find_if(globals.offers.begin(), globals.offers.end(),
-                         [](const auto& o) { return o.interface == managerInterface; });
-        if (offer == globals.offers.end() || !globals.registry) {
+        if (!toplevels_.bind(globals, false)) {
             {
                 std::lock_guard lock(state.mutex);
                 problem_ = "the compositor offers no list of windows (" +
@@ -43,10 +40,6 @@ public:
             state.markSettled();
             return;
         }
-        manager_ = static_cast<zwlr_foreign_toplevel_manager_v1*>(wl_registry_bind(
-            globals.registry, offer->name, &zwlr_foreign_toplevel_manager_v1_interface,
-            std::min(offer->version, 3u)));
-        zwlr_foreign_toplevel_manager_v1_add_listener(manager_, &managerListener, this);
         {
             std::lock_guard lock(state.mutex);
             problem_.clear();
@@ -64,10 +57,6 @@ public:
     }
 
     void disconnecting() override {
-        for (auto& [id, record] : handles_) {
-            zwlr_foreign_toplevel_handle_v1_destroy(record->handle);
-        }
-        handles_.clear();
         for (const auto& mark : activations_) {
             wl_callback_destroy(mark->callback);
         }
@@ -76,11 +65,7 @@ public:
             wl_callback_destroy(listed_);
             listed_ = nullptr;
         }
-        if (manager_) {
-            zwlr_foreign_toplevel_manager_v1_destroy(manager_);
-            manager_ = nullptr;
-        }
-        toplevels_.clear();
+        toplevels_.release();
         outputs_.clear();
         seat_ = nullptr;
         display_ = nullptr;
@@ -98,12 +83,10 @@ public:
 
     // Sends the activation of `id` and a mark that tells when the compositor has read it.
     void activate(std::uint64_t id, std::uint64_t token) {
-        auto found = handles_.find(id);
-        if (found == handles_.end() || !seat_ || !display_) {
+        if (!display_ || !toplevels_.activate(id, seat_)) {
             answer(token, false);
             return;
         }
-        zwlr_foreign_toplevel_handle_v1_activate(found->second->handle, seat_);
         auto mark = std::make_unique<ActivationMark>(ActivationMark{this, token, nullptr});
         mark->callback = wl_display_sync(display_);
         wl_callback_add_listener(mark->callback, &activationListener, mark.get());
@@ -139,11 +122,6 @@ public:
     CompositorLinkState state;
 
 private:
-    struct HandleRecord {
-        Part* part = nullptr;
-        std::uint64_t id = 0;
-        zwlr_foreign_toplevel_handle_v1* handle = nullptr;
-    };
     struct ActivationMark {
         Part* part = nullptr;
         std::uint64_t token = 0;
@@ -158,13 +136,10 @@ private:
     // Worker only.
     wl_display* display_ = nullptr;
     wl_seat* seat_ = nullptr;
-    zwlr_foreign_toplevel_manager_v1* manager_ = nullptr;
     wl_callback* listed_ = nullptr;
     std::vector<std::unique_ptr<ActivationMark>> activations_;
-    std::map<std::uint64_t, std::unique_ptr<HandleRecord>> handles_;
-    std::vector<WlrootsOutput> outputs_;
-    WlrootsToplevels toplevels_;
-    bool tooMany_ = false;
+    std::vector<ToplevelOutput> outputs_;
+    ForeignToplevelClient toplevels_;
 
     void answer(std::uint64_t token, bool read) {
         {
@@ -181,7 +156,7 @@ private:
     void takeOutputs(const WaylandGlobals& globals) {
         outputs_.clear();
         for (const auto& output : globals.outputs) {
-            WlrootsOutput entry;
+            ToplevelOutput entry;
             entry.key = reinterpret_cast<std::uintptr_t>(output.output);
             entry.monitor.stageFrame = output.info.logical;
             entry.monitor.connector = output.info.name;
@@ -199,8 +174,8 @@ private:
 
     // Makes the snapshot anew from the worker's state and says what changed.
     void publish(bool windowsChanged, bool monitorsChanged = false, bool focusChanged = false) {
-        auto windows =
-            std::make_shared<const std::vector<CompositorWindow>>(toplevels_.windows(outputs_));
+        auto windows = std::make_shared<const std::vector<CompositorWindow>>(
+            toplevels_.toplevels().windows(outputs_));
         std::vector<CompositorMonitor> monitorList;
         for (const auto& output : outputs_) {
             monitorList.push_back(output.monitor);
@@ -211,7 +186,7 @@ private:
             std::lock_guard lock(state.mutex);
             state.snapshot.windows = windows;
             state.snapshot.monitors = monitors;
-            state.snapshot.focusWindow = toplevels_.focused();
+            state.snapshot.focusWindow = toplevels_.toplevels().focused();
             ready = state.snapshot.ready;
         }
         state.changed.notify_all();
@@ -227,23 +202,6 @@ private:
         if (focusChanged) {
             state.post(CompositorEvent::Kind::focusChanged);
         }
-    }
-
-    void onToplevel(zwlr_foreign_toplevel_handle_v1* handle) {
-        const std::uint64_t id = toplevels_.add();
-        if (id == 0) {
-            // More windows than anyone has: the rest are not followed.
-            if (!tooMany_) {
-                tooMany_ = true;
-                logInfo("wlroots: more than " + std::to_string(WlrootsToplevels::maxToplevels) +
-                        " windows listed; the others are ignored");
-            }
-            zwlr_foreign_toplevel_handle_v1_destroy(handle);
-            return;
-        }
-        auto record = std::make_unique<HandleRecord>(HandleRecord{this, id, handle});
-        zwlr_foreign_toplevel_handle_v1_add_listener(handle, &handleListener, record.get());
-        handles_.emplace(id, std::move(record));
     }
 
     void onListed() {
@@ -267,81 +225,7 @@ private:
         answer(token, true);
     }
 
-    void onDone(std::uint64_t id) {
-        const bool focus = toplevels_.done(id);
-        publish(true, false, focus);
-    }
-
-    void onClosed(HandleRecord* record) {
-        const std::uint64_t id = record->id;
-        const bool focus = toplevels_.close(id);
-        zwlr_foreign_toplevel_handle_v1_destroy(record->handle);
-        handles_.erase(id); // frees `record`
-        publish(true, false, focus);
-    }
-
     static Part& of(void* data) { return *static_cast<Part*>(data); }
-    static HandleRecord& recordOf(void* data) { return *static_cast<HandleRecord*>(data); }
-
-    static void onState(void* data, wl_array* states) {
-        auto& record = recordOf(data);
-        bool activated = false;
-        bool minimized = false;
-        const auto* values = static_cast<const std::uint32_t*>(states->data);
-        // A handful of states exist; a longer list is read no further.
-        const std::size_t count = std::min<std::size_t>(states->size / sizeof(std::uint32_t), 32);
-        for (std::size_t index = 0; index < count; ++index) {
-            activated =
-                activated || values[index] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_ACTIVATED;
-            minimized =
-                minimized || values[index] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_MINIMIZED;
-        }
-        record.part->toplevels_.setState(record.id, activated, minimized);
-    }
-
-    static constexpr zwlr_foreign_toplevel_manager_v1_listener managerListener = {
-        [](void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
-            of(data).onToplevel(handle);
-        },
-        [](void* data, zwlr_foreign_toplevel_manager_v1* manager) {
-            auto& part = of(data);
-            zwlr_foreign_toplevel_manager_v1_destroy(manager);
-            part.manager_ = nullptr;
-        },
-    };
-
-    static constexpr zwlr_foreign_toplevel_handle_v1_listener handleListener = {
-        [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* title) {
-            auto& record = recordOf(data);
-            record.part->toplevels_.setTitle(record.id, title ? title : "");
-        },
-        [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* applicationId) {
-            auto& record = recordOf(data);
-            record.part->toplevels_.setApplicationId(record.id, applicationId ? applicationId : "");
-        },
-        [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_output* output) {
-            auto& record = recordOf(data);
-            record.part->toplevels_.enterOutput(record.id,
-                                                reinterpret_cast<std::uintptr_t>(output));
-        },
-        [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_output* output) {
-            auto& record = recordOf(data);
-            record.part->toplevels_.leaveOutput(record.id,
-                                                reinterpret_cast<std::uintptr_t>(output));
-        },
-        [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states) {
-            onState(data, states);
-        },
-        [](void* data, zwlr_foreign_toplevel_handle_v1*) {
-            auto& record = recordOf(data);
-            record.part->onDone(record.id);
-        },
-        [](void* data, zwlr_foreign_toplevel_handle_v1*) {
-            auto& record = recordOf(data);
-            record.part->onClosed(&record);
-        },
-        [](void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {},
-    };
 
     static constexpr wl_callback_listener listedListener = {
         [](void* data, wl_callback*, std::uint32_t) { of(data).onListed(); },

@@ -1,10 +1,10 @@
-#include "backends/linux/wayland/wlroots/WlrootsToplevels.hpp"
+#include "backends/linux/wayland/client/ForeignToplevels.hpp"
 
 #include <algorithm>
 
 namespace orvane::linuxbackend {
 
-std::string WlrootsToplevels::bounded(std::string_view text) {
+std::string ForeignToplevels::bounded(std::string_view text) {
     text = text.substr(0, text.find('\0'));
     if (text.size() <= maxTextBytes) {
         return std::string(text);
@@ -17,7 +17,7 @@ std::string WlrootsToplevels::bounded(std::string_view text) {
     return std::string(text.substr(0, end));
 }
 
-std::uint64_t WlrootsToplevels::add() {
+std::uint64_t ForeignToplevels::add() {
     if (toplevels_.size() >= maxToplevels) {
         return 0;
     }
@@ -26,26 +26,26 @@ std::uint64_t WlrootsToplevels::add() {
     return id;
 }
 
-WlrootsToplevels::Toplevel* WlrootsToplevels::find(std::uint64_t id) {
+ForeignToplevels::Toplevel* ForeignToplevels::find(std::uint64_t id) {
     auto found = toplevels_.find(id);
     return found == toplevels_.end() ? nullptr : &found->second;
 }
 
-void WlrootsToplevels::setTitle(std::uint64_t id, std::string_view title) {
+void ForeignToplevels::setTitle(std::uint64_t id, std::string_view title) {
     if (auto* toplevel = find(id)) {
         toplevel->next.title = bounded(title);
         toplevel->changed = true;
     }
 }
 
-void WlrootsToplevels::setApplicationId(std::uint64_t id, std::string_view applicationId) {
+void ForeignToplevels::setApplicationId(std::uint64_t id, std::string_view applicationId) {
     if (auto* toplevel = find(id)) {
         toplevel->next.applicationId = bounded(applicationId);
         toplevel->changed = true;
     }
 }
 
-void WlrootsToplevels::enterOutput(std::uint64_t id, std::uint64_t output) {
+void ForeignToplevels::enterOutput(std::uint64_t id, std::uint64_t output) {
     auto* toplevel = find(id);
     if (!toplevel) {
         return;
@@ -58,7 +58,7 @@ void WlrootsToplevels::enterOutput(std::uint64_t id, std::uint64_t output) {
     }
 }
 
-void WlrootsToplevels::leaveOutput(std::uint64_t id, std::uint64_t output) {
+void ForeignToplevels::leaveOutput(std::uint64_t id, std::uint64_t output) {
     if (auto* toplevel = find(id)) {
         auto& outputs = toplevel->next.outputs;
         outputs.erase(std::remove(outputs.begin(), outputs.end(), output), outputs.end());
@@ -66,7 +66,7 @@ void WlrootsToplevels::leaveOutput(std::uint64_t id, std::uint64_t output) {
     }
 }
 
-void WlrootsToplevels::setState(std::uint64_t id, bool activated, bool minimized) {
+void ForeignToplevels::setState(std::uint64_t id, bool activated, bool minimized) {
     if (auto* toplevel = find(id)) {
         toplevel->next.activated = activated;
         toplevel->next.minimized = minimized;
@@ -74,7 +74,7 @@ void WlrootsToplevels::setState(std::uint64_t id, bool activated, bool minimized
     }
 }
 
-bool WlrootsToplevels::done(std::uint64_t id) {
+bool ForeignToplevels::done(std::uint64_t id) {
     auto* toplevel = find(id);
     if (!toplevel) {
         return false;
@@ -89,27 +89,27 @@ bool WlrootsToplevels::done(std::uint64_t id) {
     return focused() != before;
 }
 
-bool WlrootsToplevels::close(std::uint64_t id) {
+bool ForeignToplevels::close(std::uint64_t id) {
     const std::uint64_t before = focused();
     toplevels_.erase(id);
     return before != 0 && before == id;
 }
 
-void WlrootsToplevels::clear() {
+void ForeignToplevels::clear() {
     toplevels_.clear();
 }
 
-bool WlrootsToplevels::pending(std::uint64_t id) const {
+bool ForeignToplevels::pending(std::uint64_t id) const {
     auto found = toplevels_.find(id);
     return found != toplevels_.end() && found->second.changed;
 }
 
-bool WlrootsToplevels::activated(std::uint64_t id) const {
+bool ForeignToplevels::activated(std::uint64_t id) const {
     auto found = toplevels_.find(id);
     return found != toplevels_.end() && found->second.listed && found->second.current.activated;
 }
 
-std::uint64_t WlrootsToplevels::focused() const {
+std::uint64_t ForeignToplevels::focused() const {
     std::uint64_t best = 0;
     std::uint64_t bestActivation = 0;
     for (const auto& [id, toplevel] : toplevels_) {
@@ -123,7 +123,7 @@ std::uint64_t WlrootsToplevels::focused() const {
 }
 
 std::vector<CompositorWindow>
-WlrootsToplevels::windows(const std::vector<WlrootsOutput>& outputs) const {
+ForeignToplevels::windows(const std::vector<ToplevelOutput>& outputs) const {
     std::vector<std::pair<std::uint64_t, const Toplevel*>> listed;
     for (const auto& [id, toplevel] : toplevels_) {
         if (toplevel.listed) {

@@ -1,7 +1,7 @@
 // The toplevel list of the wlroots link without a compositor: what the foreign-toplevel events
 // make of the windows, their order and their outputs, and the bounds on what a compositor may
 // send.
-#include "backends/linux/wayland/wlroots/WlrootsToplevels.hpp"
+#include "backends/linux/wayland/client/ForeignToplevels.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +13,19 @@ namespace {
 constexpr std::uint64_t left = 0x1000;
 constexpr std::uint64_t right = 0x2000;
 
-std::vector<WlrootsOutput> sideBySide() {
-    WlrootsOutput a;
+std::vector<ToplevelOutput> sideBySide() {
+    ToplevelOutput a;
     a.key = left;
     a.monitor.stageFrame = {0, 0, 1920, 1080};
     a.monitor.connector = "HEADLESS-1";
-    WlrootsOutput b;
+    ToplevelOutput b;
     b.key = right;
     b.monitor.stageFrame = {1920, 0, 1280, 1024};
     b.monitor.connector = "HEADLESS-2";
     return {a, b};
 }
 
-std::uint64_t open(WlrootsToplevels& toplevels, const std::string& title, std::uint64_t output,
+std::uint64_t open(ForeignToplevels& toplevels, const std::string& title, std::uint64_t output,
                    bool activated = false) {
     const auto id = toplevels.add();
     toplevels.setTitle(id, title);
@@ -36,7 +36,7 @@ std::uint64_t open(WlrootsToplevels& toplevels, const std::string& title, std::u
     return id;
 }
 
-bool activate(WlrootsToplevels& toplevels, std::uint64_t from, std::uint64_t to) {
+bool activate(ForeignToplevels& toplevels, std::uint64_t from, std::uint64_t to) {
     toplevels.setState(from, false, false);
     toplevels.done(from);
     toplevels.setState(to, true, false);
@@ -51,8 +51,8 @@ std::vector<std::string> titles(const std::vector<CompositorWindow>& windows) {
     return result;
 }
 
-TEST(WlrootsToplevels, ListsTheLastActivatedFirstEachFillingItsOutput) {
-    WlrootsToplevels toplevels;
+TEST(ForeignToplevels, ListsTheLastActivatedFirstEachFillingItsOutput) {
+    ForeignToplevels toplevels;
     const auto editor = open(toplevels, "editor", left, true);
     const auto browser = open(toplevels, "browser", right);
     const auto terminal = open(toplevels, "terminal", left);
@@ -84,8 +84,8 @@ TEST(WlrootsToplevels, ListsTheLastActivatedFirstEachFillingItsOutput) {
               (std::vector<std::string>{"editor", "terminal", "browser"}));
 }
 
-TEST(WlrootsToplevels, ChangesCountOnlyOnceTheirDoneCame) {
-    WlrootsToplevels toplevels;
+TEST(ForeignToplevels, ChangesCountOnlyOnceTheirDoneCame) {
+    ForeignToplevels toplevels;
     const auto outputs = sideBySide();
     const auto id = toplevels.add();
     toplevels.setTitle(id, "half");
@@ -110,8 +110,8 @@ TEST(WlrootsToplevels, ChangesCountOnlyOnceTheirDoneCame) {
     EXPECT_FALSE(toplevels.done(id));
 }
 
-TEST(WlrootsToplevels, FollowsOutputsAndClosedWindows) {
-    WlrootsToplevels toplevels;
+TEST(ForeignToplevels, FollowsOutputsAndClosedWindows) {
+    ForeignToplevels toplevels;
     const auto outputs = sideBySide();
     const auto wide = open(toplevels, "wide", left, true);
     const auto other = open(toplevels, "other", right);
@@ -142,20 +142,20 @@ TEST(WlrootsToplevels, FollowsOutputsAndClosedWindows) {
     EXPECT_GT(toplevels.add(), other);
 }
 
-TEST(WlrootsToplevels, BoundsWhatTheCompositorSends) {
-    WlrootsToplevels toplevels;
+TEST(ForeignToplevels, BoundsWhatTheCompositorSends) {
+    ForeignToplevels toplevels;
     // Titles and application ids: cut to the bound, never inside a character, ended at a NUL.
     const std::string euro = "\xE2\x82\xAC"; // three bytes
-    std::string longTitle(WlrootsToplevels::maxTextBytes - 1, 'a');
+    std::string longTitle(ForeignToplevels::maxTextBytes - 1, 'a');
     longTitle += euro + std::string(10000, 'b');
     const auto id = toplevels.add();
     toplevels.setTitle(id, longTitle);
     toplevels.setApplicationId(id, std::string("org.app\0hidden", 14));
     toplevels.done(id);
     const auto window = toplevels.windows(sideBySide())[0];
-    EXPECT_EQ(window.title, std::string(WlrootsToplevels::maxTextBytes - 1, 'a'));
+    EXPECT_EQ(window.title, std::string(ForeignToplevels::maxTextBytes - 1, 'a'));
     EXPECT_EQ(window.applicationId, "org.app");
-    EXPECT_EQ(WlrootsToplevels::bounded(std::string(40, 'x') + euro), std::string(40, 'x') + euro);
+    EXPECT_EQ(ForeignToplevels::bounded(std::string(40, 'x') + euro), std::string(40, 'x') + euro);
 
     // Outputs entered over and over, or more than any desktop has.
     for (std::uint64_t output = 1; output < 1000; ++output) {
@@ -166,7 +166,7 @@ TEST(WlrootsToplevels, BoundsWhatTheCompositorSends) {
     EXPECT_EQ(toplevels.windows(sideBySide())[0].monitor, -1);
 
     // Toplevels beyond the bound are refused, and room comes back as they close.
-    while (toplevels.size() < WlrootsToplevels::maxToplevels) {
+    while (toplevels.size() < ForeignToplevels::maxToplevels) {
         ASSERT_NE(toplevels.add(), 0u);
     }
     EXPECT_EQ(toplevels.add(), 0u);

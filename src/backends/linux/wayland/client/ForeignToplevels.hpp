@@ -12,7 +12,7 @@ namespace orvane::linuxbackend {
 
 // One output as the toplevels name it (by a key of the link's: its object), laid out in stage
 // coordinates.
-struct WlrootsOutput {
+struct ToplevelOutput {
     std::uint64_t key = 0;
     CompositorMonitor monitor;
 };
@@ -22,7 +22,7 @@ struct WlrootsOutput {
 // each window is given the whole of its first output, and the windows are listed front to
 // back in the order they were last activated: on each output the one the gaze finds first is
 // the one last focused there. Every string and count from the compositor is bounded.
-class WlrootsToplevels {
+class ForeignToplevels {
 public:
     static constexpr std::size_t maxToplevels = 512;
     static constexpr std::size_t maxTextBytes = 512;
@@ -51,7 +51,7 @@ public:
 
     // Listed toplevels front to back: the last activated first, then the never activated,
     // newest first. Windows on no known output have no monitor and an empty frame.
-    std::vector<CompositorWindow> windows(const std::vector<WlrootsOutput>& outputs) const;
+    std::vector<CompositorWindow> windows(const std::vector<ToplevelOutput>& outputs) const;
 
     // At most `maxTextBytes`, cut where a UTF-8 character begins; NULs end it.
     static std::string bounded(std::string_view text);
