@@ -1,16 +1,20 @@
 #include "HyprlandFakeSockets.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
+#include "backends/linux/wayland/client/ForeignToplevels.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandHotKeys.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandIpc.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandJson.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandLink.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandToplevels.hpp"
 #include "orvane/platform/Platform.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -264,6 +268,136 @@ TEST(HyprlandIpc, EventLinesSplitAnywhereAndOverlongOnesDroppedWhole) {
     EXPECT_EQ(reader.droppedLines(), 2u);
 }
 
+using Outcome = HyprlandToplevelSource::Outcome;
+
+// Toplevels as a foreign-toplevel list would give them, each with its window's address.
+std::vector<ToplevelCandidate> recordedToplevels() {
+    return {{1, "firefox", "Orvane \u2014 Mozilla Firefox", firefox},
+            {2, "kitty", "~/src/orvane", kitty},
+            {3, "kitty", "htop", htop},
+            {4, "kitty", "htop", tabBehind},
+            {5, "org.gnome.Nautilus", "Downloads", nautilus}};
+}
+
+std::vector<ToplevelCandidate> withoutMapping(std::vector<ToplevelCandidate> toplevels) {
+    for (auto& toplevel : toplevels) {
+        toplevel.address.reset();
+    }
+    return toplevels;
+}
+
+TEST(HyprlandToplevels, TheMappingNamesTheToplevelAndNothingElseDoes) {
+    const auto mapped = recordedToplevels();
+    // Same app id and title as another: the address alone decides.
+    EXPECT_EQ(matchToplevel(mapped, true, tabBehind, "kitty", "htop").id, 4u);
+    EXPECT_EQ(matchToplevel(mapped, true, tabBehind, "kitty", "htop").outcome, Outcome::sent);
+    // Whatever app id and title are said: the mapping is not second-guessed.
+    EXPECT_EQ(matchToplevel(mapped, true, kitty, "", "").id, 2u);
+    // A window the mapping has not named (not answered yet, or failed) is not guessed at by
+    // title, even where one fits.
+    auto partly = mapped;
+    partly[0].address.reset();
+    EXPECT_EQ(
+        matchToplevel(partly, true, firefox, "firefox", "Orvane \u2014 Mozilla Firefox").outcome,
+        Outcome::unmatched);
+    // Two toplevels mapped to one window (a compositor gone wrong): neither.
+    auto twice = mapped;
+    twice[1].address = firefox;
+    EXPECT_EQ(matchToplevel(twice, true, firefox, "firefox", "x").outcome, Outcome::ambiguous);
+    EXPECT_EQ(matchToplevel(twice, true, firefox, "firefox", "x").id, 0u);
+    EXPECT_EQ(matchToplevel({}, true, firefox, "firefox", "x").outcome, Outcome::unmatched);
+}
+
+TEST(HyprlandToplevels, WithoutTheMappingOnlyAToplevelAloneInItsAppIdAndTitleMatches) {
+    const auto plain = withoutMapping(recordedToplevels());
+    EXPECT_EQ(matchToplevel(plain, false, kitty, "kitty", "~/src/orvane").id, 2u);
+    EXPECT_EQ(matchToplevel(plain, false, kitty, "kitty", "~/src/orvane").outcome, Outcome::sent);
+    // The address cannot tell two alike apart.
+    EXPECT_EQ(matchToplevel(plain, false, htop, "kitty", "htop").outcome, Outcome::ambiguous);
+    EXPECT_EQ(matchToplevel(plain, false, htop, "kitty", "htop").id, 0u);
+    // Both must agree, as given.
+    EXPECT_EQ(matchToplevel(plain, false, kitty, "kitty", "~/src").outcome, Outcome::unmatched);
+    EXPECT_EQ(matchToplevel(plain, false, kitty, "Kitty", "~/src/orvane").outcome,
+              Outcome::unmatched);
+    // A window the IPC does not list has nothing to match by, even a toplevel without either.
+    EXPECT_EQ(matchToplevel({{9, "", "", std::nullopt}}, false, kitty, "", "").outcome,
+              Outcome::unmatched);
+
+    // Titles past the list's bound are compared as the list keeps them: cut alike.
+    const std::string euro = "\xe2\x82\xac";
+    const std::string longTitle = std::string(ForeignToplevels::maxTextBytes - 1, 'a') + euro;
+    const auto kept = ForeignToplevels::bounded(longTitle);
+    ASSERT_LT(kept.size(), longTitle.size());
+    EXPECT_EQ(
+        matchToplevel({{7, "editor", kept, std::nullopt}}, false, 0x7, "editor", longTitle).id, 7u);
+    // Told apart only past the bound: alike as far as anyone can see.
+    EXPECT_EQ(matchToplevel({{7, "editor", kept, std::nullopt}, {8, "editor", kept, std::nullopt}},
+                            false, 0x7, "editor", longTitle)
+                  .outcome,
+              Outcome::ambiguous);
+}
+
+// A foreign-toplevel list as the link sees it: matches as the real one does and, once an
+// activation is read, Hyprland's focus follows when `follow`.
+class FakeToplevels : public HyprlandToplevelSource {
+public:
+    explicit FakeToplevels(HyprlandFakeSockets& hyprland) : hyprland_(hyprland) {}
+
+    Outcome activate(std::uint64_t address, const std::string& applicationId,
+                     const std::string& title) override {
+        std::lock_guard lock(mutex_);
+        asked_.push_back(applicationId + "|" + title);
+        if (!offered_) {
+            return Outcome::absent;
+        }
+        const auto list = mapping_ ? toplevels_ : withoutMapping(toplevels_);
+        const auto match = matchToplevel(list, mapping_, address, applicationId, title);
+        if (match.outcome != Outcome::sent) {
+            return match.outcome;
+        }
+        if (refuse_) {
+            return Outcome::refused;
+        }
+        activated_.push_back(match.id);
+        if (follow_) {
+            const auto found =
+                std::find_if(toplevels_.begin(), toplevels_.end(),
+                             [&](const ToplevelCandidate& t) { return t.id == match.id; });
+            std::ostringstream window;
+            window << R"({"address":"0x)" << std::hex << *found->address << R"(","title":"x"})";
+            hyprland_.answer("j/activewindow", window.str());
+        }
+        return Outcome::sent;
+    }
+
+    void set(bool offered, bool mapping, bool refuse, bool follow) {
+        std::lock_guard lock(mutex_);
+        offered_ = offered;
+        mapping_ = mapping;
+        refuse_ = refuse;
+        follow_ = follow;
+    }
+    std::vector<std::uint64_t> activated() const {
+        std::lock_guard lock(mutex_);
+        return activated_;
+    }
+    std::vector<std::string> asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    HyprlandFakeSockets& hyprland_;
+    mutable std::mutex mutex_;
+    std::vector<ToplevelCandidate> toplevels_ = recordedToplevels();
+    bool offered_ = true;
+    bool mapping_ = true;
+    bool refuse_ = false;
+    bool follow_ = true;
+    std::vector<std::uint64_t> activated_;
+    std::vector<std::string> asked_;
+};
+
 class HyprlandSocketsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -296,9 +430,9 @@ protected:
         };
     }
 
-    void open() {
+    void open(std::shared_ptr<HyprlandToplevelSource> toplevels = nullptr) {
         runtimeText_ = runtime_.string();
-        link_ = std::make_shared<HyprlandLink>(queue_, environment());
+        link_ = std::make_shared<HyprlandLink>(queue_, environment(), std::move(toplevels));
         events_ =
             link_->listen([this](const CompositorEvent& event) { heard_.push_back(event.kind); });
     }
@@ -463,6 +597,74 @@ TEST_F(HyprlandSocketsTest, ActivationIsByAddressAndConfirmedByTheFocus) {
     EXPECT_FALSE(link_->activateWindow(firefox));
     EXPECT_FALSE(link_->warpPointer(1, 1));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3 * HyprlandLink::replyTimeout);
+}
+
+TEST_F(HyprlandSocketsTest, ActivationGoesThroughTheMatchedToplevelElseByDispatch) {
+    auto sink = std::make_shared<test::RecordingLogSink>();
+    auto services = std::make_shared<Platform>();
+    services->logSink = sink;
+    PlatformInstallation installation(services);
+    auto toplevels = std::make_shared<FakeToplevels>(*fake_);
+    open(toplevels);
+    ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
+    fake_->setFollowDispatches(true);
+    const auto dispatches = [&] {
+        const auto requests = fake_->requests();
+        return std::count_if(requests.begin(), requests.end(), [](const std::string& request) {
+            return request.rfind("dispatch ", 0) == 0;
+        });
+    };
+
+    // Mapped: the toplevel of that window, whatever its likes, and no dispatch; the focus
+    // Hyprland reports confirms it. The window's class and title go with it, as listed.
+    EXPECT_EQ(link_->activateWindow(tabBehind), tabBehind);
+    EXPECT_EQ(toplevels->activated(), (std::vector<std::uint64_t>{4}));
+    EXPECT_EQ(toplevels->asked().back(), "kitty|tab behind");
+    EXPECT_EQ(link_->activateWindow(firefox), firefox);
+    EXPECT_EQ(toplevels->asked().back(), "firefox|Orvane \u2014 Mozilla Firefox");
+    EXPECT_EQ(dispatches(), 0);
+
+    // Taken, but the focus stays: the focus as it is, and no dispatch behind the user's back.
+    toplevels->set(true, true, false, false);
+    EXPECT_EQ(link_->activateWindow(kitty), firefox);
+    EXPECT_EQ(dispatches(), 0);
+
+    // Not in the list (an address the IPC does not know), alike without the mapping, no list
+    // at all, or the activation not taken: each falls back to the dispatch, which still lands.
+    toplevels->set(true, true, false, true);
+    EXPECT_EQ(link_->activateWindow(volume), volume);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6f31d50"), 1u);
+    toplevels->set(true, false, false, true);
+    EXPECT_EQ(link_->activateWindow(htop), htop);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6f11b30"), 1u);
+    // Alone in its app id and title: matched without the mapping.
+    EXPECT_EQ(link_->activateWindow(nautilus), nautilus);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6f01a20"), 0u);
+    EXPECT_EQ(toplevels->activated().back(), 5u);
+    toplevels->set(false, true, false, true);
+    EXPECT_EQ(link_->activateWindow(kitty), kitty);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6e557f0"), 1u);
+    toplevels->set(true, true, true, true);
+    EXPECT_EQ(link_->activateWindow(firefox), firefox);
+    EXPECT_EQ(asked("dispatch focuswindow address:0x55d0c6e75980"), 1u);
+    // The fallback refused as well: nothing.
+    fake_->answer("dispatch focuswindow address:0x55d0c6e75980", "No such window found");
+    EXPECT_FALSE(link_->activateWindow(firefox));
+
+    // Each route said once, however often taken.
+    const auto said = sink->lines(LogLevel::info);
+    const auto times = [&](const std::string& words) {
+        return std::count_if(said.begin(), said.end(), [&](const std::string& line) {
+            return line.find(words) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(times("activated through the foreign-toplevel protocol"), 1)
+        << ::testing::PrintToString(said);
+    EXPECT_EQ(times("focus dispatch"), 4) << ::testing::PrintToString(said);
+    for (const auto outcome :
+         {Outcome::unmatched, Outcome::ambiguous, Outcome::absent, Outcome::refused}) {
+        EXPECT_EQ(times(describe(outcome)), 1) << describe(outcome);
+    }
 }
 
 TEST_F(HyprlandSocketsTest, AHyprlandConfiguredInLuaIsDispatchedToInLua) {

@@ -2,8 +2,10 @@
 
 #include "backends/linux/wayland/LinkBridge.hpp"
 #include "backends/linux/wayland/client/CompositorDesktop.hpp"
+#include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandHotKeys.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandLink.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandToplevels.hpp"
 
 #include <cstdlib>
 
@@ -15,8 +17,15 @@ bool installHyprlandDesktop(Platform& platform, std::string* error) {
         std::getenv("HYPRLAND_INSTANCE_SIGNATURE")
             ? ""
             : "HYPRLAND_INSTANCE_SIGNATURE is not set: Hyprland's sockets cannot be found",
-        [](const CompositorDesktop::Options& options) {
-            auto link = std::make_shared<HyprlandLink>(options.mainQueue, options.environment);
+        [](CompositorDesktop::Options options) {
+            // The connection's worker needs a queue for its events from the start.
+            if (!options.mainQueue && hasPlatform()) {
+                options.mainQueue = orvane::platform().mainQueue;
+            }
+            // One connection for the toplevels activated, the idle timer and the dot.
+            auto client = std::make_shared<WaylandClient>(options.mainQueue);
+            auto link = std::make_shared<HyprlandLink>(options.mainQueue, options.environment,
+                                                       std::make_shared<HyprlandToplevels>(client));
             return CompositorDesktop::open(
                 {link, std::make_shared<HyprlandHotKeys>(link),
                  std::make_shared<LinkBridge>(link,
@@ -24,8 +33,9 @@ bool installHyprlandDesktop(Platform& platform, std::string* error) {
                                                                 "HYPRLAND_INSTANCE_SIGNATURE"}),
                  // Hyprland tells where the pointer is only when asked, and nothing of keys:
                  // the idle timer tells that there was input, and pointer use counts as typing.
-                 false, nullptr,
-                 "Hyprland's IPC sockets are Hyprland's own and open to every program of yours; "
+                 false, client,
+                 "Hyprland's IPC sockets and its list of windows are Hyprland's own and open "
+                 "to every program of yours; "
                  "Orvane adds nothing to Hyprland, and its pause toggle (orvane --toggle-pause) "
                  "is a method of its own on your session bus",
                  ""},

@@ -38,14 +38,22 @@ bool readable(int fd, std::chrono::milliseconds timeout) {
     return ::poll(&watched, 1, static_cast<int>(timeout.count())) > 0;
 }
 
+const CompositorWindow* findWindow(const std::vector<CompositorWindow>& windows, std::uint64_t id) {
+    const auto found = std::find_if(windows.begin(), windows.end(),
+                                    [id](const CompositorWindow& w) { return w.id == id; });
+    return found == windows.end() ? nullptr : &*found;
+}
+
 std::string requestSocketIn(const std::string& folder) {
     return folder + "/" + HyprlandIpc::requestSocket;
 }
 
 } // namespace
 
-HyprlandLink::HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment)
-    : state_(std::move(mainQueue)), environment_(std::move(environment)) {
+HyprlandLink::HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment,
+                           std::shared_ptr<HyprlandToplevelSource> toplevels)
+    : state_(std::move(mainQueue)), environment_(std::move(environment)),
+      toplevels_(std::move(toplevels)) {
     if (auto error = startWithWakeUp(thread_, wakeFd_, [this] { run(); })) {
         logPlatformError("cannot follow Hyprland: " + *error);
         state_.markSettled();
@@ -255,28 +263,24 @@ std::optional<std::string> HyprlandLink::ask(const std::string& request) {
 }
 
 std::optional<std::uint64_t> HyprlandLink::activateWindow(std::uint64_t id) {
-    if (!snapshot().ready) {
+    const auto known = snapshot();
+    if (!known.ready) {
         return std::nullopt;
     }
-    // By address, which names one window whatever the class and title say. A Hyprland
-    // configured in Lua reads a dispatch as Lua: the form it took last is tried first.
-    const auto forms = HyprlandJson::focusRequests(id);
-    const bool luaFirst = luaDispatch_.load();
-    std::string error;
-    bool taken = false;
-    for (const bool lua : {luaFirst, !luaFirst}) {
-        const auto reply = ask(lua ? forms.lua : forms.classic);
-        if (!reply) {
-            return std::nullopt; // asked again, the wait would double
+    auto outcome = HyprlandToplevelSource::Outcome::absent;
+    if (toplevels_) {
+        std::string applicationId;
+        std::string title;
+        if (known.windows) {
+            if (const auto* window = findWindow(*known.windows, id)) {
+                applicationId = window->applicationId;
+                title = window->title;
+            }
         }
-        if (HyprlandJson::dispatched(*reply, &error)) {
-            luaDispatch_ = lua;
-            taken = true;
-            break;
-        }
+        outcome = toplevels_->activate(id, applicationId, title);
     }
-    if (!taken) {
-        dropped("dispatch", error);
+    sayRoute(outcome);
+    if (outcome != HyprlandToplevelSource::Outcome::sent && !dispatchFocus(id)) {
         return std::nullopt;
     }
     // Hyprland focuses before it answers, but a window on a workspace being switched to may
@@ -293,6 +297,38 @@ std::optional<std::uint64_t> HyprlandLink::activateWindow(std::uint64_t id) {
         }
         std::this_thread::sleep_for(20ms);
     }
+}
+
+bool HyprlandLink::dispatchFocus(std::uint64_t id) {
+    // By address, which names one window whatever the class and title say. A Hyprland
+    // configured in Lua reads a dispatch as Lua: the form it took last is tried first.
+    const auto forms = HyprlandJson::focusRequests(id);
+    const bool luaFirst = luaDispatch_.load();
+    std::string error;
+    for (const bool lua : {luaFirst, !luaFirst}) {
+        const auto reply = ask(lua ? forms.lua : forms.classic);
+        if (!reply) {
+            return false; // asked again, the wait would double
+        }
+        if (HyprlandJson::dispatched(*reply, &error)) {
+            luaDispatch_ = lua;
+            return true;
+        }
+    }
+    dropped("dispatch", error);
+    return false;
+}
+
+void HyprlandLink::sayRoute(HyprlandToplevelSource::Outcome outcome) {
+    const unsigned bit = 1u << static_cast<unsigned>(outcome);
+    if (routesSaid_.fetch_or(bit) & bit) {
+        return;
+    }
+    logInfo(outcome == HyprlandToplevelSource::Outcome::sent
+                ? std::string("Hyprland: windows are activated through the foreign-toplevel "
+                              "protocol")
+                : std::string("Hyprland: a window is activated by a focus dispatch (") +
+                      describe(outcome) + ")");
 }
 
 bool HyprlandLink::warpPointer(int x, int y) {

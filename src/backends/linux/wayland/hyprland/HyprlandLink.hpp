@@ -5,6 +5,7 @@
 #include "backends/linux/wayland/CompositorLink.hpp"
 #include "backends/linux/wayland/CompositorLinkState.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandJson.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandToplevels.hpp"
 #include "orvane/platform/MainQueue.hpp"
 
 #include <atomic>
@@ -30,8 +31,10 @@ public:
     static constexpr std::chrono::milliseconds activationWait{300};
 
     // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
-    // event. `environment` gives HYPRLAND_INSTANCE_SIGNATURE and XDG_RUNTIME_DIR.
-    HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment);
+    // event. `environment` gives HYPRLAND_INSTANCE_SIGNATURE and XDG_RUNTIME_DIR. Windows are
+    // activated through `toplevels` where it can, else by dispatch.
+    HyprlandLink(std::shared_ptr<MainQueue> mainQueue, EnvironmentLookup environment,
+                 std::shared_ptr<HyprlandToplevelSource> toplevels = nullptr);
     ~HyprlandLink() override;
     HyprlandLink(const HyprlandLink&) = delete;
     HyprlandLink& operator=(const HyprlandLink&) = delete;
@@ -40,6 +43,8 @@ public:
     Subscription listen(std::function<void(const CompositorEvent&)> listener) override {
         return state_.listeners.add(std::move(listener));
     }
+    // Through the window's foreign toplevel, else by a focus dispatch; confirmed by the focus
+    // Hyprland then reports.
     std::optional<std::uint64_t> activateWindow(std::uint64_t id) override;
     bool warpPointer(int x, int y) override;
     std::optional<plinth::Point> queryPointer() override;
@@ -57,6 +62,10 @@ private:
     void run();
     bool attach(const std::string& folder);
     bool refresh(bool monitors);
+    // Sends the focus dispatch in the form Hyprland takes; false when it took neither.
+    bool dispatchFocus(std::uint64_t id);
+    // Logs the route an activation took, the first time it takes it.
+    void sayRoute(HyprlandToplevelSource::Outcome outcome);
     // Logs a reply of Hyprland's dropped for `problem`, the first few times only.
     void dropped(const std::string& what, const std::string& problem) {
         dropped_.say("dropped Hyprland's " + what + ": " + problem);
@@ -67,7 +76,9 @@ private:
     std::vector<HyprlandJson::Monitor> monitors_; // guarded by state_.mutex
     std::string folder_;                          // guarded by state_.mutex: the instance followed
     LimitedLog dropped_;
+    std::shared_ptr<HyprlandToplevelSource> toplevels_;
     std::atomic<bool> luaDispatch_{false}; // the last focus dispatch taken was Lua
+    std::atomic<unsigned> routesSaid_{0};  // a bit per outcome already logged
     int wakeFd_ = -1;
     std::thread thread_; // last: ends before the rest goes
 };
