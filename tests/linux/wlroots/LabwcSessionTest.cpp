@@ -1,12 +1,14 @@
 // The wlroots link on a real labwc (scripts/labwc-desktop.sh: headless, two outputs side by
 // side, windows titled "*-right" placed on the right one): real GTK windows of two programs
 // listed with their outputs, activated exactly, the focus followed; the idle timer and the
-// gaze dot as a layer surface on the output it is over.
+// gaze dot as a layer surface on the output it is over; and Hyprland's side of the same list,
+// which labwc offers without Hyprland's mapping.
 #include "unit/SessionBusTestSupport.hpp"
 
 #include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
 #include "backends/linux/wayland/client/WaylandActivity.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
+#include "backends/linux/wayland/hyprland/HyprlandToplevels.hpp"
 #include "backends/linux/wayland/wlroots/WlrootsLink.hpp"
 
 #include <gtest/gtest.h>
@@ -165,6 +167,44 @@ TEST_F(LabwcSession, ListsActivatesAndFollowsWindowsOfTwoProgramsOnTwoOutputs) {
     EXPECT_EQ(link->queryPointer(), std::nullopt);
     EXPECT_FALSE(link->postKey(0x61, true));
     EXPECT_FALSE(link->watchInput(66));
+}
+
+// Hyprland's toplevel side on a real list that has no mapping: a window alone in its app id
+// and title is activated, two alike are left to the dispatch, one not listed is not guessed.
+TEST_F(LabwcSession, HyprlandsToplevelsWithoutTheMappingActivateOnlyAWindowAloneInItsKind) {
+    using Outcome = HyprlandToplevelSource::Outcome;
+    auto client = std::make_shared<WaylandClient>(queue_);
+    auto link = std::make_shared<WlrootsLink>(client, queue_);
+    HyprlandToplevels toplevels(client);
+    ASSERT_TRUE(until([&] { return link->snapshot().ready; })) << link->problem();
+
+    const std::string clients = ORVANE_TEST_CLIENTS_DIR;
+    start({"/usr/bin/python3", clients + "/gtk-window-at.py", "labwc-left", "0", "0"});
+    start({"/usr/bin/python3", clients + "/gtk-window-at.py", "labwc-twin", "0", "0"});
+    start({"/usr/bin/python3", clients + "/gtk-window-at.py", "labwc-twin", "0", "0"});
+    ASSERT_TRUE(until([&] {
+        const auto s = link->snapshot();
+        return window(s, "labwc-left") && s.windows->size() == 3;
+    })) << describe(link->snapshot());
+    const auto left = *window(link->snapshot(), "labwc-left");
+    const auto twin = *window(link->snapshot(), "labwc-twin");
+    // The address is Hyprland's, which labwc cannot map: it decides nothing here.
+    constexpr std::uint64_t address = 0x55d0c6e75980;
+
+    // From a twin to the left one. Its list is another manager's, which may be a moment
+    // behind the link's: asked until it has them.
+    ASSERT_EQ(link->activateWindow(twin.id), twin.id);
+    EXPECT_TRUE(until([&] {
+        return toplevels.activate(address, left.applicationId, left.title) == Outcome::sent;
+    }));
+    EXPECT_TRUE(until([&] { return link->snapshot().focusWindow == left.id; }))
+        << describe(link->snapshot());
+    EXPECT_TRUE(until([&] {
+        return toplevels.activate(address, twin.applicationId, twin.title) == Outcome::ambiguous;
+    }));
+    EXPECT_EQ(toplevels.activate(address, twin.applicationId, "labwc-gone"), Outcome::unmatched);
+    EXPECT_EQ(toplevels.activate(address, "", ""), Outcome::unmatched);
+    EXPECT_EQ(link->snapshot().focusWindow, left.id);
 }
 
 TEST_F(LabwcSession, GivesActivityAndTheGazeDotAsALayerSurface) {
