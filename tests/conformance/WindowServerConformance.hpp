@@ -14,6 +14,7 @@
 //   plinth::Rect primaryFrame();   // the primary display, global top-left space
 // where Opened has `pid` and `number`, as the window list will give them. A rig may also say
 //   static constexpr bool readsPointer = false;  // the desktop never tells where the pointer is
+//   static constexpr bool movesPointer = false;  // the desktop lets nobody move the pointer
 
 #include "orvane/platform/WindowServer.hpp"
 #include "plinth/ScreenGeometry.hpp"
@@ -143,6 +144,11 @@ TYPED_TEST_P(WindowServerConformance, APointerSentSomewhereIsFoundThere) {
     if constexpr (requires { TypeParam::readsPointer; }) {
         if (!TypeParam::readsPointer) {
             GTEST_SKIP() << "this desktop can move the pointer but never says where it is";
+        }
+    }
+    if constexpr (requires { TypeParam::movesPointer; }) {
+        if (!TypeParam::movesPointer) {
+            GTEST_SKIP() << "this desktop says where the pointer is but lets nobody move it";
         }
     }
     const auto primary = this->rig->primaryFrame();

@@ -80,6 +80,18 @@ void KWinScriptHost::attach(const std::string& kwinOwner) {
         sd_bus_message_unref(
             callKWin("/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s", name));
     }
+    // KWin numbers a new script by how many it holds, so after an unload ours can get the
+    // number of one still loaded, whose object keeps the path: the objects there before the
+    // load are someone else's, never to be run.
+    std::string before;
+    if (sd_bus_message* listed =
+            callKWin("/Scripting", "org.freedesktop.DBus.Introspectable", "Introspect")) {
+        const char* xml = nullptr;
+        if (sd_bus_message_read(listed, "s", &xml) >= 0 && xml) {
+            before = xml;
+        }
+        sd_bus_message_unref(listed);
+    }
     int id = -1;
     sd_bus_message* reply =
         bus_.callMethod(kwinService, "/Scripting", "org.kde.kwin.Scripting", "loadScript",
@@ -100,8 +112,12 @@ void KWinScriptHost::attach(const std::string& kwinOwner) {
         return;
     }
     loadAttempts_ = 0;
-    const std::string path = "/Scripting/Script" + std::to_string(id);
-    reply = callKWin(path.c_str(), "org.kde.kwin.Script", "run");
+    const std::string object = "Script" + std::to_string(id);
+    const std::string path = "/Scripting/" + object;
+    const bool ours = before.find("\"" + object + "\"") == std::string::npos;
+    // Where there is no object of ours to run (KWin 5.27 lists none), KWin runs all it has
+    // loaded and not yet started.
+    reply = ours ? callKWin(path.c_str(), "org.kde.kwin.Script", "run") : nullptr;
     if (!reply) {
         reply = callKWin("/Scripting", "org.kde.kwin.Scripting", "start");
     }
