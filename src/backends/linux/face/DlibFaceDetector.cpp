@@ -694,6 +694,9 @@ void DlibFaceDetector::forgetFaces() {
 }
 
 std::shared_ptr<FaceDetector> makeLinuxFaceDetector() {
+    // A frame's resizes are too small to share out: OpenCV's worker threads cost more in
+    // waking and spinning than they save, and the face thread has a core to itself anyway.
+    cv::setNumThreads(0);
     auto detector = std::make_shared<DlibFaceDetector>();
     detector->loadInBackground();
     return detector;
