@@ -95,7 +95,8 @@ def password_entry_holds(desktop, title, log_text, watch, windows, seconds, fail
     focus stays off `windows` for `seconds`."""
     logged = len(log_text())
     form = start_client("gtk3-password-form.py", title, "password")
-    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 20):
+    # As long as the terminal prompts get: a GTK program starting beside a loaded desktop.
+    if not wait_until(lambda: "status: waiting: secure input\n" in log_text()[logged:], 30):
         failures.append('orvane did not say "waiting: secure input" for a password entry')
     else:
         moved = moves_during(watch, windows, seconds)
