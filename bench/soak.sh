@@ -82,9 +82,8 @@ wait_until() {
 baseline=60
 ((seconds < 2 * baseline)) && baseline=$((seconds / 2))
 # The first reading once everything is in use: the face model (read in the background), what
-# the first focus switch opens, and what a whole loop of the clip has used (the vision
-# library starts its worker thread at the first full search, which may wait for the face
-# coming back).
+# the first focus switch opens, and what a whole loop of the clip has used (some of it only
+# once the face comes back after the empty stretch).
 loop_seconds=$(((turn_frames + faceless_frames) / fps))
 ((baseline < loop_seconds + 3)) && baseline=$((loop_seconds + 3))
 echo "start:        descriptors $(descriptors), threads $(threads), resident $(rss_kb) kB"
