@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # `orvane` following the gaze between split panes of a real terminal, on the throw-away
-# desktop: the terminal (Terminator or Konsole, or tmux in xterm) fills the middle monitor with
-# two panes side by side; a head-turn clip calibrated so that its gaze sweeps across that
-# monitor only must move the keyboard focus left, right, left, right between the panes, as the
-# accessibility bus (tmux: tmux itself) sees it, without orvane taking keys it posted itself for
-# the user's typing.
+# desktop: the terminal (Terminator or Konsole, or tmux in xterm or GNOME Terminal) fills the
+# middle monitor with two panes side by side; a head-turn clip calibrated so that its gaze
+# sweeps across that monitor only must move the keyboard focus left, right, left, right between
+# the panes, as the accessibility bus (tmux: tmux itself) sees it, without orvane taking keys it
+# posted itself for the user's typing.
 #
-#   scripts/test-desktop.sh panes.sh terminator|konsole|tmux ORVANE HEAD_TURN_CLIP_TOOL \
-#       CALIBRATE_TOOL
+#   scripts/test-desktop.sh panes.sh terminator|konsole|tmux|tmux-gnome-terminal ORVANE \
+#       HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL
 set -uo pipefail
 
-if [[ $# -ne 4 || ! $1 =~ ^(terminator|konsole|tmux)$ || -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
-    echo "usage: scripts/test-desktop.sh $0 terminator|konsole|tmux ORVANE HEAD_TURN_CLIP_TOOL" \
-        "CALIBRATE_TOOL" >&2
+if [[ $# -ne 4 || ! $1 =~ ^(terminator|konsole|tmux|tmux-gnome-terminal)$ ||
+    -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
+    echo "usage: scripts/test-desktop.sh $0 terminator|konsole|tmux|tmux-gnome-terminal ORVANE" \
+        "HEAD_TURN_CLIP_TOOL CALIBRATE_TOOL" >&2
     exit 2
 fi
 program="$1"
@@ -34,7 +35,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/script-support.sh"
 # of each pane selected (tmux's own hook writes it).
 focus_log="$HOME/focus.log"
 tmux_server=(-L "orvane-panes-$$")
-if [[ $program == tmux ]]; then
+if [[ $program == tmux* ]]; then
     : >"$focus_log"
 else
     /usr/bin/python3 "$clients/atspi-focus-watch.py" terminal >"$focus_log" 2>&1 &
@@ -89,12 +90,23 @@ konsole)
 LAYOUT
     konsole --layout "$HOME/layout.json" --geometry 1280x1000+1280+0 >"$HOME/terminal.log" 2>&1 &
     ;;
-tmux)
-    # xterm's 6 x 13 cells: 213 x 76 of them fill MID.
-    xterm -geometry 210x74+1280+0 -e tmux "${tmux_server[@]}" new-session \
-        >"$HOME/terminal.log" 2>&1 &
+tmux | tmux-gnome-terminal)
+    if [[ $program == tmux ]]; then
+        # xterm's 6 x 13 cells: 213 x 76 of them fill MID.
+        xterm -geometry 210x74+1280+0 -e tmux "${tmux_server[@]}" new-session \
+            >"$HOME/terminal.log" 2>&1 &
+    else
+        # The session bus starts GNOME Terminal's server with the session's environment, as
+        # an X session's start-up hands it over; the server refuses a locale that is not UTF-8.
+        # Its 9 x 17 cells below a menu bar: 125 x 55 of them about fill MID.
+        [[ ${LANG:-} == *.UTF-8 ]] || export LANG=C.UTF-8
+        dbus-update-activation-environment --all ||
+            fail "the session bus did not take the session's environment"
+        gnome-terminal --geometry 125x55+1280+0 -- tmux "${tmux_server[@]}" new-session \
+            >"$HOME/terminal.log" 2>&1
+    fi
     poll 30 eval '[[ -n $(tmux "${tmux_server[@]}" list-clients 2>/dev/null) ]]' || {
-        echo "FAIL: tmux did not start in xterm: $(cat "$HOME/terminal.log")" >&2
+        echo "FAIL: tmux did not start in its terminal: $(cat "$HOME/terminal.log")" >&2
         exit 1
     }
     tmux "${tmux_server[@]}" split-window -h \; \
@@ -106,6 +118,7 @@ terminal=""
 found_terminal() {
     local class=$program
     [[ $program == tmux ]] && class=xterm
+    [[ $program == tmux-gnome-terminal ]] && class=gnome-terminal
     terminal=$(xdotool search --onlyvisible --class "^$class\$" 2>/dev/null | head -n1)
     [[ -n $terminal ]]
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "linux/x11/X11TestSupport.hpp"
+#include "linux/x11/X11Clients.hpp"
 
 #include "backends/linux/x11/X11Displays.hpp"
+#include "backends/linux/x11/X11WindowList.hpp"
+#include "backends/linux/x11/X11Workspace.hpp"
 
 namespace orvane::linuxbackend::test {
 namespace {
@@ -26,6 +28,32 @@ TEST(X11_displays, listsTheMonitorsPrimaryFirstInTheNativeSpace) {
     }
     EXPECT_NE(screens[0].id, screens[1].id);
     EXPECT_NE(screens[1].id, screens[2].id);
+}
+
+TEST(X11_displays, theMainDisplayIsTheOneHoldingMostOfTheActiveWindow) {
+    REQUIRE_TEST_DESKTOP();
+    TestDesktop desktop;
+    auto xterm = startXterm(desktop, "orvane-main-display", 2700, 300);
+    ASSERT_NE(xterm.window, 0u);
+    ASSERT_TRUE(desktop.desktop().workspace()->activateWindow(xterm.window));
+    const auto frame = X11WindowList::frameOf(desktop.connection(), xterm.window);
+    ASSERT_TRUE(frame);
+    const auto mainX = [&] {
+        const auto main = desktop.desktop().displays()->mainDisplay();
+        return main ? main->frame.x : -1.0;
+    };
+
+    // A third of it on MID, the rest on RIGHT; then the other way round.
+    const int third = static_cast<int>(frame->width / 3);
+    ASSERT_TRUE(desktop.moveClient(xterm.window, 2560 - third, 300));
+    EXPECT_EQ(mainX(), 2560);
+    ASSERT_TRUE(desktop.moveClient(xterm.window, 2560 - 2 * third, 300));
+    EXPECT_EQ(mainX(), 1280);
+
+    // Mostly below the desktop's bottom edge, its centre on no monitor: still RIGHT's.
+    const int top = 1080 - static_cast<int>(frame->height / 3);
+    ASSERT_TRUE(desktop.moveClient(xterm.window, 2700, top));
+    EXPECT_EQ(mainX(), 2560);
 }
 
 } // namespace

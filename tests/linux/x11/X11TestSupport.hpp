@@ -70,6 +70,9 @@ void keepAbove(XDisplay* display, unsigned long client, bool above);
 
 // A test desktop: the backend over the harness's X display, installed as the platform with a
 // manual main queue, a virtual clock and in-memory preferences.
+// How long the tests' workspaces wait for the window manager to act on an activation.
+inline constexpr std::chrono::milliseconds activationWait = 1s;
+
 class TestDesktop {
 public:
     TestDesktop();

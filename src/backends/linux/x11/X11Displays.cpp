@@ -78,11 +78,6 @@ std::optional<plinth::Rect> workArea(X11Connection& connection) {
         static_cast<double>(a[4 * desktop + 2]), static_cast<double>(a[4 * desktop + 3])};
 }
 
-bool contains(const plinth::Rect& rect, plinth::Point point) {
-    return point.x >= rect.minX() && point.x < rect.maxX() && point.y >= rect.minY() &&
-           point.y < rect.maxY();
-}
-
 } // namespace
 
 X11Displays::X11Displays(std::shared_ptr<X11Connection> connection)
@@ -211,15 +206,22 @@ std::optional<Display> X11Displays::mainDisplay() const {
     if (!frame) {
         return std::nullopt;
     }
-    const plinth::Point centre{frame->x + frame->width / 2, frame->y + frame->height / 2};
+    // The monitor holding most of the window: its centre may lie on none (partly off screen).
     auto list = monitors(*connection_);
     auto all = screens();
+    std::optional<std::size_t> most;
+    double mostArea = 0;
     for (std::size_t i = 0; i < list.size() && i < all.size(); ++i) {
-        if (contains(list[i].rootFrame, centre)) {
-            return all[i];
+        const auto shared = intersection(list[i].rootFrame, *frame);
+        if (shared.width * shared.height > mostArea) {
+            mostArea = shared.width * shared.height;
+            most = i;
         }
     }
-    return std::nullopt;
+    if (!most) {
+        return std::nullopt;
+    }
+    return all[*most];
 }
 
 } // namespace orvane::linuxbackend

@@ -21,11 +21,6 @@
 #include <unistd.h>
 
 namespace orvane::linuxbackend {
-namespace {
-
-constexpr auto activationTimeout = std::chrono::milliseconds(200);
-
-} // namespace
 
 X11Workspace::X11Workspace(std::shared_ptr<X11Connection> connection,
                            std::shared_ptr<const DesktopEntries> entries,
@@ -217,7 +212,7 @@ bool X11Workspace::activateWindow(Window client) {
             return false;
         }
         if (watched) {
-            return cache_->waitForActive(client, activationTimeout);
+            return cache_->waitForActive(client, activationWait_);
         }
         return X11WindowList::activeWindow(connection) == client ||
                connection.waitForEvent(
@@ -226,7 +221,7 @@ bool X11Workspace::activateWindow(Window client) {
                               e.xproperty.window == connection.root() &&
                               X11WindowList::activeWindow(connection) == client;
                    },
-                   activationTimeout);
+                   activationWait_);
     };
     bool active = request(time);
     if (!active && !failed && inputTime && connection.isAlive()) {

@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,10 +47,13 @@ public:
     bool isOverviewShowing() const override;
     Subscription observe(WorkspaceEvent event, std::function<void()> handler) override;
 
+    static constexpr std::chrono::milliseconds defaultActivationWait{200};
+
     // Asks the window manager to activate `client` and raises it; true once _NET_ACTIVE_WINDOW
-    // names it (waits at most 200 ms, twice when a request dated by the user's input is not
-    // followed).
+    // names it (waits at most the activation wait, twice when a request dated by the user's
+    // input is not followed).
     bool activateWindow(Window client);
+    void setActivationWait(std::chrono::milliseconds wait) { activationWait_ = wait; }
 
     // The X server time of the user's latest key or button event, which dates activation
     // requests; nothing when none is known (then the server's time now does).
@@ -82,6 +86,7 @@ private:
     std::shared_ptr<MainQueue> mainQueue_;
     std::set<std::string> launchers_;
     std::function<std::optional<unsigned long>()> lastInputTime_;
+    std::chrono::milliseconds activationWait_ = defaultActivationWait;
     std::unique_ptr<X11DisplayWatcher> watcher_;
     std::weak_ptr<X11Displays> displays_;
     Subscription dropRememberedMonitors_;
