@@ -12,7 +12,8 @@
 //   void close(Opened&);
 //   bool waitUntil(const std::function<bool()>& condition);       // bounded
 //   plinth::Rect primaryFrame();   // the primary display, global top-left space
-// where Opened has `pid` and `number`, as the window list will give them. A rig may also say
+// where Opened has `pid` and `number`, as the window list will give them (OpenedWindow below
+// does). A rig may also say
 //   static constexpr bool readsPointer = false;  // the desktop never tells where the pointer is
 //   static constexpr bool movesPointer = false;  // the desktop lets nobody move the pointer
 
@@ -22,13 +23,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace orvane::conformance {
+
+struct OpenedWindow {
+    pid_t pid = 0;
+    std::uint32_t number = 0;
+};
 
 template <typename Rig> class WindowServerConformance : public ::testing::Test {
 protected:

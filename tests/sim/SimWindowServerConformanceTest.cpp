@@ -7,10 +7,7 @@ namespace {
 // The simulated window server answers at once: nothing to wait for.
 class SimWindowServerRig {
 public:
-    struct Opened {
-        pid_t pid = 0;
-        std::uint32_t number = 0;
-    };
+    using Opened = conformance::OpenedWindow;
 
     static bool available() { return true; }
 

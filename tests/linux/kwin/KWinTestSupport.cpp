@@ -2,45 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace orvane::linuxbackend::test {
 
 const char* env(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-pid_t spawn(std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
-
-Child& Child::operator=(Child&& other) noexcept {
-    if (this != &other) {
-        end();
-        pid = std::exchange(other.pid, -1);
-    }
-    return *this;
-}
-
-void Child::end() {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
 }
 
 sd_bus* sessionBus() {

@@ -4,6 +4,7 @@
 // windows they look at, and having KWin itself place those windows.
 
 #include "backends/linux/wayland/CompositorLink.hpp"
+#include "linux/support/ChildProcess.hpp"
 #include "plinth/ScreenGeometry.hpp"
 
 #include <systemd/sd-bus.h>
@@ -17,25 +18,6 @@ namespace orvane::linuxbackend::test {
 
 // The variable's value, empty when unset.
 const char* env(const char* name);
-
-// Starts `arguments` (the program first, by its path) in this environment; -1 when it did not.
-pid_t spawn(std::vector<std::string> arguments);
-
-// A program the test started, ended with the object.
-class Child {
-public:
-    explicit Child(pid_t started = -1) : pid(started) {}
-    ~Child() { end(); }
-    Child(Child&& other) noexcept : pid(std::exchange(other.pid, -1)) {}
-    Child& operator=(Child&& other) noexcept;
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // Ends the program and waits for it.
-    void end();
-
-    pid_t pid = -1;
-};
 
 sd_bus* sessionBus();
 

@@ -21,10 +21,7 @@ namespace {
 // does beside others' scripts.
 class RealKWinWindowServerRig {
 public:
-    struct Opened {
-        pid_t pid = 0;
-        std::uint32_t number = 0;
-    };
+    using Opened = conformance::OpenedWindow;
     // KWin tells scripts where the cursor is but gives them no way to move it.
     static constexpr bool movesPointer = false;
     static bool available() { return std::getenv("ORVANE_KWIN_START") != nullptr; }

@@ -2,6 +2,7 @@
 // real GTK and Qt windows listed, one Qt window moved to the right output, each activated
 // exactly; the pause chord bound at run time and pressed through a virtual keyboard; outputs
 // added and turned off.
+#include "linux/support/ChildProcess.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
 #include "backends/linux/wayland/LinkBridge.hpp"
@@ -14,28 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace orvane::linuxbackend {
 namespace {
 
 using namespace std::chrono_literals;
 using test::SignallingMainQueue;
-
-pid_t spawn(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    return ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
 
 class SwaySession : public ::testing::Test {
 protected:
@@ -45,12 +31,6 @@ protected:
             std::make_shared<SwayLink>(queue_, [](const char* name) { return std::getenv(name); });
         events_ = link_->listen([this](const CompositorEvent& event) { heard_.push_back(event); });
         ASSERT_TRUE(queue_->runTasksUntil([&] { return link_->snapshot().ready; }));
-    }
-    void TearDown() override {
-        for (pid_t pid : children_) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
     }
 
     std::optional<CompositorWindow> window(const std::string& title) {
@@ -66,16 +46,15 @@ protected:
     }
 
     void start(const std::vector<std::string>& command) {
-        const pid_t pid = spawn(command);
-        ASSERT_GT(pid, 0) << command[0];
-        children_.push_back(pid);
+        children_.emplace_back(test::spawn(command));
+        ASSERT_GT(children_.back().pid, 0) << command[0];
     }
 
     std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
     std::shared_ptr<SwayLink> link_;
     Subscription events_;
     std::vector<CompositorEvent> heard_;
-    std::vector<pid_t> children_;
+    std::vector<test::Child> children_;
 };
 
 TEST_F(SwaySession, ListsAndActivatesRealWindowsOnBothOutputsAndFollowsOutputs) {

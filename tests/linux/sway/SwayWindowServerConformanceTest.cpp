@@ -1,5 +1,6 @@
 #include "conformance/WindowServerConformance.hpp"
 
+#include "linux/support/ChildProcess.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
 #include "backends/linux/freedesktop/DesktopEntries.hpp"
@@ -8,13 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <map>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace orvane::linuxbackend::test {
 namespace {
@@ -26,10 +22,7 @@ using namespace std::chrono_literals;
 // exact activation, closed by ending their process.
 class RealSwayWindowServerRig {
 public:
-    struct Opened {
-        pid_t pid = 0;
-        std::uint32_t number = 0;
-    };
+    using Opened = conformance::OpenedWindow;
     // sway's IPC can set the cursor but never tells where it is: a warp cannot be read back.
     static constexpr bool readsPointer = false;
     static bool available() { return std::getenv("SWAYSOCK") != nullptr; }
@@ -40,11 +33,6 @@ public:
           server_(link_, std::make_shared<DesktopEntries>(), nullptr) {
         EXPECT_TRUE(waitUntil([&] { return link_->snapshot().ready; }));
     }
-    ~RealSwayWindowServerRig() {
-        for (const auto& [number, pid] : children_) {
-            end(pid);
-        }
-    }
     RealSwayWindowServerRig(const RealSwayWindowServerRig&) = delete;
     RealSwayWindowServerRig& operator=(const RealSwayWindowServerRig&) = delete;
 
@@ -54,15 +42,9 @@ public:
 
     Opened open(const std::string& title, plinth::Point origin) {
         const std::string clients = ORVANE_TEST_CLIENTS_DIR;
-        std::vector<std::string> arguments{
-            "/usr/bin/python3", clients + "/gtk-window-at.py", title, "0", "0", "400", "300"};
-        std::vector<char*> argv;
-        for (auto& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        Child child(spawn(
+            {"/usr/bin/python3", clients + "/gtk-window-at.py", title, "0", "0", "400", "300"}));
+        if (child.pid <= 0) {
             ADD_FAILURE() << "gtk-window-at.py did not start";
             return {};
         }
@@ -82,12 +64,11 @@ public:
             20s);
         if (!listed) {
             ADD_FAILURE() << title << " was not listed";
-            end(pid);
             return {};
         }
         const Opened opened{static_cast<pid_t>(found->pid),
                             CompositorWindowServer::numberOf(found->id)};
-        children_[opened.number] = pid;
+        children_[opened.number] = std::move(child);
         const auto x = static_cast<long>(origin.x);
         const auto y = static_cast<long>(origin.y);
         std::string error;
@@ -108,27 +89,16 @@ public:
         return opened;
     }
     void raise(const Opened& window) { EXPECT_TRUE(link_->activateWindow(window.number)); }
-    void close(Opened& window) {
-        const auto child = children_.find(window.number);
-        if (child != children_.end()) {
-            end(child->second);
-            children_.erase(child);
-        }
-    }
+    void close(Opened& window) { children_.erase(window.number); }
     bool waitUntil(const std::function<bool()>& condition) {
         return queue_->runTasksUntil(condition, 10s);
     }
 
 private:
-    static void end(pid_t pid) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    }
-
     std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
     std::shared_ptr<SwayLink> link_;
     CompositorWindowServer server_;
-    std::map<std::uint32_t, pid_t> children_;
+    std::map<std::uint32_t, Child> children_; // first to go: the windows close before the link
 };
 
 } // namespace

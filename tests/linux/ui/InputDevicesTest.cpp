@@ -1,19 +1,10 @@
 // The settings window's "read keyboards and mice directly" box, drawn by Qt on the test
 // desktop, over a stand-in for the platform's input devices.
 
-#include "orvane/engine/EngineFixture.hpp"
+#include "SettingsToggleFixture.hpp"
+
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/Prefs.hpp"
-#include "ui/SettingsView.hpp"
-#include "ui/WindowPresenter.hpp"
-
-#include <QCheckBox>
-#include <QLabel>
-#include <QScrollArea>
-#include <QTest>
-#include <gtest/gtest.h>
-
-#include <memory>
 
 namespace orvane {
 namespace {
@@ -39,36 +30,15 @@ private:
     bool on_ = false;
 };
 
-class X11Ui_InputDevices : public testing::EngineFixture {
+class X11Ui_InputDevices : public ui::test::SettingsToggleFixture {
 protected:
-    X11Ui_InputDevices()
-        : calibration(CalibrationController::make()),
-          devices(std::make_shared<FakeInputDevices>()) {
+    X11Ui_InputDevices() : SettingsToggleFixture("inputDevices") {
         platform().inputDevices = devices;
     }
 
-    void open() {
-        if (!view) {
-            view = std::make_unique<ui::SettingsView>(engine, calibration, [] {});
-        }
-        ui::presentWindow(*view, "Orvane Settings", 500, 620);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    }
-    void reopen() {
-        view->hide();
-        open();
-    }
-    QCheckBox* box() const { return view->findChild<QCheckBox*>("inputDevicesToggle"); }
-    QLabel* problem() const { return view->findChild<QLabel*>("inputDevicesProblem"); }
-    void toggle() {
-        view->findChild<QScrollArea*>()->ensureWidgetVisible(box());
-        QTest::mouseClick(box(), Qt::LeftButton, {}, QPoint(8, box()->height() / 2));
-    }
     bool stored() { return Prefs::shared().readInputDevices(); }
 
-    std::shared_ptr<CalibrationController> calibration;
-    std::shared_ptr<FakeInputDevices> devices;
-    std::unique_ptr<ui::SettingsView> view;
+    std::shared_ptr<FakeInputDevices> devices = std::make_shared<FakeInputDevices>();
 };
 
 TEST_F(X11Ui_InputDevices, OfferedOffAndExplainedOnlyWhereThePlatformHasThem) {

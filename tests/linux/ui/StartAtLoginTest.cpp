@@ -1,16 +1,8 @@
 // The settings window's "start when you log in" box, drawn by Qt on the test desktop: over the
 // simulated desktop's login items, and once over the real autostart directory.
 
+#include "SettingsToggleFixture.hpp"
 #include "backends/linux/freedesktop/XdgLoginItems.hpp"
-#include "orvane/engine/EngineFixture.hpp"
-#include "ui/SettingsView.hpp"
-#include "ui/WindowPresenter.hpp"
-
-#include <QCheckBox>
-#include <QLabel>
-#include <QScrollArea>
-#include <QTest>
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,31 +12,9 @@
 namespace orvane {
 namespace {
 
-class X11Ui_StartAtLogin : public testing::EngineFixture {
+class X11Ui_StartAtLogin : public ui::test::SettingsToggleFixture {
 protected:
-    X11Ui_StartAtLogin() : calibration(CalibrationController::make()) {}
-
-    void open() {
-        if (!view) {
-            view = std::make_unique<ui::SettingsView>(engine, calibration, [] {});
-        }
-        ui::presentWindow(*view, "Orvane Settings", 500, 620);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-    }
-    void reopen() {
-        view->hide();
-        open();
-    }
-    QCheckBox* box() const { return view->findChild<QCheckBox*>("startAtLoginToggle"); }
-    QLabel* problem() const { return view->findChild<QLabel*>("startAtLoginProblem"); }
-    // The user clicks the box.
-    void toggle() {
-        view->findChild<QScrollArea*>()->ensureWidgetVisible(box());
-        QTest::mouseClick(box(), Qt::LeftButton, {}, QPoint(8, box()->height() / 2));
-    }
-
-    std::shared_ptr<CalibrationController> calibration;
-    std::unique_ptr<ui::SettingsView> view;
+    X11Ui_StartAtLogin() : SettingsToggleFixture("startAtLogin") {}
 };
 
 TEST_F(X11Ui_StartAtLogin, TheBoxShowsTheSessionsAnswerOnEveryShowingAndChangesIt) {

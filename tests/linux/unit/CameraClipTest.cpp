@@ -49,8 +49,8 @@ std::shared_ptr<V4l2CameraService> clipService(const CameraTestDirectory& direct
                                                std::vector<std::string> clips,
                                                PixelFormat format = PixelFormat::bgr24) {
     V4l2CameraService::Options options;
-    options.devRoot = directory.path() / "no-dev";
-    options.sysRoot = directory.path() / "no-sys";
+    options.devRoot = directory.path / "no-dev";
+    options.sysRoot = directory.path / "no-sys";
     options.clipPaths = std::move(clips);
     options.frameFormat = format;
     return std::make_shared<V4l2CameraService>(std::make_shared<SystemV4l2Io>(),
@@ -60,7 +60,7 @@ std::shared_ptr<V4l2CameraService> clipService(const CameraTestDirectory& direct
 // The clip in Motion-JPEG, taken in grey: the format whose frames are decoded as asked.
 std::shared_ptr<V4l2CameraService> greyMotionJpegService(const CameraTestDirectory& directory) {
     const auto clip =
-        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+        writeClip(directory.path, "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
     return clipService(directory, {clip}, PixelFormat::gray8);
 }
 
@@ -90,8 +90,8 @@ TEST(CameraClips, AreListedFromTheEnvironmentAfterTheCameras) {
 TEST(CameraClips, AVideoPlaysAtItsOwnRateAndStartsOverAtItsEnd) {
     CameraTestDirectory directory;
     const std::vector<std::string> clips{
-        writeClip(directory.path(), "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G')),
-        writeClip(directory.path(), "head turn.mp4", cv::VideoWriter::fourcc('m', 'p', '4', 'v')),
+        writeClip(directory.path, "head turn.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G')),
+        writeClip(directory.path, "head turn.mp4", cv::VideoWriter::fourcc('m', 'p', '4', 'v')),
     };
     // Grey Motion-JPEG is decoded from the clip's packets, everything else by the reader.
     for (const auto format : {PixelFormat::bgr24, PixelFormat::gray8}) {
@@ -223,7 +223,7 @@ TEST(CameraClips, UnderADemandForTheTopRowsTheRestIsLeftBlackAndSaidSo) {
 
 TEST(CameraClips, AStillImageArrivesThirtyTimesASecondToEverySessionThatOpensIt) {
     CameraTestDirectory directory;
-    const auto still = writeStill(directory.path());
+    const auto still = writeStill(directory.path);
     auto service = clipService(directory, {still}, PixelFormat::gray8);
     const auto device = service->devices().front();
     auto session = service->makeSession();
@@ -255,10 +255,10 @@ TEST(CameraClips, AStillImageArrivesThirtyTimesASecondToEverySessionThatOpensIt)
 
 TEST(CameraClips, AFileThatIsNoClipFailsToOpenSayingWhy) {
     CameraTestDirectory directory;
-    const auto missing = (directory.path() / "missing.avi").string();
-    const auto text = (directory.path() / "notes.avi").string();
+    const auto missing = (directory.path / "missing.avi").string();
+    const auto text = (directory.path / "notes.avi").string();
     std::ofstream{text} << "not a video\n";
-    auto service = clipService(directory, {missing, text, directory.path().string()});
+    auto service = clipService(directory, {missing, text, directory.path.string()});
     const auto devices = service->devices();
     ASSERT_EQ(devices.size(), 3u);
     auto session = service->makeSession();
@@ -269,8 +269,7 @@ TEST(CameraClips, AFileThatIsNoClipFailsToOpenSayingWhy) {
     const auto garbage = session->open(devices[1]);
     EXPECT_EQ(garbage.status, CameraSession::OpenStatus::failed);
     EXPECT_EQ(garbage.description, text + ": neither a video nor an image that can be decoded");
-    EXPECT_EQ(session->open(devices[2]).description,
-              directory.path().string() + ": Is a directory");
+    EXPECT_EQ(session->open(devices[2]).description, directory.path.string() + ": Is a directory");
     EXPECT_EQ(session->firstFrameRateRange(), std::nullopt);
 }
 
@@ -303,8 +302,8 @@ TEST(CameraClips, APlaylistNamingAnAddressIsRefusedWithoutReachingIt) {
 
     CameraTestDirectory directory;
     const auto video =
-        writeClip(directory.path(), "inner.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
-    const auto playlist = (directory.path() / "remote.m3u8").string();
+        writeClip(directory.path, "inner.avi", cv::VideoWriter::fourcc('M', 'J', 'P', 'G'));
+    const auto playlist = (directory.path / "remote.m3u8").string();
     std::ofstream{playlist} << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nhttp://127.0.0.1:"
                             << ntohs(address.sin_port) << "/segment.ts\n#EXT-X-ENDLIST\n";
     auto service = clipService(directory, {playlist, video});

@@ -5,18 +5,6 @@
 
 namespace orvane::linuxbackend {
 
-CameraTestDirectory::CameraTestDirectory() {
-    std::string pattern = std::filesystem::temp_directory_path() / "orvane-camera-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-        path_ = pattern;
-    }
-}
-
-CameraTestDirectory::~CameraTestDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 FrameCollector::FrameCollector() : state_(std::make_shared<State>()) {}
 
 std::function<void(const PixelBuffer&)> FrameCollector::handler() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backends/linux/runtime/ThreadSerialQueue.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 #include "orvane/platform/CameraService.hpp"
 
 #include <atomic>
@@ -14,15 +15,8 @@
 
 namespace orvane::linuxbackend {
 
-// A directory of its own under the system's temporary directory, removed afterwards.
-class CameraTestDirectory {
-public:
-    CameraTestDirectory();
-    ~CameraTestDirectory();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
+struct CameraTestDirectory : test::TemporaryDirectory {
+    CameraTestDirectory() : TemporaryDirectory("orvane-camera") {}
 };
 
 // What a test keeps of a delivered frame (the buffer itself is gone after the call).

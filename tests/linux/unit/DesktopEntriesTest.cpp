@@ -1,4 +1,6 @@
 #include "backends/linux/freedesktop/DesktopEntries.hpp"
+#include "SessionBusTestSupport.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,35 +20,19 @@ namespace fs = std::filesystem;
 class OwnDataDirectory {
 public:
     OwnDataDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "orvane-entries-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            root_ = pattern;
-        }
-        for (const char* name : {"XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
-            if (const char* value = std::getenv(name)) {
-                saved_.emplace_back(name, value);
-            }
-        }
         fs::create_directories(root_ / "home/applications");
         fs::create_directories(root_ / "system/applications/kde");
-        ::setenv("XDG_DATA_HOME", (root_ / "home").c_str(), 1);
-        ::setenv("XDG_DATA_DIRS", (root_ / "system").c_str(), 1);
-    }
-    ~OwnDataDirectory() {
-        ::unsetenv("XDG_DATA_HOME");
-        ::unsetenv("XDG_DATA_DIRS");
-        for (const auto& [name, value] : saved_) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-        fs::remove_all(root_);
+        environment_.set("XDG_DATA_HOME", (root_ / "home").string());
+        environment_.set("XDG_DATA_DIRS", (root_ / "system").string());
     }
     void write(const std::string& relative, const std::string& text) const {
         std::ofstream(root_ / relative) << text;
     }
 
 private:
-    fs::path root_;
-    std::vector<std::pair<std::string, std::string>> saved_;
+    test::TemporaryDirectory directory_{"orvane-entries"};
+    const fs::path& root_ = directory_.path;
+    test::ScopedEnvironment environment_;
 };
 
 std::string entry(const std::string& name, const std::string& more = "") {

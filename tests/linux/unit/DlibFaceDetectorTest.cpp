@@ -3,6 +3,7 @@
 #include "backends/sim/CapturingLogSink.hpp"
 #include "backends/sim/SimDesktop.hpp"
 #include "linux/support/FacePhotos.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 #include "orvane/platform/Platform.hpp"
 #include "orvane/support/CameraProbe.hpp"
 
@@ -47,18 +48,6 @@ cv::Mat flipped(const cv::Mat& image) {
     cv::flip(image, result, 1);
     return result;
 }
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-face-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TemporaryDirectory() { std::filesystem::remove_all(path); }
-    std::filesystem::path path;
-};
 
 // One detector for the suite: reading the landmark model takes a while.
 class DlibFaceDetectorTest : public testing::Test {
@@ -515,7 +504,7 @@ TEST(DlibFaceDetectorModel, ReadInTheBackgroundFramesWaitForNothingAndFailuresSt
     EXPECT_EQ(ready.error, std::nullopt);
     EXPECT_EQ(ready.faces.size(), 1u);
 
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-face");
     const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
     DlibFaceDetector missing(path.string());
     missing.loadInBackground();
@@ -534,7 +523,7 @@ TEST(DlibFaceDetectorModel, ReadInTheBackgroundFramesWaitForNothingAndFailuresSt
 }
 
 TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorUntilTheFileAppears) {
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-face");
     const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
     DlibFaceDetector detector(path.string());
     std::string problem;
@@ -567,7 +556,7 @@ TEST(DlibFaceDetectorModel, AMissingModelIsAnErrorUntilTheFileAppears) {
 // the log however many frames arrive, and the reason as the verdict.
 TEST(DlibFaceDetectorModel, AMissingModelIsLoggedOnceAndIsTheProbesVerdict) {
     sim::SimDesktop desktop;
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-face");
     const auto path = directory.path / "shape_predictor_68_face_landmarks.dat";
     desktop.services->faceDetector = std::make_shared<DlibFaceDetector>(path.string());
     std::ostringstream out;
@@ -583,7 +572,7 @@ TEST(DlibFaceDetectorModel, AMissingModelIsLoggedOnceAndIsTheProbesVerdict) {
 }
 
 TEST_F(DlibFaceDetectorTest, TheHeadTurnClipTurnsRightThenLeft) {
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-face");
     const auto path = (directory.path / "head-turn.avi").string();
     std::string problem;
     const auto frame = test::standardFaceFrame(&problem);

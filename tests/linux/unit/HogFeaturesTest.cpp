@@ -3,6 +3,7 @@
 #include "backends/linux/face/HogFeatures.hpp"
 
 #include "linux/support/FacePhotos.hpp"
+#include "linux/support/NoiseFrame.hpp"
 
 #include <dlib/image_transforms/fhog.h>
 #include <dlib/opencv/cv_image.h>
@@ -11,25 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 
 namespace orvane::linuxbackend {
 namespace {
 
 constexpr int cellSize = 8;
 constexpr int filterSide = 10; // the frontal face detector's
-
-cv::Mat noise(int rows, int columns, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> pixel(0, 255);
-    cv::Mat image(rows, columns, CV_8UC1);
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            image.at<unsigned char>(r, c) = static_cast<unsigned char>(pixel(random));
-        }
-    }
-    return image;
-}
 
 cv::Mat grayPhoto(test::Photo which) {
     std::string problem;
@@ -97,7 +85,7 @@ TEST(HogFeaturesTest, EqualDlibsOnPhotosAndNoise) {
     EXPECT_LE(largestDifference(half), rounding);
     EXPECT_LE(largestDifference(grayPhoto(test::Photo::astronaut)), rounding);
     EXPECT_LE(largestDifference(grayPhoto(test::Photo::coffee)), rounding);
-    EXPECT_LE(largestDifference(noise(360, 640, 1)), rounding);
+    EXPECT_LE(largestDifference(test::noise(360, 640, 1)), rounding);
     // Flat and saturated: every gradient zero, then the largest ones.
     EXPECT_LE(largestDifference(cv::Mat(97, 131, CV_8UC1, cv::Scalar(128))), rounding);
     cv::Mat stripes(96, 128, CV_8UC1);
@@ -119,13 +107,13 @@ TEST(HogFeaturesTest, EqualDlibsAtEverySize) {
     unsigned seed = 2;
     for (const auto& [rows, columns] : sizes) {
         SCOPED_TRACE(testing::Message() << rows << " x " << columns);
-        EXPECT_LE(largestDifference(noise(rows, columns, seed++)), rounding);
+        EXPECT_LE(largestDifference(test::noise(rows, columns, seed++)), rounding);
     }
     for (int columns = 16; columns <= 48; ++columns) {
         SCOPED_TRACE(testing::Message() << "24 x " << columns);
-        EXPECT_LE(largestDifference(noise(24, columns, seed++), columns % 5), rounding);
+        EXPECT_LE(largestDifference(test::noise(24, columns, seed++), columns % 5), rounding);
     }
-    const auto wide = noise(120, 333, seed++);
+    const auto wide = test::noise(120, 333, seed++);
     EXPECT_LE(largestDifference(wide(cv::Rect(5, 3, 201, 97))), rounding);
 }
 

@@ -2,6 +2,7 @@
 #include "backends/linux/QSettingsPreferences.hpp"
 #include "backends/linux/runtime/QtMainQueue.hpp"
 #include "backends/linux/runtime/ThreadSerialQueue.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 #include "orvane/support/Prefs.hpp"
 
 #include <QCoreApplication>
@@ -18,20 +19,8 @@
 namespace orvane::linuxbackend {
 namespace {
 
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-linux-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TemporaryDirectory() { std::filesystem::remove_all(path); }
-    std::filesystem::path path;
-};
-
 TEST(QSettingsPreferences, ValuesSurviveAReopenAndDefaultsAreNeverWritten) {
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-linux");
     const auto file = (directory.path / "Orvane.conf").string();
     {
         QSettingsPreferences prefs(file);
@@ -68,7 +57,7 @@ TEST(QSettingsPreferences, ValuesSurviveAReopenAndDefaultsAreNeverWritten) {
 
 // The INI file hands everything back as text: the typed reads must make sense of it.
 TEST(QSettingsPreferences, ValuesThatMeanNothingReadAsTheDefaultAfterAReopen) {
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-linux");
     const auto file = (directory.path / "Orvane.conf").string();
     {
         QSettingsPreferences store(file);
@@ -96,7 +85,7 @@ TEST(QSettingsPreferences, ValuesThatMeanNothingReadAsTheDefaultAfterAReopen) {
 
 // Earlier versions wrote Orvane.ini: a user's settings there must not be lost on upgrade.
 TEST(QSettingsPreferences, TheEarlierSettingsFileIsCarriedOverButNeverOverANewerOne) {
-    TemporaryDirectory directory;
+    test::TemporaryDirectory directory("orvane-linux");
     const std::string previous =
         std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
     ::setenv("XDG_CONFIG_HOME", directory.path.c_str(), 1);

@@ -216,17 +216,14 @@ TEST(OverviewWatcher, ReadsKWinsActiveEffectsForItsOverviewsWhileKWinIsThere) {
 }
 
 TEST(OverviewWatcher, WithoutASessionBusNothingShowsAndOneLineSaysSo) {
-    auto sink = std::make_shared<RecordingLogSink>();
-    auto services = std::make_shared<Platform>();
-    services->logSink = sink;
-    PlatformInstallation installation(services);
+    LogCapture log;
     ScopedEnvironment environment;
     environment.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orvane-bus");
 
     OverviewWatcher watcher;
-    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "the desktop's overview is not watched"));
+    EXPECT_TRUE(log.sink->waitForLine(LogLevel::info, "the desktop's overview is not watched"));
     EXPECT_FALSE(watcher.isShowing());
-    EXPECT_EQ(sink->lines(LogLevel::info).size(), 1u);
+    EXPECT_EQ(log.sink->lines(LogLevel::info).size(), 1u);
 }
 
 } // namespace

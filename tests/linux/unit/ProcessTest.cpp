@@ -1,5 +1,6 @@
 #include "backends/linux/LinuxProcessInfo.hpp"
 #include "backends/linux/ProcessExit.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 
 #include <chrono>
 #include <csignal>
@@ -18,18 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class Scratch {
-public:
-    Scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvane-process-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~Scratch() { std::filesystem::remove_all(path); }
-    std::filesystem::path path;
-};
-
 std::vector<std::string> readLines(const std::filesystem::path& file) {
     std::ifstream in(file);
     std::vector<std::string> lines;
@@ -40,7 +29,7 @@ std::vector<std::string> readLines(const std::filesystem::path& file) {
 }
 
 TEST(LinuxProcessInfo, AStrangelyNamedProgramGetsItsArgumentsAsTheyStandAndNoBlockedSignal) {
-    Scratch scratch;
+    test::TemporaryDirectory scratch("orvane-process");
     // A directory name that would run commands, or break apart, if a shell ever read it.
     const auto directory = scratch.path / "My Apps $(touch pwned) `touch pwned2` it's \"q\"";
     std::filesystem::create_directories(directory);

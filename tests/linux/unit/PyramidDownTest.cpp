@@ -3,6 +3,7 @@
 #include "backends/linux/face/PyramidDown.hpp"
 
 #include "linux/support/FacePhotos.hpp"
+#include "linux/support/NoiseFrame.hpp"
 
 #include <dlib/image_transforms/image_pyramid.h>
 #include <dlib/image_transforms/interpolation.h>
@@ -12,22 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace orvane::linuxbackend {
 namespace {
-
-cv::Mat noise(int rows, int columns, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> pixel(0, 255);
-    cv::Mat image(rows, columns, CV_8UC1);
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            image.at<unsigned char>(r, c) = static_cast<unsigned char>(pixel(random));
-        }
-    }
-    return image;
-}
 
 // Ours beside dlib's: the number of pixels that differ, or -1 for another size.
 long pixelsDiffering(PyramidDown& shrink, const cv::Mat& image) {
@@ -88,13 +75,13 @@ TEST(PyramidDownTest, GivesDlibsPixels) {
                                                                         {300, 533},
                                                                         {361, 643}}) {
         SCOPED_TRACE(testing::Message() << rows << " x " << columns);
-        EXPECT_EQ(pixelsDiffering(shrink, noise(rows, columns, seed++)), 0);
+        EXPECT_EQ(pixelsDiffering(shrink, test::noise(rows, columns, seed++)), 0);
     }
     for (int columns = 2; columns <= 60; ++columns) {
         SCOPED_TRACE(testing::Message() << "12 x " << columns);
-        EXPECT_EQ(pixelsDiffering(shrink, noise(12, columns, seed++)), 0);
+        EXPECT_EQ(pixelsDiffering(shrink, test::noise(12, columns, seed++)), 0);
     }
-    const auto wide = noise(100, 300, seed++);
+    const auto wide = test::noise(100, 300, seed++);
     EXPECT_EQ(pixelsDiffering(shrink, wide(cv::Rect(3, 2, 181, 71))), 0);
     EXPECT_THROW(PyramidDown(1), std::invalid_argument);
 }

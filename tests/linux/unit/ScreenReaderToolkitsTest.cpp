@@ -1,4 +1,5 @@
 #include "backends/linux/atspi/ScreenReaderToolkits.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +32,9 @@ TEST(ScreenReaderToolkits, knowsQtGuiFromTheMapsAndTheForcingVariableFromTheEnvi
 }
 
 TEST(ScreenReaderToolkits, aQtProgramHidesItsFieldsOnlyWhileNoScreenReaderRunsAndNothingForcesIt) {
-    std::string pattern = (fs::temp_directory_path() / "orvane-proc-XXXXXX").string();
-    ASSERT_TRUE(mkdtemp(pattern.data()));
-    const fs::path root = pattern;
+    const test::TemporaryDirectory directory("orvane-proc");
+    ASSERT_FALSE(directory.path.empty());
+    const fs::path& root = directory.path;
     const auto process = [&](int pid, std::string_view maps, std::string_view environment) {
         fs::create_directories(root / std::to_string(pid));
         std::ofstream(root / std::to_string(pid) / "maps") << maps;

@@ -331,6 +331,13 @@ std::vector<std::string> RecordingLogSink::lines(LogLevel level) const {
     return result;
 }
 
+std::size_t RecordingLogSink::count(LogLevel level, const std::string& text) const {
+    const auto all = lines(level);
+    return static_cast<std::size_t>(std::count_if(all.begin(), all.end(), [&](const auto& line) {
+        return line.find(text) != std::string::npos;
+    }));
+}
+
 bool RecordingLogSink::waitForLine(LogLevel level, const std::string& text,
                                    std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);

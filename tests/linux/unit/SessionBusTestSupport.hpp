@@ -2,6 +2,7 @@
 
 #include "orvane/platform/LogSink.hpp"
 #include "orvane/platform/MainQueue.hpp"
+#include "orvane/platform/Platform.hpp"
 
 #include <systemd/sd-bus.h>
 
@@ -151,6 +152,8 @@ public:
                std::string_view text) override;
 
     std::vector<std::string> lines(LogLevel level) const;
+    // How many lines at `level` contain `text`.
+    std::size_t count(LogLevel level, const std::string& text) const;
     // Waits until a line at `level` contains `text`.
     bool waitForLine(LogLevel level, const std::string& text,
                      std::chrono::milliseconds timeout = busTimeout);
@@ -159,6 +162,16 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::pair<LogLevel, std::string>> lines_;
+};
+
+// A log sink installed as the platform's for the object's lifetime.
+struct LogCapture {
+    std::shared_ptr<RecordingLogSink> sink = std::make_shared<RecordingLogSink>();
+    PlatformInstallation installation{[this] {
+        auto services = std::make_shared<Platform>();
+        services->logSink = sink;
+        return services;
+    }()};
 };
 
 // A manual main queue whose posts, from any thread, wake the test thread waiting in `runUntil`.

@@ -66,16 +66,6 @@ private:
     bool watching_ = false;
 };
 
-// A log sink installed as the platform's for the test's lifetime.
-struct LogCapture {
-    std::shared_ptr<RecordingLogSink> sink = std::make_shared<RecordingLogSink>();
-    PlatformInstallation installation{[this] {
-        auto services = std::make_shared<Platform>();
-        services->logSink = sink;
-        return services;
-    }()};
-};
-
 // Both buses on `system` and `session`, and no session id from the environment.
 void pointAtBuses(ScopedEnvironment& environment, const std::string& system,
                   const std::string& session) {

@@ -1,4 +1,5 @@
 #include "backends/linux/TerminalEcho.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -93,14 +94,9 @@ TEST(TerminalEcho, anyTabWithAPromptCounts) {
 class FakeProc {
 public:
     FakeProc() {
-        std::string pattern = (fs::temp_directory_path() / "orvane-proc-XXXXXX");
-        if (mkdtemp(pattern.data())) {
-            root = pattern;
-        }
         fs::create_directories(root / "42" / "fd");
         fs::create_directories(root / "42" / "fdinfo");
     }
-    ~FakeProc() { fs::remove_all(root); }
 
     void descriptor(int fd, const std::string& target, const std::string& fdinfo) {
         fs::create_symlink(target, root / "42" / "fd" / std::to_string(fd));
@@ -108,7 +104,8 @@ public:
     }
     TerminalEcho::Paths paths() const { return {root.string(), "/dev/pts"}; }
 
-    fs::path root;
+    test::TemporaryDirectory directory{"orvane-proc"};
+    const fs::path& root = directory.path;
 };
 
 TEST(TerminalEcho, readsOnlyMastersThatNameTheirPty) {

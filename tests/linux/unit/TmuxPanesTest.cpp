@@ -1,5 +1,6 @@
 #include "backends/linux/TmuxPanes.hpp"
 #include "backends/linux/DesktopProcesses.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,17 +30,9 @@ bool hasTmux() {
     return DesktopProcesses::runBounded({"tmux", "-V"}, 5s, 4096).output.has_value();
 }
 
-// A directory of the test's own, owned by this user and closed to others, as tmux's are.
-struct PrivateDirectory {
-    PrivateDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "orvane-tmux-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~PrivateDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    fs::path path;
+// Owned by this user and closed to others, as tmux's are.
+struct PrivateDirectory : test::TemporaryDirectory {
+    PrivateDirectory() : TemporaryDirectory("orvane-tmux") {}
 };
 
 // A listening Unix socket at `path`.

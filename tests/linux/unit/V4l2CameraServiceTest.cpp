@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 class FakeCameraTree {
 public:
     FakeCameraTree() : driver(std::make_shared<FakeV4l2Driver>()) {
-        root = std::filesystem::canonical(directory.path());
+        root = std::filesystem::canonical(directory.path);
         std::filesystem::create_directories(root / "dev" / "v4l" / "by-id");
         std::filesystem::create_directories(root / "sys" / "class" / "video4linux");
     }

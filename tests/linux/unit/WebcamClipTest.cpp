@@ -46,8 +46,8 @@ class WebcamClips : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         directory = std::make_unique<CameraTestDirectory>();
-        const auto facePath = (directory->path() / "face.avi").string();
-        const auto emptyPath = (directory->path() / "empty.avi").string();
+        const auto facePath = (directory->path / "face.avi").string();
+        const auto emptyPath = (directory->path / "empty.avi").string();
         const auto failure = test::writeWebcamClips(facePath, emptyPath, clipFrames);
         ASSERT_EQ(failure, std::nullopt) << *failure;
         face = readClip(facePath);

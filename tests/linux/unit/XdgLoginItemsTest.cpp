@@ -2,6 +2,7 @@
 // directory.
 
 #include "backends/linux/freedesktop/XdgLoginItems.hpp"
+#include "linux/support/TemporaryDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,7 @@ namespace fs = std::filesystem;
 
 class XdgLoginItemsTest : public ::testing::Test {
 protected:
-    XdgLoginItemsTest() {
-        std::string pattern = (fs::temp_directory_path() / "orvane-autostart.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            config = pattern;
-        }
-        environment["XDG_CONFIG_HOME"] = config.string();
-    }
-    ~XdgLoginItemsTest() override { fs::remove_all(config); }
+    XdgLoginItemsTest() { environment["XDG_CONFIG_HOME"] = config.string(); }
 
     std::optional<fs::path> entry() const {
         return autostartEntry([this](const char* name) -> const char* {
@@ -50,7 +44,8 @@ protected:
         return text.str();
     }
 
-    fs::path config;
+    test::TemporaryDirectory directory{"orvane-autostart"};
+    const fs::path& config = directory.path;
     std::map<std::string, std::string> environment;
 };
 

@@ -24,16 +24,11 @@
 namespace orvane::linuxbackend::test {
 namespace {
 
-struct FakeOpened {
-    pid_t pid = 0;
-    std::uint32_t number = 0;
-};
-
 // The GNOME desktop over a fake shell bridge on a private bus. The rig changes the bridge's
 // windows and announces each change as the shell's bridge does, with WindowsChanged.
 class GnomeWindowServerRig {
 public:
-    using Opened = FakeOpened;
+    using Opened = conformance::OpenedWindow;
     static bool available() { return true; }
 
     GnomeWindowServerRig() {
@@ -126,19 +121,90 @@ private:
     std::uint32_t nextNumber_ = 1;
 };
 
-// The window server over the sway link, with a fake IPC socket serving a tree of floating
-// windows (the last one drawn on top) and a window event after each change, as sway sends.
-class SwayWindowServerRig {
+// What the fake-socket rigs share: the window server over a link to a fake of the compositor,
+// and floating windows of their own, the last one drawn on top and focused. Each rig serves the
+// list as its compositor would and announces the change as it would.
+class FakeCompositorRig {
 public:
-    using Opened = FakeOpened;
-    // sway's IPC can set the cursor but never tells where it is: a warp cannot be read back.
-    static constexpr bool readsPointer = false;
+    using Opened = conformance::OpenedWindow;
     static bool available() { return true; }
 
-    SwayWindowServerRig() {
-        char pattern[] = "/tmp/orvane-sway-rig.XXXXXX";
-        EXPECT_TRUE(::mkdtemp(pattern));
+    FakeCompositorRig(const FakeCompositorRig&) = delete;
+    FakeCompositorRig& operator=(const FakeCompositorRig&) = delete;
+
+    WindowServer& server() { return *server_; }
+
+    Opened open(const std::string& title, plinth::Point origin) {
+        windows_.push_back({{nextPid_++, nextNumber_++}, title, origin});
+        changed(Change::opened, windows_.back());
+        return windows_.back().opened;
+    }
+    void raise(const Opened& window) {
+        const auto found = find(window);
+        if (found != windows_.end()) {
+            std::rotate(found, found + 1, windows_.end());
+            changed(Change::raised, windows_.back());
+        }
+    }
+    void close(Opened& window) {
+        const auto found = find(window);
+        if (found != windows_.end()) {
+            const auto gone = *found;
+            windows_.erase(found);
+            changed(Change::closed, gone);
+        }
+    }
+    bool waitUntil(const std::function<bool()>& condition) {
+        return queue_->runTasksUntil(condition);
+    }
+
+protected:
+    enum class Change { opened, raised, closed };
+    struct Window {
+        Opened opened;
+        std::string title;
+        plinth::Point origin;
+    };
+
+    // `pattern` names the rig's folder: short, as a socket's path has at most 107 bytes.
+    explicit FakeCompositorRig(std::string pattern) {
+        EXPECT_TRUE(::mkdtemp(pattern.data()));
         dir_ = pattern;
+    }
+    virtual ~FakeCompositorRig() { std::filesystem::remove_all(dir_); }
+
+    // Serves the windows as they are now and tells of `change` to `window`.
+    virtual void changed(Change change, const Window& window) = 0;
+    // The window server over `link`, once the link has read the fake.
+    void serve(const std::shared_ptr<CompositorLink>& link) {
+        server_ = std::make_unique<CompositorWindowServer>(link, std::make_shared<DesktopEntries>(),
+                                                           nullptr);
+        EXPECT_TRUE(waitUntil([&] { return link->snapshot().ready; }));
+    }
+
+    std::filesystem::path dir_;
+    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
+    std::unique_ptr<CompositorWindowServer> server_;
+    std::vector<Window> windows_;
+
+private:
+    std::vector<Window>::iterator find(const Opened& window) {
+        return std::find_if(windows_.begin(), windows_.end(),
+                            [&](const Window& w) { return w.opened.number == window.number; });
+    }
+
+    pid_t nextPid_ = 900;
+    std::uint32_t nextNumber_ = 40;
+};
+
+// The window server over the sway link, with a fake IPC socket serving a tree of floating
+// windows and a window event after each change, as sway sends.
+class SwayWindowServerRig : public FakeCompositorRig {
+public:
+    // sway's IPC can set the cursor but never tells where it is: a warp cannot be read back.
+    static constexpr bool readsPointer = false;
+
+    SwayWindowServerRig() : FakeCompositorRig("/tmp/orvane-sway-rig.XXXXXX") {
         fake_ = std::make_unique<SwayFakeIpc>(dir_ / "sway-ipc.sock");
         // Two outputs side by side, the primary (at the origin) listed second.
         fake_->answer(SwayIpc::getOutputs, R"([
@@ -157,58 +223,17 @@ public:
                 }
                 return asked == "XDG_RUNTIME_DIR" ? runtime.c_str() : nullptr;
             });
-        server_ = std::make_unique<CompositorWindowServer>(
-            link_, std::make_shared<DesktopEntries>(), nullptr);
-        EXPECT_TRUE(waitUntil([&] { return link_->snapshot().ready; }));
+        serve(link_);
     }
-    ~SwayWindowServerRig() {
+    ~SwayWindowServerRig() override {
         server_.reset();
         link_.reset();
         fake_.reset();
-        std::filesystem::remove_all(dir_);
     }
-    SwayWindowServerRig(const SwayWindowServerRig&) = delete;
-    SwayWindowServerRig& operator=(const SwayWindowServerRig&) = delete;
 
-    WindowServer& server() { return *server_; }
     plinth::Rect primaryFrame() { return {0, 0, 1920, 1080}; }
 
-    Opened open(const std::string& title, plinth::Point origin) {
-        const Opened opened{nextPid_++, nextId_++};
-        windows_.push_back({opened, title, origin});
-        changed("new");
-        return opened;
-    }
-    void raise(const Opened& window) {
-        const auto found = find(window);
-        if (found != windows_.end()) {
-            std::rotate(found, found + 1, windows_.end());
-            changed("focus");
-        }
-    }
-    void close(Opened& window) {
-        const auto found = find(window);
-        if (found != windows_.end()) {
-            windows_.erase(found);
-            changed("close");
-        }
-    }
-    bool waitUntil(const std::function<bool()>& condition) {
-        return queue_->runTasksUntil(condition);
-    }
-
 private:
-    struct Window {
-        Opened opened;
-        std::string title;
-        plinth::Point origin;
-    };
-
-    std::vector<Window>::iterator find(const Opened& window) {
-        return std::find_if(windows_.begin(), windows_.end(),
-                            [&](const Window& w) { return w.opened.number == window.number; });
-    }
-
     // Floating containers on the primary's workspace, the last one focused and on top.
     void serveTree() {
         nlohmann::json floating = nlohmann::json::array();
@@ -240,35 +265,25 @@ private:
         fake_->answer(SwayIpc::getTree, tree.dump());
     }
 
-    void changed(const char* change) {
+    void changed(Change change, const Window&) override {
         serveTree();
-        fake_->sendEvent(SwayIpc::windowEvent, nlohmann::json{{"change", change}}.dump());
+        const char* name = change == Change::opened   ? "new"
+                           : change == Change::raised ? "focus"
+                                                      : "close";
+        fake_->sendEvent(SwayIpc::windowEvent, nlohmann::json{{"change", name}}.dump());
     }
 
-    std::filesystem::path dir_;
     std::unique_ptr<SwayFakeIpc> fake_;
-    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
     std::shared_ptr<SwayLink> link_;
-    std::unique_ptr<CompositorWindowServer> server_;
-    std::vector<Window> windows_;
-    pid_t nextPid_ = 900;
-    std::uint32_t nextId_ = 40;
 };
 
 // The window server over the Hyprland link, with fakes of its sockets serving floating clients
 // on workspace 1 of the recorded monitors (DP-1 at the origin), the last raised first in the
 // focus history, and the event lines Hyprland sends after each change. Dispatches move the
 // focus and the pointer as Hyprland's do.
-class HyprlandWindowServerRig {
+class HyprlandWindowServerRig : public FakeCompositorRig {
 public:
-    using Opened = FakeOpened;
-    static bool available() { return true; }
-
-    HyprlandWindowServerRig() {
-        // Short: a socket's path has at most 107 bytes.
-        char pattern[] = "/tmp/ohr.XXXXXX";
-        EXPECT_TRUE(::mkdtemp(pattern));
-        dir_ = pattern;
+    HyprlandWindowServerRig() : FakeCompositorRig("/tmp/ohr.XXXXXX") {
         runtime_ = dir_.string();
         fake_ = std::make_unique<HyprlandFakeSockets>(dir_ / "hypr" / signature_);
         fake_->setFollowDispatches(true);
@@ -283,66 +298,24 @@ public:
             }
             return asked == "XDG_RUNTIME_DIR" ? runtime_.c_str() : nullptr;
         });
-        server_ = std::make_unique<CompositorWindowServer>(
-            link_, std::make_shared<DesktopEntries>(), nullptr);
-        EXPECT_TRUE(waitUntil([&] { return link_->snapshot().ready; }));
+        serve(link_);
     }
-    ~HyprlandWindowServerRig() {
+    ~HyprlandWindowServerRig() override {
         server_.reset();
         link_.reset();
         fake_.reset();
-        std::filesystem::remove_all(dir_);
     }
-    HyprlandWindowServerRig(const HyprlandWindowServerRig&) = delete;
-    HyprlandWindowServerRig& operator=(const HyprlandWindowServerRig&) = delete;
 
-    WindowServer& server() { return *server_; }
     // DP-1's 2560x1440 pixels at scale 1.25.
     plinth::Rect primaryFrame() { return {0, 0, 2048, 1152}; }
 
-    Opened open(const std::string& title, plinth::Point origin) {
-        const Opened opened{nextPid_++, nextNumber_++};
-        windows_.push_back({opened, title, origin});
-        changed("openwindow>>" + hex(opened) + ",1,org.example.App," + title + "\n" +
-                "activewindowv2>>" + hex(opened) + "\n");
-        return opened;
-    }
-    void raise(const Opened& window) {
-        const auto found = find(window);
-        if (found != windows_.end()) {
-            std::rotate(found, found + 1, windows_.end());
-            changed("activewindowv2>>" + hex(window) + "\n");
-        }
-    }
-    void close(Opened& window) {
-        const auto found = find(window);
-        if (found != windows_.end()) {
-            windows_.erase(found);
-            changed("closewindow>>" + hex(window) + "\n");
-        }
-    }
-    bool waitUntil(const std::function<bool()>& condition) {
-        return queue_->runTasksUntil(condition);
-    }
-
 private:
-    struct Window {
-        Opened opened;
-        std::string title;
-        plinth::Point origin;
-    };
-
     // Addresses as Hyprland's heap gives them; the window number is their low half.
     static std::uint64_t addressOf(const Opened& window) {
         return 0x55d000000000ull | window.number;
     }
     static std::string hex(const Opened& window) {
         return HyprlandJson::addressText(addressOf(window)).substr(2);
-    }
-
-    std::vector<Window>::iterator find(const Opened& window) {
-        return std::find_if(windows_.begin(), windows_.end(),
-                            [&](const Window& w) { return w.opened.number == window.number; });
     }
 
     void serveClients() {
@@ -367,21 +340,20 @@ private:
                       windows_.empty() ? std::string("{}") : clients.back().dump());
     }
 
-    void changed(const std::string& lines) {
+    void changed(Change change, const Window& window) override {
         serveClients();
-        fake_->sendEvents(lines);
+        const auto address = hex(window.opened);
+        fake_->sendEvents(change == Change::opened
+                              ? "openwindow>>" + address + ",1,org.example.App," + window.title +
+                                    "\nactivewindowv2>>" + address + "\n"
+                          : change == Change::raised ? "activewindowv2>>" + address + "\n"
+                                                     : "closewindow>>" + address + "\n");
     }
 
     std::string signature_ = "12f9a0d0b93f691d4d9923716557154d74777b0a_1733000000_1234567890";
-    std::filesystem::path dir_;
     std::string runtime_;
     std::unique_ptr<HyprlandFakeSockets> fake_;
-    std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
     std::shared_ptr<HyprlandLink> link_;
-    std::unique_ptr<CompositorWindowServer> server_;
-    std::vector<Window> windows_;
-    pid_t nextPid_ = 900;
-    std::uint32_t nextNumber_ = 40;
 };
 
 } // namespace

@@ -600,10 +600,7 @@ TEST_F(HyprlandSocketsTest, ActivationIsByAddressAndConfirmedByTheFocus) {
 }
 
 TEST_F(HyprlandSocketsTest, ActivationGoesThroughTheMatchedToplevelElseByDispatch) {
-    auto sink = std::make_shared<test::RecordingLogSink>();
-    auto services = std::make_shared<Platform>();
-    services->logSink = sink;
-    PlatformInstallation installation(services);
+    test::LogCapture log;
     auto toplevels = std::make_shared<FakeToplevels>(*fake_);
     open(toplevels);
     ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
@@ -652,18 +649,15 @@ TEST_F(HyprlandSocketsTest, ActivationGoesThroughTheMatchedToplevelElseByDispatc
     EXPECT_FALSE(link_->activateWindow(firefox));
 
     // Each route said once, however often taken.
-    const auto said = sink->lines(LogLevel::info);
     const auto times = [&](const std::string& words) {
-        return std::count_if(said.begin(), said.end(), [&](const std::string& line) {
-            return line.find(words) != std::string::npos;
-        });
+        return log.sink->count(LogLevel::info, words);
     };
-    EXPECT_EQ(times("activated through the foreign-toplevel protocol"), 1)
-        << ::testing::PrintToString(said);
-    EXPECT_EQ(times("focus dispatch"), 4) << ::testing::PrintToString(said);
+    const auto said = ::testing::PrintToString(log.sink->lines(LogLevel::info));
+    EXPECT_EQ(times("activated through the foreign-toplevel protocol"), 1u) << said;
+    EXPECT_EQ(times("focus dispatch"), 4u) << said;
     for (const auto outcome :
          {Outcome::unmatched, Outcome::ambiguous, Outcome::absent, Outcome::refused}) {
-        EXPECT_EQ(times(describe(outcome)), 1) << describe(outcome);
+        EXPECT_EQ(times(describe(outcome)), 1u) << describe(outcome);
     }
 }
 
@@ -687,10 +681,7 @@ TEST_F(HyprlandSocketsTest, AHyprlandConfiguredInLuaIsDispatchedToInLua) {
 }
 
 TEST_F(HyprlandSocketsTest, HostileRepliesAndEventsLeaveNoWindowsOrWhatWasKnown) {
-    auto sink = std::make_shared<test::RecordingLogSink>();
-    auto services = std::make_shared<Platform>();
-    services->logSink = sink;
-    PlatformInstallation installation(services);
+    test::LogCapture log;
     // Cut short from the first look: ready, with no windows.
     const std::string recorded = hyprlandTranscript("clients.json");
     fake_->answer("j/clients", recorded.substr(0, recorded.size() / 2));
@@ -698,7 +689,7 @@ TEST_F(HyprlandSocketsTest, HostileRepliesAndEventsLeaveNoWindowsOrWhatWasKnown)
     ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
     ASSERT_TRUE(link_->snapshot().windows);
     EXPECT_TRUE(link_->snapshot().windows->empty());
-    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "dropped Hyprland's clients"));
+    EXPECT_TRUE(log.sink->waitForLine(LogLevel::info, "dropped Hyprland's clients"));
 
     fake_->answer("j/clients", recorded);
     send("openwindow>>55d0c6e75980,1,firefox,x\n");
@@ -732,22 +723,17 @@ TEST_F(HyprlandSocketsTest, HostileRepliesAndEventsLeaveNoWindowsOrWhatWasKnown)
     EXPECT_EQ(link_->snapshot().windows->size(), 2u);
     EXPECT_TRUE(link_->snapshot().ready);
     EXPECT_EQ(std::count(heard_.begin(), heard_.end(), CompositorEvent::Kind::vanished), 0);
-    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "4 lines that are not events"));
+    EXPECT_TRUE(log.sink->waitForLine(LogLevel::info, "4 lines that are not events"));
     // Said once, not again with each burst after it.
     fake_->answer("j/clients", clientsOf(1));
     send("closewindow>>1001\n");
     ASSERT_TRUE(heard(CompositorEvent::Kind::windowsChanged));
-    const auto said = sink->lines(LogLevel::info);
-    EXPECT_EQ(std::count_if(said.begin(), said.end(),
-                            [](const std::string& line) {
-                                return line.find("not events") != std::string::npos;
-                            }),
-              1);
-    EXPECT_TRUE(
-        sink->waitForLine(LogLevel::info, "more than " + std::to_string(HyprlandIpc::maximumReply)))
-        << ::testing::PrintToString(sink->lines(LogLevel::info));
+    EXPECT_EQ(log.sink->count(LogLevel::info, "not events"), 1u);
+    EXPECT_TRUE(log.sink->waitForLine(LogLevel::info,
+                                      "more than " + std::to_string(HyprlandIpc::maximumReply)))
+        << ::testing::PrintToString(log.sink->lines(LogLevel::info));
     // However much was wrong, the log is told a bounded number of times.
-    EXPECT_LE(sink->lines(LogLevel::info).size(), 12u);
+    EXPECT_LE(log.sink->lines(LogLevel::info).size(), 12u);
 }
 
 TEST_F(HyprlandSocketsTest, VanishesWhenHyprlandGoesAndComesBack) {

@@ -436,10 +436,7 @@ TEST_F(SwayLinkTest, RepliesThatNeverComeOrMakeNoSenseAreBounded) {
 }
 
 TEST_F(SwayLinkTest, ATreeItCannotUseIsDroppedAndAFrameTooLongEndsOnlyItsConnection) {
-    auto sink = std::make_shared<test::RecordingLogSink>();
-    auto services = std::make_shared<Platform>();
-    services->logSink = sink;
-    PlatformInstallation installation(services);
+    test::LogCapture log;
     open();
     ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
     heard_.clear();
@@ -447,8 +444,9 @@ TEST_F(SwayLinkTest, ATreeItCannotUseIsDroppedAndAFrameTooLongEndsOnlyItsConnect
     // Dropped with one line; what was known stays, and sway is still followed.
     fake_->answer(SwayIpc::getTree, treeOf(SwayJson::maximumWindows + 1));
     fake_->sendEvent(SwayIpc::windowEvent, R"({"change":"new"})");
-    ASSERT_TRUE(sink->waitForLine(LogLevel::info, "dropped sway's tree: more than 2048 windows"));
-    EXPECT_EQ(sink->lines(LogLevel::info).size(), 1u);
+    ASSERT_TRUE(
+        log.sink->waitForLine(LogLevel::info, "dropped sway's tree: more than 2048 windows"));
+    EXPECT_EQ(log.sink->lines(LogLevel::info).size(), 1u);
     EXPECT_TRUE(link_->snapshot().ready);
     EXPECT_EQ(link_->snapshot().windows->size(), 6u);
     fake_->answer(SwayIpc::getTree, treeOf(2));
@@ -462,9 +460,9 @@ TEST_F(SwayLinkTest, ATreeItCannotUseIsDroppedAndAFrameTooLongEndsOnlyItsConnect
     fake_->answerNextWithBytes(headerFor(SwayIpc::maximumPayload + 1));
     fake_->sendEvent(SwayIpc::windowEvent, R"({"change":"title"})");
     ASSERT_TRUE(heard(CompositorEvent::Kind::vanished));
-    EXPECT_TRUE(sink->waitForLine(LogLevel::info, "sway sent a message of " +
-                                                      std::to_string(SwayIpc::maximumPayload + 1) +
-                                                      " bytes"));
+    EXPECT_TRUE(log.sink->waitForLine(LogLevel::info,
+                                      "sway sent a message of " +
+                                          std::to_string(SwayIpc::maximumPayload + 1) + " bytes"));
     heard_.clear();
     ASSERT_TRUE(heard(CompositorEvent::Kind::ready));
     EXPECT_EQ(link_->snapshot().windows->size(), 2u);

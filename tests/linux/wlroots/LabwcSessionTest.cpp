@@ -3,6 +3,7 @@
 // listed with their outputs, activated exactly, the focus followed; the idle timer and the
 // gaze dot as a layer surface on the output it is over; and Hyprland's side of the same list,
 // which labwc offers without Hyprland's mapping.
+#include "linux/support/ChildProcess.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
 #include "backends/linux/wayland/client/LayerShellGazeDot.hpp"
@@ -15,13 +16,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace orvane::linuxbackend {
 namespace {
@@ -29,26 +25,10 @@ namespace {
 using namespace std::chrono_literals;
 using test::SignallingMainQueue;
 
-pid_t spawn(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    return ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
-
 class LabwcSession : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(std::getenv("ORVANE_LABWC_ROOT")) << "run under scripts/labwc-desktop.sh";
-    }
-    void TearDown() override {
-        for (pid_t pid : children_) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
     }
 
     bool until(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s) {
@@ -56,9 +36,8 @@ protected:
     }
 
     void start(const std::vector<std::string>& command) {
-        const pid_t pid = spawn(command);
-        ASSERT_GT(pid, 0) << command[0];
-        children_.push_back(pid);
+        children_.emplace_back(test::spawn(command));
+        ASSERT_GT(children_.back().pid, 0) << command[0];
     }
 
     static std::optional<CompositorWindow> window(const CompositorSnapshot& snapshot,
@@ -92,7 +71,7 @@ protected:
     }
 
     std::shared_ptr<SignallingMainQueue> queue_ = std::make_shared<SignallingMainQueue>();
-    std::vector<pid_t> children_;
+    std::vector<test::Child> children_;
 };
 
 TEST_F(LabwcSession, ListsActivatesAndFollowsWindowsOfTwoProgramsOnTwoOutputs) {
@@ -155,8 +134,6 @@ TEST_F(LabwcSession, ListsActivatesAndFollowsWindowsOfTwoProgramsOnTwoOutputs) {
     EXPECT_EQ(link->activateWindow(right.id), right.id);
 
     // A window that is gone cannot be activated; it leaves the list.
-    ::kill(children_.back(), SIGTERM);
-    ::waitpid(children_.back(), nullptr, 0);
     children_.pop_back();
     ASSERT_TRUE(until([&] { return !window(link->snapshot(), "labwc-right"); }));
     EXPECT_EQ(link->activateWindow(right.id), std::nullopt);

@@ -22,15 +22,6 @@
 namespace orvane::linuxbackend::test {
 namespace {
 
-std::optional<ScreenWindow> listed(unsigned long window) {
-    for (const auto& candidate : WindowFinder::windowsFrontToBack()) {
-        if (candidate.windowID == window) {
-            return candidate;
-        }
-    }
-    return std::nullopt;
-}
-
 class X11_focus_switcher : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -21,15 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<ScreenWindow> listed(unsigned long window) {
-    for (const auto& candidate : WindowFinder::windowsFrontToBack()) {
-        if (candidate.windowID == window) {
-            return candidate;
-        }
-    }
-    return std::nullopt;
-}
-
 // Real terminals running tmux side by side with two panes; PaneFocuser, over the real window
 // list and TmuxPanes, must make tmux's active pane follow gaze points on the left and right.
 class X11_tmux_panes : public ::testing::Test {

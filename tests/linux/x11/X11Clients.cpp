@@ -2,6 +2,7 @@
 
 #include "backends/linux/atspi/AtspiAccessibility.hpp"
 #include "backends/linux/atspi/AtspiWorker.hpp"
+#include "orvane/focus/WindowFinder.hpp"
 
 #include <atspi/atspi.h>
 
@@ -110,5 +111,14 @@ std::optional<plinth::Point> findShowingEntryOnWorker(pid_t pid) {
 }
 
 } // namespace
+
+std::optional<ScreenWindow> listed(unsigned long window) {
+    for (const auto& candidate : WindowFinder::windowsFrontToBack()) {
+        if (candidate.windowID == window) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
 
 } // namespace orvane::linuxbackend::test

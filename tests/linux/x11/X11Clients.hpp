@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linux/x11/X11TestSupport.hpp"
+#include "orvane/focus/ScreenWindow.hpp"
 
 #include <memory>
 
@@ -24,5 +25,8 @@ RunningClient startWidgetFactory(TestDesktop& desktop, int x, int y);
 // The centre (root coordinates) of the first showing, editable single-line text entry of the
 // application, found by walking its accessibility tree directly.
 std::optional<plinth::Point> findShowingEntry(pid_t pid);
+
+// The window as the window finder lists it now, if it does.
+std::optional<ScreenWindow> listed(unsigned long window);
 
 } // namespace orvane::linuxbackend::test

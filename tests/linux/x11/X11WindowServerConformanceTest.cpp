@@ -15,10 +15,7 @@ namespace {
 // ending their process.
 class X11WindowServerRig {
 public:
-    struct Opened {
-        pid_t pid = 0;
-        std::uint32_t number = 0;
-    };
+    using Opened = conformance::OpenedWindow;
 
     static bool available() { return onTestDesktop(); }
 
