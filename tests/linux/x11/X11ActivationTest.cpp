@@ -143,6 +143,18 @@ TEST_F(X11_activation, bringsBackARaisedWindowOnlyUntilTheUserMovesOnToAnother) 
         clicked = desktop->waiter().until([&] { return desktop->activeWindow() == second; }, 3s);
     }
     ASSERT_TRUE(clicked);
+    // The window manager names the active window before it restacks: wait for both.
+    ASSERT_TRUE(desktop->waiter().until([&] {
+        auto windows = X11WindowList::query(desktop->connection());
+        if (!windows) {
+            return false;
+        }
+        const auto at = [&](Window window) {
+            return std::find_if(windows->begin(), windows->end(),
+                                [&](const auto& info) { return info.window == window; });
+        };
+        return at(second) < at(first);
+    }));
     ASSERT_TRUE(workspace.activate(getpid()));
     EXPECT_EQ(desktop->activeWindow(), second);
 
