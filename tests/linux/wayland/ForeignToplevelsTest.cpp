@@ -108,6 +108,15 @@ TEST(ForeignToplevels, ChangesCountOnlyOnceTheirDoneCame) {
     // A done that changes nothing of the focus says so.
     toplevels.setTitle(id, "again");
     EXPECT_FALSE(toplevels.done(id));
+
+    // Closed before its first `done` (activated or not), a toplevel was never there.
+    const auto brief = toplevels.add();
+    toplevels.setTitle(brief, "brief");
+    toplevels.setState(brief, true, false);
+    EXPECT_FALSE(toplevels.close(brief));
+    EXPECT_FALSE(toplevels.done(brief));
+    EXPECT_EQ(titles(toplevels.windows(outputs)), (std::vector<std::string>{"again"}));
+    EXPECT_EQ(toplevels.focused(), id);
 }
 
 TEST(ForeignToplevels, FollowsOutputsAndClosedWindows) {

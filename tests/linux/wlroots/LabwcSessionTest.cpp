@@ -1,8 +1,9 @@
 // The wlroots link on a real labwc (scripts/labwc-desktop.sh: headless, two outputs side by
 // side, windows titled "*-right" placed on the right one): real GTK windows of two programs
 // listed with their outputs, activated exactly, the focus followed; the idle timer and the
-// gaze dot as a layer surface on the output it is over; and Hyprland's side of the same list,
-// which labwc offers without Hyprland's mapping.
+// gaze dot as a layer surface on the output it is over; Hyprland's side of the same list,
+// which labwc offers without Hyprland's mapping; and the ext toplevel list read alone, as on a
+// compositor that offers nothing else.
 #include "linux/support/ChildProcess.hpp"
 #include "unit/SessionBusTestSupport.hpp"
 
@@ -10,7 +11,9 @@
 #include "backends/linux/wayland/client/WaylandActivity.hpp"
 #include "backends/linux/wayland/client/WaylandClient.hpp"
 #include "backends/linux/wayland/hyprland/HyprlandToplevels.hpp"
+#include "backends/linux/wayland/wlroots/WlrootsDesktop.hpp"
 #include "backends/linux/wayland/wlroots/WlrootsLink.hpp"
+#include "orvane/support/DesktopBridgeText.hpp"
 
 #include <gtest/gtest.h>
 
@@ -182,6 +185,64 @@ TEST_F(LabwcSession, HyprlandsToplevelsWithoutTheMappingActivateOnlyAWindowAlone
     EXPECT_EQ(toplevels.activate(address, twin.applicationId, "labwc-gone"), Outcome::unmatched);
     EXPECT_EQ(toplevels.activate(address, "", ""), Outcome::unmatched);
     EXPECT_EQ(link->snapshot().focusWindow, left.id);
+}
+
+// labwc offers the ext list beside wlroots' manager: read alone, it lists the same windows by
+// title and app id, on no output, and says that no window can be focused.
+TEST_F(LabwcSession, TheExtListAloneListsWindowsButFocusesNone) {
+    auto client = std::make_shared<WaylandClient>(queue_);
+    auto link = std::make_shared<WlrootsLink>(client, queue_);
+    auto listOnly = std::make_shared<WlrootsLink>(client, queue_, true);
+    ASSERT_TRUE(until([&] { return link->snapshot().ready && listOnly->snapshot().ready; }))
+        << link->problem() << " / " << listOnly->problem();
+    EXPECT_FALSE(link->listsOnly());
+    ASSERT_TRUE(listOnly->listsOnly()) << "labwc 0.8 offers ext_foreign_toplevel_list_v1";
+    EXPECT_EQ(listOnly->problem(), "");
+
+    const std::string clients = ORVANE_TEST_CLIENTS_DIR;
+    start(
+        {"/usr/bin/python3", clients + "/gtk-window-at.py", "--two", "labwc-pair", "0", "0", "0"});
+    ASSERT_TRUE(until([&] {
+        for (const auto& snapshot : {link->snapshot(), listOnly->snapshot()}) {
+            if (!window(snapshot, "labwc-pair-left") || !window(snapshot, "labwc-pair-right")) {
+                return false;
+            }
+        }
+        return true;
+    })) << describe(link->snapshot())
+        << " / " << describe(listOnly->snapshot());
+    const auto snapshot = listOnly->snapshot();
+    for (const std::string title : {"labwc-pair-left", "labwc-pair-right"}) {
+        const auto listed = *window(snapshot, title);
+        EXPECT_EQ(listed.applicationId, window(link->snapshot(), title)->applicationId) << title;
+        EXPECT_FALSE(listed.applicationId.empty()) << title;
+        // No output, no frame: the gaze finds none of them.
+        EXPECT_EQ(listed.monitor, -1) << title;
+        EXPECT_EQ(listed.frame, plinth::Rect{}) << title;
+    }
+    EXPECT_EQ(snapshot.focusWindow, 0u);
+    ASSERT_TRUE(snapshot.monitors);
+    EXPECT_EQ(snapshot.monitors->size(), 2u);
+
+    // Refused at once, not after the activation's timeout.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(listOnly->activateWindow(window(snapshot, "labwc-pair-left")->id), std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, WlrootsLink::activationTimeout / 2);
+
+    // What Orvane says of it, in its diagnostics and with its guards.
+    const auto state =
+        LinkBridge(listOnly, [&] { return wlrootsBridgeWords(*listOnly, "labwc"); }).state();
+    EXPECT_EQ(state.status, DesktopBridgeStatus::ready);
+    EXPECT_EQ(state.bridgeId, "ext_foreign_toplevel_list_v1");
+    EXPECT_NE(DesktopBridgeText::describe(state).find("not focus them"), std::string::npos)
+        << DesktopBridgeText::describe(state);
+    EXPECT_NE(wlrootsLimit(*listOnly).find("does not let Orvane move focus"), std::string::npos);
+    EXPECT_EQ(wlrootsLimit(*link).find("move focus"), std::string::npos);
+
+    // Closed windows leave the list.
+    children_.clear();
+    EXPECT_TRUE(until([&] { return listOnly->snapshot().windows->empty(); }))
+        << describe(listOnly->snapshot());
 }
 
 TEST_F(LabwcSession, GivesActivityAndTheGazeDotAsALayerSurface) {

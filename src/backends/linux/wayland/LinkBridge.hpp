@@ -24,13 +24,17 @@ public:
     // `problem`, when given, says what keeps the link from being ready.
     LinkBridge(std::shared_ptr<CompositorLink> link, Words words,
                std::function<std::string()> problem = {});
+    // Words asked each time, for a link whose way into the compositor is known only once it
+    // answers.
+    LinkBridge(std::shared_ptr<CompositorLink> link, std::function<Words()> words,
+               std::function<std::string()> problem = {});
 
     DesktopBridgeState state() const override;
     bool enable() override { return false; }
 
 private:
     std::shared_ptr<CompositorLink> link_;
-    Words words_;
+    std::function<Words()> words_;
     std::function<std::string()> problem_;
 };
 

@@ -91,14 +91,24 @@ std::string ActivityInputMonitor::reducedGuards() const {
     if (!activity_->available()) {
         return "This desktop tells Orvane nothing of typing, the pointer or clicks, so none of "
                "them holds focus." +
-               limits_;
+               limits();
     }
     std::string text = "This desktop tells Orvane only that there was input, not which: clicks, "
                        "modifier chords, and copy and cut hold no focus";
     if (!pointerKnown_) {
         text += ", and pointer use holds it as typing does";
     }
-    return text + "." + limits_;
+    return text + "." + limits();
+}
+
+std::string ActivityInputMonitor::limits() const {
+    std::string text;
+    for (const auto& limit : limits_) {
+        if (auto sentence = limit(); !sentence.empty()) {
+            text += " " + sentence;
+        }
+    }
+    return text;
 }
 
 double ActivityInputMonitor::pointerWindowSeconds() const {

@@ -7,6 +7,7 @@
 #include "orvane/platform/MainQueue.hpp"
 #include "plinth/Geometry.hpp"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -82,8 +83,9 @@ public:
     // Clicks, chords and copies are never known; typing is not told from pointer use where
     // the pointer is not; nothing is where the compositor has no idle timer for us.
     std::string reducedGuards() const override;
-    // A sentence the desktop adds to those words (what else it does not tell).
-    void addLimit(std::string sentence) { limits_ += " " + sentence; }
+    // A sentence the desktop adds to those words (what else it does not tell), asked each time:
+    // what a compositor offers is known only once it answers.
+    void addLimit(std::function<std::string()> sentence) { limits_.push_back(std::move(sentence)); }
 
 private:
     struct Monitor {
@@ -97,13 +99,14 @@ private:
     void deliver(const std::vector<InputEvent>& events);
     bool ourKeys() const;
     double pointerWindowSeconds() const;
+    std::string limits() const;
 
     std::shared_ptr<ActivitySource> activity_;
     std::shared_ptr<CompositorLink> link_;
     std::function<bool()> keysAreOurs_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<Clock> clock_;
-    std::string limits_;
+    std::vector<std::function<std::string()>> limits_;
     std::map<MonitorToken, Monitor> monitors_;
     MonitorToken nextToken_ = 1;
     ActivityDerivation state_;

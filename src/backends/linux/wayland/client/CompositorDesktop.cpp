@@ -21,7 +21,7 @@ std::shared_ptr<CompositorDesktop> CompositorDesktop::open(Family family, const 
     desktop->client_ =
         WaylandClientServices::open(family.link, desktop->services_.posted, options.mainQueue,
                                     options.clock, family.pointerFromLink, family.client);
-    if (!family.limit.empty()) {
+    if (family.limit) {
         desktop->client_.inputMonitor->addLimit(family.limit);
     }
     desktop->family_ = std::move(family);

@@ -35,7 +35,8 @@ public:
         bool pointerFromLink = false;          // else pointer use counts as typing
         std::shared_ptr<WaylandClient> client; // the link's own connection; null: one made here
         std::string exposure;                  // what Orvane adds to this desktop, said once
-        std::string limit;                     // said with the reduced guards; empty: nothing
+        // Said with the reduced guards, asked each time; null or empty: nothing.
+        std::function<std::string()> limit;
     };
 
     static std::shared_ptr<CompositorDesktop> open(Family family, const Options& options);

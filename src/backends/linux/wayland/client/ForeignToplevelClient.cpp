@@ -4,6 +4,7 @@
 
 #include <wayland-client.h>
 
+#include "ext-foreign-toplevel-list-v1-client-protocol.h"
 #include "hyprland-toplevel-mapping-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -22,8 +23,9 @@ const WaylandGlobals::Offer* offered(const WaylandGlobals& globals, const char* 
 } // namespace
 
 ForeignToplevelClient::ForeignToplevelClient(std::string who,
-                                             std::function<void(bool focusChanged)> changed)
-    : who_(std::move(who)), changed_(std::move(changed)) {}
+                                             std::function<void(bool focusChanged)> changed,
+                                             Lists lists)
+    : who_(std::move(who)), changed_(std::move(changed)), lists_(lists) {}
 
 ForeignToplevelClient::~ForeignToplevelClient() {
     release();
@@ -31,8 +33,19 @@ ForeignToplevelClient::~ForeignToplevelClient() {
 
 bool ForeignToplevelClient::bind(const WaylandGlobals& globals, bool withMapping) {
     release();
-    const auto* manager = offered(globals, managerInterface);
-    if (!manager || !globals.registry) {
+    if (!globals.registry) {
+        return false;
+    }
+    const auto* manager = lists_ == Lists::extOnly ? nullptr : offered(globals, managerInterface);
+    const auto* list = lists_ == Lists::wlroots ? nullptr : offered(globals, listInterface);
+    if (!manager && list) {
+        list_ = static_cast<ext_foreign_toplevel_list_v1*>(wl_registry_bind(
+            globals.registry, list->name, &ext_foreign_toplevel_list_v1_interface, 1));
+        ext_foreign_toplevel_list_v1_add_listener(list_, &listListener, this);
+        source_ = Source::ext;
+        return true;
+    }
+    if (!manager) {
         return false;
     }
     if (const auto* mapping = withMapping ? offered(globals, mappingInterface) : nullptr) {
@@ -43,19 +56,26 @@ bool ForeignToplevelClient::bind(const WaylandGlobals& globals, bool withMapping
         globals.registry, manager->name, &zwlr_foreign_toplevel_manager_v1_interface,
         std::min(manager->version, 3u)));
     zwlr_foreign_toplevel_manager_v1_add_listener(manager_, &managerListener, this);
+    source_ = Source::wlroots;
     return true;
 }
 
 void ForeignToplevelClient::release() {
     for (auto& [id, record] : handles_) {
-        endMapping(*record);
-        zwlr_foreign_toplevel_handle_v1_destroy(record->handle);
+        destroyHandle(*record);
     }
     handles_.clear();
     if (manager_) {
         zwlr_foreign_toplevel_manager_v1_destroy(manager_);
         manager_ = nullptr;
     }
+    if (list_) {
+        // The handles went first, as the list asks; what it sends after the stop is not read.
+        ext_foreign_toplevel_list_v1_stop(list_);
+        ext_foreign_toplevel_list_v1_destroy(list_);
+        list_ = nullptr;
+    }
+    source_ = Source::none;
     if (mapping_) {
         hyprland_toplevel_mapping_manager_v1_destroy(mapping_);
         mapping_ = nullptr;
@@ -70,14 +90,14 @@ std::optional<std::uint64_t> ForeignToplevelClient::windowAddress(std::uint64_t 
 
 bool ForeignToplevelClient::activate(std::uint64_t id, wl_seat* seat) {
     const auto found = handles_.find(id);
-    if (found == handles_.end() || !seat) {
+    if (found == handles_.end() || !found->second->handle || !seat) {
         return false;
     }
     zwlr_foreign_toplevel_handle_v1_activate(found->second->handle, seat);
     return true;
 }
 
-void ForeignToplevelClient::onToplevel(zwlr_foreign_toplevel_handle_v1* handle) {
+std::unique_ptr<ForeignToplevelClient::HandleRecord> ForeignToplevelClient::record() {
     const std::uint64_t id = toplevels_.add();
     if (id == 0) {
         // More windows than anyone has: the rest are not followed.
@@ -86,12 +106,20 @@ void ForeignToplevelClient::onToplevel(zwlr_foreign_toplevel_handle_v1* handle) 
             logInfo(who_ + ": more than " + std::to_string(ForeignToplevels::maxToplevels) +
                     " windows listed; the others are ignored");
         }
-        zwlr_foreign_toplevel_handle_v1_destroy(handle);
-        return;
+        return nullptr;
     }
     auto record = std::make_unique<HandleRecord>();
     record->owner = this;
     record->id = id;
+    return record;
+}
+
+void ForeignToplevelClient::onToplevel(zwlr_foreign_toplevel_handle_v1* handle) {
+    auto record = this->record();
+    if (!record) {
+        zwlr_foreign_toplevel_handle_v1_destroy(handle);
+        return;
+    }
     record->handle = handle;
     zwlr_foreign_toplevel_handle_v1_add_listener(handle, &handleListener, record.get());
     // One question per toplevel, answered once: the mapping's events are bounded by the list's.
@@ -101,17 +129,48 @@ void ForeignToplevelClient::onToplevel(zwlr_foreign_toplevel_handle_v1* handle) 
         hyprland_toplevel_window_mapping_handle_v1_add_listener(record->mapping, &mappingListener,
                                                                 record.get());
     }
+    const std::uint64_t id = record->id;
     handles_.emplace(id, std::move(record));
+}
+
+void ForeignToplevelClient::onListed(ext_foreign_toplevel_handle_v1* handle) {
+    auto record = this->record();
+    if (!record) {
+        ext_foreign_toplevel_handle_v1_destroy(handle);
+        return;
+    }
+    record->listed = handle;
+    ext_foreign_toplevel_handle_v1_add_listener(handle, &listedListener, record.get());
+    const std::uint64_t id = record->id;
+    handles_.emplace(id, std::move(record));
+}
+
+void ForeignToplevelClient::onDone(HandleRecord& record) {
+    const bool focus = toplevels_.done(record.id);
+    if (changed_) {
+        changed_(focus);
+    }
 }
 
 void ForeignToplevelClient::onClosed(HandleRecord* record) {
     const std::uint64_t id = record->id;
     const bool focus = toplevels_.close(id);
-    endMapping(*record);
-    zwlr_foreign_toplevel_handle_v1_destroy(record->handle);
+    destroyHandle(*record);
     handles_.erase(id); // frees `record`
     if (changed_) {
         changed_(focus);
+    }
+}
+
+void ForeignToplevelClient::destroyHandle(HandleRecord& record) {
+    endMapping(record);
+    if (record.handle) {
+        zwlr_foreign_toplevel_handle_v1_destroy(record.handle);
+        record.handle = nullptr;
+    }
+    if (record.listed) {
+        ext_foreign_toplevel_handle_v1_destroy(record.listed);
+        record.listed = nullptr;
     }
 }
 
@@ -166,10 +225,7 @@ const zwlr_foreign_toplevel_handle_v1_listener ForeignToplevelClient::handleList
     [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states) { onState(data, states); },
     [](void* data, zwlr_foreign_toplevel_handle_v1*) {
         auto& record = *static_cast<HandleRecord*>(data);
-        const bool focus = record.owner->toplevels_.done(record.id);
-        if (record.owner->changed_) {
-            record.owner->changed_(focus);
-        }
+        record.owner->onDone(record);
     },
     [](void* data, zwlr_foreign_toplevel_handle_v1*) {
         auto& record = *static_cast<HandleRecord*>(data);
@@ -188,6 +244,38 @@ const hyprland_toplevel_window_mapping_handle_v1_listener ForeignToplevelClient:
     [](void* data, hyprland_toplevel_window_mapping_handle_v1*) {
         endMapping(*static_cast<HandleRecord*>(data));
     },
+};
+
+const ext_foreign_toplevel_list_v1_listener ForeignToplevelClient::listListener = {
+    [](void* data, ext_foreign_toplevel_list_v1*, ext_foreign_toplevel_handle_v1* handle) {
+        static_cast<ForeignToplevelClient*>(data)->onListed(handle);
+    },
+    // No more toplevels come; those listed stay until each is closed.
+    [](void* data, ext_foreign_toplevel_list_v1* list) {
+        ext_foreign_toplevel_list_v1_destroy(list);
+        static_cast<ForeignToplevelClient*>(data)->list_ = nullptr;
+    },
+};
+
+const ext_foreign_toplevel_handle_v1_listener ForeignToplevelClient::listedListener = {
+    [](void* data, ext_foreign_toplevel_handle_v1*) {
+        auto& record = *static_cast<HandleRecord*>(data);
+        record.owner->onClosed(&record);
+    },
+    [](void* data, ext_foreign_toplevel_handle_v1*) {
+        auto& record = *static_cast<HandleRecord*>(data);
+        record.owner->onDone(record);
+    },
+    [](void* data, ext_foreign_toplevel_handle_v1*, const char* title) {
+        auto& record = *static_cast<HandleRecord*>(data);
+        record.owner->toplevels_.setTitle(record.id, title ? title : "");
+    },
+    [](void* data, ext_foreign_toplevel_handle_v1*, const char* applicationId) {
+        auto& record = *static_cast<HandleRecord*>(data);
+        record.owner->toplevels_.setApplicationId(record.id, applicationId ? applicationId : "");
+    },
+    // The identifier matters to programs that hand toplevels to one another; Orvane does not.
+    [](void*, ext_foreign_toplevel_handle_v1*, const char*) {},
 };
 
 } // namespace orvane::linuxbackend

@@ -38,7 +38,7 @@ bool installHyprlandDesktop(Platform& platform, std::string* error) {
                  "to every program of yours; "
                  "Orvane adds nothing to Hyprland, and its pause toggle (orvane --toggle-pause) "
                  "is a method of its own on your session bus",
-                 ""},
+                 nullptr},
                 options);
         },
         // Hyprland answers in milliseconds.

@@ -66,7 +66,7 @@ bool installKWinDesktop(Platform& platform, std::string* error) {
                  "own bus connection, with a key made for this run, which takes calls only from "
                  "KWin with that key; it unloads itself within seconds once that connection is "
                  "gone",
-                 ""},
+                 nullptr},
                 options);
         },
         // KWin loads the script and it answers within a second.

@@ -23,7 +23,7 @@ bool installSwayDesktop(Platform& platform, std::string* error) {
                  false, nullptr,
                  "sway's IPC socket is sway's own and open to every program of yours; Orvane "
                  "adds the pause chord's key binding while it runs, and nothing else",
-                 ""},
+                 nullptr},
                 options);
         },
         // sway answers in milliseconds.

@@ -23,27 +23,45 @@ std::shared_ptr<CompositorDesktop> openWlrootsDesktop(CompositorDesktop::Options
     if (const char* desktops = options.environment("XDG_CURRENT_DESKTOP")) {
         name = std::string(desktops).substr(0, std::string(desktops).find(':')).substr(0, 64);
     }
+    const std::string desktop = name.empty() ? "a wlroots compositor" : name;
     return CompositorDesktop::open(
         {link, std::make_shared<WlrootsHotKeys>(options.environment),
          std::make_shared<LinkBridge>(
-             link,
-             LinkBridge::Words{name.empty() ? "a wlroots compositor" : name,
-                               "the compositor's list of windows (wlroots foreign-toplevel "
-                               "protocol)",
-                               WlrootsLink::managerInterface},
+             link, [link, desktop] { return wlrootsBridgeWords(*link, desktop); },
              [link] { return link->problem(); }),
          // Nothing of input but the idle timer, nor of the pointer.
          false, client,
          "the compositor's list of windows is open to every program of yours; Orvane adds "
          "nothing to the compositor, and its pause toggle (orvane --toggle-pause) is a method "
          "of its own on your session bus",
-         // What these protocols leave out, said with the reduced guards.
-         "Windows are known only by the output they are on: the window Orvane focuses on an "
-         "output is the one last focused there, and panes are not followed."},
+         [link] {
+             return wlrootsLimit(*link);
+         }},
         options);
 }
 
 } // namespace
+
+LinkBridge::Words wlrootsBridgeWords(const WlrootsLink& link, const std::string& desktop) {
+    if (link.listsOnly()) {
+        return {desktop,
+                "the compositor's list of windows alone (ext-foreign-toplevel-list protocol: "
+                "Orvane can see windows, not focus them)",
+                WlrootsLink::listInterface};
+    }
+    return {desktop, "the compositor's list of windows (wlroots foreign-toplevel protocol)",
+            WlrootsLink::managerInterface};
+}
+
+std::string wlrootsLimit(const WlrootsLink& link) {
+    if (link.listsOnly()) {
+        return std::string("This compositor lists windows but does not let Orvane move focus: it "
+                           "offers no ") +
+               WlrootsLink::managerInterface + ", so Orvane focuses no window here.";
+    }
+    return "Windows are known only by the output they are on: the window Orvane focuses on an "
+           "output is the one last focused there, and panes are not followed.";
+}
 
 bool installWlrootsDesktop(Platform& platform, std::string* error) {
     const char* display = std::getenv("WAYLAND_DISPLAY");

@@ -20,10 +20,12 @@ namespace orvane::linuxbackend {
 // the link lives.
 class WlrootsLink::Part : public WaylandPart {
 public:
-    explicit Part(std::shared_ptr<MainQueue> mainQueue)
+    Part(std::shared_ptr<MainQueue> mainQueue, bool ignoreManager)
         : state(std::move(mainQueue)),
-          toplevels_("wlroots", [this](bool focusChanged) { publish(true, false, focusChanged); }) {
-    }
+          toplevels_(
+              "wlroots", [this](bool focusChanged) { publish(true, false, focusChanged); },
+              ignoreManager ? ForeignToplevelClient::Lists::extOnly
+                            : ForeignToplevelClient::Lists::wlrootsElseExt) {}
 
     // --- worker ---------------------------------------------------------------------------
     void connected(WaylandGlobals& globals) override {
@@ -34,16 +36,24 @@ public:
             {
                 std::lock_guard lock(state.mutex);
                 problem_ = "the compositor offers no list of windows (" +
-                           std::string(managerInterface) + ")";
+                           std::string(managerInterface) + " or " + listInterface + ")";
+                listsOnly_ = false;
             }
             publish(false);
             state.markSettled();
             return;
         }
+        const bool listsOnly = toplevels_.source() == ForeignToplevelClient::Source::ext;
         {
             std::lock_guard lock(state.mutex);
             problem_.clear();
+            listsOnly_ = listsOnly;
             state.snapshot.present = true;
+        }
+        if (listsOnly && !toldListsOnly_) {
+            toldListsOnly_ = true;
+            logInfo("wlroots: the compositor lists windows (" + std::string(listInterface) +
+                    ") but does not let Orvane move focus: it offers no " + managerInterface);
         }
         // The toplevels come at once after the bind: the first list is whole once the
         // compositor answers this.
@@ -74,6 +84,7 @@ public:
             std::lock_guard lock(state.mutex);
             wasReady = state.snapshot.ready;
             state.snapshot = CompositorSnapshot{};
+            listsOnly_ = false;
         }
         state.changed.notify_all();
         if (wasReady) {
@@ -100,6 +111,11 @@ public:
             return problem_;
         }
         return state.snapshot.ready ? std::string() : std::string("no Wayland connection yet");
+    }
+
+    bool listsOnly() const {
+        std::lock_guard lock(state.mutex);
+        return listsOnly_;
     }
 
     std::uint64_t nextToken() {
@@ -129,6 +145,7 @@ private:
     };
 
     std::string problem_;         // guarded by state.mutex
+    bool listsOnly_ = false;      // guarded by state.mutex
     std::uint64_t requested_ = 0; // guarded by state.mutex: the last activation asked for
     std::uint64_t read_ = 0;      // guarded by state.mutex: the last one the compositor read
     std::uint64_t failed_ = 0;    // guarded by state.mutex: the last one that could not be sent
@@ -137,6 +154,7 @@ private:
     wl_display* display_ = nullptr;
     wl_seat* seat_ = nullptr;
     wl_callback* listed_ = nullptr;
+    bool toldListsOnly_ = false; // said once in the log, however often the link reconnects
     std::vector<std::unique_ptr<ActivationMark>> activations_;
     std::vector<ToplevelOutput> outputs_;
     ForeignToplevelClient toplevels_;
@@ -240,8 +258,9 @@ private:
 };
 
 WlrootsLink::WlrootsLink(std::shared_ptr<WaylandClient> client,
-                         std::shared_ptr<MainQueue> mainQueue)
-    : client_(std::move(client)), part_(std::make_shared<Part>(std::move(mainQueue))) {
+                         std::shared_ptr<MainQueue> mainQueue, bool ignoreManager)
+    : client_(std::move(client)),
+      part_(std::make_shared<Part>(std::move(mainQueue), ignoreManager)) {
     client_->attach(part_);
 }
 
@@ -291,6 +310,10 @@ bool WlrootsLink::waitUntilSettled(std::chrono::milliseconds timeout) const {
 
 std::string WlrootsLink::problem() const {
     return part_->problem();
+}
+
+bool WlrootsLink::listsOnly() const {
+    return part_->listsOnly();
 }
 
 } // namespace orvane::linuxbackend

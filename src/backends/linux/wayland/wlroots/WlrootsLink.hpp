@@ -16,15 +16,20 @@ class WaylandClient;
 // from the outputs' logical layout (xdg-output). Those protocols tell which output a window
 // is on and whether it is activated, nothing of where it lies, of its process, of the pointer
 // or of keys: each window fills its output, and on each output the last activated is in
-// front. The worker thread keeps the state, so that asking costs a lock and a copy.
+// front. A compositor that offers only the ext toplevel list has its windows listed on no
+// output and none activated: Orvane cannot move focus there. The worker thread keeps the
+// state, so that asking costs a lock and a copy.
 class WlrootsLink : public CompositorLink {
 public:
     static constexpr std::chrono::milliseconds activationTimeout{1000};
     static constexpr const char* managerInterface = "zwlr_foreign_toplevel_manager_v1";
+    static constexpr const char* listInterface = "ext_foreign_toplevel_list_v1";
 
     // `mainQueue` delivers the listeners' calls; when null, the installed platform's at each
-    // event.
-    WlrootsLink(std::shared_ptr<WaylandClient> client, std::shared_ptr<MainQueue> mainQueue);
+    // event. `ignoreManager` reads the ext list even where wlroots' manager is offered: tests
+    // use it to reach that path on a compositor that offers both.
+    WlrootsLink(std::shared_ptr<WaylandClient> client, std::shared_ptr<MainQueue> mainQueue,
+                bool ignoreManager = false);
     ~WlrootsLink() override;
     WlrootsLink(const WlrootsLink&) = delete;
     WlrootsLink& operator=(const WlrootsLink&) = delete;
@@ -42,6 +47,9 @@ public:
 
     // Why the link is not ready ("the compositor offers no toplevel list"), empty when it is.
     std::string problem() const;
+    // Whether the windows come from the ext list alone, which lists them and lets Orvane focus
+    // none.
+    bool listsOnly() const;
 
     class Part;
 
