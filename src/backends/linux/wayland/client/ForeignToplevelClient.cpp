@@ -195,6 +195,28 @@ void ForeignToplevelClient::onState(void* data, wl_array* states) {
     record.owner->toplevels_.setState(record.id, activated, minimized);
 }
 
+template <typename Handle>
+void ForeignToplevelClient::titled(void* data, Handle*, const char* title) {
+    auto& record = *static_cast<HandleRecord*>(data);
+    record.owner->toplevels_.setTitle(record.id, title ? title : "");
+}
+
+template <typename Handle>
+void ForeignToplevelClient::named(void* data, Handle*, const char* applicationId) {
+    auto& record = *static_cast<HandleRecord*>(data);
+    record.owner->toplevels_.setApplicationId(record.id, applicationId ? applicationId : "");
+}
+
+template <typename Handle> void ForeignToplevelClient::completed(void* data, Handle*) {
+    auto& record = *static_cast<HandleRecord*>(data);
+    record.owner->onDone(record);
+}
+
+template <typename Handle> void ForeignToplevelClient::closed(void* data, Handle*) {
+    auto& record = *static_cast<HandleRecord*>(data);
+    record.owner->onClosed(&record);
+}
+
 const zwlr_foreign_toplevel_manager_v1_listener ForeignToplevelClient::managerListener = {
     [](void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
         static_cast<ForeignToplevelClient*>(data)->onToplevel(handle);
@@ -206,14 +228,8 @@ const zwlr_foreign_toplevel_manager_v1_listener ForeignToplevelClient::managerLi
 };
 
 const zwlr_foreign_toplevel_handle_v1_listener ForeignToplevelClient::handleListener = {
-    [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* title) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->toplevels_.setTitle(record.id, title ? title : "");
-    },
-    [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* applicationId) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->toplevels_.setApplicationId(record.id, applicationId ? applicationId : "");
-    },
+    titled<zwlr_foreign_toplevel_handle_v1>,
+    named<zwlr_foreign_toplevel_handle_v1>,
     [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_output* output) {
         auto& record = *static_cast<HandleRecord*>(data);
         record.owner->toplevels_.enterOutput(record.id, reinterpret_cast<std::uintptr_t>(output));
@@ -223,14 +239,8 @@ const zwlr_foreign_toplevel_handle_v1_listener ForeignToplevelClient::handleList
         record.owner->toplevels_.leaveOutput(record.id, reinterpret_cast<std::uintptr_t>(output));
     },
     [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states) { onState(data, states); },
-    [](void* data, zwlr_foreign_toplevel_handle_v1*) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->onDone(record);
-    },
-    [](void* data, zwlr_foreign_toplevel_handle_v1*) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->onClosed(&record);
-    },
+    completed<zwlr_foreign_toplevel_handle_v1>,
+    closed<zwlr_foreign_toplevel_handle_v1>,
     [](void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {},
 };
 
@@ -258,22 +268,10 @@ const ext_foreign_toplevel_list_v1_listener ForeignToplevelClient::listListener 
 };
 
 const ext_foreign_toplevel_handle_v1_listener ForeignToplevelClient::listedListener = {
-    [](void* data, ext_foreign_toplevel_handle_v1*) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->onClosed(&record);
-    },
-    [](void* data, ext_foreign_toplevel_handle_v1*) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->onDone(record);
-    },
-    [](void* data, ext_foreign_toplevel_handle_v1*, const char* title) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->toplevels_.setTitle(record.id, title ? title : "");
-    },
-    [](void* data, ext_foreign_toplevel_handle_v1*, const char* applicationId) {
-        auto& record = *static_cast<HandleRecord*>(data);
-        record.owner->toplevels_.setApplicationId(record.id, applicationId ? applicationId : "");
-    },
+    closed<ext_foreign_toplevel_handle_v1>,
+    completed<ext_foreign_toplevel_handle_v1>,
+    titled<ext_foreign_toplevel_handle_v1>,
+    named<ext_foreign_toplevel_handle_v1>,
     // The identifier matters to programs that hand toplevels to one another; Orvane does not.
     [](void*, ext_foreign_toplevel_handle_v1*, const char*) {},
 };

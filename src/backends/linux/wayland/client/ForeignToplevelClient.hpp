@@ -88,6 +88,11 @@ private:
     void onDone(HandleRecord& record);
     void onClosed(HandleRecord* record);
     static void onState(void* data, wl_array* states);
+    // What both kinds of toplevel handle tell alike, for their listener tables.
+    template <typename Handle> static void titled(void* data, Handle*, const char* title);
+    template <typename Handle> static void named(void* data, Handle*, const char* applicationId);
+    template <typename Handle> static void completed(void* data, Handle*);
+    template <typename Handle> static void closed(void* data, Handle*);
     static void endMapping(HandleRecord& record);
     static void destroyHandle(HandleRecord& record);
 
