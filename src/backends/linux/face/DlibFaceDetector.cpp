@@ -30,12 +30,14 @@ namespace {
 constexpr double searchSide = 640;
 // Around a face being followed, a crop this many face sizes wide is scaled so that the face
 // measures about `followedFaceSide` pixels: a little above the detector's 80-pixel window.
-// Three pyramid levels then see faces from about 80 to 125 pixels: the face may shrink a
-// little, grow by a third, and stray by a third of its size from where its last motion puts
-// it before the crop loses it, which is plenty from one frame to the next.
-constexpr double cropFactor = 1.6;
+// Two pyramid levels then see faces from about 80 to 105 pixels: the face may shrink a
+// little, grow by a sixth, and stray by a fifth of its size from where its last motion puts
+// it before the crop loses it. The crop is placed and scaled anew at every frame, so that is
+// plenty from one frame to the next, and a face that outruns it is searched for at once; a
+// wider crop or a third level costs a fifth more of the face thread at every frame.
+constexpr double cropFactor = 1.4;
 constexpr double followedFaceSide = 90;
-constexpr unsigned long followPyramidLevels = 3;
+constexpr unsigned long followPyramidLevels = 2;
 // A followed face is read in frames scaled down so long as its box keeps about this many
 // pixels: down to there its poses are as steady as in whole frames (below, pitch grows
 // noisier), and decoding and cropping cost a fraction. The size asked for changes only once
@@ -44,7 +46,7 @@ constexpr unsigned long followPyramidLevels = 3;
 constexpr double followedFaceMinimumSide = 96;
 constexpr double followSideMargin = 1.05;
 // Below a followed face the next frame is needed down to this many of its box's sides under the
-// box's top: its crop reaches 1.3 sides below, the landmarks' feature pixels a little beyond;
+// box's top: its crop reaches 1.2 sides below, the landmarks' feature pixels a little beyond;
 // the rest, and twice the face's last move down, is room for it moving faster.
 constexpr double followedRowsBelow = 1.6;
 // Frames of the same camera at another scale keep their aspect ratio to within rounding.
