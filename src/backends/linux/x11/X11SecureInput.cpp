@@ -66,11 +66,10 @@ bool X11SecureInput::isKeyboardGrabbedByAnother() const {
     // A grab request stamped in the future is refused as GrabInvalidTime without grabbing, but
     // the server tests for another client's grab first. So the question is asked without ever
     // taking the keyboard, which would send the focused window a focus-out and focus-in.
-    const Time now = connection_->serverTime();
-    const Time future = (now + 3'600'000) & 0xFFFFFFFFUL;
+    const Time future = futureServerTime();
     X11Connection::ErrorTrap trap(*connection_);
-    const int result = XGrabKeyboard(display, connection_->root(), False, GrabModeAsync,
-                                     GrabModeAsync, now == CurrentTime ? CurrentTime : future);
+    const int result =
+        XGrabKeyboard(display, connection_->root(), False, GrabModeAsync, GrabModeAsync, future);
     if (result == GrabSuccess) {
         XUngrabKeyboard(display, CurrentTime);
         XFlush(display);
@@ -89,6 +88,25 @@ bool X11SecureInput::isKeyboardGrabbedByAnother() const {
         }
     }
     return true;
+}
+
+// An hour ahead of the server's clock. Asking the server its time takes a round trip and an
+// event, at every frame; its clock counts milliseconds as ours does, so an answer serves for a
+// minute, moved on by the time passed here, and stays far ahead of the server all that while.
+Time X11SecureInput::futureServerTime() const {
+    constexpr auto askAgainAfter = std::chrono::minutes(1);
+    const auto now = std::chrono::steady_clock::now();
+    if (!serverTimeAt_ || now - *serverTimeAt_ >= askAgainAfter || now < *serverTimeAt_) {
+        serverTime_ = connection_->serverTime();
+        serverTimeAt_ = now;
+        if (serverTime_ == CurrentTime) {
+            serverTimeAt_.reset(); // no answer: asked again next time
+            return CurrentTime;
+        }
+    }
+    const auto passed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - *serverTimeAt_).count();
+    return (serverTime_ + static_cast<Time>(passed) + 3'600'000) & 0xFFFFFFFFUL;
 }
 
 std::size_t X11SecureInput::terminalSessions(pid_t pid) const {

@@ -2,8 +2,12 @@
 
 #include "orvane/platform/SecureInput.hpp"
 
+#include <X11/X.h>
+
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace orvane::linuxbackend {
 
@@ -44,6 +48,7 @@ public:
 
 private:
     bool isKeyboardGrabbedByAnother() const;
+    Time futureServerTime() const;
 
     std::shared_ptr<X11Connection> connection_;
     std::shared_ptr<X11WindowCache> cache_;
@@ -52,6 +57,9 @@ private:
     std::unique_ptr<AtspiOnDemandTrees> trees_;
     std::unique_ptr<ScreenReaderToolkits> toolkits_;
     std::function<bool(const X11WindowInfo&)> isLauncher_;
+    // The server's clock as last asked, and when.
+    mutable Time serverTime_ = CurrentTime;
+    mutable std::optional<std::chrono::steady_clock::time_point> serverTimeAt_;
 };
 
 } // namespace orvane::linuxbackend
