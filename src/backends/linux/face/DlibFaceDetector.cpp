@@ -48,7 +48,7 @@ constexpr double followSideMargin = 1.05;
 // Below a followed face the next frame is needed down to this many of its box's sides under the
 // box's top: its crop reaches 1.2 sides below, the landmarks' feature pixels a little beyond;
 // the rest, and twice the face's last move down, is room for it moving faster.
-constexpr double followedRowsBelow = 1.6;
+constexpr double followedRowsBelow = 1.5;
 // Frames of the same camera at another scale keep their aspect ratio to within rounding.
 constexpr double sameAspect = 0.02;
 // Each level of the detector's pyramid is this much smaller than the one before.
