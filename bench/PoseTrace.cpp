@@ -1,5 +1,5 @@
 // The faces and head angles the detector reads on a clip, frame after frame, one line a frame:
-//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION] [DIVISOR] [top]
+//   orvane_pose_trace CLIP [ROUNDS] [ORIENTATION] [DIVISOR] [top] [noise=SEED]
 // prints "frame faces yaw pitch roll left bottom width height" (angles in degrees, the box
 // normalised). Two builds' traces of the same clip show whether a change to the detector moved
 // the poses, and by how much against their frame-to-frame noise. With a DIVISOR, every frame is
@@ -7,6 +7,11 @@
 // how small a face may be before its poses grow noisier. With `top`, each frame is blacked out
 // below the rows the detector asked for after the frame before (followFrameRows), as the camera
 // then leaves them undecoded: whether following the face reads anything below them.
+// With `noise=SEED`, each pixel of each frame is made one grey level lighter, darker or left
+// (drawn from SEED), far below a camera's own noise. The detector carries each frame's box into the next,
+// so such a change can still set it on another path: traces of a few seeds show how far the
+// poses wander by chance alone, the yardstick for a change to the detector
+// (bench/pose-spread.sh).
 #include "backends/linux/face/DlibFaceDetector.hpp"
 
 #include <opencv2/imgproc.hpp>
@@ -16,21 +21,35 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CLIP [ROUNDS] [ORIENTATION]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CLIP [ROUNDS] [ORIENTATION] [DIVISOR] [top] [noise=SEED]\n", argv[0]);
         return 2;
     }
     // The clip is played ROUNDS times over without a break, as the clip camera loops it.
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     const int orientation = argc > 3 ? std::atoi(argv[3]) : 5;
     const double divisor = argc > 4 ? std::max(1.0, std::atof(argv[4])) : 1.0;
-    const bool topRowsOnly = argc > 5 && std::string(argv[5]) == "top";
+    bool topRowsOnly = false;
+    std::optional<std::uint64_t> noiseSeed;
+    for (int i = 5; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "top") {
+            topRowsOnly = true;
+        } else if (option.rfind("noise=", 0) == 0) {
+            noiseSeed = std::strtoull(option.c_str() + 6, nullptr, 10);
+        } else {
+            std::fprintf(stderr, "%s: unknown option %s\n", argv[0], option.c_str());
+            return 2;
+        }
+    }
     std::vector<cv::Mat> frames;
     cv::VideoCapture video(argv[1], cv::CAP_OPENCV_MJPEG);
     for (cv::Mat frame, gray; video.read(frame) && !frame.empty();) {
@@ -42,6 +61,17 @@ int main(int argc, char** argv) {
                        0, 0, cv::INTER_AREA);
         }
         frames.push_back(gray.clone());
+    }
+    if (noiseSeed) {
+        cv::RNG random(*noiseSeed);
+        cv::Mat noise;
+        for (auto& frame : frames) {
+            noise.create(frame.size(), CV_16S);
+            random.fill(noise, cv::RNG::UNIFORM, -1, 2);
+            cv::Mat noisy;
+            cv::add(frame, noise, noisy, cv::noArray(), CV_8U);
+            frame = noisy;
+        }
     }
     if (frames.empty()) {
         std::fprintf(stderr, "%s: cannot read the clip\n", argv[1]);
