@@ -17,8 +17,11 @@ seeds="${2:-8}"
 rounds="${3:-5}"
 clip="$build/demo/webcam-face.avi"
 if [[ ! -s "$clip" ]]; then
-    "$build/demo/orvane_webcam_clip" "${clip%.avi}-partial.avi" "$build/demo/webcam-empty.avi" 90
-    mv "${clip%.avi}-partial.avi" "$clip"
+    # Made under a name of its own and moved last: another script may be making it too.
+    partial="${clip%.avi}-partial-$$.avi"
+    "$build/demo/orvane_webcam_clip" "$partial" "${partial%.avi}-empty.avi" 90
+    rm -f "${partial%.avi}-empty.avi"
+    mv "$partial" "$clip"
 fi
 for ((seed = 1; seed <= seeds; ++seed)); do
     "$build/bench/orvane_pose_trace" "$clip" "$rounds" 5 2 "noise=$seed" 2>/dev/null |
@@ -30,7 +33,7 @@ for ((seed = 1; seed <= seeds; ++seed)); do
                                along += yaw[n] * turn[n] }
             NR > 1 && $2 == 0 { lost++ }
             END {
-                if (n == 0) { print "seed " seed ": no face read"; exit 1 }
+                if (n == 0) { print "FAIL: seed " seed ": no face read"; exit 1 }
                 sign = along < 0 ? -1 : 1 # the clip is read mirrored
                 for (i = 1; i <= n; i++) {
                     e = sign * yaw[i] - turn[i]; sq += e * e; if (e < 0) e = -e; if (e > worst) worst = e
