@@ -8,8 +8,8 @@
 // below the rows the detector asked for after the frame before (followFrameRows), as the camera
 // then leaves them undecoded: whether following the face reads anything below them.
 // With `noise=SEED`, each pixel of each frame is made one grey level lighter, darker or left
-// (drawn from SEED), far below a camera's own noise. The detector carries each frame's box into the next,
-// so such a change can still set it on another path: traces of a few seeds show how far the
+// (drawn from SEED), far below a camera's own noise. The detector carries each frame's box into the
+// next, so such a change can still set it on another path: traces of a few seeds show how far the
 // poses wander by chance alone, the yardstick for a change to the detector
 // (bench/pose-spread.sh).
 #include "backends/linux/face/DlibFaceDetector.hpp"
@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -30,7 +30,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CLIP [ROUNDS] [ORIENTATION] [DIVISOR] [top] [noise=SEED]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CLIP [ROUNDS] [ORIENTATION] [DIVISOR] [top] [noise=SEED]\n",
+                     argv[0]);
         return 2;
     }
     // The clip is played ROUNDS times over without a break, as the clip camera loops it.
