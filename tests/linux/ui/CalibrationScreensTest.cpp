@@ -209,7 +209,7 @@ TEST_F(X11Ui_CalibrationScreens, GoBackToTheirMonitorWhenMovedAway) {
     // window returns; a window manager that keeps moving it gets a window it does not manage.
     // A correction still under way may leave the window where a move no longer changes it, so
     // a round also ends when the window has been handed over unmanaged.
-    for (int round = 0; round < 3 && !probe_.isOverrideRedirect(mid->winId()); ++round) {
+    for (int round = 0; round < 6 && !probe_.isOverrideRedirect(mid->winId()); ++round) {
         ConfigureWatch watch(mid->winId());
         probe_.move(mid->winId(), {100, 100});
         ASSERT_TRUE(waitUntil([&] {
