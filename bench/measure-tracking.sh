@@ -21,18 +21,15 @@ if [[ -z "${ORVANE_TEST_DESKTOP:-}" ]]; then
 fi
 build="$(realpath "${1:?usage: $0 BUILD_DIR [SECONDS]}")"
 seconds="${2:-60}"
-# Kept in the build: the clips are the same every time, and take a while to make.
 face_clip="$build/demo/webcam-face.avi"
 empty_clip="$build/demo/webcam-empty.avi"
 
 # shellcheck source=../tests/linux/script-support.sh
 source "$(dirname "$0")/../tests/linux/script-support.sh"
 
-if [[ ! "$face_clip" -nt "$build/demo/orvane_webcam_clip" || ! -s "$empty_clip" ]]; then
-    "$build/demo/orvane_webcam_clip" "${face_clip%.avi}-partial.avi" "$empty_clip" 90
-    # Moved last, so that a clip cut short is never taken for a made one.
-    mv "${face_clip%.avi}-partial.avi" "$face_clip"
-fi
+# shellcheck source=webcam-clips.sh
+source "$(dirname "$0")/webcam-clips.sh"
+make_webcam_clips "$build"
 "$build/demo/orvane_calibrate_for_clip" >/dev/null
 
 ticks=$(getconf CLK_TCK)

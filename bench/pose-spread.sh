@@ -15,14 +15,10 @@ set -euo pipefail
 build="$(realpath "${1:?usage: $0 BUILD_DIR [SEEDS] [ROUNDS]}")"
 seeds="${2:-8}"
 rounds="${3:-5}"
+# shellcheck source=webcam-clips.sh
+source "$(dirname "$0")/webcam-clips.sh"
+make_webcam_clips "$build"
 clip="$build/demo/webcam-face.avi"
-if [[ ! -s "$clip" ]]; then
-    # Made under a name of its own and moved last: another script may be making it too.
-    partial="${clip%.avi}-partial-$$.avi"
-    "$build/demo/orvane_webcam_clip" "$partial" "${partial%.avi}-empty.avi" 90
-    rm -f "${partial%.avi}-empty.avi"
-    mv "$partial" "$clip"
-fi
 for ((seed = 1; seed <= seeds; ++seed)); do
     "$build/bench/orvane_pose_trace" "$clip" "$rounds" 5 2 "noise=$seed" 2>/dev/null |
         awk -v seed="$seed" '
